@@ -1,0 +1,20 @@
+# varnow_add_test(NAME name SOURCES a_test.cpp ... LIBS lib ... [ENV VAR=value ...])
+# Builds one GoogleTest program and registers it with CTest under its own name.
+if(VARNOW_TESTS AND NOT VARNOW_FUZZ)
+  find_package(GTest REQUIRED)
+endif()
+
+function(varnow_add_test)
+  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+  if(NOT VARNOW_TESTS OR VARNOW_FUZZ)
+    return()
+  endif()
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 600)
+  endif()
+  set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT}
+    ENVIRONMENT "VARNOW_SOURCE_DIR=${PROJECT_SOURCE_DIR};VARNOW_BINARY_DIR=${PROJECT_BINARY_DIR};${T_ENV}")
+endfunction()

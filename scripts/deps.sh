@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, testing and benchmarking need.
+# Installs only what is missing; on a complete machine it does nothing.
+set -euo pipefail
+
+PACKAGES=(
+  cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
+  qt6-base-dev libqt6dbus6 libgl-dev fonts-dejavu-core
+  libgtest-dev libgmock-dev libbenchmark-dev
+  python3 python3-olefile libgsf-bin libspreadsheet-parseexcel-perl
+  dbus-daemon dbus-bin libglib2.0-bin
+  poppler-utils
+)
+PACKAGES+=(ncdu gdu)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  [ -n "$p" ] || continue
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "Missing packages. Install them with:" >&2
+  echo "  sudo apt-get install -y ${missing[*]}" >&2
+  exit 1
+fi
+echo "Installing: ${missing[*]}" >&2
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq >/dev/null
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
