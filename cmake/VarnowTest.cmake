@@ -1,16 +1,20 @@
-# varnow_add_test(NAME name SOURCES a_test.cpp ... LIBS lib ... [ENV VAR=value ...])
-# Builds one GoogleTest program and registers it with CTest under its own name.
+# varnow_add_test(NAME name SOURCES a_test.cpp ... LIBS lib ... [ENV VAR=value ...] [TIMEOUT s] [OWN_MAIN])
+# Builds one GoogleTest program and registers it with CTest under its own name. OWN_MAIN is for
+# test programs that define main() themselves (for example to create a QCoreApplication).
 if(VARNOW_TESTS AND NOT VARNOW_FUZZ)
   find_package(GTest REQUIRED)
 endif()
 
 function(varnow_add_test)
-  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+  cmake_parse_arguments(T "OWN_MAIN" "NAME;TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
   if(NOT VARNOW_TESTS OR VARNOW_FUZZ)
     return()
   endif()
   add_executable(${T_NAME} ${T_SOURCES})
-  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock)
+  if(NOT T_OWN_MAIN)
+    target_link_libraries(${T_NAME} PRIVATE GTest::gtest_main)
+  endif()
   add_test(NAME ${T_NAME} COMMAND ${T_NAME})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 600)
