@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,13 +20,19 @@ class CFakeClock : public CClock {
  public:
   explicit CFakeClock(OleTime start) : m_ms(start.seconds * 1000) {}
   OleTime Now() override { return {m_ms / 1000, true}; }
-  // Time passes only in waits; a signalled event ends the wait at once.
+  // Time passes only in waits; a signalled event ends the wait at once, and so does the
+  // limit (time stops there, as if the wait had been woken).
   bool Wait(CWakeEvent& event, std::int64_t ms) override {
     if (onWait) onWait();
     if (event.IsSignalled()) return true;
+    if (limitMs && m_ms + ms > *limitMs) {
+      m_ms = *limitMs;
+      return true;
+    }
     m_ms += ms;
     return false;
   }
+  std::optional<std::int64_t> limitMs;
   void Set(OleTime time) { m_ms = time.seconds * 1000; }
   std::function<void()> onWait;
 
