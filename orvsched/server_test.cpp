@@ -2,6 +2,7 @@
 // store folders in a temporary folder; gdbus serves as a client nobody here wrote.
 #include "taskmgr/taskmgrbus.h"
 #include "taskmgr/taskmgrclient.h"
+#include "taskmgr/testbus.h"
 
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
@@ -22,47 +23,22 @@ namespace {
 
 using namespace taskmgr;
 
-bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
-  for (int waited = 0; waited < timeoutMs; waited += 50) {
-    if (condition()) return true;
-    QThread::msleep(50);
-  }
-  return condition();
-}
+using test::WaitFor;
 
+// One daemon for the whole program: every test leaves it without a server running.
 class PrivateBus : public ::testing::Environment {
  public:
   void SetUp() override {
-    ASSERT_TRUE(m_root.isValid());
-    for (const char* folder : {"data", "config", "store", "out"}) QDir(m_root.path()).mkpath(folder);
-    m_env = QProcessEnvironment::systemEnvironment();
-    m_env.insert("HOME", m_root.path());
-    m_env.insert("XDG_DATA_HOME", Path("data"));
-    m_env.insert("XDG_CONFIG_HOME", Path("config"));
-    m_env.insert("ORVSCHED_DATA_DIR", Path("store"));
-    m_env.remove("DBUS_SESSION_BUS_ADDRESS");
-    m_daemon.setProcessEnvironment(m_env);
-    m_daemon.setProcessChannelMode(QProcess::SeparateChannels);
-    m_daemon.start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--print-address=1"});
-    ASSERT_TRUE(m_daemon.waitForStarted(10000));
-    ASSERT_TRUE(WaitFor([&] { return m_daemon.waitForReadyRead(100) || m_daemon.canReadLine(); }, 10000));
-    m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
-    ASSERT_FALSE(m_address.isEmpty());
-    m_env.insert("DBUS_SESSION_BUS_ADDRESS", m_address);
+    m_bus = std::make_unique<test::CPrivateBus>();
+    ASSERT_FALSE(m_bus->Address().isEmpty());
   }
-  void TearDown() override {
-    m_daemon.terminate();
-    m_daemon.waitForFinished(5000);
-  }
-  QString Path(const QString& name) const { return m_root.filePath(name); }
-  QString Address() const { return m_address; }
-  const QProcessEnvironment& Env() const { return m_env; }
+  void TearDown() override { m_bus.reset(); }
+  QString Path(const QString& name) const { return m_bus->Path(name); }
+  QString Address() const { return m_bus->Address(); }
+  const QProcessEnvironment& Env() const { return m_bus->Env(); }
 
  private:
-  QTemporaryDir m_root;
-  QProcess m_daemon;
-  QString m_address;
-  QProcessEnvironment m_env;
+  std::unique_ptr<test::CPrivateBus> m_bus;
 };
 
 PrivateBus* g_bus = nullptr;
@@ -138,7 +114,11 @@ class Server : public ::testing::Test {
     }
     QDBusConnection::disconnectFromBus("test");
   }
-  bool ServerRunning() { return m_bus.interface()->isServiceRegistered(kServiceName); }
+  // A failed query counts as running, so that "gone" is never concluded from an error.
+  bool ServerRunning() {
+    const QDBusReply<bool> reply = m_bus.interface()->isServiceRegistered(kServiceName);
+    return !reply.isValid() || reply.value();
+  }
   bool ServerGone() { return WaitFor([&] { return !ServerRunning(); }, 15000); }
   uint ServerPid() { return m_bus.interface()->servicePid(kServiceName); }
   QString AutostartEntry() const { return g_bus->Path("config/autostart/orvsched.desktop"); }
@@ -291,6 +271,53 @@ TEST_F(Server, IdleServerUsesNoCpu) {
   ASSERT_EQ(client.DeleteTask(taskID), S_OK);
   ASSERT_EQ(client.Release(), S_OK);
   EXPECT_TRUE(ServerGone());
+}
+
+TEST_F(Server, TriggerOfTheWrongLengthIsRefused) {
+  QString shortTrigger = GdbusBytes(OnceAt(QDateTime(QDate(2099, 1, 1), QTime(0, 0))));
+  shortTrigger.replace(", byte 0]", "]");  // 47 bytes
+  const ProgramRun created = Gdbus("CreateNewTask", {QString("(2, 'short', '/bin/true', %1, byte 0, 0, 2)").arg(shortTrigger)});
+  EXPECT_TRUE(created.output.trimmed().startsWith(QString("(%1,").arg(E_INVALIDARG))) << created.output.toStdString();
+  EXPECT_TRUE(ServerGone());
+}
+
+TEST_F(Server, StartupSwitchServesOnlyWhenThereAreTasks) {
+  const ProgramRun empty = RunProgram(ServerPath(), {"-Startup"}, 10000);
+  EXPECT_EQ(empty.exitCode, 0);
+  EXPECT_FALSE(ServerRunning());
+
+  // Leave a task in the store, then end that server the hard way.
+  const ProgramRun created = Gdbus("CreateNewTask", {QString("(2, 'later', '/bin/true', %1, byte 0, 0, 2)")
+                                                         .arg(GdbusBytes(OnceAt(QDateTime(QDate(2099, 1, 1), QTime(0, 0)))))});
+  ASSERT_TRUE(created.output.startsWith("(0, uint32 ")) << created.output.toStdString();
+  ::kill(static_cast<pid_t>(ServerPid()), SIGTERM);
+  ASSERT_TRUE(ServerGone());
+
+  QProcess startup;
+  startup.setProcessEnvironment(g_bus->Env());
+  startup.start(ServerPath(), {"-Startup"});
+  ASSERT_TRUE(WaitFor([&] { return ServerRunning(); }, 10000));
+  EXPECT_EQ(ServerPid(), static_cast<uint>(startup.processId()));
+  COrvTaskMgrClient client(m_bus);
+  ASSERT_EQ(client.CreateInstance(), S_OK);
+  TASK_STRUCT task;
+  ASSERT_EQ(client.GetTaskAt(0, &task), S_OK);
+  ASSERT_EQ(client.DeleteTask(task.taskID), S_OK);
+  ASSERT_EQ(client.Release(), S_OK);
+  EXPECT_TRUE(startup.waitForFinished(15000));
+  EXPECT_EQ(startup.exitCode(), 0);
+}
+
+TEST_F(Server, UnregisterRemovesActivationAndAutostart) {
+  const QString service = g_bus->Path("data/dbus-1/services/com.zentrel.OrvSched.service");
+  QFile(AutostartEntry()).open(QIODevice::WriteOnly);
+  const ProgramRun unreg = RunProgram(ServerPath(), {"-UnregServer"});
+  EXPECT_EQ(unreg.exitCode, 0);
+  EXPECT_TRUE(unreg.output.contains("ORVSCHED successfully unregistered"));
+  EXPECT_FALSE(QFile::exists(service));
+  EXPECT_FALSE(QFile::exists(AutostartEntry()));
+  EXPECT_EQ(RunProgram(ServerPath(), {"-RegServer"}).exitCode, 0);
+  EXPECT_TRUE(QFile::exists(service));
 }
 
 // Helper process for the test above: takes a lock and waits to be killed.

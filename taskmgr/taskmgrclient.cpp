@@ -3,6 +3,7 @@
 #include "taskmgr/taskmgrbus.h"
 
 #include <QDBusArgument>
+#include <QThread>
 
 namespace taskmgr {
 namespace {
@@ -38,7 +39,8 @@ HRESULT COrvTaskMgrClient::Call(const char* method, const QList<QVariant>& argum
   QDBusMessage call = QDBusMessage::createMethodCall(kServiceName, kObjectPath, kInterfaceName, method);
   call.setArguments(arguments);
   *reply = m_connection.call(call, QDBus::Block, m_timeoutMs);
-  if (reply->type() != QDBusMessage::ReplyMessage) return StatusFromBusError(QDBusError(*reply));
+  m_lastError = reply->type() == QDBusMessage::ReplyMessage ? QDBusError::NoError : QDBusError(*reply).type();
+  if (m_lastError != QDBusError::NoError) return StatusFromBusError(QDBusError(*reply));
   const QList<QVariant> values = reply->arguments();
   if (values.isEmpty() || values.first().metaType() != QMetaType::fromType<int>()) return E_FAIL;
   return values.first().toInt();
@@ -47,7 +49,13 @@ HRESULT COrvTaskMgrClient::Call(const char* method, const QList<QVariant>& argum
 HRESULT COrvTaskMgrClient::CreateInstance() {
   if (m_locked) return S_OK;
   QDBusMessage reply;
-  const HRESULT hr = Call("Lock", {}, &reply);
+  HRESULT hr = Call("Lock", {}, &reply);
+  // A server that is just ending has withdrawn its object but may still hold the name for a
+  // moment; once it has let go, the next call activates a fresh one.
+  if (m_lastError == QDBusError::UnknownObject || m_lastError == QDBusError::UnknownMethod) {
+    QThread::msleep(200);
+    hr = Call("Lock", {}, &reply);
+  }
   m_locked = Succeeded(hr);
   return hr;
 }

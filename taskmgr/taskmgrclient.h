@@ -34,6 +34,7 @@ class COrvTaskMgrClient {
 
   QDBusConnection m_connection;
   int m_timeoutMs;
+  QDBusError::ErrorType m_lastError = QDBusError::NoError;
   bool m_locked = false;
 };
 
