@@ -282,6 +282,18 @@ TEST_F(Schedules, UnusableTaskDoesNotStopTheOthers) {
   EXPECT_EQ(m_list.Count(), 2);
 }
 
+TEST_F(Schedules, ClockSetBackDuringTheWaitDoesNotRunEarly) {
+  Start({Task(1, Daily(2026, 12, 1, 12, 0, 1))});
+  m_clock.onWait = [this] {
+    m_clock.Set(At(2026, 12, 7, 9, 0));  // the wait will end at 11:00 by the wall clock
+    m_clock.onWait = nullptr;
+  };
+  m_scheduler->RunPass();
+  EXPECT_TRUE(m_launcher.launches.empty());
+  m_scheduler->RunPass();
+  EXPECT_EQ(LaunchTimes(), std::vector<OleTime>{At(2026, 12, 7, 12, 0)});
+}
+
 TEST(SchedulerThread, StopsPromptlyFromALongWait) {
   QTemporaryDir dir;
   CFakeStartupEntry startup;
