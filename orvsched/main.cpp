@@ -1,0 +1,91 @@
+// orvsched: keeps the list of timed tasks, runs them when due, and serves the list on the
+// session bus as com.zentrel.OrvSched. Switches: -RegServer, -UnregServer, -Startup, -Silent.
+#include "orvsched/clock.h"
+#include "orvsched/launcher.h"
+#include "orvsched/registration.h"
+#include "orvsched/scheduler.h"
+#include "orvsched/taskmgrserver.h"
+#include "taskmgr/taskmgrbus.h"
+
+#include <QCoreApplication>
+#include <QDBusConnectionInterface>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+using namespace orvsched;
+
+// A server started by hand that no client reaches ends after this, if it has no tasks.
+constexpr int kIdleGraceMs = 30000;
+
+bool OwnServiceName(QDBusConnection& bus) {
+  QDBusConnectionInterface* daemon = bus.interface();
+  if (!daemon) return false;
+  const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply = daemon->registerService(
+      QLatin1String(taskmgr::kServiceName), QDBusConnectionInterface::DontQueueService,
+      QDBusConnectionInterface::DontAllowReplacement);
+  return reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered;
+}
+
+int Serve(bool startupMode) {
+  const QString self = QCoreApplication::applicationFilePath();
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected()) {
+    std::fprintf(stderr, "orvsched: no session bus; running tasks without serving the list\n");
+  } else if (!OwnServiceName(bus)) {
+    return 0;  // another server has the name: it serves, this one ends at once
+  }
+  CAutostartEntry autostart(self);
+  TaskList list(TaskStorePath(), autostart);
+  list.Load();
+  if (startupMode && list.Count() == 0) return 0;
+
+  CSystemClock clock;
+  CProcessLauncher launcher;
+  CScheduler scheduler(list, clock, launcher);
+  scheduler.Start();
+
+  COrvTaskMgrServer server(list, bus, [&] {
+    scheduler.Stop();
+    // Giving up the name waits for the daemon's answer, which follows every reply sent before.
+    bus.unregisterObject(QLatin1String(taskmgr::kObjectPath));
+    if (bus.isConnected()) bus.interface()->unregisterService(QLatin1String(taskmgr::kServiceName));
+    QCoreApplication::quit();
+  });
+  if (bus.isConnected() && !server.Publish()) {
+    std::fprintf(stderr, "orvsched: cannot export %s\n", taskmgr::kObjectPath);
+    return 1;
+  }
+  QTimer::singleShot(kIdleGraceMs, &server, &COrvTaskMgrServer::CheckIdle);
+  return QCoreApplication::exec();
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  QCoreApplication app(argc, argv);
+  taskmgr::RegisterTaskMgrTypes();
+  const ServerSwitch choice = ParseServerCommandLine(QCoreApplication::arguments().mid(1).join(QLatin1Char(' ')));
+  const QString self = QCoreApplication::applicationFilePath();
+  switch (choice) {
+    case ServerSwitch::kRegServer: {
+      const bool ok = RegisterServer(self);
+      std::printf("ORVSCHED successfully registered\n");
+      return ok ? 0 : 1;
+    }
+    case ServerSwitch::kUnregServer: {
+      const bool ok = UnregisterServer();
+      std::printf("ORVSCHED successfully unregistered\n");
+      return ok ? 0 : 1;
+    }
+    case ServerSwitch::kStartup:
+      RegisterServer(self);
+      return Serve(true);
+    case ServerSwitch::kSilent:
+    case ServerSwitch::kNone:
+      return Serve(false);
+  }
+  return 0;
+}

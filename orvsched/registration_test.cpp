@@ -1,0 +1,71 @@
+#include "orvsched/registration.h"
+
+#include "taskmgr/taskmgrbus.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace orvsched {
+namespace {
+
+TEST(ServerCommandLine, OnlyASwitchAtTheVeryEndCounts) {
+  struct Case {
+    const char* line;
+    ServerSwitch expected;
+  } cases[] = {
+      {"/RegServer", ServerSwitch::kRegServer},
+      {"-regserver", ServerSwitch::kRegServer},
+      {"-UNREGSERVER", ServerSwitch::kUnregServer},
+      {"-Startup", ServerSwitch::kStartup},
+      {"-Silent", ServerSwitch::kSilent},
+      {"-regserver -regsvr", ServerSwitch::kNone},  // what a client sends to start a server
+      {"-RegServer -Silent", ServerSwitch::kSilent},
+      {"STARTUP", ServerSwitch::kNone},           // the autostart entry: serve normally
+      {"-RegServer now", ServerSwitch::kNone},
+      {"--RegServer", ServerSwitch::kRegServer},  // the second dash starts the matching token
+      {"", ServerSwitch::kNone},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ParseServerCommandLine(QString::fromLatin1(c.line)), c.expected) << c.line;
+}
+
+class Registration : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(m_home.isValid());
+    qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.filePath("data")));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.filePath("config")));
+  }
+  static QByteArray Read(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+  }
+  QTemporaryDir m_home;
+};
+
+TEST_F(Registration, WritesActivationFileAndInterfaceAndUnregisterRemovesThem) {
+  ASSERT_TRUE(ActivationFilePath().startsWith(m_home.path()));
+  ASSERT_TRUE(RegisterServer(QStringLiteral("/opt/my tools/it's/orvsched")));
+  EXPECT_EQ(Read(ActivationFilePath()),
+            "[D-BUS Service]\nName=com.zentrel.OrvSched\nExec='/opt/my tools/it'\\''s/orvsched'\n");
+  EXPECT_EQ(Read(InterfaceFilePath()), QByteArray(taskmgr::InterfaceXml()));
+  CAutostartEntry entry(QStringLiteral("/opt/my tools/100%/orvsched"));
+  ASSERT_TRUE(entry.Register());
+  EXPECT_TRUE(Read(AutostartFilePath()).contains("\nExec=\"/opt/my tools/100%%/orvsched\" STARTUP\n"));
+
+  ASSERT_TRUE(UnregisterServer());
+  EXPECT_FALSE(QFile::exists(ActivationFilePath()));
+  EXPECT_FALSE(QFile::exists(AutostartFilePath()));
+  EXPECT_TRUE(QFile::exists(InterfaceFilePath()));
+  EXPECT_TRUE(UnregisterServer());  // nothing left to remove is not a failure
+}
+
+TEST_F(Registration, DataDirectoryCanBeOverridden) {
+  qputenv("ORVSCHED_DATA_DIR", QFile::encodeName(m_home.path()));
+  EXPECT_EQ(TaskStorePath(), m_home.filePath("ORVSCHED.DAT"));
+  qunsetenv("ORVSCHED_DATA_DIR");
+}
+
+}  // namespace
+}  // namespace orvsched

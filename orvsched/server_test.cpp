@@ -1,0 +1,343 @@
+// The real server on a private session bus started here, with its data, configuration and
+// store folders in a temporary folder; gdbus serves as a client nobody here wrote.
+#include "taskmgr/taskmgrbus.h"
+#include "taskmgr/taskmgrclient.h"
+#include "taskmgr/testbus.h"
+
+#include <QCoreApplication>
+#include <QDBusConnectionInterface>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <functional>
+
+namespace {
+
+using namespace taskmgr;
+
+using test::WaitFor;
+
+// One daemon for the whole program: every test leaves it without a server running.
+class PrivateBus : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    m_bus = std::make_unique<test::CPrivateBus>();
+    ASSERT_FALSE(m_bus->Address().isEmpty());
+  }
+  void TearDown() override { m_bus.reset(); }
+  QString Path(const QString& name) const { return m_bus->Path(name); }
+  QString Address() const { return m_bus->Address(); }
+  const QProcessEnvironment& Env() const { return m_bus->Env(); }
+
+ private:
+  std::unique_ptr<test::CPrivateBus> m_bus;
+};
+
+PrivateBus* g_bus = nullptr;
+
+QString ServerPath() { return qEnvironmentVariable("VARNOW_BINARY_DIR") + "/orvsched/orvsched"; }
+
+struct ProgramRun {
+  int exitCode = -1;
+  QString output;
+};
+
+ProgramRun RunProgram(const QString& program, const QStringList& arguments, int timeoutMs = 20000) {
+  QProcess process;
+  process.setProcessEnvironment(g_bus->Env());
+  process.setProcessChannelMode(QProcess::MergedChannels);
+  process.start(program, arguments);
+  if (!process.waitForFinished(timeoutMs)) {
+    process.kill();
+    process.waitForFinished();
+    return {};
+  }
+  return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+          QString::fromUtf8(process.readAllStandardOutput())};
+}
+
+ProgramRun Gdbus(const QString& method, const QStringList& arguments = {}) {
+  return RunProgram("gdbus", QStringList{"call", "--session", "--dest", kServiceName, "--object-path", kObjectPath,
+                                         "--method", QString(kInterfaceName) + "." + method} +
+                                 arguments);
+}
+
+QString GdbusBytes(const TASK_TRIGGER& trigger) {
+  QStringList bytes;
+  for (std::uint8_t b : ToBytes(trigger)) bytes << QString("byte %1").arg(b);
+  return "[" + bytes.join(", ") + "]";
+}
+
+TASK_TRIGGER OnceAt(const QDateTime& when) {
+  TASK_TRIGGER t;
+  t.cbTriggerSize = sizeof(TASK_TRIGGER);
+  t.TriggerType = TASK_TIME_TRIGGER_ONCE;
+  t.wBeginYear = std::uint16_t(when.date().year());
+  t.wBeginMonth = std::uint16_t(when.date().month());
+  t.wBeginDay = std::uint16_t(when.date().day());
+  t.wStartHour = std::uint16_t(when.time().hour());
+  t.wStartMinute = std::uint16_t(when.time().minute());
+  return t;
+}
+
+TASK_STRUCT NewTask(const TASK_TRIGGER& trigger, const QString& cmdLine) {
+  TASK_STRUCT task;
+  task.taskType = atEXECUTE;
+  task.description = QStringLiteral("Alert on /home/ann/Documents");
+  task.cmdLine = cmdLine;
+  task.taskTrigger = trigger;
+  task.taskOwner = toVARNOW;
+  return task;
+}
+
+class Server : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_bus = QDBusConnection::connectToBus(g_bus->Address(), "test");
+    ASSERT_TRUE(m_bus.isConnected());
+    ASSERT_TRUE(ServerGone()) << "a server from an earlier test is still running";
+  }
+  void TearDown() override {
+    if (!ServerGone()) {  // leave no tasks and no server for the next test
+      COrvTaskMgrClient client(m_bus);
+      client.CreateInstance();
+      TASK_STRUCT task;
+      while (client.GetTaskAt(0, &task) == S_OK) client.DeleteTask(task.taskID);
+    }
+    QDBusConnection::disconnectFromBus("test");
+  }
+  // A failed query counts as running, so that "gone" is never concluded from an error.
+  bool ServerRunning() {
+    const QDBusReply<bool> reply = m_bus.interface()->isServiceRegistered(kServiceName);
+    return !reply.isValid() || reply.value();
+  }
+  bool ServerGone() { return WaitFor([&] { return !ServerRunning(); }, 15000); }
+  uint ServerPid() { return m_bus.interface()->servicePid(kServiceName); }
+  QString AutostartEntry() const { return g_bus->Path("config/autostart/orvsched.desktop"); }
+
+  QDBusConnection m_bus{QString()};
+};
+
+TEST_F(Server, RegistrationLetsTheFirstCallStartTheServer) {
+  const ProgramRun reg = RunProgram(ServerPath(), {"/RegServer"});
+  EXPECT_EQ(reg.exitCode, 0);
+  EXPECT_TRUE(reg.output.contains("ORVSCHED successfully registered"));
+  QFile service(g_bus->Path("data/dbus-1/services/com.zentrel.OrvSched.service"));
+  ASSERT_TRUE(service.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(service.readAll().contains("Exec='" + QFile::encodeName(ServerPath()) + "'"));
+  EXPECT_TRUE(QFile::exists(g_bus->Path("data/dbus-1/interfaces/com.zentrel.IOrvTaskMgr.xml")));
+
+  EXPECT_FALSE(ServerRunning());
+  const ProgramRun count = Gdbus("GetNumTasks");
+  EXPECT_EQ(count.exitCode, 0) << count.output.toStdString();
+  EXPECT_EQ(count.output.trimmed(), "(0, 0)");
+  // A caller that never took a lock has let go once answered: an empty server ends.
+  EXPECT_TRUE(ServerGone());
+}
+
+TEST_F(Server, ForeignClientCreatesTaskAndTheListAgrees) {
+  const TASK_TRIGGER trigger = OnceAt(QDateTime(QDate(2099, 1, 2), QTime(3, 4)));
+  const ProgramRun created = Gdbus("CreateNewTask", {QString("(2, 'Alert on /srv', '/usr/bin/varnow /DIR=/srv', %1, byte 1, 12345, 2)")
+                                                  .arg(GdbusBytes(trigger))});
+  const QRegularExpressionMatch id = QRegularExpression(R"(^\(0, uint32 (\d+)\)$)").match(created.output.trimmed());
+  ASSERT_TRUE(id.hasMatch()) << created.output.toStdString();
+  const std::uint32_t taskID = id.captured(1).toUInt();
+  EXPECT_NE(taskID, 12345u);
+  EXPECT_EQ(Gdbus("GetNumTasks").output.trimmed(), "(0, 1)");
+  EXPECT_TRUE(QFile::exists(AutostartEntry()));
+
+  COrvTaskMgrClient client(m_bus);
+  ASSERT_EQ(client.CreateInstance(), S_OK);
+  TASK_STRUCT task;
+  ASSERT_EQ(client.GetTask(taskID, &task), S_OK);
+  EXPECT_EQ(task.taskType, atEXECUTE);
+  EXPECT_EQ(task.description, "Alert on /srv");
+  EXPECT_EQ(task.cmdLine, "/usr/bin/varnow /DIR=/srv");
+  EXPECT_EQ(ToBytes(task.taskTrigger), ToBytes(trigger));
+  EXPECT_EQ(task.bRunMinimized, 1);
+  EXPECT_EQ(task.taskID, taskID);
+  EXPECT_EQ(task.taskOwner, toVARNOW);
+  std::int32_t count = -1;
+  ASSERT_EQ(client.GetNumTasks(&count), S_OK);
+  EXPECT_EQ(count, 1);
+  EXPECT_EQ(client.GetTaskAt(-1, &task), E_FAIL);
+  EXPECT_EQ(client.GetTaskAt(count, &task), E_FAIL);
+  EXPECT_EQ(client.GetTask(taskID + 1000, &task), E_FAIL);
+  EXPECT_EQ(client.DeleteTask(taskID + 1000), E_FAIL);
+
+  ASSERT_EQ(client.DeleteTask(taskID), S_OK);
+  EXPECT_FALSE(QFile::exists(AutostartEntry()));
+  EXPECT_TRUE(ServerRunning());  // the client still holds it
+  ASSERT_EQ(client.Release(), S_OK);
+  EXPECT_TRUE(ServerGone());
+}
+
+TEST_F(Server, SecondServerEndsAtOnce) {
+  COrvTaskMgrClient client(m_bus);
+  ASSERT_EQ(client.CreateInstance(), S_OK);
+  const uint firstPid = ServerPid();
+  ASSERT_NE(firstPid, 0u);
+  const ProgramRun second = RunProgram(ServerPath(), {}, 10000);
+  EXPECT_EQ(second.exitCode, 0);
+  EXPECT_EQ(ServerPid(), firstPid);
+  ASSERT_EQ(client.Release(), S_OK);
+  EXPECT_TRUE(ServerGone());
+}
+
+TEST_F(Server, DueTaskStartsItsCommandLine) {
+  QDir(g_bus->Path("out")).mkpath("with space");
+  const QString marker = g_bus->Path("out/with space/ran");
+  // Triggers have whole minutes: the next minute when it is close, else the current one
+  // (already begun, so due at once).
+  QDateTime due = QDateTime::currentDateTime();
+  due.setTime(QTime(due.time().hour(), due.time().minute()));
+  if (QDateTime::currentDateTime().secsTo(due.addSecs(60)) <= 5) due = due.addSecs(60);
+
+  COrvTaskMgrClient client(m_bus);
+  ASSERT_EQ(client.CreateInstance(), S_OK);
+  std::uint32_t taskID = 0;
+  ASSERT_EQ(client.CreateNewTask(NewTask(OnceAt(due), "/usr/bin/touch \"" + marker + "\""), &taskID), S_OK);
+  EXPECT_TRUE(WaitFor([&] { return QFile::exists(marker); }, 20000));
+  EXPECT_GE(QDateTime::currentDateTime(), due);
+  // A one-time task goes once it has run.
+  std::int32_t count = -1;
+  EXPECT_TRUE(WaitFor([&] { return client.GetNumTasks(&count) == S_OK && count == 0; }, 5000));
+  EXPECT_FALSE(QFile::exists(AutostartEntry()));
+  ASSERT_EQ(client.Release(), S_OK);
+  EXPECT_TRUE(ServerGone());
+}
+
+TEST_F(Server, DailyTaskWithoutIntervalIsRefused) {
+  COrvTaskMgrClient client(m_bus);
+  ASSERT_EQ(client.CreateInstance(), S_OK);
+  TASK_TRIGGER trigger = OnceAt(QDateTime::currentDateTime());
+  trigger.TriggerType = TASK_TIME_TRIGGER_DAILY;
+  trigger.Type.Daily.DaysInterval = 0;
+  std::uint32_t taskID = 0;
+  EXPECT_EQ(client.CreateNewTask(NewTask(trigger, "/bin/true"), &taskID), E_INVALIDARG);
+  std::int32_t count = -1;
+  ASSERT_EQ(client.GetNumTasks(&count), S_OK);
+  EXPECT_EQ(count, 0);
+  ASSERT_EQ(client.Release(), S_OK);
+  EXPECT_TRUE(ServerGone());
+}
+
+TEST_F(Server, ClientKilledWhileHoldingALockDoesNotKeepTheServer) {
+  QProcess holder;
+  holder.setProcessEnvironment(g_bus->Env());
+  holder.start(QCoreApplication::applicationFilePath(), {"--hold-lock", g_bus->Address()});
+  ASSERT_TRUE(holder.waitForStarted());
+  ASSERT_TRUE(WaitFor([&] { return holder.waitForReadyRead(100) || holder.canReadLine(); }, 20000));
+  ASSERT_EQ(holder.readLine().trimmed(), "locked");
+  EXPECT_TRUE(ServerRunning());
+  ::kill(static_cast<pid_t>(holder.processId()), SIGKILL);
+  holder.waitForFinished();
+  EXPECT_TRUE(ServerGone());
+}
+
+TEST_F(Server, IdleServerUsesNoCpu) {
+  COrvTaskMgrClient client(m_bus);
+  ASSERT_EQ(client.CreateInstance(), S_OK);
+  std::uint32_t taskID = 0;
+  ASSERT_EQ(client.CreateNewTask(NewTask(OnceAt(QDateTime(QDate(2099, 1, 1), QTime(0, 0))), "/bin/true"), &taskID),
+            S_OK);
+  ASSERT_EQ(client.Release(), S_OK);
+  QThread::msleep(500);
+  ASSERT_TRUE(ServerRunning());  // kept by its task
+  const uint pid = ServerPid();
+  auto cpuTicks = [pid] {
+    QFile stat(QString("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly)) return -1LL;
+    // Fields after the command name, which sits in parentheses: utime and stime are 14 and 15.
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    return fields.value(11).toLongLong() + fields.value(12).toLongLong();
+  };
+  const long long before = cpuTicks();
+  QThread::sleep(3);
+  const long long after = cpuTicks();
+  ASSERT_GE(before, 0);
+  EXPECT_LE(after - before, 5) << "ticks of CPU time in 3 idle seconds";
+
+  ASSERT_EQ(client.CreateInstance(), S_OK);
+  ASSERT_EQ(client.DeleteTask(taskID), S_OK);
+  ASSERT_EQ(client.Release(), S_OK);
+  EXPECT_TRUE(ServerGone());
+}
+
+TEST_F(Server, TriggerOfTheWrongLengthIsRefused) {
+  QString shortTrigger = GdbusBytes(OnceAt(QDateTime(QDate(2099, 1, 1), QTime(0, 0))));
+  shortTrigger.replace(", byte 0]", "]");  // 47 bytes
+  const ProgramRun created = Gdbus("CreateNewTask", {QString("(2, 'short', '/bin/true', %1, byte 0, 0, 2)").arg(shortTrigger)});
+  EXPECT_TRUE(created.output.trimmed().startsWith(QString("(%1,").arg(E_INVALIDARG))) << created.output.toStdString();
+  EXPECT_TRUE(ServerGone());
+}
+
+TEST_F(Server, StartupSwitchServesOnlyWhenThereAreTasks) {
+  const ProgramRun empty = RunProgram(ServerPath(), {"-Startup"}, 10000);
+  EXPECT_EQ(empty.exitCode, 0);
+  EXPECT_FALSE(ServerRunning());
+
+  // Leave a task in the store, then end that server the hard way.
+  const ProgramRun created = Gdbus("CreateNewTask", {QString("(2, 'later', '/bin/true', %1, byte 0, 0, 2)")
+                                                         .arg(GdbusBytes(OnceAt(QDateTime(QDate(2099, 1, 1), QTime(0, 0)))))});
+  ASSERT_TRUE(created.output.startsWith("(0, uint32 ")) << created.output.toStdString();
+  ::kill(static_cast<pid_t>(ServerPid()), SIGTERM);
+  ASSERT_TRUE(ServerGone());
+
+  QProcess startup;
+  startup.setProcessEnvironment(g_bus->Env());
+  startup.start(ServerPath(), {"-Startup"});
+  ASSERT_TRUE(WaitFor([&] { return ServerRunning(); }, 10000));
+  EXPECT_EQ(ServerPid(), static_cast<uint>(startup.processId()));
+  COrvTaskMgrClient client(m_bus);
+  ASSERT_EQ(client.CreateInstance(), S_OK);
+  TASK_STRUCT task;
+  ASSERT_EQ(client.GetTaskAt(0, &task), S_OK);
+  ASSERT_EQ(client.DeleteTask(task.taskID), S_OK);
+  ASSERT_EQ(client.Release(), S_OK);
+  EXPECT_TRUE(startup.waitForFinished(15000));
+  EXPECT_EQ(startup.exitCode(), 0);
+}
+
+TEST_F(Server, UnregisterRemovesActivationAndAutostart) {
+  const QString service = g_bus->Path("data/dbus-1/services/com.zentrel.OrvSched.service");
+  QFile(AutostartEntry()).open(QIODevice::WriteOnly);
+  const ProgramRun unreg = RunProgram(ServerPath(), {"-UnregServer"});
+  EXPECT_EQ(unreg.exitCode, 0);
+  EXPECT_TRUE(unreg.output.contains("ORVSCHED successfully unregistered"));
+  EXPECT_FALSE(QFile::exists(service));
+  EXPECT_FALSE(QFile::exists(AutostartEntry()));
+  EXPECT_EQ(RunProgram(ServerPath(), {"-RegServer"}).exitCode, 0);
+  EXPECT_TRUE(QFile::exists(service));
+}
+
+// Helper process for the test above: takes a lock and waits to be killed.
+int HoldLock(const QString& address) {
+  QDBusConnection bus = QDBusConnection::connectToBus(address, "holder");
+  COrvTaskMgrClient client(bus);
+  if (client.CreateInstance() != S_OK) return 1;
+  std::printf("locked\n");
+  std::fflush(stdout);
+  for (;;) QThread::sleep(1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  RegisterTaskMgrTypes();
+  if (argc == 3 && QByteArray(argv[1]) == "--hold-lock") return HoldLock(QString::fromLocal8Bit(argv[2]));
+  ::testing::InitGoogleTest(&argc, argv);
+  g_bus = new PrivateBus;
+  ::testing::AddGlobalTestEnvironment(g_bus);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,123 @@
+#include "orvsched/tasklist.h"
+
+#include "orvsched/taskstore.h"
+
+#include <algorithm>
+
+namespace orvsched {
+
+TaskList::TaskList(QString storePath, IStartupEntry& startupEntry)
+    : m_storePath(std::move(storePath)), m_startupEntry(startupEntry) {}
+
+void TaskList::Load() {
+  std::lock_guard lock(m_lock);
+  TaskStoreContents contents = ReadTaskStoreFile(m_storePath);
+  for (ScheduledTask& task : contents.tasks) m_tasks.push_back(std::move(task));
+  if (!contents.complete) {
+    m_sessionNumber = 0;
+    m_idCounter = 0;
+    return;
+  }
+  m_sessionNumber = static_cast<std::uint16_t>(contents.sessionNumber + 1);
+  // Each record read takes an identifier before the stored one replaces it.
+  m_idCounter = contents.idCounter + static_cast<std::uint32_t>(m_tasks.size());
+  if (m_tasks.empty())
+    m_startupEntry.Unregister();
+  else
+    m_startupEntry.Register();
+}
+
+int TaskList::Count() const {
+  std::lock_guard lock(m_lock);
+  return static_cast<int>(m_tasks.size());
+}
+
+bool TaskList::Add(const ScheduledTask& task) {
+  std::lock_guard lock(m_lock);
+  m_tasks.push_back(task);
+  if (!Save()) return false;
+  m_startupEntry.Register();
+  int state = m_threadState.load();
+  while (state != kStopRequested && !m_threadState.compare_exchange_weak(state, kListChanged)) {
+  }  // never overwrite a stop request
+  m_wakeEvent.Signal();
+  return true;
+}
+
+bool TaskList::Remove(std::uint32_t taskID) {
+  std::lock_guard lock(m_lock);
+  const auto it = std::find_if(m_tasks.begin(), m_tasks.end(), [&](const auto& t) { return t.taskID == taskID; });
+  if (it == m_tasks.end()) return false;
+  m_tasks.erase(it);
+  if (m_tasks.empty()) m_startupEntry.Unregister();
+  return Save();
+}
+
+bool TaskList::GetAt(int index, ScheduledTask* out) const {
+  std::lock_guard lock(m_lock);
+  if (index < 0 || index >= static_cast<int>(m_tasks.size())) return false;
+  *out = m_tasks[index];
+  return true;
+}
+
+bool TaskList::GetById(std::uint32_t taskID, ScheduledTask* out) const {
+  std::lock_guard lock(m_lock);
+  for (const ScheduledTask& task : m_tasks) {
+    if (task.taskID == taskID) {
+      *out = task;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool TaskList::Replace(const ScheduledTask& task) {
+  std::lock_guard lock(m_lock);
+  for (ScheduledTask& stored : m_tasks) {
+    if (stored.taskID == task.taskID) {
+      stored = task;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool TaskList::Save() {
+  std::lock_guard lock(m_lock);
+  return WriteTaskStoreFile(m_storePath, SerializeTaskStore(m_sessionNumber, m_idCounter, m_tasks));
+}
+
+ScheduledTask TaskList::MakeTask(const TASK_STRUCT& record) {
+  std::lock_guard lock(m_lock);
+  return TaskFromStruct(record, NextTaskID());
+}
+
+std::vector<ScheduledTask> TaskList::Snapshot() const {
+  std::lock_guard lock(m_lock);
+  return m_tasks;
+}
+
+std::uint16_t TaskList::SessionNumber() const {
+  std::lock_guard lock(m_lock);
+  return m_sessionNumber;
+}
+
+std::uint32_t TaskList::IdCounter() const {
+  std::lock_guard lock(m_lock);
+  return m_idCounter;
+}
+
+std::uint32_t TaskList::NextTaskID() {
+  // The counter only grows, but after a damaged store it restarts at 0 while tasks with
+  // higher identifiers are still listed: skip those so identifiers stay unique (and never 0).
+  do {
+    ++m_idCounter;
+  } while (m_idCounter == 0 || HasTask(m_idCounter));
+  return m_idCounter;
+}
+
+bool TaskList::HasTask(std::uint32_t taskID) const {
+  return std::any_of(m_tasks.begin(), m_tasks.end(), [&](const auto& t) { return t.taskID == taskID; });
+}
+
+}  // namespace orvsched
