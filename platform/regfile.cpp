@@ -174,6 +174,32 @@ std::optional<RegValue> ReadData(std::string_view data, const std::vector<std::s
   return FromTypedBytes(kind, std::move(*bytes));
 }
 
+struct ValueLine {
+  std::string name;
+  RegValue value;
+  bool isDelete = false;
+};
+
+// A line "name"=data or @=data; index moves on over continuation lines.
+std::optional<ValueLine> ReadValueLine(std::string_view line, const std::vector<std::string_view>& lines, size_t& index) {
+  ValueLine entry;
+  size_t pos = 1;
+  if (line[0] == '"') {
+    pos = 0;
+    std::optional<std::string> name = ReadQuoted(line, pos);
+    if (!name) return std::nullopt;
+    entry.name = std::move(*name);
+  } else if (line[0] != '@') {
+    return std::nullopt;
+  }
+  std::string_view rest = Trim(line.substr(pos));
+  if (rest.empty() || rest[0] != '=') return std::nullopt;
+  std::optional<RegValue> value = ReadData(rest.substr(1), lines, index, entry.isDelete);
+  if (!value) return std::nullopt;
+  entry.value = std::move(*value);
+  return entry;
+}
+
 // ---- writing ----
 
 std::string Quote(std::string_view text) {
@@ -247,6 +273,23 @@ std::optional<std::string> NormaliseKeyPath(std::string_view path) {
 
 RegDocument RegDocument::Parse(std::string_view text, std::string_view hiveName) {
   RegDocument document;
+  document.Apply(text, hiveName);
+  return document;
+}
+
+bool RegDocument::MentionsHive(std::string_view text, std::string_view hiveName) {
+  for (std::string_view line : SplitLines(text)) {
+    line = Trim(line);
+    if (line.empty() || line[0] != '[') continue;
+    line.remove_prefix(line.size() > 1 && line[1] == '-' ? 2 : 1);
+    if (StartsWithIgnoreCase(line, hiveName) && line.size() > hiveName.size() &&
+        (line[hiveName.size()] == '\\' || line[hiveName.size()] == ']'))
+      return true;
+  }
+  return false;
+}
+
+void RegDocument::Apply(std::string_view text, std::string_view hiveName) {
   std::vector<std::string_view> lines = SplitLines(text);
   std::string currentPath;
   bool inHive = false;
@@ -268,36 +311,22 @@ RegDocument RegDocument::Parse(std::string_view text, std::string_view hiveName)
       }
       currentPath = std::move(*normalised);
       if (remove) {
-        document.DeleteKey(currentPath);
+        DeleteKey(currentPath);
         inHive = false;
       } else {
-        document.CreateKey(currentPath);
+        CreateKey(currentPath);
       }
       continue;
     }
     if (!inHive) continue;
-    std::optional<std::string> name;
-    size_t pos = 0;
-    if (line[0] == '@') {
-      name = std::string();
-      pos = 1;
-    } else if (line[0] == '"') {
-      name = ReadQuoted(line, pos);
-    }
-    if (!name) continue;
-    std::string_view rest = Trim(line.substr(pos));
-    if (rest.empty() || rest[0] != '=') continue;
-    bool isDelete = false;
-    auto value = ReadData(rest.substr(1), lines, i, isDelete);
-    if (!value) continue;
-    RegKeyRecord* key = document.FindKey(currentPath);
+    std::optional<ValueLine> entry = ReadValueLine(line, lines, i);
+    RegKeyRecord* key = entry ? FindKey(currentPath) : nullptr;
     if (!key) continue;
-    if (isDelete)
-      DeleteValue(*key, *name);
+    if (entry->isDelete)
+      DeleteValue(*key, entry->name);
     else
-      SetValue(*key, *name, std::move(*value));
+      SetValue(*key, entry->name, std::move(entry->value));
   }
-  return document;
 }
 
 std::string RegDocument::Serialize(std::string_view hiveName) const {
