@@ -319,7 +319,8 @@ TEST(RegDocument, AppliesExportedFilesFromOtherEditors) {
       "\"Spaced\" = \"yes\" ; comment\r\n"
       "; a comment line\r\n"
       "[HKEY_CURRENT_USER\\Software\\Zentrel\\Old\\Child]\r\n"
-      "[-HKEY_CURRENT_USER\\Software\\Zentrel\\Old]\r\n";
+      "[-HKEY_CURRENT_USER\\Software\\Zentrel\\Old]\r\n"
+      "[-HKEY_CURRENT_USER]\r\n";  // a whole hive is never deleted
   platform::RegDocument document = platform::RegDocument::Parse(exported, "HKEY_CURRENT_USER");
   const platform::RegKeyRecord* key = document.FindKey("Software\\Zentrel\\VARNOW\\Settings");
   ASSERT_NE(key, nullptr);
