@@ -356,6 +356,18 @@ HRESULT Document::AllocSector(std::uint32_t& out) {
   }
 }
 
+// Answers early when a large request cannot fit below the version 3 limit, so that a hopeless
+// SetSize fails at once instead of allocating sector after sector first.
+bool Document::WouldFit(std::uint64_t sectors) const {
+  const Model& m = *m_model;
+  if (!m.Version3() || sectors < 4096) return true;
+  const std::uint64_t limit = kVersion3Limit / m.sectorSize - 1;
+  const std::uint64_t used = static_cast<std::uint64_t>(
+      m.fat.size() - std::count(m.fat.begin(), m.fat.end(), kFreeSect));
+  const std::uint64_t fatOverhead = sectors / (m.IdsPerSector() - 1) + 2;
+  return used + sectors + fatOverhead <= limit;
+}
+
 // Adds a FAT sector at the first sector number the FAT does not cover yet (so it describes
 // itself), and a DIFAT sector beside it when the header and the DIFAT are full.
 HRESULT Document::GrowFat() {
@@ -439,9 +451,11 @@ HRESULT Document::Extend(std::vector<std::uint32_t>& chain, std::size_t count, b
       return hr;
     }
     added.push_back(s);
-    if (!mini) {
+    if (!mini && s < m_model->fileSectors) {
+      // A reused sector must read as zero. One past the end of the file needs no buffer:
+      // it reads as zero, and the file grows with zeros when the batch is written.
       std::uint8_t* unused = nullptr;
-      hr = WritableSector(s, true, unused);  // a new data sector starts out zero
+      hr = WritableSector(s, true, unused);
       if (Failed(hr)) return hr;
     }
   }
@@ -589,6 +603,7 @@ HRESULT Document::Resize(std::uint32_t id, std::uint64_t size) {
   const bool oldMini = old < kMiniStreamCutoff;
   const bool newMini = size < kMiniStreamCutoff;
   const std::uint32_t unit = newMini ? kMiniSectorSize : m.sectorSize;
+  if (!WouldFit(Units(size, m.sectorSize))) return STG_E_MEDIUMFULL;
   m_changed = true;
 
   if (old > 0 && size > 0 && oldMini != newMini) {
@@ -606,7 +621,7 @@ HRESULT Document::Resize(std::uint32_t id, std::uint64_t size) {
     n.chain = std::move(chain);
     n.entry.size = size;
     hr = CopyIn(n, 0, data.data(), data.size());
-    if (Succeeded(hr)) hr = ZeroRange(n, keep, size);
+    if (Succeeded(hr) && newMini) hr = ZeroRange(n, keep, size);
     Truncate(previous, 0, oldMini);
   } else {
     const bool mini = size > 0 ? newMini : oldMini;
@@ -622,7 +637,10 @@ HRESULT Document::Resize(std::uint32_t id, std::uint64_t size) {
       Truncate(n->chain, need, mini);
     }
     n->entry.size = size;
-    hr = ZeroRange(*n, old, size);
+    // New big sectors are zero already; only the rest of the old last unit and reused mini
+    // sectors may hold earlier bytes.
+    const std::uint64_t dirtyEnd = mini ? size : std::min(size, Units(old, m.sectorSize) * m.sectorSize);
+    hr = ZeroRange(*n, old, dirtyEnd);
   }
   Node& n = m.nodes[id];
   n.entry.start = n.chain.empty() ? kEndOfChain : n.chain.front();

@@ -89,6 +89,7 @@ class Document {
   // Sector allocation and chains.
   HRESULT AllocSector(std::uint32_t& out);
   HRESULT GrowFat();
+  bool WouldFit(std::uint64_t sectors) const;
   void SetFat(std::uint32_t index, std::uint32_t value);
   void SetMiniFat(std::uint32_t index, std::uint32_t value);
   HRESULT AllocMini(std::uint32_t& out);
