@@ -188,6 +188,22 @@ TEST_F(ScanTest, HardLinksCountOnceSymlinksAreNotFollowedReservedNamesGetNoEntry
   EXPECT_EQ(Scan(*session, dir.Path()), total);
 }
 
+TEST_F(ScanTest, PseudoFileSystemsBelowTheScanDirectoryAreNotEntered) {
+  platform::MountTable mounts = platform::MountTable::Load();
+  const platform::MountInfo* pts = mounts.MountOf("/dev/pts");
+  const platform::MountInfo* dev = mounts.MountOf("/dev");
+  if (!pts || !dev || pts == dev || pts->mountPoint != "/dev/pts" || !pts->isPseudo)
+    GTEST_SKIP() << "no pseudo file system mounted at /dev/pts";
+  auto session = Session();
+  owner.subDirSave = 1;
+  ASSERT_NE(Scan(*session, "/dev/"), -1);
+  ASSERT_NE(session->dd.FindEntry("pts"), nullptr);
+  EXPECT_EQ(session->dd.FindEntry("pts")->sizes[0], 0);
+  session->SaveOutData();
+  std::lock_guard lock(state->mutex);
+  EXPECT_EQ(state->records.count("/dev/pts/"), 0u);
+}
+
 TEST_F(ScanTest, NamesWithBlanksUtf8AndRawBytesKeepTheirBytes) {
   std::vector<std::string> names = {"with blank", "Grüße ñ 日本", "raw\xff\xfe", "line\nbreak"};
   for (const std::string& name : names) {
