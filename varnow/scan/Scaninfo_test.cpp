@@ -15,6 +15,7 @@
 
 #include "platform/mounts.h"
 #include "platform/registry.h"
+#include "platform/tracelog.h"
 #include "varnow/scan/scandir.h"
 #include "varnow/scan/test_support.h"
 
@@ -318,6 +319,29 @@ TEST_F(ScanTest, MissingDirectoryOrFileAsksFirst) {
     EXPECT_EQ(session->QueuedCount(), queued + 1);
     owner.autoSave = 0;
   }
+}
+
+TEST_F(ScanTest, TraceLinesNameTheSourceUnit) {
+  std::string log = dir.Path() + "trace.log";
+  ASSERT_TRUE(platform::TraceLog::Open(log));
+  {
+    auto session = Session();
+    owner.scanMissing = false;
+    session->SetScanDir(dir.Path() + "missing");
+    CDirData copy = session->dd;
+    session->DoScan(1, copy, true);
+    session->ClearDirData(copy);
+  }
+  platform::TraceLog::Close();
+  std::ifstream in(log);
+  std::string text((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_THAT(text, ::testing::HasSubstr("CScanInfo Constructor (Scaninfo, "));
+  EXPECT_THAT(text, ::testing::ContainsRegex("DoScan Begin \\(Scaninfo, [0-9]+\\)\r\n"));
+  EXPECT_THAT(text, ::testing::HasSubstr("DoScan was aborted because directory doesn't appear to exist\n (Scaninfo, "));
+  EXPECT_THAT(text, ::testing::HasSubstr("GetScanRoot Begin (Scaninfo, "));
+  EXPECT_THAT(text, ::testing::HasSubstr("ClearDirData End (Scaninfo, "));
+  EXPECT_THAT(text, ::testing::HasSubstr("ShutdownWarning (Scaninfo, "));
+  EXPECT_THAT(text, ::testing::HasSubstr("CScanInfo Destructor (Scaninfo, "));
 }
 
 TEST_F(ScanTest, QueueKeepsOneRecordPerPathAndLoadingTakesItOut) {
