@@ -65,4 +65,14 @@ class CDirData {
   bool operator==(const CDirData& other) const;
 };
 
+// Letter case ignored; Unicode-aware for UTF-8 names, ASCII-only for other bytes.
+bool SameNameIgnoringCase(std::string_view a, std::string_view b);
+
+// Puts the sizes a scan found for the listed subdirectories (name, size; listing order) into
+// sizes[0] of their entries. A name keeps the entry that carries exactly its name; failing
+// that, the entry whose name differs only in letter case, provided no other listed name
+// claimed it; otherwise it gets a new entry at the end.
+void MergeScannedSubdirectories(CDirData& record,
+                                const std::vector<std::pair<std::string, std::int64_t>>& found);
+
 }  // namespace varnow
