@@ -68,8 +68,19 @@ TEST_F(DialogsTest, MissingDirectoryAnswersAndDontAskAgain) {
   EXPECT_FALSE(CMissingDirectoryDialog::Ask(nullptr));
   EXPECT_EQ(DontAsk(), 1);
 
-  // Not asked again: the answer is to scan, and no dialog appears (one would block this test).
+  // Not asked again: the answer is to scan, and no dialog appears.
+  bool shown = false;
+  QTimer watch;  // destroyed unfired when nothing was shown
+  watch.setSingleShot(true);
+  QObject::connect(&watch, &QTimer::timeout, [&shown] {
+    if (QWidget* dialog = QApplication::activeModalWidget()) {
+      shown = true;
+      dialog->close();
+    }
+  });
+  watch.start(0);
   EXPECT_TRUE(CMissingDirectoryDialog::Ask(nullptr));
+  EXPECT_FALSE(shown);
 }
 
 TEST_F(DialogsTest, ScanProgressCountsStepsAndCancels) {

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <regex>
 
 #include "platform/registry.h"
 #include "platform/tracelog.h"
@@ -75,19 +74,6 @@ TEST_F(SettingsTest, IntegersKeptAsText) {
   EXPECT_FALSE(Stored("zzz", section));  // nothing written back
 }
 
-// The message part of each trace line (without " (unit, line)\r\n").
-std::vector<std::string> TraceMessages(const std::string& text) {
-  std::vector<std::string> messages;
-  static const std::regex unitAndLine(R"(^(.*) \(Settings, \d+\)$)");
-  std::size_t start = 0;
-  for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
-    const std::string line = text.substr(start, end - start);
-    std::smatch match;
-    messages.push_back(std::regex_match(line, match, unitAndLine) ? match[1].str() : "?" + line);
-  }
-  return messages;
-}
-
 TEST_F(SettingsTest, FirstRunReadsEveryWindowSettingWithItsDefaultAndTracesIt) {
   const std::string data = m_home.MakeFolder("data-folder");
   // A stored folder without its trailing "/".
@@ -98,11 +84,13 @@ TEST_F(SettingsTest, FirstRunReadsEveryWindowSettingWithItsDefaultAndTracesIt) {
   platform::TraceLog::Close();
 
   EXPECT_EQ(s.dataDirectory, data);
-  EXPECT_THAT(TraceMessages(test::ReadWholeFile(tracePath)),
-              ElementsAre("CurrentUnits=2", "Cluster=4", "Sort=2", "FirstRun=1", "AutoSave=1", "SubDirSave=1",
-                          "CommaDelimited=0", "EnhancedPrinting=1", "PrintPath=DIRSIZE.TXT", "PrintDestination=1",
-                          "ScanOnClick=0", "PrintColumns=3", "NeverAskClusterSize=1", "UserDefaultClusterSize=16",
-                          "DataDir=" + data));
+  EXPECT_THAT(test::TraceLines(test::ReadWholeFile(tracePath)),
+              ElementsAre("Settings: CurrentUnits=2", "Settings: Cluster=4", "Settings: Sort=2", "Settings: FirstRun=1",
+                          "Settings: AutoSave=1", "Settings: SubDirSave=1", "Settings: CommaDelimited=0",
+                          "Settings: EnhancedPrinting=1", "Settings: PrintPath=DIRSIZE.TXT",
+                          "Settings: PrintDestination=1", "Settings: ScanOnClick=0", "Settings: PrintColumns=3",
+                          "Settings: NeverAskClusterSize=1", "Settings: UserDefaultClusterSize=16",
+                          "Settings: DataDir=" + data));
 
   auto values = Registry::EnumValues(Hive::CurrentUser, SettingsKey(kSettingsSection));
   ASSERT_TRUE(values);

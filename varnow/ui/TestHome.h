@@ -8,6 +8,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace varnow::test {
 
@@ -49,6 +50,27 @@ inline std::string ReadWholeFile(const std::string& path) {
 inline void WriteWholeFile(const std::string& path, const std::string& bytes) {
   std::filesystem::create_directories(std::filesystem::path(path).parent_path());
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// The lines of a trace log as "unit: message" (line numbers left out), or "? line" for a line
+// that does not end in " (unit, number)".
+inline std::vector<std::string> TraceLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    const std::string line = text.substr(start, end - start);
+    const std::size_t open = line.rfind(" (");
+    const std::size_t comma = line.rfind(", ");
+    const bool wellFormed = open != std::string::npos && comma != std::string::npos && comma > open &&
+                            line.back() == ')' && comma + 3 < line.size() &&
+                            line.find_first_not_of("0123456789", comma + 2) == line.size() - 1;
+    if (!wellFormed) {
+      lines.push_back("? " + line);
+      continue;
+    }
+    lines.push_back(line.substr(open + 2, comma - open - 2) + ": " + line.substr(0, open));
+  }
+  return lines;
 }
 
 }  // namespace varnow::test

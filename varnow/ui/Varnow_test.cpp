@@ -8,7 +8,6 @@
 
 #include <array>
 #include <filesystem>
-#include <regex>
 #include <set>
 
 #include "varnow/store/DataFile.h"
@@ -187,19 +186,12 @@ TEST_F(VarnowProgramTest, DamagedSettingsFileStillRuns) {
   EXPECT_EQ(run.status, 0) << run.err;
 }
 
-// The lines of the given units, as (unit, message) without line numbers.
+// The trace lines of the given units.
 std::vector<std::string> TraceLines(const std::string& text, const std::set<std::string>& units) {
   std::vector<std::string> lines;
-  static const std::regex pattern(R"(^([\s\S]*) \((\w+), \d+\)$)");
-  std::size_t start = 0;
-  for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
-    const std::string line = text.substr(start, end - start);
-    std::smatch match;
-    if (!std::regex_match(line, match, pattern)) {
-      lines.push_back("? " + line);
-    } else if (units.count(match[2])) {
-      lines.push_back(match[2].str() + ": " + match[1].str());
-    }
+  for (const std::string& line : test::TraceLines(text)) {
+    const std::string unit = line.substr(0, line.find(':'));
+    if (line.rfind("? ", 0) == 0 || units.count(unit)) lines.push_back(line);
   }
   return lines;
 }
