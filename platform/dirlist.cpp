@@ -51,18 +51,18 @@ DirListing::~DirListing() { Close(); }
 
 bool DirListing::Open(const std::string& path) {
   Close();
-  return Start(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return Start(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), true);
 }
 
-bool DirListing::OpenAt(int dirFd, const std::string& name) {
+bool DirListing::OpenAt(int dirFd, const std::string& name, bool identify) {
   Close();
-  return Start(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  return Start(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC), identify);
 }
 
-bool DirListing::Start(int fd) {
+bool DirListing::Start(int fd, bool identify) {
   if (fd < 0) return false;
   struct stat self {};
-  if (::fstat(fd, &self) != 0) {
+  if (identify && ::fstat(fd, &self) != 0) {
     int saved = errno;
     ::close(fd);
     errno = saved;

@@ -18,7 +18,7 @@ const CDirInfo* CDirData::FindEntry(std::string_view name) const {
 
 CDirInfo& CDirData::FindOrAddEntry(std::string_view name) {
   if (CDirInfo* entry = FindEntry(name)) return *entry;
-  m_entries.push_back(CDirInfo{std::string(name), {}});
+  m_entries.push_back(CDirInfo{std::string(name), kEmptyHistory});
   return m_entries.back();
 }
 
@@ -78,7 +78,7 @@ void MergeScannedSubdirectories(CDirData& record,
   for (std::size_t f = 0; f < found.size(); ++f) {
     if (slot[f] == SIZE_MAX) {
       slot[f] = entries.size();
-      entries.push_back(CDirInfo{found[f].first, {}});
+      entries.push_back(CDirInfo{found[f].first, kEmptyHistory});
     }
     entries[slot[f]].sizes[0] = found[f].second;
   }

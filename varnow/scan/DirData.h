@@ -19,11 +19,13 @@ inline constexpr std::string_view kSpecialPrefix = "KOB*";
 inline constexpr std::size_t kMaxEntryName = 259;
 
 constexpr std::int64_t kNoSize = -1;
+using SizeHistory = std::array<std::int64_t, 6>;
+inline constexpr SizeHistory kEmptyHistory{kNoSize, kNoSize, kNoSize, kNoSize, kNoSize, kNoSize};
 
 struct CDirInfo {
   std::string name;  // one path component (bytes as listed) or a summary row's name
   // Newest first: [0] this scan, [1] the last saved one, ... -1 = no value.
-  std::array<std::int64_t, 6> sizes{kNoSize, kNoSize, kNoSize, kNoSize, kNoSize, kNoSize};
+  SizeHistory sizes = kEmptyHistory;
 
   bool operator==(const CDirInfo&) const = default;
 };

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstdio>
 #include <ctime>
 
@@ -78,7 +79,11 @@ std::string CurrentDirectory() {
 struct CScanInfo::ScanContext {
   std::unique_ptr<CScanProgress> progress;
   std::unordered_set<FileId, FileIdHash> linkedFiles;  // files with several links, counted once
-  platform::MountTable mounts;
+  // Mount points of pseudo file systems, and the scan directory with links resolved, so that
+  // a subdirectory is recognised as one of them without a system call.
+  std::unordered_set<std::string> pseudoMounts;
+  std::string resolvedTop;
+  std::size_t topLength = 0;
   bool haveFreeSpace = false;
   std::int64_t freeSpace = 0;
 };
@@ -287,7 +292,7 @@ std::int64_t CScanInfo::DoScan(int level, CDirData& record, bool silent) {
     if (level == 1 || !m_scan) {
       m_scan = std::make_unique<ScanContext>();
       guard.owned = true;
-      m_scan->mounts = LoadMounts();
+      PreparePseudoMounts(record.m_currentScanDir);
     }
     if (level == 1) {
       if (!silent) m_scan->progress = m_owner->CreateScanProgress();
@@ -372,17 +377,33 @@ std::int64_t CScanInfo::ScanTree(int level, CDirData& record, bool silent, platf
 
 std::int64_t CScanInfo::ScanSubdirectory(platform::DirListing& parent, const std::string& name, CDirData& child,
                                          bool silent, bool consultFile, int depth) {
-  platform::DirListing listing;
-  bool opened = parent.IsOpen() ? listing.OpenAt(parent.Fd(), name) : listing.Open(child.m_currentScanDir);
-  if (opened && listing.Device() != parent.Device() && m_scan) {
-    const platform::MountInfo* mount = m_scan->mounts.MountOfDevice(listing.Device());
-    if (mount && mount->isPseudo) {
-      VN_TRACE("Not scanning %s: %s file system\n", child.m_currentScanDir.c_str(), mount->fsType.c_str());
+  if (m_scan && !m_scan->pseudoMounts.empty() && child.m_currentScanDir.size() > m_scan->topLength) {
+    std::string resolved = m_scan->resolvedTop + child.m_currentScanDir.substr(m_scan->topLength);
+    resolved.pop_back();
+    if (m_scan->pseudoMounts.count(resolved) != 0) {
+      VN_TRACE("Not scanning %s: pseudo file system\n", child.m_currentScanDir.c_str());
       return 0;
     }
   }
+  platform::DirListing listing;
+  if (parent.IsOpen()) listing.OpenAt(parent.Fd(), name, false);
+  else listing.Open(child.m_currentScanDir);
   VN_TRACE("DoScan Begin");
   return ScanTree(0, child, silent, listing, consultFile, depth);
+}
+
+void CScanInfo::PreparePseudoMounts(const std::string& top) {
+  const platform::MountTable mounts = LoadMounts();
+  for (const platform::MountInfo& mount : mounts.Mounts())
+    if (mount.isPseudo) m_scan->pseudoMounts.insert(mount.mountPoint);
+  char resolved[PATH_MAX];
+  if (m_scan->pseudoMounts.empty() || !::realpath(top.c_str(), resolved)) {
+    m_scan->pseudoMounts.clear();
+    return;
+  }
+  m_scan->resolvedTop = resolved;
+  if (m_scan->resolvedTop.back() != '/') m_scan->resolvedTop += '/';
+  m_scan->topLength = top.size();
 }
 
 std::int64_t CScanInfo::CountFile(const platform::DirEntry& entry) {

@@ -83,6 +83,7 @@ class CScanInfo {
                         bool consultFile, int depth);
   std::int64_t ScanSubdirectory(platform::DirListing& parent, const std::string& name, CDirData& child,
                                 bool silent, bool consultFile, int depth);
+  void PreparePseudoMounts(const std::string& top);
   std::int64_t CountFile(const platform::DirEntry& entry);
   void FinishRecord(int level, CDirData& record, bool listed, std::int64_t total);
   std::int64_t ScanFreeSpace();
