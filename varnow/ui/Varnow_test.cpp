@@ -50,7 +50,9 @@ class CFolderOwner : public IScanOwner {
 class VarnowProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    m_program = std::string(std::getenv("VARNOW_BINARY_DIR")) + "/varnow/varnow";
+    const char* binary = std::getenv("VARNOW_BINARY_DIR");
+    ASSERT_NE(binary, nullptr);
+    m_program = std::string(binary) + "/varnow/varnow";
     // The run must find no display, whatever the test runner has.
     unsetenv("DISPLAY");
     unsetenv("WAYLAND_DISPLAY");
