@@ -189,6 +189,13 @@ TEST_F(VarnowProgramTest, DamagedSettingsFileStillRuns) {
   EXPECT_EQ(run.status, 0) << run.err;
 }
 
+TEST_F(VarnowProgramTest, TraceFileThatCannotBeCreatedLeavesTheLogOff) {
+  const std::string root = m_home.MakeFolder("tree");
+  CRun run = Run({"/DEBUG=" + m_home.Root() + "/no such folder/trace.txt", "/DIR=" + root, "/SCAN", "/SAVE"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(std::filesystem::exists(m_data + "VNDATA.DB"));
+}
+
 // The trace lines of the given units.
 std::vector<std::string> TraceLines(const std::string& text, const std::set<std::string>& units) {
   std::vector<std::string> lines;
