@@ -32,9 +32,10 @@ class DirListing {
   ~DirListing();
 
   // Opens path (or name relative to the directory fd dirFd). False, with errno set, when it
-  // is no directory or cannot be read. Symbolic links are not followed for OpenAt.
+  // is no directory or cannot be read. Symbolic links are not followed for OpenAt. Without
+  // identify, Device(), Inode() and the identity of "." stay 0 (saves a system call).
   bool Open(const std::string& path);
-  bool OpenAt(int dirFd, const std::string& name);
+  bool OpenAt(int dirFd, const std::string& name, bool identify = true);
   bool IsOpen() const { return m_fd >= 0; }
   int Fd() const { return m_fd; }
   dev_t Device() const { return m_device; }
@@ -45,7 +46,7 @@ class DirListing {
   void Close();
 
  private:
-  bool Start(int fd);
+  bool Start(int fd, bool identify);
   bool Fill();
 
   int m_fd = -1;

@@ -19,11 +19,13 @@ inline constexpr std::string_view kSpecialPrefix = "KOB*";
 inline constexpr std::size_t kMaxEntryName = 259;
 
 constexpr std::int64_t kNoSize = -1;
+using SizeHistory = std::array<std::int64_t, 6>;
+inline constexpr SizeHistory kEmptyHistory{kNoSize, kNoSize, kNoSize, kNoSize, kNoSize, kNoSize};
 
 struct CDirInfo {
   std::string name;  // one path component (bytes as listed) or a summary row's name
   // Newest first: [0] this scan, [1] the last saved one, ... -1 = no value.
-  std::array<std::int64_t, 6> sizes{kNoSize, kNoSize, kNoSize, kNoSize, kNoSize, kNoSize};
+  SizeHistory sizes = kEmptyHistory;
 
   bool operator==(const CDirInfo&) const = default;
 };
@@ -64,5 +66,15 @@ class CDirData {
 
   bool operator==(const CDirData& other) const;
 };
+
+// Letter case ignored; Unicode-aware for UTF-8 names, ASCII-only for other bytes.
+bool SameNameIgnoringCase(std::string_view a, std::string_view b);
+
+// Puts the sizes a scan found for the listed subdirectories (name, size; listing order) into
+// sizes[0] of their entries. A name keeps the entry that carries exactly its name; failing
+// that, the entry whose name differs only in letter case, provided no other listed name
+// claimed it; otherwise it gets a new entry at the end.
+void MergeScannedSubdirectories(CDirData& record,
+                                const std::vector<std::pair<std::string, std::int64_t>>& found);
 
 }  // namespace varnow

@@ -11,6 +11,8 @@
 #include <string>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 #include "varnow/scan/DirData.h"
 #include "varnow/scan/ScanOwner.h"
@@ -20,6 +22,7 @@
 namespace platform {
 class DirListing;
 class MountTable;
+struct DirEntry;
 }
 
 namespace varnow {
@@ -74,16 +77,23 @@ class CScanInfo {
  private:
   struct ScanContext;
 
-  std::int64_t ScanTree(int level, CDirData& record, bool silent, platform::DirListing* listing,
-                        bool parentHasStorage);
-  IScanStore::LoadResult LoadRecord(CDirData& record, bool consultFile);
-  void MatchSubdirectories(CDirData& record, const std::vector<std::pair<std::string, std::int64_t>>& found);
-  void FinishRecord(CDirData& record, bool listed, std::int64_t total);
+  using Found = std::vector<std::pair<std::string, std::int64_t>>;
+
+  std::int64_t ScanTree(int level, CDirData& record, bool silent, platform::DirListing& listing,
+                        bool consultFile, int depth);
+  std::int64_t ScanSubdirectory(platform::DirListing& parent, const std::string& name, CDirData& child,
+                                bool silent, bool consultFile, int depth);
+  void PreparePseudoMounts(const std::string& top);
+  std::int64_t CountFile(const platform::DirEntry& entry);
+  void FinishRecord(int level, CDirData& record, bool listed, std::int64_t total);
+  std::int64_t ScanFreeSpace();
+  IScanStore::LoadResult LoadRecord(CDirData& record, bool consultFile, bool* fromQueue);
+  bool TakeQueued(const std::string& path, CDirData& out);
+  bool FlushOnce();
   void WriteRecords(const std::vector<CDirData>& records);
   void SaveThread();
-  bool TakeQueued(const std::string& path, CDirData& out);
   std::uint32_t FixedClusterSize(const std::string& root);
-  const platform::MountTable& Mounts();
+  platform::MountTable LoadMounts() const;
 
   IScanOwner* m_owner;
   std::unique_ptr<IScanStore> m_store;
@@ -92,13 +102,13 @@ class CScanInfo {
   std::mutex m_queueLock;    // guards the queue; always taken before m_storageLock
   std::list<CDirData> m_queue;
   std::unordered_map<std::string, std::list<CDirData>::iterator> m_queueIndex;
+  std::unordered_set<std::string> m_inFlight;  // paths of the batch being written
   std::mutex m_storageLock;  // guards every access to the data file
 
   CSignalPair m_signals;     // save event, shutdown event
   std::thread m_saveThread;
 
   std::unique_ptr<ScanContext> m_scan;  // state of the top-level scan under way
-  std::unique_ptr<platform::MountTable> m_mounts;
 };
 
 }  // namespace varnow

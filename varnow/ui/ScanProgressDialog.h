@@ -1,0 +1,41 @@
+// The modeless progress display of an interactive scan, with its Cancel button. While it exists
+// its owner window is disabled.
+#pragma once
+
+#include <QDialog>
+#include <QPointer>
+
+#include "varnow/scan/ScanOwner.h"
+
+class QLabel;
+class QProgressBar;
+
+namespace varnow {
+
+class CScanProgressDialog : public QDialog, public CScanProgress {
+  Q_OBJECT
+ public:
+  explicit CScanProgressDialog(QWidget* owner = nullptr);
+  ~CScanProgressDialog() override;
+
+  void SetRange(int lower, int upper) override;
+  void StepIt() override;
+  void ShowCounters(long directories, long files) override;
+  bool CheckCancel() override;
+
+  void reject() override;  // Cancel: remembered; the dialog stays until the scan ends
+
+  int Position() const;
+  QString DirectoriesText() const;
+  QString FilesText() const;
+
+ private:
+  QPointer<QWidget> m_owner;
+  bool m_disabledOwner = false;
+  bool m_cancelled = false;
+  QProgressBar* m_progress;
+  QLabel* m_directories;
+  QLabel* m_files;
+};
+
+}  // namespace varnow
