@@ -12,11 +12,10 @@
 #include <string>
 #include <string_view>
 
-#include "varnow/alerts/CommandLine.h"
-
 namespace varnow {
 
 class CDirData;
+struct CRunFlags;
 
 // Shows an alert's message: a modal box captioned "Varnow Alert" (OK button, exclamation icon,
 // brought to the front), or its headless stand-in. Returns when the user has closed it.

@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "varnow/alerts/CommandLine.h"
 #include "varnow/scan/DirData.h"
 #include "varnow/scan/scandir.h"
 

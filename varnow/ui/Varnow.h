@@ -22,6 +22,8 @@ class CVarnowApp {
   bool InitInstance(const std::string& commandLine);
 
   const CRunFlags& RunFlags() const { return m_flags; }
+  // The process's exit status: 3 when an automated run's alert fired, 0 otherwise.
+  int ExitStatus() const { return m_exitStatus; }
   unsigned short m_major = 0;
   unsigned short m_minor = 0;
   unsigned short m_build = 0;
@@ -33,6 +35,7 @@ class CVarnowApp {
   void RunInteractive(CVarnowDlg& dlg);
 
   CRunFlags m_flags;
+  int m_exitStatus = 0;
   CVarnowDlg* m_mainWindow = nullptr;
 };
 
