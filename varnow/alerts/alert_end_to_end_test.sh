@@ -59,4 +59,19 @@ expected="The disk space taken up by $TREE/ increased by more than 10% since the
 status=0
 "$VARNOW" "/DIR=$TREE" /ALERTPERCENT=10 "/NOTIFY=$NOTIFY" '$DIR$' || status=$?
 [ "$status" -eq 0 ] || fail "a run without growth ended with status $status"
+
+# Without a display the alert box goes to standard error. A free-space minimum no disk can meet
+# always fires; without /DIR= the current directory is checked. A notification program that does
+# not exist falls back to the box, which names the command as substituted.
+status=0
+(cd "$TREE" && "$VARNOW" /FREEALERT=9000000000000000 2>"$WORK/stderr") || status=$?
+[ "$status" -eq 3 ] || fail "the free-space alert ended with status $status, not 3"
+grep -q "Varnow Alert: Free disk space on $TREE/ has dropped below " "$WORK/stderr" ||
+  fail "no free-space alert on standard error: $(cat "$WORK/stderr")"
+
+status=0
+"$VARNOW" "/DIR=$TREE" /FREEALERT=9000000000000000 "/NOTIFY=$WORK/missing" '$DIR$' 2>"$WORK/stderr" || status=$?
+[ "$status" -eq 3 ] || fail "the fallback run ended with status $status, not 3"
+grep -qF "[This MessageBox is appearing because$WORK/missing \"$TREE/\" could not be executed]" "$WORK/stderr" ||
+  fail "fallback text: $(cat "$WORK/stderr")"
 echo "alert end to end: ok"
