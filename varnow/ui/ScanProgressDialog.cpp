@@ -9,13 +9,11 @@
 
 namespace varnow {
 
-CScanProgressDialog::CScanProgressDialog(QWidget* owner) : QDialog(owner), m_owner(owner) {
-  if (m_owner && m_owner->isEnabled()) {
-    m_owner->setEnabled(false);
-    m_disabledOwner = true;
-  }
+CScanProgressDialog::CScanProgressDialog(QWidget* owner) : QDialog(owner) {
   setWindowTitle("Varnow Scan Progress");
-  setModal(false);
+  // Blocks the owner's input without disabling it: a disabled owner would disable this dialog,
+  // its child, and with it the Cancel button.
+  setWindowModality(Qt::WindowModal);
   m_progress = new QProgressBar(this);
   m_progress->setRange(0, 100);
   m_progress->setValue(0);
@@ -33,10 +31,6 @@ CScanProgressDialog::CScanProgressDialog(QWidget* owner) : QDialog(owner), m_own
   layout->addLayout(counters);
   layout->addWidget(cancel, 0, Qt::AlignRight);
   show();
-}
-
-CScanProgressDialog::~CScanProgressDialog() {
-  if (m_disabledOwner && m_owner) m_owner->setEnabled(true);
 }
 
 void CScanProgressDialog::SetRange(int lower, int upper) {

@@ -1,9 +1,8 @@
-// The modeless progress display of an interactive scan, with its Cancel button. While it exists
-// its owner window is disabled.
+// The progress display of an interactive scan, with its Cancel button. It does not wait for the
+// user (the scan goes on while it is shown), but while it exists its owner window takes no input.
 #pragma once
 
 #include <QDialog>
-#include <QPointer>
 
 #include "varnow/scan/ScanOwner.h"
 
@@ -16,7 +15,6 @@ class CScanProgressDialog : public QDialog, public CScanProgress {
   Q_OBJECT
  public:
   explicit CScanProgressDialog(QWidget* owner = nullptr);
-  ~CScanProgressDialog() override;
 
   void SetRange(int lower, int upper) override;
   void StepIt() override;
@@ -30,8 +28,6 @@ class CScanProgressDialog : public QDialog, public CScanProgress {
   QString FilesText() const;
 
  private:
-  QPointer<QWidget> m_owner;
-  bool m_disabledOwner = false;
   bool m_cancelled = false;
   QProgressBar* m_progress;
   QLabel* m_directories;

@@ -1,6 +1,7 @@
 #include "varnow/ui/Varnow.h"
 
 #include <QMessageBox>
+#include <memory>
 
 #include "platform/tracelog.h"
 #include "varnow/alerts/AutomatedRun.h"
@@ -18,7 +19,6 @@ constexpr char kNoWindowYet[] =
 
 CVarnowApp::CVarnowApp() {
   GetProgramVersion(&m_major, &m_minor, &m_build);
-  m_createMainWindow = [] { return std::make_unique<CVarnowDlg>(); };
 }
 
 bool CVarnowApp::InitInstance(const std::string& commandLine) {
@@ -27,7 +27,7 @@ bool CVarnowApp::InitInstance(const std::string& commandLine) {
   std::unique_ptr<CVarnowDlg> dlg;
   try {
     ParseCommandLine(commandLine, m_flags, nullptr);
-    dlg = m_createMainWindow();
+    dlg = std::make_unique<CVarnowDlg>();
     m_mainWindow = dlg.get();
     ParseCommandLine(commandLine, m_flags, dlg.get());
     VN_TRACE("Version: %d.%d Bld %d\n", m_major, m_minor, m_build);

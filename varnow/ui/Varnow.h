@@ -2,8 +2,6 @@
 // its window) and ends.
 #pragma once
 
-#include <functional>
-#include <memory>
 #include <string>
 
 #include "varnow/alerts/CommandLine.h"
@@ -24,15 +22,14 @@ class CVarnowApp {
   const CRunFlags& RunFlags() const { return m_flags; }
   // The process's exit status: 3 when an automated run's alert fired, 0 otherwise.
   int ExitStatus() const { return m_exitStatus; }
+  // The main window object while InitInstance runs, else nullptr.
+  CVarnowDlg* MainWindow() const { return m_mainWindow; }
   unsigned short m_major = 0;
   unsigned short m_minor = 0;
   unsigned short m_build = 0;
 
-  // Makes the main window object; tests give one with their own data store.
-  std::function<std::unique_ptr<CVarnowDlg>()> m_createMainWindow;
-
  private:
-  void RunInteractive(CVarnowDlg& dlg);
+  static void RunInteractive(CVarnowDlg& dlg);
 
   CRunFlags m_flags;
   int m_exitStatus = 0;

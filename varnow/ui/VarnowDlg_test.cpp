@@ -58,21 +58,6 @@ TEST_F(VarnowDlgTest, AutomatedScanKeepsTheResultAndSaveQueuesIt) {
   EXPECT_EQ(m_written->front().m_currentScanDir, root);
 }
 
-TEST_F(VarnowDlgTest, SettingsComeFromTheStoreAndCommandLineChangesOnlyTheCopies) {
-  WriteProfileInt(kSettingsSection, "PreferredClusterSetting", 1);
-  WriteProfileString(kSettingsSection, "DataDirectory", "/srv/data");
-  auto dlg = MakeDlg();
-  EXPECT_EQ(dlg->PreferredClusterSetting(), 1);
-  EXPECT_EQ(dlg->DataDirectory(), "/srv/data/");
-  dlg->SetAutoSave(0);
-  dlg->SetPrintDestination(2);
-  dlg->SetPrintFilePath("/tmp/r.txt");
-  EXPECT_EQ(dlg->AutoSave(), 0);
-  EXPECT_EQ(dlg->Settings().printFilePath, "/tmp/r.txt");
-  EXPECT_EQ(GetProfileInt(kSettingsSection, "AutoSave", -1), 1);
-  EXPECT_EQ(GetProfileString(kSettingsSection, "PrintFilePath", ""), "DIRSIZE.TXT");
-}
-
 TEST_F(VarnowDlgTest, QuestionsWithoutWindows) {
   auto dlg = MakeDlg();
   // The cluster size question is answered with the default size, stored as an override.

@@ -166,6 +166,7 @@ TEST_F(VarnowProgramTest, AFileGivenAsTheDirectory) {
   test::WriteWholeFile(file, "text");
   CRun run = Run({"/DIR=" + file, "/SCAN", "/SAVE"});
   EXPECT_EQ(run.status, 0);
+  EXPECT_THAT(run.err, HasSubstr("Directory Doesn't Exist!"));  // no directory of that name
   EXPECT_THAT(run.err, Not(HasSubstr("Sanitizer")));
   EXPECT_EQ(test::ReadWholeFile(file), "text");
 }
