@@ -12,6 +12,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "platform/tracelog.h"
+#include "varnow/alerts/AutomatedRun.h"
 #include "varnow/alerts/CommandLine.h"
 #include "varnow/scan/DirData.h"
 #include "varnow/scan/scandir.h"
@@ -175,6 +177,94 @@ TEST(Checks, AFailureInsideACheckEndsOnlyThatCheck) {
   EXPECT_THAT(f.owner.boxes, SizeIs(1));
   flags.alertSize = 0;
   EXPECT_FALSE(RunAlertChecks(flags, f.run));
+}
+
+TEST(Checks, TraceLines) {
+  QTemporaryDir dir;
+  const std::string path = dir.filePath("trace").toStdString();
+  ASSERT_TRUE(platform::TraceLog::Open(path));
+  Fixture f(999, 1099);
+  f.run.alertPercent = 10;
+  f.run.alertSize = 2048;
+  AlertPercentCheck(f.run);
+  AlertSizeCheck(f.run);
+  f.run.getFreeSpace = [](const std::string&, std::uint64_t&) { return false; };
+  FreeAlertCheck(f.run);
+  f.run.getFreeSpace = [](const std::string&, std::uint64_t&) -> bool { throw std::bad_alloc(); };
+  FreeAlertCheck(f.run);
+  platform::TraceLog::Close();
+  QFile file(QString::fromStdString(path));
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const std::string text = file.readAll().toStdString();
+  EXPECT_THAT(text, HasSubstr("Doing AlertPercentCheck for big with 10% (AlertChecks, "));
+  EXPECT_THAT(text, HasSubstr("Doing AlertPercentCheck for KOB*[Total Used] with 10% (AlertChecks, "));
+  EXPECT_THAT(text, HasSubstr("Doing AlertSizeCheck for KOB*[Total Used] with 2048 size (AlertChecks, "));
+  EXPECT_THAT(text, HasSubstr("Failed to ORVGetFreeSpace for /srv/data/ (AlertChecks, "));
+  EXPECT_THAT(text, HasSubstr("** Exception in FreeAlertCheck\n (AlertChecks, "));
+}
+
+// The automated run's side: the owner supplies the inputs, the checks run in their order after
+// the save, and the exit status tells whether one fired.
+class AlertRunOwner : public ICommandLineOwner {
+ public:
+  CCommandLineFields& CommandLineFields() override { return fields; }
+  void SetScanDirectory(const std::string&) override {}
+  void SetPrintDestination(int) override {}
+  void SetPrintFilePath(const std::string&) override {}
+  void SetAutoSave(int) override {}
+  void SetSubDirSave(int) override {}
+  void OnScan() override { calls.push_back("scan"); }
+  void OnSave() override { calls.push_back("save"); }
+  CAlertRun AlertRun() override {
+    calls.push_back("alerts");
+    CAlertRun run;
+    run.dd = &record;
+    run.scanDir = "/srv/data/";
+    run.displayUnit = kUnitBytes;
+    run.alertPercent = fields.percentThreshold;
+    run.alertSize = fields.sizeThreshold;
+    run.freeAlert = fields.freeMinimum;
+    run.notifyCommand = fields.notifyCommand;
+    run.getFreeSpace = [](const std::string&, std::uint64_t& bytes) {
+      bytes = 100;
+      return true;
+    };
+    run.owner = &boxes;
+    return run;
+  }
+
+  CCommandLineFields fields;
+  CDirData record = RecordWithTotal(1000, 5000);
+  RecordingOwner boxes;
+  std::vector<std::string> calls;
+};
+
+TEST(AutomatedRun, ChecksInOrderAfterTheSaveAndExitStatus) {
+  AlertRunOwner owner;
+  owner.fields.freeMinimum = 1000;
+  owner.fields.notifyCommand = "/nonexistent/notify $MSG$";
+  CRunFlags flags;
+  flags.automated = flags.scan = flags.save = 1;
+  flags.alertSize = flags.alertPercent = flags.freeAlert = 1;
+  EXPECT_EQ(RunAutomatedSequence(flags, owner), kExitAlertFired);
+  EXPECT_THAT(owner.calls, ElementsAre("scan", "save", "alerts"));
+  ASSERT_THAT(owner.boxes.boxes, SizeIs(3));
+  EXPECT_THAT(owner.boxes.boxes[0], HasSubstr("more than 0 bytes since"));
+  EXPECT_THAT(owner.boxes.boxes[1], HasSubstr("more than 0% since"));
+  EXPECT_THAT(owner.boxes.boxes[2], ::testing::StartsWith("Free disk space on /srv/data/"));
+  // The command as the first alert substituted it stays for the rest of the run.
+  EXPECT_THAT(owner.fields.notifyCommand, HasSubstr("more than 0 bytes since"));
+
+  AlertRunOwner quiet;
+  quiet.record = RecordWithTotal(5000, 5000);
+  flags.freeAlert = 0;
+  EXPECT_EQ(RunAutomatedSequence(flags, quiet), 0);
+  EXPECT_THAT(quiet.boxes.boxes, IsEmpty());
+
+  AlertRunOwner scanOnly;
+  flags.alertSize = flags.alertPercent = 0;
+  EXPECT_EQ(RunAutomatedSequence(flags, scanOnly), 0);
+  EXPECT_THAT(scanOnly.calls, ElementsAre("scan", "save"));
 }
 
 TEST(ReplaceAll, AnyCaseEveryOccurrenceAndNoRescan) {
