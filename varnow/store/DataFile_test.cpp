@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -41,7 +42,7 @@ std::string ReadFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-std::string Run(const std::string& command, int* status = nullptr) {
+std::string RunCommand(const std::string& command, int* status = nullptr) {
   std::string output;
   FILE* pipe = ::popen(command.c_str(), "r");
   char buffer[4096];
@@ -60,7 +61,7 @@ std::string OlefileStream(const std::string& file, const std::vector<std::string
       "sys.stdout.write(o.openstream(p).read().hex())' '" + file + "'";
   for (const std::string& storage : storages) command += " " + Hex(storage);
   command += " " + Hex("KOB[VNData]");
-  std::string hex = Run(command);
+  std::string hex = RunCommand(command);
   std::string bytes;
   for (std::size_t i = 0; i + 1 < hex.size(); i += 2) bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
   return bytes;
@@ -104,7 +105,7 @@ TEST_F(DataFileTest, StreamHoldsExactlyTheRecordBytesAsAnIndependentReaderSeesTh
   put(1, 8);
   put(1, 8);
   for (std::int32_t time : record.m_times) put(static_cast<std::uint32_t>(time), 4);
-  put(0, 56);
+  expected.append(56, '\0');
   put(4, 4);
   expected += "DOCS";
   put(10, 8);
@@ -122,7 +123,7 @@ TEST_F(DataFileTest, StreamHoldsExactlyTheRecordBytesAsAnIndependentReaderSeesTh
   EXPECT_EQ(OlefileStream(FilePath(), {"data", "MY DOCS"}).size(), 96u + 4 + 4 + 48);
 
   int status = 0;
-  Run("gsf list '" + FilePath() + "' 2>&1", &status);
+  RunCommand("gsf list '" + FilePath() + "' 2>&1", &status);
   EXPECT_EQ(status, 0);
 }
 
