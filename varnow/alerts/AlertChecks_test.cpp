@@ -12,7 +12,6 @@
 #include <stdexcept>
 #include <vector>
 
-#include "platform/tracelog.h"
 #include "varnow/alerts/AutomatedRun.h"
 #include "varnow/alerts/CommandLine.h"
 #include "varnow/scan/DirData.h"
@@ -177,30 +176,6 @@ TEST(Checks, AFailureInsideACheckEndsOnlyThatCheck) {
   EXPECT_THAT(f.owner.boxes, SizeIs(1));
   flags.alertSize = 0;
   EXPECT_FALSE(RunAlertChecks(flags, f.run));
-}
-
-TEST(Checks, TraceLines) {
-  QTemporaryDir dir;
-  const std::string path = dir.filePath("trace").toStdString();
-  ASSERT_TRUE(platform::TraceLog::Open(path));
-  Fixture f(999, 1099);
-  f.run.alertPercent = 10;
-  f.run.alertSize = 2048;
-  AlertPercentCheck(f.run);
-  AlertSizeCheck(f.run);
-  f.run.getFreeSpace = [](const std::string&, std::uint64_t&) { return false; };
-  FreeAlertCheck(f.run);
-  f.run.getFreeSpace = [](const std::string&, std::uint64_t&) -> bool { throw std::bad_alloc(); };
-  FreeAlertCheck(f.run);
-  platform::TraceLog::Close();
-  QFile file(QString::fromStdString(path));
-  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-  const std::string text = file.readAll().toStdString();
-  EXPECT_THAT(text, HasSubstr("Doing AlertPercentCheck for big with 10% (AlertChecks, "));
-  EXPECT_THAT(text, HasSubstr("Doing AlertPercentCheck for KOB*[Total Used] with 10% (AlertChecks, "));
-  EXPECT_THAT(text, HasSubstr("Doing AlertSizeCheck for KOB*[Total Used] with 2048 size (AlertChecks, "));
-  EXPECT_THAT(text, HasSubstr("Failed to ORVGetFreeSpace for /srv/data/ (AlertChecks, "));
-  EXPECT_THAT(text, HasSubstr("** Exception in FreeAlertCheck\n (AlertChecks, "));
 }
 
 // The automated run's side: the owner supplies the inputs, the checks run in their order after

@@ -1,4 +1,4 @@
-// What the main window object gives the alert checks, and its "Varnow Alert" box, offscreen.
+// The main window object's "Varnow Alert" box, offscreen.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -23,28 +23,6 @@ class AlertBoxTest : public ::testing::Test {
   test::CTestHome m_home;
   CVarnowDlg m_dlg{std::make_unique<CNoStore>()};
 };
-
-TEST_F(AlertBoxTest, AlertRunCarriesTheSessionAndTheCommandLine) {
-  const std::string tree = m_home.MakeFolder("tree");
-  m_dlg.SetScanDirectory(tree);
-  m_dlg.CommandLineFields().percentThreshold = 7;
-  m_dlg.CommandLineFields().sizeThreshold = 2048;
-  m_dlg.CommandLineFields().freeMinimum = 4096;
-  m_dlg.CommandLineFields().notifyCommand = "notify $MSG$";
-  CAlertRun run = m_dlg.AlertRun();
-  EXPECT_EQ(run.dd, &m_dlg.Session().dd);
-  EXPECT_EQ(run.scanDir, tree);
-  EXPECT_EQ(run.displayUnit, m_dlg.Settings().preferredUnits);
-  EXPECT_EQ(run.alertPercent, 7);
-  EXPECT_EQ(run.alertSize, 2048);
-  EXPECT_EQ(run.freeAlert, 4096);
-  EXPECT_EQ(run.notifyCommand, "notify $MSG$");
-  EXPECT_EQ(run.owner, &m_dlg);
-  std::uint64_t freeBytes = 0;
-  ASSERT_TRUE(run.getFreeSpace);
-  EXPECT_TRUE(run.getFreeSpace(tree, freeBytes));
-  EXPECT_FALSE(run.getFreeSpace(tree + "missing/", freeBytes));
-}
 
 TEST_F(AlertBoxTest, BoxIsCaptionedInFrontAndShowsTextAsItIs) {
   const std::string text = "Free disk space on /srv/<b>x</b>/ has dropped below 1 K";
