@@ -55,5 +55,5 @@ int main(int argc, char** argv) {
   }
   varnow::CVarnowApp app;
   app.InitInstance(varnow::JoinCommandLine(arguments));
-  return 0;
+  return app.ExitStatus();
 }

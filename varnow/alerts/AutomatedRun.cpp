@@ -6,7 +6,7 @@
 
 namespace varnow {
 
-void RunAutomatedSequence(CRunFlags& flags, ICommandLineOwner& owner) {
+int RunAutomatedSequence(CRunFlags& flags, ICommandLineOwner& owner) {
   VN_TRACE("Automated");
   // Save only what the command line asks for: subdirectories only together with /SAVE.
   if (!flags.save) flags.saveSubdirs = 0;
@@ -20,13 +20,21 @@ void RunAutomatedSequence(CRunFlags& flags, ICommandLineOwner& owner) {
   }
   if (flags.save) owner.OnSave();
 
-  // The size, percent and free-space checks (in that order) and then the printed report belong
-  // here, after the save. Until they exist, their switches are parsed and traced, and the run
-  // says on its error output that it did not check or print.
-  if (flags.alertSize || flags.alertPercent || flags.freeAlert || flags.print) {
-    VN_TRACE("Alert checks and printing are not available in this version");
-    std::fputs("varnow: alert checks and printing are not available in this version\n", stderr);
+  bool alertFired = false;
+  if (flags.alertSize || flags.alertPercent || flags.freeAlert) {
+    CAlertRun run = owner.AlertRun();
+    alertFired = RunAlertChecks(flags, run);
+    // A notification replaced the command by the one it ran; the rest of the run sees that.
+    owner.CommandLineFields().notifyCommand = run.notifyCommand;
   }
+
+  // The printed report belongs here, after the checks. Until it exists, its switch is parsed
+  // and traced, and the run says on its error output that it did not print.
+  if (flags.print) {
+    VN_TRACE("Printing is not available in this version");
+    std::fputs("varnow: printing is not available in this version\n", stderr);
+  }
+  return alertFired ? kExitAlertFired : 0;
 }
 
 }  // namespace varnow

@@ -6,8 +6,12 @@
 
 namespace varnow {
 
+// Exit status of an automated run whose alert fired.
+inline constexpr int kExitAlertFired = 3;
+
 // Runs the automated sequence for the flags of the second pass. Settings the sequence changes
-// (auto-save, save-subdirectories) change only the owner's in-memory copies.
-void RunAutomatedSequence(CRunFlags& flags, ICommandLineOwner& owner);
+// (auto-save, save-subdirectories) change only the owner's in-memory copies. Returns the run's
+// exit status: kExitAlertFired when an alert check fired, 0 otherwise.
+int RunAutomatedSequence(CRunFlags& flags, ICommandLineOwner& owner);
 
 }  // namespace varnow

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "varnow/alerts/AlertChecks.h"
+
 namespace varnow {
 
 // The run flags of the application object, each 0 or 1.
@@ -50,6 +52,10 @@ class ICommandLineOwner {
   virtual void SetSubDirSave(int subDirSave) = 0;
   virtual void OnScan() = 0;
   virtual void OnSave() = 0;
+  // What the alert checks read after the scan: the session's record, directory and free space,
+  // the display unit, the thresholds and notification command above, and where a box goes.
+  // Without a record and a free-space query no check can fire.
+  virtual CAlertRun AlertRun() { return {}; }
 };
 
 struct CCommandToken {

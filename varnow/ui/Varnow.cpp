@@ -32,7 +32,7 @@ bool CVarnowApp::InitInstance(const std::string& commandLine) {
     ParseCommandLine(commandLine, m_flags, dlg.get());
     VN_TRACE("Version: %d.%d Bld %d\n", m_major, m_minor, m_build);
     if (m_flags.automated) {
-      RunAutomatedSequence(m_flags, *dlg);
+      m_exitStatus = RunAutomatedSequence(m_flags, *dlg);
     } else {
       try {
         RunInteractive(*dlg);

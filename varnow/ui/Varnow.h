@@ -20,6 +20,8 @@ class CVarnowApp {
   bool InitInstance(const std::string& commandLine);
 
   const CRunFlags& RunFlags() const { return m_flags; }
+  // The process's exit status: 3 when an automated run's alert fired, 0 otherwise.
+  int ExitStatus() const { return m_exitStatus; }
   // The main window object while InitInstance runs, else nullptr.
   CVarnowDlg* MainWindow() const { return m_mainWindow; }
   unsigned short m_major = 0;
@@ -30,6 +32,7 @@ class CVarnowApp {
   static void RunInteractive(CVarnowDlg& dlg);
 
   CRunFlags m_flags;
+  int m_exitStatus = 0;
   CVarnowDlg* m_mainWindow = nullptr;
 };
 

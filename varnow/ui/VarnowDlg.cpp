@@ -1,5 +1,6 @@
 #include "varnow/ui/VarnowDlg.h"
 
+#include <QMessageBox>
 #include <stdexcept>
 
 #include "platform/tracelog.h"
@@ -77,6 +78,39 @@ void CVarnowDlg::ShowMessage(const std::string& text, const std::string& caption
 
 void CVarnowDlg::RefreshView() {
   // Statistics and grid belong to the window; without one there is nothing to refresh.
+}
+
+CAlertRun CVarnowDlg::AlertRun() {
+  CScanInfo& session = Session();
+  CAlertRun run;
+  run.dd = &session.dd;
+  run.scanDir = session.GetScanDir();
+  run.displayUnit = m_settings.preferredUnits;
+  run.alertPercent = m_commandLine.percentThreshold;
+  run.alertSize = m_commandLine.sizeThreshold;
+  run.freeAlert = m_commandLine.freeMinimum;
+  run.notifyCommand = m_commandLine.notifyCommand;
+  run.getFreeSpace = [&session](const std::string& dir, std::uint64_t& freeBytes) {
+    return session.ORVGetFreeSpace(dir, freeBytes);
+  };
+  run.owner = this;
+  return run;
+}
+
+void CVarnowDlg::ShowAlert(const std::string& text) {
+  static constexpr char kCaption[] = "Varnow Alert";
+  if (!CanShowWindows()) {
+    ReportWithoutWindow(kCaption, text);
+    return;
+  }
+  // Nobody is at the window that started this run: the box comes to the front by itself.
+  QMessageBox box(QMessageBox::Warning, kCaption, QString::fromStdString(text), QMessageBox::Ok);
+  box.setTextFormat(Qt::PlainText);
+  box.setWindowFlag(Qt::WindowStaysOnTopHint);
+  box.show();
+  box.raise();
+  box.activateWindow();
+  box.exec();
 }
 
 void CVarnowDlg::SetScanDirectory(const std::string& directory) {

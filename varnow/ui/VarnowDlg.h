@@ -16,7 +16,7 @@ namespace varnow {
 // The size taken for a volume whose allocation unit could not be read, until the user picks one.
 inline constexpr int kDefaultClusterSize = 16384;
 
-class CVarnowDlg : public IScanOwner, public ICommandLineOwner {
+class CVarnowDlg : public IScanOwner, public ICommandLineOwner, public IAlertOwner {
  public:
   // store: the data file the session uses; by default VNDATA.DB in the data folder.
   explicit CVarnowDlg(std::unique_ptr<IScanStore> store = nullptr, CScanOptions options = {});
@@ -47,6 +47,10 @@ class CVarnowDlg : public IScanOwner, public ICommandLineOwner {
   void SetPrintFilePath(const std::string& path) override { m_settings.printFilePath = path; }
   void SetAutoSave(int autoSave) override { m_settings.autoSave = autoSave; }
   void SetSubDirSave(int subDirSave) override { m_settings.subDirSave = subDirSave; }
+  CAlertRun AlertRun() override;
+
+  // IAlertOwner: the "Varnow Alert" box, or its text on standard error without windows.
+  void ShowAlert(const std::string& text) override;
 
   // The scan session; throws when its construction failed.
   CScanInfo& Session();

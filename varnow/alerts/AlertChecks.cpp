@@ -1,0 +1,179 @@
+#include "varnow/alerts/AlertChecks.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <cctype>
+#include <span>
+#include <vector>
+
+#include "platform/tracelog.h"
+#include "varnow/alerts/CommandLine.h"
+#include "varnow/scan/DirData.h"
+#include "varnow/scan/scandir.h"
+
+namespace varnow {
+namespace {
+
+struct Substitution {
+  std::string_view placeholder;
+  std::string_view value;
+};
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    const auto a = static_cast<unsigned char>(text[i]);
+    const auto b = static_cast<unsigned char>(prefix[i]);
+    if (a != b && !(a < 0x80 && b < 0x80 && std::tolower(a) == std::tolower(b))) return false;
+  }
+  return true;
+}
+
+// One left-to-right pass: a value, once inserted, is never searched for any placeholder, so a
+// directory named "$MSG$" stays what it is and the pass always ends.
+std::string Substitute(std::string_view text, std::span<const Substitution> substitutions) {
+  std::string result;
+  result.reserve(text.size());
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const Substitution* hit = nullptr;
+    for (const Substitution& s : substitutions) {
+      if (!s.placeholder.empty() && StartsWithNoCase(text.substr(i), s.placeholder)) {
+        hit = &s;
+        break;
+      }
+    }
+    if (hit) {
+      result += hit->value;
+      i += hit->placeholder.size();
+    } else {
+      result += text[i++];
+    }
+  }
+  return result;
+}
+
+// Shows the message through the notification command, or in the box when there is none or it
+// could not be started.
+void Notify(CAlertRun& run, const std::string& dir, const std::string& sizeText,
+            std::string message) {
+  if (!run.notifyCommand.empty()) {
+    if (RunNotifyCommand(run.notifyCommand, dir, sizeText, message)) return;
+    message += " [This MessageBox is appearing because" + run.notifyCommand +
+               " could not be executed]";
+  }
+  if (run.owner) run.owner->ShowAlert(message);
+}
+
+// The growth rule shared by the size and percent checks: the total's entry fires when its
+// current size is above the threshold computed from its last saved size. Thresholds are
+// computed in 128 bits so that no saved size or setting can overflow them.
+template <typename Threshold, typename Message>
+bool GrowthCheck(CAlertRun& run, const char* checkName, const std::string& setting,
+                 Threshold threshold, Message message) {
+  if (!run.dd) return false;
+  for (const CDirInfo& entry : run.dd->m_entries) {
+    VN_TRACE("Doing %s for %s with %s", checkName, entry.name.c_str(), setting.c_str());
+    const std::int64_t current = entry.sizes[0];
+    if (current == -1 || entry.name != kTotalUsed) continue;
+    if (current <= threshold(static_cast<__int128>(entry.sizes[1]))) continue;
+    const std::string sizeText = FormatSize(current, true, run.displayUnit);
+    Notify(run, run.scanDir, sizeText, message(sizeText));
+    return true;  // only one entry bears the total's name
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string ReplaceAll(std::string_view text, std::string_view placeholder,
+                       std::string_view value) {
+  const Substitution substitution{placeholder, value};
+  return Substitute(text, std::span(&substitution, 1));
+}
+
+bool RunNotifyCommand(std::string& command, const std::string& dir, const std::string& size,
+                      const std::string& message) {
+  const Substitution substitutions[] = {{"$SIZE$", size}, {"$DIR$", dir}, {"$MSG$", message}};
+  std::vector<std::string> arguments;
+  for (const CCommandToken& token : SplitCommandLine(command))
+    arguments.push_back(Substitute(token.text, substitutions));
+  command = JoinCommandLine(arguments);
+  VN_TRACE("Notify: %s", command.c_str());
+  if (arguments.empty()) return false;
+  QStringList processArguments;
+  for (std::size_t i = 1; i < arguments.size(); ++i)
+    processArguments << QFile::decodeName(QByteArray::fromStdString(arguments[i]));
+  // Detached, without a shell: no argument is ever read as shell syntax.
+  return QProcess::startDetached(QFile::decodeName(QByteArray::fromStdString(arguments[0])),
+                                 processArguments);
+}
+
+bool AlertSizeCheck(CAlertRun& run) {
+  try {
+    return GrowthCheck(
+        run, "AlertSizeCheck", std::to_string(run.alertSize) + " size",
+        [&](__int128 saved) { return saved + run.alertSize; },
+        [&](const std::string& sizeText) {
+          return "The disk space taken up by " + run.scanDir + " increased by more than " +
+                 FormatSize(run.alertSize, true, run.displayUnit) +
+                 " since the last saved scan.  (Current size: " + sizeText + ")";
+        });
+  } catch (...) {
+    VN_TRACE("** Exception in AlertSizeCheck\n");
+  }
+  return false;
+}
+
+bool AlertPercentCheck(CAlertRun& run) {
+  try {
+    return GrowthCheck(
+        run, "AlertPercentCheck", std::to_string(run.alertPercent) + "%",
+        [&](__int128 saved) { return saved + saved * run.alertPercent / 100; },
+        [&](const std::string& sizeText) {
+          return "The disk space taken up by " + run.scanDir + " increased by more than " +
+                 std::to_string(run.alertPercent) +
+                 "% since the last saved scan.  (Current size: " + sizeText + ")";
+        });
+  } catch (...) {
+    VN_TRACE("** Exception in AlertPercentCheck\n");
+  }
+  return false;
+}
+
+bool FreeAlertCheck(CAlertRun& run) {
+  try {
+    std::uint64_t freeBytes = 0;
+    if (!run.getFreeSpace || !run.getFreeSpace(run.scanDir, freeBytes)) {
+      VN_TRACE("Failed to ORVGetFreeSpace for %s", run.scanDir.c_str());
+      return false;
+    }
+    VN_TRACE("Doing FreeAlertCheck for %s", run.scanDir.c_str());
+    const auto free = static_cast<std::int64_t>(freeBytes);
+    if (free >= run.freeAlert) return false;
+    const std::string freeText = FormatSize(free, true, run.displayUnit);
+    Notify(run, run.scanDir, freeText,
+           "Free disk space on " + run.scanDir + " has dropped below " +
+               FormatSize(run.freeAlert, true, run.displayUnit) +
+               " (Current free space: " + freeText + ")");
+    return true;
+  } catch (...) {
+    VN_TRACE("** Exception in FreeAlertCheck\n");
+  }
+  return false;
+}
+
+bool RunAlertChecks(const CRunFlags& flags, CAlertRun& run) {
+  bool fired = false;
+  // Every check that was asked for runs, even after one has fired.
+  if (flags.alertSize) fired = AlertSizeCheck(run) || fired;
+  if (flags.alertPercent) fired = AlertPercentCheck(run) || fired;
+  if (flags.freeAlert) fired = FreeAlertCheck(run) || fired;
+  return fired;
+}
+
+}  // namespace varnow
