@@ -27,7 +27,10 @@ class MountTable {
   static MountTable Load(const std::string& mountinfoPath = "/proc/self/mountinfo");
 
   // The mount that holds path: the longest mount point that prefixes the path after it is made
-  // absolute and resolved (symbolic links followed). nullptr when the table is empty.
+  // absolute and resolved (symbolic links followed; a tail that does not exist yet is joined by
+  // text to its longest existing ancestor). Mount points match whole components: /home does not
+  // hold /homework. Of mounts stacked on one point, the last one wins. nullptr when the table is
+  // empty.
   const MountInfo* MountOf(const std::string& path) const;
   // The mount whose files have this st_dev, or nullptr.
   const MountInfo* MountOfDevice(dev_t device) const;

@@ -1,0 +1,72 @@
+#include "platform/atomicfile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+
+namespace platform {
+namespace {
+
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t written = ::write(fd, data, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    data += written;
+    size -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t maxBytes) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::string text;
+  char buffer[65536];
+  while (text.size() < maxBytes) {
+    ssize_t got = ::read(fd, buffer, std::min(sizeof buffer, maxBytes - text.size()));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (got == 0) break;
+    text.append(buffer, static_cast<size_t>(got));
+  }
+  ::close(fd);
+  return text;
+}
+
+bool WriteFileAtomically(const std::string& path, const std::string& text, unsigned mode) {
+  struct stat existing {};
+  if (::stat(path.c_str(), &existing) == 0) mode = existing.st_mode & 07777;
+  static std::atomic<unsigned> s_serial{0};
+  const std::string temp = path + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(s_serial++);
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  if (fd < 0) return false;
+  ::fchmod(fd, mode);  // the umask must not narrow or widen a replaced file's mode
+  bool ok = WriteAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
+  if (ok && ::rename(temp.c_str(), path.c_str()) == 0) return true;
+  ::unlink(temp.c_str());
+  return false;
+}
+
+bool MakeFolders(const std::string& folder, unsigned mode) {
+  if (folder.empty()) return false;
+  for (size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
+    std::string part = folder.substr(0, slash);
+    if (::mkdir(part.c_str(), mode) != 0 && errno != EEXIST) return false;
+    if (slash == std::string::npos) break;
+  }
+  struct stat info {};
+  return ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+}  // namespace platform

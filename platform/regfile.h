@@ -1,0 +1,52 @@
+// The registry-editor export format ("REGEDIT4") as an in-memory document: keys in the order
+// they were first written, each with its values in first-written order. Key and value names
+// compare without regard to ASCII case and keep the case they were first written with.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/registry.h"
+
+namespace platform {
+
+struct RegKeyRecord {
+  std::string path;  // below the hive, components joined by "\"; "" is the hive's own key
+  std::vector<std::pair<std::string, RegValue>> values;
+};
+
+class RegDocument {
+ public:
+  // Reads the sections of the named hive ("HKEY_CURRENT_USER") and applies them in order,
+  // including the deletions "[-key]" and "name"=- of imported files. Lines that cannot be read
+  // are skipped, as are sections of other hives.
+  static RegDocument Parse(std::string_view text, std::string_view hiveName);
+  std::string Serialize(std::string_view hiveName) const;
+
+  RegKeyRecord* FindKey(std::string_view path);
+  const RegKeyRecord* FindKey(std::string_view path) const;
+  // The key, created with its missing parents; existing parents lend their spelling.
+  RegKeyRecord& CreateKey(std::string_view path);
+  // Removes the key and every key below it; false when it does not exist.
+  bool DeleteKey(std::string_view path);
+  // Names of the direct subkeys, in document order.
+  std::vector<std::string> SubKeys(std::string_view path) const;
+  const std::vector<RegKeyRecord>& Keys() const { return m_keys; }
+
+  static void SetValue(RegKeyRecord& key, std::string_view name, RegValue value);
+  static bool DeleteValue(RegKeyRecord& key, std::string_view name);
+  static const RegValue* FindValue(const RegKeyRecord& key, std::string_view name);
+
+ private:
+  std::vector<RegKeyRecord> m_keys;
+};
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+// A key path in canonical form: components between "\" with empty ones dropped. nullopt when a
+// component holds a line break, which the file format cannot carry in a section name.
+std::optional<std::string> NormaliseKeyPath(std::string_view path);
+
+}  // namespace platform

@@ -1,0 +1,80 @@
+// The record of one scanned directory: its immediate subdirectories with a six-scan size
+// history each, two summary rows, the scan times and the total. Records are plain values that
+// travel by copy between the scan session, the save queue and the window.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace varnow {
+
+// Summary rows; "*" cannot start a name the scan gives an entry, so they never collide.
+inline constexpr std::string_view kTotalFree = "KOB*[Total Free]";
+inline constexpr std::string_view kTotalUsed = "KOB*[Total Used]";
+inline constexpr std::string_view kSpecialPrefix = "KOB*";
+// Longest entry name the data file accepts.
+inline constexpr std::size_t kMaxEntryName = 259;
+
+constexpr std::int64_t kNoSize = -1;
+using SizeHistory = std::array<std::int64_t, 6>;
+inline constexpr SizeHistory kEmptyHistory{kNoSize, kNoSize, kNoSize, kNoSize, kNoSize, kNoSize};
+
+struct CDirInfo {
+  std::string name;  // one path component (bytes as listed) or a summary row's name
+  // Newest first: [0] this scan, [1] the last saved one, ... -1 = no value.
+  SizeHistory sizes = kEmptyHistory;
+
+  bool operator==(const CDirInfo&) const = default;
+};
+
+// True for the summary rows (and anything else whose name starts with "KOB*").
+bool IsSpecialEntryName(std::string_view name);
+
+class CDirData {
+ public:
+  CDirData() = default;
+  CDirData(const CDirData&) = default;
+  CDirData(CDirData&&) noexcept = default;
+  CDirData& operator=(const CDirData&) = default;
+  CDirData& operator=(CDirData&&) noexcept = default;
+  virtual ~CDirData() = default;
+
+  // Full path of the directory, always ending in "/".
+  std::string m_currentScanDir;
+
+  // The 96-byte header, stored verbatim in the data file.
+  std::int64_t m_markerA = 1;
+  std::int64_t m_markerB = 1;
+  std::array<std::int32_t, 6> m_times{};        // seconds since 1970 UTC, newest first, 0 = none
+  std::array<std::uint32_t, 14> m_reserved{};
+
+  // After a scan: the files directly inside plus the totals of all subdirectories.
+  std::int64_t m_total = -1;
+  std::vector<CDirInfo> m_entries;
+
+  // Back to the state of a new record (path included).
+  void Reset() { *this = CDirData(); }
+
+  // The entry with exactly this name, or nullptr.
+  CDirInfo* FindEntry(std::string_view name);
+  const CDirInfo* FindEntry(std::string_view name) const;
+  // The entry with this name, appended (with an empty history) when missing.
+  CDirInfo& FindOrAddEntry(std::string_view name);
+
+  bool operator==(const CDirData& other) const;
+};
+
+// Letter case ignored; Unicode-aware for UTF-8 names, ASCII-only for other bytes.
+bool SameNameIgnoringCase(std::string_view a, std::string_view b);
+
+// Puts the sizes a scan found for the listed subdirectories (name, size; listing order) into
+// sizes[0] of their entries. A name keeps the entry that carries exactly its name; failing
+// that, the entry whose name differs only in letter case, provided no other listed name
+// claimed it; otherwise it gets a new entry at the end.
+void MergeScannedSubdirectories(CDirData& record,
+                                const std::vector<std::pair<std::string, std::int64_t>>& found);
+
+}  // namespace varnow

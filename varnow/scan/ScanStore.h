@@ -1,0 +1,35 @@
+// Where the scan session keeps its records. The session owns the queue and the locks; the
+// store only reads and writes records in the data file (varnow/store implements it, tests fake
+// it). Keeps the dependency pointing from the store to the scan engine.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "varnow/scan/DirData.h"
+
+namespace varnow {
+
+class IScanStore {
+ public:
+  virtual ~IScanStore() = default;
+
+  enum class LoadResult {
+    Loaded,     // the record's stream was read
+    NoRecord,   // the directory's storage exists but holds no record
+    NoStorage,  // not even the directory's storage exists: nothing below it is saved either
+    Failed,     // the file could not be read (missing, locked, damaged): treat as NoRecord
+  };
+
+  // Reads the saved header and entries of record.m_currentScanDir into record (which the
+  // caller has reset). Never changes the file.
+  virtual LoadResult Read(CDirData& record) = 0;
+
+  // Writes every record in one open of the file. onFailure gets each record that could not be
+  // written with the status code.
+  using FailureHandler = std::function<void(const CDirData& record, std::int32_t status)>;
+  virtual void Write(const std::vector<CDirData>& records, const FailureHandler& onFailure) = 0;
+};
+
+}  // namespace varnow

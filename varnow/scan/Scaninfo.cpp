@@ -1,0 +1,606 @@
+#include "varnow/scan/Scaninfo.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstdio>
+#include <ctime>
+
+#include "platform/dirlist.h"
+#include "platform/mounts.h"
+#include "platform/registry.h"
+#include "platform/tracelog.h"
+#include "varnow/scan/scandir.h"
+
+namespace varnow {
+namespace {
+
+constexpr const char* kSettingsKey = "Software\\Zentrel\\VARNOW\\FixedClusterSizes";
+constexpr std::uint32_t kDefaultAskedClusterSize = 16384;
+// A question that never leads to a usable size must not hang an unattended run.
+constexpr int kMaxClusterQuestions = 3;
+// Deeper than this, subdirectories are opened by path instead of keeping every ancestor's
+// descriptor open (a very deep tree would otherwise run out of descriptors).
+constexpr int kMaxHeldDescriptors = 200;
+
+struct FileId {
+  dev_t device;
+  ino_t inode;
+  bool operator==(const FileId&) const = default;
+};
+struct FileIdHash {
+  std::size_t operator()(const FileId& id) const noexcept {
+    return std::hash<std::uint64_t>()(static_cast<std::uint64_t>(id.inode) * 1000003u ^ id.device);
+  }
+};
+
+void AgeSizes(CDirData& record) {
+  for (CDirInfo& entry : record.m_entries) {
+    std::copy_backward(entry.sizes.begin(), entry.sizes.end() - 1, entry.sizes.end());
+    entry.sizes[0] = kNoSize;
+  }
+}
+
+void UndoAgeing(CDirData& record) {
+  for (CDirInfo& entry : record.m_entries) {
+    std::copy(entry.sizes.begin() + 1, entry.sizes.end(), entry.sizes.begin());
+    entry.sizes[5] = kNoSize;
+  }
+}
+
+void AgeTimes(CDirData& record) {
+  std::copy_backward(record.m_times.begin(), record.m_times.end() - 1, record.m_times.end());
+  record.m_times[0] = static_cast<std::int32_t>(std::time(nullptr));
+}
+
+// An entry absent from the last five scans goes, whatever its oldest slot holds.
+void DropStaleEntries(CDirData& record) {
+  std::erase_if(record.m_entries, [](const CDirInfo& entry) {
+    return std::all_of(entry.sizes.begin(), entry.sizes.begin() + 5,
+                       [](std::int64_t size) { return size == kNoSize; });
+  });
+}
+
+bool IsDots(const std::string& name) { return name == "." || name == ".."; }
+
+std::string CurrentDirectory() {
+  std::string buffer(PATH_MAX, '\0');
+  if (!::getcwd(buffer.data(), buffer.size())) return "/";
+  buffer.resize(std::char_traits<char>::length(buffer.c_str()));
+  return buffer;
+}
+
+}  // namespace
+
+// State shared by every level of one top-level scan.
+struct CScanInfo::ScanContext {
+  std::unique_ptr<CScanProgress> progress;
+  std::unordered_set<FileId, FileIdHash> linkedFiles;  // files with several links, counted once
+  // Mount points of pseudo file systems, and the scan directory with links resolved, so that
+  // a subdirectory is recognised as one of them without a system call.
+  std::unordered_set<std::string> pseudoMounts;
+  std::string resolvedTop;
+  std::size_t topLength = 0;
+  bool haveFreeSpace = false;
+  std::int64_t freeSpace = 0;
+};
+
+CScanInfo::CScanInfo(IScanOwner* owner, std::unique_ptr<IScanStore> store, CScanOptions options)
+    : m_owner(owner), m_store(std::move(store)), m_options(std::move(options)) {
+  VN_TRACE("CScanInfo Constructor");
+  m_saveThread = std::thread([this] { SaveThread(); });
+}
+
+CScanInfo::~CScanInfo() {
+  VN_TRACE("CScanInfo Destructor");
+  ShutdownWarning();
+}
+
+platform::MountTable CScanInfo::LoadMounts() const {
+  return m_options.mountinfoPath.empty() ? platform::MountTable::Load()
+                                         : platform::MountTable::Load(m_options.mountinfoPath);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Current directory, root, cluster size, free space
+
+bool CScanInfo::SetScanDir(std::string dir) {
+  try {
+    if (dir.empty() || dir[0] != '/') dir = CurrentDirectory() + "/" + dir;
+    if (dir.back() != '/') dir += '/';
+    dir = GetUniversalName(dir);
+    if (dir != dd.m_currentScanDir) {
+      dd.m_currentScanDir = dir;
+      LoadData(dd);
+    }
+    GetClusterSize();
+    m_owner->RefreshView();
+  } catch (...) {
+    VN_TRACE("** Exception in SetScanDir\n");
+  }
+  return true;
+}
+
+std::string CScanInfo::GetScanDir() {
+  try {
+    if (dd.m_currentScanDir.empty()) SetScanDir(CurrentDirectory());
+  } catch (...) {
+    VN_TRACE("** Exception in GetScanDir\n");
+  }
+  return dd.m_currentScanDir;
+}
+
+// Linux has no drive letters to map: a network mount is reached through its own path.
+std::string CScanInfo::GetUniversalName(std::string path) {
+  VN_TRACE("GetUniversalName Begin with %s", path.c_str());
+  VN_TRACE("GetUniversalName End with %s", path.c_str());
+  return path;
+}
+
+std::string CScanInfo::GetScanRoot() {
+  VN_TRACE("GetScanRoot Begin");
+  std::string root = dd.m_currentScanDir;
+  try {
+    if (!platform::PathExists(root)) return root;
+    platform::MountTable mounts = LoadMounts();
+    if (const platform::MountInfo* mount = mounts.MountOf(root)) root = mount->mountPoint;
+  } catch (...) {
+    VN_TRACE("** Exception in GetScanRoot\n");
+  }
+  VN_TRACE("GetScanRoot End returning %s", root.c_str());
+  return root;
+}
+
+// The override for a root: a value named exactly like the root whose text starts with a
+// non-zero number. 0 means none.
+std::uint32_t CScanInfo::FixedClusterSize(const std::string& root) {
+  auto values = platform::Registry::EnumValues(platform::Hive::CurrentUser, kSettingsKey);
+  if (!values) return 0;
+  for (const auto& [name, value] : *values) {
+    if (name != root) continue;
+    if (value.type == platform::RegType::Dword) return value.dword;
+    if (value.type != platform::RegType::String) return 0;
+    unsigned long number = 0;
+    if (std::sscanf(value.text.c_str(), "%lu", &number) != 1) return 0;
+    return static_cast<std::uint32_t>(number);
+  }
+  return 0;
+}
+
+void CScanInfo::GetClusterSize() {
+  std::string root;
+  try {
+    root = GetScanRoot();
+    if (root.empty() || !platform::PathExists(root)) {
+      g_clusterSize = 1;
+      return;
+    }
+    for (int asked = 0;; ++asked) {
+      VN_TRACE("GetClusterSize Begin");
+      int preference = m_owner->PreferredClusterSetting();
+      if (preference == 2) {
+        g_clusterSize = 256;
+      } else if (preference == 4) {
+        g_clusterSize = 1;
+      } else if (preference == 1 || preference == 3) {
+        if (preference == 3) {
+          platform::MountTable mounts = LoadMounts();
+          const platform::MountInfo* mount = mounts.MountOf(root);
+          if (mount && mount->isCompressed) {
+            g_clusterSize = 256;
+            break;
+          }
+        }
+        if (std::uint32_t fixed = FixedClusterSize(root)) {
+          g_clusterSize = fixed;
+          break;
+        }
+        platform::VolumeFigures figures;
+        if (platform::QueryVolume(root, figures) && figures.clusterSize != 0) {
+          g_clusterSize = figures.clusterSize;
+          break;
+        }
+        VN_TRACE("GetDiskFreeSpace failed for drive %s.  GetLastError was %lX\n", root.c_str(),
+                 static_cast<unsigned long>(errno));
+        if (asked == kMaxClusterQuestions) {
+          VN_TRACE("No cluster size for %s after %d questions: using %u\n", root.c_str(), asked,
+                   kDefaultAskedClusterSize);
+          g_clusterSize = kDefaultAskedClusterSize;
+          break;
+        }
+        m_owner->AskClusterSize(root);
+        continue;
+      }
+      break;
+    }
+  } catch (...) {
+    VN_TRACE("** Exception in GetClusterSize\n");
+  }
+  VN_TRACE("GetClusterSize End  size=%ld", static_cast<long>(g_clusterSize));
+}
+
+bool CScanInfo::ORVGetFreeSpace(const std::string& root, std::uint64_t& freeBytes) {
+  freeBytes = 0;
+  try {
+    if (!platform::PathExists(root)) return false;
+    platform::VolumeFigures figures;
+    if (!platform::QueryVolume(root, figures)) {
+      VN_TRACE("GetDiskFreeSpace(%s) failed with error=%lX\n", root.c_str(), static_cast<unsigned long>(errno));
+      return false;
+    }
+    freeBytes = figures.freeBytes;
+    return true;
+  } catch (...) {
+    VN_TRACE("** Exception in ORVGetFreeSpace\n");
+    freeBytes = 0;
+    return false;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Scanning
+
+bool CScanInfo::ClearDirData(CDirData& record) {
+  VN_TRACE("ClearDirData Begin");
+  try {
+    record.Reset();
+  } catch (...) {
+    VN_TRACE("** Exception in ClearDirData\n");
+  }
+  VN_TRACE("ClearDirData End");
+  return true;
+}
+
+int CScanInfo::GetNumSubDirs(std::string path) {
+  int count = 0;
+  try {
+    platform::DirListing listing;
+    if (!listing.Open(path)) return 0;
+    platform::DirEntry entry;
+    while (listing.Next(entry))
+      if (entry.isDirectory) ++count;
+  } catch (...) {
+    VN_TRACE("** Exception in GetNumSubDirs\n");
+  }
+  return count;
+}
+
+std::int64_t CScanInfo::DoScan(int level, CDirData& record, bool silent) {
+  VN_TRACE("DoScan Begin");
+  // The context lives for the top-level call; the progress display goes with it on every return.
+  struct ContextGuard {
+    std::unique_ptr<ScanContext>& slot;
+    bool owned = false;
+    ~ContextGuard() {
+      if (owned) {
+        g_currentProgress = nullptr;
+        slot.reset();
+      }
+    }
+  } guard{m_scan};
+  try {
+    if (level == 1 && !platform::PathExists(record.m_currentScanDir)) {
+      if (!m_owner->AskScanMissingDirectory()) {
+        VN_TRACE("DoScan was aborted because directory doesn't appear to exist\n");
+        return -1;
+      }
+      VN_TRACE("Continuing scan even though it appear the directory doesn't exist\n");
+    }
+    if (level == 1 || !m_scan) {
+      m_scan = std::make_unique<ScanContext>();
+      guard.owned = true;
+      PreparePseudoMounts(record.m_currentScanDir);
+    }
+    if (level == 1) {
+      if (!silent) m_scan->progress = m_owner->CreateScanProgress();
+      g_currentProgress = m_scan->progress.get();
+      g_directoriesScanned = 0;
+      g_filesScanned = 0;
+      if (g_currentProgress) {
+        int subdirectories = GetNumSubDirs(GetScanDir());
+        g_currentProgress->SetRange(0, subdirectories + 1);
+        g_currentProgress->StepIt();
+      }
+    }
+  } catch (...) {
+    VN_TRACE("** Exception in DoScan\n");
+    VN_TRACE("DoScan End");
+    return 0;
+  }
+  platform::DirListing listing;
+  listing.Open(record.m_currentScanDir);
+  return ScanTree(level, record, silent, listing, true, 0);
+}
+
+std::int64_t CScanInfo::ScanTree(int level, CDirData& record, bool silent, platform::DirListing& listing,
+                                 bool consultFile, int depth) {
+  std::int64_t total = 0;
+  try {
+    IScanStore::LoadResult loaded = LoadRecord(record, consultFile, nullptr);
+    record.m_total = 0;
+    VN_TRACE("Using dd.m_currentScanDir  = %s", record.m_currentScanDir.c_str());
+    AgeSizes(record);
+
+    const bool listed = listing.IsOpen();
+    if (listed) {
+      CScanProgress* progress = g_currentProgress;
+      std::vector<std::string> subdirectories;
+      platform::DirEntry entry;
+      while (listing.Next(entry)) {
+        if (!entry.isDirectory) {
+          total += CountFile(entry);
+          ++g_filesScanned;
+        } else if (!IsDots(entry.name)) {
+          subdirectories.push_back(entry.name);
+        }
+        if (progress) progress->ShowCounters(g_directoriesScanned, g_filesScanned);
+      }
+      if (depth >= kMaxHeldDescriptors) listing.Close();
+
+      // Nothing below a directory without a storage can have been saved.
+      const bool childrenConsult = consultFile && loaded != IScanStore::LoadResult::NoStorage;
+      Found found;
+      found.reserve(subdirectories.size());
+      for (const std::string& name : subdirectories) {
+        ++g_directoriesScanned;
+        if (progress && progress->CheckCancel()) {
+          listing.Close();
+          g_currentProgress = nullptr;
+          VN_TRACE("DoScan End - Cancelled");
+          UndoAgeing(record);
+          return -1;
+        }
+        CDirData child;
+        child.m_currentScanDir = record.m_currentScanDir + name + "/";
+        std::int64_t size = ScanSubdirectory(listing, name, child, silent, childrenConsult, depth + 1);
+        if (size == -1) return -1;
+        if (level == 1 && progress) progress->StepIt();
+        if (IsSpecialEntryName(name))
+          VN_TRACE("Subdirectory %s counted without an entry (reserved name)\n", child.m_currentScanDir.c_str());
+        else
+          found.emplace_back(name, size);
+        total += size;
+      }
+      listing.Close();
+      MergeScannedSubdirectories(record, found);
+    }
+    FinishRecord(level, record, listed, total);
+  } catch (...) {
+    VN_TRACE("** Exception in DoScan\n");
+  }
+  VN_TRACE("DoScan End");
+  return total;
+}
+
+std::int64_t CScanInfo::ScanSubdirectory(platform::DirListing& parent, const std::string& name, CDirData& child,
+                                         bool silent, bool consultFile, int depth) {
+  if (m_scan && !m_scan->pseudoMounts.empty() && child.m_currentScanDir.size() > m_scan->topLength) {
+    std::string resolved = m_scan->resolvedTop + child.m_currentScanDir.substr(m_scan->topLength);
+    resolved.pop_back();
+    if (m_scan->pseudoMounts.count(resolved) != 0) {
+      VN_TRACE("Not scanning %s: pseudo file system\n", child.m_currentScanDir.c_str());
+      return 0;
+    }
+  }
+  platform::DirListing listing;
+  if (parent.IsOpen()) listing.OpenAt(parent.Fd(), name, false);
+  else listing.Open(child.m_currentScanDir);
+  VN_TRACE("DoScan Begin");
+  return ScanTree(0, child, silent, listing, consultFile, depth);
+}
+
+void CScanInfo::PreparePseudoMounts(const std::string& top) {
+  const platform::MountTable mounts = LoadMounts();
+  for (const platform::MountInfo& mount : mounts.Mounts())
+    if (mount.isPseudo) m_scan->pseudoMounts.insert(mount.mountPoint);
+  char resolved[PATH_MAX];
+  if (m_scan->pseudoMounts.empty() || !::realpath(top.c_str(), resolved)) {
+    m_scan->pseudoMounts.clear();
+    return;
+  }
+  m_scan->resolvedTop = resolved;
+  if (m_scan->resolvedTop.back() != '/') m_scan->resolvedTop += '/';
+  m_scan->topLength = top.size();
+}
+
+std::int64_t CScanInfo::CountFile(const platform::DirEntry& entry) {
+  if (entry.links > 1 && m_scan && !m_scan->linkedFiles.insert(FileId{entry.device, entry.inode}).second)
+    return 0;
+  return RoundToCluster(entry);
+}
+
+// Measured once per top-level scan: every record of it has the same root.
+std::int64_t CScanInfo::ScanFreeSpace() {
+  if (!m_scan->haveFreeSpace) {
+    std::uint64_t bytes = 0;
+    ORVGetFreeSpace(GetScanRoot(), bytes);
+    m_scan->freeSpace = static_cast<std::int64_t>(bytes);
+    m_scan->haveFreeSpace = true;
+  }
+  return m_scan->freeSpace;
+}
+
+void CScanInfo::FinishRecord(int level, CDirData& record, bool listed, std::int64_t total) {
+  if (listed) {
+    record.FindOrAddEntry(kTotalFree).sizes[0] = ScanFreeSpace();
+    record.FindOrAddEntry(kTotalUsed).sizes[0] = total;
+    AgeTimes(record);
+  }
+  DropStaleEntries(record);
+  record.m_total = total;
+  if (level == 1) g_currentProgress = nullptr;
+  int save = level == 1 ? m_owner->AutoSave() : m_owner->SubDirSave();
+  if (save != 0) QueueSave(record);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Save queue and data file
+
+bool CScanInfo::QueueSave(const CDirData& record) {
+  try {
+    {
+      std::lock_guard lock(m_queueLock);
+      auto it = m_queueIndex.find(record.m_currentScanDir);
+      if (it != m_queueIndex.end()) {
+        *it->second = record;
+      } else {
+        m_queue.push_back(record);
+        m_queueIndex.emplace(record.m_currentScanDir, std::prev(m_queue.end()));
+      }
+    }
+    m_signals.Set(CSignalPair::kFirst);
+  } catch (...) {
+    VN_TRACE("** Exception in QueueSave\n");
+  }
+  return true;
+}
+
+std::size_t CScanInfo::QueuedCount() {
+  std::lock_guard lock(m_queueLock);
+  return m_queue.size();
+}
+
+// Under the queue lock.
+bool CScanInfo::TakeQueued(const std::string& path, CDirData& out) {
+  auto it = m_queueIndex.find(path);
+  if (it == m_queueIndex.end()) return false;
+  out = std::move(*it->second);
+  m_queue.erase(it->second);
+  m_queueIndex.erase(it);
+  return true;
+}
+
+IScanStore::LoadResult CScanInfo::LoadRecord(CDirData& record, bool consultFile, bool* fromQueue) {
+  std::unique_lock queueLock(m_queueLock);
+  std::string path = record.m_currentScanDir;
+  CDirData queued;
+  if (fromQueue) *fromQueue = false;
+  if (TakeQueued(path, queued)) {
+    if (fromQueue) *fromQueue = true;
+    record = std::move(queued);
+    record.m_currentScanDir = path;
+    SaveOutData(&record);  // still under the queue lock, so no flush can overtake it
+    return IScanStore::LoadResult::Loaded;
+  }
+  // A record of this path may be part of the batch being written: wait for that batch.
+  if (m_inFlight.count(path) != 0) consultFile = true;
+  record.Reset();
+  record.m_total = 0;
+  record.m_currentScanDir = path;
+  if (!consultFile || !m_store) return IScanStore::LoadResult::NoStorage;
+  // Taken before the queue lock goes, so a batch that left the queue is on disk by now.
+  std::lock_guard storageLock(m_storageLock);
+  queueLock.unlock();
+  IScanStore::LoadResult result = m_store->Read(record);
+  record.m_currentScanDir = path;
+  record.m_total = 0;
+  return result;
+}
+
+bool CScanInfo::LoadData(CDirData& record) {
+  try {
+    bool queued = false;
+    LoadRecord(record, true, &queued);
+    if (queued) return true;  // a queued record keeps its own total
+    std::int64_t total = 0;
+    for (const CDirInfo& entry : record.m_entries)
+      if (!IsSpecialEntryName(entry.name) && entry.sizes[0] != kNoSize) total += entry.sizes[0];
+    record.m_total = total + GetDirectorySize(record.m_currentScanDir);
+  } catch (...) {
+    VN_TRACE("** Exception in LoadData\n");
+  }
+  return true;
+}
+
+void CScanInfo::WriteRecords(const std::vector<CDirData>& records) {
+  if (!m_store || records.empty()) return;
+  std::vector<std::int32_t> reported;
+  m_store->Write(records, [&](const CDirData& record, std::int32_t status) {
+    // One failure cause (a file that cannot be opened fails every record) is shown once.
+    if (std::find(reported.begin(), reported.end(), status) != reported.end()) {
+      VN_TRACE("The data for %s can not be saved (Error=0x%X)\n", record.m_currentScanDir.c_str(),
+               static_cast<unsigned>(status));
+      return;
+    }
+    reported.push_back(status);
+    char text[256];
+    std::snprintf(text, sizeof text, "(Error=0x%X)", static_cast<unsigned>(status));
+    m_owner->ShowMessage("The data for " + record.m_currentScanDir +
+                             " can not be saved because of a disk error.  " + text,
+                         "Disk Write Error");
+  });
+}
+
+// Writes everything that is queued now as one batch; false when the queue was empty.
+bool CScanInfo::FlushOnce() {
+  std::vector<CDirData> batch;
+  std::unique_lock storageLock(m_storageLock, std::defer_lock);
+  {
+    std::lock_guard queueLock(m_queueLock);
+    if (m_queue.empty()) return false;
+    storageLock.lock();  // queue lock before storage lock, as everywhere
+    batch.reserve(m_queue.size());
+    for (CDirData& record : m_queue) {
+      m_inFlight.insert(record.m_currentScanDir);
+      batch.push_back(std::move(record));
+    }
+    m_queue.clear();
+    m_queueIndex.clear();
+  }
+  WriteRecords(batch);
+  storageLock.unlock();
+  std::lock_guard queueLock(m_queueLock);
+  m_inFlight.clear();
+  return true;
+}
+
+void CScanInfo::SaveOutData(const CDirData* record) {
+  try {
+    if (record) {
+      std::lock_guard lock(m_storageLock);
+      WriteRecords({*record});
+      return;
+    }
+    while (FlushOnce()) {
+    }
+  } catch (...) {
+    VN_TRACE("** Exception in SaveOutData\n");
+  }
+}
+
+void CScanInfo::SaveThread() {
+  for (;;) {
+    CSignalPair::Result woken = m_signals.WaitAny(m_options.idleFlush);
+    try {
+      if (woken == CSignalPair::kFirst) {
+        if (QueuedCount() > m_options.flushThreshold) FlushOnce();
+        continue;
+      }
+      if (woken == CSignalPair::kSecond) {
+        SaveOutData();
+        return;
+      }
+      FlushOnce();
+    } catch (...) {
+      VN_TRACE("** Exception in SaveOutData\n");
+      if (woken == CSignalPair::kSecond) return;
+    }
+  }
+}
+
+void CScanInfo::ShutdownWarning() {
+  VN_TRACE("ShutdownWarning");
+  try {
+    if (m_saveThread.joinable()) {
+      m_signals.Set(CSignalPair::kSecond);
+      m_saveThread.join();
+    }
+  } catch (...) {
+    VN_TRACE("** Exception in ShutdownWarning\n");
+  }
+}
+
+}  // namespace varnow

@@ -1,0 +1,553 @@
+#include "varnow/scan/Scaninfo.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "platform/mounts.h"
+#include "platform/registry.h"
+#include "platform/tracelog.h"
+#include "varnow/scan/scandir.h"
+#include "varnow/scan/test_support.h"
+
+namespace varnow {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using test::FakeOwner;
+using test::MemoryStore;
+using test::TempDir;
+
+constexpr std::int64_t N = kNoSize;
+using Sizes = std::array<std::int64_t, 6>;
+
+std::vector<std::string> Names(const CDirData& record) {
+  std::vector<std::string> names;
+  for (const CDirInfo& entry : record.m_entries) names.push_back(entry.name);
+  return names;
+}
+
+class ScanTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_clusterSize = 4096;
+    owner.preferredCluster = 9;  // leaves the cluster size as the test sets it
+    state = std::make_shared<MemoryStore::State>();
+  }
+  void TearDown() override { g_clusterSize = 4096; }
+
+  std::unique_ptr<CScanInfo> Session(CScanOptions options = {}) {
+    return std::make_unique<CScanInfo>(&owner, std::make_unique<MemoryStore>(state), options);
+  }
+  // What the window and the command line do: scan a copy, keep it when not cancelled.
+  std::int64_t Scan(CScanInfo& session, const std::string& dir, bool silent = true) {
+    session.SetScanDir(dir);
+    CDirData copy = session.dd;
+    std::int64_t total = session.DoScan(1, copy, silent);
+    if (total != -1) session.dd = copy;
+    return total;
+  }
+  // A scan saved with every subdirectory, written out at once.
+  void SavedScan(CScanInfo& session, const std::string& dir) {
+    owner.autoSave = owner.subDirSave = 1;
+    ASSERT_NE(Scan(session, dir), -1);
+    session.SaveOutData();
+    owner.autoSave = owner.subDirSave = 0;
+  }
+  CDirData Stored(const std::string& path) {
+    std::lock_guard lock(state->mutex);
+    return state->records.at(path);
+  }
+
+  TempDir dir;
+  FakeOwner owner;
+  std::shared_ptr<MemoryStore::State> state;
+};
+
+TEST_F(ScanTest, FirstScanBuildsRecordInListingOrderWithSummaryRowsLast) {
+  dir.MakeDir("A");
+  dir.MakeDir("B");
+  dir.MakeFile("A/one", 1);
+  dir.MakeFile("A/two", 5000);
+  dir.MakeFile("B/three", 4096);
+  dir.MakeFile("top", 10);
+  auto session = Session();
+  std::int64_t before = std::time(nullptr);
+  std::int64_t total = Scan(*session, dir.Path());
+  const CDirData& dd = session->dd;
+
+  std::vector<std::string> expected = test::ListedSubdirectories(dir.Path());
+  expected.push_back(std::string(kTotalFree));
+  expected.push_back(std::string(kTotalUsed));
+  EXPECT_EQ(Names(dd), expected);
+  EXPECT_EQ(dd.FindEntry("A")->sizes, (Sizes{4096 + 8192, N, N, N, N, N}));
+  EXPECT_EQ(dd.FindEntry("B")->sizes, (Sizes{4096, N, N, N, N, N}));
+  EXPECT_EQ(total, 4096 * 5);
+  EXPECT_EQ(dd.m_total, total);
+  EXPECT_EQ(dd.FindEntry(kTotalUsed)->sizes, (Sizes{total, N, N, N, N, N}));
+  EXPECT_GT(dd.FindEntry(kTotalFree)->sizes[0], 0);
+  EXPECT_GE(dd.m_times[0], before);
+  EXPECT_THAT(std::vector<std::int32_t>(dd.m_times.begin() + 1, dd.m_times.end()), ElementsAre(0, 0, 0, 0, 0));
+  EXPECT_EQ(dd.m_markerA, 1);
+  EXPECT_EQ(dd.m_markerB, 1);
+  EXPECT_EQ(g_directoriesScanned, 2);
+  EXPECT_EQ(g_filesScanned, 4);
+  EXPECT_EQ(dd.m_currentScanDir, dir.Path());
+}
+
+TEST_F(ScanTest, SavedScansAgeTheHistoryAndUnsavedOnesDoNot) {
+  dir.MakeDir("A/inner");
+  dir.MakeFile("A/inner/f", 4096);
+  auto session = Session();
+  SavedScan(*session, dir.Path());
+  CDirData first = Stored(dir.Path());
+  EXPECT_EQ(Stored(dir.Path() + "A/").FindEntry("inner")->sizes[0], 4096);  // subdirectory records too
+
+  dir.MakeFile("A/more", 4096);
+  Scan(*session, dir.Path());  // not saved: starts from the same saved record
+  Scan(*session, dir.Path());
+  EXPECT_EQ(session->dd.FindEntry("A")->sizes, (Sizes{8192, 4096, N, N, N, N}));
+  EXPECT_EQ(session->dd.m_times[1], first.m_times[0]);
+
+  SavedScan(*session, dir.Path());
+  SavedScan(*session, dir.Path());
+  EXPECT_EQ(session->dd.FindEntry("A")->sizes, (Sizes{8192, 8192, 4096, N, N, N}));
+  EXPECT_EQ(session->dd.FindEntry(kTotalUsed)->sizes, (Sizes{8192, 8192, 4096, N, N, N}));
+  EXPECT_EQ(session->dd.m_times[2], first.m_times[0]);
+}
+
+TEST_F(ScanTest, EntryAbsentFromFiveSavedScansIsDropped) {
+  dir.MakeDir("gone");
+  dir.MakeDir("stays");
+  auto session = Session();
+  SavedScan(*session, dir.Path());
+  ASSERT_EQ(::rmdir((dir.Path() + "gone").c_str()), 0);
+  for (int scan = 1; scan <= 4; ++scan) SavedScan(*session, dir.Path());
+  ASSERT_NE(session->dd.FindEntry("gone"), nullptr);
+  EXPECT_EQ(session->dd.FindEntry("gone")->sizes, (Sizes{N, N, N, N, 0, N}));
+  SavedScan(*session, dir.Path());
+  EXPECT_EQ(session->dd.FindEntry("gone"), nullptr);
+  EXPECT_THAT(Names(session->dd), ElementsAre("stays", kTotalFree, kTotalUsed));
+}
+
+TEST_F(ScanTest, RenameInLetterCaseKeepsHistoryButTwoLiveNamesStaySeparate) {
+  dir.MakeDir("Docs");
+  dir.MakeFile("Docs/f", 4096);
+  auto session = Session();
+  SavedScan(*session, dir.Path());
+  ASSERT_EQ(::rename((dir.Path() + "Docs").c_str(), (dir.Path() + "DOCS").c_str()), 0);
+  Scan(*session, dir.Path());
+  EXPECT_THAT(Names(session->dd), ElementsAre("Docs", kTotalFree, kTotalUsed));
+  EXPECT_EQ(session->dd.FindEntry("Docs")->sizes, (Sizes{4096, 4096, N, N, N, N}));
+
+  // Both spellings live: the exact one keeps the history, the other is new.
+  CDirData record;
+  record.m_entries.push_back(CDirInfo{"docs", {N, 100, N, N, N, N}});
+  MergeScannedSubdirectories(record, {{"DOCS", 1}, {"docs", 2}});
+  EXPECT_THAT(Names(record), ElementsAre("docs", "DOCS"));
+  EXPECT_EQ(record.m_entries[0].sizes, (Sizes{2, 100, N, N, N, N}));
+  EXPECT_EQ(record.m_entries[1].sizes, (Sizes{1, N, N, N, N, N}));
+  // Unicode letters fold too; bytes that are no UTF-8 only match themselves.
+  EXPECT_TRUE(SameNameIgnoringCase("Äpfel", "äPFEL"));
+  EXPECT_FALSE(SameNameIgnoringCase("\xff", "\xfe"));
+  EXPECT_TRUE(SameNameIgnoringCase("A\xff", "a\xff"));
+}
+
+TEST_F(ScanTest, EmptyDirectoryHasOnlyTheSummaryRows) {
+  auto session = Session();
+  EXPECT_EQ(Scan(*session, dir.Path()), 0);
+  EXPECT_THAT(Names(session->dd), ElementsAre(kTotalFree, kTotalUsed));
+  EXPECT_EQ(session->dd.FindEntry(kTotalUsed)->sizes[0], 0);
+}
+
+TEST_F(ScanTest, HardLinksCountOnceSymlinksAreNotFollowedReservedNamesGetNoEntry) {
+  dir.MakeDir("a");
+  dir.MakeDir("b");
+  dir.MakeDir("KOB*[Total Used]");
+  dir.MakeFile("a/big", 40960);
+  ASSERT_EQ(::link((dir.Path() + "a/big").c_str(), (dir.Path() + "b/again").c_str()), 0);
+  ASSERT_EQ(::symlink(dir.Path().c_str(), (dir.Path() + "b/loop").c_str()), 0);
+  dir.MakeFile("KOB*[Total Used]/f", 4096);
+  auto session = Session();
+  std::int64_t total = Scan(*session, dir.Path());
+  EXPECT_EQ(total, 40960 + 4096 + 4096);  // the link to the tree itself is a small file
+  EXPECT_EQ(session->dd.FindEntry("a")->sizes[0] + session->dd.FindEntry("b")->sizes[0], 40960 + 4096);
+  EXPECT_EQ(session->dd.FindEntry(kTotalUsed)->sizes[0], total);
+  std::vector<std::string> names = Names(session->dd);
+  EXPECT_EQ(std::count(names.begin(), names.end(), std::string(kTotalUsed)), 1);
+  // A new top-level scan counts the linked file again (once).
+  EXPECT_EQ(Scan(*session, dir.Path()), total);
+}
+
+TEST_F(ScanTest, PseudoFileSystemsBelowTheScanDirectoryAreNotEntered) {
+  platform::MountTable mounts = platform::MountTable::Load();
+  const platform::MountInfo* pts = mounts.MountOf("/dev/pts");
+  const platform::MountInfo* dev = mounts.MountOf("/dev");
+  if (!pts || !dev || pts == dev || pts->mountPoint != "/dev/pts" || !pts->isPseudo)
+    GTEST_SKIP() << "no pseudo file system mounted at /dev/pts";
+  auto session = Session();
+  owner.subDirSave = 1;
+  ASSERT_NE(Scan(*session, "/dev/"), -1);
+  ASSERT_NE(session->dd.FindEntry("pts"), nullptr);
+  EXPECT_EQ(session->dd.FindEntry("pts")->sizes[0], 0);
+  session->SaveOutData();
+  std::lock_guard lock(state->mutex);
+  EXPECT_EQ(state->records.count("/dev/pts/"), 0u);
+}
+
+TEST_F(ScanTest, NamesWithBlanksUtf8AndRawBytesKeepTheirBytes) {
+  std::vector<std::string> names = {"with blank", "Grüße ñ 日本", "raw\xff\xfe", "line\nbreak"};
+  for (const std::string& name : names) {
+    dir.MakeDir(name);
+    dir.MakeFile(name + "/f", 1);
+  }
+  auto session = Session();
+  SavedScan(*session, dir.Path());
+  for (const std::string& name : names) {
+    ASSERT_NE(session->dd.FindEntry(name), nullptr) << name;
+    EXPECT_EQ(session->dd.FindEntry(name)->sizes[0], 4096);
+    EXPECT_EQ(Stored(dir.Path() + name + "/").m_currentScanDir, dir.Path() + name + "/");
+  }
+}
+
+TEST_F(ScanTest, PathsLongerThanThePathLimitAreScanned) {
+  std::string name(200, 'x');
+  std::string relative;
+  int fd = ::open(dir.Path().c_str(), O_RDONLY | O_DIRECTORY);
+  for (int level = 0; level < 25; ++level) {  // about 5,000 bytes below the temporary folder
+    ASSERT_EQ(::mkdirat(fd, name.c_str(), 0755), 0);
+    int next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
+    ::close(fd);
+    fd = next;
+    relative += name + "/";
+  }
+  int file = ::openat(fd, "f", O_CREAT | O_WRONLY, 0644);
+  ASSERT_EQ(::ftruncate(file, 5), 0);
+  ::close(file);
+  ::close(fd);
+  auto session = Session();
+  owner.subDirSave = 1;
+  EXPECT_EQ(Scan(*session, dir.Path()), 4096);
+  session->SaveOutData();
+  EXPECT_EQ(Stored(dir.Path() + relative).FindEntry(kTotalUsed)->sizes[0], 4096);
+  EXPECT_GT(relative.size(), 4096u);
+}
+
+TEST_F(ScanTest, VanishedSubdirectoryCountsZeroAndKeepsItsRecord) {
+  dir.MakeDir("keep");
+  dir.MakeDir("victim/sub");
+  dir.MakeFile("victim/sub/f", 4096);
+  dir.MakeFile("keep/f", 4096);
+  auto session = Session();
+  SavedScan(*session, dir.Path());
+  CDirData saved = Stored(dir.Path() + "victim/");
+
+  // The directory disappears after the listing named it, before it is opened.
+  owner.interactive = true;
+  owner.subDirSave = 1;
+  owner.onCancelCheck = [&](int) {
+    std::system(("rm -rf '" + dir.Path() + "victim'").c_str());
+    return false;
+  };
+  session->SetScanDir(dir.Path());
+  CDirData copy = session->dd;
+  EXPECT_EQ(session->DoScan(1, copy, false), 4096);
+  EXPECT_EQ(copy.FindEntry("victim")->sizes, (Sizes{0, 4096, N, N, N, N}));
+  session->SaveOutData();
+  CDirData unreadable = Stored(dir.Path() + "victim/");
+  EXPECT_EQ(unreadable.m_times, saved.m_times);  // no new scan time, no new summary values
+  EXPECT_EQ(unreadable.FindEntry("sub")->sizes, (Sizes{N, 4096, N, N, N, N}));
+  EXPECT_EQ(unreadable.FindEntry(kTotalUsed)->sizes, (Sizes{N, 4096, N, N, N, N}));
+  EXPECT_EQ(owner.progressAlive, 0);
+}
+
+TEST_F(ScanTest, CancelDeepInsideReturnsMinusOneAndLeavesRecordAsItWas) {
+  dir.MakeDir("a/b/c/d");
+  dir.MakeDir("z");
+  auto session = Session();
+  SavedScan(*session, dir.Path());
+  CDirData before = session->dd;
+
+  owner.interactive = true;
+  owner.onCancelCheck = [](int number) { return number == 3; };  // inside a/b
+  EXPECT_EQ(Scan(*session, dir.Path(), false), -1);
+  EXPECT_EQ(session->dd, before);
+  EXPECT_EQ(owner.progressAlive, 0);
+  EXPECT_EQ(g_currentProgress, nullptr);
+
+  // Cancelled at the top level: the loaded record comes back with its ageing undone.
+  owner.cancelChecks = 0;
+  owner.onCancelCheck = [](int number) { return number == 1; };
+  CDirData copy = session->dd;
+  EXPECT_EQ(session->DoScan(1, copy, false), -1);
+  EXPECT_EQ(copy.m_entries, before.m_entries);
+
+  // A silent run never asks.
+  owner.cancelChecks = 0;
+  EXPECT_NE(Scan(*session, dir.Path(), true), -1);
+  EXPECT_EQ(owner.cancelChecks, 0);
+}
+
+TEST_F(ScanTest, MissingDirectoryOrFileAsksFirst) {
+  auto session = Session();
+  dir.MakeFile("plain", 10);
+  for (std::string target : {dir.Path() + "missing", dir.Path() + "plain"}) {
+    owner.scanMissing = false;
+    owner.autoSave = 1;
+    int asked = owner.missingQuestions;
+    std::size_t queued = session->QueuedCount();
+    session->SetScanDir(target);
+    CDirData copy = session->dd;
+    EXPECT_EQ(session->DoScan(1, copy, true), -1) << target;
+    EXPECT_EQ(owner.missingQuestions, asked + 1);
+    EXPECT_EQ(session->QueuedCount(), queued);
+
+    owner.scanMissing = true;
+    EXPECT_EQ(session->DoScan(1, copy, true), 0);
+    EXPECT_TRUE(copy.m_entries.empty());  // nothing listed: no summary rows, no time
+    EXPECT_EQ(copy.m_times[0], 0);
+    EXPECT_EQ(session->QueuedCount(), queued + 1);
+    owner.autoSave = 0;
+  }
+}
+
+TEST_F(ScanTest, TraceLinesNameTheSourceUnit) {
+  std::string log = dir.Path() + "trace.log";
+  ASSERT_TRUE(platform::TraceLog::Open(log));
+  {
+    auto session = Session();
+    owner.scanMissing = false;
+    session->SetScanDir(dir.Path() + "missing");
+    CDirData copy = session->dd;
+    session->DoScan(1, copy, true);
+    session->ClearDirData(copy);
+  }
+  platform::TraceLog::Close();
+  std::ifstream in(log);
+  std::string text((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_THAT(text, ::testing::HasSubstr("CScanInfo Constructor (Scaninfo, "));
+  EXPECT_THAT(text, ::testing::ContainsRegex("DoScan Begin \\(Scaninfo, [0-9]+\\)\r\n"));
+  EXPECT_THAT(text, ::testing::HasSubstr("DoScan was aborted because directory doesn't appear to exist\n (Scaninfo, "));
+  EXPECT_THAT(text, ::testing::HasSubstr("GetScanRoot Begin (Scaninfo, "));
+  EXPECT_THAT(text, ::testing::HasSubstr("ClearDirData End (Scaninfo, "));
+  EXPECT_THAT(text, ::testing::HasSubstr("ShutdownWarning (Scaninfo, "));
+  EXPECT_THAT(text, ::testing::HasSubstr("CScanInfo Destructor (Scaninfo, "));
+}
+
+TEST_F(ScanTest, QueueKeepsOneRecordPerPathAndLoadingTakesItOut) {
+  CScanOptions options;
+  options.idleFlush = std::chrono::hours(1);
+  auto session = Session(options);
+  CDirData record;
+  record.m_currentScanDir = "/x/";
+  record.m_entries.push_back(CDirInfo{"a", {1, N, N, N, N, N}});
+  record.m_total = 77;
+  session->QueueSave(record);
+  record.m_entries[0].sizes[0] = 2;
+  session->QueueSave(record);
+  CDirData other = record;
+  other.m_currentScanDir = "/X/";  // paths compare exactly
+  session->QueueSave(other);
+  EXPECT_EQ(session->QueuedCount(), 2u);
+
+  CDirData loaded;
+  loaded.m_currentScanDir = "/x/";
+  session->LoadData(loaded);
+  EXPECT_EQ(loaded.m_entries[0].sizes[0], 2);
+  EXPECT_EQ(loaded.m_total, 77);
+  EXPECT_EQ(session->QueuedCount(), 1u);
+  EXPECT_EQ(Stored("/x/").m_entries[0].sizes[0], 2);  // written at once
+  EXPECT_EQ(state->batches, 1);
+
+  // A stored record's total: its subdirectories plus the files directly inside.
+  dir.MakeFile("own", 20);
+  g_clusterSize = 1;
+  CDirData stored;
+  stored.m_currentScanDir = dir.Path();
+  stored.m_entries = {CDirInfo{"A", {100, N, N, N, N, N}}, CDirInfo{"B", {N, 5, N, N, N, N}},
+                      CDirInfo{std::string(kTotalFree), {5000, N, N, N, N, N}},
+                      CDirInfo{std::string(kTotalUsed), {100, N, N, N, N, N}}};
+  session->SaveOutData(&stored);
+  CDirData again;
+  again.m_currentScanDir = dir.Path();
+  session->LoadData(again);
+  EXPECT_EQ(again.m_total, 120);
+}
+
+TEST_F(ScanTest, WriterFlushesAfterIdleTimeAboveThresholdAndAtShutdown) {
+  auto waitFor = [](auto condition) {
+    for (int i = 0; i < 1000 && !condition(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return condition();
+  };
+  auto queue = [](CScanInfo& session, int count) {
+    for (int i = 0; i < count; ++i) {
+      CDirData record;
+      record.m_currentScanDir = "/r" + std::to_string(i) + "/";
+      session.QueueSave(record);
+    }
+  };
+  {  // More than the threshold: written without waiting for the idle time.
+    CScanOptions options;
+    options.idleFlush = std::chrono::hours(1);
+    auto session = Session(options);
+    queue(*session, 500);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(session->QueuedCount(), 500u);
+    queue(*session, 501);
+    EXPECT_TRUE(waitFor([&] { return session->QueuedCount() == 0; }));
+    EXPECT_EQ(state->records.size(), 501u);
+    EXPECT_EQ(state->batches, 1);  // one open of the file for the lot
+  }
+  state->records.clear();
+  {  // Idle time passes.
+    CScanOptions options;
+    options.idleFlush = std::chrono::milliseconds(100);
+    auto session = Session(options);
+    queue(*session, 3);
+    EXPECT_TRUE(waitFor([&] { return session->QueuedCount() == 0; }));
+    EXPECT_EQ(state->records.size(), 3u);
+  }
+  state->records.clear();
+  {  // Shutdown writes the rest; a second warning returns at once.
+    CScanOptions options;
+    options.idleFlush = std::chrono::hours(1);
+    auto session = Session(options);
+    queue(*session, 3);
+    session->ShutdownWarning();
+    EXPECT_EQ(state->records.size(), 3u);
+    session->ShutdownWarning();
+  }
+}
+
+TEST_F(ScanTest, FailedWriteShowsTheDiskErrorOncePerCause) {
+  state->failWith = static_cast<std::int32_t>(0x80030005u);
+  auto session = Session();
+  for (std::string path : {"/a b/", "/c/"}) {
+    CDirData record;
+    record.m_currentScanDir = path;
+    session->QueueSave(record);
+  }
+  session->ShutdownWarning();
+  EXPECT_THAT(owner.Messages(),
+              ElementsAre("Disk Write Error: The data for /a b/ can not be saved because of a disk error.  "
+                          "(Error=0x80030005)"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Scan directory, root, cluster size, free space
+
+class SessionSettingsTest : public ScanTest {
+ protected:
+  void SetUp() override {
+    ScanTest::SetUp();
+    config = std::make_unique<TempDir>();
+    ::setenv("XDG_CONFIG_HOME", config->Path().c_str(), 1);
+  }
+  std::unique_ptr<TempDir> config;
+};
+
+TEST_F(SessionSettingsTest, ScanDirGetsTrailingSlashAndReloadsOnlyWhenChanged) {
+  auto session = Session();
+  session->SetScanDir(dir.Path() + "x");
+  EXPECT_EQ(session->GetScanDir(), dir.Path() + "x/");
+  int reads = state->reads;
+  session->SetScanDir(dir.Path() + "x/");
+  EXPECT_EQ(state->reads, reads);
+  EXPECT_EQ(owner.refreshes, 2);
+
+  auto fresh = Session();
+  char cwd[4096];
+  ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+  EXPECT_EQ(fresh->GetScanDir(), std::string(cwd) + (std::string(cwd) == "/" ? "" : "/"));
+  EXPECT_EQ(fresh->GetUniversalName("/srv/Share/"), "/srv/Share/");
+}
+
+TEST_F(SessionSettingsTest, FreeSpaceIsAllFreeBytesOfTheVolume) {
+  auto session = Session();
+  struct statvfs before {}, after {};
+  std::uint64_t free = 0;
+  ::statvfs(dir.Path().c_str(), &before);
+  EXPECT_TRUE(session->ORVGetFreeSpace(dir.Path(), free));
+  ::statvfs(dir.Path().c_str(), &after);
+  std::uint64_t a = before.f_bfree * before.f_frsize, b = after.f_bfree * after.f_frsize;
+  EXPECT_GE(free, std::min(a, b));
+  EXPECT_LE(free, std::max(a, b));
+  EXPECT_FALSE(session->ORVGetFreeSpace(dir.Path() + "missing/", free));
+  EXPECT_EQ(free, 0u);
+}
+
+TEST_F(SessionSettingsTest, ClusterSizeFollowsThePreference) {
+  auto session = Session();
+  session->SetScanDir(dir.Path());
+  struct statvfs figures {};
+  ::statvfs(dir.Path().c_str(), &figures);
+  const std::pair<int, std::uint32_t> cases[] = {
+      {4, 1}, {2, 256}, {1, static_cast<std::uint32_t>(figures.f_frsize)}, {3, static_cast<std::uint32_t>(figures.f_frsize)}};
+  for (auto [preference, expected] : cases) {
+    owner.preferredCluster = preference;
+    g_clusterSize = 7;
+    session->GetClusterSize();
+    EXPECT_EQ(g_clusterSize, expected) << preference;
+  }
+  owner.preferredCluster = 9;  // unknown: unchanged
+  g_clusterSize = 7;
+  session->GetClusterSize();
+  EXPECT_EQ(g_clusterSize, 7u);
+
+  session->SetScanDir(dir.Path() + "missing");  // a root that does not exist counts bytes
+  EXPECT_EQ(g_clusterSize, 1u);
+}
+
+TEST_F(SessionSettingsTest, OverrideForTheRootWinsForReadAndSmartModes) {
+  const std::string key = "Software\\Zentrel\\VARNOW\\FixedClusterSizes";
+  auto session = Session();
+  session->SetScanDir(dir.Path());
+  std::string root = session->GetScanRoot();
+  if (!platform::Registry::SetString(platform::Hive::CurrentUser, key, root, "8192"))
+    GTEST_SKIP() << "settings store not available in this build";
+  struct statvfs figures {};
+  ::statvfs(dir.Path().c_str(), &figures);
+  for (auto [preference, expected] : {std::pair<int, std::uint32_t>{1, 8192}, {3, 8192}, {2, 256}, {4, 1}}) {
+    owner.preferredCluster = preference;
+    session->GetClusterSize();
+    EXPECT_EQ(g_clusterSize, expected) << preference;
+  }
+  owner.preferredCluster = 1;
+  for (const char* text : {"0", "abc", ""}) {
+    platform::Registry::SetString(platform::Hive::CurrentUser, key, root, text);
+    session->GetClusterSize();
+    EXPECT_EQ(g_clusterSize, figures.f_frsize) << text;
+  }
+}
+
+TEST_F(SessionSettingsTest, RootIsTheMountPointOfAFakedTable) {
+  std::string mounts = dir.Path() + "mountinfo";
+  dir.MakeDir("vol/data");
+  std::string vol = dir.Path() + "vol";
+  std::ofstream(mounts) << "1 0 8:1 / / rw,relatime - ext4 /dev/sda1 rw\n"
+                        << "2 1 0:99 / " << vol << " rw,relatime - btrfs /dev/sdb1 rw,compress=zstd\n";
+  if (platform::MountTable::Load(mounts).Mounts().empty()) GTEST_SKIP() << "mount table not available in this build";
+  CScanOptions options;
+  options.mountinfoPath = mounts;
+  auto session = std::make_unique<CScanInfo>(&owner, nullptr, options);
+  session->SetScanDir(vol + "/data");
+  EXPECT_EQ(session->GetScanRoot(), vol);
+  owner.preferredCluster = 3;  // compressed volume
+  session->GetClusterSize();
+  EXPECT_EQ(g_clusterSize, 256u);
+  session->SetScanDir(dir.Path());
+  EXPECT_EQ(session->GetScanRoot(), "/");
+}
+
+}  // namespace
+}  // namespace varnow

@@ -1,0 +1,95 @@
+#include "varnow/scan/test_support.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+
+#include "platform/dirlist.h"
+
+namespace varnow::test {
+
+TempDir::TempDir() {
+  char pattern[] = "/tmp/varnow-scan-XXXXXX";
+  if (!::mkdtemp(pattern)) throw std::runtime_error("mkdtemp");
+  m_path = std::string(pattern) + "/";
+}
+
+TempDir::~TempDir() {
+  // rm walks with descriptors, so trees deeper than PATH_MAX go too.
+  std::string command = "rm -rf '" + m_path + "'";
+  if (std::system(command.c_str()) != 0) {
+  }
+}
+
+std::string TempDir::MakeDir(const std::string& relative) const {
+  std::filesystem::create_directories(m_path + relative);
+  return m_path + relative + "/";
+}
+
+std::string TempDir::MakeFile(const std::string& relative, std::uint64_t length) const {
+  std::string path = m_path + relative;
+  int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+  if (fd < 0) throw std::runtime_error("create " + path);
+  if (length > 0 && ::ftruncate(fd, static_cast<off_t>(length)) != 0) throw std::runtime_error("truncate");
+  ::close(fd);
+  return path;
+}
+
+std::vector<std::string> ListedSubdirectories(const std::string& path) {
+  std::vector<std::string> names;
+  for (const platform::DirEntry& entry : platform::ListDirectory(path))
+    if (entry.isDirectory && entry.name != "." && entry.name != "..") names.push_back(entry.name);
+  return names;
+}
+
+class FakeProgress : public CScanProgress {
+ public:
+  explicit FakeProgress(FakeOwner& owner) : m_owner(owner) { ++m_owner.progressAlive; }
+  ~FakeProgress() override { --m_owner.progressAlive; }
+  void SetRange(int, int) override {}
+  void StepIt() override {}
+  void ShowCounters(long, long) override {}
+  bool CheckCancel() override {
+    int number = ++m_owner.cancelChecks;
+    return m_owner.onCancelCheck && m_owner.onCancelCheck(number);
+  }
+
+ private:
+  FakeOwner& m_owner;
+};
+
+std::unique_ptr<CScanProgress> FakeOwner::CreateScanProgress() {
+  if (!interactive) return nullptr;
+  return std::make_unique<FakeProgress>(*this);
+}
+
+IScanStore::LoadResult MemoryStore::Read(CDirData& record) {
+  std::lock_guard lock(m_state->mutex);
+  ++m_state->reads;
+  auto it = m_state->records.find(record.m_currentScanDir);
+  if (it == m_state->records.end()) return LoadResult::NoRecord;
+  std::string path = record.m_currentScanDir;
+  record = it->second;
+  record.m_currentScanDir = path;
+  return LoadResult::Loaded;
+}
+
+void MemoryStore::Write(const std::vector<CDirData>& records, const FailureHandler& onFailure) {
+  std::lock_guard lock(m_state->mutex);
+  ++m_state->batches;
+  for (const CDirData& record : records) {
+    if (m_state->failWith != 0) {
+      onFailure(record, m_state->failWith);
+      continue;
+    }
+    CDirData stored = record;
+    stored.m_total = -1;  // the file keeps no total
+    m_state->records[record.m_currentScanDir] = stored;
+  }
+}
+
+}  // namespace varnow::test

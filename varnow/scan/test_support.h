@@ -1,0 +1,102 @@
+// Test helpers for the scan engine: temporary trees, a scripted owner, an in-memory store.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "varnow/scan/DirData.h"
+#include "varnow/scan/ScanOwner.h"
+#include "varnow/scan/ScanStore.h"
+
+namespace varnow::test {
+
+// A fresh directory under /tmp, removed with everything in it at the end. Path ends in "/".
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::string& Path() const { return m_path; }
+  // Creates the directory (and parents) relative to Path().
+  std::string MakeDir(const std::string& relative) const;
+  // Creates a file of length bytes relative to Path().
+  std::string MakeFile(const std::string& relative, std::uint64_t length) const;
+
+ private:
+  std::string m_path;
+};
+
+// Names of path's subdirectories in listing order.
+std::vector<std::string> ListedSubdirectories(const std::string& path);
+
+class FakeProgress;
+
+class FakeOwner : public IScanOwner {
+ public:
+  int preferredCluster = 4;
+  std::string dataDirectory = "/nonexistent/";
+  int autoSave = 0;
+  int subDirSave = 0;
+  bool scanMissing = true;
+  bool interactive = false;  // CreateScanProgress gives a display
+  // Called at every cancel check with its number (1-based); true = Cancel.
+  std::function<bool(int)> onCancelCheck;
+  std::function<void(const std::string&)> onAskClusterSize;
+
+  std::atomic<int> missingQuestions{0};
+  std::atomic<int> clusterQuestions{0};
+  std::atomic<int> refreshes{0};
+  std::atomic<int> progressAlive{0};
+  std::mutex messagesMutex;
+  std::vector<std::string> messages;
+
+  int PreferredClusterSetting() const override { return preferredCluster; }
+  std::string DataDirectory() const override { return dataDirectory; }
+  int AutoSave() const override { return autoSave; }
+  int SubDirSave() const override { return subDirSave; }
+  bool AskScanMissingDirectory() override {
+    ++missingQuestions;
+    return scanMissing;
+  }
+  void AskClusterSize(const std::string& root) override {
+    ++clusterQuestions;
+    if (onAskClusterSize) onAskClusterSize(root);
+  }
+  std::unique_ptr<CScanProgress> CreateScanProgress() override;
+  void ShowMessage(const std::string& text, const std::string& caption) override {
+    std::lock_guard lock(messagesMutex);
+    messages.push_back(caption + ": " + text);
+  }
+  void RefreshView() override { ++refreshes; }
+  std::vector<std::string> Messages() {
+    std::lock_guard lock(messagesMutex);
+    return messages;
+  }
+
+  int cancelChecks = 0;
+};
+
+// Records in memory keyed by exact path; counts write batches; can fail every write.
+class MemoryStore : public IScanStore {
+ public:
+  struct State {
+    std::mutex mutex;
+    std::map<std::string, CDirData> records;
+    int batches = 0;
+    int reads = 0;
+    std::int32_t failWith = 0;  // non-zero: every write fails with this status
+  };
+  explicit MemoryStore(std::shared_ptr<State> state) : m_state(std::move(state)) {}
+  LoadResult Read(CDirData& record) override;
+  void Write(const std::vector<CDirData>& records, const FailureHandler& onFailure) override;
+
+ private:
+  std::shared_ptr<State> m_state;
+};
+
+}  // namespace varnow::test

@@ -1,0 +1,283 @@
+#include "varnow/store/DataFile.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <unordered_map>
+
+#include "platform/tracelog.h"
+
+namespace varnow {
+namespace {
+
+constexpr std::size_t kHeaderSize = 96;
+constexpr std::size_t kSizesBytes = 48;
+constexpr std::size_t kMaxStorageName = 31;
+constexpr std::size_t kHashedPrefix = 22;
+// A record bigger than this can only come from a damaged file.
+constexpr std::uint64_t kMaxStreamSize = 256u << 20;
+
+bool IsForbidden(char c) { return std::strchr("!\"*/:<>?\\|", c) != nullptr && c != '\0'; }
+
+// Upper case of one widened byte as the compound file's name comparison sees it.
+char16_t FoldUnit(char16_t unit) {
+  if (unit >= u'a' && unit <= u'z') return unit - 0x20;
+  if (unit >= 0xE0 && unit <= 0xFE && unit != 0xF7) return unit - 0x20;
+  if (unit == 0xFF) return 0x178;
+  if (unit == 0xB5) return 0x39C;
+  return unit;
+}
+
+bool SameForTheFile(std::u16string_view a, std::u16string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) { return FoldUnit(x) == FoldUnit(y); });
+}
+
+std::uint32_t Fnv1a(std::string_view bytes) {
+  std::uint32_t hash = 2166136261u;
+  for (unsigned char byte : bytes) {
+    hash ^= byte;
+    hash *= 16777619u;
+  }
+  return hash;
+}
+
+std::vector<std::string_view> PathComponents(std::string_view path) {
+  std::vector<std::string_view> components;
+  std::size_t start = 0;
+  while (start < path.size()) {
+    std::size_t end = path.find('/', start);
+    if (end == std::string_view::npos) end = path.size();
+    if (end > start) components.push_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return components;
+}
+
+void PutLE(std::vector<std::uint8_t>& out, std::uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+std::uint64_t GetLE(const std::uint8_t* data, int bytes) {
+  std::uint64_t value = 0;
+  for (int i = bytes - 1; i >= 0; --i) value = (value << 8) | data[i];
+  return value;
+}
+
+// Storage names of the child storages of a storage.
+std::vector<std::u16string> ChildStorageNames(const cfb::Storage& storage) {
+  std::vector<cfb::ElementInfo> elements;
+  std::vector<std::u16string> names;
+  if (cfb::Failed(storage.EnumElements(elements))) return names;
+  for (cfb::ElementInfo& element : elements)
+    if (element.type == cfb::ElementType::Storage) names.push_back(std::move(element.name));
+  return names;
+}
+
+// One storage of a write batch, opened once, with its children's names.
+struct CachedStorage {
+  cfb::Storage storage;
+  std::vector<std::u16string> children;
+  bool listed = false;
+};
+
+}  // namespace
+
+std::u16string StorageName(std::string_view component, const std::vector<std::u16string>& siblingNames) {
+  bool plain = component.size() <= kMaxStorageName && std::none_of(component.begin(), component.end(), IsForbidden);
+  std::u16string wide = cfb::WidenBytes(component);
+  if (plain) {
+    bool clash = std::any_of(siblingNames.begin(), siblingNames.end(), [&](const std::u16string& sibling) {
+      return sibling != wide && SameForTheFile(sibling, wide);
+    });
+    if (!clash) return wide;
+  }
+  std::string hashed(component.substr(0, kHashedPrefix));
+  std::replace_if(hashed.begin(), hashed.end(), IsForbidden, '_');
+  char suffix[16];
+  std::snprintf(suffix, sizeof suffix, "*%08x", Fnv1a(component));
+  return cfb::WidenBytes(hashed + suffix);
+}
+
+cfb::HRESULT OpenDirStream(cfb::Storage& root, const std::string& path, std::vector<cfb::Storage>& storages,
+                           cfb::Stream& stream, bool create) {
+  for (std::string_view component : PathComponents(path)) {
+    cfb::Storage& parent = storages.empty() ? root : storages.back();
+    std::u16string name = StorageName(component, ChildStorageNames(parent));
+    cfb::Storage child;
+    cfb::HRESULT hr = parent.OpenStorage(name, child);
+    if (hr == cfb::STG_E_FILENOTFOUND) {
+      if (!create) return cfb::STG_E_PATHNOTFOUND;
+      hr = parent.CreateStorage(name, child);
+    }
+    if (cfb::Failed(hr)) return hr;
+    storages.push_back(std::move(child));
+  }
+  cfb::Storage& home = storages.empty() ? root : storages.back();
+  cfb::HRESULT hr = home.OpenStream(kRecordStreamName, stream);
+  if (hr == cfb::STG_E_FILENOTFOUND && create) hr = home.CreateStream(kRecordStreamName, stream);
+  return hr;
+}
+
+std::vector<std::uint8_t> EncodeRecord(const CDirData& record) {
+  std::vector<std::uint8_t> out;
+  std::size_t size = kHeaderSize;
+  for (const CDirInfo& entry : record.m_entries) size += 4 + entry.name.size() + kSizesBytes;
+  out.reserve(size);
+  PutLE(out, static_cast<std::uint64_t>(record.m_markerA), 8);
+  PutLE(out, static_cast<std::uint64_t>(record.m_markerB), 8);
+  for (std::int32_t time : record.m_times) PutLE(out, static_cast<std::uint32_t>(time), 4);
+  for (std::uint32_t word : record.m_reserved) PutLE(out, word, 4);
+  for (const CDirInfo& entry : record.m_entries) {
+    PutLE(out, entry.name.size(), 4);
+    out.insert(out.end(), entry.name.begin(), entry.name.end());
+    for (std::int64_t value : entry.sizes) PutLE(out, static_cast<std::uint64_t>(value), 8);
+  }
+  return out;
+}
+
+bool DecodeRecord(const std::uint8_t* data, std::size_t size, CDirData& record) {
+  if (size == 0) return true;
+  if (size < kHeaderSize) return false;
+  record.m_markerA = static_cast<std::int64_t>(GetLE(data, 8));
+  record.m_markerB = static_cast<std::int64_t>(GetLE(data + 8, 8));
+  for (int i = 0; i < 6; ++i) record.m_times[i] = static_cast<std::int32_t>(GetLE(data + 16 + 4 * i, 4));
+  for (int i = 0; i < 14; ++i) record.m_reserved[i] = static_cast<std::uint32_t>(GetLE(data + 40 + 4 * i, 4));
+  std::size_t pos = kHeaderSize;
+  while (pos < size) {
+    if (size - pos < 4) return false;
+    std::uint64_t length = GetLE(data + pos, 4);
+    pos += 4;
+    if (length == 0 || length > kMaxEntryName || size - pos < length + kSizesBytes) return false;
+    CDirInfo entry;
+    entry.name.assign(reinterpret_cast<const char*>(data + pos), length);
+    pos += length;
+    for (int i = 0; i < 6; ++i) entry.sizes[i] = static_cast<std::int64_t>(GetLE(data + pos + 8 * i, 8));
+    pos += kSizesBytes;
+    record.m_entries.push_back(std::move(entry));
+  }
+  return true;
+}
+
+CDataFile::CDataFile(IScanOwner* owner, std::chrono::milliseconds lockWait) : m_owner(owner), m_lockWait(lockWait) {}
+
+std::string CDataFile::FilePath() const {
+  std::string directory = m_owner->DataDirectory();
+  if (!directory.empty() && directory.back() != '/') directory += '/';
+  return directory + std::string(kDataFileName);
+}
+
+IScanStore::LoadResult CDataFile::Read(CDirData& record) {
+  const std::string file = FilePath();
+  struct stat st {};
+  if (::stat(file.c_str(), &st) != 0) return LoadResult::NoStorage;  // nothing was ever saved
+
+  cfb::OpenOptions options;
+  options.readOnly = true;
+  options.lockWait = m_lockWait;
+  cfb::Storage root;
+  cfb::HRESULT hr = cfb::StgOpenStorage(file, options, root);
+  if (cfb::Failed(hr)) {
+    VN_TRACE("LoadData cannot read %s (Error=0x%X)\n", file.c_str(), static_cast<unsigned>(hr));
+    return LoadResult::Failed;
+  }
+  std::vector<cfb::Storage> storages;
+  cfb::Stream stream;
+  hr = OpenDirStream(root, record.m_currentScanDir, storages, stream, false);
+  if (hr == cfb::STG_E_PATHNOTFOUND) return LoadResult::NoStorage;
+  if (hr == cfb::STG_E_FILENOTFOUND) return LoadResult::NoRecord;
+  if (cfb::Failed(hr)) {
+    VN_TRACE("LoadData cannot open the record of %s (Error=0x%X)\n", record.m_currentScanDir.c_str(),
+             static_cast<unsigned>(hr));
+    return LoadResult::Failed;
+  }
+
+  std::uint64_t size = 0;
+  std::vector<std::uint8_t> bytes;
+  std::uint32_t got = 0;
+  if (cfb::Succeeded(stream.Size(&size))) {
+    bytes.resize(static_cast<std::size_t>(std::min(size, kMaxStreamSize)));
+    if (!bytes.empty() && cfb::Failed(stream.Read(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &got)))
+      got = 0;
+  }
+  if (size > kMaxStreamSize || got != bytes.size() || !DecodeRecord(bytes.data(), got, record)) {
+    VN_TRACE("Damaged record of %s: kept the %zu entries read before the damage\n",
+             record.m_currentScanDir.c_str(), record.m_entries.size());
+  }
+  return LoadResult::Loaded;
+}
+
+void CDataFile::Write(const std::vector<CDirData>& records, const FailureHandler& onFailure) {
+  if (records.empty()) return;
+  const std::string file = FilePath();
+  cfb::OpenOptions options;
+  options.create = true;
+  options.lockWait = m_lockWait;
+  cfb::Storage root;
+  cfb::HRESULT hr = cfb::StgOpenStorage(file, options, root);
+  if (cfb::Failed(hr)) {
+    for (const CDirData& record : records) onFailure(record, hr);
+    return;
+  }
+
+  // Records of one batch are mostly neighbours: each storage is opened and listed once.
+  CachedStorage rootNode{std::move(root), {}, false};
+  std::unordered_map<std::string, CachedStorage> cache;
+  auto storageOf = [&](const std::vector<std::string_view>& components, cfb::HRESULT& status) -> cfb::Storage* {
+    CachedStorage* parent = &rootNode;
+    std::string key;
+    for (std::string_view component : components) {
+      key.append(component).push_back('/');
+      auto found = cache.find(key);
+      if (found == cache.end()) {
+        if (!parent->listed) {
+          parent->children = ChildStorageNames(parent->storage);
+          parent->listed = true;
+        }
+        std::u16string name = StorageName(component, parent->children);
+        CachedStorage node;
+        status = parent->storage.OpenStorage(name, node.storage);
+        if (status == cfb::STG_E_FILENOTFOUND) {
+          status = parent->storage.CreateStorage(name, node.storage);
+          node.listed = true;  // new: no children yet
+          if (cfb::Succeeded(status)) parent->children.push_back(name);
+        }
+        if (cfb::Failed(status)) return nullptr;
+        found = cache.emplace(key, std::move(node)).first;
+      }
+      parent = &found->second;
+    }
+    status = cfb::S_OK;
+    return &parent->storage;
+  };
+
+  std::vector<const CDirData*> written;
+  for (const CDirData& record : records) {
+    std::vector<std::string_view> components = PathComponents(record.m_currentScanDir);
+    cfb::Storage* home = storageOf(components, hr);
+    cfb::Stream stream;
+    if (home) {
+      hr = home->OpenStream(kRecordStreamName, stream);
+      if (hr == cfb::STG_E_FILENOTFOUND) hr = home->CreateStream(kRecordStreamName, stream);
+    }
+    if (home && cfb::Succeeded(hr)) {
+      std::vector<std::uint8_t> bytes = EncodeRecord(record);
+      hr = stream.Seek(0, cfb::SeekOrigin::Begin);
+      if (cfb::Succeeded(hr)) hr = stream.Write(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+      if (cfb::Succeeded(hr)) hr = stream.SetSize(bytes.size());
+    }
+    if (cfb::Failed(hr)) {
+      onFailure(record, hr);
+      continue;
+    }
+    written.push_back(&record);
+  }
+  cache.clear();
+  hr = rootNode.storage.Commit();
+  if (cfb::Failed(hr))
+    for (const CDirData* record : written) onFailure(*record, hr);
+}
+
+}  // namespace varnow

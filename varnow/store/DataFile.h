@@ -1,0 +1,50 @@
+// The scan data file VNDATA.DB: one compound file whose storage tree mirrors the directory
+// tree; the storage of each saved directory holds the stream "KOB[VNData]" with its record.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "compoundfile/compoundfile.h"
+#include "varnow/scan/ScanOwner.h"
+#include "varnow/scan/ScanStore.h"
+
+namespace varnow {
+
+inline constexpr std::string_view kDataFileName = "VNDATA.DB";
+inline constexpr std::u16string_view kRecordStreamName = u"KOB[VNData]";
+
+// Storage name of one path component (plain, or hashed when it cannot be used as it is).
+// siblingNames: the names already held by the parent storage.
+std::u16string StorageName(std::string_view component, const std::vector<std::u16string>& siblingNames);
+
+// Opens the stream of path's record, walking (and with create, creating) one storage per path
+// component from root. Every storage opened is appended to storages. Status as the store gives.
+cfb::HRESULT OpenDirStream(cfb::Storage& root, const std::string& path,
+                           std::vector<cfb::Storage>& storages, cfb::Stream& stream, bool create);
+
+// The stream bytes of a record (header and entries; path and total are not stored).
+std::vector<std::uint8_t> EncodeRecord(const CDirData& record);
+// Reads header and entries into record; false when the bytes end inside the header or an
+// entry, or an entry's name length is out of range (what was read before is kept).
+bool DecodeRecord(const std::uint8_t* data, std::size_t size, CDirData& record);
+
+class CDataFile : public IScanStore {
+ public:
+  // The file lives in owner->DataDirectory(), read at every operation.
+  explicit CDataFile(IScanOwner* owner, std::chrono::milliseconds lockWait = std::chrono::seconds(30));
+
+  LoadResult Read(CDirData& record) override;
+  void Write(const std::vector<CDirData>& records, const FailureHandler& onFailure) override;
+
+  std::string FilePath() const;
+
+ private:
+  IScanOwner* m_owner;
+  std::chrono::milliseconds m_lockWait;
+};
+
+}  // namespace varnow

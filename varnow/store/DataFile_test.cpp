@@ -1,0 +1,323 @@
+#include "varnow/store/DataFile.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "varnow/scan/Scaninfo.h"
+#include "varnow/scan/scandir.h"
+#include "varnow/scan/test_support.h"
+
+namespace varnow {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using test::FakeOwner;
+using test::TempDir;
+
+constexpr std::int64_t N = kNoSize;
+
+std::string Hex(std::string_view bytes) {
+  std::string out;
+  char pair[3];
+  for (unsigned char c : bytes) {
+    std::snprintf(pair, sizeof pair, "%02x", c);
+    out += pair;
+  }
+  return out;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string Run(const std::string& command, int* status = nullptr) {
+  std::string output;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  char buffer[4096];
+  std::size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, got);
+  int rc = ::pclose(pipe);
+  if (status) *status = rc;
+  return output;
+}
+
+// The bytes of one stream as olefile reads them; storage names are given as their bytes.
+std::string OlefileStream(const std::string& file, const std::vector<std::string>& storages) {
+  std::string command =
+      "/usr/bin/python3 -c 'import olefile,sys; o=olefile.OleFileIO(sys.argv[1]); "
+      "p=[bytes.fromhex(h).decode(\"latin-1\") for h in sys.argv[2:]]; "
+      "sys.stdout.write(o.openstream(p).read().hex())' '" + file + "'";
+  for (const std::string& storage : storages) command += " " + Hex(storage);
+  command += " " + Hex("KOB[VNData]");
+  std::string hex = Run(command);
+  std::string bytes;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  return bytes;
+}
+
+class DataFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    owner.dataDirectory = data.Path();
+    owner.preferredCluster = 9;
+    g_clusterSize = 4096;
+  }
+  std::string FilePath() const { return data.Path() + "VNDATA.DB"; }
+  std::vector<std::int32_t> Write(CDataFile& file, const std::vector<CDirData>& records) {
+    std::vector<std::int32_t> failures;
+    file.Write(records, [&](const CDirData&, std::int32_t status) { failures.push_back(status); });
+    return failures;
+  }
+  CDirData Record(const std::string& path, std::vector<CDirInfo> entries) {
+    CDirData record;
+    record.m_currentScanDir = path;
+    record.m_entries = std::move(entries);
+    return record;
+  }
+
+  TempDir data;
+  FakeOwner owner;
+};
+
+TEST_F(DataFileTest, StreamHoldsExactlyTheRecordBytesAsAnIndependentReaderSeesThem) {
+  CDataFile file(&owner);
+  CDirData record = Record("/data/MY DOCS/", {CDirInfo{"DOCS", {10, N, N, N, N, N}},
+                                             CDirInfo{std::string(kTotalUsed), {10, N, N, N, N, N}}});
+  record.m_times = {0x01020304, 7, 0, 0, 0, -2};
+  EXPECT_THAT(Write(file, {record}), ElementsAre());
+
+  std::string expected;
+  auto put = [&](std::uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) expected += static_cast<char>(value >> (8 * i));
+  };
+  put(1, 8);
+  put(1, 8);
+  for (std::int32_t time : record.m_times) put(static_cast<std::uint32_t>(time), 4);
+  put(0, 56);
+  put(4, 4);
+  expected += "DOCS";
+  put(10, 8);
+  for (int i = 0; i < 5; ++i) put(UINT64_MAX, 8);
+  put(16, 4);
+  expected += "KOB*[Total Used]";
+  put(10, 8);
+  for (int i = 0; i < 5; ++i) put(UINT64_MAX, 8);
+  ASSERT_EQ(expected.size(), 220u);
+  EXPECT_EQ(Hex(OlefileStream(FilePath(), {"data", "MY DOCS"})), Hex(expected));
+
+  // A shorter record replaces the stream whole.
+  record.m_entries.pop_back();
+  Write(file, {record});
+  EXPECT_EQ(OlefileStream(FilePath(), {"data", "MY DOCS"}).size(), 96u + 4 + 4 + 48);
+
+  int status = 0;
+  Run("gsf list '" + FilePath() + "' 2>&1", &status);
+  EXPECT_EQ(status, 0);
+}
+
+TEST_F(DataFileTest, RecordsRoundTripUnderTheirOwnStoragesAndTheRootRecordInTheRoot) {
+  CDataFile file(&owner);
+  std::vector<CDirData> records = {
+      Record("/", {CDirInfo{"home", {5, 4, 3, 2, 1, 0}}}),
+      Record("/home/Foo/", {CDirInfo{"a", {1, N, N, N, N, N}}}),
+      Record("/home/FOO/", {CDirInfo{"b", {2, N, N, N, N, N}}}),  // same name for the file format
+      Record("/home/" + std::string(40, 'L') + "/", {CDirInfo{"c", {3, N, N, N, N, N}}}),
+      Record("/home/a:b*c/", {CDirInfo{"d", {4, N, N, N, N, N}}}),
+      Record("/home/Grüße \xff/", {CDirInfo{"e\xfe", {5, N, N, N, N, N}}}),
+  };
+  records[0].m_times = {9, 8, 7, 6, 5, 4};
+  records[0].m_reserved[13] = 0xdeadbeef;
+  EXPECT_THAT(Write(file, records), ElementsAre());
+  for (const CDirData& saved : records) {
+    CDirData loaded;
+    loaded.m_currentScanDir = saved.m_currentScanDir;
+    EXPECT_EQ(file.Read(loaded), IScanStore::LoadResult::Loaded) << saved.m_currentScanDir;
+    CDirData expected = saved;
+    expected.m_total = loaded.m_total;
+    EXPECT_EQ(loaded, expected) << saved.m_currentScanDir;
+  }
+  EXPECT_EQ(OlefileStream(FilePath(), {}).size(), 96u + 4 + 4 + 48);
+  EXPECT_EQ(OlefileStream(FilePath(), {"home", "Foo"}).size(), 96u + 4 + 1 + 48);
+
+  CDirData missing;
+  missing.m_currentScanDir = "/home/other/";
+  EXPECT_EQ(file.Read(missing), IScanStore::LoadResult::NoStorage);
+  missing.m_currentScanDir = "/home/";
+  EXPECT_EQ(file.Read(missing), IScanStore::LoadResult::NoRecord);
+  EXPECT_TRUE(missing.m_entries.empty());
+}
+
+TEST_F(DataFileTest, StorageNamesArePlainOnlyWhenTheFormatCanHoldThemUnambiguously) {
+  EXPECT_EQ(StorageName("Docs", {}), u"Docs");
+  EXPECT_EQ(StorageName("Docs", {u"Docs", u"other"}), u"Docs");
+  std::u16string hashed = StorageName("DOCS", {u"Docs"});
+  EXPECT_EQ(hashed.substr(0, 5), u"DOCS*");
+  EXPECT_EQ(hashed.size(), 13u);
+  EXPECT_NE(StorageName("docs", {u"Docs"}), hashed);
+  EXPECT_EQ(StorageName("\xe9t\xe9", {u"\u00c9T\u00c9"}).size(), 12u);  // Latin-1 letters fold too
+  EXPECT_EQ(StorageName(std::string(31, 'x'), {}).size(), 31u);
+  std::u16string longName = StorageName(std::string(32, 'x'), {});
+  EXPECT_EQ(longName.substr(0, 23), std::u16string(22, u'x') + u"*");
+  EXPECT_EQ(StorageName("a:b", {}), u"a_b*08bd8540");  // 32-bit FNV-1a of the bytes
+}
+
+TEST_F(DataFileTest, LoadingNeverWrites) {
+  CDataFile file(&owner);
+  CDirData record;
+  record.m_currentScanDir = "/somewhere/";
+  EXPECT_EQ(file.Read(record), IScanStore::LoadResult::NoStorage);
+  EXPECT_FALSE(platform::PathExists(FilePath()));
+
+  Write(file, {Record("/a/", {CDirInfo{"x", {1, N, N, N, N, N}}})});
+  std::string before = ReadFile(FilePath());
+  for (std::string path : {"/a/b/c/", "/", "/a/", "/z/"}) {
+    CDirData loaded;
+    loaded.m_currentScanDir = path;
+    file.Read(loaded);
+  }
+  EXPECT_EQ(ReadFile(FilePath()), before);
+}
+
+TEST_F(DataFileTest, DamagedStreamsKeepWhatWasReadBeforeTheDamage) {
+  CDirData record = Record("/d/", {CDirInfo{"first", {1, N, N, N, N, N}}, CDirInfo{"second", {2, N, N, N, N, N}}});
+  std::vector<std::uint8_t> bytes = EncodeRecord(record);
+  const std::size_t firstEnd = 96 + 4 + 5 + 48;
+
+  CDirData out;
+  EXPECT_TRUE(DecodeRecord(bytes.data(), bytes.size(), out));
+  EXPECT_EQ(out.m_entries, record.m_entries);
+
+  for (std::size_t cut : {bytes.size() - 1, firstEnd + 2, firstEnd + 4 + 3}) {
+    CDirData truncated;
+    EXPECT_FALSE(DecodeRecord(bytes.data(), cut, truncated)) << cut;
+    EXPECT_THAT(truncated.m_entries, ElementsAre(record.m_entries[0])) << cut;
+  }
+  for (std::uint32_t length : {0u, 260u, 0xffffffffu}) {
+    std::vector<std::uint8_t> damaged = bytes;
+    std::memcpy(damaged.data() + firstEnd, &length, 4);
+    CDirData kept;
+    EXPECT_FALSE(DecodeRecord(damaged.data(), damaged.size(), kept)) << length;
+    EXPECT_EQ(kept.m_entries.size(), 1u);
+  }
+  CDirData header;
+  EXPECT_FALSE(DecodeRecord(bytes.data(), 50, header));
+  EXPECT_TRUE(header.m_entries.empty());
+  EXPECT_TRUE(DecodeRecord(bytes.data(), 0, header));  // a new, empty stream
+}
+
+TEST_F(DataFileTest, FileThatIsNoCompoundFileLoadsEmptyAndSavesReportTheStatus) {
+  std::ofstream(FilePath()) << "this is not a compound file, just some text that is long enough to matter\n";
+  std::string before = ReadFile(FilePath());
+  {
+    CScanInfo session(&owner, std::make_unique<CDataFile>(&owner));
+    CDirData record;
+    record.m_currentScanDir = "/a/";
+    session.LoadData(record);
+    EXPECT_TRUE(record.m_entries.empty());
+    record.m_entries.push_back(CDirInfo{"x", {1, N, N, N, N, N}});
+    session.SaveOutData(&record);
+  }
+  ASSERT_EQ(owner.Messages().size(), 1u);
+  EXPECT_THAT(owner.Messages()[0], HasSubstr("Disk Write Error: The data for /a/ can not be saved because of a disk "
+                                             "error.  (Error=0x8003"));
+  EXPECT_EQ(ReadFile(FilePath()), before);
+
+  owner.dataDirectory = data.Path() + "no such folder/";
+  CDataFile missingFolder(&owner);
+  EXPECT_THAT(Write(missingFolder, {Record("/a/", {})}), ::testing::SizeIs(1));
+}
+
+TEST_F(DataFileTest, SecondProcessWaitsForTheLockAndSucceedsWhenReleased) {
+  CDataFile file(&owner, std::chrono::seconds(30));
+  Write(file, {Record("/first/", {})});
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  pid_t child = ::fork();
+  if (child == 0) {
+    cfb::Storage root;
+    cfb::OpenOptions options;
+    cfb::HRESULT hr = cfb::StgOpenStorage(FilePath(), options, root);
+    char byte = cfb::Succeeded(hr) ? 'y' : 'n';
+    if (::write(ready[1], &byte, 1) != 1) _exit(2);
+    ::usleep(800 * 1000);
+    root.Release();
+    _exit(0);
+  }
+  char byte = 0;
+  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+  ASSERT_EQ(byte, 'y');
+  CDataFile impatient(&owner, std::chrono::milliseconds(0));
+  EXPECT_THAT(Write(impatient, {Record("/never/", {})}), ElementsAre(cfb::STG_E_LOCKVIOLATION));
+  EXPECT_THAT(Write(file, {Record("/second/", {CDirInfo{"x", {1, N, N, N, N, N}}})}), ElementsAre());
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_EQ(status, 0);
+  CDirData loaded;
+  loaded.m_currentScanDir = "/second/";
+  EXPECT_EQ(file.Read(loaded), IScanStore::LoadResult::Loaded);
+  EXPECT_EQ(loaded.m_entries.size(), 1u);
+  ::close(ready[0]);
+  ::close(ready[1]);
+}
+
+TEST_F(DataFileTest, SavedScanOfATreeLoadsBackAtEveryLevel) {
+  TempDir tree;
+  tree.MakeDir("a/b/c");
+  tree.MakeDir("a/Blank name/ü");
+  tree.MakeDir("z");
+  tree.MakeFile("a/b/c/f", 10000);
+  tree.MakeFile("z/g", 1);
+  owner.autoSave = owner.subDirSave = 1;
+  std::vector<CDirData> scanned;
+  {
+    CScanInfo session(&owner, std::make_unique<CDataFile>(&owner));
+    session.SetScanDir(tree.Path());
+    CDirData copy = session.dd;
+    ASSERT_EQ(session.DoScan(1, copy, true), 12288 + 4096);
+    // Queued, then loaded: the queued content comes back and reaches the file at once.
+    CDirData queued;
+    queued.m_currentScanDir = tree.Path() + "a/b/";
+    session.LoadData(queued);
+    EXPECT_EQ(queued.FindEntry("c")->sizes[0], 12288);
+    CDataFile reader(&owner);
+    CDirData direct;
+    direct.m_currentScanDir = queued.m_currentScanDir;
+    EXPECT_EQ(reader.Read(direct), IScanStore::LoadResult::Loaded);
+    EXPECT_EQ(direct.m_entries, queued.m_entries);
+  }  // the final flush writes the rest
+  owner.autoSave = owner.subDirSave = 0;
+  CScanInfo session(&owner, std::make_unique<CDataFile>(&owner));
+  for (std::string relative : {"", "a/", "a/b/", "a/b/c/", "a/Blank name/", "a/Blank name/ü/", "z/"}) {
+    CDirData loaded;
+    loaded.m_currentScanDir = tree.Path() + relative;
+    session.LoadData(loaded);
+    EXPECT_NE(loaded.FindEntry(kTotalUsed), nullptr) << relative;
+    EXPECT_NE(loaded.m_times[0], 0) << relative;
+  }
+  CDirData top;
+  top.m_currentScanDir = tree.Path();
+  session.LoadData(top);
+  EXPECT_EQ(top.m_total, 12288 + 4096);  // subdirectories plus own files (none)
+  EXPECT_EQ(top.FindEntry("a")->sizes[0], 12288);
+
+  // The next saved scan sees the saved one in sizes[1].
+  owner.autoSave = 1;
+  session.SetScanDir(tree.Path());
+  CDirData copy = session.dd;
+  session.DoScan(1, copy, true);
+  EXPECT_EQ(copy.FindEntry("z")->sizes[1], 4096);
+}
+
+}  // namespace
+}  // namespace varnow
