@@ -1,0 +1,213 @@
+#include "varnow/alerts/CommandLine.h"
+
+#include <algorithm>
+#include <cctype>
+#include <limits>
+#include <string_view>
+
+#include "platform/tracelog.h"
+
+namespace varnow {
+
+namespace {
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// True when the token starts with the switch name in any letter case; value = the rest.
+bool MatchSwitch(const std::string& token, std::string_view name, std::string& value) {
+  if (token.size() < name.size()) return false;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    if (std::toupper(static_cast<unsigned char>(token[i])) != static_cast<unsigned char>(name[i]))
+      return false;
+  }
+  value = token.substr(name.size());
+  return true;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
+         });
+}
+
+// The number that the text's leading decimal digits make (after blanks and a sign), 0 without
+// any; saturates instead of overflowing.
+std::int64_t LeadingInteger(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && IsBlank(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  std::int64_t value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    const int digit = text[i] - '0';
+    if (__builtin_mul_overflow(value, 10, &value) || __builtin_sub_overflow(value, digit, &value))
+      return negative ? std::numeric_limits<std::int64_t>::min() : std::numeric_limits<std::int64_t>::max();
+  }
+  // Accumulated as a negative number so that the minimum itself is representable.
+  if (negative) return value;
+  return value == std::numeric_limits<std::int64_t>::min() ? std::numeric_limits<std::int64_t>::max() : -value;
+}
+
+std::int32_t LeadingInt32(std::string_view text) {
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(LeadingInteger(text), std::numeric_limits<std::int32_t>::min(),
+                                                            std::numeric_limits<std::int32_t>::max()));
+}
+
+// A count of K (1024 bytes) in bytes, saturated.
+std::int64_t KilobytesToBytes(std::int64_t kilobytes) {
+  std::int64_t bytes = 0;
+  if (__builtin_mul_overflow(kilobytes, 1024, &bytes))
+    return kilobytes < 0 ? std::numeric_limits<std::int64_t>::min() : std::numeric_limits<std::int64_t>::max();
+  return bytes;
+}
+
+bool AnyAlert(const CRunFlags& flags) { return flags.alertSize || flags.alertPercent || flags.freeAlert; }
+
+void HandlePrint(const std::string& value, CRunFlags& flags, ICommandLineOwner& owner) {
+  flags.print = 1;
+  std::string path;
+  if (EqualsIgnoringCase(value, "LPT1")) {
+    owner.SetPrintDestination(1);
+  } else if (MatchSwitch(value, "FILE=", path)) {
+    owner.SetPrintDestination(2);
+    owner.SetPrintFilePath(path);
+    VN_TRACE("Automated /FILE=%s", path.c_str());
+  } else {
+    // Neither the printer nor a file: print nothing rather than guess.
+    flags.print = 0;
+    VN_TRACE("Automated /FILE to printer");
+  }
+}
+
+// The switches of one token; false ends the parse (after /NOTIFY=, which takes the rest).
+bool HandleToken(const std::string& commandLine, const CCommandToken& token, CRunFlags& flags,
+                 ICommandLineOwner* owner, bool& directoryGiven) {
+  const std::string& text = token.text;
+  std::string value;
+  if (owner && MatchSwitch(text, "/DIR=", value)) {
+    VN_TRACE("Automated /DIR=%s", value.c_str());
+    // An empty value names no directory; taking it would scan whatever "" resolves to.
+    if (!value.empty()) {
+      owner->SetScanDirectory(value);
+      directoryGiven = true;
+    }
+  }
+  if (owner && MatchSwitch(text, "/SAVESUBDIRS", value)) {
+    flags.saveSubdirs = 1;
+    VN_TRACE("Automated /SAVESUBDIRS");
+  }
+  if (owner && MatchSwitch(text, "/NOTIFY=", value)) {
+    if (AnyAlert(flags)) {
+      // The command runs to the end of the line, blanks and quoting included.
+      std::string command = value + commandLine.substr(token.end);
+      VN_TRACE("Automated /NOTIFY=%s", command.c_str());
+      owner->CommandLineFields().notifyCommand = std::move(command);
+      return false;
+    }
+    VN_TRACE("/NOTIFY was passed on command-line before any of the three alert types was found");
+    return true;
+  }
+  if (owner && MatchSwitch(text, "/ALERTPERCENT=", value)) {
+    owner->CommandLineFields().percentThreshold = LeadingInt32(value);
+    VN_TRACE("Automated /ALERT%%=%s", value.c_str());
+    flags.alertPercent = 1;
+    flags.scan = 1;
+  }
+  if (owner && MatchSwitch(text, "/ALERTSIZE=", value)) {
+    owner->CommandLineFields().sizeThreshold = KilobytesToBytes(LeadingInteger(value));
+    VN_TRACE("Automated /ALERTSIZE=%s", value.c_str());
+    flags.alertSize = 1;
+    flags.scan = 1;
+  }
+  if (owner && MatchSwitch(text, "/FREEALERT=", value)) {
+    owner->CommandLineFields().freeMinimum = KilobytesToBytes(LeadingInteger(value));
+    VN_TRACE("Automated /FREEALERT=%s", value.c_str());
+    flags.freeAlert = 1;
+  }
+  if (!owner && MatchSwitch(text, "/DEBUG=", value)) platform::TraceLog::Open(value);
+  if (MatchSwitch(text, "/SAVE", value)) {
+    flags.save = 1;
+    VN_TRACE("Automated /SAVE");
+  }
+  if (MatchSwitch(text, "/SCAN", value)) {
+    flags.scan = 1;
+    VN_TRACE("Automated /SCAN");
+  }
+  if (owner && MatchSwitch(text, "/PRINT=", value)) HandlePrint(value, flags, *owner);
+  return true;
+}
+
+}  // namespace
+
+std::vector<CCommandToken> SplitCommandLine(const std::string& commandLine) {
+  std::vector<CCommandToken> tokens;
+  std::string current;
+  bool inQuote = false;
+  bool started = false;  // a token is under way (it may still turn out empty)
+  int quotes = 0;
+  auto finish = [&](std::size_t end) {
+    if (!current.empty()) tokens.push_back({current, end});
+    current.clear();
+    started = false;
+  };
+  for (std::size_t i = 0; i < commandLine.size(); ++i) {
+    const char c = commandLine[i];
+    if (c == '"') {
+      started = true;
+      if (++quotes == 3) {  // three in a row: one literal quote
+        quotes = 0;
+        current += '"';
+      }
+      continue;
+    }
+    if (quotes == 1) inQuote = !inQuote;
+    quotes = 0;
+    if (!inQuote && IsBlank(c)) {
+      if (started) finish(i);
+    } else {
+      started = true;
+      current += c;
+    }
+  }
+  finish(commandLine.size());
+  return tokens;
+}
+
+std::string JoinCommandLine(const std::vector<std::string>& arguments) {
+  std::string line;
+  for (const std::string& argument : arguments) {
+    if (argument.empty()) continue;
+    if (!line.empty()) line += ' ';
+    const bool needsQuotes = std::any_of(argument.begin(), argument.end(), [](char c) { return IsBlank(c) || c == '"'; });
+    if (!needsQuotes) {
+      line += argument;
+      continue;
+    }
+    line += '"';
+    for (char c : argument) line += c == '"' ? std::string("\"\"\"") : std::string(1, c);
+    line += '"';
+  }
+  return line;
+}
+
+int ParseCommandLine(const std::string& commandLine, CRunFlags& flags, ICommandLineOwner* owner) {
+  try {
+    if (commandLine.empty()) return 1;
+    if (owner) VN_TRACE("Command Line: %s", commandLine.c_str());
+    bool directoryGiven = false;
+    for (const CCommandToken& token : SplitCommandLine(commandLine)) {
+      if (!HandleToken(commandLine, token, flags, owner, directoryGiven)) break;
+    }
+    if (owner && ((directoryGiven && (flags.print || flags.scan)) || flags.freeAlert)) {
+      flags.automated = 1;
+      owner->SetAutoSave(flags.save);
+    }
+  } catch (...) {
+    VN_TRACE("** Exception in ParseCommandLine\n");
+  }
+  return 1;
+}
+
+}  // namespace varnow

@@ -1,0 +1,71 @@
+// The tracker's command line: its tokens, the two passes that read them, and the fields of the
+// main window object that they fill.
+//
+// A command line reaches the parser as one text, split into tokens by the platform's process
+// quoting rules (blanks separate tokens; "..." groups blanks into a token; three quotes in a row
+// stand for one literal quote). The program's argv is first joined into such a text with every
+// element that needs it quoted, so each argv element stays exactly one token, and a command line
+// stored by the scheduler as one text reads the same way. Switch names match in any letter case
+// and only at the start of a token; values keep their bytes and their case.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace varnow {
+
+// The run flags of the application object, each 0 or 1.
+struct CRunFlags {
+  int automated = 0;
+  int scan = 0;
+  int print = 0;
+  int save = 0;
+  int saveSubdirs = 0;
+  int alertSize = 0;
+  int alertPercent = 0;
+  int freeAlert = 0;
+};
+
+// Fields of the main window object that only the command line sets.
+struct CCommandLineFields {
+  std::string notifyCommand;
+  std::int32_t percentThreshold = 0;
+  std::int64_t sizeThreshold = 0;  // bytes
+  std::int64_t freeMinimum = 0;    // bytes
+  int automatedRun = 0;            // 1 only during the scan of an automated run
+};
+
+// What the second pass and the automated run need of the main window object.
+class ICommandLineOwner {
+ public:
+  virtual ~ICommandLineOwner() = default;
+  virtual CCommandLineFields& CommandLineFields() = 0;
+  // Sets the scan session's directory and the window's directory text.
+  virtual void SetScanDirectory(const std::string& directory) = 0;
+  virtual void SetPrintDestination(int destination) = 0;  // 1 printer, 2 file
+  virtual void SetPrintFilePath(const std::string& path) = 0;
+  virtual void SetAutoSave(int autoSave) = 0;
+  virtual void SetSubDirSave(int subDirSave) = 0;
+  virtual void OnScan() = 0;
+  virtual void OnSave() = 0;
+};
+
+struct CCommandToken {
+  std::string text;     // quotes removed
+  std::size_t end = 0;  // offset just after the token in the command line
+};
+
+// Splits a command line into tokens (see above). Empty tokens ("") are dropped.
+std::vector<CCommandToken> SplitCommandLine(const std::string& commandLine);
+// The command line whose split gives back exactly these (non-empty) arguments.
+std::string JoinCommandLine(const std::vector<std::string>& arguments);
+
+// Reads the command line (the part after the program name). With owner == nullptr this is the
+// first pass: it only opens the trace log (/DEBUG=) and notes /SAVE and /SCAN. With the owner
+// it is the second pass: every other switch, and the decision whether the run is automated.
+// Always returns 1.
+int ParseCommandLine(const std::string& commandLine, CRunFlags& flags, ICommandLineOwner* owner);
+
+}  // namespace varnow

@@ -1,0 +1,59 @@
+// The tracker program: an automated run from the command line, or the window.
+#include <QApplication>
+#include <QCoreApplication>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "varnow/alerts/CommandLine.h"
+#include "varnow/ui/Interaction.h"
+#include "varnow/ui/Varnow.h"
+#include "varnow/ui/VersionRecord.h"
+#include "varnow/ui/osinfo.h"
+
+// The version record that GetProgramVersion (and the installer) read from this file.
+[[gnu::used]] constexpr varnow::CVersionRecordBytes kVersionRecord =
+    varnow::MakeVersionRecord(VARNOW_VERSION_MAJOR, VARNOW_VERSION_MINOR, VARNOW_VERSION_PATCH,
+                              VARNOW_VERSION_BUILD, "Varnow");
+
+namespace {
+
+constexpr char kUsage[] =
+    "Usage: varnow [/DIR=directory] [/SCAN] [/SAVE] [/SAVESUBDIRS] [/DEBUG=tracefile]\n"
+    "              [/ALERTPERCENT=n] [/ALERTSIZE=k] [/FREEALERT=k] [/NOTIFY=command ...]\n"
+    "              [/PRINT=LPT1 | /PRINT=FILE=path]\n"
+    "       varnow --version\n"
+    "With /DIR= and /SCAN the tracker scans unattended and ends; /SAVE keeps the result.\n"
+    "Switch names may be written in any case; quote a directory with blanks.\n";
+
+int PrintVersion() {
+  unsigned short major = 0, minor = 0, build = 0;
+  if (!varnow::GetProgramVersion(&major, &minor, &build)) {
+    std::fputs("varnow: the version record of this program cannot be read\n", stderr);
+    return 1;
+  }
+  std::printf("Varnow Version %d.%d (Build %d)\n", major, minor, build);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  if (arguments.size() == 1 && arguments[0] == "--version") return PrintVersion();
+  if (arguments.size() == 1 && (arguments[0] == "--help" || arguments[0] == "/?")) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  // Without a display only the automated paths can run, and they must not need one.
+  std::unique_ptr<QCoreApplication> application;
+  if (varnow::DisplayAvailable()) {
+    application = std::make_unique<QApplication>(argc, argv);
+  } else {
+    application = std::make_unique<QCoreApplication>(argc, argv);
+  }
+  varnow::CVarnowApp app;
+  app.InitInstance(varnow::JoinCommandLine(arguments));
+  return 0;
+}

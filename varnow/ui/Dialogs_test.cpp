@@ -1,0 +1,121 @@
+// The scan session's dialogs, driven offscreen.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#include <functional>
+
+#include "varnow/ui/MissingDirectoryDialog.h"
+#include "varnow/ui/ScanProgressDialog.h"
+#include "varnow/ui/Settings.h"
+#include "varnow/ui/TestHome.h"
+
+namespace varnow {
+namespace {
+
+QPushButton* Button(QWidget* dialog, const QString& text) {
+  for (QPushButton* button : dialog->findChildren<QPushButton*>())
+    if (button->text() == text) return button;
+  return nullptr;
+}
+
+// Runs action on the modal dialog once it is shown.
+void WhenShown(std::function<void(CMissingDirectoryDialog*)> action) {
+  QTimer::singleShot(0, [action] {
+    auto* dialog = qobject_cast<CMissingDirectoryDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    action(dialog);
+  });
+}
+
+int DontAsk() { return GetProfileInt(kSettingsSection, "DontAskNonExistantDir", -1); }
+
+class DialogsTest : public ::testing::Test {
+ protected:
+  test::CTestHome m_home;
+};
+
+TEST_F(DialogsTest, MissingDirectoryTexts) {
+  CMissingDirectoryDialog dialog;
+  EXPECT_EQ(dialog.windowTitle(), "Directory Doesn't Exist!");
+  auto* label = dialog.findChild<QLabel*>();
+  ASSERT_NE(label, nullptr);
+  EXPECT_EQ(label->text(),
+            "Thr directory you are trying to scan doesn't appear to exist.  Do you want to try and scan it anyway?  "
+            "Note: Scanning a non-existant directory could potentially cause Windows 95 to crash.");
+  ASSERT_NE(Button(&dialog, "&Scan"), nullptr);
+  ASSERT_NE(Button(&dialog, "&Don't Scan"), nullptr);
+  EXPECT_TRUE(Button(&dialog, "&Scan")->isDefault());
+  EXPECT_EQ(dialog.DontAskAgainBox()->text(), "Don't ask again");
+  EXPECT_FALSE(dialog.DontAskAgainBox()->isChecked());
+}
+
+TEST_F(DialogsTest, MissingDirectoryAnswersAndDontAskAgain) {
+  WhenShown([](CMissingDirectoryDialog* dialog) { Button(dialog, "&Scan")->click(); });
+  EXPECT_TRUE(CMissingDirectoryDialog::Ask(nullptr));
+  EXPECT_EQ(DontAsk(), 0);
+
+  WhenShown([](CMissingDirectoryDialog* dialog) { dialog->reject(); });  // Escape or the close box
+  EXPECT_FALSE(CMissingDirectoryDialog::Ask(nullptr));
+
+  WhenShown([](CMissingDirectoryDialog* dialog) {
+    dialog->DontAskAgainBox()->setChecked(true);
+    Button(dialog, "&Don't Scan")->click();
+  });
+  EXPECT_FALSE(CMissingDirectoryDialog::Ask(nullptr));
+  EXPECT_EQ(DontAsk(), 1);
+
+  // Not asked again: the answer is to scan, and no dialog appears.
+  bool shown = false;
+  QTimer watch;  // destroyed unfired when nothing was shown
+  watch.setSingleShot(true);
+  QObject::connect(&watch, &QTimer::timeout, [&shown] {
+    if (QWidget* dialog = QApplication::activeModalWidget()) {
+      shown = true;
+      dialog->close();
+    }
+  });
+  watch.start(0);
+  EXPECT_TRUE(CMissingDirectoryDialog::Ask(nullptr));
+  EXPECT_FALSE(shown);
+}
+
+TEST_F(DialogsTest, ScanProgressCountsStepsAndCancels) {
+  QWidget owner;
+  owner.show();
+  {
+    CScanProgressDialog progress(&owner);
+    EXPECT_EQ(progress.windowTitle(), "Varnow Scan Progress");
+    EXPECT_TRUE(progress.isVisible());
+    EXPECT_EQ(QApplication::activeModalWidget(), &progress);  // the owner takes no input
+    EXPECT_TRUE(progress.isEnabled());
+
+    progress.SetRange(0, 3);
+    progress.StepIt();
+    progress.StepIt();
+    EXPECT_EQ(progress.Position(), 2);
+    progress.ShowCounters(12, 3456789);
+    EXPECT_EQ(progress.DirectoriesText(), "12");
+    EXPECT_EQ(progress.FilesText(), "3456789");
+
+    EXPECT_FALSE(progress.CheckCancel());
+    Button(&progress, "Cancel")->click();
+    EXPECT_TRUE(progress.CheckCancel());
+    EXPECT_TRUE(progress.isVisible());  // stays until the scan ends
+  }
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  EXPECT_TRUE(owner.isEnabled());
+}
+
+}  // namespace
+}  // namespace varnow
+
+int main(int argc, char** argv) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

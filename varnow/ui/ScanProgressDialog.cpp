@@ -1,0 +1,65 @@
+#include "varnow/ui/ScanProgressDialog.h"
+
+#include <QCoreApplication>
+#include <QFormLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace varnow {
+
+CScanProgressDialog::CScanProgressDialog(QWidget* owner) : QDialog(owner) {
+  setWindowTitle("Varnow Scan Progress");
+  // Blocks the owner's input without disabling it: a disabled owner would disable this dialog,
+  // its child, and with it the Cancel button.
+  setWindowModality(Qt::WindowModal);
+  m_progress = new QProgressBar(this);
+  m_progress->setRange(0, 100);
+  m_progress->setValue(0);
+  m_progress->setTextVisible(false);
+  m_directories = new QLabel("0", this);
+  m_files = new QLabel("0", this);
+  auto* cancel = new QPushButton("Cancel", this);
+  connect(cancel, &QPushButton::clicked, this, &CScanProgressDialog::reject);
+
+  auto* counters = new QFormLayout;
+  counters->addRow("Directories Scanned:", m_directories);
+  counters->addRow("Files Scanned:", m_files);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(m_progress);
+  layout->addLayout(counters);
+  layout->addWidget(cancel, 0, Qt::AlignRight);
+  show();
+}
+
+void CScanProgressDialog::SetRange(int lower, int upper) {
+  m_progress->setRange(lower, upper);
+  m_progress->setValue(lower);
+}
+
+void CScanProgressDialog::StepIt() {
+  QCoreApplication::processEvents();
+  // Like a progress control's step: past the end it starts over.
+  int next = m_progress->value() + 1;
+  if (next > m_progress->maximum()) next = m_progress->minimum();
+  m_progress->setValue(next);
+}
+
+void CScanProgressDialog::ShowCounters(long directories, long files) {
+  m_directories->setText(QString::number(directories));
+  m_files->setText(QString::number(files));
+}
+
+bool CScanProgressDialog::CheckCancel() {
+  QCoreApplication::processEvents();
+  return m_cancelled;
+}
+
+void CScanProgressDialog::reject() { m_cancelled = true; }
+
+int CScanProgressDialog::Position() const { return m_progress->value(); }
+QString CScanProgressDialog::DirectoriesText() const { return m_directories->text(); }
+QString CScanProgressDialog::FilesText() const { return m_files->text(); }
+
+}  // namespace varnow

@@ -1,0 +1,150 @@
+#include "varnow/ui/Settings.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+
+#include "platform/registry.h"
+#include "platform/tracelog.h"
+#include "varnow/ui/osinfo.h"
+
+namespace varnow {
+
+namespace {
+
+constexpr char kProfileKey[] = "Software\\Zentrel\\VARNOW";
+
+std::optional<int> ReadInt(const std::string& section, const std::string& entry) {
+  auto value = platform::Registry::GetValue(platform::Hive::CurrentUser, SettingsKey(section), entry);
+  if (!value || value->type != platform::RegType::Dword) return std::nullopt;
+  return static_cast<int>(value->dword);
+}
+
+std::optional<std::string> ReadString(const std::string& section, const std::string& entry) {
+  auto value = platform::Registry::GetValue(platform::Hive::CurrentUser, SettingsKey(section), entry);
+  if (!value || value->type != platform::RegType::String) return std::nullopt;
+  return value->text;
+}
+
+// $XDG_DATA_HOME, or ~/.local/share when it is unset or not absolute.
+std::string DataHome() {
+  if (const char* data = std::getenv("XDG_DATA_HOME"); data && data[0] == '/') return data;
+  const char* home = std::getenv("HOME");
+  return std::string(home && *home ? home : "/tmp") + "/.local/share";
+}
+
+bool IsWritableFolder(const std::string& folder) { return !folder.empty() && ::access(folder.c_str(), W_OK) == 0; }
+
+}  // namespace
+
+std::string SettingsKey(const std::string& section) { return std::string(kProfileKey) + "\\" + section; }
+
+int GetProfileInt(const std::string& section, const std::string& entry, int defaultValue) {
+  return ReadInt(section, entry).value_or(defaultValue);
+}
+
+std::string GetProfileString(const std::string& section, const std::string& entry, const std::string& defaultValue) {
+  return ReadString(section, entry).value_or(defaultValue);
+}
+
+bool WriteProfileInt(const std::string& section, const std::string& entry, int value) {
+  return platform::Registry::SetDword(platform::Hive::CurrentUser, SettingsKey(section), entry,
+                                      static_cast<std::uint32_t>(value));
+}
+
+bool WriteProfileString(const std::string& section, const std::string& entry, const std::string& value) {
+  return platform::Registry::SetString(platform::Hive::CurrentUser, SettingsKey(section), entry, value);
+}
+
+int GetProfileIntEx(const std::string& section, const std::string& entry, int defaultValue) {
+  try {
+    std::optional<int> stored = ReadInt(section, entry);
+    // A stored default needs no write; a missing one (or one of another type) is written.
+    if (!stored || *stored == defaultValue) {
+      if (!stored) WriteProfileInt(section, entry, defaultValue);
+      return defaultValue;
+    }
+    return *stored;
+  } catch (...) {
+    VN_TRACE("** Exception in GetProfileIntEx\n");
+    return defaultValue;
+  }
+}
+
+std::string GetProfileStringEx(const std::string& section, const std::string& entry, const std::string& defaultValue) {
+  try {
+    std::optional<std::string> stored = ReadString(section, entry);
+    if (!stored) {
+      WriteProfileString(section, entry, defaultValue);
+      return defaultValue;
+    }
+    return *stored;
+  } catch (...) {
+    VN_TRACE("** Exception in GetProfileStringEx\n");
+    return defaultValue;
+  }
+}
+
+int GetProfileIntFromText(const std::string& section, const std::string& entry, int defaultValue) {
+  const std::string text = GetProfileString(section, entry, "");
+  if (text.empty()) return defaultValue;
+  return std::atoi(text.c_str());
+}
+
+bool WriteProfileIntAsText(const std::string& section, const std::string& entry, int value) {
+  return WriteProfileString(section, entry, std::to_string(value));
+}
+
+CVarnowSettings ReadWindowSettings() {
+  CVarnowSettings s;
+  s.preferredUnits = GetProfileIntEx(setting::kPreferredUnits);
+  s.preferredClusterSetting = GetProfileIntEx(setting::kPreferredClusterSetting);
+  s.preferredSortMethod = GetProfileIntEx(setting::kPreferredSortMethod);
+  VN_TRACE("CurrentUnits=%d", s.preferredUnits);
+  VN_TRACE("Cluster=%d", s.preferredClusterSetting);
+  VN_TRACE("Sort=%d", s.preferredSortMethod);
+  const std::string storedDataDirectory = GetProfileStringEx(setting::kDataDirectory);
+  s.firstRun = GetProfileIntEx(setting::kFirstRun);
+  s.autoSave = GetProfileIntEx(setting::kAutoSave);
+  s.subDirSave = GetProfileIntEx(setting::kSubDirSave);
+  s.commaDelimited = GetProfileIntEx(setting::kCommaDelimited);
+  s.enhancedPrinting = GetProfileIntEx(setting::kEnhancedPrinting);
+  s.printFilePath = GetProfileStringEx(setting::kPrintFilePath);
+  s.printDestination = GetProfileIntEx(setting::kPrintDestination);
+  s.scanOnClick = GetProfileIntEx(setting::kScanOnClick);
+  s.printColumns = GetProfileIntEx(setting::kPrintColumns);
+  VN_TRACE("FirstRun=%d", s.firstRun);
+  VN_TRACE("AutoSave=%d", s.autoSave);
+  VN_TRACE("SubDirSave=%d", s.subDirSave);
+  VN_TRACE("CommaDelimited=%d", s.commaDelimited);
+  VN_TRACE("EnhancedPrinting=%d", s.enhancedPrinting);
+  VN_TRACE("PrintPath=%s", s.printFilePath.c_str());
+  VN_TRACE("PrintDestination=%d", s.printDestination);
+  VN_TRACE("ScanOnClick=%d", s.scanOnClick);
+  VN_TRACE("PrintColumns=%d", s.printColumns);
+  if (platform::TraceLog::IsOpen()) {
+    // Read only to be traced; reading them creates them with their defaults.
+    VN_TRACE("NeverAskClusterSize=%d", GetProfileIntEx(setting::kNeverAskClusterSize));
+    VN_TRACE("UserDefaultClusterSize=%d", GetProfileIntEx(setting::kUserDefaultClusterSize));
+  }
+  s.dataDirectory = ResolveDataDirectory(storedDataDirectory);
+  VN_TRACE("DataDir=%s", s.dataDirectory.c_str());
+  return s;
+}
+
+std::string ResolveDataDirectory(const std::string& stored) { return ResolveDataDirectory(stored, ProgramFolder()); }
+
+std::string ResolveDataDirectory(const std::string& stored, const std::string& programFolder) {
+  if (!stored.empty() && stored != setting::kDataDirectory.defaultValue)
+    return stored.back() == '/' ? stored : stored + "/";
+  if (IsWritableFolder(programFolder)) return programFolder.back() == '/' ? programFolder : programFolder + "/";
+  const std::string folder = DataHome() + "/varnow/";
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  if (error) VN_TRACE("Cannot create the data folder %s: %s", folder.c_str(), error.message().c_str());
+  return folder;
+}
+
+}  // namespace varnow

@@ -1,0 +1,109 @@
+// The settings store: the per-user registry key "Software\Zentrel\VARNOW", one subkey per
+// section ("Settings", "FixedClusterSizes"). Integers are double words, texts are strings.
+// Readers never fail: a missing value, a value of another type or an unreadable hive gives the
+// default.
+#pragma once
+
+#include <string>
+
+namespace varnow {
+
+inline constexpr char kSettingsSection[] = "Settings";
+inline constexpr char kFixedClusterSizesSection[] = "FixedClusterSizes";
+
+// The registry key of a section.
+std::string SettingsKey(const std::string& section);
+
+// Plain readers and writers.
+int GetProfileInt(const std::string& section, const std::string& entry, int defaultValue);
+std::string GetProfileString(const std::string& section, const std::string& entry, const std::string& defaultValue);
+bool WriteProfileInt(const std::string& section, const std::string& entry, int value);
+bool WriteProfileString(const std::string& section, const std::string& entry, const std::string& value);
+
+// Read, and when the value in effect is the default, write it back: after a run every value
+// read this way is present in the store.
+int GetProfileIntEx(const std::string& section, const std::string& entry, int defaultValue);
+std::string GetProfileStringEx(const std::string& section, const std::string& entry, const std::string& defaultValue);
+
+// An integer kept as decimal text: the number its leading digits make (0 without any); an empty
+// or missing text gives the default. Nothing is written back.
+int GetProfileIntFromText(const std::string& section, const std::string& entry, int defaultValue);
+bool WriteProfileIntAsText(const std::string& section, const std::string& entry, int value);
+
+// Names and defaults of the values of the "Settings" section.
+namespace setting {
+struct Int {
+  const char* name;
+  int defaultValue;
+};
+struct Text {
+  const char* name;
+  const char* defaultValue;
+};
+inline constexpr Int kPreferredUnits{"PreferredUnits", 2};         // 1 bytes, 2 K, 3 MB, 4 GB, 5 smart
+inline constexpr Int kPreferredClusterSetting{"PreferredClusterSetting", 4};  // 1 normal .. 4 ignore
+inline constexpr Int kPreferredSortMethod{"PreferredSortMethod", 2};  // 1 size, 2 name, 3 change
+inline constexpr Text kDataDirectory{"DataDirectory", "APPDIR"};
+inline constexpr Int kFirstRun{"FirstRun", 1};
+inline constexpr Int kAutoSave{"AutoSave", 1};
+inline constexpr Int kSubDirSave{"SubDirSave", 1};
+inline constexpr Int kCommaDelimited{"CommaDelimited", 0};
+inline constexpr Int kEnhancedPrinting{"EnhancedPrinting", 1};
+inline constexpr Text kPrintFilePath{"PrintFilePath", "DIRSIZE.TXT"};
+inline constexpr Int kPrintDestination{"PrintDestination", 1};  // 1 default printer, 2 file
+inline constexpr Int kScanOnClick{"ScanOnClick", 0};
+inline constexpr Int kPrintColumns{"PrintColumns", 3};
+inline constexpr Int kNeverAskClusterSize{"NeverAskClusterSize", 1};
+inline constexpr Int kUserDefaultClusterSize{"UserDefaultClusterSize", 16};
+inline constexpr Int kDirNameWidth{"DirNameWidth", 170};
+inline constexpr Int kColWidth{"Col%dWidth", 130};  // Col1Width .. Col6Width
+inline constexpr Int kDontAskNonExistantDir{"DontAskNonExistantDir", 0};
+inline constexpr Int kDaysBetweenChecks{"DaysBetweenChecks", 30};
+inline constexpr Int kLastUpdateCheck0{"LastUpdateCheck0", 0};
+inline constexpr Int kLastUpdateCheck1{"LastUpdateCheck1", 0};
+inline constexpr const char* kLatestMajor = "LatestMajor";  // default: the program's own version
+inline constexpr const char* kLatestMinor = "LatestMinor";
+inline constexpr const char* kLatestBuild = "LatestBuild";
+inline constexpr Int kHighestMsgNum{"HighestMsgNum", 0};
+inline constexpr Text kHomePage{"HomePage", "http://www.zentrel.com/varnow/"};
+inline constexpr Text kPageName{"PageName", "settings.htm"};
+inline constexpr Text kEMailAddr{"EMailAddr", "varnow@zentrel.com"};
+inline constexpr const char* kFont = "Font";  // binary, written by the preferences
+}  // namespace setting
+
+inline int GetProfileIntEx(const setting::Int& value) {
+  return GetProfileIntEx(kSettingsSection, value.name, value.defaultValue);
+}
+inline std::string GetProfileStringEx(const setting::Text& value) {
+  return GetProfileStringEx(kSettingsSection, value.name, value.defaultValue);
+}
+
+// The copies of the settings that the main window object owns, read once at its construction.
+struct CVarnowSettings {
+  int preferredUnits = setting::kPreferredUnits.defaultValue;
+  int preferredClusterSetting = setting::kPreferredClusterSetting.defaultValue;
+  int preferredSortMethod = setting::kPreferredSortMethod.defaultValue;
+  std::string dataDirectory;  // resolved, ends in "/"
+  int firstRun = setting::kFirstRun.defaultValue;
+  int autoSave = setting::kAutoSave.defaultValue;
+  int subDirSave = setting::kSubDirSave.defaultValue;
+  int commaDelimited = setting::kCommaDelimited.defaultValue;
+  int enhancedPrinting = setting::kEnhancedPrinting.defaultValue;
+  std::string printFilePath = setting::kPrintFilePath.defaultValue;
+  int printDestination = setting::kPrintDestination.defaultValue;
+  int scanOnClick = setting::kScanOnClick.defaultValue;
+  int printColumns = setting::kPrintColumns.defaultValue;
+};
+
+// Reads the window-owned settings in their order, with their trace lines; while the trace log
+// is on also the two values that are only traced. The data folder is resolved last.
+CVarnowSettings ReadWindowSettings();
+
+// The data folder for a stored DataDirectory value: "APPDIR" (exactly) stands for the program's
+// folder when that is writable, otherwise $XDG_DATA_HOME/varnow/ (created); any other folder
+// gets a "/" appended when it lacks one. An empty value counts as "APPDIR".
+std::string ResolveDataDirectory(const std::string& stored);
+// The same with the program's folder given.
+std::string ResolveDataDirectory(const std::string& stored, const std::string& programFolder);
+
+}  // namespace varnow

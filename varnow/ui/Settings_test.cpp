@@ -1,0 +1,158 @@
+#include "varnow/ui/Settings.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "platform/registry.h"
+#include "platform/tracelog.h"
+#include "varnow/ui/TestHome.h"
+
+namespace varnow {
+namespace {
+
+using platform::Hive;
+using platform::Registry;
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+
+class SettingsTest : public ::testing::Test {
+ protected:
+  std::optional<platform::RegValue> Stored(const std::string& name, const std::string& section = kSettingsSection) {
+    return Registry::GetValue(Hive::CurrentUser, SettingsKey(section), name);
+  }
+  test::CTestHome m_home;
+};
+
+TEST_F(SettingsTest, ExReadersWriteTheDefaultBack) {
+  EXPECT_EQ(GetProfileIntEx(kSettingsSection, "PreferredUnits", 2), 2);
+  auto units = Stored("PreferredUnits");
+  ASSERT_TRUE(units);
+  EXPECT_EQ(units->type, platform::RegType::Dword);
+  EXPECT_EQ(units->dword, 2u);
+
+  EXPECT_EQ(GetProfileStringEx(kSettingsSection, "PrintFilePath", "DIRSIZE.TXT"), "DIRSIZE.TXT");
+  ASSERT_TRUE(Stored("PrintFilePath"));
+  EXPECT_EQ(Stored("PrintFilePath")->text, "DIRSIZE.TXT");
+
+  // A stored value that differs from the default is read and left alone; texts compare exactly.
+  ASSERT_TRUE(Registry::SetDword(Hive::CurrentUser, SettingsKey(kSettingsSection), "PreferredSortMethod", 3));
+  EXPECT_EQ(GetProfileIntEx(kSettingsSection, "PreferredSortMethod", 2), 3);
+  EXPECT_EQ(Stored("PreferredSortMethod")->dword, 3u);
+  ASSERT_TRUE(Registry::SetString(Hive::CurrentUser, SettingsKey(kSettingsSection), "DataDirectory", "appdir"));
+  EXPECT_EQ(GetProfileStringEx(kSettingsSection, "DataDirectory", "APPDIR"), "appdir");
+  EXPECT_EQ(Stored("DataDirectory")->text, "appdir");
+
+  // Negative numbers survive the double word.
+  ASSERT_TRUE(WriteProfileInt(kSettingsSection, "Col1Width", -7));
+  EXPECT_EQ(GetProfileInt(kSettingsSection, "Col1Width", 130), -7);
+}
+
+TEST_F(SettingsTest, ValueOfAnotherTypeGivesTheDefault) {
+  ASSERT_TRUE(Registry::SetString(Hive::CurrentUser, SettingsKey(kSettingsSection), "AutoSave", "0"));
+  EXPECT_EQ(GetProfileInt(kSettingsSection, "AutoSave", 1), 1);
+  EXPECT_EQ(GetProfileIntEx(kSettingsSection, "AutoSave", 1), 1);
+  EXPECT_EQ(Stored("AutoSave")->type, platform::RegType::Dword);
+  EXPECT_EQ(GetProfileString(kSettingsSection, "AutoSave", "x"), "x");
+}
+
+TEST_F(SettingsTest, IntegersKeptAsText) {
+  const std::string section = kFixedClusterSizesSection;
+  EXPECT_EQ(GetProfileIntFromText(section, "/mnt/data", 99), 99);  // missing
+  ASSERT_TRUE(WriteProfileIntAsText(section, "/mnt/data", 16384));
+  EXPECT_EQ(Stored("/mnt/data", section)->type, platform::RegType::String);
+  EXPECT_EQ(Stored("/mnt/data", section)->text, "16384");
+  EXPECT_EQ(GetProfileIntFromText(section, "/mnt/data", 99), 16384);
+
+  WriteProfileString(section, "a", "4096 bytes");
+  WriteProfileString(section, "b", "none");
+  WriteProfileString(section, "c", "");
+  EXPECT_EQ(GetProfileIntFromText(section, "a", 99), 4096);
+  EXPECT_EQ(GetProfileIntFromText(section, "b", 99), 0);
+  EXPECT_EQ(GetProfileIntFromText(section, "c", 99), 99);
+  EXPECT_FALSE(Stored("zzz", section));  // nothing written back
+}
+
+TEST_F(SettingsTest, FirstRunReadsEveryWindowSettingWithItsDefaultAndTracesIt) {
+  const std::string data = m_home.MakeFolder("data-folder");
+  // A stored folder without its trailing "/".
+  ASSERT_TRUE(WriteProfileString(kSettingsSection, "DataDirectory", data.substr(0, data.size() - 1)));
+  const std::string tracePath = m_home.Root() + "/trace.txt";
+  ASSERT_TRUE(platform::TraceLog::Open(tracePath));
+  CVarnowSettings s = ReadWindowSettings();
+  platform::TraceLog::Close();
+
+  EXPECT_EQ(s.dataDirectory, data);
+  EXPECT_THAT(test::TraceLines(test::ReadWholeFile(tracePath)),
+              ElementsAre("Settings: CurrentUnits=2", "Settings: Cluster=4", "Settings: Sort=2", "Settings: FirstRun=1",
+                          "Settings: AutoSave=1", "Settings: SubDirSave=1", "Settings: CommaDelimited=0",
+                          "Settings: EnhancedPrinting=1", "Settings: PrintPath=DIRSIZE.TXT",
+                          "Settings: PrintDestination=1", "Settings: ScanOnClick=0", "Settings: PrintColumns=3",
+                          "Settings: NeverAskClusterSize=1", "Settings: UserDefaultClusterSize=16",
+                          "Settings: DataDir=" + data));
+
+  auto values = Registry::EnumValues(Hive::CurrentUser, SettingsKey(kSettingsSection));
+  ASSERT_TRUE(values);
+  std::map<std::string, std::string> stored;
+  for (const auto& [name, value] : *values)
+    stored[name] = value.type == platform::RegType::Dword ? std::to_string(value.dword) : value.text;
+  const std::map<std::string, std::string> expected = {
+      {"PreferredUnits", "2"},   {"PreferredClusterSetting", "4"},   {"PreferredSortMethod", "2"},
+      {"DataDirectory", data.substr(0, data.size() - 1)},            {"FirstRun", "1"},
+      {"AutoSave", "1"},         {"SubDirSave", "1"},                {"CommaDelimited", "0"},
+      {"EnhancedPrinting", "1"}, {"PrintFilePath", "DIRSIZE.TXT"},   {"PrintDestination", "1"},
+      {"ScanOnClick", "0"},      {"PrintColumns", "3"},              {"NeverAskClusterSize", "1"},
+      {"UserDefaultClusterSize", "16"}};
+  EXPECT_EQ(stored, expected);
+}
+
+TEST_F(SettingsTest, TracedOnlyValuesAreNotCreatedWithoutTheTraceLog) {
+  ASSERT_FALSE(platform::TraceLog::IsOpen());
+  ASSERT_TRUE(Registry::SetDword(Hive::CurrentUser, SettingsKey(kSettingsSection), "PreferredUnits", 4));
+  CVarnowSettings s = ReadWindowSettings();
+  EXPECT_EQ(s.preferredUnits, 4);
+  EXPECT_TRUE(Stored("PrintColumns"));
+  EXPECT_FALSE(Stored("NeverAskClusterSize"));
+  EXPECT_FALSE(Stored("UserDefaultClusterSize"));
+}
+
+TEST_F(SettingsTest, DamagedRegistryFileGivesDefaults) {
+  const std::string hive = Registry::HiveFile(Hive::CurrentUser);
+  for (const std::string& junk :
+       {std::string("\x00\xff\xfe garbage \x01\x02", 14), std::string("REGEDIT4\n[HKEY_CURRENT_USER\\Software"),
+        std::string("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Zentrel\\VARNOW\\Settings]\n\"AutoSave\"=dword:zz\n"
+                    "\"PrintFilePath\"=\"unterminated\n\"PrintColumns\"=hex:0\n")}) {
+    test::WriteWholeFile(hive, junk);
+    CVarnowSettings s = ReadWindowSettings();
+    EXPECT_EQ(s.autoSave, 1);
+    EXPECT_EQ(s.printColumns, 3);
+    EXPECT_EQ(s.preferredUnits, 2);
+    EXPECT_FALSE(s.dataDirectory.empty());
+    EXPECT_EQ(s.dataDirectory.back(), '/');
+  }
+}
+
+TEST_F(SettingsTest, DataDirectoryResolution) {
+  const std::string program = m_home.MakeFolder("bin");
+  EXPECT_EQ(ResolveDataDirectory("/srv/scans", program), "/srv/scans/");
+  EXPECT_EQ(ResolveDataDirectory("/srv/scans/", program), "/srv/scans/");
+  EXPECT_EQ(ResolveDataDirectory("APPDIR", program), program);
+  EXPECT_EQ(ResolveDataDirectory("APPDIR", program.substr(0, program.size() - 1)), program);
+  EXPECT_EQ(ResolveDataDirectory("", program), program);
+  // Only the exact word stands for the program's folder.
+  EXPECT_EQ(ResolveDataDirectory("AppDir", program), "AppDir/");
+
+  // A program folder that cannot be written to: the per-user data folder, created.
+  const std::string fallback = m_home.Root() + "/data/varnow/";
+  EXPECT_EQ(ResolveDataDirectory("APPDIR", "/nonexistent-folder/"), fallback);
+  EXPECT_TRUE(std::filesystem::is_directory(fallback));
+  EXPECT_EQ(ResolveDataDirectory("APPDIR", ""), fallback);
+
+  // Without XDG_DATA_HOME (or with a relative one) it is ~/.local/share/varnow/.
+  setenv("XDG_DATA_HOME", "relative/dir", 1);
+  EXPECT_EQ(ResolveDataDirectory("APPDIR", ""), m_home.Root() + "/.local/share/varnow/");
+}
+
+}  // namespace
+}  // namespace varnow

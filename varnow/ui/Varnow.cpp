@@ -1,0 +1,63 @@
+#include "varnow/ui/Varnow.h"
+
+#include <QMessageBox>
+#include <memory>
+
+#include "platform/tracelog.h"
+#include "varnow/alerts/AutomatedRun.h"
+#include "varnow/ui/Interaction.h"
+#include "varnow/ui/VarnowDlg.h"
+#include "varnow/ui/osinfo.h"
+
+namespace varnow {
+
+namespace {
+constexpr char kNoWindowYet[] =
+    "The Varnow window is not part of this version yet. Scan a directory from the command line: "
+    "varnow /DIR=<directory> /SCAN /SAVE";
+}
+
+CVarnowApp::CVarnowApp() {
+  GetProgramVersion(&m_major, &m_minor, &m_build);
+}
+
+bool CVarnowApp::InitInstance(const std::string& commandLine) {
+  // Component library, grid control and 3D drawing need no set-up here; the settings key's
+  // company part is fixed ("Software\Zentrel\VARNOW").
+  std::unique_ptr<CVarnowDlg> dlg;
+  try {
+    ParseCommandLine(commandLine, m_flags, nullptr);
+    dlg = std::make_unique<CVarnowDlg>();
+    m_mainWindow = dlg.get();
+    ParseCommandLine(commandLine, m_flags, dlg.get());
+    VN_TRACE("Version: %d.%d Bld %d\n", m_major, m_minor, m_build);
+    if (m_flags.automated) {
+      RunAutomatedSequence(m_flags, *dlg);
+    } else {
+      try {
+        RunInteractive(*dlg);
+      } catch (...) {
+        VN_TRACE("** Exception in dlg->DoModal()");
+      }
+    }
+  } catch (...) {
+    VN_TRACE("** Exception in InitInstance\n");
+  }
+  // The object goes first, while the trace log is still open, so that the final flush of the
+  // save queue and its failures are traced too.
+  m_mainWindow = nullptr;
+  dlg.reset();
+  platform::TraceLog::Close();
+  return false;
+}
+
+void CVarnowApp::RunInteractive(CVarnowDlg&) {
+  // The main window arrives with its own version; until then say so instead of pretending.
+  if (CanShowWindows()) {
+    QMessageBox::information(nullptr, "Varnow", kNoWindowYet);
+  } else {
+    ReportWithoutWindow("Varnow", kNoWindowYet);
+  }
+}
+
+}  // namespace varnow

@@ -1,0 +1,220 @@
+// The varnow program end to end: automated runs on temporary trees, without a display.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <fcntl.h>
+
+#include <array>
+#include <filesystem>
+#include <set>
+
+#include "varnow/store/DataFile.h"
+#include "varnow/ui/Settings.h"
+#include "varnow/ui/TestHome.h"
+
+extern char** environ;
+
+namespace varnow {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+struct CRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// The data file needs an owner for its folder; nothing else is asked of it here.
+class CFolderOwner : public IScanOwner {
+ public:
+  explicit CFolderOwner(std::string folder) : m_folder(std::move(folder)) {}
+  int PreferredClusterSetting() const override { return 4; }
+  std::string DataDirectory() const override { return m_folder; }
+  int AutoSave() const override { return 0; }
+  int SubDirSave() const override { return 0; }
+  bool AskScanMissingDirectory() override { return false; }
+  void AskClusterSize(const std::string&) override {}
+  std::unique_ptr<CScanProgress> CreateScanProgress() override { return nullptr; }
+  void ShowMessage(const std::string& text, const std::string&) override { ADD_FAILURE() << text; }
+  void RefreshView() override {}
+
+ private:
+  std::string m_folder;
+};
+
+class VarnowProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_program = std::string(std::getenv("VARNOW_BINARY_DIR")) + "/varnow/varnow";
+    // The run must find no display, whatever the test runner has.
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    unsetenv("QT_QPA_PLATFORM");
+    m_data = m_home.MakeFolder("scan data");
+    ASSERT_TRUE(WriteProfileString(kSettingsSection, "DataDirectory", m_data));
+  }
+
+  CRun Run(const std::vector<std::string>& arguments) {
+    const std::string outPath = m_home.Root() + "/stdout", errPath = m_home.Root() + "/stderr";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<char*> argv{m_program.data()};
+    std::vector<std::string> copies = arguments;
+    for (std::string& argument : copies) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    CRun run;
+    pid_t pid = 0;
+    if (posix_spawn(&pid, m_program.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
+      int status = 0;
+      waitpid(pid, &status, 0);
+      run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    run.out = test::ReadWholeFile(outPath);
+    run.err = test::ReadWholeFile(errPath);
+    return run;
+  }
+
+  CDirData Load(const std::string& directory) {
+    CFolderOwner owner(m_data);
+    CDataFile file(&owner);
+    CDirData record;
+    record.m_currentScanDir = directory;
+    file.Read(record);
+    return record;
+  }
+
+  test::CTestHome m_home;
+  std::string m_program;
+  std::string m_data;
+};
+
+std::array<std::int64_t, 6> Sizes(const CDirData& record, std::string_view name) {
+  const CDirInfo* entry = record.FindEntry(name);
+  return entry ? entry->sizes : std::array<std::int64_t, 6>{-9, -9, -9, -9, -9, -9};
+}
+
+TEST_F(VarnowProgramTest, PrintsItsVersion) {
+  CRun run = Run({"--version"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "Varnow Version 2.0 (Build 74)\n");
+}
+
+TEST_F(VarnowProgramTest, ScanSaveAndCompareWithTheSavedScan) {
+  // A root with a blank and UTF-8 in its name, given as one argument.
+  const std::string root = m_home.MakeFolder("scan root Ünï");
+  m_home.MakeFolder("scan root Ünï/A");
+  m_home.MakeFolder("scan root Ünï/B/C");
+  m_home.MakeFolder("scan root Ünï/with blank");
+  test::WriteWholeFile(root + "A/a.bin", std::string(5000, 'a'));
+  test::WriteWholeFile(root + "B/C/c.txt", std::string(10, 'c'));
+  test::WriteWholeFile(root + "top.txt", std::string(7, 't'));
+
+  CRun first = Run({"/DIR=" + root, "/SCAN", "/SAVE"});
+  ASSERT_EQ(first.status, 0) << first.err;
+  EXPECT_TRUE(std::filesystem::exists(m_data + "VNDATA.DB"));
+  CDirData saved = Load(root);
+  EXPECT_EQ(Sizes(saved, "A"), (std::array<std::int64_t, 6>{5000, -1, -1, -1, -1, -1}));
+  EXPECT_EQ(Sizes(saved, "B"), (std::array<std::int64_t, 6>{10, -1, -1, -1, -1, -1}));
+  EXPECT_EQ(Sizes(saved, "with blank")[0], 0);
+  EXPECT_EQ(Sizes(saved, kTotalUsed)[0], 5017);
+  EXPECT_NE(saved.m_times[0], 0);
+
+  test::WriteWholeFile(root + "A/more.bin", std::string(3000, 'm'));
+  CRun second = Run({"/dir=" + root, "/scan", "/save"});
+  ASSERT_EQ(second.status, 0) << second.err;
+  CDirData compared = Load(root);
+  EXPECT_EQ(Sizes(compared, "A"), (std::array<std::int64_t, 6>{8000, 5000, -1, -1, -1, -1}));
+  EXPECT_EQ(Sizes(compared, kTotalUsed)[1], 5017);
+  EXPECT_EQ(compared.m_times[1], saved.m_times[0]);
+
+  // An automated run writes no window setting back beyond the defaults it read.
+  EXPECT_EQ(GetProfileInt(kSettingsSection, "FirstRun", -1), 1);
+  EXPECT_EQ(GetProfileInt(kSettingsSection, "AutoSave", -1), 1);
+}
+
+TEST_F(VarnowProgramTest, ScanWithoutSaveLeavesNoDataFile) {
+  const std::string root = m_home.MakeFolder("tree");
+  CRun run = Run({"/DIR=" + root, "/SCAN"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_FALSE(std::filesystem::exists(m_data + "VNDATA.DB"));
+}
+
+TEST_F(VarnowProgramTest, MissingDirectoryTakesTheDefaultAnswer) {
+  const std::string trace = m_home.Root() + "/trace.txt";
+  CRun run = Run({"/DEBUG=" + trace, "/DIR=" + m_home.Root() + "/does not exist", "/SCAN", "/SAVE"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_THAT(run.err, HasSubstr("Directory Doesn't Exist!: Thr directory you are trying to scan"));
+  EXPECT_THAT(test::ReadWholeFile(trace), HasSubstr("Continuing scan even though it appear the directory doesn't exist"));
+
+  // Told not to ask: no question at all.
+  ASSERT_TRUE(WriteProfileInt(kSettingsSection, "DontAskNonExistantDir", 1));
+  run = Run({"/DIR=" + m_home.Root() + "/does not exist", "/SCAN"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_THAT(run.err, Not(HasSubstr("Doesn't Exist")));
+}
+
+TEST_F(VarnowProgramTest, AFileGivenAsTheDirectory) {
+  const std::string file = m_home.Root() + "/plain.txt";
+  test::WriteWholeFile(file, "text");
+  CRun run = Run({"/DIR=" + file, "/SCAN", "/SAVE"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_THAT(run.err, HasSubstr("Directory Doesn't Exist!"));  // no directory of that name
+  EXPECT_THAT(run.err, Not(HasSubstr("Sanitizer")));
+  EXPECT_EQ(test::ReadWholeFile(file), "text");
+}
+
+TEST_F(VarnowProgramTest, WithoutDisplayAndNothingToAutomate) {
+  const std::string root = m_home.MakeFolder("tree");
+  CRun run = Run({"/DIR=" + root, "/SAVE"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_THAT(run.err, HasSubstr("varnow /DIR=<directory> /SCAN /SAVE"));
+  EXPECT_FALSE(std::filesystem::exists(m_data + "VNDATA.DB"));
+}
+
+TEST_F(VarnowProgramTest, DamagedSettingsFileStillRuns) {
+  const std::string root = m_home.MakeFolder("tree");
+  test::WriteWholeFile(m_home.Root() + "/config/zentrel/registry/HKEY_CURRENT_USER.reg",
+                       std::string("REGEDIT4\n[HKEY_CURRENT_USER\\Soft\x00\xff\n\"x\"=dword:", 40));
+  CRun run = Run({"/DIR=" + root, "/SCAN"});
+  EXPECT_EQ(run.status, 0) << run.err;
+}
+
+// The trace lines of the given units.
+std::vector<std::string> TraceLines(const std::string& text, const std::set<std::string>& units) {
+  std::vector<std::string> lines;
+  for (const std::string& line : test::TraceLines(text)) {
+    const std::string unit = line.substr(0, line.find(':'));
+    if (line.rfind("? ", 0) == 0 || units.count(unit)) lines.push_back(line);
+  }
+  return lines;
+}
+
+TEST_F(VarnowProgramTest, TraceOfAnAutomatedStartUp) {
+  const std::string root = m_home.MakeFolder("tree");
+  const std::string trace = m_home.Root() + "/trace.txt";
+  CRun run = Run({"/DEBUG=" + trace, "/scan", "/DIR=" + root});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string commandLine = "/DEBUG=" + trace + " /scan /DIR=" + root;  // nothing to quote
+  EXPECT_THAT(
+      TraceLines(test::ReadWholeFile(trace), {"CommandLine", "VarnowDlg", "Settings", "Varnow", "AutomatedRun"}),
+      ElementsAre("CommandLine: Automated /SCAN", "VarnowDlg: CVarnowDlg Constructor", "Settings: CurrentUnits=2",
+                  "Settings: Cluster=4", "Settings: Sort=2", "Settings: FirstRun=1", "Settings: AutoSave=1",
+                  "Settings: SubDirSave=1", "Settings: CommaDelimited=0", "Settings: EnhancedPrinting=1",
+                  "Settings: PrintPath=DIRSIZE.TXT", "Settings: PrintDestination=1", "Settings: ScanOnClick=0",
+                  "Settings: PrintColumns=3", "Settings: NeverAskClusterSize=1", "Settings: UserDefaultClusterSize=16",
+                  "Settings: DataDir=" + m_data, "CommandLine: Command Line: " + commandLine,
+                  "CommandLine: Automated /SCAN", "CommandLine: Automated /DIR=" + root,
+                  "Varnow: Version: 2.0 Bld 74\n", "AutomatedRun: Automated", "VarnowDlg: CVarnowDlg::OnScan Begin",
+                  "VarnowDlg: CVarnowDlg::OnScan End", "VarnowDlg: CVarnowDlg Destructor"));
+}
+
+}  // namespace
+}  // namespace varnow
