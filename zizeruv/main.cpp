@@ -11,7 +11,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "varnow/ui/VersionRecord.h"
 #include "zizeruv/rtfreader.h"
+
+// The version record that the installer reads from this file.
+[[gnu::used]] constexpr varnow::CVersionRecordBytes kVersionRecord =
+    varnow::MakeVersionRecord(VARNOW_VERSION_MAJOR, VARNOW_VERSION_MINOR, VARNOW_VERSION_PATCH,
+                              VARNOW_VERSION_BUILD, "zizeruv");
 
 namespace {
 
@@ -45,7 +51,8 @@ bool ChooseDestination(QPrinter* printer) {
 
 int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-    std::printf("zizeruv %s\n", VARNOW_VERSION);
+    std::printf("zizeruv %d.%d.%d.%d\n", VARNOW_VERSION_MAJOR, VARNOW_VERSION_MINOR, VARNOW_VERSION_PATCH,
+                VARNOW_VERSION_BUILD);
     return 0;
   }
   if (argc != 3 || !IsPrintSwitch(argv[1])) {

@@ -156,6 +156,19 @@ TEST_F(Program, ReportsMissingPrinterFileAndArguments) {
   EXPECT_EQ(RunZizeruv({"r.rtf"}, env).exitCode, 1);
 }
 
+TEST_F(Program, CarriesItsVersion) {
+  QProcess p;
+  p.start(qEnvironmentVariable("ZIZERUV_BIN"), {"--version"});
+  ASSERT_TRUE(p.waitForFinished(60000));
+  EXPECT_EQ(p.readAllStandardOutput(), "zizeruv 2.0.0.74\n");
+  QFile self(qEnvironmentVariable("ZIZERUV_BIN"));
+  ASSERT_TRUE(self.open(QIODevice::ReadOnly));
+  const QByteArray bytes = self.readAll();
+  const qsizetype record = bytes.indexOf(QByteArray("\x7fVARNOW-VERINFO\x01", 16));
+  ASSERT_GE(record, 0);
+  EXPECT_EQ(bytes.mid(record + 36, 8), QByteArray("zizeruv", 8));  // the name, zero-padded
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
