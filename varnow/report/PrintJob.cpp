@@ -129,8 +129,10 @@ bool CPrintJob::Print(const MessageSink* messages) {
     file = GetPrintFile();
     const CReportSource source = m_owner.ReportSource();
     const CDirData empty;
+    // Rich text is unreadable on a terminal: standard output gets the plain form.
+    const bool enhanced = m_enhanced && file != kStandardOutputName;
     const CReportOptions options{source.units, source.sortMethod, source.homePage,
-                                 m_commaDelimited, m_enhanced, m_columns};
+                                 m_commaDelimited, enhanced, m_columns};
     printed = CreatePrintFile(file, source.record ? *source.record : empty, source.scanDir, options, messages);
     if (printed && temporary) printed = RunPrintProgram(file, messages);
   } catch (...) {

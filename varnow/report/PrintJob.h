@@ -60,9 +60,11 @@ class CPrintJob {
   // three columns, no destination chosen yet.
   explicit CPrintJob(IPrintOwner& owner);
 
-  // Writes the report and, for the printer, prints and deletes it. messages shows failures
-  // (the dialog's message boxes); without it they are only traced. True when the report was
-  // written and, for the printer, handed to the print program without an error.
+  // Writes the report and, for the printer, prints and deletes it. The file path "-" is
+  // standard output, which always gets plain text (or comma-delimited) rather than rich text.
+  // messages shows failures (the dialog's message boxes); without it they are only traced.
+  // True when the report was written and, for the printer, handed to the print program
+  // without an error.
   bool Print(const MessageSink* messages);
 
   // The file to write: a new temporary "VNP..." file for the printer, else the file path.

@@ -41,6 +41,15 @@ TEST_F(PrintJobTest, AutomatedPrintToFileLeavesTheFileAndHasThreeColumns) {
   EXPECT_TRUE(NoPrintFileLeft());
 }
 
+TEST_F(PrintJobTest, StandardOutputGetsThePlainReport) {
+  owner.settings = {2, "-", 0, 1, 6};
+  testing::internal::CaptureStdout();
+  const bool written = PrintAutomated(owner);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), Golden("report_text_k_n3.txt"));
+  EXPECT_TRUE(written);
+  EXPECT_FALSE(fs::exists("-"));
+}
+
 TEST_F(PrintJobTest, MissingOrFailingPrintProgramIsAPrintFailureAndTheFileIsDeleted) {
   owner.settings = {1, "", 0, 0, 3};
   CPrintJob missing(owner);
