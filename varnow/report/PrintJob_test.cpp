@@ -105,6 +105,7 @@ TEST_F(PrintJobTest, EnhancedReportPrintsThroughZizeruvIntoPdf) {
   owner.settings = {1, "", 0, 1, 3};
   const bool printed = CPrintJob(owner).Print(&sink);
   ::unsetenv("ZIZERUV_OUTPUT");
+  ::unsetenv("CUPS_SERVER");
   UsePath(savedPath);
   ASSERT_TRUE(printed) << (shown.empty() ? "" : shown[0].second);
   EXPECT_TRUE(NoPrintFileLeft());
