@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
@@ -35,6 +36,12 @@ std::string OwnDirectory() {
   std::error_code error;
   const fs::path self = fs::read_symlink("/proc/self/exe", error);
   return error ? std::string() : self.parent_path().string();
+}
+
+// $TMPDIR as given (a folder that is missing must fail, not be swapped for another), else /tmp.
+std::string TemporaryFolder() {
+  const char* folder = std::getenv("TMPDIR");
+  return folder && *folder ? folder : "/tmp";
 }
 
 // Started without a shell; 0 when it could not be started.
@@ -104,12 +111,12 @@ std::string CPrintJob::GetPrintFile() {
   try {
     if (m_owner.PrintSettings().printDestination == 1) {
       // Created here, exclusively and private to this user, so nobody can slip a link in.
-      std::string pattern = (fs::temp_directory_path() / "VNPXXXXXX").string();
-      const int fd = mkstemp(pattern.data());
-      if (fd >= 0) {
-        ::close(fd);
-        name = pattern;
-      }
+      // When that fails the pattern itself is the name, so the report's error names the folder.
+      const std::string pattern = TemporaryFolder() + "/VNPXXXXXX";
+      name = pattern;
+      const int fd = mkstemp(name.data());
+      if (fd >= 0) ::close(fd);
+      else name = pattern;  // mkstemp may have emptied it
     } else {
       name = m_filePath;
     }

@@ -97,6 +97,18 @@ TEST_F(PrintJobTest, ReportThatCannotBeWrittenIsNotPrinted) {
   EXPECT_FALSE(fs::exists(dir / "lp.args"));
 }
 
+TEST_F(PrintJobTest, UnusableTemporaryFolderIsReportedAndNothingIsPrinted) {
+  InstallFakeLp(0);
+  const fs::path gone = tmp / "gone";
+  ::setenv("TMPDIR", gone.c_str(), 1);
+  owner.settings = {1, "", 0, 0, 3};
+  EXPECT_FALSE(CPrintJob(owner).Print(&sink));
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].first, "Error Creating File For Printing");
+  EXPECT_EQ(shown[0].second, (gone / "VNPXXXXXX").string() + " contains an invalid path.");
+  EXPECT_FALSE(fs::exists(dir / "lp.args"));
+}
+
 TEST_F(PrintJobTest, EnhancedReportPrintsThroughZizeruvIntoPdf) {
   UsePath(std::getenv("ZIZERUV_DIR"));
   const fs::path pdf = dir / "out.pdf";
