@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <new>
 #include <vector>
@@ -145,7 +146,9 @@ void Tell(const MessageSink* messages, const std::string& text, const std::strin
   if (messages && *messages) (*messages)(text, caption);
 }
 
-// Standard output stays open; a file is closed with whatever reached it.
+// Standard output stays open; a file is closed with whatever reached it. While the report
+// goes to standard output a reader that has gone away (`| head`) makes the write fail instead
+// of killing the process, which may still hold scan results to save.
 class OutputFile {
  public:
   explicit OutputFile(const std::string& name) {
@@ -153,12 +156,14 @@ class OutputFile {
       std::fflush(stdout);
       m_fd = STDOUT_FILENO;
       m_own = false;
+      m_oldPipeAction = std::signal(SIGPIPE, SIG_IGN);
     } else {
       m_fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     }
   }
   ~OutputFile() {
     if (m_own && m_fd >= 0) ::close(m_fd);
+    if (!m_own && m_oldPipeAction != SIG_ERR) std::signal(SIGPIPE, m_oldPipeAction);
   }
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
@@ -167,6 +172,7 @@ class OutputFile {
  private:
   int m_fd = -1;
   bool m_own = true;
+  void (*m_oldPipeAction)(int) = SIG_ERR;
 };
 
 }  // namespace
@@ -188,8 +194,11 @@ int GetColumnWidth(const CDirData& record, int kind, int units) {
   return static_cast<int>(widest);
 }
 
-std::string DescribeFileError(int error, const std::string& fileName) {
+std::string DescribeFileError(int error, const std::string& name) {
+  const std::string fileName = name == kStandardOutputName ? "standard output" : name;
   switch (error) {
+    case EPIPE:
+      return "Nobody reads " + fileName + " any more.";
     case EACCES: case EPERM: case EROFS: case EISDIR: case ETXTBSY:
       return "Access to " + fileName + " was denied.";
     case ENOENT: case ENOTDIR: case ENAMETOOLONG: case ELOOP: case EINVAL:

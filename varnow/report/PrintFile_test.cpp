@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -100,6 +102,24 @@ TEST_F(PrintFileTest, StandardOutputGetsTheSameReport) {
   testing::internal::CaptureStdout();
   ASSERT_TRUE(CreatePrintFile("-", record, record.m_currentScanDir, options, nullptr));
   EXPECT_EQ(testing::internal::GetCapturedStdout(), ReadAll(dir / "r.txt"));
+}
+
+TEST_F(PrintFileTest, ClosedStandardOutputFailsWithoutEndingTheProgram) {
+  int pipeEnds[2];
+  ASSERT_EQ(::pipe(pipeEnds), 0);
+  ::close(pipeEnds[0]);  // the reader has gone
+  std::fflush(stdout);
+  const int savedStdout = ::dup(STDOUT_FILENO);
+  ::dup2(pipeEnds[1], STDOUT_FILENO);
+  const MessageSink sink = Recorder();
+  const bool written = CreatePrintFile("-", SampleRecord(), "/", CReportOptions{}, &sink);
+  ::dup2(savedStdout, STDOUT_FILENO);
+  ::close(savedStdout);
+  ::close(pipeEnds[1]);
+  EXPECT_FALSE(written);
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].first, "Error Writing To File");
+  EXPECT_EQ(shown[0].second, "Nobody reads standard output any more.");
 }
 
 TEST_F(PrintFileTest, FailuresAreShownTracedAndReported) {
