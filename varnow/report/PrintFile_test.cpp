@@ -61,7 +61,7 @@ const GoldenCase kGolden[] = {
 };
 
 TEST_F(PrintFileTest, EachFormatMatchesItsExpectedFile) {
-  const fs::path testdata = fs::path(std::getenv("VARNOW_SOURCE_DIR")) / "varnow/report/testdata";
+  const fs::path testdata = TestdataDir();
   const bool update = std::getenv("VARNOW_UPDATE_TESTDATA") != nullptr;
   const CDirData record = SampleRecord();
   for (const GoldenCase& c : kGolden) {

@@ -35,7 +35,7 @@ inline std::string ReadAll(const std::filesystem::path& path) {
 }
 
 inline std::string Golden(const char* name) {
-  return ReadAll(std::filesystem::path(std::getenv("VARNOW_SOURCE_DIR")) / "varnow/report/testdata" / name);
+  return ReadAll(std::filesystem::path(TestdataDir()) / name);
 }
 
 class PrintTestBase : public ::testing::Test {

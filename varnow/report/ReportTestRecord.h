@@ -3,7 +3,9 @@
 // from bytes to gigabytes.
 #pragma once
 
+#include <cstdlib>
 #include <ctime>
+#include <string>
 
 #include "varnow/scan/DirData.h"
 
@@ -11,6 +13,12 @@ namespace varnow {
 
 inline constexpr const char* kSampleHomePage = "http://www.zentrel.com/varnow/";
 inline constexpr std::time_t kSamplePrintTime = 1764590700;  // 2025-12-01 12:05 UTC
+
+// The expected report files (tests run with VARNOW_SOURCE_DIR set by CTest).
+inline std::string TestdataDir() {
+  const char* source = std::getenv("VARNOW_SOURCE_DIR");
+  return std::string(source ? source : ".") + "/varnow/report/testdata";
+}
 
 inline CDirData SampleRecord() {
   CDirData record;
