@@ -1,0 +1,45 @@
+#include "varnow/report/EntryOrder.h"
+
+#include <algorithm>
+
+namespace varnow {
+namespace {
+
+// Positive when a is the given summary row and b is not, so that it goes after b.
+int SummaryLast(const CDirInfo& a, const CDirInfo& b, std::string_view summary) {
+  return (a.name == summary ? 1 : 0) - (b.name == summary ? 1 : 0);
+}
+
+int Descending(std::int64_t a, std::int64_t b) { return a > b ? -1 : (a < b ? 1 : 0); }
+
+std::int64_t NoSizeAsZero(std::int64_t size) { return size == kNoSize ? 0 : size; }
+
+}  // namespace
+
+int CompareEntries(const CDirInfo& a, const CDirInfo& b, int sortMethod) {
+  if (int order = SummaryLast(a, b, kTotalFree)) return order;
+  if (int order = SummaryLast(a, b, kTotalUsed)) return order;
+  switch (sortMethod) {
+    case kSortBySize:
+      return Descending(NoSizeAsZero(a.sizes[0]), NoSizeAsZero(b.sizes[0]));
+    case kSortByName:
+      return a.name.compare(b.name) < 0 ? -1 : (a.name == b.name ? 0 : 1);
+    case kSortByChange:
+      // A size missing from this scan stays -1; only a missing earlier size counts as 0.
+      return Descending(a.sizes[0] - NoSizeAsZero(a.sizes[1]), b.sizes[0] - NoSizeAsZero(b.sizes[1]));
+    default:
+      return 0;
+  }
+}
+
+std::vector<const CDirInfo*> SortedEntries(const CDirData& record, int sortMethod) {
+  std::vector<const CDirInfo*> order;
+  order.reserve(record.m_entries.size());
+  for (const CDirInfo& entry : record.m_entries) order.push_back(&entry);
+  std::stable_sort(order.begin(), order.end(), [sortMethod](const CDirInfo* a, const CDirInfo* b) {
+    return CompareEntries(*a, *b, sortMethod) < 0;
+  });
+  return order;
+}
+
+}  // namespace varnow

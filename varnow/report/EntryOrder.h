@@ -1,0 +1,21 @@
+// The order in which a directory record's entries are shown: by size, by name or by change in
+// size, with the two summary rows always last ("[Total Used]" before "[Total Free]"). The grid
+// and the reports share it, so a printed report lists its rows as the window does.
+#pragma once
+
+#include <vector>
+
+#include "varnow/scan/DirData.h"
+
+namespace varnow {
+
+enum SortMethod : int { kSortBySize = 1, kSortByName = 2, kSortByChange = 3 };
+
+// Negative when a comes first, positive when b does, 0 when the method does not tell them apart.
+int CompareEntries(const CDirInfo& a, const CDirInfo& b, int sortMethod);
+
+// Pointers to the record's entries in display order; the record itself is left as it is.
+// Entries that compare equal keep their record order.
+std::vector<const CDirInfo*> SortedEntries(const CDirData& record, int sortMethod);
+
+}  // namespace varnow

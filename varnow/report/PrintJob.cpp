@@ -1,0 +1,185 @@
+#include "varnow/report/PrintJob.h"
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QStandardPaths>
+#include <QString>
+#include <QStringList>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "platform/tracelog.h"
+
+extern char** environ;
+
+namespace varnow {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kPrintFailure = "Print Failure";
+
+std::string FindProgram(const char* name, const std::vector<std::string>& firstDirs = {}) {
+  QStringList dirs;
+  for (const std::string& dir : firstDirs) dirs << QString::fromStdString(dir);
+  QString found;
+  if (!dirs.isEmpty()) found = QStandardPaths::findExecutable(QString::fromLatin1(name), dirs);
+  if (found.isEmpty()) found = QStandardPaths::findExecutable(QString::fromLatin1(name));
+  return found.toStdString();
+}
+
+std::string OwnDirectory() {
+  std::error_code error;
+  const fs::path self = fs::read_symlink("/proc/self/exe", error);
+  return error ? std::string() : self.parent_path().string();
+}
+
+// $TMPDIR as given (a folder that is missing must fail, not be swapped for another), else /tmp.
+std::string TemporaryFolder() {
+  const char* folder = std::getenv("TMPDIR");
+  return folder && *folder ? folder : "/tmp";
+}
+
+// Started without a shell; 0 when it could not be started.
+pid_t Start(const CPrintCommand& command) {
+  if (command.program.empty()) return 0;
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(command.program.c_str()));
+  for (const std::string& arg : command.args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  if (posix_spawn(&pid, command.program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return 0;
+  return pid;
+}
+
+// The program runs on after the wait; someone must still collect its exit.
+void ReapLater(pid_t pid) {
+  std::thread([pid] {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }).detach();
+}
+
+// Waits in steps of a second; true with the exit status when the program ended in time.
+bool WaitForExit(pid_t pid, std::chrono::milliseconds limit, int* status) {
+  const auto start = std::chrono::steady_clock::now();
+  for (;;) {
+    const pid_t done = waitpid(pid, status, WNOHANG);
+    if (done == pid || (done < 0 && errno != EINTR)) return done == pid;
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    if (waited >= limit) return false;
+    std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(std::chrono::seconds(1), limit - waited));
+  }
+}
+
+void Tell(const MessageSink* messages, const std::string& text, const std::string& caption) {
+  VN_TRACE("%s: %s", caption.c_str(), text.c_str());
+  if (messages && *messages) (*messages)(text, caption);
+}
+
+}  // namespace
+
+std::string CPrintCommand::Text() const {
+  std::string text = program.empty() ? name : program;
+  for (const std::string& arg : args)
+    text += arg.find_first_of(" \t\"") == std::string::npos ? " " + arg : " \"" + arg + "\"";
+  return text;
+}
+
+CPrintCommand PlainPrintCommand(const std::string& file) {
+  return {"lp", FindProgram("lp"), {"-t", kPrintTitle, file}};
+}
+
+CPrintCommand EnhancedPrintCommand(const std::string& file) {
+  return {"zizeruv", FindProgram("zizeruv", {OwnDirectory()}), {"/p", file}};
+}
+
+CPrintJob::CPrintJob(IPrintOwner& owner) : m_owner(owner) {
+  const CPrintSettings settings = owner.PrintSettings();
+  m_commaDelimited = settings.commaDelimited != 0;
+  m_filePath = settings.printFilePath;
+  m_enhanced = settings.enhancedPrinting != 0;
+}
+
+std::string CPrintJob::GetPrintFile() {
+  std::string name;
+  try {
+    if (m_owner.PrintSettings().printDestination == 1) {
+      // Created here, exclusively and private to this user, so nobody can slip a link in.
+      // When that fails the pattern itself is the name, so the report's error names the folder.
+      const std::string pattern = TemporaryFolder() + "/VNPXXXXXX";
+      name = pattern;
+      const int fd = mkstemp(name.data());
+      if (fd >= 0) ::close(fd);
+      else name = pattern;  // mkstemp may have emptied it
+    } else {
+      name = m_filePath;
+    }
+    VN_TRACE("GetPrintFile returning %s", name.c_str());
+  } catch (...) {
+    VN_TRACE("** Exception in GetPrintFile\n");
+  }
+  return name;
+}
+
+bool CPrintJob::Print(const MessageSink* messages) {
+  std::string file;
+  bool temporary = false;
+  bool printed = false;
+  try {
+    temporary = m_owner.PrintSettings().printDestination == 1;
+    file = GetPrintFile();
+    const CReportSource source = m_owner.ReportSource();
+    const CDirData empty;
+    // Rich text is unreadable on a terminal: standard output gets the plain form.
+    const bool enhanced = m_enhanced && file != kStandardOutputName;
+    const CReportOptions options{source.units, source.sortMethod, source.homePage,
+                                 m_commaDelimited, enhanced, m_columns};
+    printed = CreatePrintFile(file, source.record ? *source.record : empty, source.scanDir, options, messages);
+    if (printed && temporary) printed = RunPrintProgram(file, messages);
+  } catch (...) {
+    VN_TRACE("** Exception in OnPrint\n");
+    printed = false;
+  }
+  if (temporary && !file.empty()) {
+    std::error_code ignored;
+    fs::remove(file, ignored);
+  }
+  return printed;
+}
+
+bool CPrintJob::RunPrintProgram(const std::string& file, const MessageSink* messages) {
+  const CPrintCommand command = m_enhanced ? EnhancedPrintCommand(file) : PlainPrintCommand(file);
+  const pid_t pid = Start(command);
+  if (pid == 0) {
+    Tell(messages, "Failed to launch " + command.Text() + " to handle print job.  Report will not be printed.",
+         kPrintFailure);
+    return false;
+  }
+  int status = 0;
+  if (!WaitForExit(pid, m_waitLimit, &status)) {
+    ReapLater(pid);
+    return true;  // still at work; it has read the file or will report its own trouble
+  }
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
+  const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  Tell(messages, command.Text() + " could not print the report (exit status " + std::to_string(code) +
+                     ").  Report will not be printed.",
+       kPrintFailure);
+  return false;
+}
+
+bool PrintAutomated(IPrintOwner& owner) {
+  CPrintJob job(owner);  // keeps its three columns
+  const MessageSink toStandardError = [](const std::string& text, const std::string& caption) {
+    std::fprintf(stderr, "varnow: %s: %s\n", caption.c_str(), text.c_str());
+  };
+  return job.Print(&toStandardError);
+}
+
+}  // namespace varnow
