@@ -43,6 +43,28 @@ void SortUnique(std::vector<std::uint32_t>& v) {
   v.erase(std::unique(v.begin(), v.end()), v.end());
 }
 
+// True for an empty file and for the start of a header that was never finished.
+bool IsUnfinishedFile(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || st.st_size >= static_cast<off_t>(kHeaderSize)) return false;
+  std::uint8_t head[kSignature.size()] = {};
+  std::size_t got = 0;
+  if (Failed(io::ReadAt(fd, 0, head, sizeof head, &got))) return false;
+  return std::memcmp(head, kSignature.data(), got) == 0;
+}
+
+// Creates the file directly; a crash part way leaves a short file, which an open with create
+// takes for an empty one and an open without create reports as not a compound file.
+HRESULT CreateInPlace(const std::string& path, const std::vector<std::uint8_t>& image) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) return errno == EEXIST ? S_OK : io::StatusFromErrno(errno);
+  HRESULT hr = ::flock(fd, LOCK_EX) == 0 ? journal::Remove(path) : STG_E_LOCKVIOLATION;
+  if (Succeeded(hr)) hr = io::WriteAt(fd, 0, image.data(), image.size());
+  if (Succeeded(hr)) hr = io::Sync(fd);
+  ::close(fd);
+  return hr;
+}
+
 // Creates the file whole under a temporary name, then links it into place; when another
 // opener linked one first, theirs stands. A leftover journal of an earlier file of this name
 // is removed while the new file is locked, so it can never be applied to the new one.
@@ -59,6 +81,8 @@ HRESULT CreateFile(const std::string& path) {
   if (Succeeded(hr)) {
     if (::link(temp.c_str(), path.c_str()) == 0) {
       hr = journal::Remove(path);
+    } else if (errno == EPERM || errno == ENOTSUP || errno == EMLINK) {
+      hr = CreateInPlace(path, image);  // a file system without hard links
     } else if (errno != EEXIST) {
       hr = io::StatusFromErrno(errno);
     }
@@ -109,8 +133,9 @@ HRESULT Document::Open(const std::string& path, const OpenOptions& options,
   }
 
   const int fd = doc->m_file.fd();
-  if (options.create && !options.readOnly && ::fstat(fd, &st) == 0 && st.st_size == 0) {
-    // An empty file given to create in is made a compound file; it held nothing to lose.
+  if (options.create && !options.readOnly && IsUnfinishedFile(fd)) {
+    // An empty file, or one cut short while being created, is made a compound file: it held
+    // nothing to lose.
     const std::vector<std::uint8_t> image = NewFileImage();
     HRESULT hr = io::WriteAt(fd, 0, image.data(), image.size());
     if (Succeeded(hr)) hr = io::Sync(fd);
@@ -654,11 +679,11 @@ HRESULT Document::Resize(std::uint32_t id, std::uint64_t size) {
 HRESULT Document::Commit() {
   if (m_readOnly || !m_changed) return S_OK;
   if (m_broken) return STG_E_REVERTED;
-  for (std::uint32_t s : m_dirtyTrees) RebuildTree(s);
-  m_dirtyTrees.clear();
-  m_model->header.transaction++;
   HRESULT hr;
   try {
+    for (std::uint32_t s : m_dirtyTrees) RebuildTree(s);
+    m_dirtyTrees.clear();
+    m_model->header.transaction++;
     hr = WriteBatch();
   } catch (const std::bad_alloc&) {
     hr = STG_E_INSUFFICIENTMEMORY;
