@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -386,6 +387,40 @@ TEST_F(CompoundFileTest, SecondOpenerWaitsForTheLock) {
   EXPECT_EQ(StgOpenStorage(m_path, o, second), S_OK);
   releaser.join();
   EXPECT_EQ(ReadStream(second, u"S"), "from first");
+}
+
+TEST_F(CompoundFileTest, ThreadsTakeTurnsAndSeeEachOthersBatches) {
+  constexpr int kThreads = 3, kRounds = 20;
+  std::vector<std::thread> threads;
+  std::atomic<int> failures{0};
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int r = 0; r < kRounds; ++r) {
+        OpenOptions o;
+        o.create = true;
+        o.lockWait = std::chrono::seconds(60);
+        Storage root, dir;
+        if (StgOpenStorage(m_path, o, root) != S_OK) {
+          ++failures;
+          continue;
+        }
+        // Every batch sees all earlier ones: the previous round of this thread is there.
+        if (r > 0 && root.OpenStorage(WidenBytes("t" + std::to_string(t) + "r" + std::to_string(r - 1)), dir) != S_OK)
+          ++failures;
+        Stream s;
+        if (root.CreateStorage(WidenBytes("t" + std::to_string(t) + "r" + std::to_string(r)), dir) != S_OK ||
+            dir.CreateStream(u"KOB[VNData]", s) != S_OK || s.Write("0123456789", 10) != S_OK)
+          ++failures;
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(failures.load(), 0);
+  Storage root;
+  ASSERT_EQ(Open(root, false), S_OK);
+  std::vector<ElementInfo> list;
+  ASSERT_EQ(root.EnumElements(list), S_OK);
+  EXPECT_EQ(list.size(), std::size_t{kThreads * kRounds});
 }
 
 TEST_F(CompoundFileTest, CachedParseIsDroppedWhenAnotherProcessWrites) {
