@@ -237,7 +237,8 @@ HRESULT Document::Destroy(std::uint32_t storage, std::u16string_view name) {
   if (Failed(hr)) return hr;
   std::vector<Node>& nodes = m_model->nodes;
   Node& parent = nodes[storage];
-  parent.children.erase(std::find(parent.children.begin(), parent.children.end(), id));
+  const auto at = std::find(parent.children.begin(), parent.children.end(), id);
+  if (at != parent.children.end()) parent.children.erase(at);
   parent.index->erase(UpperName(nodes[id].entry.name));
   if (!parent.treeDirty) {
     parent.treeDirty = true;
