@@ -138,10 +138,6 @@ class Loader {
     return out.size() >= needed ? S_OK : STG_E_DOCFILECORRUPT;
   }
 
-  static std::uint64_t Units(std::uint64_t bytes, std::uint32_t unit) {
-    return bytes / unit + (bytes % unit != 0);
-  }
-
   HRESULT ReadDirectory() {
     HRESULT hr = Walk(m.header.firstDirSector, false, 1, m.dirChain);
     if (Failed(hr)) return hr;
