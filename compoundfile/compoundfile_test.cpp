@@ -24,6 +24,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// A name made of a prefix and a number.
+std::u16string Numbered(std::u16string prefix, std::size_t n) {
+  return prefix.append(WidenBytes(std::to_string(n)));
+}
+
 class CompoundFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -92,7 +97,7 @@ TEST_F(CompoundFileTest, StreamsOfEverySizeClassSurviveReopen) {
     ASSERT_EQ(root.CreateStorage(u"A", a), S_OK);
     ASSERT_EQ(a.CreateStorage(u"B \u00e9t\u00e9", b), S_OK);
     for (std::size_t i = 0; i < sizes.size(); ++i)
-      WriteStream(b, WidenBytes("s" + std::to_string(sizes[i])), Pattern(sizes[i], unsigned(i)));
+      WriteStream(b, Numbered(u"s", sizes[i]), Pattern(sizes[i], unsigned(i)));
   }
   Storage root, a, b;
   ASSERT_EQ(Open(root, false), S_OK);
@@ -102,7 +107,7 @@ TEST_F(CompoundFileTest, StreamsOfEverySizeClassSurviveReopen) {
   ASSERT_EQ(b.EnumElements(list), S_OK);
   ASSERT_EQ(list.size(), sizes.size());
   for (std::size_t i = 0; i < sizes.size(); ++i) {
-    const std::u16string name = WidenBytes("s" + std::to_string(sizes[i]));
+    const std::u16string name = Numbered(u"s", sizes[i]);
     EXPECT_EQ(ReadStream(b, name), Pattern(sizes[i], unsigned(i))) << sizes[i];
   }
   // The root entry's size covers the mini stream and the file is whole sectors.
@@ -265,7 +270,7 @@ void CheckTree(const Model& m, std::uint32_t storage) {
 
 TEST_F(CompoundFileTest, SiblingsAreSortedIntoBalancedRedBlackTrees) {
   std::vector<std::string> names;
-  for (int i = 0; i < 1500; ++i) names.push_back("n" + std::to_string(i * 7919 % 100000));
+  for (int i = 0; i < 1500; ++i) names.push_back(std::string("n").append(std::to_string(i * 7919 % 100000)));
   names.push_back("\xe9t\xe9");
   names.push_back("ZZ");
   names.push_back("aaa");
@@ -405,10 +410,10 @@ TEST_F(CompoundFileTest, ThreadsTakeTurnsAndSeeEachOthersBatches) {
           continue;
         }
         // Every batch sees all earlier ones: the previous round of this thread is there.
-        if (r > 0 && root.OpenStorage(WidenBytes("t" + std::to_string(t) + "r" + std::to_string(r - 1)), dir) != S_OK)
+        if (r > 0 && root.OpenStorage(Numbered(Numbered(u"t", t) + u"r", r - 1), dir) != S_OK)
           ++failures;
         Stream s;
-        if (root.CreateStorage(WidenBytes("t" + std::to_string(t) + "r" + std::to_string(r)), dir) != S_OK ||
+        if (root.CreateStorage(Numbered(Numbered(u"t", t) + u"r", r), dir) != S_OK ||
             dir.CreateStream(u"KOB[VNData]", s) != S_OK || s.Write("0123456789", 10) != S_OK)
           ++failures;
       }
