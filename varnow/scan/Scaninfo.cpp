@@ -13,6 +13,7 @@
 #include "platform/mounts.h"
 #include "platform/registry.h"
 #include "platform/tracelog.h"
+#include "varnow/scan/TreeLister.h"
 #include "varnow/scan/scandir.h"
 
 namespace varnow {
@@ -311,12 +312,44 @@ std::int64_t CScanInfo::DoScan(int level, CDirData& record, bool silent) {
     return 0;
   }
   platform::DirListing listing;
+  if (level == 1 && !g_currentProgress && ScanThreads() > 1) {
+    // Nothing to show and nothing to cancel: the file system is read by several threads first.
+    CListedDirectory tree = ListTree(record.m_currentScanDir, ScanThreads(),
+                                     [this](const std::string& path) { return IsPseudoMount(path); });
+    return ScanTree(level, record, silent, listing, &tree, true, 0);
+  }
   listing.Open(record.m_currentScanDir);
-  return ScanTree(level, record, silent, listing, true, 0);
+  return ScanTree(level, record, silent, listing, nullptr, true, 0);
+}
+
+// Reads the directory's entries (from the live listing, or from what ListTree found): adds the
+// files to total and returns the subdirectories in listing order.
+std::vector<std::string> CScanInfo::TakeEntries(platform::DirListing& listing, const CListedDirectory* listed,
+                                                std::int64_t& total) {
+  std::vector<std::string> subdirectories;
+  if (listed) {
+    total += listed->filesSize;
+    for (const CListedFile& file : listed->linkedFiles)
+      if (m_scan->linkedFiles.insert(FileId{file.device, file.inode}).second) total += file.size;
+    g_filesScanned += listed->fileCount;
+    return listed->subdirectories;
+  }
+  CScanProgress* progress = g_currentProgress;
+  platform::DirEntry entry;
+  while (listing.Next(entry)) {
+    if (!entry.isDirectory) {
+      total += CountFile(entry);
+      ++g_filesScanned;
+    } else if (!IsDots(entry.name)) {
+      subdirectories.push_back(entry.name);
+    }
+    if (progress) progress->ShowCounters(g_directoriesScanned, g_filesScanned);
+  }
+  return subdirectories;
 }
 
 std::int64_t CScanInfo::ScanTree(int level, CDirData& record, bool silent, platform::DirListing& listing,
-                                 bool consultFile, int depth) {
+                                 const CListedDirectory* listed, bool consultFile, int depth) {
   std::int64_t total = 0;
   try {
     IScanStore::LoadResult loaded = LoadRecord(record, consultFile, nullptr);
@@ -324,27 +357,18 @@ std::int64_t CScanInfo::ScanTree(int level, CDirData& record, bool silent, platf
     VN_TRACE("Using dd.m_currentScanDir  = %s", record.m_currentScanDir.c_str());
     AgeSizes(record);
 
-    const bool listed = listing.IsOpen();
-    if (listed) {
+    const bool opened = listed ? listed->opened : listing.IsOpen();
+    if (opened) {
       CScanProgress* progress = g_currentProgress;
-      std::vector<std::string> subdirectories;
-      platform::DirEntry entry;
-      while (listing.Next(entry)) {
-        if (!entry.isDirectory) {
-          total += CountFile(entry);
-          ++g_filesScanned;
-        } else if (!IsDots(entry.name)) {
-          subdirectories.push_back(entry.name);
-        }
-        if (progress) progress->ShowCounters(g_directoriesScanned, g_filesScanned);
-      }
+      std::vector<std::string> subdirectories = TakeEntries(listing, listed, total);
       if (depth >= kMaxHeldDescriptors) listing.Close();
 
       // Nothing below a directory without a storage can have been saved.
       const bool childrenConsult = consultFile && loaded != IScanStore::LoadResult::NoStorage;
       Found found;
       found.reserve(subdirectories.size());
-      for (const std::string& name : subdirectories) {
+      for (std::size_t i = 0; i < subdirectories.size(); ++i) {
+        const std::string& name = subdirectories[i];
         ++g_directoriesScanned;
         if (progress && progress->CheckCancel()) {
           listing.Close();
@@ -355,7 +379,8 @@ std::int64_t CScanInfo::ScanTree(int level, CDirData& record, bool silent, platf
         }
         CDirData child;
         child.m_currentScanDir = record.m_currentScanDir + name + "/";
-        std::int64_t size = ScanSubdirectory(listing, name, child, silent, childrenConsult, depth + 1);
+        std::int64_t size = listed ? ScanListedSubdirectory(listed->children[i], child, silent, childrenConsult)
+                                   : ScanSubdirectory(listing, name, child, silent, childrenConsult, depth + 1);
         if (size == -1) return -1;
         if (level == 1 && progress) progress->StepIt();
         if (IsSpecialEntryName(name))
@@ -367,7 +392,7 @@ std::int64_t CScanInfo::ScanTree(int level, CDirData& record, bool silent, platf
       listing.Close();
       MergeScannedSubdirectories(record, found);
     }
-    FinishRecord(level, record, listed, total);
+    FinishRecord(level, record, opened, total);
   } catch (...) {
     VN_TRACE("** Exception in DoScan\n");
   }
@@ -375,21 +400,40 @@ std::int64_t CScanInfo::ScanTree(int level, CDirData& record, bool silent, platf
   return total;
 }
 
+bool CScanInfo::IsPseudoMount(const std::string& path) const {
+  if (!m_scan || m_scan->pseudoMounts.empty() || path.size() <= m_scan->topLength) return false;
+  std::string resolved = m_scan->resolvedTop + path.substr(m_scan->topLength);
+  resolved.pop_back();
+  return m_scan->pseudoMounts.count(resolved) != 0;
+}
+
 std::int64_t CScanInfo::ScanSubdirectory(platform::DirListing& parent, const std::string& name, CDirData& child,
                                          bool silent, bool consultFile, int depth) {
-  if (m_scan && !m_scan->pseudoMounts.empty() && child.m_currentScanDir.size() > m_scan->topLength) {
-    std::string resolved = m_scan->resolvedTop + child.m_currentScanDir.substr(m_scan->topLength);
-    resolved.pop_back();
-    if (m_scan->pseudoMounts.count(resolved) != 0) {
-      VN_TRACE("Not scanning %s: pseudo file system\n", child.m_currentScanDir.c_str());
-      return 0;
-    }
+  if (IsPseudoMount(child.m_currentScanDir)) {
+    VN_TRACE("Not scanning %s: pseudo file system\n", child.m_currentScanDir.c_str());
+    return 0;
   }
   platform::DirListing listing;
   if (parent.IsOpen()) listing.OpenAt(parent.Fd(), name, false);
   else listing.Open(child.m_currentScanDir);
   VN_TRACE("DoScan Begin");
-  return ScanTree(0, child, silent, listing, consultFile, depth);
+  return ScanTree(0, child, silent, listing, nullptr, consultFile, depth);
+}
+
+std::int64_t CScanInfo::ScanListedSubdirectory(const CListedDirectory& listed, CDirData& child, bool silent,
+                                               bool consultFile) {
+  if (listed.skipped) {
+    VN_TRACE("Not scanning %s: pseudo file system\n", child.m_currentScanDir.c_str());
+    return 0;
+  }
+  platform::DirListing unused;
+  VN_TRACE("DoScan Begin");
+  return ScanTree(0, child, silent, unused, &listed, consultFile, 0);
+}
+
+int CScanInfo::ScanThreads() const {
+  if (m_options.scanThreads > 0) return m_options.scanThreads;
+  return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
 }
 
 void CScanInfo::PreparePseudoMounts(const std::string& top) {
@@ -441,6 +485,7 @@ void CScanInfo::FinishRecord(int level, CDirData& record, bool listed, std::int6
 
 bool CScanInfo::QueueSave(const CDirData& record) {
   try {
+    std::size_t queued;
     {
       std::lock_guard lock(m_queueLock);
       auto it = m_queueIndex.find(record.m_currentScanDir);
@@ -450,8 +495,10 @@ bool CScanInfo::QueueSave(const CDirData& record) {
         m_queue.push_back(record);
         m_queueIndex.emplace(record.m_currentScanDir, std::prev(m_queue.end()));
       }
+      queued = m_queue.size();
     }
-    m_signals.Set(CSignalPair::kFirst);
+    m_lastRequest.store(std::chrono::steady_clock::now().time_since_epoch().count());
+    if (queued > m_options.flushThreshold) m_signals.Set(CSignalPair::kFirst);
   } catch (...) {
     VN_TRACE("** Exception in QueueSave\n");
   }
@@ -571,9 +618,16 @@ void CScanInfo::SaveOutData(const CDirData* record) {
   }
 }
 
+// Writes when more than the threshold wait, when the idle time has passed since the last
+// request (or the last flush), and everything at shutdown.
 void CScanInfo::SaveThread() {
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point lastFlush = Clock::now();
+  auto idleSince = [&] {
+    return std::max(lastFlush, Clock::time_point(Clock::duration(m_lastRequest.load())));
+  };
   for (;;) {
-    CSignalPair::Result woken = m_signals.WaitAny(m_options.idleFlush);
+    CSignalPair::Result woken = m_signals.WaitUntil(idleSince() + m_options.idleFlush);
     try {
       if (woken == CSignalPair::kFirst) {
         if (QueuedCount() > m_options.flushThreshold) FlushOnce();
@@ -583,7 +637,10 @@ void CScanInfo::SaveThread() {
         SaveOutData();
         return;
       }
-      FlushOnce();
+      if (Clock::now() >= idleSince() + m_options.idleFlush) {
+        lastFlush = Clock::now();
+        FlushOnce();
+      }
     } catch (...) {
       VN_TRACE("** Exception in SaveOutData\n");
       if (woken == CSignalPair::kSecond) return;

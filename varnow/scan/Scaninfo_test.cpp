@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <thread>
 
 #include <gmock/gmock.h>
@@ -124,6 +125,43 @@ TEST_F(ScanTest, SavedScansAgeTheHistoryAndUnsavedOnesDoNot) {
   EXPECT_EQ(session->dd.FindEntry("A")->sizes, (Sizes{8192, 8192, 4096, N, N, N}));
   EXPECT_EQ(session->dd.FindEntry(kTotalUsed)->sizes, (Sizes{8192, 8192, 4096, N, N, N}));
   EXPECT_EQ(session->dd.m_times[2], first.m_times[0]);
+}
+
+TEST_F(ScanTest, ParallelReadingGivesTheSameRecordsAsAWalkOnOneThread) {
+  std::int64_t expectedTotal = 4096;  // KOB*x/ü/y
+  for (int i = 0; i < 40; ++i) {
+    std::string sub = "d" + std::to_string(i % 7) + "/e " + std::to_string(i % 5) + "/f" + std::to_string(i);
+    dir.MakeDir(sub);
+    dir.MakeFile(sub + "/x", 1000 * i);
+    if (i % 3 == 0) {
+      ASSERT_EQ(::link((dir.Path() + sub + "/x").c_str(), (dir.Path() + "d0/l" + std::to_string(i)).c_str()), 0);
+    }
+    expectedTotal += (1000 * i + 4095) / 4096 * 4096;
+  }
+  dir.MakeDir("KOB*x/ü");
+  dir.MakeFile("KOB*x/ü/y", 5);
+  owner.autoSave = owner.subDirSave = 1;
+  std::map<std::string, CDirData> results[3];
+  const int threads[3] = {1, 4, 2};
+  for (int run = 0; run < 3; ++run) {
+    state = std::make_shared<MemoryStore::State>();
+    CScanOptions options;
+    options.scanThreads = threads[run];
+    auto session = Session(options);
+    owner.interactive = run == 2;  // a progress display makes the walk sequential
+    session->SetScanDir(dir.Path());
+    CDirData copy = session->dd;
+    EXPECT_EQ(session->DoScan(1, copy, run != 2), expectedTotal);
+    session->SaveOutData();
+    for (auto& [path, record] : state->records) {
+      CDirData comparable = record;
+      comparable.m_times = {};
+      results[run][path] = comparable;
+    }
+  }
+  EXPECT_EQ(results[0].size(), 1u + 7 + 35 + 40 + 2);
+  EXPECT_EQ(results[0], results[1]);
+  EXPECT_EQ(results[0], results[2]);
 }
 
 TEST_F(ScanTest, EntryAbsentFromFiveSavedScansIsDropped) {
