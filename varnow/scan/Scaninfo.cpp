@@ -476,8 +476,11 @@ void CScanInfo::FinishRecord(int level, CDirData& record, bool listed, std::int6
   DropStaleEntries(record);
   record.m_total = total;
   if (level == 1) g_currentProgress = nullptr;
-  int save = level == 1 ? m_owner->AutoSave() : m_owner->SubDirSave();
-  if (save != 0) QueueSave(record);
+  if (level == 1) {
+    if (m_owner->AutoSave() != 0) QueueSave(record);
+  } else if (m_owner->SubDirSave() != 0) {
+    QueueRecord(std::move(record));  // a subdirectory's record is not used after this
+  }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -485,24 +488,29 @@ void CScanInfo::FinishRecord(int level, CDirData& record, bool listed, std::int6
 
 bool CScanInfo::QueueSave(const CDirData& record) {
   try {
-    std::size_t queued;
-    {
-      std::lock_guard lock(m_queueLock);
-      auto it = m_queueIndex.find(record.m_currentScanDir);
-      if (it != m_queueIndex.end()) {
-        *it->second = record;
-      } else {
-        m_queue.push_back(record);
-        m_queueIndex.emplace(record.m_currentScanDir, std::prev(m_queue.end()));
-      }
-      queued = m_queue.size();
-    }
-    m_lastRequest.store(std::chrono::steady_clock::now().time_since_epoch().count());
-    if (queued > m_options.flushThreshold) m_signals.Set(CSignalPair::kFirst);
+    QueueRecord(CDirData(record));
   } catch (...) {
     VN_TRACE("** Exception in QueueSave\n");
   }
   return true;
+}
+
+void CScanInfo::QueueRecord(CDirData&& record) {
+  std::size_t queued;
+  {
+    std::lock_guard lock(m_queueLock);
+    auto it = m_queueIndex.find(record.m_currentScanDir);
+    if (it != m_queueIndex.end()) {
+      *it->second = std::move(record);
+    } else {
+      std::string path = record.m_currentScanDir;
+      m_queue.push_back(std::move(record));
+      m_queueIndex.emplace(std::move(path), std::prev(m_queue.end()));
+    }
+    queued = m_queue.size();
+  }
+  m_lastRequest.store(std::chrono::steady_clock::now().time_since_epoch().count());
+  if (queued > m_options.flushThreshold) m_signals.Set(CSignalPair::kFirst);
 }
 
 std::size_t CScanInfo::QueuedCount() {

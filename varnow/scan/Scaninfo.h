@@ -101,6 +101,7 @@ class CScanInfo {
   std::int64_t ScanFreeSpace();
   IScanStore::LoadResult LoadRecord(CDirData& record, bool consultFile, bool* fromQueue);
   bool TakeQueued(const std::string& path, CDirData& out);
+  void QueueRecord(CDirData&& record);
   bool FlushOnce();
   void WriteRecords(const std::vector<CDirData>& records);
   void SaveThread();

@@ -156,6 +156,7 @@ TEST_F(ScanTest, ParallelReadingGivesTheSameRecordsAsAWalkOnOneThread) {
     for (auto& [path, record] : state->records) {
       CDirData comparable = record;
       comparable.m_times = {};
+      comparable.FindEntry(kTotalFree)->sizes[0] = 0;  // other processes write to the volume
       results[run][path] = comparable;
     }
   }
