@@ -282,6 +282,19 @@ TEST_F(ScanTest, PathsLongerThanThePathLimitAreScanned) {
   EXPECT_GT(relative.size(), 4096u);
 }
 
+TEST_F(ScanTest, VeryDeepTreesAreScannedWithAndWithoutProgress) {
+  std::string relative;
+  for (int level = 0; level < 300; ++level) relative += "d/";
+  dir.MakeDir(relative);
+  dir.MakeFile(relative + "f", 1);
+  for (bool interactive : {false, true}) {
+    owner.interactive = interactive;
+    auto session = Session();
+    EXPECT_EQ(Scan(*session, dir.Path(), !interactive), 4096) << interactive;
+    EXPECT_EQ(g_directoriesScanned, 300);
+  }
+}
+
 TEST_F(ScanTest, VanishedSubdirectoryCountsZeroAndKeepsItsRecord) {
   dir.MakeDir("keep");
   dir.MakeDir("victim/sub");

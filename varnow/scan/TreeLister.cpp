@@ -11,7 +11,12 @@
 namespace varnow {
 namespace {
 
+// Deeper than this, subdirectories are opened by path instead of keeping every ancestor's
+// descriptor open (a very deep tree would otherwise run out of descriptors).
+constexpr int kMaxHeldDescriptors = 200;
+
 struct Task {
+  int depth;
   CListedDirectory* node;
   std::shared_ptr<platform::DirListing> parent;  // keeps the parent's descriptor for openat
   std::string name;
@@ -75,13 +80,14 @@ class Walk {
         else node.filesSize += RoundToCluster(entry);
       }
       node.children.resize(node.subdirectories.size());
+      std::shared_ptr<platform::DirListing> parent = task.depth < kMaxHeldDescriptors ? listing : nullptr;
       for (std::size_t i = 0; i < node.subdirectories.size(); ++i) {
         std::string path = task.path + node.subdirectories[i] + "/";
         if (m_skip && m_skip(path)) {
           node.children[i].skipped = true;
           continue;
         }
-        Add(Task{&node.children[i], listing, node.subdirectories[i], std::move(path)});
+        Add(Task{task.depth + 1, &node.children[i], parent, node.subdirectories[i], std::move(path)});
       }
     } catch (...) {
       node.opened = false;  // out of memory: counts as unreadable
@@ -100,7 +106,7 @@ class Walk {
 CListedDirectory ListTree(const std::string& path, int threads, const std::function<bool(const std::string&)>& skip) {
   CListedDirectory root;
   Walk walk(skip);
-  walk.Add(Task{&root, nullptr, std::string(), path});
+  walk.Add(Task{0, &root, nullptr, std::string(), path});
   std::vector<std::thread> helpers;
   for (int i = 1; i < threads; ++i) helpers.emplace_back([&walk] { walk.Work(); });
   walk.Work();
