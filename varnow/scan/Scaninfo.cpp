@@ -23,10 +23,6 @@ constexpr const char* kSettingsKey = "Software\\Zentrel\\VARNOW\\FixedClusterSiz
 constexpr std::uint32_t kDefaultAskedClusterSize = 16384;
 // A question that never leads to a usable size must not hang an unattended run.
 constexpr int kMaxClusterQuestions = 3;
-// Deeper than this, subdirectories are opened by path instead of keeping every ancestor's
-// descriptor open (a very deep tree would otherwise run out of descriptors).
-constexpr int kMaxHeldDescriptors = 200;
-
 struct FileId {
   dev_t device;
   ino_t inode;
@@ -110,7 +106,10 @@ platform::MountTable CScanInfo::LoadMounts() const {
 
 bool CScanInfo::SetScanDir(std::string dir) {
   try {
-    if (dir.empty() || dir[0] != '/') dir = CurrentDirectory() + "/" + dir;
+    if (dir.empty() || dir[0] != '/') {
+      std::string base = CurrentDirectory();
+      dir = base + (base.back() == '/' ? "" : "/") + dir;
+    }
     if (dir.back() != '/') dir += '/';
     dir = GetUniversalName(dir);
     if (dir != dd.m_currentScanDir) {
@@ -164,17 +163,26 @@ std::uint32_t CScanInfo::FixedClusterSize(const std::string& root) {
     if (name != root) continue;
     if (value.type == platform::RegType::Dword) return value.dword;
     if (value.type != platform::RegType::String) return 0;
-    unsigned long number = 0;
-    if (std::sscanf(value.text.c_str(), "%lu", &number) != 1) return 0;
-    return static_cast<std::uint32_t>(number);
+    if (value.text.empty() || value.text[0] < '0' || value.text[0] > '9') return 0;
+    return static_cast<std::uint32_t>(std::strtoul(value.text.c_str(), nullptr, 10));
   }
   return 0;
 }
 
+// What "read size from drive" gives: the override, else the volume's allocation unit; 0 when
+// neither is known.
+std::uint32_t CScanInfo::DriveClusterSize(const std::string& root) {
+  if (std::uint32_t fixed = FixedClusterSize(root)) return fixed;
+  platform::VolumeFigures figures;
+  if (platform::QueryVolume(root, figures)) return figures.clusterSize;
+  VN_TRACE("GetDiskFreeSpace failed for drive %s.  GetLastError was %lX\n", root.c_str(),
+           static_cast<unsigned long>(errno));
+  return 0;
+}
+
 void CScanInfo::GetClusterSize() {
-  std::string root;
   try {
-    root = GetScanRoot();
+    std::string root = GetScanRoot();
     if (root.empty() || !platform::PathExists(root)) {
       g_clusterSize = 1;
       return;
@@ -186,34 +194,20 @@ void CScanInfo::GetClusterSize() {
         g_clusterSize = 256;
       } else if (preference == 4) {
         g_clusterSize = 1;
+      } else if (preference == 3 && IsCompressedVolume(root)) {
+        g_clusterSize = 256;
       } else if (preference == 1 || preference == 3) {
-        if (preference == 3) {
-          platform::MountTable mounts = LoadMounts();
-          const platform::MountInfo* mount = mounts.MountOf(root);
-          if (mount && mount->isCompressed) {
-            g_clusterSize = 256;
-            break;
-          }
+        std::uint32_t size = DriveClusterSize(root);
+        if (size == 0 && asked < kMaxClusterQuestions) {
+          m_owner->AskClusterSize(root);  // the owner may store an override; then ask again
+          continue;
         }
-        if (std::uint32_t fixed = FixedClusterSize(root)) {
-          g_clusterSize = fixed;
-          break;
-        }
-        platform::VolumeFigures figures;
-        if (platform::QueryVolume(root, figures) && figures.clusterSize != 0) {
-          g_clusterSize = figures.clusterSize;
-          break;
-        }
-        VN_TRACE("GetDiskFreeSpace failed for drive %s.  GetLastError was %lX\n", root.c_str(),
-                 static_cast<unsigned long>(errno));
-        if (asked == kMaxClusterQuestions) {
+        if (size == 0) {
           VN_TRACE("No cluster size for %s after %d questions: using %u\n", root.c_str(), asked,
                    kDefaultAskedClusterSize);
-          g_clusterSize = kDefaultAskedClusterSize;
-          break;
+          size = kDefaultAskedClusterSize;
         }
-        m_owner->AskClusterSize(root);
-        continue;
+        g_clusterSize = size;
       }
       break;
     }
@@ -221,6 +215,12 @@ void CScanInfo::GetClusterSize() {
     VN_TRACE("** Exception in GetClusterSize\n");
   }
   VN_TRACE("GetClusterSize End  size=%ld", static_cast<long>(g_clusterSize));
+}
+
+bool CScanInfo::IsCompressedVolume(const std::string& root) const {
+  platform::MountTable mounts = LoadMounts();
+  const platform::MountInfo* mount = mounts.MountOf(root);
+  return mount && mount->isCompressed;
 }
 
 bool CScanInfo::ORVGetFreeSpace(const std::string& root, std::uint64_t& freeBytes) {

@@ -106,6 +106,8 @@ class CScanInfo {
   void WriteRecords(const std::vector<CDirData>& records);
   void SaveThread();
   std::uint32_t FixedClusterSize(const std::string& root);
+  std::uint32_t DriveClusterSize(const std::string& root);
+  bool IsCompressedVolume(const std::string& root) const;
   platform::MountTable LoadMounts() const;
 
   IScanOwner* m_owner;

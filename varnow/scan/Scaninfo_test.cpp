@@ -575,7 +575,7 @@ TEST_F(SessionSettingsTest, OverrideForTheRootWinsForReadAndSmartModes) {
     EXPECT_EQ(g_clusterSize, expected) << preference;
   }
   owner.preferredCluster = 1;
-  for (const char* text : {"0", "abc", ""}) {
+  for (const char* text : {"0", "abc", "", "-5"}) {
     platform::Registry::SetString(platform::Hive::CurrentUser, key, root, text);
     session->GetClusterSize();
     EXPECT_EQ(g_clusterSize, figures.f_frsize) << text;

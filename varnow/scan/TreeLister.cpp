@@ -11,10 +11,6 @@
 namespace varnow {
 namespace {
 
-// Deeper than this, subdirectories are opened by path instead of keeping every ancestor's
-// descriptor open (a very deep tree would otherwise run out of descriptors).
-constexpr int kMaxHeldDescriptors = 200;
-
 struct Task {
   int depth;
   CListedDirectory* node;

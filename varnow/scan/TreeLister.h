@@ -13,6 +13,10 @@
 
 namespace varnow {
 
+// Deeper than this, a scan opens subdirectories by path instead of keeping every ancestor's
+// descriptor open (a very deep tree would otherwise run out of descriptors).
+inline constexpr int kMaxHeldDescriptors = 200;
+
 struct CListedFile {  // a file with several links: counted once per scan by its identity
   dev_t device;
   ino_t inode;
