@@ -125,35 +125,10 @@ RegValue FromTypedBytes(int kind, std::vector<std::uint8_t> bytes) {
   return value;
 }
 
-// Parses the data after "=". Binary data continues on following lines while a line ends in "\";
-// index is left on the last line consumed. nullopt = unreadable; a value with type String and
-// the text "-" marked deleted is reported through isDelete.
-std::optional<RegValue> ReadData(std::string_view data, const std::vector<std::string_view>& lines, size_t& index,
-                                 bool& isDelete) {
-  isDelete = false;
-  data = Trim(data);
-  if (data == "-") {
-    isDelete = true;
-    return RegValue();
-  }
-  if (!data.empty() && data[0] == '"') {
-    size_t pos = 0;
-    auto text = ReadQuoted(data, pos);
-    if (!text) return std::nullopt;
-    RegValue value;
-    value.text = std::move(*text);
-    return value;
-  }
-  if (StartsWithIgnoreCase(data, "dword:")) {
-    auto dword = ReadDword(data.substr(6));
-    if (!dword) return std::nullopt;
-    RegValue value;
-    value.type = RegType::Dword;
-    value.dword = *dword;
-    return value;
-  }
-  if (!StartsWithIgnoreCase(data, "hex")) return std::nullopt;
-  int kind = 3;
+// hex:.. or hex(N):.. data; the bytes continue on following lines while a line ends in "\".
+// index is left on the last line consumed.
+std::optional<RegValue> ReadHexData(std::string_view data, const std::vector<std::string_view>& lines, size_t& index) {
+  int kind = 3;  // plain "hex:" is binary
   size_t colon = data.find(':');
   if (colon == std::string_view::npos) return std::nullopt;
   if (colon > 3) {  // "hex(N):"
@@ -172,6 +147,79 @@ std::optional<RegValue> ReadData(std::string_view data, const std::vector<std::s
   auto bytes = ReadBytes(joined);
   if (!bytes) return std::nullopt;
   return FromTypedBytes(kind, std::move(*bytes));
+}
+
+// The data after "=": a quoted text, dword:, hex data, or "-" for a deletion (isDelete).
+// nullopt when it cannot be read.
+std::optional<RegValue> ReadData(std::string_view data, const std::vector<std::string_view>& lines, size_t& index,
+                                 bool& isDelete) {
+  RegValue value;
+  data = Trim(data);
+  isDelete = data == "-";
+  if (isDelete) return value;
+  if (!data.empty() && data[0] == '"') {
+    size_t pos = 0;
+    auto text = ReadQuoted(data, pos);
+    if (!text) return std::nullopt;
+    value.text = std::move(*text);
+    return value;
+  }
+  if (StartsWithIgnoreCase(data, "dword:")) {
+    auto dword = ReadDword(data.substr(6));
+    if (!dword) return std::nullopt;
+    value.type = RegType::Dword;
+    value.dword = *dword;
+    return value;
+  }
+  if (StartsWithIgnoreCase(data, "hex")) return ReadHexData(data, lines, index);
+  return std::nullopt;
+}
+
+struct SectionLine {
+  std::string path;
+  bool remove = false;
+};
+
+// "[HIVE\\key]" or "[-HIVE\\key]"; nullopt for sections of other hives and unreadable ones.
+std::optional<SectionLine> ReadSectionLine(std::string_view line, std::string_view hiveName) {
+  size_t close = line.rfind(']');
+  if (close == std::string_view::npos) return std::nullopt;
+  std::string_view inner = line.substr(1, close - 1);
+  SectionLine section;
+  section.remove = !inner.empty() && inner[0] == '-';
+  if (section.remove) inner.remove_prefix(1);
+  if (!StartsWithIgnoreCase(inner, hiveName) || (inner.size() > hiveName.size() && inner[hiveName.size()] != '\\'))
+    return std::nullopt;
+  std::optional<std::string> path = NormaliseKeyPath(inner.substr(hiveName.size()));
+  if (!path) return std::nullopt;
+  section.path = std::move(*path);
+  return section;
+}
+
+struct ValueLine {
+  std::string name;
+  RegValue value;
+  bool isDelete = false;
+};
+
+// A line "name"=data or @=data; index moves on over continuation lines.
+std::optional<ValueLine> ReadValueLine(std::string_view line, const std::vector<std::string_view>& lines, size_t& index) {
+  ValueLine entry;
+  size_t pos = 1;
+  if (line[0] == '"') {
+    pos = 0;
+    std::optional<std::string> name = ReadQuoted(line, pos);
+    if (!name) return std::nullopt;
+    entry.name = std::move(*name);
+  } else if (line[0] != '@') {
+    return std::nullopt;
+  }
+  std::string_view rest = Trim(line.substr(pos));
+  if (rest.empty() || rest[0] != '=') return std::nullopt;
+  std::optional<RegValue> value = ReadData(rest.substr(1), lines, index, entry.isDelete);
+  if (!value) return std::nullopt;
+  entry.value = std::move(*value);
+  return entry;
 }
 
 // ---- writing ----
@@ -247,6 +295,23 @@ std::optional<std::string> NormaliseKeyPath(std::string_view path) {
 
 RegDocument RegDocument::Parse(std::string_view text, std::string_view hiveName) {
   RegDocument document;
+  document.Apply(text, hiveName);
+  return document;
+}
+
+bool RegDocument::MentionsHive(std::string_view text, std::string_view hiveName) {
+  for (std::string_view line : SplitLines(text)) {
+    line = Trim(line);
+    if (line.empty() || line[0] != '[') continue;
+    line.remove_prefix(line.size() > 1 && line[1] == '-' ? 2 : 1);
+    if (StartsWithIgnoreCase(line, hiveName) && line.size() > hiveName.size() &&
+        (line[hiveName.size()] == '\\' || line[hiveName.size()] == ']'))
+      return true;
+  }
+  return false;
+}
+
+void RegDocument::Apply(std::string_view text, std::string_view hiveName) {
   std::vector<std::string_view> lines = SplitLines(text);
   std::string currentPath;
   bool inHive = false;
@@ -254,50 +319,25 @@ RegDocument RegDocument::Parse(std::string_view text, std::string_view hiveName)
     std::string_view line = Trim(lines[i]);
     if (line.empty() || line[0] == ';') continue;
     if (line[0] == '[') {
-      size_t close = line.rfind(']');
-      std::string_view inner = close == std::string_view::npos ? std::string_view() : line.substr(1, close - 1);
-      bool remove = !inner.empty() && inner[0] == '-';
-      if (remove) inner.remove_prefix(1);
-      inHive = StartsWithIgnoreCase(inner, hiveName) &&
-               (inner.size() == hiveName.size() || inner[hiveName.size()] == '\\');
-      if (!inHive) continue;
-      auto normalised = NormaliseKeyPath(inner.substr(hiveName.size()));
-      if (!normalised) {
-        inHive = false;
-        continue;
-      }
-      currentPath = std::move(*normalised);
-      if (remove) {
-        document.DeleteKey(currentPath);
-        inHive = false;
-      } else {
-        document.CreateKey(currentPath);
-      }
+      std::optional<SectionLine> section = ReadSectionLine(line, hiveName);
+      inHive = section && !section->remove;
+      if (!section) continue;
+      currentPath = std::move(section->path);
+      if (!section->remove)
+        CreateKey(currentPath);
+      else if (!currentPath.empty())  // the hive's own key is never deleted
+        DeleteKey(currentPath);
       continue;
     }
     if (!inHive) continue;
-    std::optional<std::string> name;
-    size_t pos = 0;
-    if (line[0] == '@') {
-      name = std::string();
-      pos = 1;
-    } else if (line[0] == '"') {
-      name = ReadQuoted(line, pos);
-    }
-    if (!name) continue;
-    std::string_view rest = Trim(line.substr(pos));
-    if (rest.empty() || rest[0] != '=') continue;
-    bool isDelete = false;
-    auto value = ReadData(rest.substr(1), lines, i, isDelete);
-    if (!value) continue;
-    RegKeyRecord* key = document.FindKey(currentPath);
+    std::optional<ValueLine> entry = ReadValueLine(line, lines, i);
+    RegKeyRecord* key = entry ? FindKey(currentPath) : nullptr;
     if (!key) continue;
-    if (isDelete)
-      DeleteValue(*key, *name);
+    if (entry->isDelete)
+      DeleteValue(*key, entry->name);
     else
-      SetValue(*key, *name, std::move(*value));
+      SetValue(*key, entry->name, std::move(entry->value));
   }
-  return document;
 }
 
 std::string RegDocument::Serialize(std::string_view hiveName) const {

@@ -24,6 +24,10 @@ class RegDocument {
   // including the deletions "[-key]" and "name"=- of imported files. Lines that cannot be read
   // are skipped, as are sections of other hives.
   static RegDocument Parse(std::string_view text, std::string_view hiveName);
+  // The same reading applied on top of this document, as an import does.
+  void Apply(std::string_view text, std::string_view hiveName);
+  // Whether the text has a section (or a key deletion) of the named hive.
+  static bool MentionsHive(std::string_view text, std::string_view hiveName);
   std::string Serialize(std::string_view hiveName) const;
 
   RegKeyRecord* FindKey(std::string_view path);

@@ -13,6 +13,8 @@
 namespace platform {
 namespace {
 
+constexpr Hive kHives[] = {Hive::CurrentUser, Hive::LocalMachine, Hive::ClassesRoot, Hive::Users};
+
 const char* HiveName(Hive hive) {
   switch (hive) {
     case Hive::CurrentUser: return "HKEY_CURRENT_USER";
@@ -94,7 +96,58 @@ bool SetValue(Hive hive, const std::string& key, const std::string& name, RegVal
   });
 }
 
+// The text of a registry-editor file without its byte-order mark; nullopt without the header.
+std::optional<std::string> ReadRegFile(const std::string& regFile) {
+  std::optional<std::string> text = ReadWholeFile(regFile);
+  if (!text) return std::nullopt;
+  if (text->rfind("\xef\xbb\xbf", 0) == 0) text->erase(0, 3);
+  if (text->rfind("REGEDIT4", 0) != 0 && text->rfind("Windows Registry Editor Version 5.00", 0) != 0)
+    return std::nullopt;
+  return text;
+}
+
+// Removes from target the values that imported sets, then deepest first the keys it names that
+// are left empty. The hive's own key stays.
+void Undo(RegDocument& target, const RegDocument& imported) {
+  const auto& keys = imported.Keys();
+  for (auto key = keys.rbegin(); key != keys.rend(); ++key) {
+    RegKeyRecord* record = target.FindKey(key->path);
+    if (!record) continue;
+    for (const auto& value : key->values) RegDocument::DeleteValue(*record, value.first);
+    if (!key->path.empty() && record->values.empty() && target.SubKeys(key->path).empty())
+      target.DeleteKey(key->path);
+  }
+}
+
+// Runs change on every hive the file names; change(document, text, hiveName).
+template <class Change>
+bool ChangeHivesOfFile(const std::string& regFile, Change change) {
+  std::optional<std::string> text = ReadRegFile(regFile);
+  if (!text) return false;
+  bool ok = true;
+  for (Hive hive : kHives) {
+    if (!RegDocument::MentionsHive(*text, HiveName(hive))) continue;
+    ok = UpdateHive(hive, [&](RegDocument& document) {
+           change(document, *text, HiveName(hive));
+           return true;
+         }) && ok;
+  }
+  return ok;
+}
+
 }  // namespace
+
+bool Registry::ImportFile(const std::string& regFile) {
+  return ChangeHivesOfFile(regFile, [](RegDocument& document, const std::string& text, const char* hiveName) {
+    document.Apply(text, hiveName);
+  });
+}
+
+bool Registry::UndoImportFile(const std::string& regFile) {
+  return ChangeHivesOfFile(regFile, [](RegDocument& document, const std::string& text, const char* hiveName) {
+    Undo(document, RegDocument::Parse(text, hiveName));
+  });
+}
 
 // Readers take no lock: every writer replaces the file by a rename, so a reader always sees one
 // whole version of it.

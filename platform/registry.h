@@ -39,6 +39,13 @@ class Registry {
   // Values in the order they were first written; nullopt when the key does not exist.
   static std::optional<std::vector<std::pair<std::string, RegValue>>> EnumValues(Hive hive, const std::string& key);
   static std::vector<std::string> EnumSubKeys(Hive hive, const std::string& key);
+  // Applies a registry-editor file ("REGEDIT4" text) to every hive it names, as the registry
+  // editor's silent import does, including its "[-key]" and "name"=- deletions. False when the
+  // file cannot be read, lacks the header, or a hive cannot be written.
+  static bool ImportFile(const std::string& regFile);
+  // Takes back what such a file added: removes the values it sets, then the keys it names that
+  // are left with neither values nor subkeys.
+  static bool UndoImportFile(const std::string& regFile);
   // The file that holds a hive (for tests and tools).
   static std::string HiveFile(Hive hive);
 };

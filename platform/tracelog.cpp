@@ -57,12 +57,23 @@ void WriteAll(int fd, const std::string& line) {
   }
 }
 
+void CloseLocked() {
+  if (!g_open.exchange(false)) return;
+  int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (devNull < 0) return;
+  ::dup3(devNull, g_fd.load(), O_CLOEXEC);
+  ::close(devNull);
+}
+
 }  // namespace
 
 bool TraceLog::Open(const std::string& path) {
   std::lock_guard lock(g_openCloseMutex);
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    CloseLocked();  // a failed open leaves no log, not the previous one
+    return false;
+  }
   int slot = g_fd.load();
   if (slot < 0) {
     g_fd.store(fd);
@@ -76,11 +87,7 @@ bool TraceLog::Open(const std::string& path) {
 
 void TraceLog::Close() {
   std::lock_guard lock(g_openCloseMutex);
-  if (!g_open.exchange(false)) return;
-  int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-  if (devNull < 0) return;
-  ::dup3(devNull, g_fd.load(), O_CLOEXEC);
-  ::close(devNull);
+  CloseLocked();
 }
 
 bool TraceLog::IsOpen() { return g_open.load(std::memory_order_acquire); }

@@ -78,6 +78,7 @@ TEST_F(TraceLogTest, ClosedLogWritesNothingAndReopenTruncates) {
 }
 
 TEST_F(TraceLogTest, UncreatableFileLeavesLogClosed) {
+  ASSERT_TRUE(platform::TraceLog::Open(m_path));
   EXPECT_FALSE(platform::TraceLog::Open(m_dir + "/missing/folder/trace.log"));
   EXPECT_FALSE(platform::TraceLog::IsOpen());
 }
