@@ -45,6 +45,11 @@ def main():
     varnow = os.path.join(args.build, "varnow", "varnow")
     work = tempfile.mkdtemp(prefix="varnow-bench-")
     data = os.path.join(work, "data") + "/"
+    # The tracker reads and writes its settings under these: never the real home folder.
+    home = os.path.join(work, "home")
+    os.makedirs(home)
+    os.environ.update(HOME=home, XDG_CONFIG_HOME=os.path.join(home, "config"),
+                      XDG_DATA_HOME=os.path.join(home, "data"))
 
     def fresh_data():
         shutil.rmtree(data, ignore_errors=True)
