@@ -363,8 +363,10 @@ std::int64_t CScanInfo::ScanTree(int level, CDirData& record, bool silent, platf
       std::vector<std::string> subdirectories = TakeEntries(listing, listed, total);
       if (depth >= kMaxHeldDescriptors) listing.Close();
 
-      // Nothing below a directory without a storage can have been saved.
-      const bool childrenConsult = consultFile && loaded != IScanStore::LoadResult::NoStorage;
+      // Nothing below a directory without a storage can have been saved; a file that could not
+      // be read (damaged, or locked past the wait) is not tried again for every subdirectory.
+      const bool childrenConsult = consultFile && loaded != IScanStore::LoadResult::NoStorage &&
+                                   loaded != IScanStore::LoadResult::Failed;
       Found found;
       found.reserve(subdirectories.size());
       for (std::size_t i = 0; i < subdirectories.size(); ++i) {

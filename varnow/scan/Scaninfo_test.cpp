@@ -373,6 +373,19 @@ TEST_F(ScanTest, MissingDirectoryOrFileAsksFirst) {
   }
 }
 
+TEST_F(ScanTest, UnreadableDataFileIsTriedOncePerScanNotOncePerDirectory) {
+  dir.MakeDir("a/b/c");
+  dir.MakeDir("d");
+  auto session = Session();
+  session->SetScanDir(dir.Path());
+  state->unreadable = true;
+  int reads = state->reads;
+  CDirData copy = session->dd;
+  EXPECT_EQ(session->DoScan(1, copy, true), 0);
+  EXPECT_EQ(state->reads, reads + 1);
+  EXPECT_NE(copy.FindEntry("a"), nullptr);
+}
+
 TEST_F(ScanTest, TraceLinesNameTheSourceUnit) {
   std::string log = dir.Path() + "trace.log";
   ASSERT_TRUE(platform::TraceLog::Open(log));
