@@ -535,6 +535,12 @@ TEST_F(SessionSettingsTest, ScanDirGetsTrailingSlashAndReloadsOnlyWhenChanged) {
   ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
   EXPECT_EQ(fresh->GetScanDir(), std::string(cwd) + (std::string(cwd) == "/" ? "" : "/"));
   EXPECT_EQ(fresh->GetUniversalName("/srv/Share/"), "/srv/Share/");
+
+  // The root of a directory is the mount point that holds it.
+  platform::MountTable mounts = platform::MountTable::Load();
+  ASSERT_NE(mounts.MountOf(dir.Path()), nullptr);
+  session->SetScanDir(dir.Path());
+  EXPECT_EQ(session->GetScanRoot(), mounts.MountOf(dir.Path())->mountPoint);
 }
 
 TEST_F(SessionSettingsTest, FreeSpaceIsAllFreeBytesOfTheVolume) {
