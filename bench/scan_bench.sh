@@ -4,6 +4,8 @@
 # 100,000 records.
 #   bench/scan_bench.sh                 tree in /tmp/varnow-bench-tree (made once, then reused)
 #   RUNS=7 VARNOW_BENCH_TREE=/path bench/scan_bench.sh
+# The automated scan is timed through the varnow program when the tree builds it, otherwise
+# through the engine's own headless runner (bench/scan).
 set -euo pipefail
 HERE=$(cd "$(dirname "$0")/.." && pwd)
 TREE=${VARNOW_BENCH_TREE:-/tmp/varnow-bench-tree}

@@ -73,7 +73,7 @@ bool DirListing::Start(int fd, bool identify) {
   m_inode = self.st_ino;
   m_dots = 0;
   m_pos = m_end = 0;
-  if (m_buffer.size() != kBufferSize) m_buffer.resize(kBufferSize);
+  if (!m_buffer) m_buffer.reset(new char[kBufferSize]);
   return true;
 }
 
@@ -84,7 +84,7 @@ void DirListing::Close() {
 }
 
 bool DirListing::Fill() {
-  long got = ::syscall(SYS_getdents64, m_fd, m_buffer.data(), m_buffer.size());
+  long got = ::syscall(SYS_getdents64, m_fd, m_buffer.get(), kBufferSize);
   if (got <= 0) {
     if (got == 0) errno = 0;
     m_pos = m_end = 0;
@@ -111,7 +111,7 @@ bool DirListing::Next(DirEntry& entry) {
   }
   for (;;) {
     if (m_pos >= m_end && !Fill()) return false;
-    auto* record = reinterpret_cast<const KernelDirent64*>(m_buffer.data() + m_pos);
+    auto* record = reinterpret_cast<const KernelDirent64*>(m_buffer.get() + m_pos);
     m_pos += record->d_reclen;
     const char* name = record->d_name;
     if (IsDots(name)) continue;

@@ -40,14 +40,20 @@ int Scan(const std::string& dir, const std::string& dataDirectory, bool save) {
   HeadlessOwner owner(dataDirectory);
   owner.save = save ? 1 : 0;
   std::int64_t total;
+  auto start = std::chrono::steady_clock::now();
+  auto seconds = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
+  double scanned, flushed;
   {
     varnow::CScanInfo session(&owner, std::make_unique<varnow::CDataFile>(&owner));
     session.SetScanDir(dir);
     varnow::CDirData copy = session.dd;
     total = session.DoScan(1, copy, true);
+    scanned = seconds();
     session.ShutdownWarning();
+    flushed = seconds();
   }
-  std::printf("total %lld\n", static_cast<long long>(total));
+  std::printf("total %lld; scan %.3f s, final flush done at %.3f s\n", static_cast<long long>(total), scanned,
+              flushed);
   return total < 0 ? 1 : 0;
 }
 

@@ -13,6 +13,7 @@
 #include "platform/mounts.h"
 #include "platform/registry.h"
 #include "platform/tracelog.h"
+#include "varnow/scan/TreeLister.h"
 #include "varnow/scan/scandir.h"
 
 namespace varnow {
@@ -22,10 +23,6 @@ constexpr const char* kSettingsKey = "Software\\Zentrel\\VARNOW\\FixedClusterSiz
 constexpr std::uint32_t kDefaultAskedClusterSize = 16384;
 // A question that never leads to a usable size must not hang an unattended run.
 constexpr int kMaxClusterQuestions = 3;
-// Deeper than this, subdirectories are opened by path instead of keeping every ancestor's
-// descriptor open (a very deep tree would otherwise run out of descriptors).
-constexpr int kMaxHeldDescriptors = 200;
-
 struct FileId {
   dev_t device;
   ino_t inode;
@@ -109,7 +106,10 @@ platform::MountTable CScanInfo::LoadMounts() const {
 
 bool CScanInfo::SetScanDir(std::string dir) {
   try {
-    if (dir.empty() || dir[0] != '/') dir = CurrentDirectory() + "/" + dir;
+    if (dir.empty() || dir[0] != '/') {
+      std::string base = CurrentDirectory();
+      dir = base + (base.back() == '/' ? "" : "/") + dir;
+    }
     if (dir.back() != '/') dir += '/';
     dir = GetUniversalName(dir);
     if (dir != dd.m_currentScanDir) {
@@ -163,17 +163,26 @@ std::uint32_t CScanInfo::FixedClusterSize(const std::string& root) {
     if (name != root) continue;
     if (value.type == platform::RegType::Dword) return value.dword;
     if (value.type != platform::RegType::String) return 0;
-    unsigned long number = 0;
-    if (std::sscanf(value.text.c_str(), "%lu", &number) != 1) return 0;
-    return static_cast<std::uint32_t>(number);
+    if (value.text.empty() || value.text[0] < '0' || value.text[0] > '9') return 0;
+    return static_cast<std::uint32_t>(std::strtoul(value.text.c_str(), nullptr, 10));
   }
   return 0;
 }
 
+// What "read size from drive" gives: the override, else the volume's allocation unit; 0 when
+// neither is known.
+std::uint32_t CScanInfo::DriveClusterSize(const std::string& root) {
+  if (std::uint32_t fixed = FixedClusterSize(root)) return fixed;
+  platform::VolumeFigures figures;
+  if (platform::QueryVolume(root, figures)) return figures.clusterSize;
+  VN_TRACE("GetDiskFreeSpace failed for drive %s.  GetLastError was %lX\n", root.c_str(),
+           static_cast<unsigned long>(errno));
+  return 0;
+}
+
 void CScanInfo::GetClusterSize() {
-  std::string root;
   try {
-    root = GetScanRoot();
+    std::string root = GetScanRoot();
     if (root.empty() || !platform::PathExists(root)) {
       g_clusterSize = 1;
       return;
@@ -185,34 +194,20 @@ void CScanInfo::GetClusterSize() {
         g_clusterSize = 256;
       } else if (preference == 4) {
         g_clusterSize = 1;
+      } else if (preference == 3 && IsCompressedVolume(root)) {
+        g_clusterSize = 256;
       } else if (preference == 1 || preference == 3) {
-        if (preference == 3) {
-          platform::MountTable mounts = LoadMounts();
-          const platform::MountInfo* mount = mounts.MountOf(root);
-          if (mount && mount->isCompressed) {
-            g_clusterSize = 256;
-            break;
-          }
+        std::uint32_t size = DriveClusterSize(root);
+        if (size == 0 && asked < kMaxClusterQuestions) {
+          m_owner->AskClusterSize(root);  // the owner may store an override; then ask again
+          continue;
         }
-        if (std::uint32_t fixed = FixedClusterSize(root)) {
-          g_clusterSize = fixed;
-          break;
-        }
-        platform::VolumeFigures figures;
-        if (platform::QueryVolume(root, figures) && figures.clusterSize != 0) {
-          g_clusterSize = figures.clusterSize;
-          break;
-        }
-        VN_TRACE("GetDiskFreeSpace failed for drive %s.  GetLastError was %lX\n", root.c_str(),
-                 static_cast<unsigned long>(errno));
-        if (asked == kMaxClusterQuestions) {
+        if (size == 0) {
           VN_TRACE("No cluster size for %s after %d questions: using %u\n", root.c_str(), asked,
                    kDefaultAskedClusterSize);
-          g_clusterSize = kDefaultAskedClusterSize;
-          break;
+          size = kDefaultAskedClusterSize;
         }
-        m_owner->AskClusterSize(root);
-        continue;
+        g_clusterSize = size;
       }
       break;
     }
@@ -220,6 +215,12 @@ void CScanInfo::GetClusterSize() {
     VN_TRACE("** Exception in GetClusterSize\n");
   }
   VN_TRACE("GetClusterSize End  size=%ld", static_cast<long>(g_clusterSize));
+}
+
+bool CScanInfo::IsCompressedVolume(const std::string& root) const {
+  platform::MountTable mounts = LoadMounts();
+  const platform::MountInfo* mount = mounts.MountOf(root);
+  return mount && mount->isCompressed;
 }
 
 bool CScanInfo::ORVGetFreeSpace(const std::string& root, std::uint64_t& freeBytes) {
@@ -311,12 +312,44 @@ std::int64_t CScanInfo::DoScan(int level, CDirData& record, bool silent) {
     return 0;
   }
   platform::DirListing listing;
+  if (level == 1 && !g_currentProgress && ScanThreads() > 1) {
+    // Nothing to show and nothing to cancel: the file system is read by several threads first.
+    CListedDirectory tree = ListTree(record.m_currentScanDir, ScanThreads(),
+                                     [this](const std::string& path) { return IsPseudoMount(path); });
+    return ScanTree(level, record, silent, listing, &tree, true, 0);
+  }
   listing.Open(record.m_currentScanDir);
-  return ScanTree(level, record, silent, listing, true, 0);
+  return ScanTree(level, record, silent, listing, nullptr, true, 0);
+}
+
+// Reads the directory's entries (from the live listing, or from what ListTree found): adds the
+// files to total and returns the subdirectories in listing order.
+std::vector<std::string> CScanInfo::TakeEntries(platform::DirListing& listing, const CListedDirectory* listed,
+                                                std::int64_t& total) {
+  std::vector<std::string> subdirectories;
+  if (listed) {
+    total += listed->filesSize;
+    for (const CListedFile& file : listed->linkedFiles)
+      if (m_scan->linkedFiles.insert(FileId{file.device, file.inode}).second) total += file.size;
+    g_filesScanned += listed->fileCount;
+    return listed->subdirectories;
+  }
+  CScanProgress* progress = g_currentProgress;
+  platform::DirEntry entry;
+  while (listing.Next(entry)) {
+    if (!entry.isDirectory) {
+      total += CountFile(entry);
+      ++g_filesScanned;
+    } else if (!IsDots(entry.name)) {
+      subdirectories.push_back(entry.name);
+    }
+    if (progress) progress->ShowCounters(g_directoriesScanned, g_filesScanned);
+  }
+  return subdirectories;
 }
 
 std::int64_t CScanInfo::ScanTree(int level, CDirData& record, bool silent, platform::DirListing& listing,
-                                 bool consultFile, int depth) {
+                                 const CListedDirectory* listed, bool consultFile, int depth) {
   std::int64_t total = 0;
   try {
     IScanStore::LoadResult loaded = LoadRecord(record, consultFile, nullptr);
@@ -324,27 +357,20 @@ std::int64_t CScanInfo::ScanTree(int level, CDirData& record, bool silent, platf
     VN_TRACE("Using dd.m_currentScanDir  = %s", record.m_currentScanDir.c_str());
     AgeSizes(record);
 
-    const bool listed = listing.IsOpen();
-    if (listed) {
+    const bool opened = listed ? listed->opened : listing.IsOpen();
+    if (opened) {
       CScanProgress* progress = g_currentProgress;
-      std::vector<std::string> subdirectories;
-      platform::DirEntry entry;
-      while (listing.Next(entry)) {
-        if (!entry.isDirectory) {
-          total += CountFile(entry);
-          ++g_filesScanned;
-        } else if (!IsDots(entry.name)) {
-          subdirectories.push_back(entry.name);
-        }
-        if (progress) progress->ShowCounters(g_directoriesScanned, g_filesScanned);
-      }
+      std::vector<std::string> subdirectories = TakeEntries(listing, listed, total);
       if (depth >= kMaxHeldDescriptors) listing.Close();
 
-      // Nothing below a directory without a storage can have been saved.
-      const bool childrenConsult = consultFile && loaded != IScanStore::LoadResult::NoStorage;
+      // Nothing below a directory without a storage can have been saved; a file that could not
+      // be read (damaged, or locked past the wait) is not tried again for every subdirectory.
+      const bool childrenConsult = consultFile && loaded != IScanStore::LoadResult::NoStorage &&
+                                   loaded != IScanStore::LoadResult::Failed;
       Found found;
       found.reserve(subdirectories.size());
-      for (const std::string& name : subdirectories) {
+      for (std::size_t i = 0; i < subdirectories.size(); ++i) {
+        const std::string& name = subdirectories[i];
         ++g_directoriesScanned;
         if (progress && progress->CheckCancel()) {
           listing.Close();
@@ -355,7 +381,8 @@ std::int64_t CScanInfo::ScanTree(int level, CDirData& record, bool silent, platf
         }
         CDirData child;
         child.m_currentScanDir = record.m_currentScanDir + name + "/";
-        std::int64_t size = ScanSubdirectory(listing, name, child, silent, childrenConsult, depth + 1);
+        std::int64_t size = listed ? ScanListedSubdirectory(listed->children[i], child, silent, childrenConsult)
+                                   : ScanSubdirectory(listing, name, child, silent, childrenConsult, depth + 1);
         if (size == -1) return -1;
         if (level == 1 && progress) progress->StepIt();
         if (IsSpecialEntryName(name))
@@ -367,7 +394,7 @@ std::int64_t CScanInfo::ScanTree(int level, CDirData& record, bool silent, platf
       listing.Close();
       MergeScannedSubdirectories(record, found);
     }
-    FinishRecord(level, record, listed, total);
+    FinishRecord(level, record, opened, total);
   } catch (...) {
     VN_TRACE("** Exception in DoScan\n");
   }
@@ -375,21 +402,40 @@ std::int64_t CScanInfo::ScanTree(int level, CDirData& record, bool silent, platf
   return total;
 }
 
+bool CScanInfo::IsPseudoMount(const std::string& path) const {
+  if (!m_scan || m_scan->pseudoMounts.empty() || path.size() <= m_scan->topLength) return false;
+  std::string resolved = m_scan->resolvedTop + path.substr(m_scan->topLength);
+  resolved.pop_back();
+  return m_scan->pseudoMounts.count(resolved) != 0;
+}
+
 std::int64_t CScanInfo::ScanSubdirectory(platform::DirListing& parent, const std::string& name, CDirData& child,
                                          bool silent, bool consultFile, int depth) {
-  if (m_scan && !m_scan->pseudoMounts.empty() && child.m_currentScanDir.size() > m_scan->topLength) {
-    std::string resolved = m_scan->resolvedTop + child.m_currentScanDir.substr(m_scan->topLength);
-    resolved.pop_back();
-    if (m_scan->pseudoMounts.count(resolved) != 0) {
-      VN_TRACE("Not scanning %s: pseudo file system\n", child.m_currentScanDir.c_str());
-      return 0;
-    }
+  if (IsPseudoMount(child.m_currentScanDir)) {
+    VN_TRACE("Not scanning %s: pseudo file system\n", child.m_currentScanDir.c_str());
+    return 0;
   }
   platform::DirListing listing;
   if (parent.IsOpen()) listing.OpenAt(parent.Fd(), name, false);
   else listing.Open(child.m_currentScanDir);
   VN_TRACE("DoScan Begin");
-  return ScanTree(0, child, silent, listing, consultFile, depth);
+  return ScanTree(0, child, silent, listing, nullptr, consultFile, depth);
+}
+
+std::int64_t CScanInfo::ScanListedSubdirectory(const CListedDirectory& listed, CDirData& child, bool silent,
+                                               bool consultFile) {
+  if (listed.skipped) {
+    VN_TRACE("Not scanning %s: pseudo file system\n", child.m_currentScanDir.c_str());
+    return 0;
+  }
+  platform::DirListing unused;
+  VN_TRACE("DoScan Begin");
+  return ScanTree(0, child, silent, unused, &listed, consultFile, 0);
+}
+
+int CScanInfo::ScanThreads() const {
+  if (m_options.scanThreads > 0) return m_options.scanThreads;
+  return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
 }
 
 void CScanInfo::PreparePseudoMounts(const std::string& top) {
@@ -432,8 +478,11 @@ void CScanInfo::FinishRecord(int level, CDirData& record, bool listed, std::int6
   DropStaleEntries(record);
   record.m_total = total;
   if (level == 1) g_currentProgress = nullptr;
-  int save = level == 1 ? m_owner->AutoSave() : m_owner->SubDirSave();
-  if (save != 0) QueueSave(record);
+  if (level == 1) {
+    if (m_owner->AutoSave() != 0) QueueSave(record);
+  } else if (m_owner->SubDirSave() != 0) {
+    QueueRecord(std::move(record));  // a subdirectory's record is not used after this
+  }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -441,21 +490,29 @@ void CScanInfo::FinishRecord(int level, CDirData& record, bool listed, std::int6
 
 bool CScanInfo::QueueSave(const CDirData& record) {
   try {
-    {
-      std::lock_guard lock(m_queueLock);
-      auto it = m_queueIndex.find(record.m_currentScanDir);
-      if (it != m_queueIndex.end()) {
-        *it->second = record;
-      } else {
-        m_queue.push_back(record);
-        m_queueIndex.emplace(record.m_currentScanDir, std::prev(m_queue.end()));
-      }
-    }
-    m_signals.Set(CSignalPair::kFirst);
+    QueueRecord(CDirData(record));
   } catch (...) {
     VN_TRACE("** Exception in QueueSave\n");
   }
   return true;
+}
+
+void CScanInfo::QueueRecord(CDirData&& record) {
+  std::size_t queued;
+  {
+    std::lock_guard lock(m_queueLock);
+    auto it = m_queueIndex.find(record.m_currentScanDir);
+    if (it != m_queueIndex.end()) {
+      *it->second = std::move(record);
+    } else {
+      std::string path = record.m_currentScanDir;
+      m_queue.push_back(std::move(record));
+      m_queueIndex.emplace(std::move(path), std::prev(m_queue.end()));
+    }
+    queued = m_queue.size();
+  }
+  m_lastRequest.store(std::chrono::steady_clock::now().time_since_epoch().count());
+  if (queued > m_options.flushThreshold) m_signals.Set(CSignalPair::kFirst);
 }
 
 std::size_t CScanInfo::QueuedCount() {
@@ -571,9 +628,16 @@ void CScanInfo::SaveOutData(const CDirData* record) {
   }
 }
 
+// Writes when more than the threshold wait, when the idle time has passed since the last
+// request (or the last flush), and everything at shutdown.
 void CScanInfo::SaveThread() {
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point lastFlush = Clock::now();
+  auto idleSince = [&] {
+    return std::max(lastFlush, Clock::time_point(Clock::duration(m_lastRequest.load())));
+  };
   for (;;) {
-    CSignalPair::Result woken = m_signals.WaitAny(m_options.idleFlush);
+    CSignalPair::Result woken = m_signals.WaitUntil(idleSince() + m_options.idleFlush);
     try {
       if (woken == CSignalPair::kFirst) {
         if (QueuedCount() > m_options.flushThreshold) FlushOnce();
@@ -583,7 +647,10 @@ void CScanInfo::SaveThread() {
         SaveOutData();
         return;
       }
-      FlushOnce();
+      if (Clock::now() >= idleSince() + m_options.idleFlush) {
+        lastFlush = Clock::now();
+        FlushOnce();
+      }
     } catch (...) {
       VN_TRACE("** Exception in SaveOutData\n");
       if (woken == CSignalPair::kSecond) return;

@@ -3,6 +3,7 @@
 // cluster size and scan root of the current directory.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <list>
@@ -27,6 +28,8 @@ struct DirEntry;
 
 namespace varnow {
 
+struct CListedDirectory;
+
 struct CScanOptions {
   // The writer flushes when no save request came for this long ...
   std::chrono::milliseconds idleFlush{60000};
@@ -34,6 +37,9 @@ struct CScanOptions {
   std::size_t flushThreshold = 500;
   // Mount table to use (tests give a faked one); empty: the process's own.
   std::string mountinfoPath;
+  // Threads that read the file system for a scan without progress display; 0: one per core
+  // (at most 4). A scan with a progress display reads on the calling thread only.
+  int scanThreads = 0;
 };
 
 class CScanInfo {
@@ -80,19 +86,28 @@ class CScanInfo {
   using Found = std::vector<std::pair<std::string, std::int64_t>>;
 
   std::int64_t ScanTree(int level, CDirData& record, bool silent, platform::DirListing& listing,
-                        bool consultFile, int depth);
+                        const CListedDirectory* listed, bool consultFile, int depth);
+  std::vector<std::string> TakeEntries(platform::DirListing& listing, const CListedDirectory* listed,
+                                       std::int64_t& total);
   std::int64_t ScanSubdirectory(platform::DirListing& parent, const std::string& name, CDirData& child,
                                 bool silent, bool consultFile, int depth);
+  std::int64_t ScanListedSubdirectory(const CListedDirectory& listed, CDirData& child, bool silent,
+                                      bool consultFile);
+  bool IsPseudoMount(const std::string& path) const;
+  int ScanThreads() const;
   void PreparePseudoMounts(const std::string& top);
   std::int64_t CountFile(const platform::DirEntry& entry);
   void FinishRecord(int level, CDirData& record, bool listed, std::int64_t total);
   std::int64_t ScanFreeSpace();
   IScanStore::LoadResult LoadRecord(CDirData& record, bool consultFile, bool* fromQueue);
   bool TakeQueued(const std::string& path, CDirData& out);
+  void QueueRecord(CDirData&& record);
   bool FlushOnce();
   void WriteRecords(const std::vector<CDirData>& records);
   void SaveThread();
   std::uint32_t FixedClusterSize(const std::string& root);
+  std::uint32_t DriveClusterSize(const std::string& root);
+  bool IsCompressedVolume(const std::string& root) const;
   platform::MountTable LoadMounts() const;
 
   IScanOwner* m_owner;
@@ -105,7 +120,10 @@ class CScanInfo {
   std::unordered_set<std::string> m_inFlight;  // paths of the batch being written
   std::mutex m_storageLock;  // guards every access to the data file
 
+  // The save event is set when the queue outgrows the threshold; the writer's idle time counts
+  // from the last request, which each request notes without waking the writer.
   CSignalPair m_signals;     // save event, shutdown event
+  std::atomic<std::chrono::steady_clock::rep> m_lastRequest{0};
   std::thread m_saveThread;
 
   std::unique_ptr<ScanContext> m_scan;  // state of the top-level scan under way

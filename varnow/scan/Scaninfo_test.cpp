@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <thread>
 
 #include <gmock/gmock.h>
@@ -124,6 +125,44 @@ TEST_F(ScanTest, SavedScansAgeTheHistoryAndUnsavedOnesDoNot) {
   EXPECT_EQ(session->dd.FindEntry("A")->sizes, (Sizes{8192, 8192, 4096, N, N, N}));
   EXPECT_EQ(session->dd.FindEntry(kTotalUsed)->sizes, (Sizes{8192, 8192, 4096, N, N, N}));
   EXPECT_EQ(session->dd.m_times[2], first.m_times[0]);
+}
+
+TEST_F(ScanTest, ParallelReadingGivesTheSameRecordsAsAWalkOnOneThread) {
+  std::int64_t expectedTotal = 4096;  // KOB*x/ü/y
+  for (int i = 0; i < 40; ++i) {
+    std::string sub = "d" + std::to_string(i % 7) + "/e " + std::to_string(i % 5) + "/f" + std::to_string(i);
+    dir.MakeDir(sub);
+    dir.MakeFile(sub + "/x", 1000 * i);
+    if (i % 3 == 0) {
+      ASSERT_EQ(::link((dir.Path() + sub + "/x").c_str(), (dir.Path() + "d0/l" + std::to_string(i)).c_str()), 0);
+    }
+    expectedTotal += (1000 * i + 4095) / 4096 * 4096;
+  }
+  dir.MakeDir("KOB*x/ü");
+  dir.MakeFile("KOB*x/ü/y", 5);
+  owner.autoSave = owner.subDirSave = 1;
+  std::map<std::string, CDirData> results[3];
+  const int threads[3] = {1, 4, 2};
+  for (int run = 0; run < 3; ++run) {
+    state = std::make_shared<MemoryStore::State>();
+    CScanOptions options;
+    options.scanThreads = threads[run];
+    auto session = Session(options);
+    owner.interactive = run == 2;  // a progress display makes the walk sequential
+    session->SetScanDir(dir.Path());
+    CDirData copy = session->dd;
+    EXPECT_EQ(session->DoScan(1, copy, run != 2), expectedTotal);
+    session->SaveOutData();
+    for (auto& [path, record] : state->records) {
+      CDirData comparable = record;
+      comparable.m_times = {};
+      comparable.FindEntry(kTotalFree)->sizes[0] = 0;  // other processes write to the volume
+      results[run][path] = comparable;
+    }
+  }
+  EXPECT_EQ(results[0].size(), 1u + 7 + 35 + 40 + 2);
+  EXPECT_EQ(results[0], results[1]);
+  EXPECT_EQ(results[0], results[2]);
 }
 
 TEST_F(ScanTest, EntryAbsentFromFiveSavedScansIsDropped) {
@@ -243,6 +282,19 @@ TEST_F(ScanTest, PathsLongerThanThePathLimitAreScanned) {
   EXPECT_GT(relative.size(), 4096u);
 }
 
+TEST_F(ScanTest, VeryDeepTreesAreScannedWithAndWithoutProgress) {
+  std::string relative;
+  for (int level = 0; level < 300; ++level) relative += "d/";
+  dir.MakeDir(relative);
+  dir.MakeFile(relative + "f", 1);
+  for (bool interactive : {false, true}) {
+    owner.interactive = interactive;
+    auto session = Session();
+    EXPECT_EQ(Scan(*session, dir.Path(), !interactive), 4096) << interactive;
+    EXPECT_EQ(g_directoriesScanned, 300);
+  }
+}
+
 TEST_F(ScanTest, VanishedSubdirectoryCountsZeroAndKeepsItsRecord) {
   dir.MakeDir("keep");
   dir.MakeDir("victim/sub");
@@ -319,6 +371,19 @@ TEST_F(ScanTest, MissingDirectoryOrFileAsksFirst) {
     EXPECT_EQ(session->QueuedCount(), queued + 1);
     owner.autoSave = 0;
   }
+}
+
+TEST_F(ScanTest, UnreadableDataFileIsTriedOncePerScanNotOncePerDirectory) {
+  dir.MakeDir("a/b/c");
+  dir.MakeDir("d");
+  auto session = Session();
+  session->SetScanDir(dir.Path());
+  state->unreadable = true;
+  int reads = state->reads;
+  CDirData copy = session->dd;
+  EXPECT_EQ(session->DoScan(1, copy, true), 0);
+  EXPECT_EQ(state->reads, reads + 1);
+  EXPECT_NE(copy.FindEntry("a"), nullptr);
 }
 
 TEST_F(ScanTest, TraceLinesNameTheSourceUnit) {
@@ -470,6 +535,12 @@ TEST_F(SessionSettingsTest, ScanDirGetsTrailingSlashAndReloadsOnlyWhenChanged) {
   ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
   EXPECT_EQ(fresh->GetScanDir(), std::string(cwd) + (std::string(cwd) == "/" ? "" : "/"));
   EXPECT_EQ(fresh->GetUniversalName("/srv/Share/"), "/srv/Share/");
+
+  // The root of a directory is the mount point that holds it.
+  platform::MountTable mounts = platform::MountTable::Load();
+  ASSERT_NE(mounts.MountOf(dir.Path()), nullptr);
+  session->SetScanDir(dir.Path());
+  EXPECT_EQ(session->GetScanRoot(), mounts.MountOf(dir.Path())->mountPoint);
 }
 
 TEST_F(SessionSettingsTest, FreeSpaceIsAllFreeBytesOfTheVolume) {
@@ -523,7 +594,7 @@ TEST_F(SessionSettingsTest, OverrideForTheRootWinsForReadAndSmartModes) {
     EXPECT_EQ(g_clusterSize, expected) << preference;
   }
   owner.preferredCluster = 1;
-  for (const char* text : {"0", "abc", ""}) {
+  for (const char* text : {"0", "abc", "", "-5"}) {
     platform::Registry::SetString(platform::Hive::CurrentUser, key, root, text);
     session->GetClusterSize();
     EXPECT_EQ(g_clusterSize, figures.f_frsize) << text;

@@ -10,9 +10,9 @@ void CSignalPair::Set(int which) {
   m_cv.notify_all();
 }
 
-CSignalPair::Result CSignalPair::WaitAny(std::chrono::milliseconds timeout) {
+CSignalPair::Result CSignalPair::WaitUntil(std::chrono::steady_clock::time_point deadline) {
   std::unique_lock lock(m_mutex);
-  if (!m_cv.wait_for(lock, timeout, [this] { return m_signalled[0] || m_signalled[1]; }))
+  if (!m_cv.wait_until(lock, deadline, [this] { return m_signalled[0] || m_signalled[1]; }))
     return kTimeout;
   int which = m_signalled[0] ? 0 : 1;  // the first in order wins, like a wait on a handle list
   m_signalled[which] = false;

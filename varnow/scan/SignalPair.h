@@ -13,8 +13,9 @@ class CSignalPair {
   enum Result { kFirst = 0, kSecond = 1, kTimeout = 2 };
 
   void Set(int which);
-  // Waits until one is signalled (and resets it) or the time passes.
-  Result WaitAny(std::chrono::milliseconds timeout);
+  // Waits until one is signalled (and resets it) or the time comes.
+  Result WaitUntil(std::chrono::steady_clock::time_point deadline);
+  Result WaitAny(std::chrono::milliseconds timeout) { return WaitUntil(std::chrono::steady_clock::now() + timeout); }
 
  private:
   std::mutex m_mutex;

@@ -70,6 +70,7 @@ std::unique_ptr<CScanProgress> FakeOwner::CreateScanProgress() {
 IScanStore::LoadResult MemoryStore::Read(CDirData& record) {
   std::lock_guard lock(m_state->mutex);
   ++m_state->reads;
+  if (m_state->unreadable) return LoadResult::Failed;
   auto it = m_state->records.find(record.m_currentScanDir);
   if (it == m_state->records.end()) return LoadResult::NoRecord;
   std::string path = record.m_currentScanDir;

@@ -90,6 +90,7 @@ class MemoryStore : public IScanStore {
     int batches = 0;
     int reads = 0;
     std::int32_t failWith = 0;  // non-zero: every write fails with this status
+    bool unreadable = false;    // every read fails
   };
   explicit MemoryStore(std::shared_ptr<State> state) : m_state(std::move(state)) {}
   LoadResult Read(CDirData& record) override;

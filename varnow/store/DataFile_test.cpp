@@ -239,6 +239,29 @@ TEST_F(DataFileTest, FileThatIsNoCompoundFileLoadsEmptyAndSavesReportTheStatus) 
   EXPECT_THAT(Write(missingFolder, {Record("/a/", {})}), ::testing::SizeIs(1));
 }
 
+TEST_F(DataFileTest, DamagedCompoundFileNeverCrashesALoadOrASave) {
+  CDataFile file(&owner);
+  std::vector<CDirData> records;
+  for (int i = 0; i < 40; ++i)
+    records.push_back(Record("/d" + std::to_string(i) + "/x/", {CDirInfo{"e", {i, N, N, N, N, N}}}));
+  ASSERT_THAT(Write(file, records), ElementsAre());
+  const std::string good = ReadFile(FilePath());
+  // Garbage over the allocation tables, the directory and the data in turn.
+  for (std::size_t offset = 512; offset + 700 < good.size(); offset += good.size() / 7) {
+    std::string damaged = good;
+    for (std::size_t i = offset; i < offset + 700; ++i) damaged[i] = static_cast<char>(0xA5 ^ i);
+    std::ofstream(FilePath(), std::ios::binary | std::ios::trunc) << damaged;
+    CScanInfo session(&owner, std::make_unique<CDataFile>(&owner));
+    for (const CDirData& saved : records) {
+      CDirData loaded;
+      loaded.m_currentScanDir = saved.m_currentScanDir;
+      session.LoadData(loaded);  // empty or what survived, never a crash
+      EXPECT_LE(loaded.m_entries.size(), 1u);
+    }
+    session.SaveOutData(&records[0]);  // written, or reported with its status
+  }
+}
+
 TEST_F(DataFileTest, SecondProcessWaitsForTheLockAndSucceedsWhenReleased) {
   CDataFile file(&owner, std::chrono::seconds(30));
   Write(file, {Record("/first/", {})});

@@ -1,0 +1,113 @@
+#include "varnow/scan/TreeLister.h"
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "platform/dirlist.h"
+#include "varnow/scan/scandir.h"
+
+namespace varnow {
+namespace {
+
+struct Task {
+  int depth;
+  CListedDirectory* node;
+  std::shared_ptr<platform::DirListing> parent;  // keeps the parent's descriptor for openat
+  std::string name;
+  std::string path;
+};
+
+class Walk {
+ public:
+  explicit Walk(const std::function<bool(const std::string&)>& skip) : m_skip(skip) {}
+
+  void Add(Task task) {
+    {
+      std::lock_guard lock(m_mutex);
+      m_stack.push_back(std::move(task));
+    }
+    m_cv.notify_one();
+  }
+
+  // Takes tasks until none is left and no other thread can add more.
+  void Work() {
+    for (;;) {
+      Task task;
+      {
+        std::unique_lock lock(m_mutex);
+        m_cv.wait(lock, [this] { return !m_stack.empty() || m_active == 0; });
+        if (m_stack.empty()) {
+          m_cv.notify_all();
+          return;
+        }
+        task = std::move(m_stack.back());  // newest first: depth first, few descriptors open
+        m_stack.pop_back();
+        ++m_active;
+      }
+      List(task);
+      {
+        std::lock_guard lock(m_mutex);
+        --m_active;
+      }
+      m_cv.notify_all();
+    }
+  }
+
+ private:
+  void List(Task& task) {
+    auto listing = std::make_shared<platform::DirListing>();
+    CListedDirectory& node = *task.node;
+    try {
+      bool opened = task.parent && task.parent->IsOpen() ? listing->OpenAt(task.parent->Fd(), task.name, false)
+                                                         : listing->Open(task.path);
+      task.parent.reset();
+      if (!opened) return;
+      node.opened = true;
+      platform::DirEntry entry;
+      while (listing->Next(entry)) {
+        if (entry.isDirectory) {
+          if (entry.name != "." && entry.name != "..") node.subdirectories.push_back(entry.name);
+          continue;
+        }
+        ++node.fileCount;
+        if (entry.links > 1) node.linkedFiles.push_back({entry.device, entry.inode, RoundToCluster(entry)});
+        else node.filesSize += RoundToCluster(entry);
+      }
+      node.children.resize(node.subdirectories.size());
+      std::shared_ptr<platform::DirListing> parent = task.depth < kMaxHeldDescriptors ? listing : nullptr;
+      for (std::size_t i = 0; i < node.subdirectories.size(); ++i) {
+        std::string path = task.path + node.subdirectories[i] + "/";
+        if (m_skip && m_skip(path)) {
+          node.children[i].skipped = true;
+          continue;
+        }
+        Add(Task{task.depth + 1, &node.children[i], parent, node.subdirectories[i], std::move(path)});
+      }
+    } catch (...) {
+      node.opened = false;  // out of memory: counts as unreadable
+    }
+  }
+
+  const std::function<bool(const std::string&)>& m_skip;
+  std::mutex m_mutex;
+  std::condition_variable m_cv;
+  std::vector<Task> m_stack;
+  int m_active = 0;
+};
+
+}  // namespace
+
+CListedDirectory ListTree(const std::string& path, int threads, const std::function<bool(const std::string&)>& skip) {
+  CListedDirectory root;
+  Walk walk(skip);
+  walk.Add(Task{0, &root, nullptr, std::string(), path});
+  std::vector<std::thread> helpers;
+  for (int i = 1; i < threads; ++i) helpers.emplace_back([&walk] { walk.Work(); });
+  walk.Work();
+  for (std::thread& helper : helpers) helper.join();
+  return root;
+}
+
+}  // namespace varnow

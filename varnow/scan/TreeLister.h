@@ -1,0 +1,41 @@
+// Lists a whole directory tree with several threads ahead of a scan that shows no progress.
+// Only the file-system work happens here (listings, lengths, link identities); the scan then
+// walks the result in listing order on its own thread, so its records come out exactly as a
+// walk of the live tree would make them.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace varnow {
+
+// Deeper than this, a scan opens subdirectories by path instead of keeping every ancestor's
+// descriptor open (a very deep tree would otherwise run out of descriptors).
+inline constexpr int kMaxHeldDescriptors = 200;
+
+struct CListedFile {  // a file with several links: counted once per scan by its identity
+  dev_t device;
+  ino_t inode;
+  std::int64_t size;
+};
+
+struct CListedDirectory {
+  bool opened = false;   // the listing could be read
+  bool skipped = false;  // not entered (a pseudo file system)
+  std::int64_t filesSize = 0;  // allocated size of the files with one link
+  std::int32_t fileCount = 0;  // every file, linked ones included
+  std::vector<CListedFile> linkedFiles;
+  std::vector<std::string> subdirectories;  // listing order
+  std::vector<CListedDirectory> children;   // one per subdirectory, same order
+};
+
+// path ends in "/". skip(path of a subdirectory, ending in "/") decides which are not entered;
+// it is called from several threads. threads counts the caller, which works too.
+CListedDirectory ListTree(const std::string& path, int threads,
+                          const std::function<bool(const std::string&)>& skip);
+
+}  // namespace varnow
