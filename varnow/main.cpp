@@ -9,12 +9,12 @@
 #include "varnow/alerts/CommandLine.h"
 #include "varnow/ui/Interaction.h"
 #include "varnow/ui/Varnow.h"
-#include "varnow/ui/VersionRecord.h"
+#include "platform/versionrecord.h"
 #include "varnow/ui/osinfo.h"
 
 // The version record that GetProgramVersion (and the installer) read from this file.
-[[gnu::used]] constexpr varnow::CVersionRecordBytes kVersionRecord =
-    varnow::MakeVersionRecord(VARNOW_VERSION_MAJOR, VARNOW_VERSION_MINOR, VARNOW_VERSION_PATCH,
+[[gnu::used]] constexpr platform::CVersionRecordBytes kVersionRecord =
+    platform::MakeVersionRecord(VARNOW_VERSION_MAJOR, VARNOW_VERSION_MINOR, VARNOW_VERSION_PATCH,
                               VARNOW_VERSION_BUILD, "Varnow");
 
 namespace {
