@@ -255,7 +255,29 @@ class VarnowPrintTest : public VarnowProgramTest {
     return test::ReadWholeFile(file);
   }
 
+  // A run whose PATH is only the given folder (print programs are looked for there) and whose
+  // temporary folder is private.
+  CRun RunPrinting(const std::vector<std::string>& arguments, const std::string& path) {
+    std::filesystem::create_directories(m_tmp);
+    const std::string savedPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+    ::setenv("PATH", path.c_str(), 1);
+    ::setenv("TMPDIR", m_tmp.c_str(), 1);
+    CRun run = Run(arguments);
+    ::setenv("PATH", savedPath.c_str(), 1);
+    ::unsetenv("TMPDIR");
+    return run;
+  }
+
+  // No "VNP..." file is left in the temporary folder (Qt may put its runtime folder there).
+  bool NoPrintFileLeft() const {
+    for (const auto& entry : std::filesystem::directory_iterator(m_tmp))
+      if (entry.path().filename().string().rfind("VNP", 0) == 0) return false;
+    return true;
+  }
+
   std::string m_root;
+  std::string m_bin = m_home.MakeFolder("bin");
+  std::string m_tmp = m_home.Root() + "/tmp";
 };
 
 TEST_F(VarnowPrintTest, ReportFileHasThreeColumns) {
@@ -281,25 +303,40 @@ TEST_F(VarnowPrintTest, ReportOnStandardOutputAfterAnAlert) {
 }
 
 TEST_F(VarnowPrintTest, PrinterGetsATemporaryFileThroughLp) {
-  const std::string bin = m_home.MakeFolder("bin"), tmp = m_home.Root() + "/tmp";
-  std::filesystem::create_directory(tmp);
-  const std::string record = m_home.Root() + "/lp";
   // The fake lp records its arguments, one a line, and a copy of the file it was given.
-  test::WriteWholeFile(bin + "lp", "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + record + ".args'\n"
-                                   "for last in \"$@\"; do :; done\n/bin/cp \"$last\" '" + record + ".file'\n");
-  ::chmod((bin + "lp").c_str(), 0755);
-  const std::string savedPath = std::getenv("PATH") ? std::getenv("PATH") : "";
-  ::setenv("PATH", (bin + ":" + savedPath).c_str(), 1);
-  ::setenv("TMPDIR", tmp.c_str(), 1);
-  CRun run = Run({"/DIR=" + m_root, "/SCAN", "/SAVE", "/PRINT=LPT1"});
-  ::setenv("PATH", savedPath.c_str(), 1);
-  ::unsetenv("TMPDIR");
+  const std::string record = m_home.Root() + "/lp";
+  test::WriteWholeFile(m_bin + "lp", "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + record + ".args'\n"
+                                     "for last in \"$@\"; do :; done\n/bin/cp \"$last\" '" + record + ".file'\n");
+  ::chmod((m_bin + "lp").c_str(), 0755);
+  CRun run = RunPrinting({"/DIR=" + m_root, "/SCAN", "/SAVE", "/PRINT=LPT1"}, m_bin);
   ASSERT_EQ(run.status, 0) << run.err;
 
   const std::string args = test::ReadWholeFile(record + ".args");
-  EXPECT_THAT(args, ::testing::StartsWith("-t\nVarnow Print\n" + tmp + "/VNP"));
+  EXPECT_THAT(args, ::testing::StartsWith("-t\nVarnow Print\n" + m_tmp + "/VNP"));
   EXPECT_EQ(test::ReadWholeFile(record + ".file"), ExpectedReport(3));
-  EXPECT_TRUE(std::filesystem::is_empty(tmp));  // the temporary file is gone
+  EXPECT_TRUE(NoPrintFileLeft());
+}
+
+TEST_F(VarnowPrintTest, MissingPrintProgramIsReportedAndTheFileStillDeleted) {
+  CRun run = RunPrinting({"/DIR=" + m_root, "/SCAN", "/PRINT=LPT1"}, m_bin);  // no lp there
+  EXPECT_EQ(run.status, 0);
+  EXPECT_THAT(run.err, HasSubstr("Print Failure: Failed to launch lp"));
+  EXPECT_TRUE(NoPrintFileLeft());
+}
+
+TEST_F(VarnowPrintTest, EnhancedPrintingThroughZizeruvWithoutADisplay) {
+  ASSERT_TRUE(WriteProfileInt(kSettingsSection, "EnhancedPrinting", 1));
+  const std::string pdf = m_home.Root() + "/report.pdf";
+  ::setenv("ZIZERUV_OUTPUT", pdf.c_str(), 1);
+  CRun run = RunPrinting({"/DIR=" + m_root, "/SCAN", "/PRINT=LPT1"},
+                         std::string(std::getenv("VARNOW_BINARY_DIR")) + "/zizeruv");
+  ::unsetenv("ZIZERUV_OUTPUT");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(test::ReadWholeFile(pdf).rfind("%PDF", 0), 0u);
+  EXPECT_TRUE(NoPrintFileLeft());
+  const std::string text = m_home.Root() + "/report.txt";
+  ASSERT_EQ(std::system(("pdftotext '" + pdf + "' '" + text + "'").c_str()), 0);
+  EXPECT_THAT(test::ReadWholeFile(text), HasSubstr("big one"));
 }
 
 }  // namespace
