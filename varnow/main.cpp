@@ -25,6 +25,8 @@ constexpr char kUsage[] =
     "              [/PRINT=LPT1 | /PRINT=FILE=path]\n"
     "       varnow --version\n"
     "With /DIR= and /SCAN the tracker scans unattended and ends; /SAVE keeps the result.\n"
+    "/PRINT=FILE=- writes the report to standard output. An unattended run whose alert\n"
+    "fired ends with exit status 3, otherwise 0.\n"
     "Switch names may be written in any case; quote a directory with blanks.\n";
 
 int PrintVersion() {
