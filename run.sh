@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the release, and runs the tracker: its window when a
-# display is available, otherwise an automated scan of the current directory.
+# display is available, otherwise an automated scan of the current directory whose text report
+# is printed on the terminal.
 set -euo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd)
 "$HERE/scripts/deps.sh"
@@ -17,4 +18,4 @@ fi
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   exec "$VARNOW" "$@"
 fi
-exec "$VARNOW" "/DIR=$PWD" /SCAN /SAVE "$@"
+exec "$VARNOW" "/DIR=$PWD" /SCAN /SAVE /PRINT=FILE=- "$@"

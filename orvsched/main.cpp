@@ -5,6 +5,7 @@
 #include "orvsched/registration.h"
 #include "orvsched/scheduler.h"
 #include "orvsched/taskmgrserver.h"
+#include "platform/versionrecord.h"
 #include "taskmgr/taskmgrbus.h"
 
 #include <QCoreApplication>
@@ -12,6 +13,12 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstring>
+
+// The version record that the installer reads from this file.
+[[gnu::used]] constexpr platform::CVersionRecordBytes kVersionRecord =
+    platform::MakeVersionRecord(VARNOW_VERSION_MAJOR, VARNOW_VERSION_MINOR, VARNOW_VERSION_PATCH,
+                                VARNOW_VERSION_BUILD, "orvsched");
 
 namespace {
 
@@ -65,6 +72,11 @@ int Serve(bool startupMode) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("orvsched %d.%d.%d.%d\n", VARNOW_VERSION_MAJOR, VARNOW_VERSION_MINOR, VARNOW_VERSION_PATCH,
+                VARNOW_VERSION_BUILD);
+    return 0;
+  }
   QCoreApplication app(argc, argv);
   taskmgr::RegisterTaskMgrTypes();
   const ServerSwitch choice = ParseServerCommandLine(QCoreApplication::arguments().mid(1).join(QLatin1Char(' ')));

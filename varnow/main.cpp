@@ -9,12 +9,12 @@
 #include "varnow/alerts/CommandLine.h"
 #include "varnow/ui/Interaction.h"
 #include "varnow/ui/Varnow.h"
-#include "varnow/ui/VersionRecord.h"
+#include "platform/versionrecord.h"
 #include "varnow/ui/osinfo.h"
 
 // The version record that GetProgramVersion (and the installer) read from this file.
-[[gnu::used]] constexpr varnow::CVersionRecordBytes kVersionRecord =
-    varnow::MakeVersionRecord(VARNOW_VERSION_MAJOR, VARNOW_VERSION_MINOR, VARNOW_VERSION_PATCH,
+[[gnu::used]] constexpr platform::CVersionRecordBytes kVersionRecord =
+    platform::MakeVersionRecord(VARNOW_VERSION_MAJOR, VARNOW_VERSION_MINOR, VARNOW_VERSION_PATCH,
                               VARNOW_VERSION_BUILD, "Varnow");
 
 namespace {
@@ -25,6 +25,8 @@ constexpr char kUsage[] =
     "              [/PRINT=LPT1 | /PRINT=FILE=path]\n"
     "       varnow --version\n"
     "With /DIR= and /SCAN the tracker scans unattended and ends; /SAVE keeps the result.\n"
+    "/PRINT=FILE=- writes the report to standard output. An unattended run whose alert\n"
+    "fired ends with exit status 3, otherwise 0.\n"
     "Switch names may be written in any case; quote a directory with blanks.\n";
 
 int PrintVersion() {

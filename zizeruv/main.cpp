@@ -11,12 +11,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "varnow/ui/VersionRecord.h"
+#include "platform/versionrecord.h"
 #include "zizeruv/rtfreader.h"
 
 // The version record that the installer reads from this file.
-[[gnu::used]] constexpr varnow::CVersionRecordBytes kVersionRecord =
-    varnow::MakeVersionRecord(VARNOW_VERSION_MAJOR, VARNOW_VERSION_MINOR, VARNOW_VERSION_PATCH,
+[[gnu::used]] constexpr platform::CVersionRecordBytes kVersionRecord =
+    platform::MakeVersionRecord(VARNOW_VERSION_MAJOR, VARNOW_VERSION_MINOR, VARNOW_VERSION_PATCH,
                               VARNOW_VERSION_BUILD, "zizeruv");
 
 namespace {

@@ -207,6 +207,10 @@ class AlertRunOwner : public ICommandLineOwner {
     run.owner = &boxes;
     return run;
   }
+  IPrintOwner* PrintOwner() override {
+    calls.push_back("print");
+    return nullptr;  // nothing to print: the run goes on
+  }
 
   CCommandLineFields fields;
   CDirData record = RecordWithTotal(1000, 5000);
@@ -219,10 +223,10 @@ TEST(AutomatedRun, ChecksInOrderAfterTheSaveAndExitStatus) {
   owner.fields.freeMinimum = 1000;
   owner.fields.notifyCommand = "/nonexistent/notify $MSG$";
   CRunFlags flags;
-  flags.automated = flags.scan = flags.save = 1;
+  flags.automated = flags.scan = flags.save = flags.print = 1;
   flags.alertSize = flags.alertPercent = flags.freeAlert = 1;
   EXPECT_EQ(RunAutomatedSequence(flags, owner), kExitAlertFired);
-  EXPECT_THAT(owner.calls, ElementsAre("scan", "save", "alerts"));
+  EXPECT_THAT(owner.calls, ElementsAre("scan", "save", "alerts", "print"));
   ASSERT_THAT(owner.boxes.boxes, SizeIs(3));
   EXPECT_THAT(owner.boxes.boxes[0], HasSubstr("more than 0 bytes since"));
   EXPECT_THAT(owner.boxes.boxes[1], HasSubstr("more than 0% since"));
@@ -237,7 +241,7 @@ TEST(AutomatedRun, ChecksInOrderAfterTheSaveAndExitStatus) {
   EXPECT_THAT(quiet.boxes.boxes, IsEmpty());
 
   AlertRunOwner scanOnly;
-  flags.alertSize = flags.alertPercent = 0;
+  flags.alertSize = flags.alertPercent = flags.print = 0;
   EXPECT_EQ(RunAutomatedSequence(flags, scanOnly), 0);
   EXPECT_THAT(scanOnly.calls, ElementsAre("scan", "save"));
 }

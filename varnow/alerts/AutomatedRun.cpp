@@ -1,7 +1,5 @@
 #include "varnow/alerts/AutomatedRun.h"
 
-#include <cstdio>
-
 #include "platform/tracelog.h"
 
 namespace varnow {
@@ -28,11 +26,13 @@ int RunAutomatedSequence(CRunFlags& flags, ICommandLineOwner& owner) {
     owner.CommandLineFields().notifyCommand = run.notifyCommand;
   }
 
-  // The printed report belongs here, after the checks. Until it exists, its switch is parsed
-  // and traced, and the run says on its error output that it did not print.
   if (flags.print) {
-    VN_TRACE("Printing is not available in this version");
-    std::fputs("varnow: printing is not available in this version\n", stderr);
+    IPrintOwner* printOwner = owner.PrintOwner();
+    if (printOwner) {
+      PrintAutomated(*printOwner);
+    } else {
+      VN_TRACE("No report to print");
+    }
   }
   return alertFired ? kExitAlertFired : 0;
 }

@@ -1,5 +1,5 @@
-// The unattended run that the command line asks for: scan and save on the main window object,
-// without ever creating its window.
+// The unattended run that the command line asks for: scan, save, alert checks and report, on
+// the main window object, without ever creating its window.
 #pragma once
 
 #include "varnow/alerts/CommandLine.h"

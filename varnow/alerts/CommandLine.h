@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "varnow/alerts/AlertChecks.h"
+#include "varnow/report/PrintJob.h"
 
 namespace varnow {
 
@@ -56,6 +57,8 @@ class ICommandLineOwner {
   // the display unit, the thresholds and notification command above, and where a box goes.
   // Without a record and a free-space query no check can fire.
   virtual CAlertRun AlertRun() { return {}; }
+  // What the report printed at the end of the run is made of; nullptr: nothing can be printed.
+  virtual IPrintOwner* PrintOwner() { return nullptr; }
 };
 
 struct CCommandToken {

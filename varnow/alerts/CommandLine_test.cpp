@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QProcess>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -225,6 +226,22 @@ TEST(SplitCommandLine, QuotingRules) {
   const std::vector<std::string> awkward = {"plain", "two words", "a\"quote", "\"", "\"\"\"", "tab\there",
                                             "new\nline", "Ünï", "\x80\xff"};
   EXPECT_EQ(texts(JoinCommandLine(awkward)), awkward);
+}
+
+// The scheduler keeps a tracker command line as one text and starts it through Qt's splitter;
+// the tracker joins its argv and splits it again. Both must read every line the same way.
+TEST(SplitCommandLine, ReadsLinesAsTheSchedulerDoes) {
+  const std::vector<std::string> lines = {
+      "/DIR=\"/srv/my data\" /ALERTSIZE=10 /NOTIFY=notify-send \"Disk alert\" $MSG$",
+      "a  \"b c\"\td", "say \"\"\"hi\"\"\" \"\" x\"y z\"", "\"unclosed quote", "x\"\"\"\"y",
+      JoinCommandLine({"two words", "a\"quote", "\"\"\"", "new\nline", "Ünï"})};
+  for (const std::string& line : lines) {
+    std::vector<std::string> ours, scheduler;
+    for (const CCommandToken& token : SplitCommandLine(line)) ours.push_back(token.text);
+    for (const QString& argument : QProcess::splitCommand(QString::fromStdString(line)))
+      scheduler.push_back(argument.toStdString());
+    EXPECT_EQ(ours, scheduler) << line;
+  }
 }
 
 // Reads the whole trace file.

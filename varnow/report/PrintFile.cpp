@@ -88,7 +88,10 @@ std::vector<std::string> SizeTexts(const CDirInfo& entry, bool decorate, int uni
 
 std::string CommaLine(const std::string& first, const std::vector<std::string>& fields) {
   std::string line = CsvField(first);
-  for (const std::string& field : fields) line += "," + CsvField(field);
+  for (const std::string& field : fields) {
+    line += ',';
+    line += CsvField(field);
+  }
   return line + "\r\n";
 }
 

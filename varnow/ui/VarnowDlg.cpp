@@ -113,6 +113,25 @@ void CVarnowDlg::ShowAlert(const std::string& text) {
   box.exec();
 }
 
+CPrintSettings CVarnowDlg::PrintSettings() const {
+  return {m_settings.printDestination, m_settings.printFilePath, m_settings.commaDelimited,
+          m_settings.enhancedPrinting, m_settings.printColumns};
+}
+
+void CVarnowDlg::SetPrintSettings(const CPrintSettings& settings) {
+  m_settings.printDestination = settings.printDestination;
+  m_settings.printFilePath = settings.printFilePath;
+  m_settings.commaDelimited = settings.commaDelimited;
+  m_settings.enhancedPrinting = settings.enhancedPrinting;
+  m_settings.printColumns = settings.printColumns;
+}
+
+CReportSource CVarnowDlg::ReportSource() {
+  CScanInfo& session = Session();
+  return {&session.dd, session.GetScanDir(), m_settings.preferredUnits, m_settings.preferredSortMethod,
+          GetProfileStringEx(setting::kHomePage)};
+}
+
 void CVarnowDlg::SetScanDirectory(const std::string& directory) {
   Session().SetScanDir(directory);
   m_directoryText = directory;

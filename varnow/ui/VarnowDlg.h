@@ -7,6 +7,7 @@
 #include <string>
 
 #include "varnow/alerts/CommandLine.h"
+#include "varnow/report/PrintJob.h"
 #include "varnow/scan/ScanOwner.h"
 #include "varnow/scan/Scaninfo.h"
 #include "varnow/ui/Settings.h"
@@ -16,7 +17,7 @@ namespace varnow {
 // The size taken for a volume whose allocation unit could not be read, until the user picks one.
 inline constexpr int kDefaultClusterSize = 16384;
 
-class CVarnowDlg : public IScanOwner, public ICommandLineOwner, public IAlertOwner {
+class CVarnowDlg : public IScanOwner, public ICommandLineOwner, public IAlertOwner, public IPrintOwner {
  public:
   // store: the data file the session uses; by default VNDATA.DB in the data folder.
   explicit CVarnowDlg(std::unique_ptr<IScanStore> store = nullptr, CScanOptions options = {});
@@ -48,9 +49,16 @@ class CVarnowDlg : public IScanOwner, public ICommandLineOwner, public IAlertOwn
   void SetAutoSave(int autoSave) override { m_settings.autoSave = autoSave; }
   void SetSubDirSave(int subDirSave) override { m_settings.subDirSave = subDirSave; }
   CAlertRun AlertRun() override;
+  IPrintOwner* PrintOwner() override { return this; }
 
   // IAlertOwner: the "Varnow Alert" box, or its text on standard error without windows.
   void ShowAlert(const std::string& text) override;
+
+  // IPrintOwner: the print settings change only this object's copies; the report is the
+  // session's record of its scan directory.
+  CPrintSettings PrintSettings() const override;
+  void SetPrintSettings(const CPrintSettings& settings) override;
+  CReportSource ReportSource() override;
 
   // The scan session; throws when its construction failed.
   CScanInfo& Session();

@@ -5,11 +5,13 @@
 #include <sys/wait.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <array>
 #include <filesystem>
 #include <set>
 
+#include "varnow/report/PrintFile.h"
 #include "varnow/store/DataFile.h"
 #include "varnow/ui/Settings.h"
 #include "varnow/ui/TestHome.h"
@@ -223,6 +225,118 @@ TEST_F(VarnowProgramTest, TraceOfAnAutomatedStartUp) {
                   "CommandLine: Automated /SCAN", "CommandLine: Automated /DIR=" + root,
                   "Varnow: Version: 2.0 Bld 74\n", "AutomatedRun: Automated", "VarnowDlg: CVarnowDlg::OnScan Begin",
                   "VarnowDlg: CVarnowDlg::OnScan End", "VarnowDlg: CVarnowDlg Destructor"));
+}
+
+// Automated printing: the report of the scanned record, always with three size columns.
+class VarnowPrintTest : public VarnowProgramTest {
+ protected:
+  void SetUp() override {
+    VarnowProgramTest::SetUp();
+    m_root = m_home.MakeFolder("print tree");
+    m_home.MakeFolder("print tree/small");
+    m_home.MakeFolder("print tree/big one");
+    test::WriteWholeFile(m_root + "small/a", std::string(100, 'a'));
+    test::WriteWholeFile(m_root + "big one/b", std::string(300000, 'b'));
+    // Settings a user may have chosen for the window; the unattended report ignores the columns.
+    ASSERT_TRUE(WriteProfileInt(kSettingsSection, "PrintColumns", 1));
+    ASSERT_TRUE(WriteProfileInt(kSettingsSection, "EnhancedPrinting", 0));
+    // A saved scan before the one printed, so that the report has a history to show.
+    ASSERT_EQ(Run({"/DIR=" + m_root, "/SCAN", "/SAVE"}).status, 0);
+    test::WriteWholeFile(m_root + "small/more", std::string(5000, 'm'));
+  }
+
+  // The plain report of the saved record with the given number of columns.
+  std::string ExpectedReport(int columns) {
+    const std::string file = m_home.Root() + "/expected.txt";
+    const CReportOptions options{2, 2, "http://www.zentrel.com/varnow/", false, false, columns};
+    CDirData record = Load(m_root);
+    record.m_total = Sizes(record, kTotalUsed)[0];  // the total of the scan just made
+    EXPECT_TRUE(CreatePrintFile(file, record, m_root, options, nullptr));
+    return test::ReadWholeFile(file);
+  }
+
+  // A run whose PATH is only the given folder (print programs are looked for there) and whose
+  // temporary folder is private.
+  CRun RunPrinting(const std::vector<std::string>& arguments, const std::string& path) {
+    std::filesystem::create_directories(m_tmp);
+    const std::string savedPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+    ::setenv("PATH", path.c_str(), 1);
+    ::setenv("TMPDIR", m_tmp.c_str(), 1);
+    CRun run = Run(arguments);
+    ::setenv("PATH", savedPath.c_str(), 1);
+    ::unsetenv("TMPDIR");
+    return run;
+  }
+
+  // No "VNP..." file is left in the temporary folder (Qt may put its runtime folder there).
+  bool NoPrintFileLeft() const {
+    for (const auto& entry : std::filesystem::directory_iterator(m_tmp))
+      if (entry.path().filename().string().rfind("VNP", 0) == 0) return false;
+    return true;
+  }
+
+  std::string m_root;
+  std::string m_bin = m_home.MakeFolder("bin");
+  std::string m_tmp = m_home.Root() + "/tmp";
+};
+
+TEST_F(VarnowPrintTest, ReportFileHasThreeColumns) {
+  const std::string report = m_home.Root() + "/report.txt";
+  CRun run = Run({"/DIR=" + m_root, "/SCAN", "/SAVE", "/PRINT=FILE=" + report});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string written = test::ReadWholeFile(report);
+  EXPECT_THAT(written, HasSubstr("Sub-directories of " + m_root + "\r\n"));
+  EXPECT_THAT(written, HasSubstr("big one"));
+  EXPECT_EQ(written, ExpectedReport(3));
+  EXPECT_NE(written, ExpectedReport(1));
+  // The path given on the command line is not kept as the window's setting.
+  EXPECT_EQ(GetProfileString(kSettingsSection, "PrintFilePath", "?"), "DIRSIZE.TXT");
+}
+
+TEST_F(VarnowPrintTest, ReportOnStandardOutputAfterAnAlert) {
+  // A free-space minimum no disk can meet: the alert fires, and the report still follows.
+  CRun run = Run({"/DIR=" + m_root, "/SCAN", "/SAVE", "/FREEALERT=9000000000000000", "/print=file=-"});
+  EXPECT_EQ(run.status, 3) << run.err;
+  EXPECT_THAT(run.err, HasSubstr("Varnow Alert: Free disk space on " + m_root));
+  EXPECT_EQ(run.out, ExpectedReport(3));
+  EXPECT_FALSE(std::filesystem::exists("-"));
+}
+
+TEST_F(VarnowPrintTest, PrinterGetsATemporaryFileThroughLp) {
+  // The fake lp records its arguments, one a line, and a copy of the file it was given.
+  const std::string record = m_home.Root() + "/lp";
+  test::WriteWholeFile(m_bin + "lp", "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + record + ".args'\n"
+                                     "for last in \"$@\"; do :; done\n/bin/cp \"$last\" '" + record + ".file'\n");
+  ::chmod((m_bin + "lp").c_str(), 0755);
+  CRun run = RunPrinting({"/DIR=" + m_root, "/SCAN", "/SAVE", "/PRINT=LPT1"}, m_bin);
+  ASSERT_EQ(run.status, 0) << run.err;
+
+  const std::string args = test::ReadWholeFile(record + ".args");
+  EXPECT_THAT(args, ::testing::StartsWith("-t\nVarnow Print\n" + m_tmp + "/VNP"));
+  EXPECT_EQ(test::ReadWholeFile(record + ".file"), ExpectedReport(3));
+  EXPECT_TRUE(NoPrintFileLeft());
+}
+
+TEST_F(VarnowPrintTest, MissingPrintProgramIsReportedAndTheFileStillDeleted) {
+  CRun run = RunPrinting({"/DIR=" + m_root, "/SCAN", "/PRINT=LPT1"}, m_bin);  // no lp there
+  EXPECT_EQ(run.status, 0);
+  EXPECT_THAT(run.err, HasSubstr("Print Failure: Failed to launch lp"));
+  EXPECT_TRUE(NoPrintFileLeft());
+}
+
+TEST_F(VarnowPrintTest, EnhancedPrintingThroughZizeruvWithoutADisplay) {
+  ASSERT_TRUE(WriteProfileInt(kSettingsSection, "EnhancedPrinting", 1));
+  const std::string pdf = m_home.Root() + "/report.pdf";
+  ::setenv("ZIZERUV_OUTPUT", pdf.c_str(), 1);
+  CRun run = RunPrinting({"/DIR=" + m_root, "/SCAN", "/PRINT=LPT1"},
+                         std::string(std::getenv("VARNOW_BINARY_DIR")) + "/zizeruv");
+  ::unsetenv("ZIZERUV_OUTPUT");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(test::ReadWholeFile(pdf).rfind("%PDF", 0), 0u);
+  EXPECT_TRUE(NoPrintFileLeft());
+  const std::string text = m_home.Root() + "/report.txt";
+  ASSERT_EQ(std::system(("pdftotext '" + pdf + "' '" + text + "'").c_str()), 0);
+  EXPECT_THAT(test::ReadWholeFile(text), HasSubstr("big one"));
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "varnow/ui/VersionRecord.h"
+#include "platform/versionrecord.h"
 
 namespace varnow {
 
@@ -25,7 +25,7 @@ int GetOSType() { return 3; }
 
 int GetFileVersion(const std::string& path, unsigned short* major, unsigned short* minor, unsigned short* build) {
   if (path.empty()) return 0;
-  const std::optional<CFileVersion> version = ReadVersionRecord(path);
+  const std::optional<platform::CFileVersion> version = platform::ReadVersionRecord(path);
   if (!version) return 0;
   if (major) *major = static_cast<unsigned short>(version->fileVersionMS >> 16);
   if (minor) *minor = static_cast<unsigned short>(version->fileVersionMS & 0xFFFF);

@@ -19,7 +19,7 @@
 #include <string>
 #include <string_view>
 
-namespace varnow {
+namespace platform {
 
 inline constexpr std::size_t kVersionRecordSize = 64;
 inline constexpr std::string_view kVersionRecordSignature{"\x7fVARNOW-VERINFO\x01", 16};
@@ -63,4 +63,4 @@ constexpr CVersionRecordBytes MakeVersionRecord(std::uint16_t major, std::uint16
 // The first valid record in the file; nullopt when the file cannot be read or holds none.
 std::optional<CFileVersion> ReadVersionRecord(const std::string& path);
 
-}  // namespace varnow
+}  // namespace platform

@@ -1,11 +1,11 @@
-#include "varnow/ui/VersionRecord.h"
+#include "platform/versionrecord.h"
 
 #include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <vector>
 
-namespace varnow {
+namespace platform {
 
 namespace {
 
@@ -53,4 +53,4 @@ std::optional<CFileVersion> ReadVersionRecord(const std::string& path) {
   return std::nullopt;
 }
 
-}  // namespace varnow
+}  // namespace platform
