@@ -142,17 +142,19 @@ bool DeleteKey(IniText& ini, std::string_view section, std::string_view key) {
 }
 
 void SetKey(IniText& ini, std::string_view section, std::string_view key, std::string_view value) {
-  std::string entry = std::string(Trim(key)) + "=" + std::string(value);
+  std::string entry(Trim(key));
+  entry.append("=").append(value);
   auto range = ini.FindSection(section);
   if (!range) {
     if (!ini.lines.empty() && !Trim(ini.lines.back()).empty()) ini.lines.emplace_back();
-    ini.lines.push_back("[" + std::string(Trim(section)) + "]");
+    ini.lines.push_back(std::string("[").append(Trim(section)).append("]"));
     ini.lines.push_back(std::move(entry));
     return;
   }
   if (auto index = ini.FindKey(*range, key)) {
     std::string_view existing = Trim(ini.lines[*index]);
-    ini.lines[*index] = std::string(Trim(existing.substr(0, existing.find('=')))) + "=" + std::string(value);
+    std::string replaced(Trim(existing.substr(0, existing.find('='))));
+    ini.lines[*index] = replaced.append("=").append(value);
     return;
   }
   size_t insert = range->second;  // after the section's last line that is not blank
