@@ -189,6 +189,19 @@ TEST_F(Locking, SecondOpenInTheSameProcessWaitsToo) {
   EXPECT_EQ(text, "first batch");
 }
 
+TEST_F(Locking, ChangesByAnotherProcessAreSeenAtOnce) {
+  // Same-sized rewrites straight after a read: nothing but the content tells the versions apart.
+  for (int round = 0; round < 20; ++round) {
+    const std::string text = "round " + std::to_string(round % 10) + (round < 10 ? "a" : "b");
+    ASSERT_NE(Note(), text);
+    {
+      Holder writer(file, false, text);
+      ASSERT_TRUE(writer.opened());
+    }
+    ASSERT_EQ(Note(), text) << "a stale copy of the file was read";
+  }
+}
+
 TEST_F(Locking, ChildHandlesKeepTheFileUntilTheLastIsReleased) {
   Stream kept;
   {
