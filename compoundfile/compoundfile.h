@@ -96,8 +96,9 @@ class Stream {
  private:
   friend class Storage;
   std::shared_ptr<Document> m_doc;
-  std::uint32_t m_entry = 0;     // directory entry id
-  std::uint64_t m_position = 0;  // seek position
+  std::uint32_t m_entry = 0;       // directory entry id
+  std::uint32_t m_generation = 0;  // tells a destroyed and reused entry from this one
+  std::uint64_t m_position = 0;    // seek position
 };
 
 class Storage {
@@ -128,6 +129,7 @@ class Storage {
   friend HRESULT StgOpenStorage(const std::string&, const OpenOptions&, Storage&);
   std::shared_ptr<Document> m_doc;
   std::uint32_t m_entry = 0;
+  std::uint32_t m_generation = 0;
 };
 
 // Opens the compound file at path and gives its root storage. With options.create a missing

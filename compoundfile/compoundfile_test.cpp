@@ -1,0 +1,510 @@
+#include "compoundfile/compoundfile.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <thread>
+
+#include "compoundfile/document.h"
+#include "compoundfile/format.h"
+#include "compoundfile/journal.h"
+#include "compoundfile/modelcache.h"
+
+namespace cfb {
+namespace {
+
+namespace fs = std::filesystem;
+
+class CompoundFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "cfbtestXXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    m_dir = pattern;
+    m_path = (m_dir / "data.db").string();
+    cache::Clear();
+  }
+  void TearDown() override { fs::remove_all(m_dir); }
+
+  HRESULT Open(Storage& root, bool create = true) {
+    OpenOptions o;
+    o.create = create;
+    return StgOpenStorage(m_path, o, root);
+  }
+
+  static std::string Pattern(std::size_t size, unsigned seed) {
+    std::string s(size, '\0');
+    std::mt19937 rng(seed);
+    for (char& c : s) c = static_cast<char>(rng());
+    return s;
+  }
+
+  static void WriteStream(Storage& st, std::u16string_view name, const std::string& data) {
+    Stream s;
+    ASSERT_EQ(st.CreateStream(name, s, true), S_OK);
+    std::uint32_t written = 0;
+    ASSERT_EQ(s.Write(data.data(), static_cast<std::uint32_t>(data.size()), &written), S_OK);
+    ASSERT_EQ(written, data.size());
+  }
+
+  static std::string ReadStream(Storage& st, std::u16string_view name) {
+    Stream s;
+    EXPECT_EQ(st.OpenStream(name, s), S_OK);
+    std::uint64_t size = 0;
+    EXPECT_EQ(s.Size(&size), S_OK);
+    std::string out(static_cast<std::size_t>(size), '\0');
+    std::uint32_t got = 0;
+    EXPECT_EQ(s.Read(out.data(), static_cast<std::uint32_t>(out.size()), &got), S_OK);
+    EXPECT_EQ(got, size);
+    return out;
+  }
+
+  std::uint64_t FileSize() const { return fs::file_size(m_path); }
+
+  // Parses the file as it is on disk, bypassing the cache.
+  Model Parse() const {
+    Model m;
+    const int fd = ::open(m_path.c_str(), O_RDONLY);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(LoadModel(fd, m), S_OK);
+    ::close(fd);
+    return m;
+  }
+
+  fs::path m_dir;
+  std::string m_path;
+};
+
+TEST_F(CompoundFileTest, StreamsOfEverySizeClassSurviveReopen) {
+  const std::vector<std::size_t> sizes = {0, 1, 63, 64, 4095, 4096, 4097, 3 * 1024 * 1024 + 7};
+  {
+    Storage root, a, b;
+    ASSERT_EQ(Open(root), S_OK);
+    ASSERT_EQ(root.CreateStorage(u"A", a), S_OK);
+    ASSERT_EQ(a.CreateStorage(u"B \u00e9t\u00e9", b), S_OK);
+    for (std::size_t i = 0; i < sizes.size(); ++i)
+      WriteStream(b, WidenBytes("s" + std::to_string(sizes[i])), Pattern(sizes[i], unsigned(i)));
+  }
+  Storage root, a, b;
+  ASSERT_EQ(Open(root, false), S_OK);
+  ASSERT_EQ(root.OpenStorage(u"a", a), S_OK);  // names match without regard to case
+  ASSERT_EQ(a.OpenStorage(u"B \u00c9T\u00c9", b), S_OK);
+  std::vector<ElementInfo> list;
+  ASSERT_EQ(b.EnumElements(list), S_OK);
+  ASSERT_EQ(list.size(), sizes.size());
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
+    const std::u16string name = WidenBytes("s" + std::to_string(sizes[i]));
+    EXPECT_EQ(ReadStream(b, name), Pattern(sizes[i], unsigned(i))) << sizes[i];
+  }
+  // The root entry's size covers the mini stream and the file is whole sectors.
+  const Model m = Parse();
+  EXPECT_GE(m.nodes[0].entry.size, m.miniFat.empty() ? 0 : 64u);
+  EXPECT_EQ(FileSize() % 512, 0u);
+}
+
+TEST_F(CompoundFileTest, NameRulesAndElementKinds) {
+  Storage root, s;
+  Stream st;
+  ASSERT_EQ(Open(root), S_OK);
+  EXPECT_EQ(root.CreateStorage(std::u16string(32, u'x'), s), STG_E_INVALIDNAME);
+  EXPECT_EQ(root.CreateStorage(std::u16string(31, u'x'), s), S_OK);
+  for (const char16_t* bad : {u"a/b", u"a\\b", u"a:b", u"a!b", u""}) {
+    EXPECT_EQ(root.CreateStream(bad, st), STG_E_INVALIDNAME);
+    EXPECT_EQ(root.OpenStream(bad, st), STG_E_INVALIDNAME);
+  }
+  ASSERT_EQ(root.CreateStream(u"Data", st), S_OK);
+  EXPECT_EQ(root.CreateStream(u"DATA", st), STG_E_FILEALREADYEXISTS);
+  EXPECT_EQ(root.CreateStorage(u"data", s), STG_E_FILEALREADYEXISTS);
+  EXPECT_EQ(root.OpenStorage(u"Data", s), STG_E_FILENOTFOUND);  // it is a stream
+  EXPECT_EQ(root.OpenStream(u"Nothing", st), STG_E_FILENOTFOUND);
+  // Replacing turns the stream into an empty storage; the old handle is dead.
+  Stream old;
+  ASSERT_EQ(root.OpenStream(u"Data", old), S_OK);
+  ASSERT_EQ(root.CreateStorage(u"Data", s, true), S_OK);
+  EXPECT_EQ(old.Write("x", 1), STG_E_REVERTED);
+  EXPECT_EQ(root.OpenStorage(u"data", s), S_OK);
+}
+
+TEST_F(CompoundFileTest, SeekReadWriteSemantics) {
+  Storage root;
+  Stream s;
+  ASSERT_EQ(Open(root), S_OK);
+  ASSERT_EQ(root.CreateStream(u"S", s), S_OK);
+  ASSERT_EQ(s.Write("abc", 3), S_OK);
+  std::uint64_t pos = 0;
+  ASSERT_EQ(s.Seek(10, SeekOrigin::Begin, &pos), S_OK);
+  ASSERT_EQ(s.Write("z", 1), S_OK);  // the gap reads as zeros
+  ASSERT_EQ(s.Seek(-2, SeekOrigin::End, &pos), S_OK);
+  EXPECT_EQ(pos, 9u);
+  char buf[8] = {};
+  std::uint32_t got = 0;
+  ASSERT_EQ(s.Read(buf, 8, &got), S_OK);
+  EXPECT_EQ(got, 2u);
+  EXPECT_EQ(std::string(buf, 2), std::string("\0z", 2));
+  ASSERT_EQ(s.Read(buf, 8, &got), S_OK);
+  EXPECT_EQ(got, 0u);
+  EXPECT_NE(s.Seek(-100, SeekOrigin::Current), S_OK);
+  // Shrinking then growing must not bring old bytes back.
+  ASSERT_EQ(s.SetSize(1), S_OK);
+  ASSERT_EQ(s.SetSize(5), S_OK);
+  ASSERT_EQ(s.Seek(0, SeekOrigin::Begin), S_OK);
+  ASSERT_EQ(s.Read(buf, 8, &got), S_OK);
+  EXPECT_EQ(std::string(buf, got), std::string("a\0\0\0\0", 5));
+  EXPECT_EQ(s.SetSize(std::uint64_t{3} << 30), STG_E_MEDIUMFULL);  // past 2 GB
+  EXPECT_EQ(s.SetSize(0x7FFFFF00u), STG_E_MEDIUMFULL);             // file would pass 2 GB
+  std::uint64_t size = 0;
+  ASSERT_EQ(s.Size(&size), S_OK);
+  EXPECT_EQ(size, 5u);
+}
+
+TEST_F(CompoundFileTest, StreamsMoveAcrossTheCutoffBothWays) {
+  const std::string big = Pattern(9000, 1);
+  Storage root;
+  ASSERT_EQ(Open(root), S_OK);
+  Stream s;
+  ASSERT_EQ(root.CreateStream(u"S", s), S_OK);
+  ASSERT_EQ(s.Write(big.data(), 4000), S_OK);
+  ASSERT_EQ(s.Write(big.data() + 4000, 96), S_OK);  // exactly 4096: leaves the mini stream
+  ASSERT_EQ(root.Commit(), S_OK);
+  {
+    const Model m = Parse();
+    std::uint32_t id = m.nodes[0].children.front();
+    EXPECT_EQ(m.nodes[id].entry.size, 4096u);
+    EXPECT_EQ(m.nodes[id].chain.size(), 8u);  // eight big sectors, not 64 mini ones
+  }
+  ASSERT_EQ(s.SetSize(4095), S_OK);  // back into the mini stream
+  root.Release();
+  s.Release();
+  ASSERT_EQ(Open(root, false), S_OK);
+  EXPECT_EQ(ReadStream(root, u"S"), big.substr(0, 4095));
+  const Model m = Parse();
+  EXPECT_EQ(m.nodes[m.nodes[0].children.front()].chain.size(), 64u);
+}
+
+TEST_F(CompoundFileTest, LargeFileUsesDifat) {
+  const std::string data = Pattern(8 * 1024 * 1024, 7);
+  {
+    Storage root;
+    ASSERT_EQ(Open(root), S_OK);
+    WriteStream(root, u"Big", data);
+  }
+  std::ifstream in(m_path, std::ios::binary);
+  std::uint8_t header[512];
+  in.read(reinterpret_cast<char*>(header), 512);
+  EXPECT_GT(format::Get32(header + 0x2C), 109u);  // FAT sectors
+  EXPECT_EQ(format::Get32(header + 0x48), 1u);    // one DIFAT sector
+  Storage root;
+  ASSERT_EQ(Open(root, false), S_OK);
+  EXPECT_EQ(ReadStream(root, u"Big"), data);
+}
+
+TEST_F(CompoundFileTest, RewritingManyTimesReusesFreedSectors) {
+  for (int i = 0; i < 1000; ++i) {
+    Storage root, dir;
+    ASSERT_EQ(Open(root), S_OK);
+    ASSERT_EQ(root.CreateStorage(u"Dir", dir, true), S_OK);  // storages come and go
+    WriteStream(dir, u"KOB[VNData]", Pattern(200 + i % 300, unsigned(i)));
+    WriteStream(root, u"Large", Pattern(20000 + (i % 7) * 1000, unsigned(i)));
+    if (i % 3 == 0) WriteStream(root, u"Mid", Pattern(i % 2 ? 5000 : 100, unsigned(i)));
+  }
+  // Content is under 40 KB; allow for metadata and one batch's worth of slack.
+  EXPECT_LT(FileSize(), 80u * 1024);
+  Storage root, dir;
+  ASSERT_EQ(Open(root, false), S_OK);
+  ASSERT_EQ(root.OpenStorage(u"Dir", dir), S_OK);
+  EXPECT_EQ(ReadStream(dir, u"KOB[VNData]"), Pattern(200 + 999 % 300, 999));
+}
+
+// Checks that a storage's children form a search tree in sibling order, balanced, and
+// coloured as a valid red-black tree whose only red nodes are on the deepest level.
+void CheckTree(const Model& m, std::uint32_t storage) {
+  std::vector<std::uint32_t> order;
+  int deepest = -1;
+  std::vector<int> blackHeights;
+  bool redChildOfRed = false, redAboveBottom = false;
+  std::vector<std::pair<int, std::uint32_t>> redDepths;
+  auto walk = [&](auto& self, std::uint32_t id, int depth, int blacks, bool parentRed) -> void {
+    if (id == format::kNoStream) {
+      blackHeights.push_back(blacks);
+      return;
+    }
+    const format::DirEntry& e = m.nodes[id].entry;
+    const bool red = e.color == format::kRed;
+    if (red && parentRed) redChildOfRed = true;
+    if (red) redDepths.emplace_back(depth, id);
+    deepest = std::max(deepest, depth);
+    self(self, e.left, depth + 1, blacks + !red, red);
+    order.push_back(id);
+    self(self, e.right, depth + 1, blacks + !red, red);
+  };
+  walk(walk, m.nodes[storage].entry.child, 0, 0, false);
+  for (auto& [depth, id] : redDepths) redAboveBottom |= depth != deepest;
+  EXPECT_FALSE(redChildOfRed);
+  EXPECT_FALSE(redAboveBottom);
+  EXPECT_EQ(std::count(blackHeights.begin(), blackHeights.end(), blackHeights[0]),
+            static_cast<std::ptrdiff_t>(blackHeights.size()));
+  std::size_t n = order.size();
+  int expectedDeepest = -1;
+  while (n) {
+    ++expectedDeepest;
+    n >>= 1;
+  }
+  EXPECT_EQ(deepest, expectedDeepest);
+  for (std::size_t i = 1; i < order.size(); ++i)
+    EXPECT_LT(format::CompareNames(m.nodes[order[i - 1]].entry.name, m.nodes[order[i]].entry.name), 0);
+}
+
+TEST_F(CompoundFileTest, SiblingsAreSortedIntoBalancedRedBlackTrees) {
+  std::vector<std::string> names;
+  for (int i = 0; i < 1500; ++i) names.push_back("n" + std::to_string(i * 7919 % 100000));
+  names.push_back("\xe9t\xe9");
+  names.push_back("ZZ");
+  names.push_back("aaa");
+  std::mt19937 rng(3);
+  std::shuffle(names.begin(), names.end(), rng);
+  {
+    Storage root, s;
+    ASSERT_EQ(Open(root), S_OK);
+    ASSERT_EQ(root.CreateStorage(u"S", s), S_OK);
+    for (const std::string& n : names) {
+      Storage child;
+      ASSERT_EQ(s.CreateStorage(WidenBytes(n), child), S_OK);
+    }
+  }
+  Model m = Parse();
+  CheckTree(m, 0);
+  const std::uint32_t s = m.nodes[0].children.front();
+  CheckTree(m, s);
+  // Sizes 1..16 cover full and partial deepest levels.
+  for (int count = 1; count <= 16; ++count) {
+    Storage root, t;
+    ASSERT_EQ(Open(root), S_OK);
+    ASSERT_EQ(root.CreateStorage(u"T", t, true), S_OK);
+    for (int i = 0; i < count; ++i) {
+      Stream child;
+      ASSERT_EQ(t.CreateStream(WidenBytes(std::to_string(i)), child), S_OK);
+    }
+    t.Release();
+    root.Release();
+    m = Parse();
+    for (std::uint32_t c : m.nodes[0].children)
+      if (m.nodes[c].entry.name == u"T") CheckTree(m, c);
+  }
+  // Enumeration follows the tree in order.
+  Storage root, st;
+  ASSERT_EQ(Open(root, false), S_OK);
+  ASSERT_EQ(root.OpenStorage(u"S", st), S_OK);
+  std::vector<ElementInfo> list;
+  ASSERT_EQ(st.EnumElements(list), S_OK);
+  ASSERT_EQ(list.size(), names.size());
+  EXPECT_EQ(list.front().name, u"n0");  // "N0" < "ZZ" < "AAA"
+  for (std::size_t i = 1; i < list.size(); ++i)
+    EXPECT_LT(format::CompareNames(list[i - 1].name, list[i].name), 0);
+}
+
+TEST_F(CompoundFileTest, DestroyFreesSubtreeAndRevertsHandles) {
+  Storage root, a, b;
+  ASSERT_EQ(Open(root), S_OK);
+  ASSERT_EQ(root.CreateStorage(u"A", a), S_OK);
+  ASSERT_EQ(a.CreateStorage(u"B", b), S_OK);
+  WriteStream(b, u"Data", Pattern(100000, 1));
+  WriteStream(root, u"Keep", "kept");
+  ASSERT_EQ(root.Commit(), S_OK);
+  const std::uint64_t full = FileSize();
+  ASSERT_EQ(root.DestroyElement(u"a"), S_OK);
+  EXPECT_EQ(b.CreateStream(u"X", *std::make_unique<Stream>()), STG_E_REVERTED);
+  EXPECT_EQ(root.DestroyElement(u"A"), STG_E_FILENOTFOUND);
+  ASSERT_EQ(root.Commit(), S_OK);
+  WriteStream(root, u"Again", Pattern(100000, 2));  // fits in the freed sectors
+  ASSERT_EQ(root.Commit(), S_OK);
+  EXPECT_LE(FileSize(), full);
+  a.Release();
+  b.Release();
+  root.Release();
+  ASSERT_EQ(Open(root, false), S_OK);
+  std::vector<ElementInfo> list;
+  ASSERT_EQ(root.EnumElements(list), S_OK);
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(ReadStream(root, u"Keep"), "kept");
+  EXPECT_EQ(ReadStream(root, u"Again"), Pattern(100000, 2));
+}
+
+TEST_F(CompoundFileTest, ReadOnlyOpenRefusesChanges) {
+  {
+    Storage root;
+    ASSERT_EQ(Open(root), S_OK);
+    WriteStream(root, u"S", "abc");
+  }
+  OpenOptions o;
+  o.readOnly = true;
+  Storage root, other, s;
+  ASSERT_EQ(StgOpenStorage(m_path, o, root), S_OK);
+  ASSERT_EQ(StgOpenStorage(m_path, o, other), S_OK);  // readers share
+  Stream st;
+  ASSERT_EQ(root.OpenStream(u"S", st), S_OK);
+  EXPECT_EQ(st.Write("x", 1), STG_E_ACCESSDENIED);
+  EXPECT_EQ(root.CreateStorage(u"New", s), STG_E_ACCESSDENIED);
+  EXPECT_EQ(ReadStream(root, u"S"), "abc");
+}
+
+TEST_F(CompoundFileTest, MissingAndForeignFiles) {
+  Storage root;
+  EXPECT_EQ(Open(root, false), STG_E_FILENOTFOUND);
+  EXPECT_FALSE(fs::exists(m_path));
+  m_path = (m_dir / "no" / "such" / "dir.db").string();
+  EXPECT_EQ(Open(root, true), STG_E_PATHNOTFOUND);
+  m_path = (m_dir / "text.db").string();
+  std::ofstream(m_path) << std::string(2000, 'x');
+  EXPECT_EQ(Open(root, true), STG_E_INVALIDHEADER);
+  std::ofstream(m_path, std::ios::trunc).close();  // an empty file is made a compound file
+  EXPECT_EQ(Open(root, true), S_OK);
+}
+
+TEST_F(CompoundFileTest, SecondOpenerWaitsForTheLock) {
+  Storage first;
+  ASSERT_EQ(Open(first), S_OK);
+  OpenOptions o;
+  Storage second;
+  EXPECT_EQ(StgOpenStorage(m_path, o, second), STG_E_LOCKVIOLATION);
+  o.readOnly = true;
+  EXPECT_EQ(StgOpenStorage(m_path, o, second), STG_E_LOCKVIOLATION);
+  WriteStream(first, u"S", "from first");
+  std::thread releaser([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    first.Release();
+  });
+  o.readOnly = false;
+  o.lockWait = std::chrono::seconds(20);
+  EXPECT_EQ(StgOpenStorage(m_path, o, second), S_OK);
+  releaser.join();
+  EXPECT_EQ(ReadStream(second, u"S"), "from first");
+}
+
+TEST_F(CompoundFileTest, CachedParseIsDroppedWhenAnotherProcessWrites) {
+  {
+    Storage root;
+    ASSERT_EQ(Open(root), S_OK);
+    WriteStream(root, u"S", "parent");
+  }
+  {
+    Storage root;  // now cached
+    ASSERT_EQ(Open(root, false), S_OK);
+    EXPECT_EQ(ReadStream(root, u"S"), "parent");
+  }
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    cache::Clear();
+    Storage root, dir;
+    // Same length of stream: only the contents and the directory differ.
+    const bool ok = Open(root, false) == S_OK && root.CreateStorage(u"Child", dir) == S_OK;
+    Stream s;
+    const bool wrote = ok && root.OpenStream(u"S", s) == S_OK && s.Write("CHILD!", 6) == S_OK;
+    s.Release();
+    dir.Release();
+    root.Release();
+    ::_exit(wrote ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  Storage root, dir;
+  ASSERT_EQ(Open(root, false), S_OK);
+  EXPECT_EQ(ReadStream(root, u"S"), "CHILD!");
+  EXPECT_EQ(root.OpenStorage(u"Child", dir), S_OK);
+}
+
+TEST_F(CompoundFileTest, LeftoverJournalIsRolledBackByTheNextOpener) {
+  {
+    Storage root;
+    ASSERT_EQ(Open(root), S_OK);
+    WriteStream(root, u"S", "before");
+  }
+  const std::uint64_t length = FileSize();
+  std::vector<std::uint8_t> original(length);
+  {
+    std::ifstream in(m_path, std::ios::binary);
+    in.read(reinterpret_cast<char*>(original.data()), static_cast<std::streamsize>(length));
+  }
+  // A writer that died after its journal and half of its in-place writes.
+  ASSERT_EQ(journal::Write(m_path, length, {journal::Extent{0, original}}), S_OK);
+  {
+    std::fstream f(m_path, std::ios::binary | std::ios::in | std::ios::out);
+    f.seekp(0);
+    f << std::string(700, '\x55');
+    f.seekp(static_cast<std::streamoff>(length) + 5000);
+    f << "tail";
+  }
+  OpenOptions o;
+  o.readOnly = true;
+  Storage root;
+  ASSERT_EQ(StgOpenStorage(m_path, o, root), S_OK);
+  EXPECT_FALSE(journal::Exists(m_path));
+  EXPECT_EQ(FileSize(), length);
+  EXPECT_EQ(ReadStream(root, u"S"), "before");
+  root.Release();
+
+  // A journal cut short means no in-place write had begun: it is only removed.
+  ASSERT_EQ(journal::Write(m_path, length, {journal::Extent{0, std::vector<std::uint8_t>(512)}}), S_OK);
+  fs::resize_file(journal::PathFor(m_path), fs::file_size(journal::PathFor(m_path)) - 3);
+  ASSERT_EQ(Open(root, false), S_OK);
+  EXPECT_FALSE(journal::Exists(m_path));
+  EXPECT_EQ(ReadStream(root, u"S"), "before");
+}
+
+TEST_F(CompoundFileTest, DamagedFilesGiveStatusCodes) {
+  {
+    Storage root;
+    ASSERT_EQ(Open(root), S_OK);
+    WriteStream(root, u"Big", Pattern(5000, 2));
+  }
+  std::vector<char> bytes(FileSize());
+  {
+    std::ifstream in(m_path, std::ios::binary);
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+  auto reopenWith = [&](const std::vector<char>& image) {
+    cache::Clear();
+    std::ofstream(m_path, std::ios::binary | std::ios::trunc).write(image.data(),
+                                                                    static_cast<std::streamsize>(image.size()));
+    Storage root;
+    return Open(root, false);
+  };
+  // Big's chain: a cycle back onto its own first sector.
+  const Model m = Parse();
+  const std::vector<std::uint32_t>& chain = m.nodes[m.nodes[0].children.front()].chain;
+  std::vector<char> cyclic = bytes;
+  const std::uint64_t fatAt = m.SectorOffset(m.fatSectors[0]);
+  format::Put32(reinterpret_cast<std::uint8_t*>(cyclic.data() + fatAt + 4 * chain.back()), chain.front());
+  EXPECT_EQ(reopenWith(cyclic), STG_E_DOCFILECORRUPT);
+  // Root's child pointing at itself.
+  std::vector<char> loop = bytes;
+  format::Put32(reinterpret_cast<std::uint8_t*>(loop.data() + m.SectorOffset(m.dirChain[0]) + 0x4C), 0);
+  EXPECT_EQ(reopenWith(loop), STG_E_DOCFILECORRUPT);
+  // Cut off inside the big stream.
+  std::vector<char> cut(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(m.SectorOffset(chain[3])));
+  EXPECT_EQ(reopenWith(cut), STG_E_DOCFILECORRUPT);
+  EXPECT_EQ(reopenWith(std::vector<char>(bytes.begin(), bytes.begin() + 100)), STG_E_INVALIDHEADER);
+  EXPECT_EQ(reopenWith(bytes), S_OK);
+}
+
+TEST(Text, ConversionsKeepBytesAndCharacters) {
+  EXPECT_EQ(WidenBytes("\xe9t\xe9"), u"\u00e9t\u00e9");
+  EXPECT_EQ(NarrowToBytes(u"\u00e9\u4e2d"), "\xe9?");
+  const std::u16string mixed = u"a\u00e9\u4e2d\U0001F600";
+  EXPECT_EQ(FromUtf8(ToUtf8(mixed)), mixed);
+  EXPECT_EQ(FromUtf8("\xff" "a"), u"\uFFFDa");
+  EXPECT_EQ(StatusName(STG_E_DOCFILECORRUPT), "STG_E_DOCFILECORRUPT");
+  EXPECT_EQ(StatusName(MakeStatus(0x80001234u)), "0x80001234");
+}
+
+}  // namespace
+}  // namespace cfb

@@ -1,0 +1,131 @@
+// One open compound file: the parsed structure of the file (Model), the changes of the batch
+// under way, and the operations the storage and stream handles perform on it.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "compoundfile/compoundfile.h"
+#include "compoundfile/fileio.h"
+#include "compoundfile/format.h"
+
+namespace cfb {
+
+// A directory entry with what the library keeps beside it in memory.
+struct Node {
+  format::DirEntry entry;
+  std::uint32_t parent = format::kNoStream;
+  std::uint32_t generation = 0;          // bumped when the entry is freed; handles compare it
+  std::vector<std::uint32_t> children;   // storages: in enumeration order
+  std::vector<std::uint32_t> chain;      // streams: sectors (mini sectors when small)
+  bool treeDirty = false;                // storages: children changed, tree to rebuild
+  std::unique_ptr<std::unordered_map<std::u16string, std::uint32_t>> index;  // upper name -> id
+};
+
+// The parsed file, kept between opens while the file stays as it is.
+struct Model {
+  format::Header header;
+  std::uint32_t sectorSize = 512;
+  std::uint64_t fileLength = 0;     // bytes on disk
+  std::uint32_t fileSectors = 0;    // sectors on disk after the header (a partial one counts)
+  std::vector<std::uint32_t> fat;
+  std::vector<std::uint32_t> fatSectors;    // where the FAT lives, in order
+  std::vector<std::uint32_t> difatSectors;  // where the DIFAT continues past the header
+  std::vector<std::uint32_t> miniFat;
+  std::vector<std::uint32_t> miniFatChain;
+  std::vector<std::uint32_t> dirChain;
+  std::vector<std::uint32_t> miniStreamChain;
+  std::vector<Node> nodes;
+  std::uint32_t freeSectorHint = 0;
+  std::uint32_t freeMiniHint = 0;
+  std::uint32_t freeEntryHint = 1;
+
+  bool Version3() const { return header.majorVersion == 3; }
+  std::uint32_t EntriesPerSector() const { return sectorSize / format::kEntrySize; }
+  std::uint32_t IdsPerSector() const { return sectorSize / 4; }
+  std::uint64_t SectorOffset(std::uint32_t s) const {
+    return static_cast<std::uint64_t>(s + 1) * sectorSize;
+  }
+};
+
+// Parses the file open at fd. S_OK, STG_E_INVALIDHEADER or STG_E_DOCFILECORRUPT.
+HRESULT LoadModel(int fd, Model& out);
+// The bytes of a new empty file (header, FAT and a directory holding the root).
+std::vector<std::uint8_t> NewFileImage();
+
+class Document {
+ public:
+  static HRESULT Open(const std::string& path, const OpenOptions& options,
+                      std::shared_ptr<Document>& out);
+  ~Document();  // commits the batch, keeps the parsed file for the next open, unlocks
+
+  std::mutex& Mutex() { return m_mutex; }
+
+  // Every call below expects the mutex held.
+  bool IsLive(std::uint32_t id, std::uint32_t generation) const;
+  std::uint32_t Generation(std::uint32_t id) const { return m_model->nodes[id].generation; }
+  std::uint8_t TypeOf(std::uint32_t id) const { return m_model->nodes[id].entry.type; }
+
+  HRESULT Find(std::uint32_t storage, std::u16string_view name, std::uint32_t& id);
+  HRESULT Create(std::uint32_t storage, std::u16string_view name, std::uint8_t type,
+                 bool replace, std::uint32_t& id);
+  HRESULT Destroy(std::uint32_t storage, std::u16string_view name);
+  HRESULT Enumerate(std::uint32_t storage, std::vector<ElementInfo>& out);
+
+  std::uint64_t StreamSize(std::uint32_t id) const { return m_model->nodes[id].entry.size; }
+  HRESULT ReadStream(std::uint32_t id, std::uint64_t pos, void* buffer, std::uint32_t cb,
+                     std::uint32_t& got);
+  HRESULT WriteStream(std::uint32_t id, std::uint64_t pos, const void* buffer, std::uint32_t cb);
+  HRESULT Resize(std::uint32_t id, std::uint64_t size);
+  HRESULT Commit();
+
+ private:
+  Document() = default;
+  HRESULT CheckWritable() const;
+
+  // Sector allocation and chains.
+  HRESULT AllocSector(std::uint32_t& out);
+  HRESULT GrowFat();
+  bool WouldFit(std::uint64_t sectors) const;
+  void SetFat(std::uint32_t index, std::uint32_t value);
+  void SetMiniFat(std::uint32_t index, std::uint32_t value);
+  HRESULT AllocMini(std::uint32_t& out);
+  HRESULT EnsureMiniStream(std::uint64_t bytes);
+  HRESULT Extend(std::vector<std::uint32_t>& chain, std::size_t count, bool mini);
+  void Truncate(std::vector<std::uint32_t>& chain, std::size_t count, bool mini);
+  HRESULT AllocEntry(std::uint32_t& out);
+  void FreeEntry(std::uint32_t id);
+
+  // Sector contents: the batch's changed sectors first, then the file.
+  HRESULT ReadSector(std::uint32_t s, std::uint8_t* out);
+  HRESULT WritableSector(std::uint32_t s, bool fresh, std::uint8_t*& out);
+  HRESULT CopyOut(const Node& n, std::uint64_t pos, std::uint8_t* out, std::size_t len);
+  HRESULT CopyIn(Node& n, std::uint64_t pos, const std::uint8_t* in, std::size_t len);
+  HRESULT ZeroRange(Node& n, std::uint64_t from, std::uint64_t to);
+
+  void MarkEntry(std::uint32_t id) { m_dirtyEntries.push_back(id); }
+  void EnsureIndex(Node& storage);
+  void RebuildTree(std::uint32_t storage);
+  HRESULT WriteBatch();
+
+  std::string m_path;
+  bool m_readOnly = false;
+  io::LockedFile m_file;
+  std::unique_ptr<Model> m_model;
+  bool m_broken = false;  // a failed commit left memory ahead of the file
+  std::mutex m_mutex;
+
+  // The batch: changed data sectors, and which metadata must be written again.
+  std::unordered_map<std::uint32_t, std::vector<std::uint8_t>> m_dirtySectors;
+  std::vector<std::uint32_t> m_dirtyEntries;
+  std::vector<std::uint32_t> m_dirtyFat;      // FAT entry indices changed
+  std::vector<std::uint32_t> m_dirtyMiniFat;  // MiniFAT entry indices changed
+  std::vector<std::uint32_t> m_dirtyTrees;    // storages whose sibling tree must be rebuilt
+  bool m_difatDirty = false;
+  bool m_changed = false;
+};
+
+}  // namespace cfb

@@ -1,0 +1,129 @@
+#include "compoundfile/journal.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "compoundfile/fileio.h"
+#include "compoundfile/format.h"
+
+namespace cfb::journal {
+
+namespace {
+
+constexpr char kMagic[8] = {'C', 'F', 'B', 'J', 'R', 'N', 'L', '1'};
+constexpr char kTrailer[8] = {'C', 'F', 'B', 'J', 'E', 'N', 'D', '1'};
+
+std::uint64_t Fnv1a64(const std::uint8_t* p, std::size_t n) {
+  std::uint64_t h = 0xcbf29ce484222325ull;
+  for (std::size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 0x100000001b3ull;
+  return h;
+}
+
+void Append(std::vector<std::uint8_t>& out, const void* p, std::size_t n) {
+  const auto* b = static_cast<const std::uint8_t*>(p);
+  out.insert(out.end(), b, b + n);
+}
+
+void Append64(std::vector<std::uint8_t>& out, std::uint64_t v) {
+  std::uint8_t b[8];
+  format::Put64(b, v);
+  Append(out, b, 8);
+}
+
+// Parses a complete journal image; false when it is cut short or does not check out.
+bool Parse(const std::vector<std::uint8_t>& j, std::uint64_t& oldLength, std::vector<Extent>& out) {
+  if (j.size() < 8 + 8 + 8 + 8 + 8) return false;
+  if (std::memcmp(j.data(), kMagic, 8) != 0) return false;
+  const std::size_t body = j.size() - 16;
+  if (std::memcmp(j.data() + body + 8, kTrailer, 8) != 0) return false;
+  if (format::Get64(j.data() + body) != Fnv1a64(j.data(), body)) return false;
+  oldLength = format::Get64(j.data() + 8);
+  const std::uint64_t count = format::Get64(j.data() + 16);
+  std::size_t pos = 24;
+  for (std::uint64_t i = 0; i < count; ++i) {
+    if (body - pos < 16) return false;
+    Extent e;
+    e.offset = format::Get64(j.data() + pos);
+    const std::uint64_t len = format::Get64(j.data() + pos + 8);
+    pos += 16;
+    if (len > body - pos || e.offset > oldLength || len > oldLength - e.offset) return false;
+    e.bytes.assign(j.begin() + static_cast<std::ptrdiff_t>(pos),
+                   j.begin() + static_cast<std::ptrdiff_t>(pos + len));
+    pos += len;
+    out.push_back(std::move(e));
+  }
+  return pos == body;
+}
+
+}  // namespace
+
+std::string PathFor(const std::string& file) { return file + "-journal"; }
+
+bool Exists(const std::string& file) {
+  struct stat st {};
+  return ::lstat(PathFor(file).c_str(), &st) == 0;
+}
+
+HRESULT Write(const std::string& file, std::uint64_t oldLength, const std::vector<Extent>& saved) {
+  std::vector<std::uint8_t> image;
+  Append(image, kMagic, 8);
+  Append64(image, oldLength);
+  Append64(image, saved.size());
+  for (const Extent& e : saved) {
+    Append64(image, e.offset);
+    Append64(image, e.bytes.size());
+    Append(image, e.bytes.data(), e.bytes.size());
+  }
+  Append64(image, Fnv1a64(image.data(), image.size()));
+  Append(image, kTrailer, 8);
+
+  const std::string path = PathFor(file);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return io::StatusFromErrno(errno) == STG_E_MEDIUMFULL ? STG_E_MEDIUMFULL : STG_E_WRITEFAULT;
+  HRESULT hr = io::WriteAt(fd, 0, image.data(), image.size());
+  if (Succeeded(hr)) hr = io::Sync(fd);
+  ::close(fd);
+  if (Succeeded(hr)) hr = io::SyncDirectoryOf(path);  // the journal must exist before the file changes
+  if (Failed(hr)) ::unlink(path.c_str());
+  return hr;
+}
+
+HRESULT Remove(const std::string& file) {
+  if (::unlink(PathFor(file).c_str()) != 0 && errno != ENOENT) return STG_E_WRITEFAULT;
+  return S_OK;
+}
+
+HRESULT Recover(const std::string& file, int fd) {
+  const std::string path = PathFor(file);
+  const int jfd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (jfd < 0) return errno == ENOENT ? S_OK : STG_E_ACCESSDENIED;
+  struct stat st {};
+  std::vector<std::uint8_t> image;
+  HRESULT hr = ::fstat(jfd, &st) == 0 ? S_OK : STG_E_READFAULT;
+  if (Succeeded(hr)) {
+    image.resize(static_cast<std::size_t>(st.st_size));
+    std::size_t got = 0;
+    hr = io::ReadAt(jfd, 0, image.data(), image.size(), &got);
+    image.resize(got);
+  }
+  ::close(jfd);
+  if (Failed(hr)) return hr;
+
+  std::uint64_t oldLength = 0;
+  std::vector<Extent> extents;
+  if (Parse(image, oldLength, extents)) {
+    for (const Extent& e : extents) {
+      hr = io::WriteAt(fd, e.offset, e.bytes.data(), e.bytes.size());
+      if (Failed(hr)) return hr;
+    }
+    if (::ftruncate(fd, static_cast<off_t>(oldLength)) != 0) return STG_E_WRITEFAULT;
+    hr = io::Sync(fd);
+    if (Failed(hr)) return hr;
+  }
+  return Remove(file);
+}
+
+}  // namespace cfb::journal

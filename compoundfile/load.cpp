@@ -1,0 +1,264 @@
+// Parsing a compound file into a Model. Nothing in the file is trusted: every sector number is
+// checked against the file, every chain is walked at most once per sector (a second visit is a
+// cycle or a sector shared by two chains), and every allocation is bounded by the file's size.
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "compoundfile/document.h"
+
+namespace cfb {
+
+using namespace format;
+
+namespace {
+
+class Loader {
+ public:
+  Loader(int fd, Model& m) : m_fd(fd), m(m) {}
+
+  HRESULT Run() {
+    HRESULT hr = ReadHeader();
+    if (Succeeded(hr)) hr = ReadFat();
+    if (Succeeded(hr)) hr = ReadDirectory();
+    if (Succeeded(hr)) hr = ReadMini();
+    if (Succeeded(hr)) hr = WalkTree();
+    if (Succeeded(hr)) SetHints();
+    return hr;
+  }
+
+ private:
+  HRESULT ReadHeader() {
+    struct stat st {};
+    if (::fstat(m_fd, &st) != 0) return STG_E_READFAULT;
+    m.fileLength = static_cast<std::uint64_t>(st.st_size);
+    if (m.fileLength < kHeaderSize) return STG_E_INVALIDHEADER;
+    std::uint8_t bytes[kHeaderSize];
+    std::size_t got = 0;
+    HRESULT hr = io::ReadAt(m_fd, 0, bytes, kHeaderSize, &got);
+    if (Failed(hr)) return hr;
+    if (got != kHeaderSize) return STG_E_INVALIDHEADER;
+    hr = ParseHeader(bytes, m.header);
+    if (Failed(hr)) return hr;
+    m.sectorSize = m.header.SectorSize();
+    const std::uint64_t body = m.fileLength > m.sectorSize ? m.fileLength - m.sectorSize : 0;
+    // A file not padded to a whole sector still holds its last, partial sector.
+    const std::uint64_t sectors = (body + m.sectorSize - 1) / m.sectorSize;
+    if (sectors >= kMaxRegSect) return STG_E_DOCFILECORRUPT;
+    m.fileSectors = static_cast<std::uint32_t>(sectors);
+    m_owned.assign(m.fileSectors, 0);
+    return S_OK;
+  }
+
+  HRESULT Claim(std::uint32_t s) {
+    if (s >= m.fileSectors || m_owned[s]) return STG_E_DOCFILECORRUPT;
+    m_owned[s] = 1;
+    return S_OK;
+  }
+
+  HRESULT ReadSector(std::uint32_t s, std::uint8_t* out) {
+    std::size_t got = 0;
+    HRESULT hr = io::ReadAt(m_fd, m.SectorOffset(s), out, m.sectorSize, &got);
+    if (Succeeded(hr) && got < m.sectorSize) std::memset(out + got, 0, m.sectorSize - got);
+    return hr;
+  }
+
+  // Reads the sectors of a chain into one buffer, joining runs of neighbours into one read.
+  HRESULT ReadChain(const std::vector<std::uint32_t>& chain, std::vector<std::uint8_t>& out) {
+    out.assign(chain.size() * static_cast<std::size_t>(m.sectorSize), 0);
+    std::size_t i = 0;
+    while (i < chain.size()) {
+      std::size_t j = i + 1;
+      while (j < chain.size() && chain[j] == chain[j - 1] + 1) ++j;
+      std::size_t got = 0;
+      HRESULT hr = io::ReadAt(m_fd, m.SectorOffset(chain[i]), out.data() + i * m.sectorSize,
+                              (j - i) * m.sectorSize, &got);
+      if (Failed(hr)) return hr;
+      i = j;
+    }
+    return S_OK;
+  }
+
+  HRESULT ReadFat() {
+    const Header& h = m.header;
+    if (h.numFatSectors == 0 || h.numFatSectors > m.fileSectors ||
+        h.numDifatSectors > m.fileSectors)
+      return STG_E_DOCFILECORRUPT;
+    for (std::uint32_t i = 0; i < kHeaderDifatSlots && m.fatSectors.size() < h.numFatSectors; ++i)
+      m.fatSectors.push_back(h.difat[i]);
+    std::vector<std::uint8_t> sector(m.sectorSize);
+    std::uint32_t next = h.firstDifatSector;
+    const std::uint32_t perDifat = m.IdsPerSector() - 1;
+    for (std::uint32_t k = 0; k < h.numDifatSectors && m.fatSectors.size() < h.numFatSectors; ++k) {
+      if (Failed(Claim(next))) return STG_E_DOCFILECORRUPT;
+      m.difatSectors.push_back(next);
+      HRESULT hr = ReadSector(next, sector.data());
+      if (Failed(hr)) return hr;
+      for (std::uint32_t i = 0; i < perDifat && m.fatSectors.size() < h.numFatSectors; ++i)
+        m.fatSectors.push_back(Get32(sector.data() + 4 * i));
+      next = Get32(sector.data() + 4 * perDifat);
+    }
+    if (m.fatSectors.size() < h.numFatSectors) return STG_E_DOCFILECORRUPT;
+    for (std::uint32_t s : m.fatSectors)
+      if (Failed(Claim(s))) return STG_E_DOCFILECORRUPT;
+
+    std::vector<std::uint8_t> bytes;
+    HRESULT hr = ReadChain(m.fatSectors, bytes);
+    if (Failed(hr)) return hr;
+    m.fat.resize(bytes.size() / 4);
+    for (std::size_t i = 0; i < m.fat.size(); ++i) m.fat[i] = Get32(bytes.data() + 4 * i);
+    return S_OK;
+  }
+
+  // Follows a chain of the FAT (or of the MiniFAT when mini) from start to ENDOFCHAIN.
+  // `needed` is the least number of links the chain must have.
+  HRESULT Walk(std::uint32_t start, bool mini, std::uint64_t needed, std::vector<std::uint32_t>& out) {
+    out.clear();
+    const std::vector<std::uint32_t>& table = mini ? m.miniFat : m.fat;
+    std::vector<std::uint8_t>& owned = mini ? m_miniOwned : m_owned;
+    const std::uint32_t limit = mini ? m_miniLimit : m.fileSectors;
+    std::uint32_t s = start;
+    while (s != kEndOfChain) {
+      if (s >= limit || s >= table.size() || owned[s]) return STG_E_DOCFILECORRUPT;
+      owned[s] = 1;
+      out.push_back(s);
+      s = table[s];
+    }
+    return out.size() >= needed ? S_OK : STG_E_DOCFILECORRUPT;
+  }
+
+  static std::uint64_t Units(std::uint64_t bytes, std::uint32_t unit) {
+    return bytes / unit + (bytes % unit != 0);
+  }
+
+  HRESULT ReadDirectory() {
+    HRESULT hr = Walk(m.header.firstDirSector, false, 1, m.dirChain);
+    if (Failed(hr)) return hr;
+    std::vector<std::uint8_t> bytes;
+    hr = ReadChain(m.dirChain, bytes);
+    if (Failed(hr)) return hr;
+    const std::size_t count = bytes.size() / kEntrySize;
+    m.nodes.resize(count);
+    for (std::size_t i = 0; i < count; ++i)
+      ParseEntry(bytes.data() + i * kEntrySize, m.Version3(), m.nodes[i].entry);
+    if (m.nodes[0].entry.type != kRoot) return STG_E_DOCFILECORRUPT;
+    return S_OK;
+  }
+
+  HRESULT ReadMini() {
+    DirEntry& root = m.nodes[0].entry;
+    if (root.size == 0) {
+      m.miniStreamChain.clear();
+    } else {
+      HRESULT hr = Walk(root.start, false, Units(root.size, m.sectorSize), m.miniStreamChain);
+      if (Failed(hr)) return hr;
+    }
+    if (m.header.firstMiniFatSector != kEndOfChain || m.header.numMiniFatSectors != 0) {
+      HRESULT hr = Walk(m.header.firstMiniFatSector, false, 1, m.miniFatChain);
+      if (Failed(hr)) return hr;
+      std::vector<std::uint8_t> bytes;
+      hr = ReadChain(m.miniFatChain, bytes);
+      if (Failed(hr)) return hr;
+      m.miniFat.resize(bytes.size() / 4);
+      for (std::size_t i = 0; i < m.miniFat.size(); ++i) m.miniFat[i] = Get32(bytes.data() + 4 * i);
+    }
+    m_miniOwned.assign(m.miniFat.size(), 0);
+    m_miniLimit = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(root.size, m.miniStreamChain.size() * std::uint64_t{m.sectorSize}) /
+        kMiniSectorSize);
+    return S_OK;
+  }
+
+  HRESULT Visit(std::uint32_t parent, std::uint32_t id, std::vector<std::uint32_t>& storages) {
+    Node& n = m.nodes[id];
+    n.parent = parent;
+    m.nodes[parent].children.push_back(id);
+    if (n.entry.type == kStorage) {
+      storages.push_back(id);
+      return S_OK;
+    }
+    if (n.entry.size == 0) return S_OK;  // any start, ENDOFCHAIN included, means no data
+    const bool mini = n.entry.size < kMiniStreamCutoff;
+    return Walk(n.entry.start, mini, Units(n.entry.size, mini ? kMiniSectorSize : m.sectorSize),
+                n.chain);
+  }
+
+  // Walks every storage's sibling tree in order. Each entry may be reached once; a second
+  // arrival means a cycle or an entry shared between trees.
+  HRESULT WalkTree() {
+    const std::size_t count = m.nodes.size();
+    std::vector<std::uint8_t> seen(count, 0);
+    seen[0] = 1;
+    std::vector<std::uint32_t> storages{0};
+    std::vector<std::uint32_t> stack;
+    while (!storages.empty()) {
+      const std::uint32_t s = storages.back();
+      storages.pop_back();
+      std::uint32_t cur = m.nodes[s].entry.child;
+      while (cur != kNoStream || !stack.empty()) {
+        while (cur != kNoStream) {
+          if (cur >= count || seen[cur]) return STG_E_DOCFILECORRUPT;
+          const std::uint8_t type = m.nodes[cur].entry.type;
+          if (type != kStorage && type != kStream) return STG_E_DOCFILECORRUPT;
+          seen[cur] = 1;
+          stack.push_back(cur);
+          cur = m.nodes[cur].entry.left;
+        }
+        cur = stack.back();
+        stack.pop_back();
+        HRESULT hr = Visit(s, cur, storages);
+        if (Failed(hr)) return hr;
+        cur = m.nodes[cur].entry.right;
+      }
+    }
+    // Entries no tree reaches are left alone; only empty ones are reused.
+    return S_OK;
+  }
+
+  void SetHints() {
+    m.freeSectorHint = 0;
+    m.freeMiniHint = 0;
+    m.freeEntryHint = 1;
+  }
+
+  int m_fd;
+  Model& m;
+  std::vector<std::uint8_t> m_owned;
+  std::vector<std::uint8_t> m_miniOwned;
+  std::uint32_t m_miniLimit = 0;
+};
+
+}  // namespace
+
+HRESULT LoadModel(int fd, Model& out) {
+  try {
+    return Loader(fd, out).Run();
+  } catch (const std::bad_alloc&) {
+    return STG_E_INSUFFICIENTMEMORY;
+  }
+}
+
+std::vector<std::uint8_t> NewFileImage() {
+  Header h;
+  h.numFatSectors = 1;
+  h.firstDirSector = 1;
+  h.difat.fill(kFreeSect);
+  h.difat[0] = 0;
+  std::vector<std::uint8_t> image(3 * 512, 0);
+  SerializeHeader(h, image.data());
+  std::uint8_t* fat = image.data() + 512;
+  for (std::uint32_t i = 0; i < 128; ++i) Put32(fat + 4 * i, kFreeSect);
+  Put32(fat, kFatSect);
+  Put32(fat + 4, kEndOfChain);
+  std::uint8_t* dir = image.data() + 1024;
+  DirEntry root;
+  root.name = u"Root Entry";
+  root.type = kRoot;
+  root.color = kBlack;
+  root.start = kEndOfChain;
+  SerializeEntry(root, dir);
+  for (int i = 1; i < 4; ++i) SerializeEntry(DirEntry{}, dir + i * kEntrySize);
+  return image;
+}
+
+}  // namespace cfb
