@@ -14,9 +14,10 @@ using namespace cftest;
 
 namespace {
 
+// An entry whose name was damaged to nothing may be listed and then refused by name.
 bool IsDamageStatus(HRESULT hr) {
   return hr == STG_E_DOCFILECORRUPT || hr == STG_E_INVALIDHEADER || hr == STG_E_READFAULT ||
-         hr == STG_E_FILENOTFOUND;
+         hr == STG_E_FILENOTFOUND || hr == STG_E_INVALIDNAME;
 }
 
 class Damage : public ::testing::Test {

@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 namespace cftest {
@@ -227,21 +226,27 @@ bool GsfTree(const std::string& file, Tree& out, std::string& error) {
     error = "gsf list exit " + std::to_string(run.status) + ": " + run.err;
     return false;
   }
-  // "d  2001-04-25 01:35:08           0 path": type, an optional time, size, path.
-  static const std::regex line(R"(([df]) +(?:\S+ \S+ +)?(\d+) (.*))");
+  // "d  2001-04-25 01:35:08           0 path": type, an optional time, size, one blank, path.
   std::istringstream lines(run.out);
   std::string text;
   std::getline(lines, text);  // "FILE:"
   while (std::getline(lines, text)) {
-    std::smatch m;
-    if (!std::regex_match(text, m, line)) {
+    std::istringstream fields(text.substr(std::min<std::size_t>(1, text.size())));
+    std::string word;
+    fields >> word;
+    if (word.find('-') != std::string::npos) fields >> word >> word;  // date and time
+    const std::streamoff position = fields.tellg();
+    const std::size_t end = position < 0 ? text.size() : static_cast<std::size_t>(position);
+    if (text.empty() || (text[0] != 'd' && text[0] != 'f') || word.empty() ||
+        word.find_first_not_of("0123456789") != std::string::npos || fields.fail() || end + 2 > text.size()) {
       error = "unexpected gsf line: " + text;
       return false;
     }
-    if (m[3] == "*root*") continue;
-    Element& element = out[m[3]];
-    element.storage = m[1] == "d";
-    element.size = std::stoull(m[2]);
+    const std::string path = text.substr(end + 2);  // tellg counts from after the type letter
+    if (path == "*root*") continue;
+    Element& element = out[path];
+    element.storage = text[0] == 'd';
+    element.size = std::stoull(word);
   }
   return true;
 }
