@@ -9,8 +9,15 @@ if [ ! -x "$bin" ]; then
   echo "fuzz target $bin not built: skipped"
   exit 77
 fi
-work=$(mktemp -d)
+# The target writes and syncs a file per input: on a memory file system that costs nothing.
+if [ -d /dev/shm ] && [ -w /dev/shm ]; then
+  work=$(mktemp -d -p /dev/shm)
+else
+  work=$(mktemp -d)
+fi
 trap 'rm -rf "$work"' EXIT
-cp "$corpus"/* "$work"/
+mkdir "$work/corpus" "$work/tmp"
+cp "$corpus"/* "$work/corpus/"
 # New inputs go to the copy, never into the source tree.
-"$bin" -runs="$runs" -max_total_time=100 -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 "$@" "$work"
+TMPDIR="$work/tmp" "$bin" -runs="$runs" -max_total_time=100 -timeout=20 -rss_limit_mb=2048 \
+  -print_final_stats=1 "$@" "$work/corpus"
