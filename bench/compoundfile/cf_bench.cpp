@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -34,20 +35,20 @@ const char* const kWords[] = {"usr", "share", "doc", "lib", "src", "home", "proj
 std::vector<std::vector<std::string>> MakePaths(std::size_t count) {
   std::mt19937 rng(12345);
   std::vector<std::vector<std::string>> paths;
+  std::set<std::vector<std::string>> seen;
   paths.push_back({"home"});
+  seen.insert(paths.back());
   while (paths.size() < count) {
-    // Favour recent directories so the tree grows deep and bushy like a real one.
-    const std::size_t span = std::min<std::size_t>(paths.size(), 2000);
-    const auto& parent = paths[paths.size() - 1 - rng() % span];
-    if (parent.size() >= 8) continue;
-    std::vector<std::string> child = parent;
+    // Half the time a recent directory, so the tree grows deep and bushy like a real one.
+    const std::size_t span = rng() % 2 ? std::min<std::size_t>(paths.size(), 50) : paths.size();
+    std::vector<std::string> child = paths[paths.size() - 1 - rng() % span];
+    if (child.size() >= 8) child.resize(1 + rng() % 7);
     std::string name = kWords[rng() % std::size(kWords)];
-    if (rng() % 3) name += "-" + std::to_string(rng() % 5000);
+    if (rng() % 3) name.append("-").append(std::to_string(rng() % 5000));
     child.push_back(name);
-    paths.push_back(std::move(child));
+    if (seen.insert(child).second) paths.push_back(std::move(child));
   }
   std::sort(paths.begin(), paths.end());
-  paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
   return paths;
 }
 
