@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -22,6 +23,11 @@ namespace cfb {
 namespace {
 
 namespace fs = std::filesystem;
+
+// A name made of a prefix and a number.
+std::u16string Numbered(std::u16string prefix, std::size_t n) {
+  return prefix.append(WidenBytes(std::to_string(n)));
+}
 
 class CompoundFileTest : public ::testing::Test {
  protected:
@@ -91,7 +97,7 @@ TEST_F(CompoundFileTest, StreamsOfEverySizeClassSurviveReopen) {
     ASSERT_EQ(root.CreateStorage(u"A", a), S_OK);
     ASSERT_EQ(a.CreateStorage(u"B \u00e9t\u00e9", b), S_OK);
     for (std::size_t i = 0; i < sizes.size(); ++i)
-      WriteStream(b, WidenBytes("s" + std::to_string(sizes[i])), Pattern(sizes[i], unsigned(i)));
+      WriteStream(b, Numbered(u"s", sizes[i]), Pattern(sizes[i], unsigned(i)));
   }
   Storage root, a, b;
   ASSERT_EQ(Open(root, false), S_OK);
@@ -101,7 +107,7 @@ TEST_F(CompoundFileTest, StreamsOfEverySizeClassSurviveReopen) {
   ASSERT_EQ(b.EnumElements(list), S_OK);
   ASSERT_EQ(list.size(), sizes.size());
   for (std::size_t i = 0; i < sizes.size(); ++i) {
-    const std::u16string name = WidenBytes("s" + std::to_string(sizes[i]));
+    const std::u16string name = Numbered(u"s", sizes[i]);
     EXPECT_EQ(ReadStream(b, name), Pattern(sizes[i], unsigned(i))) << sizes[i];
   }
   // The root entry's size covers the mini stream and the file is whole sectors.
@@ -264,7 +270,7 @@ void CheckTree(const Model& m, std::uint32_t storage) {
 
 TEST_F(CompoundFileTest, SiblingsAreSortedIntoBalancedRedBlackTrees) {
   std::vector<std::string> names;
-  for (int i = 0; i < 1500; ++i) names.push_back("n" + std::to_string(i * 7919 % 100000));
+  for (int i = 0; i < 1500; ++i) names.push_back(std::string("n").append(std::to_string(i * 7919 % 100000)));
   names.push_back("\xe9t\xe9");
   names.push_back("ZZ");
   names.push_back("aaa");
@@ -386,6 +392,40 @@ TEST_F(CompoundFileTest, SecondOpenerWaitsForTheLock) {
   EXPECT_EQ(StgOpenStorage(m_path, o, second), S_OK);
   releaser.join();
   EXPECT_EQ(ReadStream(second, u"S"), "from first");
+}
+
+TEST_F(CompoundFileTest, ThreadsTakeTurnsAndSeeEachOthersBatches) {
+  constexpr int kThreads = 3, kRounds = 20;
+  std::vector<std::thread> threads;
+  std::atomic<int> failures{0};
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int r = 0; r < kRounds; ++r) {
+        OpenOptions o;
+        o.create = true;
+        o.lockWait = std::chrono::seconds(60);
+        Storage root, dir;
+        if (StgOpenStorage(m_path, o, root) != S_OK) {
+          ++failures;
+          continue;
+        }
+        // Every batch sees all earlier ones: the previous round of this thread is there.
+        if (r > 0 && root.OpenStorage(Numbered(Numbered(u"t", t) + u"r", r - 1), dir) != S_OK)
+          ++failures;
+        Stream s;
+        if (root.CreateStorage(Numbered(Numbered(u"t", t) + u"r", r), dir) != S_OK ||
+            dir.CreateStream(u"KOB[VNData]", s) != S_OK || s.Write("0123456789", 10) != S_OK)
+          ++failures;
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(failures.load(), 0);
+  Storage root;
+  ASSERT_EQ(Open(root, false), S_OK);
+  std::vector<ElementInfo> list;
+  ASSERT_EQ(root.EnumElements(list), S_OK);
+  EXPECT_EQ(list.size(), std::size_t{kThreads * kRounds});
 }
 
 TEST_F(CompoundFileTest, CachedParseIsDroppedWhenAnotherProcessWrites) {

@@ -14,6 +14,14 @@
 
 namespace cfb {
 
+// A version 3 file never grows past 2 GB: its last sector must end by then.
+inline constexpr std::uint64_t kVersion3Limit = 0x80000000ull;
+
+// How many units of the given size hold bytes.
+inline std::uint64_t Units(std::uint64_t bytes, std::uint32_t unit) {
+  return bytes / unit + (bytes % unit != 0);
+}
+
 // A directory entry with what the library keeps beside it in memory.
 struct Node {
   format::DirEntry entry;

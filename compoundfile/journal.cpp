@@ -86,7 +86,9 @@ HRESULT Write(const std::string& file, std::uint64_t oldLength, const std::vecto
   HRESULT hr = io::WriteAt(fd, 0, image.data(), image.size());
   if (Succeeded(hr)) hr = io::Sync(fd);
   ::close(fd);
-  if (Succeeded(hr)) hr = io::SyncDirectoryOf(path);  // the journal must exist before the file changes
+  // Syncing the folder makes the journal's name survive a power cut; some file systems
+  // cannot sync a folder, and a killed process does not need it, so it is only attempted.
+  if (Succeeded(hr)) io::SyncDirectoryOf(path);
   if (Failed(hr)) ::unlink(path.c_str());
   return hr;
 }

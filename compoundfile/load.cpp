@@ -107,6 +107,17 @@ class Loader {
     if (Failed(hr)) return hr;
     m.fat.resize(bytes.size() / 4);
     for (std::size_t i = 0; i < m.fat.size(); ++i) m.fat[i] = Get32(bytes.data() + 4 * i);
+    // The FAT must describe its own sectors; a writer that left them marked free would have us
+    // hand them out as data and overwrite the FAT.
+    auto reserve = [&](std::uint32_t s, std::uint32_t mark) {
+      if (s >= m.fat.size()) return false;
+      m.fat[s] = mark;
+      return true;
+    };
+    for (std::uint32_t s : m.fatSectors)
+      if (!reserve(s, kFatSect)) return STG_E_DOCFILECORRUPT;
+    for (std::uint32_t s : m.difatSectors)
+      if (!reserve(s, kDifSect)) return STG_E_DOCFILECORRUPT;
     return S_OK;
   }
 
@@ -125,10 +136,6 @@ class Loader {
       s = table[s];
     }
     return out.size() >= needed ? S_OK : STG_E_DOCFILECORRUPT;
-  }
-
-  static std::uint64_t Units(std::uint64_t bytes, std::uint32_t unit) {
-    return bytes / unit + (bytes % unit != 0);
   }
 
   HRESULT ReadDirectory() {
