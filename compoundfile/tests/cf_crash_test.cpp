@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,12 +22,13 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr int kStreams = 12;
+constexpr int kStreams = 13;  // the last one is big, so that writing a batch takes a while
 const char* const kFolders[] = {"", "d1", "d1/d2"};
 
 // Batch k writes generation k into every stream; sizes change from batch to batch so that
 // streams grow, shrink and cross the mini stream cutoff.
 std::size_t GenerationSize(std::uint64_t k, int i) {
+  if (i == kStreams - 1) return (1 << 20) + (k % 3) * (1 << 19);
   const std::uint64_t h = (k * 2654435761u + static_cast<std::uint64_t>(i) * 40503u) % 100003;
   switch (i % 4) {
     case 0: return 4095 + h % 3;
@@ -107,6 +109,33 @@ pid_t StartWriter(const std::string& file, std::uint64_t first) {
   return pid;
 }
 
+// What identifies a version of the file on disk.
+struct Stamp {
+  timespec mtime{};
+  off_t size = -1;
+  bool operator==(const Stamp& o) const {
+    return mtime.tv_sec == o.mtime.tv_sec && mtime.tv_nsec == o.mtime.tv_nsec && size == o.size;
+  }
+};
+Stamp StampOf(const std::string& file) {
+  struct stat st {};
+  Stamp stamp;
+  if (stat(file.c_str(), &st) == 0) stamp = Stamp{st.st_mtim, st.st_size};
+  return stamp;
+}
+
+// Waits until the writer has started to change the file (bounded), so that the kill lands in
+// the middle of a commit rather than while the batch is still being prepared in memory.
+void WaitForChange(const std::string& file, std::mt19937& rng) {
+  const Stamp before = StampOf(file);
+  const auto give_up = std::chrono::steady_clock::now() + 2s;
+  while (StampOf(file) == before && std::chrono::steady_clock::now() < give_up) {
+  }
+  const auto spin = std::chrono::steady_clock::now() + std::chrono::microseconds(rng() % 400);
+  while (std::chrono::steady_clock::now() < spin) {
+  }
+}
+
 // The generation the file holds (read from the first stream), or ~0 when it cannot be read.
 std::uint64_t GenerationOf(const Tree& tree) {
   auto it = tree.find(StreamPath(0));
@@ -125,7 +154,9 @@ TEST(Crash, KilledWriterLeavesEveryStreamBeforeOrAfterItsBatch) {
     SCOPED_TRACE("kill " + std::to_string(round));
     const pid_t pid = StartWriter(file, generation + 1);
     ASSERT_GT(pid, 0);
-    std::this_thread::sleep_for(std::chrono::microseconds(rng() % 40000));
+    // Every other kill at a random instant (which lets batches complete), the rest inside a commit.
+    std::this_thread::sleep_for(std::chrono::microseconds(rng() % (round % 2 ? 40000 : 300000)));
+    if (round % 2) WaitForChange(file, rng);
     kill(pid, SIGKILL);
     int status = 0;
     waitpid(pid, &status, 0);
