@@ -71,6 +71,54 @@ class Rewrites : public ::testing::Test {
     model.tree[path] = Element{false, content.size(), std::move(content)};
   }
 
+  // Changes part of an existing stream through seek, write and set-size.
+  void Patch(Storage& root, const std::string& path, std::mt19937& rng) {
+    Element& element = model.tree.at(path);
+    const std::size_t slash = path.rfind('/');
+    Storage parent;
+    Storage* target = &root;
+    if (slash != std::string::npos) {
+      ASSERT_TRUE(Ok(MakeStoragePath(root, path.substr(0, slash), parent)));
+      target = &parent;
+    }
+    Stream stream;
+    ASSERT_TRUE(Ok(target->OpenStream(FromUtf8(path.substr(slash + 1)), stream)));
+    std::string& content = element.content;
+    switch (rng() % 4) {
+      case 0: {  // overwrite a slice, possibly running past the end
+        const std::size_t at = content.empty() ? 0 : rng() % content.size();
+        const std::string slice = Pattern(rng(), 1 + rng() % 6000);
+        std::uint64_t position = 0;
+        ASSERT_TRUE(Ok(stream.Seek(static_cast<std::int64_t>(at), SeekOrigin::Begin, &position)));
+        ASSERT_EQ(position, at);
+        ASSERT_TRUE(Ok(stream.Write(slice.data(), static_cast<std::uint32_t>(slice.size()))));
+        content.resize(std::max(content.size(), at + slice.size()));
+        content.replace(at, slice.size(), slice);
+        break;
+      }
+      case 1: {  // append from the end
+        const std::string tail = Pattern(rng(), rng() % 5000);
+        ASSERT_TRUE(Ok(stream.Seek(0, SeekOrigin::End)));
+        ASSERT_TRUE(Ok(stream.Write(tail.data(), static_cast<std::uint32_t>(tail.size()))));
+        content += tail;
+        break;
+      }
+      case 2: {  // grow: the new bytes read as zeros, never as older content
+        const std::size_t size = content.size() + rng() % 6000;
+        ASSERT_TRUE(Ok(stream.SetSize(size)));
+        content.resize(size, '\0');
+        break;
+      }
+      default: {  // shrink
+        const std::size_t size = content.empty() ? 0 : rng() % content.size();
+        ASSERT_TRUE(Ok(stream.SetSize(size)));
+        content.resize(size);
+        break;
+      }
+    }
+    element.size = content.size();
+  }
+
   void ExpectFileMatchesModel(bool withOlefile) {
     Tree own;
     ASSERT_TRUE(Ok(ReadTreeOfFile(file, own)));
@@ -100,6 +148,13 @@ TEST_F(Rewrites, EveryKindOfChangeLeavesAValidFile) {
         const std::string where = storages[rng() % 5];
         const std::string name = "s" + std::to_string(rng() % 8);
         Put(root, where, name, Pattern(rng(), PickSize(rng)));
+        if (HasFatalFailure()) return;
+      }
+      for (int i = 0; i < 3; ++i) {
+        auto it = model.tree.begin();
+        std::advance(it, static_cast<long>(rng() % model.tree.size()));
+        if (it->second.storage) continue;
+        Patch(root, it->first, rng);
         if (HasFatalFailure()) return;
       }
       if (batch % 10 == 9) {  // a new storage with a stream each tenth batch
