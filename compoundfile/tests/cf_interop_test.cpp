@@ -99,6 +99,10 @@ TEST(Interop, WrittenTreeReadsTheSameInOlefileAndGsf) {
     w.AddStream(c, cPath, u"MixedCase", Pattern(seed++, 5000));
     w.AddStream(b, bPath, u"x", Pattern(seed++, 4097));
     w.AddStorage(root, "", u"leer", empty);
+    // The longest name allowed, with characters other systems forbid in file names.
+    Storage longest;
+    w.AddStorage(root, "", u"Lange Namen <mit> \"*?|\" 0123abc", longest);
+    w.AddStream(longest, "Lange Namen <mit> \"*?|\" 0123abc", u"KOB[VNData]", Pattern(seed++, 300));
   }
   {
     // A second batch on the existing file: a new storage and a stream that grows past the cutoff.

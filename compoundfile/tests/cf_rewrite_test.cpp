@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <cstring>
 #include <random>
 
 #include "compoundfile/compoundfile.h"
@@ -175,6 +176,17 @@ TEST_F(Rewrites, EveryKindOfChangeLeavesAValidFile) {
   }
   const RawFile raw = RawFile::Load(file);
   EXPECT_EQ(CheckSiblingTree(raw, 0), "");
+  // Entries freed by the destroyed storages: all zero, links NOSTREAM.
+  int freeEntries = 0;
+  for (std::uint32_t id = 0; id < raw.EntryCount(); ++id) {
+    if (raw.EntryU8(id, kType) != 0) continue;
+    ++freeEntries;
+    std::string expected(128, '\0');
+    std::memset(expected.data() + kLeft, 0xFF, 12);
+    RawFile copy = raw;
+    EXPECT_EQ(copy.bytes().substr(raw.EntryOffset(id), 128), expected) << "free entry " << id;
+  }
+  EXPECT_GT(freeEntries, 0);
 }
 
 TEST_F(Rewrites, ThousandRewritesKeepTheFileNearItsContent) {
