@@ -1,8 +1,11 @@
 // One opener at a time: a second opener, in another process or in this one, waits up to its
-// time-out for the first to let go and then gives up with STG_E_LOCKVIOLATION.
+// time-out for the first to let go and then gives up with STG_E_LOCKVIOLATION. Whoever gets
+// the file next sees it as the last writer left it, however it was changed.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -200,6 +203,35 @@ TEST_F(Locking, ChangesByAnotherProcessAreSeenAtOnce) {
     }
     ASSERT_EQ(Note(), text) << "a stale copy of the file was read";
   }
+}
+
+TEST_F(Locking, FileRestoredInPlaceWithItsOldTimeIsReadAfresh) {
+  // Like `cp -p backup file`: same inode, same length, the modification time put back.
+  {
+    Storage root;
+    ASSERT_TRUE(Ok(StgOpenStorage(file, {}, root)));
+    ASSERT_TRUE(Ok(PutStream(root, u"note", "version 1")));
+  }
+  const std::string backup = ReadFileBytes(file);
+  {
+    Storage root;
+    ASSERT_TRUE(Ok(StgOpenStorage(file, {}, root)));
+    ASSERT_TRUE(Ok(PutStream(root, u"note", "version 2")));
+  }
+  ASSERT_EQ(Note(), "version 2");
+  struct stat st {};
+  ASSERT_EQ(stat(file.c_str(), &st), 0);
+  const std::string current = ReadFileBytes(file);
+  ASSERT_EQ(current.size(), backup.size());
+  {
+    const int fd = open(file.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(pwrite(fd, backup.data(), backup.size(), 0), static_cast<ssize_t>(backup.size()));
+    const timespec times[2] = {st.st_atim, st.st_mtim};
+    ASSERT_EQ(futimens(fd, times), 0);
+    close(fd);
+  }
+  EXPECT_EQ(Note(), "version 1");
 }
 
 TEST_F(Locking, ChildHandlesKeepTheFileUntilTheLastIsReleased) {
