@@ -6,7 +6,9 @@ cd "$(dirname "$0")"
 scripts/deps.sh
 
 BUILD=build/test
-cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNOW_SANITIZE=ON >/dev/null
+# The test build runs the fuzz targets of build/fuzz (below) for a bounded number of inputs.
+cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNOW_SANITIZE=ON \
+      -DVARNOW_FUZZ_BUILD_DIR="$PWD/build/fuzz" >/dev/null
 cmake --build "$BUILD" -j"$(nproc)"
 
 # Fuzz targets need clang's libFuzzer; they get a build of their own, which the tests run.
