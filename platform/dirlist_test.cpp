@@ -10,24 +10,21 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/testtempfolder.h"
+
 namespace platform {
 namespace {
 
 class DirListTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/varnow-dirlist-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    root = std::string(pattern) + "/";
-  }
-  void TearDown() override { std::system(("rm -rf '" + root + "'").c_str()); }
   void MakeFile(const std::string& name, off_t length) {
     int fd = ::open((root + name).c_str(), O_CREAT | O_WRONLY, 0644);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::ftruncate(fd, length), 0);
     ::close(fd);
   }
-  std::string root;
+  test::CTempFolder m_tmp{"varnow-dirlist-"};
+  std::string root = m_tmp.Path() + "/";
 };
 
 TEST_F(DirListTest, DotsFirstThenEveryEntryWithWhatTheScanNeeds) {

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "platform/atomicfile.h"
+#include "platform/testtempfolder.h"
 
 namespace {
 
@@ -20,16 +21,11 @@ using Names = std::vector<std::string>;
 
 class ProfileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = ::testing::TempDir() + "profileXXXXXX";
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    m_dir = pattern;
-    m_file = m_dir + "/VNOWDATA.FAT";
-  }
-  void TearDown() override { std::filesystem::remove_all(m_dir); }
   void Write(const std::string& text) { std::ofstream(m_file, std::ios::binary) << text; }
   std::string Contents() const { return platform::ReadWholeFile(m_file).value_or("<missing>"); }
-  std::string m_dir, m_file;
+  platform::test::CTempFolder m_tmp{"profile"};
+  std::string m_dir = m_tmp.Path();
+  std::string m_file = m_dir + "/VNOWDATA.FAT";
 };
 
 const char kIndex[] =

@@ -13,6 +13,7 @@
 
 #include "platform/atomicfile.h"
 #include "platform/regfile.h"
+#include "platform/testtempfolder.h"
 
 namespace {
 
@@ -25,13 +26,7 @@ const std::string kKey = "Software\\Zentrel\\VARNOW";
 
 class RegistryTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = ::testing::TempDir() + "registryXXXXXX";
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    m_config = pattern + "/config";
-    ::setenv("XDG_CONFIG_HOME", m_config.c_str(), 1);
-  }
-  void TearDown() override { std::filesystem::remove_all(std::filesystem::path(m_config).parent_path()); }
+  void SetUp() override { ::setenv("XDG_CONFIG_HOME", m_config.c_str(), 1); }
   static std::string HiveText(Hive hive = Hive::CurrentUser) {
     return platform::ReadWholeFile(Registry::HiveFile(hive)).value_or("<missing>");
   }
@@ -39,7 +34,8 @@ class RegistryTest : public ::testing::Test {
     ASSERT_TRUE(platform::MakeFolders(std::filesystem::path(Registry::HiveFile(Hive::CurrentUser)).parent_path()));
     std::ofstream(Registry::HiveFile(Hive::CurrentUser), std::ios::binary) << text;
   }
-  std::string m_config;
+  platform::test::CTempFolder m_tmp{"registry"};
+  std::string m_config = m_tmp.Path() + "/config";
 };
 
 std::string Text(const std::optional<RegValue>& value) {

@@ -12,28 +12,22 @@
 #include <thread>
 #include <vector>
 
+#include "platform/testtempfolder.h"
+
 namespace {
 
 class TraceLogTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = ::testing::TempDir() + "tracelogXXXXXX";
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    m_dir = pattern;
-    m_path = m_dir + "/trace.log";
-  }
-  void TearDown() override {
-    platform::TraceLog::Close();
-    std::remove(m_path.c_str());
-    ::rmdir(m_dir.c_str());
-  }
+  void TearDown() override { platform::TraceLog::Close(); }
   std::string Contents() const {
     std::ifstream in(m_path, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
   }
-  std::string m_dir, m_path;
+  platform::test::CTempFolder m_tmp{"tracelog"};
+  std::string m_dir = m_tmp.Path();
+  std::string m_path = m_dir + "/trace.log";
 };
 
 TEST_F(TraceLogTest, LinesCarryUnitAndLineNumber) {

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/testtempfolder.h"
+
 namespace platform {
 namespace {
 
@@ -13,18 +15,13 @@ std::string Bytes(const CVersionRecordBytes& record) { return std::string(record
 
 class VersionRecordTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "versionrecord-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    m_dir = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(m_dir); }
   std::string Write(const std::string& name, const std::string& bytes) {
     const std::string path = m_dir + "/" + name;
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
     return path;
   }
-  std::string m_dir;
+  test::CTempFolder m_tmp{"versionrecord-"};
+  std::string m_dir = m_tmp.Path();
 };
 
 TEST_F(VersionRecordTest, FilesWithoutAGoodRecordGiveNothing) {

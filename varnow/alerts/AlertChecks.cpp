@@ -71,10 +71,11 @@ void Notify(CAlertRun& run, const std::string& dir, const std::string& sizeText,
 
 // The growth rule shared by the size and percent checks: the total's entry fires when its
 // current size is above the threshold computed from its last saved size. Thresholds are
-// computed in 128 bits so that no saved size or setting can overflow them.
-template <typename Threshold, typename Message>
+// computed in 128 bits so that no saved size or setting can overflow them. limitText is the
+// allowed growth as the message shows it.
+template <typename Threshold>
 bool GrowthCheck(CAlertRun& run, const char* checkName, const std::string& setting,
-                 Threshold threshold, Message message) {
+                 Threshold threshold, const std::string& limitText) {
   if (!run.dd) return false;
   for (const CDirInfo& entry : run.dd->m_entries) {
     VN_TRACE("Doing %s for %s with %s", checkName, entry.name.c_str(), setting.c_str());
@@ -82,7 +83,9 @@ bool GrowthCheck(CAlertRun& run, const char* checkName, const std::string& setti
     if (current == -1 || entry.name != kTotalUsed) continue;
     if (current <= threshold(static_cast<__int128>(entry.sizes[1]))) continue;
     const std::string sizeText = FormatSize(current, true, run.displayUnit);
-    Notify(run, run.scanDir, sizeText, message(sizeText));
+    Notify(run, run.scanDir, sizeText,
+           "The disk space taken up by " + run.scanDir + " increased by more than " + limitText +
+               " since the last saved scan.  (Current size: " + sizeText + ")");
     return true;  // only one entry bears the total's name
   }
   return false;
@@ -118,11 +121,7 @@ bool AlertSizeCheck(CAlertRun& run) {
     return GrowthCheck(
         run, "AlertSizeCheck", std::to_string(run.alertSize) + " size",
         [&](__int128 saved) { return saved + run.alertSize; },
-        [&](const std::string& sizeText) {
-          return "The disk space taken up by " + run.scanDir + " increased by more than " +
-                 FormatSize(run.alertSize, true, run.displayUnit) +
-                 " since the last saved scan.  (Current size: " + sizeText + ")";
-        });
+        FormatSize(run.alertSize, true, run.displayUnit));
   } catch (...) {
     VN_TRACE("** Exception in AlertSizeCheck\n");
   }
@@ -134,11 +133,7 @@ bool AlertPercentCheck(CAlertRun& run) {
     return GrowthCheck(
         run, "AlertPercentCheck", std::to_string(run.alertPercent) + "%",
         [&](__int128 saved) { return saved + saved * run.alertPercent / 100; },
-        [&](const std::string& sizeText) {
-          return "The disk space taken up by " + run.scanDir + " increased by more than " +
-                 std::to_string(run.alertPercent) +
-                 "% since the last saved scan.  (Current size: " + sizeText + ")";
-        });
+        std::to_string(run.alertPercent) + "%");
   } catch (...) {
     VN_TRACE("** Exception in AlertPercentCheck\n");
   }

@@ -83,6 +83,17 @@ struct CachedStorage {
   bool listed = false;
 };
 
+// Opens the data file, waiting up to lockWait for another process's lock; for writing it is
+// created when missing, for reading it is never changed.
+cfb::HRESULT OpenDataFile(const std::string& file, bool forWriting, std::chrono::milliseconds lockWait,
+                          cfb::Storage& root) {
+  cfb::OpenOptions options;
+  options.readOnly = !forWriting;
+  options.create = forWriting;
+  options.lockWait = lockWait;
+  return cfb::StgOpenStorage(file, options, root);
+}
+
 }  // namespace
 
 std::u16string StorageName(std::string_view component, const std::vector<std::u16string>& siblingNames) {
@@ -174,11 +185,8 @@ IScanStore::LoadResult CDataFile::Read(CDirData& record) {
   struct stat st {};
   if (::stat(file.c_str(), &st) != 0) return LoadResult::NoStorage;  // nothing was ever saved
 
-  cfb::OpenOptions options;
-  options.readOnly = true;
-  options.lockWait = m_lockWait;
   cfb::Storage root;
-  cfb::HRESULT hr = cfb::StgOpenStorage(file, options, root);
+  cfb::HRESULT hr = OpenDataFile(file, false, m_lockWait, root);
   if (cfb::Failed(hr)) {
     VN_TRACE("LoadData cannot read %s (Error=0x%X)\n", file.c_str(), static_cast<unsigned>(hr));
     return LoadResult::Failed;
@@ -212,11 +220,8 @@ IScanStore::LoadResult CDataFile::Read(CDirData& record) {
 void CDataFile::Write(const std::vector<CDirData>& records, const FailureHandler& onFailure) {
   if (records.empty()) return;
   const std::string file = FilePath();
-  cfb::OpenOptions options;
-  options.create = true;
-  options.lockWait = m_lockWait;
   cfb::Storage root;
-  cfb::HRESULT hr = cfb::StgOpenStorage(file, options, root);
+  cfb::HRESULT hr = OpenDataFile(file, true, m_lockWait, root);
   if (cfb::Failed(hr)) {
     for (const CDirData& record : records) onFailure(record, hr);
     return;

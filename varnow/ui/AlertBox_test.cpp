@@ -4,9 +4,9 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
-#include <QTimer>
 
 #include "varnow/ui/TestHome.h"
+#include "varnow/ui/TestSupport.h"
 #include "varnow/ui/VarnowDlg.h"
 
 namespace varnow {
@@ -27,10 +27,8 @@ class AlertBoxTest : public ::testing::Test {
 TEST_F(AlertBoxTest, BoxIsCaptionedInFrontAndShowsTextAsItIs) {
   const std::string text = "Free disk space on /srv/<b>x</b>/ has dropped below 1 K";
   bool seen = false;
-  QTimer watch;
-  watch.setSingleShot(true);
-  QObject::connect(&watch, &QTimer::timeout, [&] {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+  test::CModalWatch watch([&](QWidget* modal) {
+    auto* box = qobject_cast<QMessageBox*>(modal);
     ASSERT_NE(box, nullptr);
     seen = true;
     EXPECT_EQ(box->windowTitle(), "Varnow Alert");
@@ -41,7 +39,6 @@ TEST_F(AlertBoxTest, BoxIsCaptionedInFrontAndShowsTextAsItIs) {
     ASSERT_NE(box->button(QMessageBox::Ok), nullptr);
     box->button(QMessageBox::Ok)->click();
   });
-  watch.start(0);
   m_dlg.ShowAlert(text);
   EXPECT_TRUE(seen);
 }
@@ -49,9 +46,4 @@ TEST_F(AlertBoxTest, BoxIsCaptionedInFrontAndShowsTextAsItIs) {
 }  // namespace
 }  // namespace varnow
 
-int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
+int main(int argc, char** argv) { return varnow::test::RunOffscreenTests(argc, argv); }

@@ -8,7 +8,6 @@
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QPushButton>
-#include <QTimer>
 
 #include <filesystem>
 #include <functional>
@@ -16,28 +15,12 @@
 #include "varnow/scan/Scaninfo.h"
 #include "varnow/store/DataFile.h"
 #include "varnow/ui/TestHome.h"
+#include "varnow/ui/TestSupport.h"
 
 namespace varnow {
 namespace {
 
 namespace fs = std::filesystem;
-
-class CFolderOwner : public IScanOwner {
- public:
-  explicit CFolderOwner(std::string folder) : m_folder(std::move(folder)) {}
-  int PreferredClusterSetting() const override { return 4; }
-  std::string DataDirectory() const override { return m_folder; }
-  int AutoSave() const override { return 0; }
-  int SubDirSave() const override { return 0; }
-  bool AskScanMissingDirectory() override { return false; }
-  void AskClusterSize(const std::string&) override {}
-  std::unique_ptr<CScanProgress> CreateScanProgress() override { return nullptr; }
-  void ShowMessage(const std::string& text, const std::string&) override { ADD_FAILURE() << text; }
-  void RefreshView() override {}
-
- private:
-  std::string m_folder;
-};
 
 QPushButton* Button(QDialog& dialog, QDialogButtonBox::StandardButton which) {
   auto* box = dialog.findChild<QDialogButtonBox*>();
@@ -64,14 +47,11 @@ class DataFormatDialogTest : public ::testing::Test {
     CScanInfo session(&m_owner, std::make_unique<CDataFile>(&m_owner));
     DataFormatDialog dialog(nullptr, session, m_data);
     m_shown = false;
-    QTimer watch;  // goes with this call, fired or not
-    watch.setSingleShot(true);
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-      if (QApplication::activeModalWidget() != &dialog) return;
+    test::CModalWatch watch([&](QWidget* modal) {
+      if (modal != &dialog) return;
       m_shown = true;
       answer(dialog);
     });
-    watch.start(0);
     return dialog.exec();
   }
 
@@ -88,7 +68,7 @@ class DataFormatDialogTest : public ::testing::Test {
 
   test::CTestHome m_home;
   std::string m_data;
-  CFolderOwner m_owner{m_home.Root() + "/data/"};
+  test::CFolderOwner m_owner{m_home.Root() + "/data/"};
   CDirData m_record;
   bool m_shown = false;
 };
@@ -152,9 +132,4 @@ TEST_F(DataFormatDialogTest, CancelOrNothingTickedChangesNothing) {
 }  // namespace
 }  // namespace varnow
 
-int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
+int main(int argc, char** argv) { return varnow::test::RunOffscreenTests(argc, argv); }

@@ -12,6 +12,7 @@
 #include "varnow/ui/ScanProgressDialog.h"
 #include "varnow/ui/Settings.h"
 #include "varnow/ui/TestHome.h"
+#include "varnow/ui/TestSupport.h"
 
 namespace varnow {
 namespace {
@@ -70,15 +71,12 @@ TEST_F(DialogsTest, MissingDirectoryAnswersAndDontAskAgain) {
 
   // Not asked again: the answer is to scan, and no dialog appears.
   bool shown = false;
-  QTimer watch;  // destroyed unfired when nothing was shown
-  watch.setSingleShot(true);
-  QObject::connect(&watch, &QTimer::timeout, [&shown] {
-    if (QWidget* dialog = QApplication::activeModalWidget()) {
+  test::CModalWatch watch([&shown](QWidget* dialog) {  // destroyed unfired when nothing was shown
+    if (dialog) {
       shown = true;
       dialog->close();
     }
   });
-  watch.start(0);
   EXPECT_TRUE(CMissingDirectoryDialog::Ask(nullptr));
   EXPECT_FALSE(shown);
 }
@@ -113,9 +111,4 @@ TEST_F(DialogsTest, ScanProgressCountsStepsAndCancels) {
 }  // namespace
 }  // namespace varnow
 
-int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
+int main(int argc, char** argv) { return varnow::test::RunOffscreenTests(argc, argv); }

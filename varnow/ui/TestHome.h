@@ -6,28 +6,20 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "platform/testtempfolder.h"
 
 namespace varnow::test {
 
 class CTestHome {
  public:
   CTestHome() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "varnow-test-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    m_root = pattern;
     setenv("HOME", m_root.c_str(), 1);
     setenv("XDG_CONFIG_HOME", (m_root + "/config").c_str(), 1);
     setenv("XDG_DATA_HOME", (m_root + "/data").c_str(), 1);
   }
-  ~CTestHome() {
-    std::error_code ignored;
-    std::filesystem::remove_all(m_root, ignored);
-  }
-  CTestHome(const CTestHome&) = delete;
-  CTestHome& operator=(const CTestHome&) = delete;
 
   const std::string& Root() const { return m_root; }
   // A folder below the root, created; with a trailing "/".
@@ -37,7 +29,8 @@ class CTestHome {
   }
 
  private:
-  std::string m_root;
+  platform::test::CTempFolder m_folder{"varnow-test-"};
+  std::string m_root = m_folder.Path();
 };
 
 inline std::string ReadWholeFile(const std::string& path) {

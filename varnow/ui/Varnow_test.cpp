@@ -15,6 +15,7 @@
 #include "varnow/store/DataFile.h"
 #include "varnow/ui/Settings.h"
 #include "varnow/ui/TestHome.h"
+#include "varnow/ui/TestSupport.h"
 
 extern char** environ;
 
@@ -29,24 +30,6 @@ struct CRun {
   int status = -1;
   std::string out;
   std::string err;
-};
-
-// The data file needs an owner for its folder; nothing else is asked of it here.
-class CFolderOwner : public IScanOwner {
- public:
-  explicit CFolderOwner(std::string folder) : m_folder(std::move(folder)) {}
-  int PreferredClusterSetting() const override { return 4; }
-  std::string DataDirectory() const override { return m_folder; }
-  int AutoSave() const override { return 0; }
-  int SubDirSave() const override { return 0; }
-  bool AskScanMissingDirectory() override { return false; }
-  void AskClusterSize(const std::string&) override {}
-  std::unique_ptr<CScanProgress> CreateScanProgress() override { return nullptr; }
-  void ShowMessage(const std::string& text, const std::string&) override { ADD_FAILURE() << text; }
-  void RefreshView() override {}
-
- private:
-  std::string m_folder;
 };
 
 class VarnowProgramTest : public ::testing::Test {
@@ -87,7 +70,7 @@ class VarnowProgramTest : public ::testing::Test {
   }
 
   CDirData Load(const std::string& directory) {
-    CFolderOwner owner(m_data);
+    test::CFolderOwner owner(m_data);
     CDataFile file(&owner);
     CDirData record;
     record.m_currentScanDir = directory;
