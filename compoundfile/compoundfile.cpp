@@ -4,6 +4,7 @@
 #include "compoundfile/compoundfile.h"
 
 #include <cstdio>
+#include <type_traits>
 
 #include "compoundfile/document.h"
 
@@ -97,56 +98,51 @@ Storage::~Storage() { Release(); }
 
 void Storage::Release() { m_doc.reset(); }
 
-HRESULT Storage::OpenStorage(std::u16string_view name, Storage& out) {
+template <class Handle>
+void Storage::Attach(Document& doc, std::uint32_t id, Handle& out) const {
+  out.m_doc = m_doc;
+  out.m_entry = id;
+  out.m_generation = doc.Generation(id);
+  if constexpr (std::is_same_v<Handle, Stream>) out.m_position = 0;
+}
+
+template <class Handle>
+HRESULT Storage::OpenChild(std::u16string_view name, std::uint8_t type, Handle& out) {
   return Guarded(m_doc, m_entry, m_generation, [&](Document& doc) {
     std::uint32_t id = 0;
     const HRESULT hr = doc.Find(m_entry, name, id);
     if (Failed(hr)) return hr;
-    if (doc.TypeOf(id) != format::kStorage) return STG_E_FILENOTFOUND;
-    out.m_doc = m_doc;
-    out.m_entry = id;
-    out.m_generation = doc.Generation(id);
+    if (doc.TypeOf(id) != type) return STG_E_FILENOTFOUND;
+    Attach(doc, id, out);
     return S_OK;
   });
+}
+
+template <class Handle>
+HRESULT Storage::CreateChild(std::u16string_view name, std::uint8_t type, bool replace, Handle& out) {
+  return Guarded(m_doc, m_entry, m_generation, [&](Document& doc) {
+    std::uint32_t id = 0;
+    const HRESULT hr = doc.Create(m_entry, name, type, replace, id);
+    if (Failed(hr)) return hr;
+    Attach(doc, id, out);
+    return S_OK;
+  });
+}
+
+HRESULT Storage::OpenStorage(std::u16string_view name, Storage& out) {
+  return OpenChild(name, format::kStorage, out);
 }
 
 HRESULT Storage::OpenStream(std::u16string_view name, Stream& out) {
-  return Guarded(m_doc, m_entry, m_generation, [&](Document& doc) {
-    std::uint32_t id = 0;
-    const HRESULT hr = doc.Find(m_entry, name, id);
-    if (Failed(hr)) return hr;
-    if (doc.TypeOf(id) != format::kStream) return STG_E_FILENOTFOUND;
-    out.m_doc = m_doc;
-    out.m_entry = id;
-    out.m_generation = doc.Generation(id);
-    out.m_position = 0;
-    return S_OK;
-  });
+  return OpenChild(name, format::kStream, out);
 }
 
 HRESULT Storage::CreateStorage(std::u16string_view name, Storage& out, bool replace) {
-  return Guarded(m_doc, m_entry, m_generation, [&](Document& doc) {
-    std::uint32_t id = 0;
-    const HRESULT hr = doc.Create(m_entry, name, format::kStorage, replace, id);
-    if (Failed(hr)) return hr;
-    out.m_doc = m_doc;
-    out.m_entry = id;
-    out.m_generation = doc.Generation(id);
-    return S_OK;
-  });
+  return CreateChild(name, format::kStorage, replace, out);
 }
 
 HRESULT Storage::CreateStream(std::u16string_view name, Stream& out, bool replace) {
-  return Guarded(m_doc, m_entry, m_generation, [&](Document& doc) {
-    std::uint32_t id = 0;
-    const HRESULT hr = doc.Create(m_entry, name, format::kStream, replace, id);
-    if (Failed(hr)) return hr;
-    out.m_doc = m_doc;
-    out.m_entry = id;
-    out.m_generation = doc.Generation(id);
-    out.m_position = 0;
-    return S_OK;
-  });
+  return CreateChild(name, format::kStream, replace, out);
 }
 
 HRESULT Storage::DestroyElement(std::u16string_view name) {

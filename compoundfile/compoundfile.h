@@ -127,6 +127,14 @@ class Storage {
 
  private:
   friend HRESULT StgOpenStorage(const std::string&, const OpenOptions&, Storage&);
+  // Open or create a child of the given entry type and point the handle at it.
+  template <class Handle>
+  HRESULT OpenChild(std::u16string_view name, std::uint8_t type, Handle& out);
+  template <class Handle>
+  HRESULT CreateChild(std::u16string_view name, std::uint8_t type, bool replace, Handle& out);
+  template <class Handle>
+  void Attach(Document& doc, std::uint32_t id, Handle& out) const;
+
   std::shared_ptr<Document> m_doc;
   std::uint32_t m_entry = 0;
   std::uint32_t m_generation = 0;
