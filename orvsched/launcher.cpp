@@ -1,15 +1,16 @@
 #include "orvsched/launcher.h"
 
-#include <QProcess>
-#include <QStringList>
+#include <string>
+#include <vector>
+
+#include "platform/process.h"
 
 namespace orvsched {
 
 void CProcessLauncher::Start(const std::string& cmdLine, bool /*runMinimized*/) {
-  QStringList arguments = QProcess::splitCommand(QString::fromStdString(cmdLine));
-  if (arguments.isEmpty()) return;
-  const QString program = arguments.takeFirst();
-  QProcess::startDetached(program, arguments);
+  std::vector<std::string> arguments;
+  for (const platform::CCommandToken& token : platform::SplitCommandLine(cmdLine)) arguments.push_back(token.text);
+  platform::StartDetached(arguments);
 }
 
 }  // namespace orvsched

@@ -1,6 +1,6 @@
-// Starting a task's program: the command line is split into arguments the way QProcess splits
-// it (double quotes group, tripled quotes stand for one) and the program is started detached,
-// never through a shell. The scheduler does not wait for it.
+// Starting a task's program: the command line is split into arguments by the one splitter that
+// the tracker uses too (double quotes group, tripled quotes stand for one) and the program is
+// started detached, never through a shell. The scheduler does not wait for it.
 #pragma once
 
 #include <string>

@@ -5,10 +5,12 @@
 #include "orvsched/registration.h"
 #include "orvsched/scheduler.h"
 #include "orvsched/taskmgrserver.h"
+#include "platform/process.h"
 #include "platform/versionrecord.h"
 #include "taskmgr/taskmgrbus.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QDBusConnectionInterface>
 #include <QTimer>
 
@@ -37,7 +39,7 @@ bool OwnServiceName(QDBusConnection& bus) {
 }
 
 int Serve(bool startupMode) {
-  const QString self = QCoreApplication::applicationFilePath();
+  const QString self = QFile::decodeName(platform::ProgramPath().c_str());
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.isConnected()) {
     std::fprintf(stderr, "orvsched: no session bus; running tasks without serving the list\n");
@@ -80,7 +82,7 @@ int main(int argc, char* argv[]) {
   QCoreApplication app(argc, argv);
   taskmgr::RegisterTaskMgrTypes();
   const ServerSwitch choice = ParseServerCommandLine(QCoreApplication::arguments().mid(1).join(QLatin1Char(' ')));
-  const QString self = QCoreApplication::applicationFilePath();
+  const QString self = QFile::decodeName(platform::ProgramPath().c_str());
   switch (choice) {
     case ServerSwitch::kRegServer: {
       const bool ok = RegisterServer(self);

@@ -1,5 +1,7 @@
 #include "orvsched/registration.h"
 
+#include "platform/process.h"
+
 #include "taskmgr/taskmgrbus.h"
 
 #include <QCoreApplication>
@@ -51,7 +53,7 @@ QString DesktopExecQuoted(const QString& text) {
 QString DataDirectory() {
   const QString overridden = qEnvironmentVariable("ORVSCHED_DATA_DIR");
   if (!overridden.isEmpty()) return overridden;
-  const QString own = QCoreApplication::applicationDirPath();
+  const QString own = QFileInfo(QFile::decodeName(platform::ProgramPath().c_str())).absolutePath();
   if (!own.isEmpty() && ::access(QFile::encodeName(own).constData(), W_OK) == 0) return own;
   const QString fallback = DataHome() + QLatin1String("/orvsched");
   QDir().mkpath(fallback);

@@ -144,13 +144,6 @@ const MountInfo* MountTable::MountOf(const std::string& path) const {
   return best;
 }
 
-const MountInfo* MountTable::MountOfDevice(dev_t device) const {
-  const MountInfo* found = nullptr;
-  for (const MountInfo& mount : m_mounts)
-    if (mount.device == device) found = &mount;  // the last, i.e. the topmost, of stacked mounts
-  return found;
-}
-
 bool MountTable::IsPseudoFileSystem(const std::string& fsType) {
   static constexpr std::array<std::string_view, 17> kPseudo = {
       "proc",      "sysfs",  "devtmpfs", "devpts",  "cgroup",    "cgroup2",     "debugfs", "tracefs", "securityfs",

@@ -32,8 +32,6 @@ class MountTable {
   // hold /homework. Of mounts stacked on one point, the last one wins. nullptr when the table is
   // empty.
   const MountInfo* MountOf(const std::string& path) const;
-  // The mount whose files have this st_dev, or nullptr.
-  const MountInfo* MountOfDevice(dev_t device) const;
   const std::vector<MountInfo>& Mounts() const { return m_mounts; }
 
   static bool IsPseudoFileSystem(const std::string& fsType);

@@ -89,12 +89,6 @@ TEST_F(FakeMountTable, LongestComponentPrefixWins) {
   EXPECT_EQ(MountPointOf("/usr/share"), "/");
 }
 
-TEST_F(FakeMountTable, FindsMountByDevice) {
-  ASSERT_NE(m_table.MountOfDevice(makedev(0, 45)), nullptr);
-  EXPECT_EQ(m_table.MountOfDevice(makedev(0, 45))->mountPoint, "/srv/data");
-  EXPECT_EQ(m_table.MountOfDevice(makedev(99, 99)), nullptr);
-}
-
 TEST(MountTable, MissingFileGivesEmptyTable) {
   MountTable table = MountTable::Load("/nonexistent/mountinfo");
   EXPECT_TRUE(table.Mounts().empty());

@@ -6,10 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "varnow/alerts/CommandLine.h"
-#include "varnow/ui/Interaction.h"
-#include "varnow/ui/Varnow.h"
 #include "platform/versionrecord.h"
+#include "varnow/alerts/CommandLine.h"
+#include "varnow/ui/HeadlessPrompts.h"
+#include "varnow/ui/QtPrompts.h"
+#include "varnow/ui/Varnow.h"
 #include "varnow/ui/osinfo.h"
 
 // The version record that GetProgramVersion (and the installer) read from this file.
@@ -48,14 +49,18 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stdout);
     return 0;
   }
-  // Without a display only the automated paths can run, and they must not need one.
+  // Without a display only the automated paths can run, and they must not need one: messages go
+  // to standard error and questions take their default answers.
   std::unique_ptr<QCoreApplication> application;
+  std::unique_ptr<varnow::IPrompts> prompts;
   if (varnow::DisplayAvailable()) {
     application = std::make_unique<QApplication>(argc, argv);
+    prompts = std::make_unique<varnow::CQtPrompts>();
   } else {
     application = std::make_unique<QCoreApplication>(argc, argv);
+    prompts = std::make_unique<varnow::CHeadlessPrompts>();
   }
-  varnow::CVarnowApp app;
+  varnow::CVarnowApp app(*prompts);
   app.InitInstance(varnow::JoinCommandLine(arguments));
   return app.ExitStatus();
 }

@@ -16,11 +16,11 @@
 
 namespace {
 
-class HeadlessOwner : public varnow::IScanOwner {
+class HeadlessOwner : public varnow::IScanOwner, public varnow::IPrompts {
  public:
   explicit HeadlessOwner(std::string dataDirectory) : m_dataDirectory(std::move(dataDirectory)) {}
   int PreferredClusterSetting() const override { return 1; }
-  std::string DataDirectory() const override { return m_dataDirectory; }
+  std::string DataDirectory() const { return m_dataDirectory; }
   int AutoSave() const override { return save; }
   int SubDirSave() const override { return save; }
   bool AskScanMissingDirectory() override { return false; }
@@ -29,6 +29,7 @@ class HeadlessOwner : public varnow::IScanOwner {
   void ShowMessage(const std::string& text, const std::string& caption) override {
     std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
   }
+  void ShowAlert(const std::string& text) override { ShowMessage(text, "Varnow Alert"); }
   void RefreshView() override {}
   int save = 0;
 
@@ -44,7 +45,7 @@ int Scan(const std::string& dir, const std::string& dataDirectory, bool save) {
   auto seconds = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
   double scanned, flushed;
   {
-    varnow::CScanInfo session(&owner, std::make_unique<varnow::CDataFile>(&owner));
+    varnow::CScanInfo session(&owner, &owner, std::make_unique<varnow::CDataFile>(owner.DataDirectory()));
     session.SetScanDir(dir);
     varnow::CDirData copy = session.dd;
     total = session.DoScan(1, copy, true);
@@ -68,7 +69,7 @@ std::string RecordPath(int index) {
 
 int Load(const std::string& dataDirectory, int records, int runs) {
   HeadlessOwner owner(dataDirectory);
-  varnow::CDataFile file(&owner);
+  varnow::CDataFile file(owner.DataDirectory());
   if (!platform::PathExists(file.FilePath())) {
     std::vector<varnow::CDirData> batch;
     for (int i = 0; i < records; ++i) {
@@ -85,7 +86,7 @@ int Load(const std::string& dataDirectory, int records, int runs) {
       return 1;
     }
   }
-  varnow::CScanInfo session(&owner, std::make_unique<varnow::CDataFile>(&owner));
+  varnow::CScanInfo session(&owner, &owner, std::make_unique<varnow::CDataFile>(owner.DataDirectory()));
   std::vector<double> times;
   for (int run = 0; run < runs; ++run) {
     varnow::CDirData record;

@@ -1,19 +1,15 @@
 #include "varnow/alerts/AlertChecks.h"
 
-#include <QByteArray>
-#include <QFile>
-#include <QProcess>
-#include <QString>
-#include <QStringList>
-
 #include <cctype>
 #include <span>
 #include <vector>
 
+#include "platform/process.h"
 #include "platform/tracelog.h"
 #include "varnow/alerts/CommandLine.h"
+#include "varnow/report/FormatSize.h"
 #include "varnow/scan/DirData.h"
-#include "varnow/scan/scandir.h"
+#include "varnow/scan/Prompts.h"
 
 namespace varnow {
 namespace {
@@ -66,7 +62,7 @@ void Notify(CAlertRun& run, const std::string& dir, const std::string& sizeText,
     message += " [This MessageBox is appearing because" + run.notifyCommand +
                " could not be executed]";
   }
-  if (run.owner) run.owner->ShowAlert(message);
+  if (run.prompts) run.prompts->ShowAlert(message);
 }
 
 // The growth rule shared by the size and percent checks: the total's entry fires when its
@@ -107,13 +103,8 @@ bool RunNotifyCommand(std::string& command, const std::string& dir, const std::s
     arguments.push_back(Substitute(token.text, substitutions));
   command = JoinCommandLine(arguments);
   VN_TRACE("Notify: %s", command.c_str());
-  if (arguments.empty()) return false;
-  QStringList processArguments;
-  for (std::size_t i = 1; i < arguments.size(); ++i)
-    processArguments << QFile::decodeName(QByteArray::fromStdString(arguments[i]));
   // Detached, without a shell: no argument is ever read as shell syntax.
-  return QProcess::startDetached(QFile::decodeName(QByteArray::fromStdString(arguments[0])),
-                                 processArguments);
+  return platform::StartDetached(arguments);
 }
 
 bool AlertSizeCheck(CAlertRun& run) {

@@ -15,15 +15,8 @@
 namespace varnow {
 
 class CDirData;
+class IPrompts;
 struct CRunFlags;
-
-// Shows an alert's message: a modal box captioned "Varnow Alert" (OK button, exclamation icon,
-// brought to the front), or its headless stand-in. Returns when the user has closed it.
-class IAlertOwner {
- public:
-  virtual ~IAlertOwner() = default;
-  virtual void ShowAlert(const std::string& text) = 0;
-};
 
 // Everything the checks read, filled by the automated run from the main window's fields and
 // the scan session.
@@ -37,7 +30,7 @@ struct CAlertRun {
   std::string notifyCommand;        // /NOTIFY=; empty: the message box
   // Free bytes of the drive holding a directory; false when they can't be read.
   std::function<bool(const std::string& dir, std::uint64_t& freeBytes)> getFreeSpace;
-  IAlertOwner* owner = nullptr;     // where the box goes when nothing else takes the message
+  IPrompts* prompts = nullptr;      // its alert box takes the message when nothing else does
 };
 
 // Each returns true when its alert fired (the automated run then ends with exit status 3).

@@ -12,10 +12,11 @@
 #include <stdexcept>
 #include <vector>
 
-#include "varnow/alerts/AutomatedRun.h"
+#include "varnow/report/FormatSize.h"
+#include "varnow/scan/Prompts.h"
+#include "varnow/testsupport/AlertTestSupport.h"
 #include "varnow/alerts/CommandLine.h"
 #include "varnow/scan/DirData.h"
-#include "varnow/scan/scandir.h"
 
 namespace varnow {
 namespace {
@@ -25,34 +26,20 @@ using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::SizeIs;
+using test::RecordWithTotal;
 
-class RecordingOwner : public IAlertOwner {
- public:
-  void ShowAlert(const std::string& text) override { boxes.push_back(text); }
-  std::vector<std::string> boxes;
-};
 
-// A record whose total went from `saved` to `current`, next to a subdirectory that grew a lot
-// (which no check may look at).
-CDirData RecordWithTotal(std::int64_t saved, std::int64_t current) {
-  CDirData record;
-  record.m_currentScanDir = "/srv/data/";
-  record.m_entries.push_back({"big", {1'000'000'000, 1, -1, -1, -1, -1}});
-  record.m_entries.push_back({std::string(kTotalFree), {5, 5, -1, -1, -1, -1}});
-  record.m_entries.push_back({std::string(kTotalUsed), {current, saved, -1, -1, -1, -1}});
-  return record;
-}
 
 struct Fixture {
   CDirData record;
-  RecordingOwner owner;
+  test::CRecordingPrompts owner;
   CAlertRun run;
 
   Fixture(std::int64_t saved, std::int64_t current) : record(RecordWithTotal(saved, current)) {
     run.dd = &record;
     run.scanDir = "/srv/data/";
     run.displayUnit = kUnitBytes;
-    run.owner = &owner;
+    run.prompts = &owner;
   }
 };
 
@@ -176,74 +163,6 @@ TEST(Checks, AFailureInsideACheckEndsOnlyThatCheck) {
   EXPECT_THAT(f.owner.boxes, SizeIs(1));
   flags.alertSize = 0;
   EXPECT_FALSE(RunAlertChecks(flags, f.run));
-}
-
-// The automated run's side: the owner supplies the inputs, the checks run in their order after
-// the save, and the exit status tells whether one fired.
-class AlertRunOwner : public ICommandLineOwner {
- public:
-  CCommandLineFields& CommandLineFields() override { return fields; }
-  void SetScanDirectory(const std::string&) override {}
-  void SetPrintDestination(int) override {}
-  void SetPrintFilePath(const std::string&) override {}
-  void SetAutoSave(int) override {}
-  void SetSubDirSave(int) override {}
-  void OnScan() override { calls.push_back("scan"); }
-  void OnSave() override { calls.push_back("save"); }
-  CAlertRun AlertRun() override {
-    calls.push_back("alerts");
-    CAlertRun run;
-    run.dd = &record;
-    run.scanDir = "/srv/data/";
-    run.displayUnit = kUnitBytes;
-    run.alertPercent = fields.percentThreshold;
-    run.alertSize = fields.sizeThreshold;
-    run.freeAlert = fields.freeMinimum;
-    run.notifyCommand = fields.notifyCommand;
-    run.getFreeSpace = [](const std::string&, std::uint64_t& bytes) {
-      bytes = 100;
-      return true;
-    };
-    run.owner = &boxes;
-    return run;
-  }
-  IPrintOwner* PrintOwner() override {
-    calls.push_back("print");
-    return nullptr;  // nothing to print: the run goes on
-  }
-
-  CCommandLineFields fields;
-  CDirData record = RecordWithTotal(1000, 5000);
-  RecordingOwner boxes;
-  std::vector<std::string> calls;
-};
-
-TEST(AutomatedRun, ChecksInOrderAfterTheSaveAndExitStatus) {
-  AlertRunOwner owner;
-  owner.fields.freeMinimum = 1000;
-  owner.fields.notifyCommand = "/nonexistent/notify $MSG$";
-  CRunFlags flags;
-  flags.automated = flags.scan = flags.save = flags.print = 1;
-  flags.alertSize = flags.alertPercent = flags.freeAlert = 1;
-  EXPECT_EQ(RunAutomatedSequence(flags, owner), kExitAlertFired);
-  EXPECT_THAT(owner.calls, ElementsAre("scan", "save", "alerts", "print"));
-  ASSERT_THAT(owner.boxes.boxes, SizeIs(3));
-  EXPECT_THAT(owner.boxes.boxes[0], HasSubstr("more than 0 bytes since"));
-  EXPECT_THAT(owner.boxes.boxes[1], HasSubstr("more than 0% since"));
-  EXPECT_THAT(owner.boxes.boxes[2], ::testing::StartsWith("Free disk space on /srv/data/"));
-  // The command as the first alert substituted it stays for the rest of the run.
-  EXPECT_THAT(owner.fields.notifyCommand, HasSubstr("more than 0 bytes since"));
-
-  AlertRunOwner quiet;
-  quiet.record = RecordWithTotal(5000, 5000);
-  flags.freeAlert = 0;
-  EXPECT_EQ(RunAutomatedSequence(flags, quiet), 0);
-  EXPECT_THAT(quiet.boxes.boxes, IsEmpty());
-
-  AlertRunOwner scanOnly;
-  flags.alertSize = flags.alertPercent = flags.print = 0;
-  EXPECT_EQ(RunAutomatedSequence(flags, scanOnly), 0);
-  EXPECT_THAT(scanOnly.calls, ElementsAre("scan", "save"));
 }
 
 TEST(ReplaceAll, AnyCaseEveryOccurrenceAndNoRescan) {

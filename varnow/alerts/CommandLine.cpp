@@ -141,57 +141,6 @@ bool HandleToken(const std::string& commandLine, const CCommandToken& token, CRu
 
 }  // namespace
 
-std::vector<CCommandToken> SplitCommandLine(const std::string& commandLine) {
-  std::vector<CCommandToken> tokens;
-  std::string current;
-  bool inQuote = false;
-  bool started = false;  // a token is under way (it may still turn out empty)
-  int quotes = 0;
-  auto finish = [&](std::size_t end) {
-    if (!current.empty()) tokens.push_back({current, end});
-    current.clear();
-    started = false;
-  };
-  for (std::size_t i = 0; i < commandLine.size(); ++i) {
-    const char c = commandLine[i];
-    if (c == '"') {
-      started = true;
-      if (++quotes == 3) {  // three in a row: one literal quote
-        quotes = 0;
-        current += '"';
-      }
-      continue;
-    }
-    if (quotes == 1) inQuote = !inQuote;
-    quotes = 0;
-    if (!inQuote && IsBlank(c)) {
-      if (started) finish(i);
-    } else {
-      started = true;
-      current += c;
-    }
-  }
-  finish(commandLine.size());
-  return tokens;
-}
-
-std::string JoinCommandLine(const std::vector<std::string>& arguments) {
-  std::string line;
-  for (const std::string& argument : arguments) {
-    if (argument.empty()) continue;
-    if (!line.empty()) line += ' ';
-    const bool needsQuotes = std::any_of(argument.begin(), argument.end(), [](char c) { return IsBlank(c) || c == '"'; });
-    if (!needsQuotes) {
-      line += argument;
-      continue;
-    }
-    line += '"';
-    for (char c : argument) line += c == '"' ? std::string("\"\"\"") : std::string(1, c);
-    line += '"';
-  }
-  return line;
-}
-
 int ParseCommandLine(const std::string& commandLine, CRunFlags& flags, ICommandLineOwner* owner) {
   try {
     if (commandLine.empty()) return 1;

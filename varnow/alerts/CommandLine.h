@@ -9,13 +9,10 @@
 // and only at the start of a token; values keep their bytes and their case.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
 
-#include "varnow/alerts/AlertChecks.h"
-#include "varnow/report/PrintJob.h"
+#include "platform/process.h"
 
 namespace varnow {
 
@@ -40,7 +37,8 @@ struct CCommandLineFields {
   int automatedRun = 0;            // 1 only during the scan of an automated run
 };
 
-// What the second pass and the automated run need of the main window object.
+// What the second pass sets on the main window object: the scan directory, the command-line
+// fields and the settings that the switches override (in memory only).
 class ICommandLineOwner {
  public:
   virtual ~ICommandLineOwner() = default;
@@ -50,26 +48,12 @@ class ICommandLineOwner {
   virtual void SetPrintDestination(int destination) = 0;  // 1 printer, 2 file
   virtual void SetPrintFilePath(const std::string& path) = 0;
   virtual void SetAutoSave(int autoSave) = 0;
-  virtual void SetSubDirSave(int subDirSave) = 0;
-  virtual void OnScan() = 0;
-  virtual void OnSave() = 0;
-  // What the alert checks read after the scan: the session's record, directory and free space,
-  // the display unit, the thresholds and notification command above, and where a box goes.
-  // Without a record and a free-space query no check can fire.
-  virtual CAlertRun AlertRun() { return {}; }
-  // What the report printed at the end of the run is made of; nullptr: nothing can be printed.
-  virtual IPrintOwner* PrintOwner() { return nullptr; }
 };
 
-struct CCommandToken {
-  std::string text;     // quotes removed
-  std::size_t end = 0;  // offset just after the token in the command line
-};
-
-// Splits a command line into tokens (see above). Empty tokens ("") are dropped.
-std::vector<CCommandToken> SplitCommandLine(const std::string& commandLine);
-// The command line whose split gives back exactly these (non-empty) arguments.
-std::string JoinCommandLine(const std::vector<std::string>& arguments);
+// The splitter every stored command line goes through (see platform/process.h).
+using platform::CCommandToken;
+using platform::JoinCommandLine;
+using platform::SplitCommandLine;
 
 // Reads the command line (the part after the program name). With owner == nullptr this is the
 // first pass: it only opens the trace log (/DEBUG=) and notes /SAVE and /SCAN. With the owner

@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "platform/tracelog.h"
-#include "varnow/alerts/AutomatedRun.h"
+#include "varnow/testsupport/AlertTestSupport.h"
 
 namespace varnow {
 namespace {
@@ -17,34 +17,9 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using test::Parse;
+using FakeOwner = test::CFakeCommandLineOwner<ICommandLineOwner>;
 
-class FakeOwner : public ICommandLineOwner {
- public:
-  CCommandLineFields& CommandLineFields() override { return fields; }
-  void SetScanDirectory(const std::string& directory) override { directories.push_back(directory); }
-  void SetPrintDestination(int destination) override { printDestination = destination; }
-  void SetPrintFilePath(const std::string& path) override { printFilePath = path; }
-  void SetAutoSave(int value) override { autoSave = value; }
-  void SetSubDirSave(int value) override { subDirSave = value; }
-  void OnScan() override { calls.push_back("scan:" + std::to_string(fields.automatedRun)); }
-  void OnSave() override { calls.push_back("save"); }
-
-  CCommandLineFields fields;
-  std::vector<std::string> directories;
-  int printDestination = 0;
-  std::string printFilePath;
-  int autoSave = -1;
-  int subDirSave = -1;
-  std::vector<std::string> calls;
-};
-
-// Both passes, as start-up runs them.
-CRunFlags Parse(const std::string& line, FakeOwner& owner) {
-  CRunFlags flags;
-  ParseCommandLine(line, flags, nullptr);
-  ParseCommandLine(line, flags, &owner);
-  return flags;
-}
 
 TEST(CommandLine, SwitchesInAnyCaseValuesKeepTheirCase) {
   FakeOwner owner;
@@ -268,28 +243,6 @@ TEST(CommandLine, TraceLinesOfBothPasses) {
   EXPECT_THAT(text, HasSubstr("Automated /ALERT%=7x (CommandLine, "));
   EXPECT_THAT(text, HasSubstr("Automated /NOTIFY=a b (CommandLine, "));
   EXPECT_EQ(text.find("NOTIFY was passed"), std::string::npos);
-}
-
-TEST(AutomatedRun, ScanAndSaveAsTheSwitchesAsk) {
-  FakeOwner owner;
-  CRunFlags flags = Parse("/DIR=/d /SCAN /SAVE", owner);
-  RunAutomatedSequence(flags, owner);
-  EXPECT_THAT(owner.calls, ElementsAre("scan:1", "save"));
-  EXPECT_EQ(owner.fields.automatedRun, 0);
-  EXPECT_EQ(owner.autoSave, 1);
-  EXPECT_EQ(owner.subDirSave, 0);
-
-  FakeOwner subdirs;
-  flags = Parse("/DIR=/d /SCAN /SAVESUBDIRS", subdirs);
-  RunAutomatedSequence(flags, subdirs);
-  EXPECT_EQ(subdirs.subDirSave, 1);
-
-  FakeOwner scanOnly;
-  flags = Parse("/DIR=/d /SCAN", scanOnly);
-  RunAutomatedSequence(flags, scanOnly);
-  EXPECT_THAT(scanOnly.calls, ElementsAre("scan:1"));
-  EXPECT_EQ(scanOnly.autoSave, 0);
-  EXPECT_EQ(scanOnly.subDirSave, 0);
 }
 
 }  // namespace

@@ -13,7 +13,7 @@
 #include "platform/tracelog.h"
 #include "varnow/report/EntryOrder.h"
 #include "varnow/report/ReportText.h"
-#include "varnow/scan/scandir.h"
+#include "varnow/report/FormatSize.h"
 
 namespace varnow {
 namespace {

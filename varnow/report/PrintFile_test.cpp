@@ -9,7 +9,7 @@
 
 #include "platform/tracelog.h"
 #include "varnow/report/PrintFile.h"
-#include "varnow/report/ReportTestRecord.h"
+#include "varnow/testsupport/ReportTestRecord.h"
 
 namespace varnow {
 namespace {

@@ -1,6 +1,5 @@
 #include "varnow/report/PrintJob.h"
 
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,9 +11,8 @@
 #include <filesystem>
 #include <thread>
 
+#include "platform/process.h"
 #include "platform/tracelog.h"
-
-extern char** environ;
 
 namespace varnow {
 namespace {
@@ -32,12 +30,6 @@ std::string FindProgram(const char* name, const std::vector<std::string>& firstD
   return found.toStdString();
 }
 
-std::string OwnDirectory() {
-  std::error_code error;
-  const fs::path self = fs::read_symlink("/proc/self/exe", error);
-  return error ? std::string() : self.parent_path().string();
-}
-
 // $TMPDIR as given (a folder that is missing must fail, not be swapped for another), else /tmp.
 std::string TemporaryFolder() {
   const char* folder = std::getenv("TMPDIR");
@@ -47,22 +39,9 @@ std::string TemporaryFolder() {
 // Started without a shell; 0 when it could not be started.
 pid_t Start(const CPrintCommand& command) {
   if (command.program.empty()) return 0;
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(command.program.c_str()));
-  for (const std::string& arg : command.args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  if (posix_spawn(&pid, command.program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return 0;
-  return pid;
-}
-
-// The program runs on after the wait; someone must still collect its exit.
-void ReapLater(pid_t pid) {
-  std::thread([pid] {
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-  }).detach();
+  std::vector<std::string> arguments{command.program};
+  arguments.insert(arguments.end(), command.args.begin(), command.args.end());
+  return platform::StartProcess(arguments);
 }
 
 // Waits in steps of a second; true with the exit status when the program ended in time.
@@ -96,7 +75,7 @@ CPrintCommand PlainPrintCommand(const std::string& file) {
 }
 
 CPrintCommand EnhancedPrintCommand(const std::string& file) {
-  return {"zizeruv", FindProgram("zizeruv", {OwnDirectory()}), {"/p", file}};
+  return {"zizeruv", FindProgram("zizeruv", {platform::ProgramFolder()}), {"/p", file}};
 }
 
 CPrintJob::CPrintJob(IPrintOwner& owner) : m_owner(owner) {
@@ -163,7 +142,7 @@ bool CPrintJob::RunPrintProgram(const std::string& file, const MessageSink* mess
   }
   int status = 0;
   if (!WaitForExit(pid, m_waitLimit, &status)) {
-    ReapLater(pid);
+    platform::ReapLater(pid);
     return true;  // still at work; it has read the file or will report its own trouble
   }
   if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;

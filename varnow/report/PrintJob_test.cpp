@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QProcess>
 #include <cstdlib>
 #include <filesystem>
@@ -8,8 +8,8 @@
 #include <sstream>
 
 #include "varnow/report/PrintJob.h"
-#include "varnow/report/PrintJobTestSupport.h"
-#include "varnow/report/ReportTestRecord.h"
+#include "varnow/testsupport/PrintJobTestSupport.h"
+#include "varnow/testsupport/ReportTestRecord.h"
 
 namespace varnow {
 namespace {
@@ -137,7 +137,7 @@ TEST_F(PrintJobTest, EnhancedReportPrintsThroughZizeruvIntoPdf) {
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
+  QCoreApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

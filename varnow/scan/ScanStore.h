@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "varnow/scan/DirData.h"
@@ -30,6 +31,10 @@ class IScanStore {
   // written with the status code.
   using FailureHandler = std::function<void(const CDirData& record, std::int32_t status)>;
   virtual void Write(const std::vector<CDirData>& records, const FailureHandler& onFailure) = 0;
+
+  // The folder that holds the store's file, for the reads and writes that follow. The session
+  // calls it under the lock that guards every access, so a change never races a write.
+  virtual void SetFolder(const std::string& /*folder*/) {}
 };
 
 }  // namespace varnow

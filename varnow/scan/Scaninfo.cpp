@@ -11,15 +11,14 @@
 
 #include "platform/dirlist.h"
 #include "platform/mounts.h"
-#include "platform/registry.h"
 #include "platform/tracelog.h"
 #include "varnow/scan/TreeLister.h"
 #include "varnow/scan/scandir.h"
+#include "varnow/settings/Settings.h"
 
 namespace varnow {
 namespace {
 
-constexpr const char* kSettingsKey = "Software\\Zentrel\\VARNOW\\FixedClusterSizes";
 constexpr std::uint32_t kDefaultAskedClusterSize = 16384;
 // A question that never leads to a usable size must not hang an unattended run.
 constexpr int kMaxClusterQuestions = 3;
@@ -85,10 +84,12 @@ struct CScanInfo::ScanContext {
   std::int64_t freeSpace = 0;
 };
 
-CScanInfo::CScanInfo(IScanOwner* owner, std::unique_ptr<IScanStore> store, CScanOptions options)
-    : m_owner(owner), m_store(std::move(store)), m_options(std::move(options)) {
+CScanInfo::CScanInfo(IScanOwner* owner, IPrompts* prompts, std::unique_ptr<IScanStore> store, CScanOptions options)
+    : m_owner(owner),
+      m_prompts(prompts),
+      m_options(std::move(options)),
+      m_saveQueue(std::move(store), prompts, m_options.idleFlush, m_options.flushThreshold) {
   VN_TRACE("CScanInfo Constructor");
-  m_saveThread = std::thread([this] { SaveThread(); });
 }
 
 CScanInfo::~CScanInfo() {
@@ -154,25 +155,10 @@ std::string CScanInfo::GetScanRoot() {
   return root;
 }
 
-// The override for a root: a value named exactly like the root whose text starts with a
-// non-zero number. 0 means none.
-std::uint32_t CScanInfo::FixedClusterSize(const std::string& root) {
-  auto values = platform::Registry::EnumValues(platform::Hive::CurrentUser, kSettingsKey);
-  if (!values) return 0;
-  for (const auto& [name, value] : *values) {
-    if (name != root) continue;
-    if (value.type == platform::RegType::Dword) return value.dword;
-    if (value.type != platform::RegType::String) return 0;
-    if (value.text.empty() || value.text[0] < '0' || value.text[0] > '9') return 0;
-    return static_cast<std::uint32_t>(std::strtoul(value.text.c_str(), nullptr, 10));
-  }
-  return 0;
-}
-
 // What "read size from drive" gives: the override, else the volume's allocation unit; 0 when
 // neither is known.
 std::uint32_t CScanInfo::DriveClusterSize(const std::string& root) {
-  if (std::uint32_t fixed = FixedClusterSize(root)) return fixed;
+  if (std::uint32_t fixed = GetFixedClusterSize(root)) return fixed;
   platform::VolumeFigures figures;
   if (platform::QueryVolume(root, figures)) return figures.clusterSize;
   VN_TRACE("GetDiskFreeSpace failed for drive %s.  GetLastError was %lX\n", root.c_str(),
@@ -184,22 +170,22 @@ void CScanInfo::GetClusterSize() {
   try {
     std::string root = GetScanRoot();
     if (root.empty() || !platform::PathExists(root)) {
-      g_clusterSize = 1;
+      m_clusterSize = 1;
       return;
     }
     for (int asked = 0;; ++asked) {
       VN_TRACE("GetClusterSize Begin");
       int preference = m_owner->PreferredClusterSetting();
       if (preference == 2) {
-        g_clusterSize = 256;
+        m_clusterSize = 256;
       } else if (preference == 4) {
-        g_clusterSize = 1;
+        m_clusterSize = 1;
       } else if (preference == 3 && IsCompressedVolume(root)) {
-        g_clusterSize = 256;
+        m_clusterSize = 256;
       } else if (preference == 1 || preference == 3) {
         std::uint32_t size = DriveClusterSize(root);
         if (size == 0 && asked < kMaxClusterQuestions) {
-          m_owner->AskClusterSize(root);  // the owner may store an override; then ask again
+          m_prompts->AskClusterSize(root);  // the answer may be stored as an override; then ask again
           continue;
         }
         if (size == 0) {
@@ -207,14 +193,14 @@ void CScanInfo::GetClusterSize() {
                    kDefaultAskedClusterSize);
           size = kDefaultAskedClusterSize;
         }
-        g_clusterSize = size;
+        m_clusterSize = size;
       }
       break;
     }
   } catch (...) {
     VN_TRACE("** Exception in GetClusterSize\n");
   }
-  VN_TRACE("GetClusterSize End  size=%ld", static_cast<long>(g_clusterSize));
+  VN_TRACE("GetClusterSize End  size=%ld", static_cast<long>(m_clusterSize));
 }
 
 bool CScanInfo::IsCompressedVolume(const std::string& root) const {
@@ -276,15 +262,12 @@ std::int64_t CScanInfo::DoScan(int level, CDirData& record, bool silent) {
     std::unique_ptr<ScanContext>& slot;
     bool owned = false;
     ~ContextGuard() {
-      if (owned) {
-        g_currentProgress = nullptr;
-        slot.reset();
-      }
+      if (owned) slot.reset();
     }
   } guard{m_scan};
   try {
     if (level == 1 && !platform::PathExists(record.m_currentScanDir)) {
-      if (!m_owner->AskScanMissingDirectory()) {
+      if (!m_prompts->AskScanMissingDirectory()) {
         VN_TRACE("DoScan was aborted because directory doesn't appear to exist\n");
         return -1;
       }
@@ -296,14 +279,13 @@ std::int64_t CScanInfo::DoScan(int level, CDirData& record, bool silent) {
       PreparePseudoMounts(record.m_currentScanDir);
     }
     if (level == 1) {
-      if (!silent) m_scan->progress = m_owner->CreateScanProgress();
-      g_currentProgress = m_scan->progress.get();
-      g_directoriesScanned = 0;
-      g_filesScanned = 0;
-      if (g_currentProgress) {
+      if (!silent) m_scan->progress = m_prompts->CreateScanProgress();
+      m_directoriesScanned = 0;
+      m_filesScanned = 0;
+      if (CScanProgress* progress = CurrentProgress()) {
         int subdirectories = GetNumSubDirs(GetScanDir());
-        g_currentProgress->SetRange(0, subdirectories + 1);
-        g_currentProgress->StepIt();
+        progress->SetRange(0, subdirectories + 1);
+        progress->StepIt();
       }
     }
   } catch (...) {
@@ -312,9 +294,9 @@ std::int64_t CScanInfo::DoScan(int level, CDirData& record, bool silent) {
     return 0;
   }
   platform::DirListing listing;
-  if (level == 1 && !g_currentProgress && ScanThreads() > 1) {
+  if (level == 1 && !CurrentProgress() && ScanThreads() > 1) {
     // Nothing to show and nothing to cancel: the file system is read by several threads first.
-    CListedDirectory tree = ListTree(record.m_currentScanDir, ScanThreads(),
+    CListedDirectory tree = ListTree(record.m_currentScanDir, ScanThreads(), m_clusterSize,
                                      [this](const std::string& path) { return IsPseudoMount(path); });
     return ScanTree(level, record, silent, listing, &tree, true, 0);
   }
@@ -331,19 +313,19 @@ std::vector<std::string> CScanInfo::TakeEntries(platform::DirListing& listing, c
     total += listed->filesSize;
     for (const CListedFile& file : listed->linkedFiles)
       if (m_scan->linkedFiles.insert(FileId{file.device, file.inode}).second) total += file.size;
-    g_filesScanned += listed->fileCount;
+    m_filesScanned += listed->fileCount;
     return listed->subdirectories;
   }
-  CScanProgress* progress = g_currentProgress;
+  CScanProgress* progress = CurrentProgress();
   platform::DirEntry entry;
   while (listing.Next(entry)) {
     if (!entry.isDirectory) {
       total += CountFile(entry);
-      ++g_filesScanned;
+      ++m_filesScanned;
     } else if (!IsDots(entry.name)) {
       subdirectories.push_back(entry.name);
     }
-    if (progress) progress->ShowCounters(g_directoriesScanned, g_filesScanned);
+    if (progress) progress->ShowCounters(m_directoriesScanned, m_filesScanned);
   }
   return subdirectories;
 }
@@ -352,14 +334,14 @@ std::int64_t CScanInfo::ScanTree(int level, CDirData& record, bool silent, platf
                                  const CListedDirectory* listed, bool consultFile, int depth) {
   std::int64_t total = 0;
   try {
-    IScanStore::LoadResult loaded = LoadRecord(record, consultFile, nullptr);
+    IScanStore::LoadResult loaded = m_saveQueue.Load(record, consultFile, nullptr);
     record.m_total = 0;
     VN_TRACE("Using dd.m_currentScanDir  = %s", record.m_currentScanDir.c_str());
     AgeSizes(record);
 
     const bool opened = listed ? listed->opened : listing.IsOpen();
     if (opened) {
-      CScanProgress* progress = g_currentProgress;
+      CScanProgress* progress = CurrentProgress();
       std::vector<std::string> subdirectories = TakeEntries(listing, listed, total);
       if (depth >= kMaxHeldDescriptors) listing.Close();
 
@@ -371,10 +353,10 @@ std::int64_t CScanInfo::ScanTree(int level, CDirData& record, bool silent, platf
       found.reserve(subdirectories.size());
       for (std::size_t i = 0; i < subdirectories.size(); ++i) {
         const std::string& name = subdirectories[i];
-        ++g_directoriesScanned;
+        ++m_directoriesScanned;
         if (progress && progress->CheckCancel()) {
           listing.Close();
-          g_currentProgress = nullptr;
+          m_scan->progress.reset();
           VN_TRACE("DoScan End - Cancelled");
           UndoAgeing(record);
           return -1;
@@ -455,7 +437,7 @@ void CScanInfo::PreparePseudoMounts(const std::string& top) {
 std::int64_t CScanInfo::CountFile(const platform::DirEntry& entry) {
   if (entry.links > 1 && m_scan && !m_scan->linkedFiles.insert(FileId{entry.device, entry.inode}).second)
     return 0;
-  return RoundToCluster(entry);
+  return RoundToCluster(entry.length, m_clusterSize);
 }
 
 // Measured once per top-level scan: every record of it has the same root.
@@ -477,11 +459,11 @@ void CScanInfo::FinishRecord(int level, CDirData& record, bool listed, std::int6
   }
   DropStaleEntries(record);
   record.m_total = total;
-  if (level == 1) g_currentProgress = nullptr;
+  if (level == 1) m_scan->progress.reset();
   if (level == 1) {
     if (m_owner->AutoSave() != 0) QueueSave(record);
   } else if (m_owner->SubDirSave() != 0) {
-    QueueRecord(std::move(record));  // a subdirectory's record is not used after this
+    m_saveQueue.Queue(std::move(record));  // a subdirectory's record is not used after this
   }
 }
 
@@ -490,181 +472,47 @@ void CScanInfo::FinishRecord(int level, CDirData& record, bool listed, std::int6
 
 bool CScanInfo::QueueSave(const CDirData& record) {
   try {
-    QueueRecord(CDirData(record));
+    m_saveQueue.Queue(CDirData(record));
   } catch (...) {
     VN_TRACE("** Exception in QueueSave\n");
   }
   return true;
 }
 
-void CScanInfo::QueueRecord(CDirData&& record) {
-  std::size_t queued;
-  {
-    std::lock_guard lock(m_queueLock);
-    auto it = m_queueIndex.find(record.m_currentScanDir);
-    if (it != m_queueIndex.end()) {
-      *it->second = std::move(record);
-    } else {
-      std::string path = record.m_currentScanDir;
-      m_queue.push_back(std::move(record));
-      m_queueIndex.emplace(std::move(path), std::prev(m_queue.end()));
-    }
-    queued = m_queue.size();
-  }
-  m_lastRequest.store(std::chrono::steady_clock::now().time_since_epoch().count());
-  if (queued > m_options.flushThreshold) m_signals.Set(CSignalPair::kFirst);
-}
+std::size_t CScanInfo::QueuedCount() { return m_saveQueue.Count(); }
 
-std::size_t CScanInfo::QueuedCount() {
-  std::lock_guard lock(m_queueLock);
-  return m_queue.size();
-}
+void CScanInfo::SetDataDirectory(const std::string& folder) { m_saveQueue.SetFolder(folder); }
 
-// Under the queue lock.
-bool CScanInfo::TakeQueued(const std::string& path, CDirData& out) {
-  auto it = m_queueIndex.find(path);
-  if (it == m_queueIndex.end()) return false;
-  out = std::move(*it->second);
-  m_queue.erase(it->second);
-  m_queueIndex.erase(it);
-  return true;
-}
-
-IScanStore::LoadResult CScanInfo::LoadRecord(CDirData& record, bool consultFile, bool* fromQueue) {
-  std::unique_lock queueLock(m_queueLock);
-  std::string path = record.m_currentScanDir;
-  CDirData queued;
-  if (fromQueue) *fromQueue = false;
-  if (TakeQueued(path, queued)) {
-    if (fromQueue) *fromQueue = true;
-    record = std::move(queued);
-    record.m_currentScanDir = path;
-    SaveOutData(&record);  // still under the queue lock, so no flush can overtake it
-    return IScanStore::LoadResult::Loaded;
-  }
-  // A record of this path may be part of the batch being written: wait for that batch.
-  if (m_inFlight.count(path) != 0) consultFile = true;
-  record.Reset();
-  record.m_total = 0;
-  record.m_currentScanDir = path;
-  if (!consultFile || !m_store) return IScanStore::LoadResult::NoStorage;
-  // Taken before the queue lock goes, so a batch that left the queue is on disk by now.
-  std::lock_guard storageLock(m_storageLock);
-  queueLock.unlock();
-  IScanStore::LoadResult result = m_store->Read(record);
-  record.m_currentScanDir = path;
-  record.m_total = 0;
-  return result;
-}
+CScanProgress* CScanInfo::CurrentProgress() const { return m_scan ? m_scan->progress.get() : nullptr; }
 
 bool CScanInfo::LoadData(CDirData& record) {
   try {
     bool queued = false;
-    LoadRecord(record, true, &queued);
+    m_saveQueue.Load(record, true, &queued);
     if (queued) return true;  // a queued record keeps its own total
     std::int64_t total = 0;
     for (const CDirInfo& entry : record.m_entries)
       if (!IsSpecialEntryName(entry.name) && entry.sizes[0] != kNoSize) total += entry.sizes[0];
-    record.m_total = total + GetDirectorySize(record.m_currentScanDir);
+    record.m_total = total + GetDirectorySize(record.m_currentScanDir, m_clusterSize);
   } catch (...) {
     VN_TRACE("** Exception in LoadData\n");
   }
   return true;
 }
 
-void CScanInfo::WriteRecords(const std::vector<CDirData>& records) {
-  if (!m_store || records.empty()) return;
-  std::vector<std::int32_t> reported;
-  m_store->Write(records, [&](const CDirData& record, std::int32_t status) {
-    // One failure cause (a file that cannot be opened fails every record) is shown once.
-    if (std::find(reported.begin(), reported.end(), status) != reported.end()) {
-      VN_TRACE("The data for %s can not be saved (Error=0x%X)\n", record.m_currentScanDir.c_str(),
-               static_cast<unsigned>(status));
-      return;
-    }
-    reported.push_back(status);
-    char text[256];
-    std::snprintf(text, sizeof text, "(Error=0x%X)", static_cast<unsigned>(status));
-    m_owner->ShowMessage("The data for " + record.m_currentScanDir +
-                             " can not be saved because of a disk error.  " + text,
-                         "Disk Write Error");
-  });
-}
-
-// Writes everything that is queued now as one batch; false when the queue was empty.
-bool CScanInfo::FlushOnce() {
-  std::vector<CDirData> batch;
-  std::unique_lock storageLock(m_storageLock, std::defer_lock);
-  {
-    std::lock_guard queueLock(m_queueLock);
-    if (m_queue.empty()) return false;
-    storageLock.lock();  // queue lock before storage lock, as everywhere
-    batch.reserve(m_queue.size());
-    for (CDirData& record : m_queue) {
-      m_inFlight.insert(record.m_currentScanDir);
-      batch.push_back(std::move(record));
-    }
-    m_queue.clear();
-    m_queueIndex.clear();
-  }
-  WriteRecords(batch);
-  storageLock.unlock();
-  std::lock_guard queueLock(m_queueLock);
-  m_inFlight.clear();
-  return true;
-}
-
 void CScanInfo::SaveOutData(const CDirData* record) {
   try {
-    if (record) {
-      std::lock_guard lock(m_storageLock);
-      WriteRecords({*record});
-      return;
-    }
-    while (FlushOnce()) {
-    }
+    if (record) m_saveQueue.Write(*record);
+    else m_saveQueue.WriteAll();
   } catch (...) {
     VN_TRACE("** Exception in SaveOutData\n");
-  }
-}
-
-// Writes when more than the threshold wait, when the idle time has passed since the last
-// request (or the last flush), and everything at shutdown.
-void CScanInfo::SaveThread() {
-  using Clock = std::chrono::steady_clock;
-  Clock::time_point lastFlush = Clock::now();
-  auto idleSince = [&] {
-    return std::max(lastFlush, Clock::time_point(Clock::duration(m_lastRequest.load())));
-  };
-  for (;;) {
-    CSignalPair::Result woken = m_signals.WaitUntil(idleSince() + m_options.idleFlush);
-    try {
-      if (woken == CSignalPair::kFirst) {
-        if (QueuedCount() > m_options.flushThreshold) FlushOnce();
-        continue;
-      }
-      if (woken == CSignalPair::kSecond) {
-        SaveOutData();
-        return;
-      }
-      if (Clock::now() >= idleSince() + m_options.idleFlush) {
-        lastFlush = Clock::now();
-        FlushOnce();
-      }
-    } catch (...) {
-      VN_TRACE("** Exception in SaveOutData\n");
-      if (woken == CSignalPair::kSecond) return;
-    }
   }
 }
 
 void CScanInfo::ShutdownWarning() {
   VN_TRACE("ShutdownWarning");
   try {
-    if (m_saveThread.joinable()) {
-      m_signals.Set(CSignalPair::kSecond);
-      m_saveThread.join();
-    }
+    m_saveQueue.Shutdown();
   } catch (...) {
     VN_TRACE("** Exception in ShutdownWarning\n");
   }

@@ -3,22 +3,17 @@
 // cluster size and scan root of the current directory.
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <list>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
-#include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "varnow/scan/DirData.h"
+#include "varnow/scan/Prompts.h"
+#include "varnow/scan/SaveQueue.h"
 #include "varnow/scan/ScanOwner.h"
 #include "varnow/scan/ScanStore.h"
-#include "varnow/scan/SignalPair.h"
 
 namespace platform {
 class DirListing;
@@ -44,9 +39,9 @@ struct CScanOptions {
 
 class CScanInfo {
  public:
-  // owner must outlive the session; store may be null (nothing is loaded or saved).
-  explicit CScanInfo(IScanOwner* owner, std::unique_ptr<IScanStore> store = nullptr,
-                     CScanOptions options = {});
+  // owner and prompts must outlive the session; store may be null (nothing is loaded or saved).
+  CScanInfo(IScanOwner* owner, IPrompts* prompts, std::unique_ptr<IScanStore> store = nullptr,
+            CScanOptions options = {});
   CScanInfo(const CScanInfo&) = delete;
   CScanInfo& operator=(const CScanInfo&) = delete;
   virtual ~CScanInfo();
@@ -60,7 +55,7 @@ class CScanInfo {
   std::string GetUniversalName(std::string path);
   std::string GetScanRoot();
 
-  // Cluster size (g_clusterSize) and free space of the current root.
+  // Determines the cluster size of the current root (ClusterSize), and the free space of a root.
   void GetClusterSize();
   bool ORVGetFreeSpace(const std::string& root, std::uint64_t& freeBytes);
 
@@ -79,6 +74,18 @@ class CScanInfo {
 
   // Number of records waiting (for the window and tests).
   std::size_t QueuedCount();
+
+  // The folder of the data file; takes effect between two writes, never during one.
+  void SetDataDirectory(const std::string& folder);
+
+  // Allocation unit in bytes that sizes are rounded to; 4096 until GetClusterSize runs.
+  std::uint32_t ClusterSize() const { return m_clusterSize; }
+  void SetClusterSize(std::uint32_t size) { m_clusterSize = size; }
+  // Counters of the last top-level scan: reset when it starts, kept after it ends.
+  std::int32_t DirectoriesScanned() const { return m_directoriesScanned; }
+  std::int32_t FilesScanned() const { return m_filesScanned; }
+  // The progress display of the scan under way, or nullptr (silent run, no scan).
+  CScanProgress* CurrentProgress() const;
 
  private:
   struct ScanContext;
@@ -99,33 +106,18 @@ class CScanInfo {
   std::int64_t CountFile(const platform::DirEntry& entry);
   void FinishRecord(int level, CDirData& record, bool listed, std::int64_t total);
   std::int64_t ScanFreeSpace();
-  IScanStore::LoadResult LoadRecord(CDirData& record, bool consultFile, bool* fromQueue);
-  bool TakeQueued(const std::string& path, CDirData& out);
-  void QueueRecord(CDirData&& record);
-  bool FlushOnce();
-  void WriteRecords(const std::vector<CDirData>& records);
-  void SaveThread();
-  std::uint32_t FixedClusterSize(const std::string& root);
   std::uint32_t DriveClusterSize(const std::string& root);
   bool IsCompressedVolume(const std::string& root) const;
   platform::MountTable LoadMounts() const;
 
   IScanOwner* m_owner;
-  std::unique_ptr<IScanStore> m_store;
+  IPrompts* m_prompts;
   CScanOptions m_options;
+  CSaveQueue m_saveQueue;
 
-  std::mutex m_queueLock;    // guards the queue; always taken before m_storageLock
-  std::list<CDirData> m_queue;
-  std::unordered_map<std::string, std::list<CDirData>::iterator> m_queueIndex;
-  std::unordered_set<std::string> m_inFlight;  // paths of the batch being written
-  std::mutex m_storageLock;  // guards every access to the data file
-
-  // The save event is set when the queue outgrows the threshold; the writer's idle time counts
-  // from the last request, which each request notes without waking the writer.
-  CSignalPair m_signals;     // save event, shutdown event
-  std::atomic<std::chrono::steady_clock::rep> m_lastRequest{0};
-  std::thread m_saveThread;
-
+  std::uint32_t m_clusterSize = 4096;
+  std::int32_t m_directoriesScanned = 0;
+  std::int32_t m_filesScanned = 0;
   std::unique_ptr<ScanContext> m_scan;  // state of the top-level scan under way
 };
 

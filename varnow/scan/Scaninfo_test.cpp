@@ -18,7 +18,7 @@
 #include "platform/registry.h"
 #include "platform/tracelog.h"
 #include "varnow/scan/scandir.h"
-#include "varnow/scan/test_support.h"
+#include "varnow/testsupport/ScanTestSupport.h"
 
 namespace varnow {
 namespace {
@@ -41,14 +41,12 @@ std::vector<std::string> Names(const CDirData& record) {
 class ScanTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    g_clusterSize = 4096;
     owner.preferredCluster = 9;  // leaves the cluster size as the test sets it
     state = std::make_shared<MemoryStore::State>();
   }
-  void TearDown() override { g_clusterSize = 4096; }
 
   std::unique_ptr<CScanInfo> Session(CScanOptions options = {}) {
-    return std::make_unique<CScanInfo>(&owner, std::make_unique<MemoryStore>(state), options);
+    return std::make_unique<CScanInfo>(&owner, &owner, std::make_unique<MemoryStore>(state), options);
   }
   // What the window and the command line do: scan a copy, keep it when not cancelled.
   std::int64_t Scan(CScanInfo& session, const std::string& dir, bool silent = true) {
@@ -105,8 +103,8 @@ TEST_F(ScanTest, FirstScanBuildsRecordInListingOrderWithSummaryRowsLast) {
   EXPECT_THAT(std::vector<std::int32_t>(dd.m_times.begin() + 1, dd.m_times.end()), ElementsAre(0, 0, 0, 0, 0));
   EXPECT_EQ(dd.m_markerA, 1);
   EXPECT_EQ(dd.m_markerB, 1);
-  EXPECT_EQ(g_directoriesScanned, 2);
-  EXPECT_EQ(g_filesScanned, 4);
+  EXPECT_EQ(session->DirectoriesScanned(), 2);
+  EXPECT_EQ(session->FilesScanned(), 4);
   EXPECT_EQ(dd.m_currentScanDir, dir.Path());
 }
 
@@ -295,7 +293,7 @@ TEST_F(ScanTest, VeryDeepTreesAreScannedWithAndWithoutProgress) {
     owner.interactive = interactive;
     auto session = Session();
     EXPECT_EQ(Scan(*session, dir.Path(), !interactive), 4096) << interactive;
-    EXPECT_EQ(g_directoriesScanned, 300);
+    EXPECT_EQ(session->DirectoriesScanned(), 300);
   }
 }
 
@@ -339,7 +337,7 @@ TEST_F(ScanTest, CancelDeepInsideReturnsMinusOneAndLeavesRecordAsItWas) {
   EXPECT_EQ(Scan(*session, dir.Path(), false), -1);
   EXPECT_EQ(session->dd, before);
   EXPECT_EQ(owner.progressAlive, 0);
-  EXPECT_EQ(g_currentProgress, nullptr);
+  EXPECT_EQ(session->CurrentProgress(), nullptr);
 
   // Cancelled at the top level: the loaded record comes back with its ageing undone.
   owner.cancelChecks = 0;
@@ -440,7 +438,7 @@ TEST_F(ScanTest, QueueKeepsOneRecordPerPathAndLoadingTakesItOut) {
 
   // A stored record's total: its subdirectories plus the files directly inside.
   dir.MakeFile("own", 20);
-  g_clusterSize = 1;
+  session->SetClusterSize(1);
   CDirData stored;
   stored.m_currentScanDir = dir.Path();
   stored.m_entries = {CDirInfo{"A", {100, N, N, N, N, N}}, CDirInfo{"B", {N, 5, N, N, N, N}},
@@ -571,17 +569,17 @@ TEST_F(SessionSettingsTest, ClusterSizeFollowsThePreference) {
       {4, 1}, {2, 256}, {1, static_cast<std::uint32_t>(figures.f_frsize)}, {3, static_cast<std::uint32_t>(figures.f_frsize)}};
   for (auto [preference, expected] : cases) {
     owner.preferredCluster = preference;
-    g_clusterSize = 7;
+    session->SetClusterSize(7);
     session->GetClusterSize();
-    EXPECT_EQ(g_clusterSize, expected) << preference;
+    EXPECT_EQ(session->ClusterSize(), expected) << preference;
   }
   owner.preferredCluster = 9;  // unknown: unchanged
-  g_clusterSize = 7;
+  session->SetClusterSize(7);
   session->GetClusterSize();
-  EXPECT_EQ(g_clusterSize, 7u);
+  EXPECT_EQ(session->ClusterSize(), 7u);
 
   session->SetScanDir(dir.Path() + "missing");  // a root that does not exist counts bytes
-  EXPECT_EQ(g_clusterSize, 1u);
+  EXPECT_EQ(session->ClusterSize(), 1u);
 }
 
 TEST_F(SessionSettingsTest, OverrideForTheRootWinsForReadAndSmartModes) {
@@ -596,13 +594,13 @@ TEST_F(SessionSettingsTest, OverrideForTheRootWinsForReadAndSmartModes) {
   for (auto [preference, expected] : {std::pair<int, std::uint32_t>{1, 8192}, {3, 8192}, {2, 256}, {4, 1}}) {
     owner.preferredCluster = preference;
     session->GetClusterSize();
-    EXPECT_EQ(g_clusterSize, expected) << preference;
+    EXPECT_EQ(session->ClusterSize(), expected) << preference;
   }
   owner.preferredCluster = 1;
   for (const char* text : {"0", "abc", "", "-5"}) {
     platform::Registry::SetString(platform::Hive::CurrentUser, key, root, text);
     session->GetClusterSize();
-    EXPECT_EQ(g_clusterSize, figures.f_frsize) << text;
+    EXPECT_EQ(session->ClusterSize(), figures.f_frsize) << text;
   }
 }
 
@@ -615,12 +613,12 @@ TEST_F(SessionSettingsTest, RootIsTheMountPointOfAFakedTable) {
   if (platform::MountTable::Load(mounts).Mounts().empty()) GTEST_SKIP() << "mount table not available in this build";
   CScanOptions options;
   options.mountinfoPath = mounts;
-  auto session = std::make_unique<CScanInfo>(&owner, nullptr, options);
+  auto session = std::make_unique<CScanInfo>(&owner, &owner, nullptr, options);
   session->SetScanDir(vol + "/data");
   EXPECT_EQ(session->GetScanRoot(), vol);
   owner.preferredCluster = 3;  // compressed volume
   session->GetClusterSize();
-  EXPECT_EQ(g_clusterSize, 256u);
+  EXPECT_EQ(session->ClusterSize(), 256u);
   session->SetScanDir(dir.Path());
   EXPECT_EQ(session->GetScanRoot(), "/");
 }

@@ -15,7 +15,6 @@ class CSignalPair {
   void Set(int which);
   // Waits until one is signalled (and resets it) or the time comes.
   Result WaitUntil(std::chrono::steady_clock::time_point deadline);
-  Result WaitAny(std::chrono::milliseconds timeout) { return WaitUntil(std::chrono::steady_clock::now() + timeout); }
 
  private:
   std::mutex m_mutex;

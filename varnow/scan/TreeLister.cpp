@@ -21,7 +21,8 @@ struct Task {
 
 class Walk {
  public:
-  explicit Walk(const std::function<bool(const std::string&)>& skip) : m_skip(skip) {}
+  Walk(std::uint32_t clusterSize, const std::function<bool(const std::string&)>& skip)
+      : m_clusterSize(clusterSize), m_skip(skip) {}
 
   void Add(Task task) {
     {
@@ -72,8 +73,8 @@ class Walk {
           continue;
         }
         ++node.fileCount;
-        if (entry.links > 1) node.linkedFiles.push_back({entry.device, entry.inode, RoundToCluster(entry)});
-        else node.filesSize += RoundToCluster(entry);
+        if (entry.links > 1) node.linkedFiles.push_back({entry.device, entry.inode, RoundToCluster(entry.length, m_clusterSize)});
+        else node.filesSize += RoundToCluster(entry.length, m_clusterSize);
       }
       node.children.resize(node.subdirectories.size());
       std::shared_ptr<platform::DirListing> parent = task.depth < kMaxHeldDescriptors ? listing : nullptr;
@@ -90,6 +91,7 @@ class Walk {
     }
   }
 
+  const std::uint32_t m_clusterSize;
   const std::function<bool(const std::string&)>& m_skip;
   std::mutex m_mutex;
   std::condition_variable m_cv;
@@ -99,9 +101,10 @@ class Walk {
 
 }  // namespace
 
-CListedDirectory ListTree(const std::string& path, int threads, const std::function<bool(const std::string&)>& skip) {
+CListedDirectory ListTree(const std::string& path, int threads, std::uint32_t clusterSize,
+                          const std::function<bool(const std::string&)>& skip) {
   CListedDirectory root;
-  Walk walk(skip);
+  Walk walk(clusterSize, skip);
   walk.Add(Task{0, &root, nullptr, std::string(), path});
   std::vector<std::thread> helpers;
   for (int i = 1; i < threads; ++i) helpers.emplace_back([&walk] { walk.Work(); });

@@ -33,9 +33,10 @@ struct CListedDirectory {
   std::vector<CListedDirectory> children;   // one per subdirectory, same order
 };
 
-// path ends in "/". skip(path of a subdirectory, ending in "/") decides which are not entered;
-// it is called from several threads. threads counts the caller, which works too.
-CListedDirectory ListTree(const std::string& path, int threads,
+// path ends in "/"; file sizes are rounded to clusterSize. skip(path of a subdirectory, ending
+// in "/") decides which are not entered; it is called from several threads. threads counts the
+// caller, which works too.
+CListedDirectory ListTree(const std::string& path, int threads, std::uint32_t clusterSize,
                           const std::function<bool(const std::string&)>& skip);
 
 }  // namespace varnow

@@ -113,23 +113,18 @@ std::u16string StorageName(std::string_view component, const std::vector<std::u1
 }
 
 cfb::HRESULT OpenDirStream(cfb::Storage& root, const std::string& path, std::vector<cfb::Storage>& storages,
-                           cfb::Stream& stream, bool create) {
+                           cfb::Stream& stream) {
   for (std::string_view component : PathComponents(path)) {
     cfb::Storage& parent = storages.empty() ? root : storages.back();
     std::u16string name = StorageName(component, ChildStorageNames(parent));
     cfb::Storage child;
     cfb::HRESULT hr = parent.OpenStorage(name, child);
-    if (hr == cfb::STG_E_FILENOTFOUND) {
-      if (!create) return cfb::STG_E_PATHNOTFOUND;
-      hr = parent.CreateStorage(name, child);
-    }
+    if (hr == cfb::STG_E_FILENOTFOUND) return cfb::STG_E_PATHNOTFOUND;
     if (cfb::Failed(hr)) return hr;
     storages.push_back(std::move(child));
   }
   cfb::Storage& home = storages.empty() ? root : storages.back();
-  cfb::HRESULT hr = home.OpenStream(kRecordStreamName, stream);
-  if (hr == cfb::STG_E_FILENOTFOUND && create) hr = home.CreateStream(kRecordStreamName, stream);
-  return hr;
+  return home.OpenStream(kRecordStreamName, stream);
 }
 
 std::vector<std::uint8_t> EncodeRecord(const CDirData& record) {
@@ -172,10 +167,13 @@ bool DecodeRecord(const std::uint8_t* data, std::size_t size, CDirData& record) 
   return true;
 }
 
-CDataFile::CDataFile(IScanOwner* owner, std::chrono::milliseconds lockWait) : m_owner(owner), m_lockWait(lockWait) {}
+CDataFile::CDataFile(std::string folder, std::chrono::milliseconds lockWait)
+    : m_folder(std::move(folder)), m_lockWait(lockWait) {}
+
+void CDataFile::SetFolder(const std::string& folder) { m_folder = folder; }
 
 std::string CDataFile::FilePath() const {
-  std::string directory = m_owner->DataDirectory();
+  std::string directory = m_folder;
   if (!directory.empty() && directory.back() != '/') directory += '/';
   return directory + std::string(kDataFileName);
 }
@@ -193,7 +191,7 @@ IScanStore::LoadResult CDataFile::Read(CDirData& record) {
   }
   std::vector<cfb::Storage> storages;
   cfb::Stream stream;
-  hr = OpenDirStream(root, record.m_currentScanDir, storages, stream, false);
+  hr = OpenDirStream(root, record.m_currentScanDir, storages, stream);
   if (hr == cfb::STG_E_PATHNOTFOUND) return LoadResult::NoStorage;
   if (hr == cfb::STG_E_FILENOTFOUND) return LoadResult::NoRecord;
   if (cfb::Failed(hr)) {

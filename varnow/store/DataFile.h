@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "compoundfile/compoundfile.h"
-#include "varnow/scan/ScanOwner.h"
 #include "varnow/scan/ScanStore.h"
 
 namespace varnow {
@@ -21,10 +20,11 @@ inline constexpr std::u16string_view kRecordStreamName = u"KOB[VNData]";
 // siblingNames: the names already held by the parent storage.
 std::u16string StorageName(std::string_view component, const std::vector<std::u16string>& siblingNames);
 
-// Opens the stream of path's record, walking (and with create, creating) one storage per path
-// component from root. Every storage opened is appended to storages. Status as the store gives.
+// Opens the stream of path's record, walking one storage per path component from root. Every
+// storage opened is appended to storages. STG_E_PATHNOTFOUND when a storage on the way is
+// missing, STG_E_FILENOTFOUND when only the stream is; otherwise the store's status.
 cfb::HRESULT OpenDirStream(cfb::Storage& root, const std::string& path,
-                           std::vector<cfb::Storage>& storages, cfb::Stream& stream, bool create);
+                           std::vector<cfb::Storage>& storages, cfb::Stream& stream);
 
 // The stream bytes of a record (header and entries; path and total are not stored).
 std::vector<std::uint8_t> EncodeRecord(const CDirData& record);
@@ -34,16 +34,17 @@ bool DecodeRecord(const std::uint8_t* data, std::size_t size, CDirData& record);
 
 class CDataFile : public IScanStore {
  public:
-  // The file lives in owner->DataDirectory(), read at every operation.
-  explicit CDataFile(IScanOwner* owner, std::chrono::milliseconds lockWait = std::chrono::seconds(30));
+  // The file lives in folder (which ends in "/"), until SetFolder names another.
+  explicit CDataFile(std::string folder, std::chrono::milliseconds lockWait = std::chrono::seconds(30));
 
   LoadResult Read(CDirData& record) override;
   void Write(const std::vector<CDirData>& records, const FailureHandler& onFailure) override;
+  void SetFolder(const std::string& folder) override;
 
   std::string FilePath() const;
 
  private:
-  IScanOwner* m_owner;
+  std::string m_folder;
   std::chrono::milliseconds m_lockWait;
 };
 

@@ -15,7 +15,7 @@
 
 #include "varnow/scan/Scaninfo.h"
 #include "varnow/scan/scandir.h"
-#include "varnow/scan/test_support.h"
+#include "varnow/testsupport/ScanTestSupport.h"
 
 namespace varnow {
 namespace {
@@ -72,7 +72,6 @@ class DataFileTest : public ::testing::Test {
   void SetUp() override {
     owner.dataDirectory = data.Path();
     owner.preferredCluster = 9;
-    g_clusterSize = 4096;
   }
   std::string FilePath() const { return data.Path() + "VNDATA.DB"; }
   std::vector<std::int32_t> Write(CDataFile& file, const std::vector<CDirData>& records) {
@@ -92,7 +91,7 @@ class DataFileTest : public ::testing::Test {
 };
 
 TEST_F(DataFileTest, StreamHoldsExactlyTheRecordBytesAsAnIndependentReaderSeesThem) {
-  CDataFile file(&owner);
+  CDataFile file(owner.DataDirectory());
   CDirData record = Record("/data/MY DOCS/", {CDirInfo{"DOCS", {10, N, N, N, N, N}},
                                              CDirInfo{std::string(kTotalUsed), {10, N, N, N, N, N}}});
   record.m_times = {0x01020304, 7, 0, 0, 0, -2};
@@ -128,7 +127,7 @@ TEST_F(DataFileTest, StreamHoldsExactlyTheRecordBytesAsAnIndependentReaderSeesTh
 }
 
 TEST_F(DataFileTest, RecordsRoundTripUnderTheirOwnStoragesAndTheRootRecordInTheRoot) {
-  CDataFile file(&owner);
+  CDataFile file(owner.DataDirectory());
   std::vector<CDirData> records = {
       Record("/", {CDirInfo{"home", {5, 4, 3, 2, 1, 0}}}),
       Record("/home/Foo/", {CDirInfo{"a", {1, N, N, N, N, N}}}),
@@ -174,7 +173,7 @@ TEST_F(DataFileTest, StorageNamesArePlainOnlyWhenTheFormatCanHoldThemUnambiguous
 }
 
 TEST_F(DataFileTest, LoadingNeverWrites) {
-  CDataFile file(&owner);
+  CDataFile file(owner.DataDirectory());
   CDirData record;
   record.m_currentScanDir = "/somewhere/";
   EXPECT_EQ(file.Read(record), IScanStore::LoadResult::NoStorage);
@@ -221,7 +220,7 @@ TEST_F(DataFileTest, FileThatIsNoCompoundFileLoadsEmptyAndSavesReportTheStatus) 
   std::ofstream(FilePath()) << "this is not a compound file, just some text that is long enough to matter\n";
   std::string before = ReadFile(FilePath());
   {
-    CScanInfo session(&owner, std::make_unique<CDataFile>(&owner));
+    CScanInfo session(&owner, &owner, std::make_unique<CDataFile>(owner.DataDirectory()));
     CDirData record;
     record.m_currentScanDir = "/a/";
     session.LoadData(record);
@@ -235,12 +234,12 @@ TEST_F(DataFileTest, FileThatIsNoCompoundFileLoadsEmptyAndSavesReportTheStatus) 
   EXPECT_EQ(ReadFile(FilePath()), before);
 
   owner.dataDirectory = data.Path() + "no such folder/";
-  CDataFile missingFolder(&owner);
+  CDataFile missingFolder(owner.DataDirectory());
   EXPECT_THAT(Write(missingFolder, {Record("/a/", {})}), ::testing::SizeIs(1));
 }
 
 TEST_F(DataFileTest, DamagedCompoundFileNeverCrashesALoadOrASave) {
-  CDataFile file(&owner);
+  CDataFile file(owner.DataDirectory());
   std::vector<CDirData> records;
   for (int i = 0; i < 40; ++i)
     records.push_back(Record("/d" + std::to_string(i) + "/x/", {CDirInfo{"e", {i, N, N, N, N, N}}}));
@@ -251,7 +250,7 @@ TEST_F(DataFileTest, DamagedCompoundFileNeverCrashesALoadOrASave) {
     std::string damaged = good;
     for (std::size_t i = offset; i < offset + 700; ++i) damaged[i] = static_cast<char>(0xA5 ^ i);
     std::ofstream(FilePath(), std::ios::binary | std::ios::trunc) << damaged;
-    CScanInfo session(&owner, std::make_unique<CDataFile>(&owner));
+    CScanInfo session(&owner, &owner, std::make_unique<CDataFile>(owner.DataDirectory()));
     for (const CDirData& saved : records) {
       CDirData loaded;
       loaded.m_currentScanDir = saved.m_currentScanDir;
@@ -263,7 +262,7 @@ TEST_F(DataFileTest, DamagedCompoundFileNeverCrashesALoadOrASave) {
 }
 
 TEST_F(DataFileTest, SecondProcessWaitsForTheLockAndSucceedsWhenReleased) {
-  CDataFile file(&owner, std::chrono::seconds(30));
+  CDataFile file(owner.DataDirectory(), std::chrono::seconds(30));
   Write(file, {Record("/first/", {})});
   int ready[2];
   ASSERT_EQ(::pipe(ready), 0);
@@ -281,7 +280,7 @@ TEST_F(DataFileTest, SecondProcessWaitsForTheLockAndSucceedsWhenReleased) {
   char byte = 0;
   ASSERT_EQ(::read(ready[0], &byte, 1), 1);
   ASSERT_EQ(byte, 'y');
-  CDataFile impatient(&owner, std::chrono::milliseconds(0));
+  CDataFile impatient(owner.DataDirectory(), std::chrono::milliseconds(0));
   EXPECT_THAT(Write(impatient, {Record("/never/", {})}), ElementsAre(cfb::STG_E_LOCKVIOLATION));
   EXPECT_THAT(Write(file, {Record("/second/", {CDirInfo{"x", {1, N, N, N, N, N}}})}), ElementsAre());
   int status = 0;
@@ -305,7 +304,7 @@ TEST_F(DataFileTest, SavedScanOfATreeLoadsBackAtEveryLevel) {
   owner.autoSave = owner.subDirSave = 1;
   std::vector<CDirData> scanned;
   {
-    CScanInfo session(&owner, std::make_unique<CDataFile>(&owner));
+    CScanInfo session(&owner, &owner, std::make_unique<CDataFile>(owner.DataDirectory()));
     session.SetScanDir(tree.Path());
     CDirData copy = session.dd;
     ASSERT_EQ(session.DoScan(1, copy, true), 12288 + 4096);
@@ -314,14 +313,14 @@ TEST_F(DataFileTest, SavedScanOfATreeLoadsBackAtEveryLevel) {
     queued.m_currentScanDir = tree.Path() + "a/b/";
     session.LoadData(queued);
     EXPECT_EQ(queued.FindEntry("c")->sizes[0], 12288);
-    CDataFile reader(&owner);
+    CDataFile reader(owner.DataDirectory());
     CDirData direct;
     direct.m_currentScanDir = queued.m_currentScanDir;
     EXPECT_EQ(reader.Read(direct), IScanStore::LoadResult::Loaded);
     EXPECT_EQ(direct.m_entries, queued.m_entries);
   }  // the final flush writes the rest
   owner.autoSave = owner.subDirSave = 0;
-  CScanInfo session(&owner, std::make_unique<CDataFile>(&owner));
+  CScanInfo session(&owner, &owner, std::make_unique<CDataFile>(owner.DataDirectory()));
   for (std::string relative : {"", "a/", "a/b/", "a/b/c/", "a/Blank name/", "a/Blank name/ü/", "z/"}) {
     CDirData loaded;
     loaded.m_currentScanDir = tree.Path() + relative;

@@ -9,7 +9,7 @@
 
 #include "platform/profile.h"
 #include "varnow/scan/Scaninfo.h"
-#include "varnow/scan/test_support.h"
+#include "varnow/testsupport/ScanTestSupport.h"
 #include "varnow/store/DataFile.h"
 
 namespace varnow {
@@ -82,13 +82,13 @@ class LegacyDataTest : public ::testing::Test {
   }
 
   CLegacyConversion Convert(bool convert, bool cleanup) {
-    CScanInfo session(&m_owner, std::make_unique<CDataFile>(&m_owner));
+    CScanInfo session(&m_owner, &m_owner, std::make_unique<CDataFile>(m_owner.DataDirectory()));
     return ConvertLegacyData(session, m_data.Path(), convert, cleanup);
   }
 
   // The record of path in the data file, read by a reader of its own.
   IScanStore::LoadResult Stored(const std::string& path, CDirData& record) {
-    CDataFile file(&m_owner);
+    CDataFile file(m_owner.DataDirectory());
     record.m_currentScanDir = path;
     return file.Read(record);
   }

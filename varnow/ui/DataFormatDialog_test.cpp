@@ -14,8 +14,8 @@
 
 #include "varnow/scan/Scaninfo.h"
 #include "varnow/store/DataFile.h"
-#include "varnow/ui/TestHome.h"
-#include "varnow/ui/TestSupport.h"
+#include "varnow/testsupport/TestHome.h"
+#include "varnow/testsupport/WindowTestSupport.h"
 
 namespace varnow {
 namespace {
@@ -44,7 +44,7 @@ class DataFormatDialogTest : public ::testing::Test {
 
   // Runs the dialog; `answer` acts on it once it is shown. Returns exec's result.
   int Run(const std::function<void(DataFormatDialog&)>& answer) {
-    CScanInfo session(&m_owner, std::make_unique<CDataFile>(&m_owner));
+    CScanInfo session(&m_owner, &m_owner, std::make_unique<CDataFile>(m_owner.DataDirectory()));
     DataFormatDialog dialog(nullptr, session, m_data);
     m_shown = false;
     test::CModalWatch watch([&](QWidget* modal) {
@@ -56,7 +56,7 @@ class DataFormatDialogTest : public ::testing::Test {
   }
 
   bool Converted() {
-    CDataFile file(&m_owner);
+    CDataFile file(m_owner.DataDirectory());
     CDirData stored;
     stored.m_currentScanDir = "/srv/one/";
     return file.Read(stored) == IScanStore::LoadResult::Loaded && stored.m_times == m_record.m_times &&
@@ -74,7 +74,7 @@ class DataFormatDialogTest : public ::testing::Test {
 };
 
 TEST_F(DataFormatDialogTest, TextsAndDefaults) {
-  CScanInfo session(&m_owner, nullptr);
+  CScanInfo session(&m_owner, &m_owner, nullptr);
   DataFormatDialog dialog(nullptr, session, m_data);
   EXPECT_EQ(dialog.windowTitle(), "Update Data Format");
   QStringList texts;

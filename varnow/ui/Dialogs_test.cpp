@@ -10,9 +10,9 @@
 
 #include "varnow/ui/MissingDirectoryDialog.h"
 #include "varnow/ui/ScanProgressDialog.h"
-#include "varnow/ui/Settings.h"
-#include "varnow/ui/TestHome.h"
-#include "varnow/ui/TestSupport.h"
+#include "varnow/settings/Settings.h"
+#include "varnow/testsupport/TestHome.h"
+#include "varnow/testsupport/WindowTestSupport.h"
 
 namespace varnow {
 namespace {

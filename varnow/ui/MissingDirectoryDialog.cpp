@@ -6,16 +6,14 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "varnow/ui/Interaction.h"
-#include "varnow/ui/Settings.h"
+#include "varnow/ui/HeadlessPrompts.h"
+#include "varnow/settings/Settings.h"
 
 namespace varnow {
 
 namespace {
-constexpr char kCaption[] = "Directory Doesn't Exist!";
-constexpr char kText[] =
-    "Thr directory you are trying to scan doesn't appear to exist.  Do you want to try and scan it anyway?  "
-    "Note: Scanning a non-existant directory could potentially cause Windows 95 to crash.";
+constexpr const char* kCaption = kMissingDirectoryCaption;
+constexpr const char* kText = kMissingDirectoryText;
 }  // namespace
 
 CMissingDirectoryDialog::CMissingDirectoryDialog(QWidget* parent) : QDialog(parent) {
@@ -54,13 +52,7 @@ void CMissingDirectoryDialog::reject() {
 }
 
 bool CMissingDirectoryDialog::Ask(QWidget* parent) {
-  if (GetProfileInt(kSettingsSection, setting::kDontAskNonExistantDir.name,
-                    setting::kDontAskNonExistantDir.defaultValue) == 1)
-    return true;
-  if (!CanShowWindows()) {
-    ReportWithoutWindow(kCaption, std::string(kText) + " -> Scan");
-    return true;
-  }
+  if (NeverAskMissingDirectory()) return true;
   CMissingDirectoryDialog dialog(parent);
   return dialog.exec() == QDialog::Accepted;
 }

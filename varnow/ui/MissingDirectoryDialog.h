@@ -18,7 +18,7 @@ class CMissingDirectoryDialog : public QDialog {
   void reject() override;
 
   // True means scan anyway: without asking when DontAskNonExistantDir is 1, otherwise the user's
-  // answer, or the default answer (scan) when no window can be shown.
+  // answer.
   static bool Ask(QWidget* parent);
 
  private:

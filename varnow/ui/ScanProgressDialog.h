@@ -4,7 +4,7 @@
 
 #include <QDialog>
 
-#include "varnow/scan/ScanOwner.h"
+#include "varnow/scan/Prompts.h"
 
 class QLabel;
 class QProgressBar;

@@ -1,23 +1,22 @@
 #include "varnow/ui/Varnow.h"
 
-#include <QMessageBox>
 #include <memory>
 
 #include "platform/tracelog.h"
-#include "varnow/alerts/AutomatedRun.h"
-#include "varnow/ui/Interaction.h"
+#include "varnow/ui/AutomatedRun.h"
 #include "varnow/ui/VarnowDlg.h"
 #include "varnow/ui/osinfo.h"
 
 namespace varnow {
 
 namespace {
-constexpr char kNoWindowYet[] =
-    "The Varnow window is not part of this version yet. Scan a directory from the command line: "
+constexpr char kNoWindow[] =
+    "The Varnow window needs a display. Scan a directory from the command line: "
     "varnow /DIR=<directory> /SCAN /SAVE";
 }
 
-CVarnowApp::CVarnowApp() {
+CVarnowApp::CVarnowApp(IPrompts& prompts, InteractiveRun interactive)
+    : m_prompts(prompts), m_interactive(std::move(interactive)) {
   GetProgramVersion(&m_major, &m_minor, &m_build);
 }
 
@@ -27,7 +26,7 @@ bool CVarnowApp::InitInstance(const std::string& commandLine) {
   std::unique_ptr<CVarnowDlg> dlg;
   try {
     ParseCommandLine(commandLine, m_flags, nullptr);
-    dlg = std::make_unique<CVarnowDlg>();
+    dlg = std::make_unique<CVarnowDlg>(m_prompts);
     m_mainWindow = dlg.get();
     ParseCommandLine(commandLine, m_flags, dlg.get());
     VN_TRACE("Version: %d.%d Bld %d\n", m_major, m_minor, m_build);
@@ -51,13 +50,12 @@ bool CVarnowApp::InitInstance(const std::string& commandLine) {
   return false;
 }
 
-void CVarnowApp::RunInteractive(CVarnowDlg&) {
-  // The main window arrives with its own version; until then say so instead of pretending.
-  if (CanShowWindows()) {
-    QMessageBox::information(nullptr, "Varnow", kNoWindowYet);
-  } else {
-    ReportWithoutWindow("Varnow", kNoWindowYet);
+void CVarnowApp::RunInteractive(CVarnowDlg& dlg) {
+  if (m_interactive) {
+    m_interactive(dlg);
+    return;
   }
+  m_prompts.ShowMessage(kNoWindow, "Varnow");
 }
 
 }  // namespace varnow

@@ -2,9 +2,11 @@
 // its window) and ends.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "varnow/alerts/CommandLine.h"
+#include "varnow/scan/Prompts.h"
 
 namespace varnow {
 
@@ -12,8 +14,13 @@ class CVarnowDlg;
 
 class CVarnowApp {
  public:
+  // Shows the main window for the object until the user ends the session.
+  using InteractiveRun = std::function<void(CVarnowDlg&)>;
+
+  // prompts: how this run asks and tells (windows or standard error), chosen once by main.
+  // interactive: the window; without one, an interactive start says that it cannot open one.
   // Reads the program's version numbers (0 when its version record cannot be read).
-  CVarnowApp();
+  explicit CVarnowApp(IPrompts& prompts, InteractiveRun interactive = nullptr);
 
   // The whole run for the command line (the part after the program name). Returns false: no
   // message loop follows.
@@ -29,8 +36,10 @@ class CVarnowApp {
   unsigned short m_build = 0;
 
  private:
-  static void RunInteractive(CVarnowDlg& dlg);
+  void RunInteractive(CVarnowDlg& dlg);
 
+  IPrompts& m_prompts;
+  InteractiveRun m_interactive;
   CRunFlags m_flags;
   int m_exitStatus = 0;
   CVarnowDlg* m_mainWindow = nullptr;

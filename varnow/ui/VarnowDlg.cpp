@@ -1,23 +1,21 @@
 #include "varnow/ui/VarnowDlg.h"
 
-#include <QMessageBox>
 #include <stdexcept>
 
 #include "platform/tracelog.h"
 #include "varnow/store/DataFile.h"
-#include "varnow/ui/Interaction.h"
-#include "varnow/ui/MissingDirectoryDialog.h"
-#include "varnow/ui/ScanProgressDialog.h"
 
 namespace varnow {
 
-CVarnowDlg::CVarnowDlg(std::unique_ptr<IScanStore> store, CScanOptions options) {
+CVarnowDlg::CVarnowDlg(IPrompts& prompts, std::unique_ptr<IScanStore> store, CScanOptions options)
+    : m_prompts(prompts) {
   try {
-    if (!store) store = std::make_unique<CDataFile>(this);
+    if (!store) store = std::make_unique<CDataFile>(std::string());
     // The session is constructed (and traces) before this object's own lines.
-    m_scanInfo = std::make_unique<CScanInfo>(this, std::move(store), std::move(options));
+    m_scanInfo = std::make_unique<CScanInfo>(this, &m_prompts, std::move(store), std::move(options));
     VN_TRACE("CVarnowDlg Constructor");
     m_settings = ReadWindowSettings();
+    m_scanInfo->SetDataDirectory(m_settings.dataDirectory);
   } catch (...) {
     VN_TRACE("**Exception in CVarnowDlg Constructor\n");
   }
@@ -25,6 +23,7 @@ CVarnowDlg::CVarnowDlg(std::unique_ptr<IScanStore> store, CScanOptions options) 
 
 CVarnowDlg::~CVarnowDlg() {
   VN_TRACE("CVarnowDlg Destructor");
+  m_view = nullptr;
   // Everything queued is written while the settings it needs still exist.
   if (m_scanInfo) m_scanInfo->ShutdownWarning();
   m_scanInfo.reset();
@@ -38,16 +37,23 @@ CScanInfo& CVarnowDlg::Session() {
 void CVarnowDlg::OnScan() {
   try {
     VN_TRACE("CVarnowDlg::OnScan Begin");
-    CScanInfo& session = Session();
-    session.SetScanDir(m_directoryText);
-    m_directoryText = session.GetScanDir();
-    CDirData record = session.dd;
-    if (session.DoScan(1, record, m_commandLine.automatedRun != 0) != -1) session.dd = std::move(record);
-    // An interactive scan refreshes the statistics and the grid here, once the window exists.
+    ScanDirectoryText();
     VN_TRACE("CVarnowDlg::OnScan End");
   } catch (...) {
     VN_TRACE("** Exception in OnScan\n");
   }
+}
+
+bool CVarnowDlg::ScanDirectoryText() {
+  CScanInfo& session = Session();
+  session.SetScanDir(m_directoryText);
+  m_directoryText = session.GetScanDir();
+  CDirData record = session.dd;
+  const bool automated = m_commandLine.automatedRun != 0;
+  if (session.DoScan(1, record, automated) == -1) return false;
+  session.dd = std::move(record);
+  if (!automated) RefreshView();
+  return true;
 }
 
 void CVarnowDlg::OnSave() {
@@ -58,26 +64,13 @@ void CVarnowDlg::OnSave() {
   }
 }
 
-bool CVarnowDlg::AskScanMissingDirectory() { return CMissingDirectoryDialog::Ask(nullptr); }
-
-void CVarnowDlg::AskClusterSize(const std::string& root) {
-  // Until the window brings its cluster size dialog, the answer is the default size, stored as
-  // the dialog's OK would store it.
-  WriteProfileIntAsText(kFixedClusterSizesSection, root, kDefaultClusterSize);
-  VN_TRACE("Cluster size of %s taken as %d", root.c_str(), kDefaultClusterSize);
-}
-
-std::unique_ptr<CScanProgress> CVarnowDlg::CreateScanProgress() {
-  if (!CanShowWindows()) return nullptr;
-  return std::make_unique<CScanProgressDialog>(nullptr);
-}
-
-void CVarnowDlg::ShowMessage(const std::string& text, const std::string& caption) {
-  ShowMessageBox(nullptr, text, caption, MessageIcon::Exclamation);
-}
-
 void CVarnowDlg::RefreshView() {
-  // Statistics and grid belong to the window; without one there is nothing to refresh.
+  if (m_view) m_view->RefreshView();
+}
+
+void CVarnowDlg::SetDataDirectory(const std::string& folder) {
+  m_settings.dataDirectory = folder;
+  Session().SetDataDirectory(folder);
 }
 
 CAlertRun CVarnowDlg::AlertRun() {
@@ -93,24 +86,8 @@ CAlertRun CVarnowDlg::AlertRun() {
   run.getFreeSpace = [&session](const std::string& dir, std::uint64_t& freeBytes) {
     return session.ORVGetFreeSpace(dir, freeBytes);
   };
-  run.owner = this;
+  run.prompts = &m_prompts;
   return run;
-}
-
-void CVarnowDlg::ShowAlert(const std::string& text) {
-  static constexpr char kCaption[] = "Varnow Alert";
-  if (!CanShowWindows()) {
-    ReportWithoutWindow(kCaption, text);
-    return;
-  }
-  // Nobody is at the window that started this run: the box comes to the front by itself.
-  QMessageBox box(QMessageBox::Warning, kCaption, QString::fromStdString(text), QMessageBox::Ok);
-  box.setTextFormat(Qt::PlainText);
-  box.setWindowFlag(Qt::WindowStaysOnTopHint);
-  box.show();
-  box.raise();
-  box.activateWindow();
-  box.exec();
 }
 
 CPrintSettings CVarnowDlg::PrintSettings() const {

@@ -1,47 +1,52 @@
 // The main window object: it owns the settings copies, the scan session and the fields that the
-// command line fills, and answers the scan session's questions. An automated run uses it without
-// ever creating its window; the window itself is built on top of this object.
+// command line fills. An automated run uses it without ever creating a window; the window is a
+// separate class that drives this object and is told, through IVarnowView, when to refresh.
 #pragma once
 
 #include <memory>
 #include <string>
 
-#include "varnow/alerts/CommandLine.h"
-#include "varnow/report/PrintJob.h"
+#include "varnow/scan/Prompts.h"
 #include "varnow/scan/ScanOwner.h"
 #include "varnow/scan/Scaninfo.h"
-#include "varnow/ui/Settings.h"
+#include "varnow/settings/Settings.h"
+#include "varnow/ui/AutomatedRun.h"
 
 namespace varnow {
 
-// The size taken for a volume whose allocation unit could not be read, until the user picks one.
-inline constexpr int kDefaultClusterSize = 16384;
-
-class CVarnowDlg : public IScanOwner, public ICommandLineOwner, public IAlertOwner, public IPrintOwner {
+// What a window showing this object implements: statistics and grid are shown afresh.
+class IVarnowView {
  public:
-  // store: the data file the session uses; by default VNDATA.DB in the data folder.
-  explicit CVarnowDlg(std::unique_ptr<IScanStore> store = nullptr, CScanOptions options = {});
+  virtual ~IVarnowView() = default;
+  virtual void RefreshView() = 0;
+};
+
+class CVarnowDlg : public IScanOwner, public IAutomatedRunOwner, public IPrintOwner {
+ public:
+  // prompts must outlive the object. store: the data file the session uses; by default
+  // VNDATA.DB in the data folder.
+  explicit CVarnowDlg(IPrompts& prompts, std::unique_ptr<IScanStore> store = nullptr, CScanOptions options = {});
   CVarnowDlg(const CVarnowDlg&) = delete;
   CVarnowDlg& operator=(const CVarnowDlg&) = delete;
   ~CVarnowDlg() override;
 
+  // The window that shows this object, or nullptr.
+  void SetView(IVarnowView* view) { m_view = view; }
+
   // Scans the directory text into the session's record; a cancelled or declined scan leaves it.
   void OnScan() override;
+  // The scan itself, without the handler's trace lines: true when the record was replaced.
+  bool ScanDirectoryText();
   // Queues the current record for saving.
   void OnSave() override;
 
   // IScanOwner
   int PreferredClusterSetting() const override { return m_settings.preferredClusterSetting; }
-  std::string DataDirectory() const override { return m_settings.dataDirectory; }
   int AutoSave() const override { return m_settings.autoSave; }
   int SubDirSave() const override { return m_settings.subDirSave; }
-  bool AskScanMissingDirectory() override;
-  void AskClusterSize(const std::string& root) override;
-  std::unique_ptr<CScanProgress> CreateScanProgress() override;
-  void ShowMessage(const std::string& text, const std::string& caption) override;
   void RefreshView() override;
 
-  // ICommandLineOwner
+  // ICommandLineOwner and the rest of the automated run
   CCommandLineFields& CommandLineFields() override { return m_commandLine; }
   void SetScanDirectory(const std::string& directory) override;
   void SetPrintDestination(int destination) override { m_settings.printDestination = destination; }
@@ -51,9 +56,6 @@ class CVarnowDlg : public IScanOwner, public ICommandLineOwner, public IAlertOwn
   CAlertRun AlertRun() override;
   IPrintOwner* PrintOwner() override { return this; }
 
-  // IAlertOwner: the "Varnow Alert" box, or its text on standard error without windows.
-  void ShowAlert(const std::string& text) override;
-
   // IPrintOwner: the print settings change only this object's copies; the report is the
   // session's record of its scan directory.
   CPrintSettings PrintSettings() const override;
@@ -62,10 +64,17 @@ class CVarnowDlg : public IScanOwner, public ICommandLineOwner, public IAlertOwn
 
   // The scan session; throws when its construction failed.
   CScanInfo& Session();
+  IPrompts& Prompts() { return m_prompts; }
   const CVarnowSettings& Settings() const { return m_settings; }
+  CVarnowSettings& MutableSettings() { return m_settings; }
+  // The data folder (ends in "/"); the session writes there from its next write on.
+  void SetDataDirectory(const std::string& folder);
   const std::string& DirectoryText() const { return m_directoryText; }
+  void SetDirectoryText(const std::string& text) { m_directoryText = text; }
 
  private:
+  IPrompts& m_prompts;
+  IVarnowView* m_view = nullptr;
   // Declared before the session so that they outlive its final flush.
   CVarnowSettings m_settings;
   CCommandLineFields m_commandLine;

@@ -7,7 +7,8 @@
 #include <QCoreApplication>
 #include <mutex>
 
-#include "varnow/ui/TestHome.h"
+#include "varnow/testsupport/TestHome.h"
+#include "varnow/ui/HeadlessPrompts.h"
 
 namespace varnow {
 namespace {
@@ -31,9 +32,10 @@ class VarnowDlgTest : public ::testing::Test {
   std::unique_ptr<CVarnowDlg> MakeDlg() {
     auto store = std::make_unique<CMemoryStore>();
     m_written = store->m_written;
-    return std::make_unique<CVarnowDlg>(std::move(store));
+    return std::make_unique<CVarnowDlg>(m_prompts, std::move(store));
   }
   test::CTestHome m_home;
+  CHeadlessPrompts m_prompts;
   std::shared_ptr<std::vector<CDirData>> m_written;
 };
 
@@ -59,16 +61,16 @@ TEST_F(VarnowDlgTest, AutomatedScanKeepsTheResultAndSaveQueuesIt) {
 }
 
 TEST_F(VarnowDlgTest, QuestionsWithoutWindows) {
-  auto dlg = MakeDlg();
+  CHeadlessPrompts prompts;
   // The cluster size question is answered with the default size, stored as an override.
-  dlg->AskClusterSize("/mnt/odd volume");
+  prompts.AskClusterSize("/mnt/odd volume");
   EXPECT_EQ(GetProfileString(kFixedClusterSizesSection, "/mnt/odd volume", ""), "16384");
 
-  EXPECT_EQ(dlg->CreateScanProgress(), nullptr);
+  EXPECT_EQ(prompts.CreateScanProgress(), nullptr);
 
   ::testing::internal::CaptureStderr();
-  EXPECT_TRUE(dlg->AskScanMissingDirectory());
-  dlg->ShowMessage("Disk Write Error", "Varnow");
+  EXPECT_TRUE(prompts.AskScanMissingDirectory());
+  prompts.ShowMessage("Disk Write Error", "Varnow");
   const std::string err = ::testing::internal::GetCapturedStderr();
   EXPECT_THAT(err, HasSubstr("Directory Doesn't Exist!: Thr directory"));
   EXPECT_THAT(err, HasSubstr("Varnow: Disk Write Error"));

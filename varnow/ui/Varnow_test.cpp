@@ -13,9 +13,9 @@
 
 #include "varnow/report/PrintFile.h"
 #include "varnow/store/DataFile.h"
-#include "varnow/ui/Settings.h"
-#include "varnow/ui/TestHome.h"
-#include "varnow/ui/TestSupport.h"
+#include "varnow/settings/Settings.h"
+#include "varnow/testsupport/TestHome.h"
+#include "varnow/testsupport/WindowTestSupport.h"
 
 extern char** environ;
 
@@ -71,7 +71,7 @@ class VarnowProgramTest : public ::testing::Test {
 
   CDirData Load(const std::string& directory) {
     test::CFolderOwner owner(m_data);
-    CDataFile file(&owner);
+    CDataFile file(owner.DataDirectory());
     CDirData record;
     record.m_currentScanDir = directory;
     file.Read(record);

@@ -1,25 +1,9 @@
 #include "varnow/ui/osinfo.h"
 
-#include <unistd.h>
-
-#include <vector>
-
+#include "platform/process.h"
 #include "platform/versionrecord.h"
 
 namespace varnow {
-
-std::string ProgramPath() {
-  std::vector<char> buffer(4096);
-  const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
-  if (length <= 0 || static_cast<std::size_t>(length) >= buffer.size()) return {};
-  return std::string(buffer.data(), static_cast<std::size_t>(length));
-}
-
-std::string ProgramFolder() {
-  const std::string path = ProgramPath();
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
 
 int GetOSType() { return 3; }
 
@@ -34,7 +18,7 @@ int GetFileVersion(const std::string& path, unsigned short* major, unsigned shor
 }
 
 int GetProgramVersion(unsigned short* major, unsigned short* minor, unsigned short* build) {
-  return GetFileVersion(ProgramPath(), major, minor, build);
+  return GetFileVersion(platform::ProgramPath(), major, minor, build);
 }
 
 }  // namespace varnow

@@ -5,11 +5,6 @@
 
 namespace varnow {
 
-// Full path of the program file; empty when it cannot be had.
-std::string ProgramPath();
-// The folder of the program file with a trailing "/"; empty when the path cannot be had.
-std::string ProgramFolder();
-
 // The system type the rest of the program asks for: always 3 (neither of the old consumer
 // systems nor the old server one).
 int GetOSType();

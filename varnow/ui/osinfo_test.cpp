@@ -1,10 +1,11 @@
+#include "platform/process.h"
 #include "varnow/ui/osinfo.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
-#include "varnow/ui/TestHome.h"
+#include "varnow/testsupport/TestHome.h"
 
 namespace varnow {
 namespace {
@@ -34,10 +35,10 @@ TEST(OsInfo, WithoutARecordTheOutputsStayAsTheyWere) {
 
 TEST(OsInfo, SystemTypeAndProgramPath) {
   EXPECT_EQ(GetOSType(), 3);
-  const std::string folder = ProgramFolder();
+  const std::string folder = platform::ProgramFolder();
   ASSERT_FALSE(folder.empty());
   EXPECT_EQ(folder.back(), '/');
-  EXPECT_EQ(ProgramPath().rfind(folder, 0), 0u);
+  EXPECT_EQ(platform::ProgramPath().rfind(folder, 0), 0u);
 }
 
 }  // namespace

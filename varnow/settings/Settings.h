@@ -4,6 +4,8 @@
 // default.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <string>
 
 namespace varnow {
@@ -25,9 +27,10 @@ bool WriteProfileString(const std::string& section, const std::string& entry, co
 int GetProfileIntEx(const std::string& section, const std::string& entry, int defaultValue);
 std::string GetProfileStringEx(const std::string& section, const std::string& entry, const std::string& defaultValue);
 
-// An integer kept as decimal text: the number its leading digits make (0 without any); an empty
-// or missing text gives the default. Nothing is written back.
-int GetProfileIntFromText(const std::string& section, const std::string& entry, int defaultValue);
+// The cluster size override of a scan root in "FixedClusterSizes": a value named exactly like the
+// root, a double word or a text that starts with a digit. 0 when there is none.
+std::uint32_t GetFixedClusterSize(const std::string& root);
+// An integer kept as decimal text, as the overrides are.
 bool WriteProfileIntAsText(const std::string& section, const std::string& entry, int value);
 
 // Names and defaults of the values of the "Settings" section.
@@ -98,6 +101,11 @@ struct CVarnowSettings {
 // Reads the window-owned settings in their order, with their trace lines; while the trace log
 // is on also the two values that are only traced. The data folder is resolved last.
 CVarnowSettings ReadWindowSettings();
+
+// Writes the window-owned settings back at the end of an interactive session, in their order:
+// the column widths (name column first, then Col1Width..Col6Width, already bounded by the
+// caller), the preferences, the data folder (resolved, never "APPDIR") and FirstRun = 0.
+void WriteWindowSettings(const CVarnowSettings& settings, const std::array<int, 7>& columnWidths);
 
 // The data folder for a stored DataDirectory value: "APPDIR" (exactly) stands for the program's
 // folder when that is writable, otherwise $XDG_DATA_HOME/varnow/ (created); any other folder

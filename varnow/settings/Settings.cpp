@@ -1,4 +1,4 @@
-#include "varnow/ui/Settings.h"
+#include "varnow/settings/Settings.h"
 
 #include <unistd.h>
 
@@ -8,7 +8,7 @@
 
 #include "platform/registry.h"
 #include "platform/tracelog.h"
-#include "varnow/ui/osinfo.h"
+#include "platform/process.h"
 
 namespace varnow {
 
@@ -87,10 +87,19 @@ std::string GetProfileStringEx(const std::string& section, const std::string& en
   }
 }
 
-int GetProfileIntFromText(const std::string& section, const std::string& entry, int defaultValue) {
-  const std::string text = GetProfileString(section, entry, "");
-  if (text.empty()) return defaultValue;
-  return std::atoi(text.c_str());
+std::uint32_t GetFixedClusterSize(const std::string& root) {
+  // Value names are case-blind in the store, but roots are paths and compare exactly.
+  auto values = platform::Registry::EnumValues(platform::Hive::CurrentUser, SettingsKey(kFixedClusterSizesSection));
+  if (!values) return 0;
+  for (const auto& [name, value] : *values) {
+    if (name != root) continue;
+    if (value.type == platform::RegType::Dword) return value.dword;
+    // "-5" would read as a huge size: only a text that starts with a digit counts.
+    if (value.type != platform::RegType::String || value.text.empty() || value.text[0] < '0' || value.text[0] > '9')
+      return 0;
+    return static_cast<std::uint32_t>(std::strtoul(value.text.c_str(), nullptr, 10));
+  }
+  return 0;
 }
 
 bool WriteProfileIntAsText(const std::string& section, const std::string& entry, int value) {
@@ -134,7 +143,26 @@ CVarnowSettings ReadWindowSettings() {
   return s;
 }
 
-std::string ResolveDataDirectory(const std::string& stored) { return ResolveDataDirectory(stored, ProgramFolder()); }
+void WriteWindowSettings(const CVarnowSettings& s, const std::array<int, 7>& columnWidths) {
+  WriteProfileInt(kSettingsSection, setting::kDirNameWidth.name, columnWidths[0]);
+  for (int column = 1; column <= 6; ++column)
+    WriteProfileInt(kSettingsSection, "Col" + std::to_string(column) + "Width", columnWidths[column]);
+  WriteProfileInt(kSettingsSection, setting::kPreferredUnits.name, s.preferredUnits);
+  WriteProfileInt(kSettingsSection, setting::kPreferredClusterSetting.name, s.preferredClusterSetting);
+  WriteProfileInt(kSettingsSection, setting::kPreferredSortMethod.name, s.preferredSortMethod);
+  WriteProfileString(kSettingsSection, setting::kDataDirectory.name, s.dataDirectory);
+  WriteProfileInt(kSettingsSection, setting::kFirstRun.name, 0);
+  WriteProfileInt(kSettingsSection, setting::kAutoSave.name, s.autoSave);
+  WriteProfileInt(kSettingsSection, setting::kSubDirSave.name, s.subDirSave);
+  WriteProfileInt(kSettingsSection, setting::kCommaDelimited.name, s.commaDelimited);
+  WriteProfileInt(kSettingsSection, setting::kEnhancedPrinting.name, s.enhancedPrinting);
+  WriteProfileInt(kSettingsSection, setting::kPrintDestination.name, s.printDestination);
+  WriteProfileString(kSettingsSection, setting::kPrintFilePath.name, s.printFilePath);
+  WriteProfileInt(kSettingsSection, setting::kScanOnClick.name, s.scanOnClick);
+  WriteProfileInt(kSettingsSection, setting::kPrintColumns.name, s.printColumns);
+}
+
+std::string ResolveDataDirectory(const std::string& stored) { return ResolveDataDirectory(stored, platform::ProgramFolder()); }
 
 std::string ResolveDataDirectory(const std::string& stored, const std::string& programFolder) {
   if (!stored.empty() && stored != setting::kDataDirectory.defaultValue)

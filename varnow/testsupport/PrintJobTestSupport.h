@@ -12,7 +12,7 @@
 #include <sstream>
 
 #include "varnow/report/PrintJob.h"
-#include "varnow/report/ReportTestRecord.h"
+#include "varnow/testsupport/ReportTestRecord.h"
 
 namespace varnow {
 

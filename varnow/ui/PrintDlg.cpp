@@ -1,4 +1,4 @@
-#include "varnow/report/PrintDlg.h"
+#include "varnow/ui/PrintDlg.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>

@@ -5,8 +5,9 @@
 #include <QRadioButton>
 #include <filesystem>
 
-#include "varnow/report/PrintDlg.h"
-#include "varnow/report/PrintJobTestSupport.h"
+#include "varnow/ui/PrintDlg.h"
+#include "varnow/testsupport/PrintJobTestSupport.h"
+#include "varnow/testsupport/WindowTestSupport.h"
 
 namespace varnow {
 namespace {
@@ -103,3 +104,4 @@ TEST_F(PrintDlgTest, CancelKeepsNone) {
 
 }  // namespace
 }  // namespace varnow
+int main(int argc, char** argv) { return varnow::test::RunOffscreenTests(argc, argv); }

@@ -1,4 +1,4 @@
-#include "varnow/ui/Settings.h"
+#include "varnow/settings/Settings.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -7,7 +7,7 @@
 
 #include "platform/registry.h"
 #include "platform/tracelog.h"
-#include "varnow/ui/TestHome.h"
+#include "varnow/testsupport/TestHome.h"
 
 namespace varnow {
 namespace {
@@ -57,20 +57,25 @@ TEST_F(SettingsTest, ValueOfAnotherTypeGivesTheDefault) {
   EXPECT_EQ(GetProfileString(kSettingsSection, "AutoSave", "x"), "x");
 }
 
-TEST_F(SettingsTest, IntegersKeptAsText) {
+TEST_F(SettingsTest, ClusterSizeOverridesKeptAsText) {
   const std::string section = kFixedClusterSizesSection;
-  EXPECT_EQ(GetProfileIntFromText(section, "/mnt/data", 99), 99);  // missing
+  EXPECT_EQ(GetFixedClusterSize("/mnt/data"), 0u);  // missing
   ASSERT_TRUE(WriteProfileIntAsText(section, "/mnt/data", 16384));
   EXPECT_EQ(Stored("/mnt/data", section)->type, platform::RegType::String);
   EXPECT_EQ(Stored("/mnt/data", section)->text, "16384");
-  EXPECT_EQ(GetProfileIntFromText(section, "/mnt/data", 99), 16384);
+  EXPECT_EQ(GetFixedClusterSize("/mnt/data"), 16384u);
+  EXPECT_EQ(GetFixedClusterSize("/mnt/Data"), 0u);  // named exactly like the root
 
   WriteProfileString(section, "a", "4096 bytes");
   WriteProfileString(section, "b", "none");
   WriteProfileString(section, "c", "");
-  EXPECT_EQ(GetProfileIntFromText(section, "a", 99), 4096);
-  EXPECT_EQ(GetProfileIntFromText(section, "b", 99), 0);
-  EXPECT_EQ(GetProfileIntFromText(section, "c", 99), 99);
+  WriteProfileString(section, "d", "-5");
+  WriteProfileInt(section, "e", 512);
+  EXPECT_EQ(GetFixedClusterSize("a"), 4096u);
+  EXPECT_EQ(GetFixedClusterSize("b"), 0u);
+  EXPECT_EQ(GetFixedClusterSize("c"), 0u);
+  EXPECT_EQ(GetFixedClusterSize("d"), 0u);
+  EXPECT_EQ(GetFixedClusterSize("e"), 512u);
   EXPECT_FALSE(Stored("zzz", section));  // nothing written back
 }
 

@@ -1,4 +1,4 @@
-#include "varnow/scan/test_support.h"
+#include "varnow/testsupport/ScanTestSupport.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -13,22 +13,24 @@
 #include <string>
 #include <utility>
 
+#include "varnow/scan/Prompts.h"
 #include "varnow/scan/ScanOwner.h"
 
 namespace varnow::test {
 
-// The data file needs an owner for its folder; nothing else is asked of it here.
-class CFolderOwner : public IScanOwner {
+// An owner that only names a data folder; nothing else is asked of it or of its prompts here.
+class CFolderOwner : public IScanOwner, public IPrompts {
  public:
   explicit CFolderOwner(std::string folder) : m_folder(std::move(folder)) {}
   int PreferredClusterSetting() const override { return 4; }
-  std::string DataDirectory() const override { return m_folder; }
+  std::string DataDirectory() const { return m_folder; }
   int AutoSave() const override { return 0; }
   int SubDirSave() const override { return 0; }
   bool AskScanMissingDirectory() override { return false; }
   void AskClusterSize(const std::string&) override {}
   std::unique_ptr<CScanProgress> CreateScanProgress() override { return nullptr; }
   void ShowMessage(const std::string& text, const std::string&) override { ADD_FAILURE() << text; }
+  void ShowAlert(const std::string& text) override { ADD_FAILURE() << text; }
   void RefreshView() override {}
 
  private:

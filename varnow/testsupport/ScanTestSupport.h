@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "varnow/scan/DirData.h"
+#include "varnow/scan/Prompts.h"
 #include "varnow/scan/ScanOwner.h"
 #include "varnow/scan/ScanStore.h"
 
@@ -36,7 +37,8 @@ std::vector<std::string> ListedSubdirectories(const std::string& path);
 
 class FakeProgress;
 
-class FakeOwner : public IScanOwner {
+// Owner and prompts in one: scripted answers, recorded questions and messages.
+class FakeOwner : public IScanOwner, public IPrompts {
  public:
   int preferredCluster = 4;
   std::string dataDirectory = "/nonexistent/";
@@ -55,8 +57,8 @@ class FakeOwner : public IScanOwner {
   std::mutex messagesMutex;
   std::vector<std::string> messages;
 
+  std::string DataDirectory() const { return dataDirectory; }
   int PreferredClusterSetting() const override { return preferredCluster; }
-  std::string DataDirectory() const override { return dataDirectory; }
   int AutoSave() const override { return autoSave; }
   int SubDirSave() const override { return subDirSave; }
   bool AskScanMissingDirectory() override {
@@ -72,6 +74,7 @@ class FakeOwner : public IScanOwner {
     std::lock_guard lock(messagesMutex);
     messages.push_back(caption + ": " + text);
   }
+  void ShowAlert(const std::string& text) override { ShowMessage(text, "Varnow Alert"); }
   void RefreshView() override { ++refreshes; }
   std::vector<std::string> Messages() {
     std::lock_guard lock(messagesMutex);

@@ -1,10 +1,10 @@
-#include "varnow/alerts/AutomatedRun.h"
+#include "varnow/ui/AutomatedRun.h"
 
 #include "platform/tracelog.h"
 
 namespace varnow {
 
-int RunAutomatedSequence(CRunFlags& flags, ICommandLineOwner& owner) {
+int RunAutomatedSequence(CRunFlags& flags, IAutomatedRunOwner& owner) {
   VN_TRACE("Automated");
   // Save only what the command line asks for: subdirectories only together with /SAVE.
   if (!flags.save) flags.saveSubdirs = 0;

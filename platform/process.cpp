@@ -1,0 +1,121 @@
+#include "platform/process.h"
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <thread>
+
+extern char** environ;
+
+namespace platform {
+
+namespace {
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+}  // namespace
+
+std::string ProgramPath() {
+  std::vector<char> buffer(4096);
+  const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+  if (length <= 0 || static_cast<std::size_t>(length) >= buffer.size()) return {};
+  return std::string(buffer.data(), static_cast<std::size_t>(length));
+}
+
+std::string ProgramFolder() {
+  const std::string path = ProgramPath();
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::vector<CCommandToken> SplitCommandLine(const std::string& commandLine) {
+  std::vector<CCommandToken> tokens;
+  std::string current;
+  bool inQuote = false;
+  bool started = false;  // a token is under way (it may still turn out empty)
+  int quotes = 0;
+  auto finish = [&](std::size_t end) {
+    if (!current.empty()) tokens.push_back({current, end});
+    current.clear();
+    started = false;
+  };
+  for (std::size_t i = 0; i < commandLine.size(); ++i) {
+    const char c = commandLine[i];
+    if (c == '"') {
+      started = true;
+      if (++quotes == 3) {  // three in a row: one literal quote
+        quotes = 0;
+        current += '"';
+      }
+      continue;
+    }
+    if (quotes == 1) inQuote = !inQuote;
+    quotes = 0;
+    if (!inQuote && IsBlank(c)) {
+      if (started) finish(i);
+    } else {
+      started = true;
+      current += c;
+    }
+  }
+  finish(commandLine.size());
+  return tokens;
+}
+
+std::string JoinCommandLine(const std::vector<std::string>& arguments) {
+  std::string line;
+  for (const std::string& argument : arguments) {
+    if (argument.empty()) continue;
+    if (!line.empty()) line += ' ';
+    const bool needsQuotes = std::any_of(argument.begin(), argument.end(), [](char c) { return IsBlank(c) || c == '"'; });
+    if (!needsQuotes) {
+      line += argument;
+      continue;
+    }
+    line += '"';
+    for (char c : argument) line += c == '"' ? std::string("\"\"\"") : std::string(1, c);
+    line += '"';
+  }
+  return line;
+}
+
+namespace {
+pid_t Spawn(const std::vector<std::string>& arguments, bool newSession) {
+  if (arguments.empty() || arguments[0].empty()) return 0;
+  std::vector<char*> argv;
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  // A detached program gets a session of its own, so that a hang-up of ours does not reach it.
+  if (newSession) posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+  pid_t pid = 0;
+  // glibc's posix_spawn reports a program that cannot be executed as an error, so a missing
+  // program is a failure here rather than a child that exits at once.
+  const int failed = posix_spawnp(&pid, argv[0], nullptr, &attributes, argv.data(), environ);
+  posix_spawnattr_destroy(&attributes);
+  return failed ? 0 : pid;
+}
+}  // namespace
+
+pid_t StartProcess(const std::vector<std::string>& arguments) { return Spawn(arguments, false); }
+
+bool StartDetached(const std::vector<std::string>& arguments) {
+  const pid_t pid = Spawn(arguments, true);
+  if (pid == 0) return false;
+  ReapLater(pid);
+  return true;
+}
+
+void ReapLater(pid_t pid) {
+  std::thread([pid] {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }).detach();
+}
+
+}  // namespace platform

@@ -1,0 +1,39 @@
+// The running program's own file, and starting other programs. A command line is one text that
+// splits into arguments by one rule for every program here (the tracker's command line, the
+// notification command, the scheduler's stored tasks): blanks separate arguments, "..." groups
+// blanks into one, and three quotes in a row stand for one literal quote. No shell ever runs.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// Full path of the program file; empty when it cannot be had.
+std::string ProgramPath();
+// The folder of the program file with a trailing "/"; empty when the path cannot be had.
+std::string ProgramFolder();
+
+struct CCommandToken {
+  std::string text;     // quotes removed
+  std::size_t end = 0;  // offset just after the token in the command line
+};
+
+// Splits a command line into tokens (see above). Empty tokens ("") are dropped.
+std::vector<CCommandToken> SplitCommandLine(const std::string& commandLine);
+// The command line whose split gives back exactly these (non-empty) arguments.
+std::string JoinCommandLine(const std::vector<std::string>& arguments);
+
+// Starts arguments[0] (looked up on PATH when it has no "/") with the rest as its arguments.
+// Returns the child's process id, 0 when it could not be started. The caller collects its exit.
+pid_t StartProcess(const std::vector<std::string>& arguments);
+// Starts the program and forgets it: its exit is collected in the background. False when it
+// could not be started.
+bool StartDetached(const std::vector<std::string>& arguments);
+// Collects the exit of a started child in the background.
+void ReapLater(pid_t pid);
+
+}  // namespace platform

@@ -1,0 +1,15 @@
+// The one conversion of a size to text, in the display units of the PreferredUnits setting.
+// The grid, the reports and the alert messages all show sizes through it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace varnow {
+
+enum SizeUnit : int { kUnitBytes = 1, kUnitK = 2, kUnitMB = 3, kUnitGB = 4, kUnitSmart = 5 };
+
+// "" for -1; with decorate, thousands separators and " bytes" / " K" / " MB" / " GB".
+std::string FormatSize(std::int64_t value, bool decorate, int unit);
+
+}  // namespace varnow

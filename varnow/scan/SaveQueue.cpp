@@ -1,0 +1,176 @@
+#include "varnow/scan/SaveQueue.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "platform/tracelog.h"
+#include "varnow/scan/Prompts.h"
+
+namespace varnow {
+
+CSaveQueue::CSaveQueue(std::unique_ptr<IScanStore> store, IPrompts* prompts, std::chrono::milliseconds idleFlush,
+                       std::size_t flushThreshold)
+    : m_store(std::move(store)), m_prompts(prompts), m_idleFlush(idleFlush), m_flushThreshold(flushThreshold) {
+  m_writer = std::thread([this] { WriterThread(); });
+}
+
+CSaveQueue::~CSaveQueue() {
+  try {
+    Shutdown();
+  } catch (...) {
+    VN_TRACE("** Exception in ShutdownWarning\n");
+  }
+}
+
+void CSaveQueue::SetFolder(const std::string& folder) {
+  std::lock_guard storageLock(m_storageLock);
+  if (m_store) m_store->SetFolder(folder);
+}
+
+void CSaveQueue::Queue(CDirData&& record) {
+  std::size_t queued;
+  {
+    std::lock_guard lock(m_queueLock);
+    auto it = m_queueIndex.find(record.m_currentScanDir);
+    if (it != m_queueIndex.end()) {
+      *it->second = std::move(record);
+    } else {
+      std::string path = record.m_currentScanDir;
+      m_queue.push_back(std::move(record));
+      m_queueIndex.emplace(std::move(path), std::prev(m_queue.end()));
+    }
+    queued = m_queue.size();
+  }
+  m_lastRequest.store(std::chrono::steady_clock::now().time_since_epoch().count());
+  if (queued > m_flushThreshold) m_signals.Set(CSignalPair::kFirst);
+}
+
+std::size_t CSaveQueue::Count() {
+  std::lock_guard lock(m_queueLock);
+  return m_queue.size();
+}
+
+// Under the queue lock.
+bool CSaveQueue::TakeQueued(const std::string& path, CDirData& out) {
+  auto it = m_queueIndex.find(path);
+  if (it == m_queueIndex.end()) return false;
+  out = std::move(*it->second);
+  m_queue.erase(it->second);
+  m_queueIndex.erase(it);
+  return true;
+}
+
+IScanStore::LoadResult CSaveQueue::Load(CDirData& record, bool consultFile, bool* fromQueue) {
+  std::unique_lock queueLock(m_queueLock);
+  std::string path = record.m_currentScanDir;
+  CDirData queued;
+  if (fromQueue) *fromQueue = false;
+  if (TakeQueued(path, queued)) {
+    if (fromQueue) *fromQueue = true;
+    record = std::move(queued);
+    record.m_currentScanDir = path;
+    Write(record);  // still under the queue lock, so no flush can overtake it
+    return IScanStore::LoadResult::Loaded;
+  }
+  // A record of this path may be part of the batch being written: wait for that batch.
+  if (m_inFlight.count(path) != 0) consultFile = true;
+  record.Reset();
+  record.m_total = 0;
+  record.m_currentScanDir = path;
+  if (!consultFile || !m_store) return IScanStore::LoadResult::NoStorage;
+  // Taken before the queue lock goes, so a batch that left the queue is on disk by now.
+  std::lock_guard storageLock(m_storageLock);
+  queueLock.unlock();
+  IScanStore::LoadResult result = m_store->Read(record);
+  record.m_currentScanDir = path;
+  record.m_total = 0;
+  return result;
+}
+
+void CSaveQueue::WriteRecords(const std::vector<CDirData>& records) {
+  if (!m_store || records.empty()) return;
+  std::vector<std::int32_t> reported;
+  m_store->Write(records, [&](const CDirData& record, std::int32_t status) {
+    // One failure cause (a file that cannot be opened fails every record) is shown once.
+    if (std::find(reported.begin(), reported.end(), status) != reported.end()) {
+      VN_TRACE("The data for %s can not be saved (Error=0x%X)\n", record.m_currentScanDir.c_str(),
+               static_cast<unsigned>(status));
+      return;
+    }
+    reported.push_back(status);
+    char text[256];
+    std::snprintf(text, sizeof text, "(Error=0x%X)", static_cast<unsigned>(status));
+    if (m_prompts)
+      m_prompts->ShowMessage("The data for " + record.m_currentScanDir +
+                                 " can not be saved because of a disk error.  " + text,
+                             "Disk Write Error");
+  });
+}
+
+// Writes everything that is queued now as one batch; false when the queue was empty.
+bool CSaveQueue::FlushOnce() {
+  std::vector<CDirData> batch;
+  std::unique_lock storageLock(m_storageLock, std::defer_lock);
+  {
+    std::lock_guard queueLock(m_queueLock);
+    if (m_queue.empty()) return false;
+    storageLock.lock();  // queue lock before storage lock, as everywhere
+    batch.reserve(m_queue.size());
+    for (CDirData& record : m_queue) {
+      m_inFlight.insert(record.m_currentScanDir);
+      batch.push_back(std::move(record));
+    }
+    m_queue.clear();
+    m_queueIndex.clear();
+  }
+  WriteRecords(batch);
+  storageLock.unlock();
+  std::lock_guard queueLock(m_queueLock);
+  m_inFlight.clear();
+  return true;
+}
+
+void CSaveQueue::Write(const CDirData& record) {
+  std::lock_guard lock(m_storageLock);
+  WriteRecords({record});
+}
+
+void CSaveQueue::WriteAll() {
+  while (FlushOnce()) {
+  }
+}
+
+// Writes when more than the threshold wait and when the idle time has passed since the last
+// request (or the last flush); ends at the shutdown event.
+void CSaveQueue::WriterThread() {
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point lastFlush = Clock::now();
+  auto idleSince = [&] {
+    return std::max(lastFlush, Clock::time_point(Clock::duration(m_lastRequest.load())));
+  };
+  for (;;) {
+    CSignalPair::Result woken = m_signals.WaitUntil(idleSince() + m_idleFlush);
+    if (woken == CSignalPair::kSecond) return;
+    try {
+      if (woken == CSignalPair::kFirst) {
+        if (Count() > m_flushThreshold) FlushOnce();
+        continue;
+      }
+      if (Clock::now() >= idleSince() + m_idleFlush) {
+        lastFlush = Clock::now();
+        FlushOnce();
+      }
+    } catch (...) {
+      VN_TRACE("** Exception in SaveOutData\n");
+    }
+  }
+}
+
+void CSaveQueue::Shutdown() {
+  if (!m_writer.joinable()) return;
+  m_signals.Set(CSignalPair::kSecond);
+  m_writer.join();
+  WriteAll();
+}
+
+}  // namespace varnow

@@ -1,0 +1,81 @@
+// The records waiting to be written into the data file, and the writer thread that writes them:
+// when more than the threshold wait, when no save request came for the idle time, and all of
+// them at shutdown. The queue lock is always taken before the storage lock; every access to the
+// store happens under the storage lock, so the store's folder can change between two writes but
+// never during one.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "varnow/scan/DirData.h"
+#include "varnow/scan/ScanStore.h"
+#include "varnow/scan/SignalPair.h"
+
+namespace varnow {
+
+class IPrompts;
+
+class CSaveQueue {
+ public:
+  // store may be null (nothing is loaded or saved); prompts gets the write failures.
+  CSaveQueue(std::unique_ptr<IScanStore> store, IPrompts* prompts, std::chrono::milliseconds idleFlush,
+             std::size_t flushThreshold);
+  CSaveQueue(const CSaveQueue&) = delete;
+  CSaveQueue& operator=(const CSaveQueue&) = delete;
+  ~CSaveQueue();
+
+  // The folder the store keeps its file in.
+  void SetFolder(const std::string& folder);
+
+  // Queues the record, replacing a queued one of the same path.
+  void Queue(CDirData&& record);
+  std::size_t Count();
+
+  // Reads the saved record of record.m_currentScanDir into record. A queued record is taken
+  // instead (and written at once, so that the file holds what is shown); one of the batch being
+  // written is read after that batch. Without consultFile (or a store) nothing is read.
+  IScanStore::LoadResult Load(CDirData& record, bool consultFile, bool* fromQueue);
+
+  // Writes one record now, or everything queued.
+  void Write(const CDirData& record);
+  void WriteAll();
+
+  // Ends the writer thread, then writes what is still queued on the calling thread, so that a
+  // failure found then is told on the thread that owns the windows. Returns at once when done.
+  void Shutdown();
+
+ private:
+  bool TakeQueued(const std::string& path, CDirData& out);
+  bool FlushOnce();
+  void WriteRecords(const std::vector<CDirData>& records);
+  void WriterThread();
+
+  std::unique_ptr<IScanStore> m_store;
+  IPrompts* m_prompts;
+  std::chrono::milliseconds m_idleFlush;
+  std::size_t m_flushThreshold;
+
+  std::mutex m_queueLock;  // guards the queue; always taken before m_storageLock
+  std::list<CDirData> m_queue;
+  std::unordered_map<std::string, std::list<CDirData>::iterator> m_queueIndex;
+  std::unordered_set<std::string> m_inFlight;  // paths of the batch being written
+  std::mutex m_storageLock;  // guards every access to the store
+
+  // The save event is set when the queue outgrows the threshold; the writer's idle time counts
+  // from the last request, which each request notes without waking the writer.
+  CSignalPair m_signals;  // save event, shutdown event
+  std::atomic<std::chrono::steady_clock::rep> m_lastRequest{0};
+  std::thread m_writer;
+};
+
+}  // namespace varnow

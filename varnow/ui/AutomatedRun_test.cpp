@@ -1,0 +1,127 @@
+// The automated sequence on a scripted main window object: what runs, in which order, and the
+// exit status.
+#include "varnow/ui/AutomatedRun.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "varnow/report/FormatSize.h"
+#include "varnow/scan/DirData.h"
+#include "varnow/scan/Prompts.h"
+#include "varnow/testsupport/AlertTestSupport.h"
+
+namespace varnow {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::SizeIs;
+using test::Parse;
+using test::RecordWithTotal;
+
+// The command line's owner that also records what the automated run does.
+class FakeOwner : public test::CFakeCommandLineOwner<IAutomatedRunOwner> {
+ public:
+  void SetSubDirSave(int value) override { subDirSave = value; }
+  void OnScan() override { calls.push_back("scan:" + std::to_string(fields.automatedRun)); }
+  void OnSave() override { calls.push_back("save"); }
+  int subDirSave = -1;
+  std::vector<std::string> calls;
+};
+
+
+TEST(AutomatedRun, ScanAndSaveAsTheSwitchesAsk) {
+  FakeOwner owner;
+  CRunFlags flags = Parse("/DIR=/d /SCAN /SAVE", owner);
+  RunAutomatedSequence(flags, owner);
+  EXPECT_THAT(owner.calls, ElementsAre("scan:1", "save"));
+  EXPECT_EQ(owner.fields.automatedRun, 0);
+  EXPECT_EQ(owner.autoSave, 1);
+  EXPECT_EQ(owner.subDirSave, 0);
+
+  FakeOwner subdirs;
+  flags = Parse("/DIR=/d /SCAN /SAVESUBDIRS", subdirs);
+  RunAutomatedSequence(flags, subdirs);
+  EXPECT_EQ(subdirs.subDirSave, 1);
+
+  FakeOwner scanOnly;
+  flags = Parse("/DIR=/d /SCAN", scanOnly);
+  RunAutomatedSequence(flags, scanOnly);
+  EXPECT_THAT(scanOnly.calls, ElementsAre("scan:1"));
+  EXPECT_EQ(scanOnly.autoSave, 0);
+  EXPECT_EQ(scanOnly.subDirSave, 0);
+}
+
+
+
+// The automated run's side: the owner supplies the inputs, the checks run in their order after
+// the save, and the exit status tells whether one fired.
+class AlertRunOwner : public IAutomatedRunOwner {
+ public:
+  CCommandLineFields& CommandLineFields() override { return fields; }
+  void SetScanDirectory(const std::string&) override {}
+  void SetPrintDestination(int) override {}
+  void SetPrintFilePath(const std::string&) override {}
+  void SetAutoSave(int) override {}
+  void SetSubDirSave(int) override {}
+  void OnScan() override { calls.push_back("scan"); }
+  void OnSave() override { calls.push_back("save"); }
+  CAlertRun AlertRun() override {
+    calls.push_back("alerts");
+    CAlertRun run;
+    run.dd = &record;
+    run.scanDir = "/srv/data/";
+    run.displayUnit = kUnitBytes;
+    run.alertPercent = fields.percentThreshold;
+    run.alertSize = fields.sizeThreshold;
+    run.freeAlert = fields.freeMinimum;
+    run.notifyCommand = fields.notifyCommand;
+    run.getFreeSpace = [](const std::string&, std::uint64_t& bytes) {
+      bytes = 100;
+      return true;
+    };
+    run.prompts = &boxes;
+    return run;
+  }
+  IPrintOwner* PrintOwner() override {
+    calls.push_back("print");
+    return nullptr;  // nothing to print: the run goes on
+  }
+
+  CCommandLineFields fields;
+  CDirData record = RecordWithTotal(1000, 5000);
+  test::CRecordingPrompts boxes;
+  std::vector<std::string> calls;
+};
+
+TEST(AutomatedRun, ChecksInOrderAfterTheSaveAndExitStatus) {
+  AlertRunOwner owner;
+  owner.fields.freeMinimum = 1000;
+  owner.fields.notifyCommand = "/nonexistent/notify $MSG$";
+  CRunFlags flags;
+  flags.automated = flags.scan = flags.save = flags.print = 1;
+  flags.alertSize = flags.alertPercent = flags.freeAlert = 1;
+  EXPECT_EQ(RunAutomatedSequence(flags, owner), kExitAlertFired);
+  EXPECT_THAT(owner.calls, ElementsAre("scan", "save", "alerts", "print"));
+  ASSERT_THAT(owner.boxes.boxes, SizeIs(3));
+  EXPECT_THAT(owner.boxes.boxes[0], HasSubstr("more than 0 bytes since"));
+  EXPECT_THAT(owner.boxes.boxes[1], HasSubstr("more than 0% since"));
+  EXPECT_THAT(owner.boxes.boxes[2], ::testing::StartsWith("Free disk space on /srv/data/"));
+  // The command as the first alert substituted it stays for the rest of the run.
+  EXPECT_THAT(owner.fields.notifyCommand, HasSubstr("more than 0 bytes since"));
+
+  AlertRunOwner quiet;
+  quiet.record = RecordWithTotal(5000, 5000);
+  flags.freeAlert = 0;
+  EXPECT_EQ(RunAutomatedSequence(flags, quiet), 0);
+  EXPECT_THAT(quiet.boxes.boxes, IsEmpty());
+
+  AlertRunOwner scanOnly;
+  flags.alertSize = flags.alertPercent = flags.print = 0;
+  EXPECT_EQ(RunAutomatedSequence(flags, scanOnly), 0);
+  EXPECT_THAT(scanOnly.calls, ElementsAre("scan", "save"));
+}
+
+}  // namespace
+}  // namespace varnow

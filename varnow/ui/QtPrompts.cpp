@@ -1,0 +1,62 @@
+#include "varnow/ui/QtPrompts.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QThread>
+
+#include "varnow/ui/HeadlessPrompts.h"
+#include "varnow/ui/MissingDirectoryDialog.h"
+#include "varnow/ui/ScanProgressDialog.h"
+
+namespace varnow {
+
+namespace {
+bool OnGuiThread() {
+  QCoreApplication* app = QCoreApplication::instance();
+  return app && QThread::currentThread() == app->thread();
+}
+}  // namespace
+
+void ShowMessageBox(QWidget* parent, const std::string& text, const std::string& caption, bool exclamation) {
+  QMessageBox box(exclamation ? QMessageBox::Warning : QMessageBox::Information, QString::fromStdString(caption),
+                  QString::fromStdString(text), QMessageBox::Ok, parent);
+  box.setTextFormat(Qt::PlainText);
+  box.exec();
+}
+
+bool CQtPrompts::AskScanMissingDirectory() { return CMissingDirectoryDialog::Ask(m_parent); }
+
+void CQtPrompts::AskClusterSize(const std::string& root) {
+  // Until the cluster size dialog exists, the answer is the default size, stored as its OK would.
+  StoreDefaultClusterSize(root);
+}
+
+std::unique_ptr<CScanProgress> CQtPrompts::CreateScanProgress() {
+  if (!OnGuiThread()) return nullptr;
+  return std::make_unique<CScanProgressDialog>(m_parent);
+}
+
+void CQtPrompts::ShowMessage(const std::string& text, const std::string& caption) {
+  if (OnGuiThread()) {
+    ShowMessageBox(m_parent, text, caption);
+    return;
+  }
+  // Shown when the GUI thread next handles its events; the writer does not wait for the click.
+  QPointer<QWidget> parent = m_parent;
+  QMetaObject::invokeMethod(
+      QCoreApplication::instance(), [parent, text, caption] { ShowMessageBox(parent, text, caption); },
+      Qt::QueuedConnection);
+}
+
+void CQtPrompts::ShowAlert(const std::string& text) {
+  // Nobody is at the window that started this run: the box comes to the front by itself.
+  QMessageBox box(QMessageBox::Warning, kAlertCaption, QString::fromStdString(text), QMessageBox::Ok, m_parent);
+  box.setTextFormat(Qt::PlainText);
+  box.setWindowFlag(Qt::WindowStaysOnTopHint);
+  box.show();
+  box.raise();
+  box.activateWindow();
+  box.exec();
+}
+
+}  // namespace varnow
