@@ -1,0 +1,252 @@
+#include "varnow/ui/Grid.h"
+
+#include <QHeaderView>
+#include <QPushButton>
+
+#include <algorithm>
+
+#include "platform/tracelog.h"
+#include "varnow/report/EntryOrder.h"
+#include "varnow/report/ReportText.h"
+#include "varnow/scan/scandir.h"
+
+namespace varnow {
+
+int WidthFromSetting(int stored, int defaultWidth) {
+  return stored > kMaxReadWidth || stored <= 0 ? defaultWidth : stored;
+}
+
+int WidthToStore(int width, int minimum) { return std::max(width, minimum); }
+
+QString GridDisplayName(const std::string& name) {
+  const std::string_view shown =
+      IsSpecialEntryName(name) ? std::string_view(name).substr(kSpecialPrefix.size()) : std::string_view(name);
+  QString text = QString::fromUtf8(shown.data(), static_cast<qsizetype>(shown.size()));
+  for (QChar& c : text) {
+    if (c.unicode() < 0x20) c = QChar(0x2400 + c.unicode());
+    else if (c.unicode() == 0x7F) c = QChar(0x2421);
+  }
+  return text;
+}
+
+// ---- model ----
+
+CDirGridModel::CDirGridModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+void CDirGridModel::Fill(const CDirData& record, int unit, int sortMethod) {
+  beginResetModel();
+  m_record = &record;
+  m_entriesData = record.m_entries.data();
+  m_entryCount = record.m_entries.size();
+  m_unit = unit;
+  m_rows = SortedEntries(record, sortMethod);
+  for (int i = 0; i < kGridSizeColumns; ++i)
+    m_headings[i] = m_rows.empty() ? QString()
+                                   : QString::fromStdString(FormatScanTime(record.m_times[i], kHeadingDateFormat));
+  endResetModel();
+}
+
+void CDirGridModel::Clear() {
+  beginResetModel();
+  m_record = nullptr;
+  m_entriesData = nullptr;
+  m_entryCount = 0;
+  m_rows.clear();
+  m_headings = {};
+  endResetModel();
+}
+
+const CDirInfo* CDirGridModel::Entry(int row) const {
+  if (row < 0 || static_cast<std::size_t>(row) >= m_rows.size()) return nullptr;
+  // A record that was refilled elsewhere may have moved its entries: show nothing until the
+  // next fill instead of reading memory that is gone.
+  if (!m_record || m_record->m_entries.data() != m_entriesData || m_record->m_entries.size() != m_entryCount)
+    return nullptr;
+  return m_rows[static_cast<std::size_t>(row)];
+}
+
+std::string CDirGridModel::EntryName(int row) const {
+  const CDirInfo* entry = Entry(row);
+  return entry ? entry->name : std::string();
+}
+
+bool CDirGridModel::IsSummaryRow(int row) const {
+  const CDirInfo* entry = Entry(row);
+  return entry && (entry->name == kTotalUsed || entry->name == kTotalFree);
+}
+
+int CDirGridModel::rowCount(const QModelIndex& parent) const {
+  if (parent.isValid()) return 0;
+  return std::max<int>(1, static_cast<int>(m_rows.size()));
+}
+
+int CDirGridModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kGridSizeColumns; }
+
+QVariant CDirGridModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid()) return {};
+  if (role == Qt::TextAlignmentRole) return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
+  const CDirInfo* entry = Entry(index.row());
+  if (!entry) return {};
+  switch (role) {
+    case Qt::DisplayRole:
+      return QString::fromStdString(FormatSize(entry->sizes[static_cast<std::size_t>(index.column())], true, m_unit));
+    case kNameBytesRole:
+      return QByteArray::fromStdString(entry->name);
+    default:
+      return {};
+  }
+}
+
+QVariant CDirGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation == Qt::Horizontal) {
+    if (role == Qt::TextAlignmentRole) return QVariant::fromValue(Qt::AlignCenter);
+    if (role == Qt::DisplayRole && section >= 0 && section < kGridSizeColumns) return m_headings[section];
+    return {};
+  }
+  if (role == Qt::TextAlignmentRole) return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
+  const CDirInfo* entry = Entry(section);
+  if (!entry) return role == Qt::DisplayRole ? QVariant(QString()) : QVariant();
+  switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:  // names wider than the column
+      return GridDisplayName(entry->name);
+    case kNameBytesRole:
+      return QByteArray::fromStdString(entry->name);
+    default:
+      return {};
+  }
+}
+
+Qt::ItemFlags CDirGridModel::flags(const QModelIndex& index) const {
+  return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
+}
+
+// ---- view ----
+
+namespace {
+// Flat headings: one plain colour, a thin line between sections, no bevel or gradient.
+constexpr char kHeadingStyle[] =
+    "QHeaderView::section { background-color: palette(button); color: palette(button-text);"
+    " border: none; border-right: 1px solid palette(mid); border-bottom: 1px solid palette(mid);"
+    " padding: 0px 4px; }";
+
+QFont WithWeight(QFont font, QFont::Weight weight) {
+  font.setWeight(weight);
+  return font;
+}
+}  // namespace
+
+CGrid::CGrid(QWidget* parent) : QTableView(parent), m_model(new CDirGridModel(this)) {
+  try {
+    setAccessibleName("Directory grid");
+    setModel(m_model);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setWordWrap(false);
+    setCornerButtonEnabled(false);
+    horizontalHeader()->setHighlightSections(false);
+    verticalHeader()->setHighlightSections(false);
+    horizontalHeader()->setStyleSheet(kHeadingStyle);
+    verticalHeader()->setStyleSheet(kHeadingStyle);
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    horizontalHeader()->setTextElideMode(Qt::ElideRight);
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setTextElideMode(Qt::ElideRight);
+
+    m_back = new QPushButton("Back ...", this);
+    m_back->setAccessibleName("Back ...");
+    m_back->setFocusPolicy(Qt::NoFocus);
+    connect(m_back, &QPushButton::clicked, this, &CGrid::OnClickedButtonRowCol);
+    connect(this, &QTableView::doubleClicked, this, [this](const QModelIndex& index) {
+      if (index.isValid()) OnLButtonDblClkRowCol(index.row());
+    });
+    connect(verticalHeader(), &QHeaderView::sectionDoubleClicked, this, &CGrid::OnLButtonDblClkRowCol);
+
+    QFont start = font();
+    start.setPointSize(10);
+    SetGridFont(start);
+    // Until the window's font arrives the cells are bold as well.
+    QTableView::setFont(WithWeight(start, QFont::Bold));
+    SetUniformRowHeight();
+    SetColWidth(0, kDefaultNameWidth);
+    for (int column = 1; column <= kGridSizeColumns; ++column) SetColWidth(column, kDefaultColWidth);
+  } catch (...) {
+    VN_TRACE("** Exception in OnGridInitialUpdate\n");
+  }
+}
+
+bool CGrid::FillInGrid(const CDirData& record, int unit, int sortMethod) {
+  try {
+    m_model->Fill(record, unit, sortMethod);
+    return true;
+  } catch (...) {
+    VN_TRACE("** Exception in FillInGrid\n");
+    return false;
+  }
+}
+
+int CGrid::ColWidth(int column) const {
+  if (column == 0) return verticalHeader()->width();
+  if (column < 1 || column > kGridSizeColumns) return 0;
+  return columnWidth(column - 1);
+}
+
+void CGrid::SetColWidth(int column, int width) {
+  if (column == 0) {
+    verticalHeader()->setFixedWidth(width);
+    PlaceBackButton();
+  } else if (column >= 1 && column <= kGridSizeColumns) {
+    setColumnWidth(column - 1, width);
+  }
+}
+
+void CGrid::SetGridFont(const QFont& font) {
+  const QFont heading = WithWeight(font, QFont::Bold);
+  QTableView::setFont(WithWeight(font, QFont::Normal));
+  horizontalHeader()->setFont(heading);
+  verticalHeader()->setFont(heading);
+  m_back->setFont(heading);
+  SetUniformRowHeight();
+}
+
+void CGrid::SetUniformRowHeight() {
+  // One height for every row keeps the fill independent of the number of rows.
+  const int height = std::max(QFontMetrics(font()).height(), QFontMetrics(verticalHeader()->font()).height()) + 6;
+  verticalHeader()->setMinimumSectionSize(height);
+  verticalHeader()->setDefaultSectionSize(height);
+}
+
+void CGrid::OnLButtonDblClkRowCol(int row) {
+  try {
+    if (row < 0 || row >= m_model->rowCount() || m_model->IsSummaryRow(row) || !m_owner) return;
+    m_owner->OnDblClickGrid(m_model->EntryName(row));
+  } catch (...) {
+    VN_TRACE("** Exception in OnLButtonDblClkRowCol\n");
+  }
+}
+
+void CGrid::OnClickedButtonRowCol() {
+  try {
+    if (m_owner) m_owner->OnBack();
+  } catch (...) {
+    VN_TRACE("** Exception in OnClickedButtonRowCol\n");
+  }
+}
+
+void CGrid::updateGeometries() {
+  QTableView::updateGeometries();
+  PlaceBackButton();
+}
+
+void CGrid::PlaceBackButton() {
+  if (!m_back) return;  // the view lays itself out while it is being built
+  // The corner above the names and left of the scan times.
+  const QRect names = verticalHeader()->geometry();
+  const QRect times = horizontalHeader()->geometry();
+  m_back->setGeometry(names.left(), times.top(), names.width(), times.height());
+  m_back->raise();
+}
+
+}  // namespace varnow
