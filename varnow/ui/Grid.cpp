@@ -1,6 +1,9 @@
 #include "varnow/ui/Grid.h"
 
 #include <QHeaderView>
+#include <QPainter>
+#include <QProxyStyle>
+#include <QStyleOptionHeader>
 #include <QPushButton>
 
 #include <algorithm>
@@ -23,8 +26,8 @@ QString GridDisplayName(const std::string& name) {
       IsSpecialEntryName(name) ? std::string_view(name).substr(kSpecialPrefix.size()) : std::string_view(name);
   QString text = QString::fromUtf8(shown.data(), static_cast<qsizetype>(shown.size()));
   for (QChar& c : text) {
-    if (c.unicode() < 0x20) c = QChar(0x2400 + c.unicode());
-    else if (c.unicode() == 0x7F) c = QChar(0x2421);
+    if (c == u'\n' || c == u'\r') c = QChar(0x21B5);  // a return arrow: the common fonts have it
+    else if (c.unicode() < 0x20 || c.unicode() == 0x7F) c = QChar::ReplacementCharacter;
   }
   return text;
 }
@@ -124,11 +127,30 @@ Qt::ItemFlags CDirGridModel::flags(const QModelIndex& index) const {
 // ---- view ----
 
 namespace {
-// Flat headings: one plain colour, a thin line between sections, no bevel or gradient.
-constexpr char kHeadingStyle[] =
-    "QHeaderView::section { background-color: palette(button); color: palette(button-text);"
-    " border: none; border-right: 1px solid palette(mid); border-bottom: 1px solid palette(mid);"
-    " padding: 0px 4px; }";
+// Flat headings: one plain colour with a thin line after each section, no bevel or gradient.
+// Labels keep a small margin and end in "..." when they are wider than their section.
+class CFlatHeadingStyle : public QProxyStyle {
+ public:
+  static constexpr int kLabelMargin = 4;
+
+  void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                   const QWidget* widget) const override {
+    if (element == CE_HeaderLabel) {
+      if (const auto* header = qstyleoption_cast<const QStyleOptionHeader*>(option)) {
+        QStyleOptionHeader label(*header);
+        label.rect = header->rect.adjusted(kLabelMargin, 0, -kLabelMargin, 0);
+        label.text = header->fontMetrics.elidedText(header->text, Qt::ElideRight, label.rect.width());
+        return QProxyStyle::drawControl(element, &label, painter, widget);
+      }
+    }
+    if (element != CE_HeaderSection) return QProxyStyle::drawControl(element, option, painter, widget);
+    const QRect& r = option->rect;
+    painter->fillRect(r, option->palette.button());
+    painter->setPen(option->palette.color(QPalette::Mid));
+    painter->drawLine(r.topRight(), r.bottomRight());
+    painter->drawLine(r.bottomLeft(), r.bottomRight());
+  }
+};
 
 QFont WithWeight(QFont font, QFont::Weight weight) {
   font.setWeight(weight);
@@ -148,8 +170,10 @@ CGrid::CGrid(QWidget* parent) : QTableView(parent), m_model(new CDirGridModel(th
     setCornerButtonEnabled(false);
     horizontalHeader()->setHighlightSections(false);
     verticalHeader()->setHighlightSections(false);
-    horizontalHeader()->setStyleSheet(kHeadingStyle);
-    verticalHeader()->setStyleSheet(kHeadingStyle);
+    auto* flat = new CFlatHeadingStyle;
+    flat->setParent(this);
+    horizontalHeader()->setStyle(flat);
+    verticalHeader()->setStyle(flat);
     horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     horizontalHeader()->setTextElideMode(Qt::ElideRight);
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);

@@ -84,8 +84,8 @@ class CDirGridModel : public QAbstractTableModel {
   int m_unit = 2;
 };
 
-// A name as a row heading shows it: summary rows without "KOB*", bytes that are not UTF-8 as
-// U+FFFD, control characters (a newline, say) as their visible pictures (U+2400 + code).
+// A name as a row heading shows it: summary rows without "KOB*", a line break as a return arrow
+// (U+21B5), other control characters and bytes that are not UTF-8 as U+FFFD.
 QString GridDisplayName(const std::string& name);
 
 class CGrid : public QTableView {

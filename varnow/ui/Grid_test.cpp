@@ -150,7 +150,7 @@ TEST_F(GridTest, OddNamesAreShownAndReachTheOwnerByteForByte) {
   const std::string latin1 = "caf\xE9";  // not UTF-8
   const CDirData record = Record({Entry(newline, 3), Entry(latin1, 2), Entry("plain", 1)});
   m_grid.FillInGrid(record, kUnitBytes, kSortBySize);
-  EXPECT_EQ(RowHeadings(m_grid), QStringList({QString::fromUtf8("two\u240Alines"), QString::fromUtf8("caf\uFFFD"),
+  EXPECT_EQ(RowHeadings(m_grid), QStringList({QString::fromUtf8("two\u21B5lines"), QString::fromUtf8("caf\uFFFD"),
                                               "plain", "[Total Used]", "[Total Free]"}));
   EXPECT_EQ(m_grid.Model()->headerData(1, Qt::Vertical, CDirGridModel::kNameBytesRole).toByteArray(),
             QByteArray::fromStdString(latin1));
