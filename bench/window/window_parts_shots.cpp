@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QPainter>
 #include <QPushButton>
+#include <QTextBrowser>
 
 #include <cstdio>
 #include <cstdlib>
@@ -102,6 +103,14 @@ int main(int argc, char** argv) {
   CSplashWnd* splash = CSplashWnd::ShowSplashScreen(nullptr, 60000);
   ok &= Save(splash->grab(), folder + "/splash.png");
   splash->close();
+
+  QTextBrowser help;  // a rough look at the help page (browsers render its style sheet fully)
+  help.setSource(QUrl::fromLocalFile(VARNOW_HELP_PAGE));
+  help.resize(820, 1000);
+  help.show();
+  ok &= Save(help.grab(), folder + "/help-top.png");
+  help.scrollToAnchor("disk-size-considerations");
+  ok &= Save(help.grab(), folder + "/help-disk-size.png");
 
   ok &= Save(IconStrip(24), folder + "/icons-24.png");
   ok &= Save(IconStrip(48), folder + "/icons-48.png");
