@@ -1,12 +1,14 @@
 #include "varnow/ui/Grid.h"
 
 #include <QHeaderView>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QProxyStyle>
 #include <QStyleOptionHeader>
 #include <QPushButton>
 
 #include <algorithm>
+#include <functional>
 
 #include "platform/tracelog.h"
 #include "varnow/report/EntryOrder.h"
@@ -103,7 +105,8 @@ QVariant CDirGridModel::data(const QModelIndex& index, int role) const {
 QVariant CDirGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation == Qt::Horizontal) {
     if (role == Qt::TextAlignmentRole) return QVariant::fromValue(Qt::AlignCenter);
-    if (role == Qt::DisplayRole && section >= 0 && section < kGridSizeColumns) return m_headings[section];
+    const bool text = role == Qt::DisplayRole || role == Qt::ToolTipRole;  // tip: for narrow columns
+    if (text && section >= 0 && section < kGridSizeColumns) return m_headings[section];
     return {};
   }
   if (role == Qt::TextAlignmentRole) return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
@@ -152,6 +155,49 @@ class CFlatHeadingStyle : public QProxyStyle {
   }
 };
 
+// The row headings (names). A table's row-heading column has no width handle of its own, so its
+// right edge is one: dragging it changes the name column's width.
+class CNameHeading : public QHeaderView {
+ public:
+  static constexpr int kHandle = 4;     // pixels left of the edge that grab it
+  static constexpr int kMinWidth = 30;  // never dragged out of sight
+
+  CNameHeading(std::function<void(int)> setWidth, QWidget* parent)
+      : QHeaderView(Qt::Vertical, parent), m_setWidth(std::move(setWidth)) {
+    setMouseTracking(true);
+  }
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override {
+    if (event->button() == Qt::LeftButton && OnEdge(event)) {
+      m_dragging = true;
+      m_dragOffset = width() - static_cast<int>(event->position().x());
+    } else {
+      QHeaderView::mousePressEvent(event);
+    }
+  }
+  void mouseMoveEvent(QMouseEvent* event) override {
+    if (m_dragging) return m_setWidth(std::max(kMinWidth, static_cast<int>(event->position().x()) + m_dragOffset));
+    if (OnEdge(event)) viewport()->setCursor(Qt::SplitHCursor);
+    else viewport()->unsetCursor();
+    QHeaderView::mouseMoveEvent(event);
+  }
+  void mouseReleaseEvent(QMouseEvent* event) override {
+    if (m_dragging) m_dragging = false;
+    else QHeaderView::mouseReleaseEvent(event);
+  }
+  void mouseDoubleClickEvent(QMouseEvent* event) override {
+    if (!OnEdge(event)) QHeaderView::mouseDoubleClickEvent(event);  // a double click on the edge opens nothing
+  }
+
+ private:
+  bool OnEdge(const QMouseEvent* event) const { return event->position().x() >= width() - kHandle; }
+
+  std::function<void(int)> m_setWidth;
+  bool m_dragging = false;
+  int m_dragOffset = 0;  // from the pointer to the edge, kept while dragging
+};
+
 QFont WithWeight(QFont font, QFont::Weight weight) {
   font.setWeight(weight);
   return font;
@@ -168,6 +214,7 @@ CGrid::CGrid(QWidget* parent) : QTableView(parent), m_model(new CDirGridModel(th
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setWordWrap(false);
     setCornerButtonEnabled(false);
+    setVerticalHeader(new CNameHeading([this](int width) { SetColWidth(0, width); }, this));
     horizontalHeader()->setHighlightSections(false);
     verticalHeader()->setHighlightSections(false);
     auto* flat = new CFlatHeadingStyle;
@@ -220,7 +267,7 @@ int CGrid::ColWidth(int column) const {
 void CGrid::SetColWidth(int column, int width) {
   if (column == 0) {
     verticalHeader()->setFixedWidth(width);
-    PlaceBackButton();
+    updateGeometries();  // the cells move with the heading's edge
   } else if (column >= 1 && column <= kGridSizeColumns) {
     setColumnWidth(column - 1, width);
   }
@@ -240,6 +287,8 @@ void CGrid::SetUniformRowHeight() {
   const int height = std::max(QFontMetrics(font()).height(), QFontMetrics(verticalHeader()->font()).height()) + 6;
   verticalHeader()->setMinimumSectionSize(height);
   verticalHeader()->setDefaultSectionSize(height);
+  // Room for "Back ..." to look like a button.
+  horizontalHeader()->setMinimumHeight(QFontMetrics(horizontalHeader()->font()).height() + 10);
 }
 
 void CGrid::OnLButtonDblClkRowCol(int row) {

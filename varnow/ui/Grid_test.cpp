@@ -1,7 +1,9 @@
 // The directory grid, driven offscreen with real mouse events.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QHeaderView>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTest>
 
@@ -184,6 +186,25 @@ TEST_F(GridTest, BackButtonSitsInTheCornerAndCallsTheOwner) {
   EXPECT_EQ(back->height(), m_grid.horizontalHeader()->height());
   QTest::mouseClick(back, Qt::LeftButton);
   EXPECT_EQ(m_owner.backs, 1);
+  EXPECT_TRUE(m_owner.opened.empty());
+}
+
+TEST_F(GridTest, NameColumnEdgeDragsAndItsDoubleClickOpensNothing) {
+  const CDirData record = Record({Entry("a", 1)});
+  m_grid.FillInGrid(record, kUnitBytes, kSortBySize);
+  QWidget* names = m_grid.verticalHeader()->viewport();
+  const int y = RowHeadingCentre(0).y();
+  const int edge = m_grid.ColWidth(0) - 2;
+  QTest::mousePress(names, Qt::LeftButton, Qt::NoModifier, {edge, y});
+  QMouseEvent move(QEvent::MouseMove, QPointF(edge + 60, y), names->mapToGlobal(QPointF(edge + 60, y)),
+                   Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(names, &move);
+  QTest::mouseRelease(names, Qt::LeftButton, Qt::NoModifier, {edge + 60, y});
+  EXPECT_EQ(m_grid.ColWidth(0), kDefaultNameWidth + 60);
+  EXPECT_EQ(m_grid.BackButton()->width(), kDefaultNameWidth + 60);
+  EXPECT_EQ(m_grid.viewport()->geometry().left(), m_grid.verticalHeader()->geometry().right() + 1);
+
+  DoubleClick(names, {m_grid.ColWidth(0) - 2, y});
   EXPECT_TRUE(m_owner.opened.empty());
 }
 
