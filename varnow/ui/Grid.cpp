@@ -4,8 +4,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QProxyStyle>
-#include <QStyleOptionHeader>
 #include <QPushButton>
+#include <QStyleOptionHeader>
 
 #include <algorithm>
 #include <functional>

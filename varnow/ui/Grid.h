@@ -109,8 +109,8 @@ class CGrid : public QTableView {
   // The display font: data cells take it at weight 400, both headings and "Back ..." at 700.
   void SetGridFont(const QFont& font);
 
-  // The row of a double click reaches the owner as the entry's name; the summary rows and the
-  // heading row do nothing.
+  // The row of a double click reaches the owner as the entry's name ("" for the empty row of a
+  // record without entries); the summary rows and the heading row do nothing.
   void OnLButtonDblClkRowCol(int row);
   void OnClickedButtonRowCol();
 

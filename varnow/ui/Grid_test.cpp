@@ -1,12 +1,14 @@
 // The directory grid, driven offscreen with real mouse events.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTest>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,10 +25,14 @@ constexpr std::int64_t kMB = 1024 * 1024;
 
 class CFakeOwner : public IGridOwner {
  public:
-  void OnDblClickGrid(const std::string& name) override { opened.push_back(name); }
+  void OnDblClickGrid(const std::string& name) override {
+    opened.push_back(name);
+    if (then) then();
+  }
   void OnBack() override { ++backs; }
   std::vector<std::string> opened;
   int backs = 0;
+  std::function<void()> then;  // what the window does next, e.g. refill the grid
 };
 
 CDirInfo Entry(std::string name, std::int64_t latest, std::int64_t previous = kNoSize) {
@@ -157,7 +163,13 @@ TEST_F(GridTest, OddNamesAreShownAndReachTheOwnerByteForByte) {
   EXPECT_EQ(m_grid.Model()->headerData(1, Qt::Vertical, CDirGridModel::kNameBytesRole).toByteArray(),
             QByteArray::fromStdString(latin1));
 
-  DoubleClick(m_grid.viewport(), CellCentre(0, 3));                // a cell of the row
+  // Like the window, the owner shows the opened directory at once, from inside the double click.
+  const CDirData below = Record({Entry("deeper", 1)});
+  m_owner.then = [this, &below] { m_grid.FillInGrid(below, kUnitBytes, kSortBySize); };
+  DoubleClick(m_grid.viewport(), CellCentre(0, 3));  // a cell of the row
+  EXPECT_EQ(m_grid.Model()->EntryName(0), "deeper");
+  m_owner.then = nullptr;
+  m_grid.FillInGrid(record, kUnitBytes, kSortBySize);
   DoubleClick(m_grid.verticalHeader()->viewport(), RowHeadingCentre(1));  // the row's heading
   EXPECT_EQ(m_owner.opened, std::vector<std::string>({newline, latin1}));
 }
@@ -247,6 +259,22 @@ TEST_F(GridTest, CellsAreReadOnlyAndTheTableIsNamed) {
   EXPECT_EQ(m_grid.accessibleName(), "Directory grid");
   EXPECT_EQ(m_grid.BackButton()->accessibleName(), "Back ...");
   EXPECT_EQ(m_grid.verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+
+  // Screen readers see a table whose cells know their row and column headings.
+  QAccessibleInterface* table = QAccessible::queryAccessibleInterface(&m_grid);
+  ASSERT_NE(table, nullptr);
+  EXPECT_EQ(table->role(), QAccessible::Table);
+  EXPECT_EQ(table->text(QAccessible::Name), "Directory grid");
+  QAccessibleTableInterface* cells = table->tableInterface();
+  ASSERT_NE(cells, nullptr);
+  EXPECT_EQ(cells->rowCount(), 3);
+  EXPECT_EQ(cells->columnCount(), 6);
+  QAccessibleInterface* cell = cells->cellAt(0, 0);
+  ASSERT_NE(cell, nullptr);
+  EXPECT_EQ(cell->text(QAccessible::Name), "1 bytes");
+  const QList<QAccessibleInterface*> rowHeadings = cell->tableCellInterface()->rowHeaderCells();
+  ASSERT_EQ(rowHeadings.size(), 1);
+  EXPECT_EQ(rowHeadings[0]->text(QAccessible::Name), "a");
 }
 
 }  // namespace
