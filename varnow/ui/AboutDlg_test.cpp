@@ -109,6 +109,12 @@ TEST(StaticLinkTest, OpensItsTextOrLinkAndTurnsPurple) {
   QTest::keyClick(&link, Qt::Key_Return);
   EXPECT_EQ(browser.opened.size(), 2);
   EXPECT_EQ(browser.opened.back(), QUrl("https://example.org/other/"));
+
+  CStaticLink bare("example.org/bare/");  // no scheme: taken as a web address
+  QDesktopServices::setUrlHandler("http", &browser, "Open");
+  EXPECT_TRUE(bare.Open());
+  QDesktopServices::unsetUrlHandler("http");
+  EXPECT_EQ(browser.opened.back(), QUrl("http://example.org/bare/"));
 }
 
 TEST(StaticLinkTest, FailureKeepsItBlue) {

@@ -22,7 +22,8 @@ CStaticLink::CStaticLink(const QString& text, QWidget* parent) : QLabel(text, pa
 bool CStaticLink::Open() {
   const QString address = m_link.isEmpty() ? text() : m_link;
   if (address.isEmpty()) return false;
-  if (!QDesktopServices::openUrl(QUrl(address))) {
+  // fromUserInput: an address without a scheme ("www.example.org") still opens in a browser.
+  if (!QDesktopServices::openUrl(QUrl::fromUserInput(address))) {
     QApplication::beep();
     return false;
   }

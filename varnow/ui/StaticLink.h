@@ -21,7 +21,8 @@ class CStaticLink : public QLabel {
   QString Link() const { return m_link; }
   QColor Colour() const { return m_colour; }
 
-  // Opens the address; false (after a beep) when it is empty or the desktop could not open it.
+  // Opens the address. False when there is none (nothing happens) or when the desktop could not
+  // open it (after a beep).
   bool Open();
 
  protected:
