@@ -15,6 +15,7 @@
 
 #include "platform/versionrecord.h"
 #include "varnow/ui/AboutDlg.h"
+#include "varnow/ui/Images.h"
 #include "varnow/ui/Settings.h"
 #include "varnow/ui/SplashWnd.h"
 #include "varnow/ui/StaticLink.h"
@@ -123,6 +124,23 @@ TEST(StaticLinkTest, FailureKeepsItBlue) {
   CStaticLink broken("http://[not an address");  // openUrl refuses it: a beep, no colour change
   EXPECT_FALSE(broken.Open());
   EXPECT_EQ(broken.Colour(), QColor(0, 0, 255));
+}
+
+TEST(ImagesTest, EveryPictureDraws) {
+  for (const char* path : {kProgramIconImage, kScanImage, kSaveImage, kPrintImage, kPreferencesImage, kAlertsImage,
+                           kHelpImage, kExitImage}) {
+    const QIcon icon = ResourceIcon(path);
+    ASSERT_FALSE(icon.isNull()) << path;
+    const QImage small = icon.pixmap(24, 24).toImage();
+    EXPECT_EQ(small.size(), QSize(24, 24)) << path;
+    // Something is drawn: not every pixel is transparent.
+    bool drawn = false;
+    for (int y = 0; y < small.height() && !drawn; ++y)
+      for (int x = 0; x < small.width() && !drawn; ++x) drawn = qAlpha(small.pixel(x, y)) > 0;
+    EXPECT_TRUE(drawn) << path;
+  }
+  EXPECT_EQ(ResourcePixmap(kAboutImage).size(), QSize(400, 150));
+  EXPECT_TRUE(ResourcePixmap(":/varnow/missing.svg").isNull());
 }
 
 TEST(SplashTest, OneAtATimeCentredAndGoneAfterItsTime) {
