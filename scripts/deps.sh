@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
-  qt6-base-dev libqt6dbus6 libgl-dev fonts-dejavu-core
+  qt6-base-dev libqt6dbus6 libgl-dev fonts-dejavu-core qt6-svg-dev desktop-file-utils
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-olefile libgsf-bin libspreadsheet-parseexcel-perl
   dbus-daemon dbus-bin libglib2.0-bin

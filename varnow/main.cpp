@@ -11,6 +11,7 @@
 #include "varnow/ui/HeadlessPrompts.h"
 #include "varnow/ui/QtPrompts.h"
 #include "varnow/ui/Varnow.h"
+#include "varnow/ui/VarnowWindow.h"
 #include "varnow/ui/osinfo.h"
 
 // The version record that GetProgramVersion (and the installer) read from this file.
@@ -53,14 +54,20 @@ int main(int argc, char** argv) {
   // to standard error and questions take their default answers.
   std::unique_ptr<QCoreApplication> application;
   std::unique_ptr<varnow::IPrompts> prompts;
+  varnow::CVarnowApp::InteractiveRun window;
   if (varnow::DisplayAvailable()) {
     application = std::make_unique<QApplication>(argc, argv);
-    prompts = std::make_unique<varnow::CQtPrompts>();
+    auto qtPrompts = std::make_unique<varnow::CQtPrompts>();
+    window = [&prompts = *qtPrompts](varnow::CVarnowDlg& dlg) {
+      varnow::CVarnowWindow mainWindow(dlg, prompts);
+      mainWindow.DoModal();
+    };
+    prompts = std::move(qtPrompts);
   } else {
     application = std::make_unique<QCoreApplication>(argc, argv);
     prompts = std::make_unique<varnow::CHeadlessPrompts>();
   }
-  varnow::CVarnowApp app(*prompts);
+  varnow::CVarnowApp app(*prompts, window);
   app.InitInstance(varnow::JoinCommandLine(arguments));
   return app.ExitStatus();
 }

@@ -58,6 +58,8 @@ class CScanInfo {
   // Determines the cluster size of the current root (ClusterSize), and the free space of a root.
   void GetClusterSize();
   bool ORVGetFreeSpace(const std::string& root, std::uint64_t& freeBytes);
+  // True when the volume holding root compresses its files (a btrfs mount with compression).
+  bool IsCompressedVolume(const std::string& root) const;
 
   // Scans record.m_currentScanDir into record; level 1 for the directory the user scans.
   // Returns the total, or -1 when cancelled or declined.
@@ -107,7 +109,6 @@ class CScanInfo {
   void FinishRecord(int level, CDirData& record, bool listed, std::int64_t total);
   std::int64_t ScanFreeSpace();
   std::uint32_t DriveClusterSize(const std::string& root);
-  bool IsCompressedVolume(const std::string& root) const;
   platform::MountTable LoadMounts() const;
 
   IScanOwner* m_owner;

@@ -1,0 +1,118 @@
+// Writes pictures of the directory grid, the About box, the splash and the icons, each at two
+// sizes, to the folder given (default /tmp/window-parts-shots), for a person to look at.
+//   window_parts_shots [FOLDER]
+#include <QApplication>
+#include <QDir>
+#include <QPainter>
+#include <QPushButton>
+#include <QTextBrowser>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "varnow/report/FormatSize.h"
+#include "varnow/ui/AboutDlg.h"
+#include "varnow/ui/Grid.h"
+#include "varnow/ui/Images.h"
+#include "varnow/ui/SplashWnd.h"
+
+namespace {
+
+using namespace varnow;
+
+CDirData SampleRecord() {
+  CDirData record;
+  record.m_currentScanDir = "/home/ann/";
+  record.m_times = {1764950400, 1764345600, 1763740800, 1763136000, 0, 0};
+  const auto add = [&record](const std::string& name, std::initializer_list<std::int64_t> sizes) {
+    CDirInfo& entry = record.FindOrAddEntry(name);
+    std::size_t i = 0;
+    for (std::int64_t size : sizes) entry.sizes[i++] = size;
+  };
+  add("Documents", {734003200, 700000000, 690000000, 650000000});
+  add("Pictures", {21474836480, 20401094656, 19327352832, 18253611008});
+  add("Music", {5368709120, 5368709120, 5368709120, -1});
+  add(".cache", {1288490188, 900000000, 1500000000, 100000000});
+  add("projects with a long name that does not fit", {52428800, 41943040});
+  add("two\nlines", {4096});
+  add("caf\xE9", {8192, 8192});
+  add("new", {1048576});
+  add(std::string(kTotalUsed), {29000000000, 27500000000, 27000000000, 26000000000});
+  add(std::string(kTotalFree), {80000000000, 81500000000, 82000000000, 83000000000});
+  return record;
+}
+
+bool Save(const QPixmap& picture, const QString& file) {
+  const bool ok = picture.save(file);
+  std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(file));
+  return ok;
+}
+
+QPixmap IconStrip(int side) {
+  const char* icons[] = {kProgramIconImage, kScanImage, kSaveImage, kPrintImage, kPreferencesImage,
+                         kAlertsImage, kHelpImage, kExitImage};
+  QPixmap strip(8 * (side + 8), side + 8);
+  strip.fill(QColor(0xef, 0xef, 0xef));
+  QPainter painter(&strip);
+  int x = 4;
+  for (const char* icon : icons) {
+    painter.drawPixmap(x, 4, ResourceIcon(icon).pixmap(side, side));
+    x += side + 8;
+  }
+  return strip;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QApplication app(argc, argv);
+  const QString folder = argc > 1 ? argv[1] : "/tmp/window-parts-shots";
+  QDir().mkpath(folder);
+  bool ok = true;
+
+  const CDirData record = SampleRecord();
+  CGrid grid;
+  grid.FillInGrid(record, kUnitSmart, 1);
+  grid.resize(640, 260);
+  grid.show();
+  ok &= Save(grid.grab(), folder + "/grid-start-font-640.png");
+  QFont font = app.font();
+  grid.SetGridFont(font);
+  ok &= Save(grid.grab(), folder + "/grid-640.png");
+  grid.resize(1180, 360);
+  ok &= Save(grid.grab(), folder + "/grid-1180.png");
+  font.setPointSize(16);
+  grid.SetGridFont(font);
+  grid.SetColWidth(0, 260);
+  for (int column = 1; column <= 6; ++column) grid.SetColWidth(column, 180);
+  ok &= Save(grid.grab(), folder + "/grid-large-font-1180.png");
+  CDirData empty;
+  grid.FillInGrid(empty, kUnitSmart, 1);
+  ok &= Save(grid.grab(), folder + "/grid-empty.png");
+
+  CAboutDlg about;
+  about.show();
+  ok &= Save(about.grab(), folder + "/about.png");
+  QFont large = app.font();
+  large.setPointSize(15);
+  about.setFont(large);
+  about.adjustSize();
+  ok &= Save(about.grab(), folder + "/about-large-font.png");
+
+  CSplashWnd* splash = CSplashWnd::ShowSplashScreen(nullptr, 60000);
+  ok &= Save(splash->grab(), folder + "/splash.png");
+  splash->close();
+
+  QTextBrowser help;  // a rough look at the help page (browsers render its style sheet fully)
+  help.setSource(QUrl::fromLocalFile(VARNOW_HELP_PAGE));
+  help.resize(820, 1000);
+  help.show();
+  ok &= Save(help.grab(), folder + "/help-top.png");
+  help.scrollToAnchor("disk-size-considerations");
+  ok &= Save(help.grab(), folder + "/help-disk-size.png");
+
+  ok &= Save(IconStrip(24), folder + "/icons-24.png");
+  ok &= Save(IconStrip(48), folder + "/icons-48.png");
+  return ok ? 0 : 1;
+}

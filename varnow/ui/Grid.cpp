@@ -1,0 +1,325 @@
+#include "varnow/ui/Grid.h"
+
+#include <QHeaderView>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QProxyStyle>
+#include <QPushButton>
+#include <QStyleOptionHeader>
+
+#include <algorithm>
+#include <functional>
+
+#include "platform/tracelog.h"
+#include "varnow/report/EntryOrder.h"
+#include "varnow/report/ReportText.h"
+#include "varnow/report/FormatSize.h"
+
+namespace varnow {
+
+int WidthFromSetting(int stored, int defaultWidth) {
+  return stored > kMaxReadWidth || stored <= 0 ? defaultWidth : stored;
+}
+
+int WidthToStore(int width, int minimum) { return std::max(width, minimum); }
+
+QString GridDisplayName(const std::string& name) {
+  const std::string_view shown =
+      IsSpecialEntryName(name) ? std::string_view(name).substr(kSpecialPrefix.size()) : std::string_view(name);
+  QString text = QString::fromUtf8(shown.data(), static_cast<qsizetype>(shown.size()));
+  for (QChar& c : text) {
+    if (c == u'\n' || c == u'\r') c = QChar(0x21B5);  // a return arrow: the common fonts have it
+    else if (c.unicode() < 0x20 || c.unicode() == 0x7F) c = QChar::ReplacementCharacter;
+  }
+  return text;
+}
+
+// ---- model ----
+
+CDirGridModel::CDirGridModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+void CDirGridModel::Fill(const CDirData& record, int unit, int sortMethod) {
+  beginResetModel();
+  m_record = &record;
+  m_entriesData = record.m_entries.data();
+  m_entryCount = record.m_entries.size();
+  m_unit = unit;
+  m_rows = SortedEntries(record, sortMethod);
+  for (int i = 0; i < kGridSizeColumns; ++i)
+    m_headings[i] = m_rows.empty() ? QString()
+                                   : QString::fromStdString(FormatScanTime(record.m_times[i], kHeadingDateFormat));
+  endResetModel();
+}
+
+void CDirGridModel::Clear() {
+  beginResetModel();
+  m_record = nullptr;
+  m_entriesData = nullptr;
+  m_entryCount = 0;
+  m_rows.clear();
+  m_headings = {};
+  endResetModel();
+}
+
+const CDirInfo* CDirGridModel::Entry(int row) const {
+  if (row < 0 || static_cast<std::size_t>(row) >= m_rows.size()) return nullptr;
+  // A record that was refilled elsewhere may have moved its entries: show nothing until the
+  // next fill instead of reading memory that is gone.
+  if (!m_record || m_record->m_entries.data() != m_entriesData || m_record->m_entries.size() != m_entryCount)
+    return nullptr;
+  return m_rows[static_cast<std::size_t>(row)];
+}
+
+std::string CDirGridModel::EntryName(int row) const {
+  const CDirInfo* entry = Entry(row);
+  return entry ? entry->name : std::string();
+}
+
+bool CDirGridModel::IsSummaryRow(int row) const {
+  const CDirInfo* entry = Entry(row);
+  return entry && (entry->name == kTotalUsed || entry->name == kTotalFree);
+}
+
+int CDirGridModel::rowCount(const QModelIndex& parent) const {
+  if (parent.isValid()) return 0;
+  return std::max<int>(1, static_cast<int>(m_rows.size()));
+}
+
+int CDirGridModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kGridSizeColumns; }
+
+QVariant CDirGridModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid()) return {};
+  if (role == Qt::TextAlignmentRole) return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
+  const CDirInfo* entry = Entry(index.row());
+  if (!entry) return {};
+  switch (role) {
+    case Qt::DisplayRole:
+      return QString::fromStdString(FormatSize(entry->sizes[static_cast<std::size_t>(index.column())], true, m_unit));
+    case kNameBytesRole:
+      return QByteArray::fromStdString(entry->name);
+    default:
+      return {};
+  }
+}
+
+QVariant CDirGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation == Qt::Horizontal) {
+    if (role == Qt::TextAlignmentRole) return QVariant::fromValue(Qt::AlignCenter);
+    const bool text = role == Qt::DisplayRole || role == Qt::ToolTipRole;  // tip: for narrow columns
+    if (text && section >= 0 && section < kGridSizeColumns) return m_headings[section];
+    return {};
+  }
+  if (role == Qt::TextAlignmentRole) return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
+  const CDirInfo* entry = Entry(section);
+  if (!entry) return role == Qt::DisplayRole ? QVariant(QString()) : QVariant();
+  switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:  // names wider than the column
+      return GridDisplayName(entry->name);
+    case kNameBytesRole:
+      return QByteArray::fromStdString(entry->name);
+    default:
+      return {};
+  }
+}
+
+Qt::ItemFlags CDirGridModel::flags(const QModelIndex& index) const {
+  return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
+}
+
+// ---- view ----
+
+namespace {
+// Flat headings: one plain colour with a thin line after each section, no bevel or gradient.
+// Labels keep a small margin and end in "..." when they are wider than their section.
+class CFlatHeadingStyle : public QProxyStyle {
+ public:
+  static constexpr int kLabelMargin = 4;
+
+  void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                   const QWidget* widget) const override {
+    if (element == CE_HeaderLabel) {
+      if (const auto* header = qstyleoption_cast<const QStyleOptionHeader*>(option)) {
+        QStyleOptionHeader label(*header);
+        label.rect = header->rect.adjusted(kLabelMargin, 0, -kLabelMargin, 0);
+        label.text = header->fontMetrics.elidedText(header->text, Qt::ElideRight, label.rect.width());
+        return QProxyStyle::drawControl(element, &label, painter, widget);
+      }
+    }
+    if (element != CE_HeaderSection) return QProxyStyle::drawControl(element, option, painter, widget);
+    const QRect& r = option->rect;
+    painter->fillRect(r, option->palette.button());
+    painter->setPen(option->palette.color(QPalette::Mid));
+    painter->drawLine(r.topRight(), r.bottomRight());
+    painter->drawLine(r.bottomLeft(), r.bottomRight());
+  }
+};
+
+// The row headings (names). A table's row-heading column has no width handle of its own, so its
+// right edge is one: dragging it changes the name column's width.
+class CNameHeading : public QHeaderView {
+ public:
+  static constexpr int kHandle = 4;     // pixels left of the edge that grab it
+  static constexpr int kMinWidth = 30;  // never dragged out of sight
+
+  CNameHeading(std::function<void(int)> setWidth, QWidget* parent)
+      : QHeaderView(Qt::Vertical, parent), m_setWidth(std::move(setWidth)) {
+    setMouseTracking(true);
+  }
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override {
+    if (event->button() == Qt::LeftButton && OnEdge(event)) {
+      m_dragging = true;
+      m_dragOffset = width() - static_cast<int>(event->position().x());
+    } else {
+      QHeaderView::mousePressEvent(event);
+    }
+  }
+  void mouseMoveEvent(QMouseEvent* event) override {
+    if (m_dragging) return m_setWidth(std::max(kMinWidth, static_cast<int>(event->position().x()) + m_dragOffset));
+    if (OnEdge(event)) viewport()->setCursor(Qt::SplitHCursor);
+    else viewport()->unsetCursor();
+    QHeaderView::mouseMoveEvent(event);
+  }
+  void mouseReleaseEvent(QMouseEvent* event) override {
+    if (m_dragging) m_dragging = false;
+    else QHeaderView::mouseReleaseEvent(event);
+  }
+  void mouseDoubleClickEvent(QMouseEvent* event) override {
+    if (!OnEdge(event)) QHeaderView::mouseDoubleClickEvent(event);  // a double click on the edge opens nothing
+  }
+
+ private:
+  bool OnEdge(const QMouseEvent* event) const { return event->position().x() >= width() - kHandle; }
+
+  std::function<void(int)> m_setWidth;
+  bool m_dragging = false;
+  int m_dragOffset = 0;  // from the pointer to the edge, kept while dragging
+};
+
+QFont WithWeight(QFont font, QFont::Weight weight) {
+  font.setWeight(weight);
+  return font;
+}
+}  // namespace
+
+CGrid::CGrid(QWidget* parent) : QTableView(parent), m_model(new CDirGridModel(this)) {
+  try {
+    setAccessibleName("Directory grid");
+    setModel(m_model);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setWordWrap(false);
+    setCornerButtonEnabled(false);
+    setVerticalHeader(new CNameHeading([this](int width) { SetColWidth(0, width); }, this));
+    horizontalHeader()->setHighlightSections(false);
+    verticalHeader()->setHighlightSections(false);
+    auto* flat = new CFlatHeadingStyle;
+    flat->setParent(this);
+    horizontalHeader()->setStyle(flat);
+    verticalHeader()->setStyle(flat);
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    horizontalHeader()->setTextElideMode(Qt::ElideRight);
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setTextElideMode(Qt::ElideRight);
+
+    m_back = new QPushButton("Back ...", this);
+    m_back->setAccessibleName("Back ...");
+    m_back->setFocusPolicy(Qt::NoFocus);
+    connect(m_back, &QPushButton::clicked, this, &CGrid::OnClickedButtonRowCol);
+    connect(this, &QTableView::doubleClicked, this, [this](const QModelIndex& index) {
+      if (index.isValid()) OnLButtonDblClkRowCol(index.row());
+    });
+    connect(verticalHeader(), &QHeaderView::sectionDoubleClicked, this, &CGrid::OnLButtonDblClkRowCol);
+
+    QFont start = font();
+    start.setPointSize(10);
+    SetGridFont(start);
+    // Until the window's font arrives the cells are bold as well.
+    QTableView::setFont(WithWeight(start, QFont::Bold));
+    SetUniformRowHeight();
+    SetColWidth(0, kDefaultNameWidth);
+    for (int column = 1; column <= kGridSizeColumns; ++column) SetColWidth(column, kDefaultColWidth);
+  } catch (...) {
+    VN_TRACE("** Exception in OnGridInitialUpdate\n");
+  }
+}
+
+bool CGrid::FillInGrid(const CDirData& record, int unit, int sortMethod) {
+  try {
+    m_model->Fill(record, unit, sortMethod);
+    return true;
+  } catch (...) {
+    VN_TRACE("** Exception in FillInGrid\n");
+    return false;
+  }
+}
+
+int CGrid::ColWidth(int column) const {
+  if (column == 0) return verticalHeader()->width();
+  if (column < 1 || column > kGridSizeColumns) return 0;
+  return columnWidth(column - 1);
+}
+
+void CGrid::SetColWidth(int column, int width) {
+  if (column == 0) {
+    verticalHeader()->setFixedWidth(width);
+    updateGeometries();  // the cells move with the heading's edge
+  } else if (column >= 1 && column <= kGridSizeColumns) {
+    setColumnWidth(column - 1, width);
+  }
+}
+
+void CGrid::SetGridFont(const QFont& font) {
+  const QFont heading = WithWeight(font, QFont::Bold);
+  QTableView::setFont(WithWeight(font, QFont::Normal));
+  horizontalHeader()->setFont(heading);
+  verticalHeader()->setFont(heading);
+  m_back->setFont(heading);
+  SetUniformRowHeight();
+}
+
+void CGrid::SetUniformRowHeight() {
+  // One height for every row keeps the fill independent of the number of rows.
+  const int height = std::max(QFontMetrics(font()).height(), QFontMetrics(verticalHeader()->font()).height()) + 6;
+  verticalHeader()->setMinimumSectionSize(height);
+  verticalHeader()->setDefaultSectionSize(height);
+  // Room for "Back ..." to look like a button.
+  horizontalHeader()->setMinimumHeight(QFontMetrics(horizontalHeader()->font()).height() + 10);
+}
+
+void CGrid::OnLButtonDblClkRowCol(int row) {
+  try {
+    if (row < 0 || row >= m_model->rowCount() || m_model->IsSummaryRow(row) || !m_owner) return;
+    m_owner->OnDblClickGrid(m_model->EntryName(row));
+  } catch (...) {
+    VN_TRACE("** Exception in OnLButtonDblClkRowCol\n");
+  }
+}
+
+void CGrid::OnClickedButtonRowCol() {
+  try {
+    if (m_owner) m_owner->OnBack();
+  } catch (...) {
+    VN_TRACE("** Exception in OnClickedButtonRowCol\n");
+  }
+}
+
+void CGrid::updateGeometries() {
+  QTableView::updateGeometries();
+  PlaceBackButton();
+}
+
+void CGrid::PlaceBackButton() {
+  if (!m_back) return;  // the view lays itself out while it is being built
+  // The corner above the names and left of the scan times.
+  const QRect names = verticalHeader()->geometry();
+  const QRect times = horizontalHeader()->geometry();
+  m_back->setGeometry(names.left(), times.top(), names.width(), times.height());
+  m_back->raise();
+}
+
+}  // namespace varnow

@@ -1,0 +1,129 @@
+// The directory grid: one row per entry of a directory record (subdirectories, then the two
+// summary rows), the sizes of the last six scans side by side, the scan times as column
+// headings and the names as row headings. The corner cell holds "Back ..."; a double click on a
+// row asks the owner to open that subdirectory.
+//
+// The model shows the record in place through pointers to its entries: nothing is copied and
+// the record's order is left alone. The record must stay alive, and must not gain or lose
+// entries, until the next FillInGrid or Clear; the model checks this and shows nothing rather
+// than read freed entries.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QTableView>
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "varnow/scan/DirData.h"
+
+class QPushButton;
+
+namespace varnow {
+
+// What the grid asks of the window that holds it.
+class IGridOwner {
+ public:
+  virtual ~IGridOwner() = default;
+  // A subdirectory's row was double-clicked: its name as the record holds it (bytes unchanged).
+  virtual void OnDblClickGrid(const std::string& name) = 0;
+  // "Back ..." was clicked.
+  virtual void OnBack() = 0;
+};
+
+// Column widths in pixels. Column 0 is the name column, 1 to 6 the size columns.
+inline constexpr int kGridSizeColumns = 6;
+inline constexpr int kDefaultNameWidth = 170;
+inline constexpr int kDefaultColWidth = 130;
+inline constexpr int kMaxReadWidth = 500;
+inline constexpr int kMinStoredNameWidth = 100;
+inline constexpr int kMinStoredColWidth = 50;
+
+// A width read from the settings: values above kMaxReadWidth (and widths of 0 or less, which
+// would hide the column for good) give the default.
+int WidthFromSetting(int stored, int defaultWidth);
+// A width to write to the settings: at least the minimum.
+int WidthToStore(int width, int minimum);
+
+class CDirGridModel : public QAbstractTableModel {
+  Q_OBJECT
+ public:
+  // Data role of every cell and row heading: the entry's name as bytes (QByteArray).
+  static constexpr int kNameBytesRole = Qt::UserRole + 1;
+
+  explicit CDirGridModel(QObject* parent = nullptr);
+
+  // Shows record in the given display unit (1 bytes .. 5 smart) and sort method (1 size,
+  // 2 name, 3 change). A record without entries gives one empty row and no column headings.
+  void Fill(const CDirData& record, int unit, int sortMethod);
+  void Fill(const CDirData&& record, int unit, int sortMethod) = delete;  // would dangle
+  // Shows one empty row and forgets the record.
+  void Clear();
+
+  // The entry name of a row as the record holds it; "" for the empty row or a row out of range.
+  std::string EntryName(int row) const;
+  // True for the rows of "[Total Used]" and "[Total Free]".
+  bool IsSummaryRow(int row) const;
+
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+ private:
+  // The entry of a row, or nullptr for the empty row or when the record changed under us.
+  const CDirInfo* Entry(int row) const;
+
+  const CDirData* m_record = nullptr;
+  const CDirInfo* m_entriesData = nullptr;  // where the entries were at the fill
+  std::size_t m_entryCount = 0;
+  std::vector<const CDirInfo*> m_rows;
+  std::array<QString, kGridSizeColumns> m_headings;
+  int m_unit = 2;
+};
+
+// A name as a row heading shows it: summary rows without "KOB*", a line break as a return arrow
+// (U+21B5), other control characters and bytes that are not UTF-8 as U+FFFD.
+QString GridDisplayName(const std::string& name);
+
+class CGrid : public QTableView {
+  Q_OBJECT
+ public:
+  explicit CGrid(QWidget* parent = nullptr);
+
+  // Who hears of double clicks and "Back ..."; may be null.
+  void SetOwner(IGridOwner* owner) { m_owner = owner; }
+
+  // Rebuilds the grid from the record (see CDirGridModel::Fill). False after an exception.
+  bool FillInGrid(const CDirData& record, int unit, int sortMethod);
+  bool FillInGrid(const CDirData&& record, int unit, int sortMethod) = delete;  // would dangle
+  CDirGridModel* Model() const { return m_model; }
+  QPushButton* BackButton() const { return m_back; }
+
+  // Width in pixels of column 0 (names) or 1 to 6 (sizes).
+  int ColWidth(int column) const;
+  void SetColWidth(int column, int width);
+
+  // The display font: data cells take it at weight 400, both headings and "Back ..." at 700.
+  void SetGridFont(const QFont& font);
+
+  // The row of a double click reaches the owner as the entry's name ("" for the empty row of a
+  // record without entries); the summary rows and the heading row do nothing.
+  void OnLButtonDblClkRowCol(int row);
+  void OnClickedButtonRowCol();
+
+ protected:
+  void updateGeometries() override;
+
+ private:
+  void PlaceBackButton();
+  void SetUniformRowHeight();
+
+  CDirGridModel* m_model;
+  QPushButton* m_back = nullptr;
+  IGridOwner* m_owner = nullptr;
+};
+
+}  // namespace varnow

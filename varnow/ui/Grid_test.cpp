@@ -1,0 +1,285 @@
+// The directory grid, driven offscreen with real mouse events.
+#include <gtest/gtest.h>
+
+#include <QAccessible>
+#include <QApplication>
+#include <QHeaderView>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTest>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "varnow/report/EntryOrder.h"
+#include "varnow/report/ReportText.h"
+#include "varnow/report/FormatSize.h"
+#include "varnow/ui/Grid.h"
+#include "varnow/testsupport/WindowTestSupport.h"
+
+namespace varnow {
+namespace {
+
+constexpr std::int64_t kMB = 1024 * 1024;
+
+class CFakeOwner : public IGridOwner {
+ public:
+  void OnDblClickGrid(const std::string& name) override {
+    opened.push_back(name);
+    if (then) then();
+  }
+  void OnBack() override { ++backs; }
+  std::vector<std::string> opened;
+  int backs = 0;
+  std::function<void()> then;  // what the window does next, e.g. refill the grid
+};
+
+CDirInfo Entry(std::string name, std::int64_t latest, std::int64_t previous = kNoSize) {
+  CDirInfo entry{std::move(name)};
+  entry.sizes[0] = latest;
+  entry.sizes[1] = previous;
+  return entry;
+}
+
+// Summary rows first in the record, so that their place at the end comes from the sort.
+CDirData Record(std::vector<CDirInfo> subdirectories) {
+  CDirData record;
+  record.m_currentScanDir = "/data/";
+  record.m_entries.push_back(Entry(std::string(kTotalFree), 900 * kMB, 901 * kMB));
+  record.m_entries.push_back(Entry(std::string(kTotalUsed), 1, 1));
+  for (CDirInfo& entry : subdirectories) record.m_entries.push_back(std::move(entry));
+  return record;
+}
+
+QStringList RowHeadings(const CGrid& grid) {
+  QStringList names;
+  for (int row = 0; row < grid.Model()->rowCount(); ++row)
+    names << grid.Model()->headerData(row, Qt::Vertical).toString();
+  return names;
+}
+
+QString Cell(const CGrid& grid, int row, int column) {
+  return grid.Model()->index(row, column).data().toString();
+}
+
+class GridTest : public ::testing::Test {
+ protected:
+  GridTest() {
+    m_grid.SetOwner(&m_owner);
+    m_grid.resize(900, 400);
+    m_grid.show();
+  }
+
+  // A double click as the window system delivers it: a click, then the second press.
+  static void DoubleClick(QWidget* widget, QPoint at) {
+    QTest::mouseClick(widget, Qt::LeftButton, Qt::NoModifier, at);
+    QTest::mouseDClick(widget, Qt::LeftButton, Qt::NoModifier, at);
+  }
+  QPoint CellCentre(int row, int column) {
+    return m_grid.visualRect(m_grid.Model()->index(row, column)).center();
+  }
+  QPoint RowHeadingCentre(int row) {
+    QHeaderView* names = m_grid.verticalHeader();
+    return {names->width() / 2, names->sectionViewportPosition(row) + names->sectionSize(row) / 2};
+  }
+
+  CFakeOwner m_owner;
+  CGrid m_grid;
+};
+
+TEST_F(GridTest, SortsBySizeWithSummaryRowsLast) {
+  const CDirData record = Record({Entry("none", kNoSize), Entry("five", 5 * kMB), Entry("ten", 10 * kMB)});
+  m_grid.FillInGrid(record, kUnitMB, kSortBySize);
+  EXPECT_EQ(RowHeadings(m_grid), QStringList({"ten", "five", "none", "[Total Used]", "[Total Free]"}));
+  EXPECT_EQ(Cell(m_grid, 0, 0), "10 MB");
+  EXPECT_EQ(Cell(m_grid, 2, 0), "");  // -1: no value
+  EXPECT_EQ(Cell(m_grid, 4, 0), "900 MB");
+  EXPECT_EQ(Cell(m_grid, 4, 1), "901 MB");
+  EXPECT_EQ(Cell(m_grid, 0, 5), "");
+  EXPECT_EQ(m_grid.Model()->index(0, 0).data(Qt::TextAlignmentRole).value<Qt::Alignment>(),
+            Qt::AlignRight | Qt::AlignVCenter);
+  // The record keeps its own order: the grid only points into it.
+  EXPECT_EQ(record.m_entries[2].name, "none");
+  EXPECT_EQ(m_grid.Model()->EntryName(0), "ten");
+}
+
+TEST_F(GridTest, SortsByNameBytesAndByChange) {
+  const CDirData names = Record({Entry("alpha", 1), Entry("Zeta", 2)});
+  m_grid.FillInGrid(names, kUnitBytes, kSortByName);
+  EXPECT_EQ(RowHeadings(m_grid), QStringList({"Zeta", "alpha", "[Total Used]", "[Total Free]"}));
+  EXPECT_EQ(Cell(m_grid, 0, 0), "2 bytes");
+
+  const CDirData changes = Record({Entry("shrank", 1 * kMB, 2 * kMB), Entry("new", 3 * kMB / 2),
+                                   Entry("grew", 3 * kMB, 1 * kMB)});
+  m_grid.FillInGrid(changes, kUnitK, kSortByChange);
+  EXPECT_EQ(RowHeadings(m_grid), QStringList({"grew", "new", "shrank", "[Total Used]", "[Total Free]"}));
+  EXPECT_EQ(Cell(m_grid, 1, 0), "1,536 K");
+  EXPECT_EQ(Cell(m_grid, 1, 1), "");
+}
+
+TEST_F(GridTest, ScanTimesAreTheColumnHeadings) {
+  CDirData record = Record({Entry("a", 1)});
+  record.m_times = {1425589620, 1425500000, 0, 0, 0, 0};  // 2015-03-05 21:07 UTC
+  m_grid.FillInGrid(record, kUnitK, kSortBySize);
+  QAbstractItemModel* model = m_grid.Model();
+  EXPECT_EQ(model->columnCount(), 6);
+  EXPECT_EQ(model->headerData(0, Qt::Horizontal).toString(), "Mar 5, 9:07 PM");
+  EXPECT_EQ(model->headerData(1, Qt::Horizontal).toString(),
+            QString::fromStdString(FormatScanTime(1425500000, kHeadingDateFormat)));
+  EXPECT_EQ(model->headerData(2, Qt::Horizontal).toString(), "");
+  EXPECT_EQ(model->headerData(0, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>(), Qt::AlignCenter);
+}
+
+TEST_F(GridTest, RecordWithoutEntriesGivesOneEmptyRowAndNoHeadings) {
+  CDirData record;
+  record.m_times = {1425589620, 0, 0, 0, 0, 0};
+  const CDirData before = Record({Entry("a", 1)});
+  m_grid.FillInGrid(before, kUnitK, kSortBySize);
+  m_grid.FillInGrid(record, kUnitK, kSortBySize);
+  ASSERT_EQ(m_grid.Model()->rowCount(), 1);
+  EXPECT_EQ(RowHeadings(m_grid), QStringList({""}));
+  EXPECT_EQ(m_grid.Model()->headerData(0, Qt::Horizontal).toString(), "");
+  for (int column = 0; column < 6; ++column) EXPECT_EQ(Cell(m_grid, 0, column), "");
+  EXPECT_EQ(m_grid.Model()->EntryName(0), "");
+}
+
+TEST_F(GridTest, RecordThatChangedUnderTheGridShowsNothing) {
+  CDirData record = Record({Entry("a", 1)});
+  m_grid.FillInGrid(record, kUnitK, kSortBySize);
+  record.m_entries.resize(5000);  // moves the entries
+  EXPECT_EQ(Cell(m_grid, 0, 0), "");
+  EXPECT_EQ(m_grid.Model()->EntryName(0), "");
+  m_grid.grab();  // paints without reading the old entries
+}
+
+TEST_F(GridTest, OddNamesAreShownAndReachTheOwnerByteForByte) {
+  const std::string newline = "two\nlines";
+  const std::string latin1 = "caf\xE9";  // not UTF-8
+  const CDirData record = Record({Entry(newline, 3), Entry(latin1, 2), Entry("plain", 1)});
+  m_grid.FillInGrid(record, kUnitBytes, kSortBySize);
+  EXPECT_EQ(RowHeadings(m_grid), QStringList({QString::fromUtf8("two\u21B5lines"), QString::fromUtf8("caf\uFFFD"),
+                                              "plain", "[Total Used]", "[Total Free]"}));
+  EXPECT_EQ(m_grid.Model()->headerData(1, Qt::Vertical, CDirGridModel::kNameBytesRole).toByteArray(),
+            QByteArray::fromStdString(latin1));
+
+  // Like the window, the owner shows the opened directory at once, from inside the double click.
+  const CDirData below = Record({Entry("deeper", 1)});
+  m_owner.then = [this, &below] { m_grid.FillInGrid(below, kUnitBytes, kSortBySize); };
+  DoubleClick(m_grid.viewport(), CellCentre(0, 3));  // a cell of the row
+  EXPECT_EQ(m_grid.Model()->EntryName(0), "deeper");
+  m_owner.then = nullptr;
+  m_grid.FillInGrid(record, kUnitBytes, kSortBySize);
+  DoubleClick(m_grid.verticalHeader()->viewport(), RowHeadingCentre(1));  // the row's heading
+  EXPECT_EQ(m_owner.opened, std::vector<std::string>({newline, latin1}));
+}
+
+TEST_F(GridTest, SummaryRowsAndTheHeadingRowOpenNothing) {
+  // A real directory may be called "[Total Free]"; only the summary row is left alone.
+  const CDirData record = Record({Entry("[Total Free]", 5)});
+  m_grid.FillInGrid(record, kUnitBytes, kSortBySize);
+  DoubleClick(m_grid.viewport(), CellCentre(1, 0));  // [Total Used]
+  DoubleClick(m_grid.verticalHeader()->viewport(), RowHeadingCentre(2));  // [Total Free]
+  QHeaderView* times = m_grid.horizontalHeader();
+  DoubleClick(times->viewport(), {times->sectionViewportPosition(2) + 10, times->height() / 2});
+  EXPECT_TRUE(m_owner.opened.empty());
+  DoubleClick(m_grid.viewport(), CellCentre(0, 0));
+  EXPECT_EQ(m_owner.opened, std::vector<std::string>({"[Total Free]"}));
+}
+
+TEST_F(GridTest, BackButtonSitsInTheCornerAndCallsTheOwner) {
+  QPushButton* back = m_grid.BackButton();
+  EXPECT_EQ(back->text(), "Back ...");
+  EXPECT_TRUE(back->isVisible());
+  m_grid.SetColWidth(0, 210);
+  EXPECT_EQ(back->geometry().left(), m_grid.verticalHeader()->geometry().left());
+  EXPECT_EQ(back->width(), 210);
+  EXPECT_EQ(back->geometry().top(), m_grid.horizontalHeader()->geometry().top());
+  EXPECT_EQ(back->height(), m_grid.horizontalHeader()->height());
+  QTest::mouseClick(back, Qt::LeftButton);
+  EXPECT_EQ(m_owner.backs, 1);
+  EXPECT_TRUE(m_owner.opened.empty());
+}
+
+TEST_F(GridTest, NameColumnEdgeDragsAndItsDoubleClickOpensNothing) {
+  const CDirData record = Record({Entry("a", 1)});
+  m_grid.FillInGrid(record, kUnitBytes, kSortBySize);
+  QWidget* names = m_grid.verticalHeader()->viewport();
+  const int y = RowHeadingCentre(0).y();
+  const int edge = m_grid.ColWidth(0) - 2;
+  QTest::mousePress(names, Qt::LeftButton, Qt::NoModifier, {edge, y});
+  QMouseEvent move(QEvent::MouseMove, QPointF(edge + 60, y), names->mapToGlobal(QPointF(edge + 60, y)),
+                   Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(names, &move);
+  QTest::mouseRelease(names, Qt::LeftButton, Qt::NoModifier, {edge + 60, y});
+  EXPECT_EQ(m_grid.ColWidth(0), kDefaultNameWidth + 60);
+  EXPECT_EQ(m_grid.BackButton()->width(), kDefaultNameWidth + 60);
+  EXPECT_EQ(m_grid.viewport()->geometry().left(), m_grid.verticalHeader()->geometry().right() + 1);
+
+  DoubleClick(names, {m_grid.ColWidth(0) - 2, y});
+  EXPECT_TRUE(m_owner.opened.empty());
+}
+
+TEST_F(GridTest, WidthsAndFonts) {
+  EXPECT_EQ(m_grid.ColWidth(0), kDefaultNameWidth);
+  EXPECT_EQ(m_grid.ColWidth(6), kDefaultColWidth);
+  m_grid.SetColWidth(0, 240);
+  m_grid.SetColWidth(3, 77);
+  EXPECT_EQ(m_grid.ColWidth(0), 240);
+  EXPECT_EQ(m_grid.ColWidth(3), 77);
+  EXPECT_EQ(m_grid.ColWidth(7), 0);
+
+  EXPECT_EQ(WidthFromSetting(500, 170), 500);
+  EXPECT_EQ(WidthFromSetting(501, 170), 170);
+  EXPECT_EQ(WidthFromSetting(0, 130), 130);
+  EXPECT_EQ(WidthFromSetting(20, 130), 20);
+  EXPECT_EQ(WidthToStore(99, kMinStoredNameWidth), 100);
+  EXPECT_EQ(WidthToStore(49, kMinStoredColWidth), 50);
+  EXPECT_EQ(WidthToStore(300, kMinStoredColWidth), 300);
+
+  // Bold 10 points until the window's font arrives; then cells normal, headings bold.
+  EXPECT_EQ(m_grid.font().pointSize(), 10);
+  EXPECT_EQ(m_grid.font().weight(), QFont::Bold);
+  QFont chosen("DejaVu Sans", 14);
+  chosen.setWeight(QFont::Light);
+  m_grid.SetGridFont(chosen);
+  EXPECT_EQ(m_grid.font().weight(), QFont::Normal);
+  EXPECT_EQ(m_grid.font().pointSize(), 14);
+  EXPECT_EQ(m_grid.horizontalHeader()->font().weight(), QFont::Bold);
+  EXPECT_EQ(m_grid.verticalHeader()->font().weight(), QFont::Bold);
+  EXPECT_EQ(m_grid.BackButton()->font().weight(), QFont::Bold);
+  EXPECT_GE(m_grid.verticalHeader()->defaultSectionSize(), QFontMetrics(chosen).height());
+}
+
+TEST_F(GridTest, CellsAreReadOnlyAndTheTableIsNamed) {
+  const CDirData record = Record({Entry("a", 1)});
+  m_grid.FillInGrid(record, kUnitBytes, kSortBySize);
+  EXPECT_FALSE(m_grid.Model()->flags(m_grid.Model()->index(0, 0)) & Qt::ItemIsEditable);
+  EXPECT_EQ(m_grid.editTriggers(), QAbstractItemView::NoEditTriggers);
+  EXPECT_EQ(m_grid.accessibleName(), "Directory grid");
+  EXPECT_EQ(m_grid.BackButton()->accessibleName(), "Back ...");
+  EXPECT_EQ(m_grid.verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+
+  // Screen readers see a table whose cells know their row and column headings.
+  QAccessibleInterface* table = QAccessible::queryAccessibleInterface(&m_grid);
+  ASSERT_NE(table, nullptr);
+  EXPECT_EQ(table->role(), QAccessible::Table);
+  EXPECT_EQ(table->text(QAccessible::Name), "Directory grid");
+  QAccessibleTableInterface* cells = table->tableInterface();
+  ASSERT_NE(cells, nullptr);
+  EXPECT_EQ(cells->rowCount(), 3);
+  EXPECT_EQ(cells->columnCount(), 6);
+  QAccessibleInterface* cell = cells->cellAt(0, 0);
+  ASSERT_NE(cell, nullptr);
+  EXPECT_EQ(cell->text(QAccessible::Name), "1 bytes");
+  const QList<QAccessibleInterface*> rowHeadings = cell->tableCellInterface()->rowHeaderCells();
+  // Qt makes heading cells without keeping them; registered, its cache frees them at the end.
+  for (QAccessibleInterface* heading : rowHeadings) QAccessible::uniqueId(heading);
+  ASSERT_EQ(rowHeadings.size(), 1);
+  EXPECT_EQ(rowHeadings[0]->text(QAccessible::Name), "a");
+}
+
+}  // namespace
+}  // namespace varnow
+
+int main(int argc, char** argv) { return varnow::test::RunOffscreenTests(argc, argv); }

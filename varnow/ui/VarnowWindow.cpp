@@ -1,0 +1,467 @@
+#include "varnow/ui/VarnowWindow.h"
+
+#include <QContextMenuEvent>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QToolButton>
+#include <QUrl>
+
+#include "platform/process.h"
+#include "platform/tracelog.h"
+#include "varnow/report/FormatSize.h"
+#include "varnow/scan/scandir.h"
+#include "varnow/ui/AboutDlg.h"
+#include "varnow/ui/DataFormatDialog.h"
+#include "varnow/ui/Images.h"
+#include "varnow/ui/PrintDlg.h"
+#include "varnow/ui/QtPrompts.h"
+#include "varnow/ui/SplashWnd.h"
+#include "varnow/ui/osinfo.h"
+
+namespace varnow {
+
+namespace {
+
+constexpr char kHelpPage[] = "VNHELP.HTM";
+
+struct CButtonSpec {
+  const char* name;
+  const char* image;
+  QRect units;  // where the dialog template puts it, in dialog units
+};
+
+constexpr CButtonSpec kButtonSpecs[CVarnowWindow::kButtonCount] = {
+    {"Scan", kScanImage, {156, 1, 24, 21}},          {"Save Data", kSaveImage, {169, 1, 24, 21}},
+    {"Print", kPrintImage, {186, 0, 24, 21}},        {"Preferences", kPreferencesImage, {211, 0, 24, 21}},
+    {"Alerts", kAlertsImage, {235, 0, 24, 21}},      {"Help", kHelpImage, {260, 0, 24, 21}},
+    {"Exit", kExitImage, {285, 0, 24, 21}},
+};
+
+QString Text(const std::string& bytes) { return QString::fromUtf8(bytes.data(), static_cast<int>(bytes.size())); }
+
+std::string Bytes(const QString& text) { return text.toUtf8().toStdString(); }
+
+}  // namespace
+
+CVarnowWindow::CVarnowWindow(CVarnowDlg& dlg, CQtPrompts& prompts, QWidget* parent)
+    : QDialog(parent), m_dlg(dlg), m_prompts(prompts), m_picker(&CVarnowWindow::PickFolder) {
+  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                 Qt::WindowCloseButtonHint);
+  setSizeGripEnabled(true);
+  BuildControls();
+  PlaceControls();
+  ConnectControls();
+  m_prompts.SetParent(this);
+  m_dlg.SetView(this);
+}
+
+CVarnowWindow::~CVarnowWindow() {
+  m_dlg.SetView(nullptr);
+  if (m_prompts.Parent() == this) m_prompts.SetParent(nullptr);
+}
+
+int CVarnowWindow::DoModal() {
+  OnInitDialog();
+  return exec();
+}
+
+QRect CVarnowWindow::DialogUnits(int x, int y, int width, int height) const {
+  const QFontMetrics metrics(font());
+  const int baseX = metrics.averageCharWidth();
+  const int baseY = metrics.height();
+  return QRect(x * baseX / 4, y * baseY / 8, width * baseX / 4, height * baseY / 8);
+}
+
+QLabel* CVarnowWindow::AddLabel(const char* text, const QRect& geometry, bool rightAligned, const char* accessibleName) {
+  auto* label = new QLabel(QString::fromUtf8(text), this);
+  label->setGeometry(geometry);
+  label->setAlignment((rightAligned ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
+  if (accessibleName) label->setAccessibleName(QString::fromUtf8(accessibleName));
+  return label;
+}
+
+void CVarnowWindow::BuildControls() {
+  setWindowTitle("Varnow");
+  m_programIcon = new QLabel(this);
+  m_programIcon->setObjectName("programIcon");
+  m_programIcon->setAccessibleName("About Varnow");
+  m_programIcon->setToolTip("About Varnow");
+  m_programIcon->setCursor(Qt::PointingHandCursor);
+  m_programIcon->installEventFilter(this);
+
+  m_directory = new QLineEdit(this);
+  m_directory->setObjectName("directory");
+  m_directory->setAccessibleName("Directory");
+  m_browse = new QPushButton("Browse ...", this);
+  m_browse->setObjectName("browse");
+  m_browse->setAccessibleName("Browse ...");
+  m_browse->setAutoDefault(false);  // Enter in the directory field ends the session, as OK does
+
+  for (int i = 0; i < kButtonCount; ++i) {
+    auto* button = new QToolButton(this);
+    button->setObjectName(kButtonSpecs[i].name);
+    button->setAccessibleName(kButtonSpecs[i].name);
+    button->setToolTip(kButtonSpecs[i].name);
+    button->setAutoRaise(false);
+    m_buttons[i] = button;
+  }
+  m_grid = new CGrid(this);
+  m_grid->setObjectName("grid");
+}
+
+void CVarnowWindow::PlaceControls() {
+  resize(DialogUnits(0, 0, 315, 192).size());
+  setMinimumSize(DialogUnits(0, 0, 315, 150).size());
+  m_programIcon->setGeometry(DialogUnits(5, 5, 20, 20));
+  m_directory->setGeometry(DialogUnits(40, 25, 192, 12));
+  m_browse->setGeometry(DialogUnits(235, 25, 66, 14));
+  for (int i = 0; i < kButtonCount; ++i) {
+    const QRect& u = kButtonSpecs[i].units;
+    m_buttons[i]->setGeometry(DialogUnits(u.x(), u.y(), u.width(), u.height()));
+  }
+  m_grid->setGeometry(DialogUnits(6, 72, 259, 114));
+  AddLabel("Directory", DialogUnits(5, 27, 32, 8), false, nullptr);
+
+  // The right-aligned labels end two units before their values.
+  m_freeSpaceLabel = AddLabel("Free Space:", DialogUnits(170, 40, 74, 8), true, nullptr);
+  m_freeSpace = AddLabel("0", DialogUnits(246, 40, 60, 8), true, "Free Space");
+  m_scannedSizeLabel = AddLabel("Scanned Directory Size:", DialogUnits(148, 50, 96, 8), true, nullptr);
+  m_scannedSize = AddLabel("0", DialogUnits(246, 50, 60, 8), true, "Scanned Directory Size");
+  m_totalUsedLabel = AddLabel("Total Used:", DialogUnits(181, 60, 63, 8), true, nullptr);
+  m_totalUsed = AddLabel("0", DialogUnits(246, 60, 60, 8), true, "Total Used");
+  AddLabel("Directories Scanned:", DialogUnits(5, 40, 64, 8), false, nullptr);
+  m_directories = AddLabel("0", DialogUnits(70, 40, 70, 8), false, "Directories Scanned");
+  AddLabel("Files Scanned:", DialogUnits(5, 50, 64, 8), false, nullptr);
+  m_files = AddLabel("0", DialogUnits(70, 50, 70, 8), false, "Files Scanned");
+  m_clusterLabel = AddLabel("Cluster Size:", DialogUnits(5, 60, 64, 8), false, nullptr);
+  m_clusterSize = AddLabel("0", DialogUnits(70, 60, 70, 8), false, "Cluster Size");
+}
+
+void CVarnowWindow::ConnectControls() {
+  connect(m_browse, &QPushButton::clicked, this, &CVarnowWindow::OnBrowse);
+  connect(m_directory, &QLineEdit::textChanged, this, [this] {
+    if (!m_pushing) OnChangePath();
+  });
+  connect(m_buttons[kScan], &QToolButton::clicked, this, &CVarnowWindow::OnScan);
+  connect(m_buttons[kSaveData], &QToolButton::clicked, this, &CVarnowWindow::OnSave);
+  connect(m_buttons[kPrint], &QToolButton::clicked, this, &CVarnowWindow::OnPrint);
+  connect(m_buttons[kPreferences], &QToolButton::clicked, this, &CVarnowWindow::OnPreference);
+  connect(m_buttons[kAlerts], &QToolButton::clicked, this, &CVarnowWindow::OnAlerts);
+  connect(m_buttons[kHelp], &QToolButton::clicked, this, &CVarnowWindow::OnHelp);
+  connect(m_buttons[kExit], &QToolButton::clicked, this, &QDialog::reject);
+}
+
+QString CVarnowWindow::TitleFor(unsigned major, unsigned minor, int updateStatus) {
+  QString title = QString("Varnow %1.%2").arg(major).arg(minor);
+  if (updateStatus == 1) title += " - < Update Available >";
+  else if (updateStatus == 2) title += " - < Minor Update Available >";
+  return title;
+}
+
+void CVarnowWindow::OnInitDialog() {
+  try {
+    VN_TRACE("CVarnowDlg::OnInitDialog");
+    m_grid->SetOwner(this);
+    m_grid->SetGridFont(font());
+    setWindowIcon(ResourceIcon(kProgramIconImage));
+    m_programIcon->setPixmap(ResourcePixmap(kProgramIconImage, m_programIcon->size()));
+    ApplyColumnWidths();
+    bool iconsLoaded = true;
+    for (int i = 0; i < kButtonCount; ++i) {
+      const QIcon icon = ResourceIcon(kButtonSpecs[i].image);
+      iconsLoaded = iconsLoaded && !icon.isNull();
+      m_buttons[i]->setIcon(icon);
+    }
+    if (!iconsLoaded) VN_TRACE("OnInitDialog:: failed to load an icon resource");
+    unsigned short major = 0, minor = 0, build = 0;
+    GetProgramVersion(&major, &minor, &build);
+    setWindowTitle(TitleFor(major, minor, 0));
+    DataFormatDialog legacy(this, m_dlg.Session(), m_dlg.Settings().dataDirectory);
+    legacy.exec();
+  } catch (...) {
+    VN_TRACE("** Exception in OnInitDialog\n");
+  }
+}
+
+void CVarnowWindow::ApplyColumnWidths() {
+  m_grid->SetColWidth(0, WidthFromSetting(GetProfileIntEx(setting::kDirNameWidth), kDefaultNameWidth));
+  for (int column = 1; column <= kGridSizeColumns; ++column) {
+    const std::string name = "Col" + std::to_string(column) + "Width";
+    m_grid->SetColWidth(column, WidthFromSetting(GetProfileIntEx(kSettingsSection, name, kDefaultColWidth),
+                                                 kDefaultColWidth));
+  }
+}
+
+void CVarnowWindow::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (m_shown) return;
+  m_shown = true;
+  OnShowWindow();
+  CSplashWnd::ShowSplashScreen(this);
+}
+
+void CVarnowWindow::OnShowWindow() {
+  try {
+    m_dlg.SetDirectoryText(m_dlg.Session().GetScanDir());
+    PushDirectoryText(m_dlg.DirectoryText());
+    UpdateStats();
+    FillInGrid();
+    OnSize();
+  } catch (...) {
+    VN_TRACE("** Exception in OnShowWindow\n");
+  }
+}
+
+void CVarnowWindow::resizeEvent(QResizeEvent* event) {
+  QDialog::resizeEvent(event);
+  OnSize();
+}
+
+void CVarnowWindow::OnSize() {
+  try {
+    const int width = this->width();
+    const int height = this->height();
+    // The command buttons share the width right of the Scan button's left edge.
+    const int left = m_buttons[kScan]->x();
+    const int w = (width - left) / kButtonCount;
+    for (int i = 0; i < kButtonCount; ++i)
+      m_buttons[i]->setGeometry(left + i * w, 0, w, m_buttons[i]->height());
+    m_grid->setGeometry(10, m_grid->y(), width - 20, height - 10 - m_grid->y());
+    m_browse->move(width - 10 - m_browse->width(), m_browse->y());
+    m_directory->resize(m_browse->x() - 10 - m_directory->x(), m_directory->height());
+    const int shift = width - 10 - m_totalUsed->geometry().right() - 1;
+    for (QLabel* status :
+         {m_freeSpaceLabel, m_freeSpace, m_scannedSizeLabel, m_scannedSize, m_totalUsedLabel, m_totalUsed})
+      status->move(status->x() + shift, status->y());
+  } catch (...) {
+    VN_TRACE("** Exception in OnSize\n");
+  }
+}
+
+void CVarnowWindow::PushDirectoryText(const std::string& text) {
+  const QString shown = Text(text);
+  if (m_directory->text() == shown) return;
+  m_pushing = true;
+  m_directory->setText(shown);
+  m_pushing = false;
+}
+
+std::string CVarnowWindow::ReadDirectoryText() const { return Bytes(m_directory->text()); }
+
+std::string CVarnowWindow::PickFolder(QWidget* parent, const std::string& start) {
+  const QString folder = QFileDialog::getExistingDirectory(parent, "Select Directory to Scan", Text(start));
+  if (folder.isEmpty()) return {};
+  std::string chosen = Bytes(folder);
+  if (chosen.back() != '/') chosen += '/';
+  return chosen;
+}
+
+void CVarnowWindow::OnBrowse() {
+  try {
+    const std::string folder = m_picker(this, ReadDirectoryText());
+    if (!folder.empty()) m_directory->setText(Text(folder));
+  } catch (...) {
+    VN_TRACE("** Exception in OnBrowse\n");
+  }
+}
+
+void CVarnowWindow::OnChangePath() {
+  try {
+    const std::string previous = m_dlg.DirectoryText();
+    std::string typed = ReadDirectoryText();
+    // The field adds the separator when a directory is named; the one typed next is dropped
+    // instead of doubled.
+    if (typed.size() == previous.size() + 1 && typed.ends_with("//") && typed.compare(0, previous.size(), previous) == 0) {
+      typed.pop_back();
+      PushDirectoryText(typed);
+    }
+    const std::size_t before = previous.size();
+    m_dlg.SetDirectoryText(typed);
+    const bool grew = typed.size() >= before;
+    if (typed.empty() || !QFileInfo::exists(Text(typed))) return;
+    m_dlg.Session().SetScanDir(typed);
+    m_dlg.SetDirectoryText(m_dlg.Session().GetScanDir());
+    if (!grew) return;
+    PushDirectoryText(m_dlg.DirectoryText());
+    if (m_dlg.DirectoryText() != typed) m_directory->setCursorPosition(m_directory->text().size());
+  } catch (...) {
+    VN_TRACE("** Exception in OnChangePath\n");
+  }
+}
+
+void CVarnowWindow::OnScan() {
+  m_dlg.SetDirectoryText(ReadDirectoryText());
+  m_dlg.OnScan();
+  PushDirectoryText(m_dlg.DirectoryText());
+}
+
+void CVarnowWindow::OnSave() { m_dlg.OnSave(); }
+
+void CVarnowWindow::OnPrint() {
+  try {
+    PrintOptionsDialog dialog(m_dlg, this);
+    dialog.exec();
+  } catch (...) {
+    VN_TRACE("** Exception in OnPrint\n");
+  }
+}
+
+void CVarnowWindow::NotAvailableYet(const char* what) {
+  ShowMessageBox(this, std::string(what) + " are not available in this version of Varnow yet.", "Varnow", false);
+}
+
+void CVarnowWindow::OnPreference() {
+  try {
+    NotAvailableYet("The preferences");
+    UpdateStats();
+    FillInGrid();
+  } catch (...) {
+    VN_TRACE("** Exception in OnPreference\n");
+  }
+}
+
+void CVarnowWindow::OnAlerts() {
+  try {
+    m_dlg.SetDirectoryText(ReadDirectoryText());
+    NotAvailableYet("Alerts");
+  } catch (...) {
+    VN_TRACE("** Exception in OnAlerts\n");
+  }
+}
+
+void CVarnowWindow::OnHelp() {
+  try {
+    QString page = Text(platform::ProgramFolder() + kHelpPage);
+    if (!QFileInfo::exists(page))
+      page = QStandardPaths::locate(QStandardPaths::GenericDataLocation, QString("varnow/") + kHelpPage);
+    if (!page.isEmpty()) QDesktopServices::openUrl(QUrl::fromLocalFile(page));
+  } catch (...) {
+    VN_TRACE("** Exception in OnHelp\n");
+  }
+}
+
+void CVarnowWindow::OnAbout() {
+  CAboutDlg about(this);
+  about.exec();
+}
+
+void CVarnowWindow::contextMenuEvent(QContextMenuEvent* event) {
+  if (m_grid->geometry().contains(event->pos())) return;
+  QMenu menu(this);
+  menu.addAction("&About Varnow...", this, &CVarnowWindow::OnAbout);
+  menu.exec(event->globalPos());
+}
+
+bool CVarnowWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == m_programIcon && event->type() == QEvent::MouseButtonRelease) {
+    OnAbout();
+    return true;
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+void CVarnowWindow::UpdateStats() {
+  VN_TRACE("CVarnowDlg::UpdateStats Begin");
+  try {
+    CScanInfo& session = m_dlg.Session();
+    const int unit = m_dlg.Settings().preferredUnits;
+    const std::string root = session.GetScanRoot();
+    VN_TRACE("ScanRoot = %s", root.c_str());
+    std::uint64_t freeBytes = 0;
+    session.ORVGetFreeSpace(root, freeBytes);
+    m_freeSpace->setText(Text(FormatSize(static_cast<std::int64_t>(freeBytes), true, unit)));
+    const std::int64_t own = GetDirectorySize(session.dd.m_currentScanDir, session.ClusterSize());
+    m_scannedSize->setText(Text(FormatSize(own, true, unit)));
+    m_totalUsed->setText(Text(FormatSize(session.dd.m_total, true, unit)));
+    m_directories->setText(QString::number(session.DirectoriesScanned()));
+    m_files->setText(QString::number(session.FilesScanned()));
+    m_clusterSize->setText(Text(FormatSize(session.ClusterSize(), true, kUnitSmart)));
+    const bool compressed = platform::PathExists(root) && session.IsCompressedVolume(root);
+    m_clusterLabel->setText(compressed ? "Cluster Size* :" : "Cluster Size :");
+    PushDirectoryText(m_dlg.DirectoryText());
+  } catch (...) {
+    VN_TRACE("** Exception in UpdateStats\n");
+  }
+  VN_TRACE("CVarnowDlg::UpdateStats End");
+}
+
+bool CVarnowWindow::FillInGrid() {
+  try {
+    const CVarnowSettings& settings = m_dlg.Settings();
+    return m_grid->FillInGrid(m_dlg.Session().dd, settings.preferredUnits, settings.preferredSortMethod);
+  } catch (...) {
+    VN_TRACE("** Exception in FillInGrid\n");
+    return false;
+  }
+}
+
+void CVarnowWindow::RefreshView() {
+  UpdateStats();
+  FillInGrid();
+}
+
+void CVarnowWindow::OnDblClickGrid(const std::string& name) {
+  try {
+    CScanInfo& session = m_dlg.Session();
+    const std::string scanDir = session.GetScanDir();
+    if (name == "[Total Free]" || name == "[Total Used]" || IsSpecialEntryName(name)) return;
+    VN_TRACE("OnDlgClickGrid scandir=%s gridDir=%s", scanDir.c_str(), name.c_str());
+    session.SetScanDir(scanDir + name);
+    m_dlg.SetDirectoryText(session.GetScanDir());
+    PushDirectoryText(m_dlg.DirectoryText());
+    if (m_dlg.Settings().scanOnClick == 1) {
+      m_dlg.CommandLineFields().automatedRun = 0;
+      OnScan();
+    }
+  } catch (...) {
+    VN_TRACE("** Exception in OnDblClickGrid\n");
+  }
+}
+
+void CVarnowWindow::OnBack() {
+  try {
+    CScanInfo& session = m_dlg.Session();
+    std::string dir = session.GetScanDir();
+    VN_TRACE("OnBack");
+    const std::size_t length = dir.size();
+    auto cut = [&dir] {
+      const std::size_t slash = dir.rfind('/');
+      if (slash != std::string::npos) dir.erase(slash);
+    };
+    cut();
+    if (dir.size() + 1 == length) cut();
+    if (dir.empty()) dir = "/";  // above the root there is only the root
+    session.SetScanDir(dir);
+    m_dlg.SetDirectoryText(session.GetScanDir());
+    PushDirectoryText(m_dlg.DirectoryText());
+  } catch (...) {
+    VN_TRACE("** Exception in OnBack\n");
+  }
+}
+
+void CVarnowWindow::done(int result) {
+  if (result == QDialog::Accepted) m_dlg.SetDirectoryText(ReadDirectoryText());  // OK reads the fields back
+  OnDestroy();
+  QDialog::done(result);
+}
+
+void CVarnowWindow::OnDestroy() {
+  if (m_destroyed) return;
+  m_destroyed = true;
+  VN_TRACE("CVarnowDlg::OnDestroy");
+  std::array<int, 7> widths{};
+  widths[0] = WidthToStore(m_grid->ColWidth(0), kMinStoredNameWidth);
+  for (int column = 1; column <= kGridSizeColumns; ++column)
+    widths[column] = WidthToStore(m_grid->ColWidth(column), kMinStoredColWidth);
+  WriteWindowSettings(m_dlg.Settings(), widths);
+}
+
+}  // namespace varnow

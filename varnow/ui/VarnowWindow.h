@@ -1,0 +1,125 @@
+// The tracker's main window: the directory field, the seven command buttons, the status fields
+// and the directory grid. It drives the main window object (CVarnowDlg), which owns the settings,
+// the scan session and the record, and is told through IVarnowView when to show them afresh.
+// Positions are laid out in dialog units of the window's font, so the window keeps its
+// proportions with any font; the resize handler moves controls by fixed rules.
+#pragma once
+
+#include <QDialog>
+#include <QPointer>
+
+#include <array>
+#include <functional>
+#include <string>
+
+#include "varnow/ui/Grid.h"
+#include "varnow/ui/VarnowDlg.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QToolButton;
+
+namespace varnow {
+
+class CQtPrompts;
+
+class CVarnowWindow : public QDialog, public IVarnowView, public IGridOwner {
+  Q_OBJECT
+ public:
+  // The seven command buttons, in the order the resize handler lines them up.
+  enum Button { kScan, kSaveData, kPrint, kPreferences, kAlerts, kHelp, kExit, kButtonCount };
+
+  CVarnowWindow(CVarnowDlg& dlg, CQtPrompts& prompts, QWidget* parent = nullptr);
+  ~CVarnowWindow() override;
+
+  // Runs the window modally: initialisation, then user commands until it closes.
+  int DoModal();
+
+  // Handlers.
+  void OnInitDialog();
+  void OnBrowse();
+  void OnChangePath();
+  void OnScan();
+  void OnSave();
+  void OnPrint();
+  void OnPreference();
+  void OnAlerts();
+  void OnHelp();
+  void OnAbout();
+  void UpdateStats();
+  bool FillInGrid();
+  void OnDblClickGrid(const std::string& name) override;
+  void OnBack() override;
+  void RefreshView() override;
+
+  // What a picker returns: a folder with its trailing "/", or "" when cancelled. Tests and the
+  // alert dialog may replace the file dialog.
+  using FolderPicker = std::function<std::string(QWidget* parent, const std::string& start)>;
+  void SetFolderPicker(FolderPicker picker) { m_picker = std::move(picker); }
+  static std::string PickFolder(QWidget* parent, const std::string& start);
+
+  // The window's title for the update status (0 none, 1 update, 2 minor update).
+  static QString TitleFor(unsigned major, unsigned minor, int updateStatus);
+
+  // Controls, for tests and accessibility checks.
+  QLineEdit* DirectoryField() const { return m_directory; }
+  QPushButton* BrowseButton() const { return m_browse; }
+  QToolButton* CommandButton(Button button) const { return m_buttons[button]; }
+  CGrid* Grid() const { return m_grid; }
+  QLabel* FreeSpaceValue() const { return m_freeSpace; }
+  QLabel* ScannedSizeValue() const { return m_scannedSize; }
+  QLabel* TotalUsedValue() const { return m_totalUsed; }
+  QLabel* DirectoriesValue() const { return m_directories; }
+  QLabel* FilesValue() const { return m_files; }
+  QLabel* ClusterLabel() const { return m_clusterLabel; }
+  QLabel* ClusterValue() const { return m_clusterSize; }
+  // A rectangle in dialog units, in pixels of the window's font.
+  QRect DialogUnits(int x, int y, int width, int height) const;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void done(int result) override;
+
+ private:
+  void BuildControls();
+  void PlaceControls();
+  void ConnectControls();
+  void OnSize();
+  void OnShowWindow();
+  void OnDestroy();
+  void ApplyColumnWidths();
+  void PushDirectoryText(const std::string& text);
+  std::string ReadDirectoryText() const;
+  void NotAvailableYet(const char* what);
+  QLabel* AddLabel(const char* text, const QRect& geometry, bool rightAligned, const char* accessibleName);
+
+  CVarnowDlg& m_dlg;
+  CQtPrompts& m_prompts;
+  FolderPicker m_picker;
+  bool m_shown = false;
+  bool m_pushing = false;  // the field is being set from the object: no change handling
+  bool m_destroyed = false;
+
+  QLabel* m_programIcon = nullptr;
+  QLineEdit* m_directory = nullptr;
+  QPushButton* m_browse = nullptr;
+  std::array<QToolButton*, kButtonCount> m_buttons{};
+  CGrid* m_grid = nullptr;
+  // The six right-aligned status controls move together when the window is resized.
+  QLabel* m_freeSpaceLabel = nullptr;
+  QLabel* m_freeSpace = nullptr;
+  QLabel* m_scannedSizeLabel = nullptr;
+  QLabel* m_scannedSize = nullptr;
+  QLabel* m_totalUsedLabel = nullptr;
+  QLabel* m_totalUsed = nullptr;
+  QLabel* m_directories = nullptr;
+  QLabel* m_files = nullptr;
+  QLabel* m_clusterLabel = nullptr;
+  QLabel* m_clusterSize = nullptr;
+};
+
+}  // namespace varnow

@@ -1,0 +1,315 @@
+// The main window offscreen, on real trees and a real data file: typing, scanning, drilling
+// down and back up, the status fields, the layout rules of a resize and the settings written
+// when it closes.
+#include "varnow/ui/VarnowWindow.h"
+
+#include <sys/stat.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include "varnow/scan/scandir.h"
+#include "varnow/settings/Settings.h"
+#include "varnow/store/DataFile.h"
+#include "varnow/testsupport/TestHome.h"
+#include "varnow/testsupport/WindowTestSupport.h"
+#include "varnow/ui/MissingDirectoryDialog.h"
+#include "varnow/ui/QtPrompts.h"
+
+namespace varnow {
+namespace {
+
+using ::testing::HasSubstr;
+
+QStringList RowHeadings(const CGrid& grid) {
+  QStringList names;
+  for (int row = 0; row < grid.Model()->rowCount(); ++row)
+    names << grid.Model()->headerData(row, Qt::Vertical).toString();
+  return names;
+}
+
+// Closes message boxes as they come, noting their texts; the missing-directory question is
+// declined.
+class CBoxCloser {
+ public:
+  CBoxCloser() {
+    QObject::connect(&m_timer, &QTimer::timeout, [this] {
+      QWidget* modal = QApplication::activeModalWidget();
+      if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+        boxes.push_back(box->windowTitle().toStdString() + ": " + box->text().toStdString());
+        box->button(QMessageBox::Ok)->click();
+      } else if (auto* dialog = qobject_cast<CMissingDirectoryDialog*>(modal)) {
+        questions.push_back(dialog->windowTitle().toStdString());
+        dialog->reject();
+      }
+    });
+    m_timer.start(5);
+  }
+  void Wait(int milliseconds) {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < milliseconds) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  std::vector<std::string> boxes;
+  std::vector<std::string> questions;
+
+ private:
+  QTimer m_timer;
+};
+
+class VarnowWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_data = m_home.MakeFolder("data");
+    m_tree = m_home.MakeFolder("tree");
+    m_home.MakeFolder("tree/alpha/deep");
+    m_home.MakeFolder("tree/Zeta");
+    test::WriteWholeFile(m_tree + "alpha/deep/f", std::string(5000, 'x'));
+    test::WriteWholeFile(m_tree + "Zeta/g", std::string(100, 'x'));
+    WriteProfileString(kSettingsSection, setting::kDataDirectory.name, m_data);
+    WriteProfileInt(kSettingsSection, setting::kPreferredClusterSetting.name, 4);  // bytes
+  }
+  void Open() {
+    m_dlg = std::make_unique<CVarnowDlg>(m_prompts);
+    m_window = std::make_unique<CVarnowWindow>(*m_dlg, m_prompts);
+    m_window->OnInitDialog();
+    m_window->show();
+    QCoreApplication::processEvents();
+  }
+  void Type(const std::string& text) {
+    m_window->DirectoryField()->clear();
+    QTest::keyClicks(m_window->DirectoryField(), QString::fromUtf8(text.c_str()));
+  }
+  void Scan(const std::string& dir) {
+    m_window->DirectoryField()->setText(QString::fromUtf8(dir.c_str()));
+    m_window->CommandButton(CVarnowWindow::kScan)->click();
+  }
+  std::string Field() const { return m_window->DirectoryField()->text().toUtf8().toStdString(); }
+
+  test::CTestHome m_home;
+  std::string m_data;
+  std::string m_tree;
+  CQtPrompts m_prompts;
+  std::unique_ptr<CVarnowDlg> m_dlg;
+  std::unique_ptr<CVarnowWindow> m_window;
+};
+
+TEST_F(VarnowWindowTest, TitleControlsAndAccessibleNames) {
+  Open();
+  EXPECT_TRUE(m_window->windowTitle().startsWith("Varnow "));  // the version of this test program
+  EXPECT_EQ(CVarnowWindow::TitleFor(2, 0, 0).toStdString(), "Varnow 2.0");
+  EXPECT_EQ(CVarnowWindow::TitleFor(2, 0, 1).toStdString(), "Varnow 2.0 - < Update Available >");
+  EXPECT_EQ(CVarnowWindow::TitleFor(2, 0, 2).toStdString(), "Varnow 2.0 - < Minor Update Available >");
+  const char* names[] = {"Scan", "Save Data", "Print", "Preferences", "Alerts", "Help", "Exit"};
+  for (int i = 0; i < CVarnowWindow::kButtonCount; ++i) {
+    auto* button = m_window->CommandButton(static_cast<CVarnowWindow::Button>(i));
+    EXPECT_EQ(button->accessibleName().toStdString(), names[i]);
+    EXPECT_FALSE(button->icon().isNull()) << names[i];
+  }
+  EXPECT_EQ(m_window->DirectoryField()->accessibleName().toStdString(), "Directory");
+  EXPECT_EQ(m_window->FreeSpaceValue()->accessibleName().toStdString(), "Free Space");
+  EXPECT_EQ(m_window->ClusterValue()->accessibleName().toStdString(), "Cluster Size");
+  EXPECT_EQ(m_window->ClusterLabel()->text().toStdString(), "Cluster Size :");  // not a compressed volume
+}
+
+TEST_F(VarnowWindowTest, TypingShowsAnExistingDirectoryWithItsSlashAndTheCaretAtTheEnd) {
+  Open();
+  Scan(m_tree);
+  m_window->CommandButton(CVarnowWindow::kSaveData)->click();
+  m_dlg->Session().SaveOutData();
+  const std::string shown = m_dlg->Session().dd.m_currentScanDir;
+
+  Type(m_tree + "alph");  // no such directory yet: nothing changes
+  EXPECT_EQ(m_dlg->Session().dd.m_currentScanDir, shown);
+  EXPECT_EQ(Field(), m_tree + "alph");
+  QTest::keyClicks(m_window->DirectoryField(), "a");
+  EXPECT_EQ(Field(), m_tree + "alpha/");
+  EXPECT_EQ(m_window->DirectoryField()->cursorPosition(), m_window->DirectoryField()->text().size());
+  EXPECT_EQ(m_dlg->Session().dd.m_currentScanDir, m_tree + "alpha/");
+  EXPECT_THAT(RowHeadings(*m_window->Grid()), ::testing::Contains("deep"));  // its saved record
+
+  // A separator typed after the one the field added is not doubled.
+  QTest::keyClicks(m_window->DirectoryField(), "/de");
+  EXPECT_EQ(Field(), m_tree + "alpha/de");
+  QTest::keyClicks(m_window->DirectoryField(), "ep");
+  EXPECT_EQ(Field(), m_tree + "alpha/deep/");
+
+  // Deleting characters never rewrites the field.
+  QTest::keyClick(m_window->DirectoryField(), Qt::Key_Backspace);
+  EXPECT_EQ(Field(), m_tree + "alpha/deep");
+}
+
+TEST_F(VarnowWindowTest, ScanFillsGridAndStatusAndACancelledScanLeavesThem) {
+  Open();
+  Scan(m_tree);
+  EXPECT_EQ(Field(), m_tree);
+  EXPECT_EQ(RowHeadings(*m_window->Grid()), QStringList({"Zeta", "alpha", "[Total Used]", "[Total Free]"}));
+  EXPECT_EQ(m_window->DirectoriesValue()->text().toStdString(), "3");
+  EXPECT_EQ(m_window->FilesValue()->text().toStdString(), "2");
+  EXPECT_EQ(m_window->TotalUsedValue()->text().toStdString(), "4 K");  // 5,100 bytes
+  EXPECT_EQ(m_window->ClusterValue()->text().toStdString(), "1 bytes");
+
+  // Cancel at once: grid and status stay as they were.
+  const QString total = m_window->TotalUsedValue()->text();
+  test::WriteWholeFile(m_tree + "alpha/more", std::string(100000, 'x'));
+  bool cancelled = false;
+  QTimer::singleShot(0, [&] {
+    if (QWidget* progress = QApplication::activeModalWidget()) {
+      cancelled = true;
+      QMetaObject::invokeMethod(progress, "reject");
+    }
+  });
+  Scan(m_tree);
+  EXPECT_TRUE(cancelled);
+  EXPECT_EQ(m_window->TotalUsedValue()->text(), total);
+  EXPECT_EQ(RowHeadings(*m_window->Grid()).size(), 4);
+}
+
+TEST_F(VarnowWindowTest, DrillDownWithAndWithoutScanOnClickAndBackUp) {
+  Open();
+  Scan(m_tree);
+  m_window->OnDblClickGrid("alpha");  // ScanOnClick 0: the saved data, no scan
+  EXPECT_EQ(Field(), m_tree + "alpha/");
+  EXPECT_EQ(m_dlg->Session().dd.m_currentScanDir, m_tree + "alpha/");
+  m_window->OnDblClickGrid(std::string(kTotalFree));  // the summary rows open nothing
+  EXPECT_EQ(m_dlg->Session().dd.m_currentScanDir, m_tree + "alpha/");
+
+  m_dlg->MutableSettings().scanOnClick = 1;
+  m_window->OnDblClickGrid("deep");
+  EXPECT_EQ(m_dlg->Session().dd.m_currentScanDir, m_tree + "alpha/deep/");
+  ASSERT_NE(m_dlg->Session().dd.FindEntry(kTotalUsed), nullptr);  // it was scanned
+  EXPECT_EQ(m_dlg->Session().dd.FindEntry(kTotalUsed)->sizes[0], 5000);
+
+  m_window->OnBack();  // from /.../alpha/deep/ to /.../alpha/
+  EXPECT_EQ(Field(), m_tree + "alpha/");
+  m_window->OnBack();
+  EXPECT_EQ(Field(), m_tree);
+  m_dlg->Session().SetScanDir("/a/");
+  m_window->OnBack();  // from /a/ to the root
+  EXPECT_EQ(m_dlg->Session().GetScanDir(), "/");
+  m_window->OnBack();  // the root stays the root
+  EXPECT_EQ(m_dlg->Session().GetScanDir(), "/");
+}
+
+TEST_F(VarnowWindowTest, OddNamesAreShownAndReachable) {
+  const std::string odd = std::string("bad\xff") + "name";
+  const std::string newline = "two\nlines";
+  m_home.MakeFolder("tree/" + odd);
+  m_home.MakeFolder("tree/" + newline);
+  test::WriteWholeFile(m_tree + newline + "/f", std::string(10, 'x'));
+  Open();
+  Scan(m_tree);
+  m_window->OnDblClickGrid(newline);
+  EXPECT_EQ(m_dlg->Session().dd.m_currentScanDir, m_tree + newline + "/");
+  m_window->OnBack();
+  m_window->OnDblClickGrid(odd);
+  EXPECT_EQ(m_dlg->Session().dd.m_currentScanDir, m_tree + odd + "/");
+}
+
+TEST_F(VarnowWindowTest, BadDirectoryTextIsHarmless) {
+  Open();
+  test::WriteWholeFile(m_tree + "file", "x");
+  Type(m_tree + "file");  // a file is not shown as a directory
+  EXPECT_NE(m_dlg->Session().dd.m_currentScanDir, m_tree + "file");
+  const std::string longPath = "/" + std::string(4000, 'a');
+  m_window->DirectoryField()->setText(QString::fromStdString(longPath));
+  EXPECT_EQ(Field(), longPath);
+  CBoxCloser closer;
+  m_window->OnScan();
+  EXPECT_EQ(closer.questions, std::vector<std::string>{"Directory Doesn't Exist!"});
+  EXPECT_TRUE(m_window->isVisible());
+}
+
+TEST_F(VarnowWindowTest, UnwritableDataFolderTellsOnceAndTheWindowStaysUsable) {
+  if (::geteuid() == 0) {
+    // root writes anywhere: a file in the folder's place makes the data file impossible instead
+    std::filesystem::remove_all(m_data);
+    test::WriteWholeFile(m_data.substr(0, m_data.size() - 1), "not a folder");
+  } else {
+    ::chmod(m_data.c_str(), 0500);
+  }
+  Open();
+  CBoxCloser closer;
+  Scan(m_tree);  // AutoSave and SubDirSave: four records in one batch
+  m_dlg->Session().SaveOutData();
+  closer.Wait(200);
+  ASSERT_EQ(closer.boxes.size(), 1u);
+  EXPECT_THAT(closer.boxes[0], HasSubstr("Disk Write Error: The data for "));
+  Scan(m_tree + "alpha/");
+  EXPECT_EQ(Field(), m_tree + "alpha/");
+  // The last records are written when the session ends: told again, while someone answers.
+  m_window.reset();
+  m_dlg.reset();
+  EXPECT_EQ(closer.boxes.size(), 2u);
+  ::chmod(m_data.c_str(), 0700);
+}
+
+TEST_F(VarnowWindowTest, ResizeMovesControlsByTheRules) {
+  Open();
+  for (QSize size : {QSize(900, 600), QSize(700, 500)}) {
+    m_window->resize(size);
+    QCoreApplication::processEvents();
+    const int width = m_window->width();
+    const int height = m_window->height();
+    auto* scan = m_window->CommandButton(CVarnowWindow::kScan);
+    const int w = (width - scan->x()) / CVarnowWindow::kButtonCount;
+    for (int i = 0; i < CVarnowWindow::kButtonCount; ++i) {
+      auto* button = m_window->CommandButton(static_cast<CVarnowWindow::Button>(i));
+      EXPECT_EQ(button->geometry(), QRect(scan->x() + i * w, 0, w, scan->height())) << i;
+    }
+    const QRect grid = m_window->Grid()->geometry();
+    EXPECT_EQ(grid.left(), 10);
+    EXPECT_EQ(grid.right() + 1, width - 10);
+    EXPECT_EQ(grid.bottom() + 1, height - 10);
+    EXPECT_EQ(m_window->BrowseButton()->geometry().right() + 1, width - 10);
+    EXPECT_EQ(m_window->DirectoryField()->geometry().right() + 1, m_window->BrowseButton()->x() - 10);
+    EXPECT_EQ(m_window->TotalUsedValue()->geometry().right() + 1, width - 10);
+    EXPECT_EQ(m_window->FreeSpaceValue()->x(), m_window->TotalUsedValue()->x());
+    EXPECT_EQ(m_window->DirectoriesValue()->pos(), m_window->DialogUnits(70, 40, 0, 0).topLeft());
+  }
+}
+
+TEST_F(VarnowWindowTest, ColumnWidthsAreReadClampedAndStoredBounded) {
+  WriteProfileInt(kSettingsSection, "DirNameWidth", 501);
+  WriteProfileInt(kSettingsSection, "Col2Width", 90);
+  Open();
+  EXPECT_EQ(m_window->Grid()->ColWidth(0), 170);
+  EXPECT_EQ(m_window->Grid()->ColWidth(2), 90);
+  m_window->Grid()->SetColWidth(0, 60);
+  m_window->Grid()->SetColWidth(3, 20);
+  m_window->CommandButton(CVarnowWindow::kExit)->click();
+  EXPECT_EQ(GetProfileInt(kSettingsSection, "DirNameWidth", -1), 100);
+  EXPECT_EQ(GetProfileInt(kSettingsSection, "Col3Width", -1), 50);
+  EXPECT_EQ(GetProfileInt(kSettingsSection, "Col2Width", -1), 90);
+  EXPECT_EQ(GetProfileInt(kSettingsSection, "FirstRun", -1), 0);
+  EXPECT_EQ(GetProfileString(kSettingsSection, "DataDirectory", ""), m_data);
+}
+
+TEST_F(VarnowWindowTest, DamagedDataFileNeitherCrashesNorBlocks) {
+  test::WriteWholeFile(m_data + std::string(kDataFileName), std::string(3000, '\x5a'));
+  Open();
+  CBoxCloser closer;
+  Scan(m_tree);
+  EXPECT_EQ(RowHeadings(*m_window->Grid()).size(), 4);
+  m_dlg->Session().SaveOutData();
+  closer.Wait(100);
+  EXPECT_TRUE(m_window->isVisible());
+  m_window.reset();
+  m_dlg.reset();
+}
+
+}  // namespace
+}  // namespace varnow
+
+int main(int argc, char** argv) { return varnow::test::RunOffscreenTests(argc, argv); }
