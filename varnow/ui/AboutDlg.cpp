@@ -8,8 +8,8 @@
 #include <algorithm>
 
 #include "platform/tracelog.h"
-#include "varnow/ui/Images.h"
 #include "varnow/settings/Settings.h"
+#include "varnow/ui/Images.h"
 #include "varnow/ui/StaticLink.h"
 #include "varnow/ui/osinfo.h"
 

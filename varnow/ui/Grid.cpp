@@ -12,8 +12,8 @@
 
 #include "platform/tracelog.h"
 #include "varnow/report/EntryOrder.h"
-#include "varnow/report/ReportText.h"
 #include "varnow/report/FormatSize.h"
+#include "varnow/report/ReportText.h"
 
 namespace varnow {
 

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "varnow/report/EntryOrder.h"
-#include "varnow/report/ReportText.h"
 #include "varnow/report/FormatSize.h"
-#include "varnow/ui/Grid.h"
+#include "varnow/report/ReportText.h"
 #include "varnow/testsupport/WindowTestSupport.h"
+#include "varnow/ui/Grid.h"
 
 namespace varnow {
 namespace {
