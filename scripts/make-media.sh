@@ -23,9 +23,8 @@ done
 
 # The script, with entries whose source is missing left out and the rest numbered 1, 2, ...
 awk -v stage="$STAGE" '
-  BEGIN { IGNORECASE = 1 }
-  /^\[/ { section = tolower($0) }
-  section ~ /^\[filelist\]/ && /^[ \t]*file[0-9]+[ \t]*=/ {
+  /^[ \t]*\[/ { section = tolower($0) }
+  section ~ /^[ \t]*\[filelist\]/ && tolower($0) ~ /^[ \t]*file[0-9]+[ \t]*=/ {
     value = $0; sub(/^[^=]*=[ \t]*/, "", value)
     source = value; sub(/[ \t]*,.*/, "", source)
     if (system("test -f \"" stage "/" source "\"") != 0) {

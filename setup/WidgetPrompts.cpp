@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QMessageBox>
+#include <QScreen>
 #include <QUrl>
 
 namespace setup {
@@ -17,6 +18,8 @@ CWidgetPrompts::~CWidgetPrompts() = default;
 
 void CWidgetPrompts::ShowScreen(const std::string& caption) {
   m_screen = std::make_unique<CSetupScreen>(Text(caption));
+  // The whole work area also where no window manager acts on the request to maximise.
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) m_screen->setGeometry(screen->availableGeometry());
   m_screen->showMaximized();
   QApplication::processEvents();
 }
