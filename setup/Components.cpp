@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <dlfcn.h>
+#include <unistd.h>
 #include <strings.h>
 
 namespace setup {
@@ -88,7 +89,7 @@ ComponentKind KindOf(const std::string& path) {
   if (EndsWithNoCase(path, ".reg")) return ComponentKind::kRegistryFile;
   const std::string name = path.substr(path.rfind('/') + 1);
   if (EndsWithNoCase(name, ".so") || name.find(".so.") != std::string::npos) return ComponentKind::kLibrary;
-  return ComponentKind::kProgram;
+  return ::access(path.c_str(), X_OK) == 0 ? ComponentKind::kProgram : ComponentKind::kLibrary;
 }
 
 void RegisterComponents(const std::vector<CFileEntry>& entries, SetupMode mode, ISetupPrompts& prompts,

@@ -28,7 +28,7 @@ class CDetachedStarter : public IProgramStarter {
 enum class ComponentKind { kProgram, kRegistryFile, kLibrary };
 
 // A name ending in ".reg" (any case) is a registry file; one ending in ".so" or with ".so." in it
-// a library; anything else a program.
+// a library; otherwise a file we may execute is a program, and any other file a library.
 ComponentKind KindOf(const std::string& path);
 
 // Registers (install) or unregisters (uninstall) every flagged entry, in list order. Problems are

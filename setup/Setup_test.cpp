@@ -239,7 +239,8 @@ TEST_F(SetupTest, CancelStopsCopyingButNotTheRun) {
 TEST_F(SetupTest, RegistrationProblemsAreReportedAndSetupGoesOn) {
   fs::copy_file(std::getenv("SETUP_TEST_NOENTRY"), m_media + "/noentry.so");
   WriteFile(m_media + "/broken.so", "not a library");
-  WriteScript("File1=noentry.so,APP/noentry.so,REG\nFile2=broken.so,APP/broken.so,REG\nFile3=tool,APP/tool,REG\n");
+  WriteScript("File1=noentry.so,APP/noentry.so,REG\nFile2=broken.so,APP/broken.so,REG\nFile3=tool,APP/tool,REG\n"
+              "File4=HELP.HTM,APP/HELP.HTM,REG\n");
   m_prompts.directory = m_app;
   m_starter.works = false;
   EXPECT_EQ(Install(), 0);
@@ -247,6 +248,8 @@ TEST_F(SetupTest, RegistrationProblemsAreReportedAndSetupGoesOn) {
                                         "point in the " + m_app + "/noentry.so component."));
   EXPECT_TRUE(Contains(m_prompts.shown, "Component Registration Error: Unable to load " + m_app +
                                             "/broken.so to register it."));
+  EXPECT_TRUE(Contains(m_prompts.shown, "Unable to load " + m_app + "/HELP.HTM to register it."))
+      << "a file that is neither a program nor a registry file is taken for a library";
   EXPECT_TRUE(Contains(m_prompts.shown, "Component Registration Error: Failed to execute " + m_app +
                                             "/tool -silent -regserver -regsvr, which is needed"));
 }
