@@ -1,5 +1,7 @@
 #include "setup/SetupScript.h"
 
+#include "setup/CommandLine.h"
+
 #include "platform/testtempfolder.h"
 
 #include <gtest/gtest.h>
@@ -117,6 +119,17 @@ TEST(SetupDirectoryTest, TypedDirectoryIsTrimmedAndMustBeFull) {
   EXPECT_EQ(entries[1].destination, "/home/ann/.local/bin/b");
   EXPECT_EQ(entries[2].destination, "/home/ann/.local/share/c/d");
   EXPECT_EQ(entries[3].destination, "app/e") << "the prefixes are upper case";
+}
+
+TEST(SetupCommandLineTest, UninstallAnywhereButNotInsideTheDirectory) {
+  const char* install[] = {"setup", "/dir=/home/ann/UNINSTALLED stuff"};
+  setup::CSetupCommandLine line = setup::ParseSetupCommandLine(2, install);
+  EXPECT_EQ(line.mode, SetupMode::kInstall);
+  EXPECT_EQ(line.directory, "/home/ann/UNINSTALLED stuff") << "the value keeps its case";
+  const char* uninstall[] = {"setup", "-Uninstall"};
+  line = setup::ParseSetupCommandLine(2, uninstall);
+  EXPECT_EQ(line.mode, SetupMode::kUninstall);
+  EXPECT_FALSE(line.directory);
 }
 
 }  // namespace
