@@ -37,9 +37,6 @@ class CSetup {
   // or the copy was aborted).
   int Run();
 
-  const std::vector<CFileEntry>& Entries() const { return m_entries; }
-  const std::string& ApplicationDirectory() const { return m_appDir; }
-
  private:
   int Install();
   int Uninstall();
