@@ -1,6 +1,7 @@
 #include "platform/desktop.h"
 
 #include "platform/atomicfile.h"
+#include "platform/process.h"
 #include "platform/xdgdirs.h"
 
 #include <sys/stat.h>
@@ -76,28 +77,6 @@ std::optional<std::vector<CMenuCommand>> ParseCommands(const std::string& text) 
 
 std::string Argument(const CMenuCommand& command, std::size_t index) {
   return index < command.arguments.size() ? Unquoted(command.arguments[index]) : "";
-}
-
-// Words separated by blanks; double quotes group blanks into a word and are removed.
-std::vector<std::string> SplitWords(const std::string& commandLine) {
-  std::vector<std::string> words;
-  std::string word;
-  bool inWord = false, quoted = false;
-  for (const char c : commandLine) {
-    if (c == '"') {
-      quoted = !quoted;
-      inWord = true;
-    } else if (!quoted && (c == ' ' || c == '\t')) {
-      if (inWord) words.push_back(word);
-      word.clear();
-      inWord = false;
-    } else {
-      word += c;
-      inWord = true;
-    }
-  }
-  if (inWord) words.push_back(word);
-  return words;
 }
 
 // A file id: ASCII letters and digits in lower case, every run of other bytes one dash.
@@ -265,7 +244,8 @@ bool CDesktopMenu::ReplaceItem(const std::string& title) {
 
 bool CDesktopMenu::AddItem(const std::string& commandLine, std::string title, const std::string& iconPath,
                            const std::string& workDir) {
-  const std::vector<std::string> words = SplitWords(commandLine);
+  std::vector<std::string> words;
+  for (const CCommandToken& token : SplitCommandLine(commandLine)) words.push_back(token.text);
   if (m_currentGroup.empty() || words.empty()) return false;
   const std::string& target = words[0];
   if (title.empty()) title = fs::path(target).filename().string();

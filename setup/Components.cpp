@@ -1,11 +1,8 @@
 #include "setup/Components.h"
 
+#include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/tracelog.h"
-
-#include <QProcess>
-#include <QString>
-#include <QStringList>
 
 #include <dlfcn.h>
 #include <unistd.h>
@@ -74,15 +71,9 @@ void RegisterLibrary(const std::string& path, SetupMode mode, ISetupPrompts& pro
 }  // namespace
 
 bool CDetachedStarter::Start(const std::string& program, const std::vector<std::string>& arguments) {
-  QStringList list;
-  for (const std::string& argument : arguments) list << QString::fromStdString(argument);
-  QProcess process;
-  process.setProgram(QString::fromStdString(program));
-  process.setArguments(list);
-  process.setStandardInputFile(QProcess::nullDevice());
-  process.setStandardOutputFile(QProcess::nullDevice());
-  process.setStandardErrorFile(QProcess::nullDevice());
-  return process.startDetached();
+  std::vector<std::string> line{program};
+  line.insert(line.end(), arguments.begin(), arguments.end());
+  return platform::StartDetachedQuietly(line);
 }
 
 ComponentKind KindOf(const std::string& path) {

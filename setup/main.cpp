@@ -6,6 +6,7 @@
 #include "setup/Setup.h"
 #include "setup/WidgetPrompts.h"
 
+#include "platform/process.h"
 #include "platform/versionrecord.h"
 #include "platform/xdgdirs.h"
 
@@ -29,8 +30,7 @@ bool HasDisplay() {
 }
 
 setup::CSetupContext ContextFor(setup::SetupMode mode) {
-  std::error_code error;
-  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  const std::filesystem::path self = platform::ProgramPath();
   setup::CSetupContext context;
   context.mode = mode;
   context.setupFolder = self.parent_path().string();
