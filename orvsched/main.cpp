@@ -81,7 +81,8 @@ int main(int argc, char* argv[]) {
   }
   QCoreApplication app(argc, argv);
   taskmgr::RegisterTaskMgrTypes();
-  const ServerSwitch choice = ParseServerCommandLine(QCoreApplication::arguments().mid(1).join(QLatin1Char(' ')));
+  const QString commandLine = QCoreApplication::arguments().mid(1).join(QLatin1Char(' '));
+  const ServerSwitch choice = ParseServerCommandLine(commandLine);
   const QString self = QFile::decodeName(platform::ProgramPath().c_str());
   switch (choice) {
     case ServerSwitch::kRegServer: {
@@ -99,6 +100,9 @@ int main(int argc, char* argv[]) {
       return Serve(true);
     case ServerSwitch::kSilent:
     case ServerSwitch::kNone:
+      // An installer's registration line: unregistering ends here; registering goes on to serve.
+      if (RequestedRegistration(commandLine) == ServerSwitch::kUnregServer) return UnregisterServer() ? 0 : 1;
+      if (RequestedRegistration(commandLine) == ServerSwitch::kRegServer) RegisterServer(self);
       return Serve(false);
   }
   return 0;

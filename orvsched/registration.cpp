@@ -126,4 +126,15 @@ ServerSwitch ParseServerCommandLine(const QString& commandLine) {
   return found;
 }
 
+ServerSwitch RequestedRegistration(const QString& commandLine) {
+  ServerSwitch found = ServerSwitch::kNone;
+  for (const QString& word : commandLine.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+    if (!word.startsWith(QLatin1Char('-')) && !word.startsWith(QLatin1Char('/'))) continue;
+    const QStringView name = QStringView(word).mid(1);
+    if (name.compare(QLatin1String("UnregServer"), Qt::CaseInsensitive) == 0) return ServerSwitch::kUnregServer;
+    if (name.compare(QLatin1String("RegServer"), Qt::CaseInsensitive) == 0) found = ServerSwitch::kRegServer;
+  }
+  return found;
+}
+
 }  // namespace orvsched

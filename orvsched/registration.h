@@ -42,4 +42,10 @@ enum class ServerSwitch { kNone, kRegServer, kUnregServer, kStartup, kSilent };
 // "-regserver -regsvr" selects nothing and the server serves.
 ServerSwitch ParseServerCommandLine(const QString& commandLine);
 
+// What a line that selects no switch above still asks for: kRegServer or kUnregServer when one
+// of its blank-separated words is "-" or "/" and that switch's name (in any case), else kNone.
+// Installers start the server with "-silent -regserver -regsvr" to register it and with
+// "-silent -unregserver -unregsvr" to unregister it; the first also serves, as before.
+ServerSwitch RequestedRegistration(const QString& commandLine);
+
 }  // namespace orvsched

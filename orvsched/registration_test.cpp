@@ -30,6 +30,22 @@ TEST(ServerCommandLine, OnlyASwitchAtTheVeryEndCounts) {
   for (const Case& c : cases) EXPECT_EQ(ParseServerCommandLine(QString::fromLatin1(c.line)), c.expected) << c.line;
 }
 
+TEST(ServerCommandLine, InstallerLinesAskForRegistrationWithoutSelectingASwitch) {
+  struct Case {
+    const char* line;
+    ServerSwitch expected;
+  } cases[] = {
+      {"-silent -regserver -regsvr", ServerSwitch::kRegServer},
+      {"-regserver -regsvr", ServerSwitch::kRegServer},
+      {"-silent -unregserver -unregsvr", ServerSwitch::kUnregServer},
+      {"-unregserver -regserver", ServerSwitch::kUnregServer},  // taking away never also registers
+      {"STARTUP", ServerSwitch::kNone},
+      {"/tmp/regserver", ServerSwitch::kNone},  // a path is no switch
+      {"-regservers", ServerSwitch::kNone},
+  };
+  for (const Case& c : cases) EXPECT_EQ(RequestedRegistration(QString::fromLatin1(c.line)), c.expected) << c.line;
+}
+
 class Registration : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -1,5 +1,6 @@
 #include "platform/process.h"
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -83,7 +84,7 @@ std::string JoinCommandLine(const std::vector<std::string>& arguments) {
 }
 
 namespace {
-pid_t Spawn(const std::vector<std::string>& arguments, bool newSession) {
+pid_t Spawn(const std::vector<std::string>& arguments, bool newSession, bool quiet = false) {
   if (arguments.empty() || arguments[0].empty()) return 0;
   std::vector<char*> argv;
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
@@ -92,10 +93,18 @@ pid_t Spawn(const std::vector<std::string>& arguments, bool newSession) {
   posix_spawnattr_init(&attributes);
   // A detached program gets a session of its own, so that a hang-up of ours does not reach it.
   if (newSession) posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (quiet) {
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  }
   pid_t pid = 0;
   // glibc's posix_spawn reports a program that cannot be executed as an error, so a missing
   // program is a failure here rather than a child that exits at once.
-  const int failed = posix_spawnp(&pid, argv[0], nullptr, &attributes, argv.data(), environ);
+  const int failed = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   return failed ? 0 : pid;
 }
@@ -105,6 +114,13 @@ pid_t StartProcess(const std::vector<std::string>& arguments) { return Spawn(arg
 
 bool StartDetached(const std::vector<std::string>& arguments) {
   const pid_t pid = Spawn(arguments, true);
+  if (pid == 0) return false;
+  ReapLater(pid);
+  return true;
+}
+
+bool StartDetachedQuietly(const std::vector<std::string>& arguments) {
+  const pid_t pid = Spawn(arguments, true, true);
   if (pid == 0) return false;
   ReapLater(pid);
   return true;

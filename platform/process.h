@@ -33,6 +33,9 @@ pid_t StartProcess(const std::vector<std::string>& arguments);
 // Starts the program and forgets it: its exit is collected in the background. False when it
 // could not be started.
 bool StartDetached(const std::vector<std::string>& arguments);
+// The same with standard input, output and error on /dev/null, for a program that may outlive
+// its starter by far (a server) and must not keep its terminal or pipe open.
+bool StartDetachedQuietly(const std::vector<std::string>& arguments);
 // Collects the exit of a started child in the background.
 void ReapLater(pid_t pid);
 

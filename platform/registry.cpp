@@ -1,14 +1,12 @@
 #include "platform/registry.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <cstdlib>
-
 #include "platform/atomicfile.h"
 #include "platform/regfile.h"
+#include "platform/xdgdirs.h"
 
 namespace platform {
 namespace {
@@ -23,13 +21,6 @@ const char* HiveName(Hive hive) {
     case Hive::Users: return "HKEY_USERS";
   }
   return "HKEY_CURRENT_USER";
-}
-
-std::string ConfigHome() {
-  if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config == '/') return config;
-  if (const char* home = std::getenv("HOME"); home && *home) return std::string(home) + "/.config";
-  if (const passwd* user = ::getpwuid(::getuid()); user && user->pw_dir) return std::string(user->pw_dir) + "/.config";
-  return "/tmp";
 }
 
 std::string FolderOf(const std::string& file) { return file.substr(0, file.find_last_of('/')); }

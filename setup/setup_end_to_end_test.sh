@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# A user's install from the medium's tarball into a private home on a private session bus:
+# install unattended, check files, menu entries and the scheduler's bus activation, run the
+# installed tracker, install again over it, decline the uninstall, then uninstall.
+# Usage: setup_end_to_end_test.sh MEDIUM_FOLDER   (its tarball beside it is used when present)
+set -euo pipefail
+MEDIUM=$(cd "$1" && pwd)
+
+if [ "${SETUP_E2E_INSIDE:-}" != 1 ]; then
+  WORK=$(mktemp -d "${TMPDIR:-/tmp}/varnow-setup-XXXXXX")
+  trap 'rm -rf "$WORK"' EXIT
+  export HOME="$WORK/home" XDG_CONFIG_HOME="$WORK/home/.config" XDG_DATA_HOME="$WORK/home/.local/share"
+  unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
+  # The bus daemon watches the activation folder only if it exists when it starts.
+  mkdir -p "$XDG_DATA_HOME/dbus-1/services"
+  SETUP_E2E_INSIDE=1 WORK="$WORK" dbus-run-session -- bash "$0" "$MEDIUM"
+  exit $?
+fi
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+APP="$HOME/Varnow App"
+SERVICE=com.zentrel.OrvSched
+ACTIVATION="$XDG_DATA_HOME/dbus-1/services/$SERVICE.service"
+MENU="$XDG_CONFIG_HOME/menus/applications-merged/varnow.menu"
+ENTRIES="$XDG_DATA_HOME/applications"
+HIVE="$XDG_CONFIG_HOME/zentrel/registry/HKEY_CURRENT_USER.reg"
+
+# Servers from the installed folder are ended by their process ids when the test ends.
+stop_installed_servers() {
+  for exe in /proc/[0-9]*/exe; do
+    case "$(readlink "$exe" 2>/dev/null)" in
+      "$APP/orvsched"*) pid=${exe#/proc/}; kill "${pid%/exe}" 2>/dev/null || true ;;
+    esac
+  done
+}
+trap stop_installed_servers EXIT
+
+wait_for() {  # wait_for DESCRIPTION COMMAND...: up to 10 s
+  local what=$1; shift
+  for _ in $(seq 100); do "$@" && return 0; sleep 0.1; done
+  fail "$what"
+}
+name_owned() { gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+                 --method org.freedesktop.DBus.NameHasOwner "$SERVICE" | grep -q true; }
+name_free() { ! name_owned; }
+get_num_tasks() {
+  gdbus call --session --dest "$SERVICE" --object-path /OrvTaskMgr --method com.zentrel.IOrvTaskMgr.GetNumTasks \
+    | grep -q "^(0, 0)$" || fail "the scheduler did not answer GetNumTasks"
+  # A call without a lock stands for a client that comes and goes: with no tasks the server ends.
+  wait_for "the scheduler did not end after its client left" name_free
+}
+# The server that setup's registration started is the installed one, and it answers.
+check_running_server() {
+  wait_for "the server started by setup did not come up" name_owned
+  local pid
+  pid=$(gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+          --method org.freedesktop.DBus.GetConnectionUnixProcessID "$SERVICE" | tr -dc '0-9 ' | awk '{print $NF}')
+  [ "$(readlink "/proc/$pid/exe")" = "$APP/orvsched" ] || fail "the running server is not the installed one"
+  get_num_tasks
+}
+
+# The user unpacks the tarball (or copies the folder) and runs setup from there.
+if [ -f "$MEDIUM/../varnow-setup.tar.gz" ]; then
+  tar -xzf "$MEDIUM/../varnow-setup.tar.gz" -C "$WORK"
+else
+  cp -a "$MEDIUM" "$WORK/Varnow"
+fi
+"$WORK/Varnow/setup" "/DIR=$APP/" </dev/null || fail "setup ended with status $?"
+
+mode() { stat -c %a "$1"; }
+for program in varnow orvsched setup; do
+  [ "$(mode "$APP/$program")" = 755 ] || fail "$program is not installed with mode 755"
+done
+[ "$(mode "$APP/SETUP.INI")" = 644 ] || fail "SETUP.INI is not installed with mode 644"
+[ "$(mode "$HOME/.local/bin/zizeruv")" = 755 ] || fail "zizeruv is not in ~/.local/bin"
+HAS_HELP=0
+grep -q '^File.*VNHELP.HTM' "$WORK/Varnow/SETUP.INI" && HAS_HELP=1
+[ $HAS_HELP = 0 ] || [ "$(mode "$APP/VNHELP.HTM")" = 644 ] || fail "the help page is not installed"
+
+[ -f "$MENU" ] || fail "no menu file"
+written=("$XDG_DATA_HOME/desktop-directories/varnow.directory" "$ENTRIES/varnow-varnow.desktop"
+         "$ENTRIES/varnow-uninstall-varnow.desktop")
+[ $HAS_HELP = 0 ] || written+=("$ENTRIES/varnow-varnow-help.desktop")
+for file in "${written[@]}"; do
+  [ -f "$file" ] || fail "$file was not written"
+  desktop-file-validate --no-hints "$file" || fail "$file does not validate"
+done
+grep -q "^Exec=\"$APP/setup\" UNINSTALL$" "$ENTRIES/varnow-uninstall-varnow.desktop" ||
+  fail "the uninstall item does not start the installed setup with UNINSTALL"
+
+# Registration wrote the activation file; the server it started and a bus-activated one answer.
+wait_for "no activation file" test -f "$ACTIVATION"
+grep -qF "Exec='$APP/orvsched'" "$ACTIVATION" || fail "the activation file does not start the installed server"
+check_running_server
+get_num_tasks  # nothing runs now: the bus starts the installed server from the activation file
+
+"$APP/varnow" --version | grep -q '^Varnow Version 2.0 (Build 74)$' || fail "varnow --version"
+mkdir -p "$WORK/tree/sub"
+head -c 100000 /dev/zero >"$WORK/tree/sub/file"
+"$APP/varnow" "/DIR=$WORK/tree" /SCAN /PRINT=FILE=- >"$WORK/report" || fail "the automated scan failed"
+grep -q sub "$WORK/report" || fail "the scan's report lacks the subdirectory"
+grep -qi 'Software\\Zentrel\\VARNOW' "$HIVE" || fail "the tracker wrote no settings"
+
+# Again over the installed copy: equal versions are simply replaced.
+"$WORK/Varnow/setup" "/DIR=$APP" </dev/null || fail "setup over the install ended with status $?"
+check_running_server
+
+# No to the confirmation: nothing goes.
+set +e
+echo n | "$APP/setup" UNINSTALL 2>"$WORK/declined"
+status=$?
+set -e
+[ $status = 1 ] || fail "a declined uninstall ended with status $status"
+grep -q "Uninstall Confirmation" "$WORK/declined" || fail "no confirmation was asked"
+[ -f "$APP/varnow" ] && [ -f "$ENTRIES/varnow-varnow.desktop" ] && [ -f "$ACTIVATION" ] ||
+  fail "a declined uninstall removed something"
+
+"$APP/setup" UNINSTALL </dev/null || fail "the uninstall ended with status $?"
+for file in varnow orvsched setup SETUP.INI VNHELP.HTM; do
+  [ ! -e "$APP/$file" ] || fail "$file was not removed"
+done
+for file in "${written[@]}" "$MENU"; do
+  [ ! -e "$file" ] || fail "$file was not removed"
+done
+wait_for "the activation file was not removed" test ! -e "$ACTIVATION"
+! grep -qi 'Software\\Zentrel\\VARNOW' "$HIVE" || fail "the tracker's settings key was not removed"
+[ -f "$HOME/.local/bin/zizeruv" ] || fail "a file in ~/.local/bin was removed"
+echo "PASS"
