@@ -1,7 +1,5 @@
 #include "orvsched/clock.h"
 
-#include <QDateTime>
-
 namespace orvsched {
 
 void CWakeEvent::Signal() {
@@ -27,12 +25,7 @@ bool CWakeEvent::WaitUntil(std::chrono::system_clock::time_point deadline) {
   return m_cv.wait_until(lock, deadline, [this] { return m_signalled; });
 }
 
-OleTime CSystemClock::Now() {
-  const QDateTime now = QDateTime::currentDateTime();
-  const QDate date = now.date();
-  const QTime time = now.time();
-  return MakeOleTime(date.year(), date.month(), date.day(), time.hour(), time.minute(), time.second());
-}
+OleTime CSystemClock::Now() { return platform::LocalTimeNow(); }
 
 bool CSystemClock::Wait(CWakeEvent& event, std::int64_t ms) {
   return event.WaitUntil(std::chrono::system_clock::now() + std::chrono::milliseconds(ms));

@@ -233,24 +233,5 @@ TEST_F(TaskListStore, FailedSaveReportsFailureAndKeepsTheTaskInMemory) {
   EXPECT_FALSE(list.WakeEvent().IsSignalled());
 }
 
-TEST(OleDate, ConvertsBothWaysAroundTheEpoch) {
-  EXPECT_EQ(ToOleDate(MakeOleTime(1899, 12, 30)), 0.0);
-  EXPECT_EQ(ToOleDate(MakeOleTime(1900, 1, 1, 12)), 2.5);
-  EXPECT_EQ(ToOleDate(MakeOleTime(1899, 12, 29, 6)), -1.25);
-  EXPECT_EQ(FromOleDate(-1.25), MakeOleTime(1899, 12, 29, 6));
-  EXPECT_EQ(FromOleDate(46363.5), MakeOleTime(2026, 12, 7, 12));
-  for (const OleTime t : {MakeOleTime(2026, 12, 7, 23, 59, 59), MakeOleTime(100, 1, 1), MakeOleTime(9999, 12, 31, 23, 59, 59),
-                          MakeOleTime(1800, 2, 3, 4, 5, 6)})
-    EXPECT_EQ(FromOleDate(ToOleDate(t)), t);
-  EXPECT_FALSE(MakeOleTime(2026, 2, 29).valid);
-  EXPECT_FALSE(MakeOleTime(10000, 1, 1).valid);
-  EXPECT_FALSE(MakeOleTime(2026, 1, 1, 24).valid);
-  EXPECT_FALSE(AddSeconds(MakeOleTime(9999, 12, 31, 23, 59, 59), 1).valid);
-  EXPECT_FALSE(FromOleDate(std::nan("")).valid);
-  const DateParts parts = SplitOleTime(MakeOleTime(2026, 12, 7, 1, 2, 3));
-  EXPECT_EQ(parts.dayOfWeek, 1);  // a Monday
-  EXPECT_EQ(parts.second, 3);
-}
-
 }  // namespace
 }  // namespace orvsched
