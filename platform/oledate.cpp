@@ -16,10 +16,11 @@ using std::chrono::year_month_day;
 
 constexpr sys_days kEpoch = year(1899) / 12 / 30;
 
-std::int64_t DayNumber(const year_month_day& date) { return (sys_days(date) - kEpoch).count(); }
+constexpr std::int64_t DayNumber(const year_month_day& date) { return (sys_days(date) - kEpoch).count(); }
 
-const std::int64_t kMinSeconds = DayNumber(year(100) / 1 / 1) * kSecondsPerDay;
-const std::int64_t kMaxSeconds = (DayNumber(year(9999) / 12 / 31) + 1) * kSecondsPerDay - 1;
+// Constant-initialised, so times made by other units' static initialisers are valid too.
+constexpr std::int64_t kMinSeconds = DayNumber(year(100) / 1 / 1) * kSecondsPerDay;
+constexpr std::int64_t kMaxSeconds = (DayNumber(year(9999) / 12 / 31) + 1) * kSecondsPerDay - 1;
 
 OleTime Checked(std::int64_t seconds) {
   if (seconds < kMinSeconds || seconds > kMaxSeconds) return {};

@@ -68,9 +68,9 @@ inline constexpr const char* kLatestMajor = "LatestMajor";  // default: the prog
 inline constexpr const char* kLatestMinor = "LatestMinor";
 inline constexpr const char* kLatestBuild = "LatestBuild";
 inline constexpr Int kHighestMsgNum{"HighestMsgNum", 0};
-inline constexpr Text kHomePage{"HomePage", "http://www.zentrel.com/varnow/"};
+inline constexpr Text kHomePage{"HomePage", "https://varnow.zentrel.example/"};  // see README
 inline constexpr Text kPageName{"PageName", "settings.htm"};
-inline constexpr Text kEMailAddr{"EMailAddr", "varnow@zentrel.com"};
+inline constexpr Text kEMailAddr{"EMailAddr", "varnow@zentrel.example"};
 inline constexpr const char* kFont = "Font";  // binary, written by the preferences
 }  // namespace setting
 

@@ -231,7 +231,7 @@ class VarnowPrintTest : public VarnowProgramTest {
   // The plain report of the saved record with the given number of columns.
   std::string ExpectedReport(int columns) {
     const std::string file = m_home.Root() + "/expected.txt";
-    const CReportOptions options{2, 2, "http://www.zentrel.com/varnow/", false, false, columns};
+    const CReportOptions options{2, 2, setting::kHomePage.defaultValue, false, false, columns};
     CDirData record = Load(m_root);
     record.m_total = Sizes(record, kTotalUsed)[0];  // the total of the scan just made
     EXPECT_TRUE(CreatePrintFile(file, record, m_root, options, nullptr));
