@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QProcess>
 
 #include <bit>
 #include <cstdint>
 
 #include "platform/registry.h"
+#include "platform/tracelog.h"
 #include "varnow/ui/Settings.h"
 #include "varnow/ui/TestHome.h"
 #include "varnow/update/InternetSettings.h"
@@ -158,7 +160,17 @@ TEST_F(UpdateCheckTest, PageCannotSetOtherValues) {
                   "REG:HomePage-file:///etc/passwd\n"
                   "REG:HomePage-javascript:alert(1)\n");
   WriteProfileInt(kSettingsSection, "HighestMsgNum", 9);
+  const std::string trace = m_home.Root() + "/trace.txt";
+  ASSERT_TRUE(platform::TraceLog::Open(trace));
   ASSERT_EQ(Check(), UpdateCheckResult::Completed);
+  platform::TraceLog::Close();
+  EXPECT_THAT(test::TraceLines(test::ReadWholeFile(trace)),
+              ElementsAre("InternetSettings: Settings page may not set DataDirectory; ignored",
+                          "InternetSettings: Settings page may not set PrintFilePath; ignored",
+                          "InternetSettings: Settings page may not set NotifyCommand; ignored",
+                          "InternetSettings: Settings page may not set HighestMsgNum; ignored",
+                          "InternetSettings: Settings page's HomePage is no web address; ignored",
+                          "InternetSettings: Settings page's HomePage is no web address; ignored"));
   EXPECT_FALSE(Stored("DataDirectory"));
   EXPECT_EQ(Stored("PrintFilePath")->text, "DIRSIZE.TXT");
   EXPECT_FALSE(Stored("NotifyCommand"));
@@ -231,6 +243,19 @@ TEST_F(UpdateCheckTest, HostileServerIsCutOffAndTheStatusBecomesUnknown) {
   EXPECT_EQ(Check(), UpdateCheckResult::Failed);
   EXPECT_EQ(GetUpdateStatus(kOwn), kUpdateUnknown);
   EXPECT_FALSE(LastCheckBits().value_or(0));
+}
+
+TEST_F(UpdateCheckTest, UnattendedRunNeverChecks) {
+  m_server.Answer(200, "REG:LatestBuild-99\n");
+  const std::string folder = m_home.MakeFolder("scanned");
+  WriteProfileString(kSettingsSection, "DataDirectory", m_home.MakeFolder("data"));
+  QProcess run;  // with the test's home
+  run.start(QString::fromStdString(std::string(std::getenv("VARNOW_BINARY_DIR")) + "/varnow/varnow"),
+            {QString::fromStdString("/DIR=" + folder), "/SCAN", "/SAVE"});
+  ASSERT_TRUE(run.waitForFinished(60000));
+  EXPECT_EQ(run.exitCode(), 0);
+  EXPECT_TRUE(m_server.Requests().empty());
+  EXPECT_FALSE(Stored("LatestBuild"));
 }
 
 TEST_F(UpdateCheckTest, ThreadGoingAwayStopsACheckThatWaits) {
