@@ -54,10 +54,14 @@ void CWindowUpdateCheck::ShowPendingMessages() {
   // instead of stacking up in reverse.
   if (m_showing) return;
   m_showing = true;
-  while (!m_pending.empty()) {
-    const QString text = m_pending.front();
-    m_pending.pop_front();
-    ShowUpdateMessageBox(m_window, text);
+  try {
+    while (!m_pending.empty()) {
+      const QString text = m_pending.front();
+      m_pending.pop_front();
+      ShowUpdateMessageBox(m_window, text);
+    }
+  } catch (...) {
+    VN_TRACE("** Exception in ShowUpdateMessage\n");
   }
   m_showing = false;
 }

@@ -272,18 +272,10 @@ TEST_F(UpdateCheckTest, ThreadGoingAwayStopsACheckThatWaits) {
   EXPECT_EQ(GetUpdateStatus(kOwn), kNoUpdate);
 }
 
-TEST_F(UpdateCheckTest, ManualCheckReportsTheStatusAndCollectsTheMessages) {
-  m_server.Answer(200, "REG:LatestMajor-2\nREG:LatestMinor-0\nREG:LatestBuild-75\nMSG01 Hi\n");
-  const CManualCheckResult result = RunManualUpdateCheck(kOwn);
-  EXPECT_EQ(result.check, UpdateCheckResult::Completed);
-  EXPECT_EQ(result.status, kMinorUpdateAvailable);
-  EXPECT_EQ(result.text, "There is a minor update (minor bug fixes) available.");
-  EXPECT_THAT(result.messages, ElementsAre("Hi"));
-  EXPECT_TRUE(m_owner.m_messages.empty());
-}
-
 TEST(UpdateStatus, ComparesThePublishedVersionWithTheOwn) {
   test::CTestHome home;
+  EXPECT_EQ(GetUpdateStatus(kOwn), kNoUpdate);  // nothing published yet: the own version
+  EXPECT_EQ(GetProfileInt(kSettingsSection, "LatestBuild", 0), 74);
   struct Case {
     int major, minor, build, status;
   };
@@ -299,12 +291,6 @@ TEST(UpdateStatus, ComparesThePublishedVersionWithTheOwn) {
   EXPECT_EQ(UpdateTitleSuffix(kMinorUpdateAvailable), " - < Minor Update Available >");
   EXPECT_EQ(UpdateTitleSuffix(kNoUpdate), "");
   EXPECT_EQ(UpdateTitleSuffix(kUpdateUnknown), "");
-}
-
-TEST(UpdateStatus, NothingPublishedYetMeansTheOwnVersion) {
-  test::CTestHome home;
-  EXPECT_EQ(GetUpdateStatus(kOwn), kNoUpdate);
-  EXPECT_EQ(GetProfileInt(kSettingsSection, "LatestBuild", 0), 74);
 }
 
 TEST(SettingsPageAddress, IsTheHomePageFolderAndThePageName) {
