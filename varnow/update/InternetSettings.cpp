@@ -11,7 +11,7 @@
 #include <strings.h>
 
 #include "platform/tracelog.h"
-#include "varnow/ui/Settings.h"
+#include "varnow/settings/Settings.h"
 
 namespace varnow {
 

@@ -12,9 +12,9 @@
 #include <QTimer>
 #include <QWidget>
 
-#include "varnow/ui/Settings.h"
-#include "varnow/ui/TestHome.h"
-#include "varnow/ui/TestSupport.h"
+#include "varnow/settings/Settings.h"
+#include "varnow/testsupport/TestHome.h"
+#include "varnow/testsupport/WindowTestSupport.h"
 #include "varnow/update/TestServer.h"
 
 namespace varnow {

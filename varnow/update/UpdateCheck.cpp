@@ -13,7 +13,7 @@
 #include <cstdint>
 
 #include "platform/tracelog.h"
-#include "varnow/ui/Settings.h"
+#include "varnow/settings/Settings.h"
 #include "varnow/update/InternetSettings.h"
 
 namespace varnow {

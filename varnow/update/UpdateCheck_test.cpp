@@ -12,8 +12,8 @@
 
 #include "platform/registry.h"
 #include "platform/tracelog.h"
-#include "varnow/ui/Settings.h"
-#include "varnow/ui/TestHome.h"
+#include "varnow/settings/Settings.h"
+#include "varnow/testsupport/TestHome.h"
 #include "varnow/update/InternetSettings.h"
 #include "varnow/update/TestServer.h"
 
