@@ -66,20 +66,25 @@ std::uint64_t GetLE(const std::uint8_t* data, int bytes) {
   return value;
 }
 
-// Storage names of the child storages of a storage.
-std::vector<std::u16string> ChildStorageNames(const cfb::Storage& storage) {
+// Names of the children of a storage, storages and streams apart.
+struct ChildNames {
+  std::vector<std::u16string> storages;
+  std::vector<std::u16string> streams;
+};
+
+ChildNames ListChildren(const cfb::Storage& storage) {
   std::vector<cfb::ElementInfo> elements;
-  std::vector<std::u16string> names;
+  ChildNames names;
   if (cfb::Failed(storage.EnumElements(elements))) return names;
   for (cfb::ElementInfo& element : elements)
-    if (element.type == cfb::ElementType::Storage) names.push_back(std::move(element.name));
+    (element.type == cfb::ElementType::Storage ? names.storages : names.streams).push_back(std::move(element.name));
   return names;
 }
 
 // One storage of a write batch, opened once, with its children's names.
 struct CachedStorage {
   cfb::Storage storage;
-  std::vector<std::u16string> children;
+  ChildNames children;
   bool listed = false;
 };
 
@@ -96,13 +101,17 @@ cfb::HRESULT OpenDataFile(const std::string& file, bool forWriting, std::chrono:
 
 }  // namespace
 
-std::u16string StorageName(std::string_view component, const std::vector<std::u16string>& siblingNames) {
+std::u16string StorageName(std::string_view component, const std::vector<std::u16string>& siblingNames,
+                           const std::vector<std::u16string>& siblingStreams) {
   bool plain = component.size() <= kMaxStorageName && std::none_of(component.begin(), component.end(), IsForbidden);
   std::u16string wide = cfb::WidenBytes(component);
-  if (plain) {
+  // The record stream's name is taken in every storage, even before the stream is created.
+  if (plain && !SameForTheFile(wide, kRecordStreamName)) {
     bool clash = std::any_of(siblingNames.begin(), siblingNames.end(), [&](const std::u16string& sibling) {
       return sibling != wide && SameForTheFile(sibling, wide);
     });
+    clash = clash || std::any_of(siblingStreams.begin(), siblingStreams.end(),
+                                 [&](const std::u16string& stream) { return SameForTheFile(stream, wide); });
     if (!clash) return wide;
   }
   std::string hashed(component.substr(0, kHashedPrefix));
@@ -116,7 +125,8 @@ cfb::HRESULT OpenDirStream(cfb::Storage& root, const std::string& path, std::vec
                            cfb::Stream& stream) {
   for (std::string_view component : PathComponents(path)) {
     cfb::Storage& parent = storages.empty() ? root : storages.back();
-    std::u16string name = StorageName(component, ChildStorageNames(parent));
+    const ChildNames siblings = ListChildren(parent);
+    std::u16string name = StorageName(component, siblings.storages, siblings.streams);
     cfb::Storage child;
     cfb::HRESULT hr = parent.OpenStorage(name, child);
     if (hr == cfb::STG_E_FILENOTFOUND) return cfb::STG_E_PATHNOTFOUND;
@@ -236,16 +246,16 @@ void CDataFile::Write(const std::vector<CDirData>& records, const FailureHandler
       auto found = cache.find(key);
       if (found == cache.end()) {
         if (!parent->listed) {
-          parent->children = ChildStorageNames(parent->storage);
+          parent->children = ListChildren(parent->storage);
           parent->listed = true;
         }
-        std::u16string name = StorageName(component, parent->children);
+        std::u16string name = StorageName(component, parent->children.storages, parent->children.streams);
         CachedStorage node;
         status = parent->storage.OpenStorage(name, node.storage);
         if (status == cfb::STG_E_FILENOTFOUND) {
           status = parent->storage.CreateStorage(name, node.storage);
           node.listed = true;  // new: no children yet
-          if (cfb::Succeeded(status)) parent->children.push_back(name);
+          if (cfb::Succeeded(status)) parent->children.storages.push_back(name);
         }
         if (cfb::Failed(status)) return nullptr;
         found = cache.emplace(key, std::move(node)).first;

@@ -17,8 +17,11 @@ inline constexpr std::string_view kDataFileName = "VNDATA.DB";
 inline constexpr std::u16string_view kRecordStreamName = u"KOB[VNData]";
 
 // Storage name of one path component (plain, or hashed when it cannot be used as it is).
-// siblingNames: the names already held by the parent storage.
-std::u16string StorageName(std::string_view component, const std::vector<std::u16string>& siblingNames);
+// siblingNames: the storage names already held by the parent storage; siblingStreams: its
+// stream names. A name the file format counts as equal to a stream's, the record stream's
+// included, would shut out that stream, so it is hashed.
+std::u16string StorageName(std::string_view component, const std::vector<std::u16string>& siblingNames,
+                           const std::vector<std::u16string>& siblingStreams = {});
 
 // Opens the stream of path's record, walking one storage per path component from root. Every
 // storage opened is appended to storages. STG_E_PATHNOTFOUND when a storage on the way is

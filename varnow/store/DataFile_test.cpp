@@ -170,6 +170,27 @@ TEST_F(DataFileTest, StorageNamesArePlainOnlyWhenTheFormatCanHoldThemUnambiguous
   std::u16string longName = StorageName(std::string(32, 'x'), {});
   EXPECT_EQ(longName.substr(0, 23), std::u16string(22, u'x') + u"*");
   EXPECT_EQ(StorageName("a:b", {}), u"a_b*08bd8540");  // 32-bit FNV-1a of the bytes
+  // Names the format counts as equal to a stream's are hashed, the record stream's always.
+  for (const char* recordName : {"KOB[VNData]", "kob[vndata]", "Kob[VnData]"})
+    EXPECT_EQ(StorageName(recordName, {}).substr(0, 12), cfb::WidenBytes(recordName) + u"*") << recordName;
+  EXPECT_EQ(StorageName("notes", {}, {u"NOTES"}).size(), 14u);
+  EXPECT_EQ(StorageName("notes", {}, {u"notes"}).size(), 14u);
+}
+
+TEST_F(DataFileTest, FolderNamedLikeTheRecordStreamLeavesItsParentSavable) {
+  CDataFile file(&owner);
+  // Child first: its storage exists before the parent's stream is created.
+  const std::vector<CDirData> records = {Record("/p/KOB[VNData]/", {CDirInfo{"x", {1, N, N, N, N, N}}}),
+                                         Record("/p/kob[vndata]/", {CDirInfo{"y", {2, N, N, N, N, N}}}),
+                                         Record("/p/", {CDirInfo{"KOB[VNData]", {3, N, N, N, N, N}}})};
+  EXPECT_THAT(Write(file, records), ElementsAre());
+  EXPECT_THAT(Write(file, records), ElementsAre());  // and again, over what is there
+  for (const CDirData& saved : records) {
+    CDirData loaded;
+    loaded.m_currentScanDir = saved.m_currentScanDir;
+    ASSERT_EQ(file.Read(loaded), IScanStore::LoadResult::Loaded) << saved.m_currentScanDir;
+    EXPECT_EQ(loaded.m_entries, saved.m_entries) << saved.m_currentScanDir;
+  }
 }
 
 TEST_F(DataFileTest, LoadingNeverWrites) {
