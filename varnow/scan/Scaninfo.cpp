@@ -298,10 +298,10 @@ std::int64_t CScanInfo::DoScan(int level, CDirData& record, bool silent) {
     // Nothing to show and nothing to cancel: the file system is read by several threads first.
     CListedDirectory tree = ListTree(record.m_currentScanDir, ScanThreads(), m_clusterSize,
                                      [this](const std::string& path) { return IsPseudoMount(path); });
-    return ScanTree(level, record, silent, listing, &tree, true, 0);
+    return ScanTree(level, record, silent, listing, &tree, true, Place{});
   }
   listing.Open(record.m_currentScanDir);
-  return ScanTree(level, record, silent, listing, nullptr, true, 0);
+  return ScanTree(level, record, silent, listing, nullptr, true, Place{});
 }
 
 // Reads the directory's entries (from the live listing, or from what ListTree found): adds the
@@ -331,7 +331,7 @@ std::vector<std::string> CScanInfo::TakeEntries(platform::DirListing& listing, c
 }
 
 std::int64_t CScanInfo::ScanTree(int level, CDirData& record, bool silent, platform::DirListing& listing,
-                                 const CListedDirectory* listed, bool consultFile, int depth) {
+                                 const CListedDirectory* listed, bool consultFile, const Place& place) {
   std::int64_t total = 0;
   try {
     IScanStore::LoadResult loaded = m_saveQueue.Load(record, consultFile, nullptr);
@@ -343,7 +343,8 @@ std::int64_t CScanInfo::ScanTree(int level, CDirData& record, bool silent, platf
     if (opened) {
       CScanProgress* progress = CurrentProgress();
       std::vector<std::string> subdirectories = TakeEntries(listing, listed, total);
-      if (depth >= kMaxHeldDescriptors) listing.Close();
+      const bool holds = !place.anchor || HoldsDescriptor(place.depth, place.relative.size());
+      if (!holds) listing.Close();
 
       // Nothing below a directory without a storage can have been saved; a file that could not
       // be read (damaged, or locked past the wait) is not tried again for every subdirectory.
@@ -363,8 +364,11 @@ std::int64_t CScanInfo::ScanTree(int level, CDirData& record, bool silent, platf
         }
         CDirData child;
         child.m_currentScanDir = record.m_currentScanDir + name + "/";
-        std::int64_t size = listed ? ScanListedSubdirectory(listed->children[i], child, silent, childrenConsult)
-                                   : ScanSubdirectory(listing, name, child, silent, childrenConsult, depth + 1);
+        std::int64_t size =
+            listed ? ScanListedSubdirectory(listed->children[i], child, silent, childrenConsult)
+                   : ScanSubdirectory(holds ? Place{&listing, name, place.depth + 1}
+                                            : Place{place.anchor, place.relative + "/" + name, place.depth + 1},
+                                      child, silent, childrenConsult);
         if (size == -1) return -1;
         if (level == 1 && progress) progress->StepIt();
         if (IsSpecialEntryName(name))
@@ -391,17 +395,15 @@ bool CScanInfo::IsPseudoMount(const std::string& path) const {
   return m_scan->pseudoMounts.count(resolved) != 0;
 }
 
-std::int64_t CScanInfo::ScanSubdirectory(platform::DirListing& parent, const std::string& name, CDirData& child,
-                                         bool silent, bool consultFile, int depth) {
+std::int64_t CScanInfo::ScanSubdirectory(const Place& place, CDirData& child, bool silent, bool consultFile) {
   if (IsPseudoMount(child.m_currentScanDir)) {
     VN_TRACE("Not scanning %s: pseudo file system\n", child.m_currentScanDir.c_str());
     return 0;
   }
   platform::DirListing listing;
-  if (parent.IsOpen()) listing.OpenAt(parent.Fd(), name, false);
-  else listing.Open(child.m_currentScanDir);
+  if (place.anchor->IsOpen()) listing.OpenAt(place.anchor->Fd(), place.relative, false);
   VN_TRACE("DoScan Begin");
-  return ScanTree(0, child, silent, listing, nullptr, consultFile, depth);
+  return ScanTree(0, child, silent, listing, nullptr, consultFile, place);
 }
 
 std::int64_t CScanInfo::ScanListedSubdirectory(const CListedDirectory& listed, CDirData& child, bool silent,
@@ -412,7 +414,7 @@ std::int64_t CScanInfo::ScanListedSubdirectory(const CListedDirectory& listed, C
   }
   platform::DirListing unused;
   VN_TRACE("DoScan Begin");
-  return ScanTree(0, child, silent, unused, &listed, consultFile, 0);
+  return ScanTree(0, child, silent, unused, &listed, consultFile, Place{});
 }
 
 int CScanInfo::ScanThreads() const {

@@ -285,15 +285,29 @@ TEST_F(ScanTest, PathsLongerThanThePathLimitAreScanned) {
 }
 
 TEST_F(ScanTest, VeryDeepTreesAreScannedWithAndWithoutProgress) {
-  std::string relative;
-  for (int level = 0; level < 300; ++level) relative += "d/";
-  dir.MakeDir(relative);
-  dir.MakeFile(relative + "f", 1);
-  for (bool interactive : {false, true}) {
-    owner.interactive = interactive;
-    auto session = Session();
-    EXPECT_EQ(Scan(*session, dir.Path(), !interactive), 4096) << interactive;
-    EXPECT_EQ(session->DirectoriesScanned(), 300);
+  // 1,000 levels, about 9,000 bytes of path: far deeper than the descriptors held and longer
+  // than the path limit. A file on every 100th level.
+  int fd = ::open(dir.Path().c_str(), O_RDONLY | O_DIRECTORY);
+  for (int level = 1; level <= 1000; ++level) {
+    ASSERT_EQ(::mkdirat(fd, "dddddddd", 0755), 0);
+    const int next = ::openat(fd, "dddddddd", O_RDONLY | O_DIRECTORY);
+    ::close(fd);
+    fd = next;
+    if (level % 100 != 0) continue;
+    const int file = ::openat(fd, "f", O_CREAT | O_WRONLY, 0644);
+    ASSERT_EQ(::ftruncate(file, 1), 0);
+    ::close(file);
+  }
+  ::close(fd);
+  for (int threads : {1, 2}) {
+    for (bool interactive : {false, true}) {
+      owner.interactive = interactive;
+      CScanOptions options;
+      options.scanThreads = threads;
+      auto session = Session(options);
+      EXPECT_EQ(Scan(*session, dir.Path(), !interactive), 10 * 4096) << interactive << " " << threads;
+      EXPECT_EQ(session->DirectoriesScanned(), 1000);
+    }
   }
 }
 
