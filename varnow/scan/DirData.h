@@ -53,6 +53,9 @@ class CDirData {
 
   // After a scan: the files directly inside plus the totals of all subdirectories.
   std::int64_t m_total = -1;
+  // The newest scan time of the saved record this one was loaded from (0: none was saved).
+  // Not stored; a save compares it with what is saved by then.
+  std::int32_t m_basedOn = 0;
   std::vector<CDirInfo> m_entries;
 
   // Back to the state of a new record (path included).
@@ -66,6 +69,17 @@ class CDirData {
 
   bool operator==(const CDirData& other) const;
 };
+
+// Removes the entries that were absent from the last five scans, whatever the oldest slot holds.
+void DropStaleEntries(CDirData& record);
+
+// Lays record over saved, the record of the same directory as saved now, when the scans
+// record added (its leading scans newer than m_basedOn, and newer than writtenUpTo, the
+// newest scan this process itself saved, if any) were made on an older version than saved:
+// another process saved a scan meanwhile. Both sets of scans are kept, in time order, newest
+// first, six at most; an entry takes its sizes from the scan each column came from. The
+// header words are record's.
+void MergeWithSaved(CDirData& record, const CDirData& saved, std::int32_t writtenUpTo = 0);
 
 // Letter case ignored; Unicode-aware for UTF-8 names, ASCII-only for other bytes.
 bool SameNameIgnoringCase(std::string_view a, std::string_view b);

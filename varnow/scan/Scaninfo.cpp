@@ -52,14 +52,6 @@ void AgeTimes(CDirData& record) {
   record.m_times[0] = static_cast<std::int32_t>(std::time(nullptr));
 }
 
-// An entry absent from the last five scans goes, whatever its oldest slot holds.
-void DropStaleEntries(CDirData& record) {
-  std::erase_if(record.m_entries, [](const CDirInfo& entry) {
-    return std::all_of(entry.sizes.begin(), entry.sizes.begin() + 5,
-                       [](std::int64_t size) { return size == kNoSize; });
-  });
-}
-
 bool IsDots(const std::string& name) { return name == "." || name == ".."; }
 
 std::string CurrentDirectory() {

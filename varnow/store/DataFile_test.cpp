@@ -193,6 +193,50 @@ TEST_F(DataFileTest, FolderNamedLikeTheRecordStreamLeavesItsParentSavable) {
   }
 }
 
+// Two scans of one directory built on the same saved record: the one saved second is laid
+// over the first, and both are kept in time order.
+TEST(MergeWithSaved, KeepsTheScansOfBothInTimeOrder) {
+  CDirData base;
+  base.m_currentScanDir = "/d/";
+  base.m_times = {100, 50, 0, 0, 0, 0};
+  base.m_entries = {CDirInfo{"a", {10, 5, N, N, N, N}}, CDirInfo{"old", {N, 7, N, N, N, N}}};
+  CDirData first = base;  // saved at 200 by another process
+  first.m_times = {200, 100, 50, 0, 0, 0};
+  first.m_entries = {CDirInfo{"a", {20, 10, 5, N, N, N}}, CDirInfo{"old", {N, N, 7, N, N, N}},
+                     CDirInfo{"new", {1, N, N, N, N, N}}};
+  CDirData second = base;  // this process's scan, finished in the same second
+  second.m_basedOn = 100;
+  second.m_times = {200, 100, 50, 0, 0, 0};
+  second.m_entries = {CDirInfo{"a", {30, 10, 5, N, N, N}}, CDirInfo{"old", {N, N, 7, N, N, N}}};
+  MergeWithSaved(second, first);
+  EXPECT_EQ(second.m_times, (std::array<std::int32_t, 6>{200, 200, 100, 50, 0, 0}));
+  EXPECT_THAT(second.m_entries, ElementsAre(CDirInfo{"a", {30, 20, 10, 5, N, N}}, CDirInfo{"old", {N, N, N, 7, N, N}},
+                                            CDirInfo{"new", {N, 1, N, N, N, N}}));
+  EXPECT_EQ(second.m_basedOn, 200);
+
+  // An older scan saved later goes behind the newer one; the oldest scan falls off the end.
+  CDirData late = base;
+  late.m_basedOn = 100;
+  late.m_times = {150, 100, 50, 0, 0, 0};
+  late.m_entries = {CDirInfo{"a", {15, 10, 5, N, N, N}}};
+  CDirData full = first;
+  full.m_times = {600, 500, 400, 300, 200, 100};
+  full.m_entries = {CDirInfo{"a", {60, 50, 40, 30, 20, 10}}};
+  MergeWithSaved(late, full);
+  EXPECT_EQ(late.m_times, (std::array<std::int32_t, 6>{600, 500, 400, 300, 200, 150}));
+  EXPECT_THAT(late.m_entries, ElementsAre(CDirInfo{"a", {60, 50, 40, 30, 20, 15}}));
+
+  // A scan this process has saved already is not added a second time.
+  CDirData again = base;
+  again.m_basedOn = 100;
+  again.m_times = {200, 100, 50, 0, 0, 0};
+  again.m_entries = {CDirInfo{"a", {20, 10, 5, N, N, N}}};
+  MergeWithSaved(again, first, 200);
+  EXPECT_EQ(again.m_times, first.m_times);
+  EXPECT_THAT(again.m_entries, ElementsAre(CDirInfo{"a", {20, 10, 5, N, N, N}}, CDirInfo{"old", {N, N, 7, N, N, N}},
+                                           CDirInfo{"new", {1, N, N, N, N, N}}));
+}
+
 TEST_F(DataFileTest, LoadingNeverWrites) {
   CDataFile file(owner.DataDirectory());
   CDirData record;
