@@ -43,34 +43,47 @@ HRESULT CreateInPlace(const std::string& path, const std::vector<std::uint8_t>& 
   return hr;
 }
 
-// Creates the file whole under a temporary name, then links it into place; when another
-// opener linked one first, theirs stands. A leftover journal of an earlier file of this name
-// is removed while the new file is locked, so it can never be applied to the new one.
 constexpr char kTempInfix[] = ".new";
 constexpr std::size_t kTempSuffix = 6;  // the XXXXXX that mkstemp fills in
 // A creator locks its temporary file at once; an unlocked one this old is no creator's.
 constexpr std::time_t kUnlockedTempAge = 60;
 
-HRESULT CreateFile(const std::string& path) {
-  std::string temp = path + kTempInfix + std::string(kTempSuffix, 'X');
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) return io::StatusFromErrno(errno) == STG_E_FILENOTFOUND ? STG_E_PATHNOTFOUND
-                                                                       : io::StatusFromErrno(errno);
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Writes and locks the image of a new file, then links it (reachable as `from`) into place;
+// when another opener linked one first, theirs stands. A leftover journal of an earlier file
+// of this name is removed while the new file is locked, so it can never be applied to it.
+HRESULT PutInPlace(int fd, const std::string& from, int linkFlags, const std::string& path) {
   ::fchmod(fd, 0644);
-  // Locked while it is being made: an opener that finds it unlocked knows its creator died.
+  // Locked while it is being made: an opener that finds a temporary file unlocked knows its
+  // creator died.
   HRESULT hr = ::flock(fd, LOCK_EX) == 0 ? S_OK : STG_E_LOCKVIOLATION;
   const std::vector<std::uint8_t> image = NewFileImage();
   if (Succeeded(hr)) hr = io::WriteAt(fd, 0, image.data(), image.size());
   if (Succeeded(hr)) hr = io::Sync(fd);
-  if (Succeeded(hr)) {
-    if (::link(temp.c_str(), path.c_str()) == 0) {
-      hr = journal::Remove(path);
-    } else if (errno == EPERM || errno == ENOTSUP || errno == EMLINK) {
-      hr = CreateInPlace(path, image);  // a file system without hard links
-    } else if (errno != EEXIST) {
-      hr = io::StatusFromErrno(errno);
-    }
+  if (Failed(hr)) return hr;
+  if (::linkat(AT_FDCWD, from.c_str(), AT_FDCWD, path.c_str(), linkFlags) == 0) return journal::Remove(path);
+  if (errno == EPERM || errno == ENOTSUP || errno == EMLINK) return CreateInPlace(path, image);  // no hard links
+  return errno == EEXIST ? S_OK : io::StatusFromErrno(errno);
+}
+
+// Creates the file whole before it appears under its name: as an unnamed file where the file
+// system has them (a kill leaves nothing behind), else under a temporary name.
+HRESULT CreateFile(const std::string& path) {
+  const int unnamed = ::open(FolderOf(path).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0644);
+  if (unnamed >= 0) {
+    const HRESULT hr = PutInPlace(unnamed, "/proc/self/fd/" + std::to_string(unnamed), AT_SYMLINK_FOLLOW, path);
+    ::close(unnamed);
+    if (hr != STG_E_FILENOTFOUND) return hr;  // without /proc the unnamed file cannot be linked
   }
+  std::string temp = path + kTempInfix + std::string(kTempSuffix, 'X');
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) return io::StatusFromErrno(errno) == STG_E_FILENOTFOUND ? STG_E_PATHNOTFOUND
+                                                                       : io::StatusFromErrno(errno);
+  const HRESULT hr = PutInPlace(fd, temp, 0, path);
   ::unlink(temp.c_str());
   ::close(fd);
   return hr;
@@ -83,8 +96,8 @@ HRESULT CreateFile(const std::string& path) {
 void RemoveStaleTemporaries(const std::string& path, int fd) {
   struct stat self {};
   if (::fstat(fd, &self) != 0) return;
+  const std::string folder = FolderOf(path);
   const std::size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
   const std::string prefix = path.substr(slash == std::string::npos ? 0 : slash + 1) + kTempInfix;
   DIR* dir = ::opendir(folder.c_str());
   if (!dir) return;
