@@ -32,12 +32,9 @@ void DropStaleEntries(CDirData& record) {
   });
 }
 
-void MergeWithSaved(CDirData& record, const CDirData& saved, std::int32_t writtenUpTo) {
+void MergeWithSaved(CDirData& record, const CDirData& saved, int newScans) {
   constexpr std::size_t kColumns = std::tuple_size_v<SizeHistory>;
-  std::size_t added = 0;
-  while (added < kColumns && record.m_times[added] != 0 && record.m_times[added] != record.m_basedOn &&
-         (writtenUpTo == 0 || record.m_times[added] > writtenUpTo))
-    ++added;
+  const std::size_t added = std::min<std::size_t>(std::max(newScans, 0), kColumns);
   // Each column of the result: which record it comes from and its index there.
   struct Column {
     const CDirData* from;
@@ -71,7 +68,8 @@ void MergeWithSaved(CDirData& record, const CDirData& saved, std::int32_t writte
     merged.m_entries.push_back(std::move(entry));
   }
   for (std::size_t c = 0; c < kColumns; ++c) merged.m_times[c] = columns[c].from->m_times[columns[c].index];
-  merged.m_basedOn = saved.m_times[0];
+  merged.m_savedTimes = saved.m_times;
+  merged.m_newScans = 0;
   DropStaleEntries(merged);
   record = std::move(merged);
 }

@@ -53,9 +53,11 @@ class CDirData {
 
   // After a scan: the files directly inside plus the totals of all subdirectories.
   std::int64_t m_total = -1;
-  // The newest scan time of the saved record this one was loaded from (0: none was saved).
-  // Not stored; a save compares it with what is saved by then.
-  std::int32_t m_basedOn = 0;
+  // Not stored: the scan times of the saved record this one was loaded from (all 0: nothing
+  // was saved), and how many scans were added since. A save compares the first with what is
+  // saved by then.
+  std::array<std::int32_t, 6> m_savedTimes{};
+  int m_newScans = 0;
   std::vector<CDirInfo> m_entries;
 
   // Back to the state of a new record (path included).
@@ -73,13 +75,11 @@ class CDirData {
 // Removes the entries that were absent from the last five scans, whatever the oldest slot holds.
 void DropStaleEntries(CDirData& record);
 
-// Lays record over saved, the record of the same directory as saved now, when the scans
-// record added (its leading scans newer than m_basedOn, and newer than writtenUpTo, the
-// newest scan this process itself saved, if any) were made on an older version than saved:
-// another process saved a scan meanwhile. Both sets of scans are kept, in time order, newest
-// first, six at most; an entry takes its sizes from the scan each column came from. The
-// header words are record's.
-void MergeWithSaved(CDirData& record, const CDirData& saved, std::int32_t writtenUpTo = 0);
+// Lays the newScans leading scans of record over saved, the record of the same directory as
+// saved now, when record was built on an older version (another process saved a scan of it
+// meanwhile). Both sets of scans are kept in time order, newest first, six at most; an entry
+// takes its sizes from the scan each column came from. The header words are record's.
+void MergeWithSaved(CDirData& record, const CDirData& saved, int newScans);
 
 // Letter case ignored; Unicode-aware for UTF-8 names, ASCII-only for other bytes.
 bool SameNameIgnoringCase(std::string_view a, std::string_view b);

@@ -70,6 +70,8 @@ IScanStore::LoadResult CSaveQueue::Load(CDirData& record, bool consultFile, bool
     record = std::move(queued);
     record.m_currentScanDir = path;
     Write(record);  // still under the queue lock, so no flush can overtake it
+    record.m_savedTimes = record.m_times;
+    record.m_newScans = 0;
     return IScanStore::LoadResult::Loaded;
   }
   // A record of this path may be part of the batch being written: wait for that batch.
@@ -84,6 +86,7 @@ IScanStore::LoadResult CSaveQueue::Load(CDirData& record, bool consultFile, bool
   IScanStore::LoadResult result = m_store->Read(record);
   record.m_currentScanDir = path;
   record.m_total = 0;
+  record.m_savedTimes = record.m_times;  // a save compares them with what is saved by then
   return result;
 }
 

@@ -50,6 +50,7 @@ void UndoAgeing(CDirData& record) {
 void AgeTimes(CDirData& record) {
   std::copy_backward(record.m_times.begin(), record.m_times.end() - 1, record.m_times.end());
   record.m_times[0] = static_cast<std::int32_t>(std::time(nullptr));
+  record.m_newScans = std::min(record.m_newScans + 1, static_cast<int>(record.m_times.size()));
 }
 
 bool IsDots(const std::string& name) { return name == "." || name == ".."; }

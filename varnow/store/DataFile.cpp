@@ -225,6 +225,36 @@ IScanStore::LoadResult CDataFile::Read(CDirData& record) {
   return LoadResult::Loaded;
 }
 
+const CDirData* CDataFile::OverWhatIsSaved(const CDirData& record, cfb::Stream& stream, CDirData& merged) {
+  std::uint64_t size = 0;
+  std::uint8_t header[kHeaderSize];
+  std::uint32_t got = 0;
+  if (cfb::Failed(stream.Size(&size)) || size < kHeaderSize || size > kMaxStreamSize ||
+      cfb::Failed(stream.Read(header, kHeaderSize, &got)) || got != kHeaderSize)
+    return &record;  // nothing saved that could be kept
+  CDirData saved;
+  DecodeRecord(header, kHeaderSize, saved);
+  if (saved.m_times == record.m_savedTimes) return &record;  // nothing saved meanwhile
+  // Written before by this object: its scans are in the file already. It replaces what it
+  // wrote itself (changes other than scans are kept), never what holds other runs' scans.
+  const auto written = m_written.find(std::hash<std::string>()(record.m_currentScanDir));
+  if (written != m_written.end() && written->second.times == record.m_times &&
+      written->second.savedTimes == record.m_savedTimes) {
+    const bool ownAsItWas = written->second.storedTimes == record.m_times && saved.m_times == record.m_times;
+    return ownAsItWas ? &record : nullptr;
+  }
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+  if (cfb::Failed(stream.Seek(0, cfb::SeekOrigin::Begin)) ||
+      cfb::Failed(stream.Read(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &got)))
+    return &record;
+  saved.m_entries.clear();
+  DecodeRecord(bytes.data(), got, saved);  // a damaged tail: what was read before it counts
+  merged = record;
+  MergeWithSaved(merged, saved, record.m_newScans);
+  VN_TRACE("%s was saved by another run meanwhile: both scans are kept\n", record.m_currentScanDir.c_str());
+  return &merged;
+}
+
 void CDataFile::Write(const std::vector<CDirData>& records, const FailureHandler& onFailure) {
   if (records.empty()) return;
   const std::string file = FilePath();
@@ -266,17 +296,21 @@ void CDataFile::Write(const std::vector<CDirData>& records, const FailureHandler
     return &parent->storage;
   };
 
-  std::vector<const CDirData*> written;
+  std::vector<std::pair<const CDirData*, std::array<std::int32_t, 6>>> written;  // with the times written
   for (const CDirData& record : records) {
     std::vector<std::string_view> components = PathComponents(record.m_currentScanDir);
     cfb::Storage* home = storageOf(components, hr);
     cfb::Stream stream;
+    CDirData merged;
+    const CDirData* content = &record;
     if (home) {
       hr = home->OpenStream(kRecordStreamName, stream);
+      if (cfb::Succeeded(hr)) content = OverWhatIsSaved(record, stream, merged);
       if (hr == cfb::STG_E_FILENOTFOUND) hr = home->CreateStream(kRecordStreamName, stream);
     }
+    if (home && cfb::Succeeded(hr) && !content) continue;  // saved whole already
     if (home && cfb::Succeeded(hr)) {
-      std::vector<std::uint8_t> bytes = EncodeRecord(record);
+      std::vector<std::uint8_t> bytes = EncodeRecord(*content);
       hr = stream.Seek(0, cfb::SeekOrigin::Begin);
       if (cfb::Succeeded(hr)) hr = stream.Write(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
       if (cfb::Succeeded(hr)) hr = stream.SetSize(bytes.size());
@@ -285,12 +319,16 @@ void CDataFile::Write(const std::vector<CDirData>& records, const FailureHandler
       onFailure(record, hr);
       continue;
     }
-    written.push_back(&record);
+    written.emplace_back(&record, content->m_times);
   }
   cache.clear();
   hr = rootNode.storage.Commit();
-  if (cfb::Failed(hr))
-    for (const CDirData* record : written) onFailure(*record, hr);
+  if (cfb::Failed(hr)) {
+    for (const auto& [record, stored] : written) onFailure(*record, hr);
+    return;
+  }
+  for (const auto& [record, stored] : written)
+    m_written[std::hash<std::string>()(record->m_currentScanDir)] = {record->m_times, record->m_savedTimes, stored};
 }
 
 }  // namespace varnow

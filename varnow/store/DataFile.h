@@ -2,10 +2,12 @@
 // tree; the storage of each saved directory holds the stream "KOB[VNData]" with its record.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "compoundfile/compoundfile.h"
@@ -47,8 +49,23 @@ class CDataFile : public IScanStore {
   std::string FilePath() const;
 
  private:
+  // The record as it must be written over the stream's current content: laid over what is
+  // saved there when another process saved a scan of it since this one was loaded; nullptr
+  // when what is saved already holds everything the record adds.
+  const CDirData* OverWhatIsSaved(const CDirData& record, cfb::Stream& stream, CDirData& merged);
+
   std::string m_folder;
   std::chrono::milliseconds m_lockWait;
+  // The records this object wrote, by the hash of their path: their own scan times, those
+  // they were built on, and those of what was written (with other runs' scans, if any).
+  // Written again, a record adds no scan a second time. Used by Write only, which its callers
+  // serialise.
+  struct Written {
+    std::array<std::int32_t, 6> times;
+    std::array<std::int32_t, 6> savedTimes;
+    std::array<std::int32_t, 6> storedTimes;
+  };
+  std::unordered_map<std::size_t, Written> m_written;
 };
 
 }  // namespace varnow

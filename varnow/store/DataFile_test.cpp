@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -178,7 +179,7 @@ TEST_F(DataFileTest, StorageNamesArePlainOnlyWhenTheFormatCanHoldThemUnambiguous
 }
 
 TEST_F(DataFileTest, FolderNamedLikeTheRecordStreamLeavesItsParentSavable) {
-  CDataFile file(&owner);
+  CDataFile file(owner.DataDirectory());
   // Child first: its storage exists before the parent's stream is created.
   const std::vector<CDirData> records = {Record("/p/KOB[VNData]/", {CDirInfo{"x", {1, N, N, N, N, N}}}),
                                          Record("/p/kob[vndata]/", {CDirInfo{"y", {2, N, N, N, N, N}}}),
@@ -205,36 +206,54 @@ TEST(MergeWithSaved, KeepsTheScansOfBothInTimeOrder) {
   first.m_entries = {CDirInfo{"a", {20, 10, 5, N, N, N}}, CDirInfo{"old", {N, N, 7, N, N, N}},
                      CDirInfo{"new", {1, N, N, N, N, N}}};
   CDirData second = base;  // this process's scan, finished in the same second
-  second.m_basedOn = 100;
   second.m_times = {200, 100, 50, 0, 0, 0};
   second.m_entries = {CDirInfo{"a", {30, 10, 5, N, N, N}}, CDirInfo{"old", {N, N, 7, N, N, N}}};
-  MergeWithSaved(second, first);
+  MergeWithSaved(second, first, 1);
   EXPECT_EQ(second.m_times, (std::array<std::int32_t, 6>{200, 200, 100, 50, 0, 0}));
   EXPECT_THAT(second.m_entries, ElementsAre(CDirInfo{"a", {30, 20, 10, 5, N, N}}, CDirInfo{"old", {N, N, N, 7, N, N}},
                                             CDirInfo{"new", {N, 1, N, N, N, N}}));
-  EXPECT_EQ(second.m_basedOn, 200);
 
-  // An older scan saved later goes behind the newer one; the oldest scan falls off the end.
+  // An older scan saved later goes behind the newer ones; the oldest scan falls off the end.
   CDirData late = base;
-  late.m_basedOn = 100;
   late.m_times = {150, 100, 50, 0, 0, 0};
   late.m_entries = {CDirInfo{"a", {15, 10, 5, N, N, N}}};
   CDirData full = first;
   full.m_times = {600, 500, 400, 300, 200, 100};
   full.m_entries = {CDirInfo{"a", {60, 50, 40, 30, 20, 10}}};
-  MergeWithSaved(late, full);
+  MergeWithSaved(late, full, 1);
   EXPECT_EQ(late.m_times, (std::array<std::int32_t, 6>{600, 500, 400, 300, 200, 150}));
   EXPECT_THAT(late.m_entries, ElementsAre(CDirInfo{"a", {60, 50, 40, 30, 20, 15}}));
 
-  // A scan this process has saved already is not added a second time.
-  CDirData again = base;
-  again.m_basedOn = 100;
-  again.m_times = {200, 100, 50, 0, 0, 0};
-  again.m_entries = {CDirInfo{"a", {20, 10, 5, N, N, N}}};
-  MergeWithSaved(again, first, 200);
-  EXPECT_EQ(again.m_times, first.m_times);
-  EXPECT_THAT(again.m_entries, ElementsAre(CDirInfo{"a", {20, 10, 5, N, N, N}}, CDirInfo{"old", {N, N, 7, N, N, N}},
-                                           CDirInfo{"new", {1, N, N, N, N, N}}));
+  // A record that added no scan takes what is saved.
+  CDirData unscanned = base;
+  MergeWithSaved(unscanned, first, 0);
+  EXPECT_EQ(unscanned.m_times, first.m_times);
+  EXPECT_EQ(unscanned.m_entries, first.m_entries);
+}
+
+// Saved twice, a record adds its scans once, even when another run saved in between.
+TEST_F(DataFileTest, RecordSavedAgainAddsItsScanOnce) {
+  CDataFile file(owner.DataDirectory());
+  CDirData base = Record("/d/", {CDirInfo{"a", {10, N, N, N, N, N}}});
+  base.m_times = {100, 0, 0, 0, 0, 0};
+  ASSERT_THAT(Write(file, {base}), ElementsAre());
+  CDirData mine = base;
+  mine.m_savedTimes = base.m_times;
+  mine.m_newScans = 1;
+  mine.m_times = {200, 100, 0, 0, 0, 0};
+  mine.m_entries = {CDirInfo{"a", {20, 10, N, N, N, N}}};
+  CDirData theirs = mine;
+  theirs.m_entries = {CDirInfo{"a", {30, 10, N, N, N, N}}};
+  ASSERT_THAT(Write(file, {mine}), ElementsAre());
+  CDataFile other(owner.DataDirectory());
+  ASSERT_THAT(Write(other, {theirs}), ElementsAre());  // another run built on the same record
+  ASSERT_THAT(Write(file, {mine}), ElementsAre());     // the first run saves its record again
+  ASSERT_THAT(Write(file, {mine}), ElementsAre());
+  CDirData loaded;
+  loaded.m_currentScanDir = "/d/";
+  ASSERT_EQ(file.Read(loaded), IScanStore::LoadResult::Loaded);
+  EXPECT_EQ(loaded.m_times, (std::array<std::int32_t, 6>{200, 200, 100, 0, 0, 0}));
+  EXPECT_THAT(loaded.m_entries, ElementsAre(CDirInfo{"a", {30, 20, 10, N, N, N}}));
 }
 
 TEST_F(DataFileTest, LoadingNeverWrites) {
@@ -357,6 +376,61 @@ TEST_F(DataFileTest, SecondProcessWaitsForTheLockAndSucceedsWhenReleased) {
   EXPECT_EQ(loaded.m_entries.size(), 1u);
   ::close(ready[0]);
   ::close(ready[1]);
+}
+
+// Runs that scan and save one directory at the same time each build on the record saved
+// before: none may drop the scan of another.
+TEST_F(DataFileTest, ConcurrentSavesOfOneDirectoryKeepEveryScan) {
+  TempDir tree;
+  tree.MakeDir("sub");
+  tree.MakeFile("sub/f", 1);
+  owner.autoSave = 1;
+  constexpr int kTrials = 20;
+  constexpr int kRuns = 4;
+  int lostColumns = 0;
+  auto scanAndSave = [&] {
+    CScanInfo session(&owner, &owner, std::make_unique<CDataFile>(owner.DataDirectory()));
+    session.SetScanDir(tree.Path());
+    CDirData copy = session.dd;
+    session.DoScan(1, copy, true);
+    session.SaveOutData();
+  };
+  for (int trial = 0; trial < kTrials; ++trial) {
+    std::remove(FilePath().c_str());
+    scanAndSave();  // the record every run starts from
+    int start[2];
+    ASSERT_EQ(::pipe(start), 0);
+    std::vector<pid_t> runs;
+    for (int i = 0; i < kRuns; ++i) {
+      const pid_t pid = ::fork();
+      if (pid == 0) {
+        char go = 0;
+        if (::read(start[0], &go, 1) != 1) _exit(2);
+        scanAndSave();
+        _exit(0);
+      }
+      runs.push_back(pid);
+    }
+    ASSERT_EQ(::write(start[1], "gogo", kRuns), kRuns);  // all at once
+    for (pid_t pid : runs) {
+      int status = 0;
+      ::waitpid(pid, &status, 0);
+      EXPECT_EQ(status, 0);
+    }
+    ::close(start[0]);
+    ::close(start[1]);
+    CDataFile reader(owner.DataDirectory());
+    CDirData saved;
+    saved.m_currentScanDir = tree.Path();
+    ASSERT_EQ(reader.Read(saved), IScanStore::LoadResult::Loaded);
+    const CDirInfo* sub = saved.FindEntry("sub");
+    ASSERT_NE(sub, nullptr);
+    const int columns = static_cast<int>(std::count_if(sub->sizes.begin(), sub->sizes.end(), [](std::int64_t s) { return s != N; }));
+    EXPECT_EQ(std::count(saved.m_times.begin(), saved.m_times.end(), 0), 6 - columns);
+    lostColumns += 1 + kRuns - columns;
+  }
+  std::printf("%d trials of %d concurrent saves: %d history columns lost\n", kTrials, kRuns, lostColumns);
+  EXPECT_EQ(lostColumns, 0);
 }
 
 TEST_F(DataFileTest, SavedScanOfATreeLoadsBackAtEveryLevel) {
