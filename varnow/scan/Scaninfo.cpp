@@ -127,9 +127,17 @@ std::string CScanInfo::GetScanDir() {
   return dd.m_currentScanDir;
 }
 
-// Linux has no drive letters to map: a network mount is reached through its own path.
+// Linux has no drive letters to map: a network mount is reached through its own path. The
+// canonical form gives one directory one record, however it was named (".", "..", links).
 std::string CScanInfo::GetUniversalName(std::string path) {
   VN_TRACE("GetUniversalName Begin with %s", path.c_str());
+  try {
+    const bool directory = !path.empty() && path.back() == '/';
+    path = platform::ResolvePath(path);
+    if (directory && path.back() != '/') path += '/';
+  } catch (...) {
+    VN_TRACE("** Exception in GetUniversalName\n");
+  }
   VN_TRACE("GetUniversalName End with %s", path.c_str());
   return path;
 }
