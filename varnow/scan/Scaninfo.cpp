@@ -484,6 +484,11 @@ bool CScanInfo::QueueSave(const CDirData& record) {
 
 std::size_t CScanInfo::QueuedCount() { return m_saveQueue.Count(); }
 
+bool CScanInfo::DataFileFailed() {
+  SaveOutData();
+  return m_saveQueue.Failed();
+}
+
 void CScanInfo::SetDataDirectory(const std::string& folder) { m_saveQueue.SetFolder(folder); }
 
 CScanProgress* CScanInfo::CurrentProgress() const { return m_scan ? m_scan->progress.get() : nullptr; }

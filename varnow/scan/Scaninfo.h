@@ -71,6 +71,9 @@ class CScanInfo {
   bool QueueSave(const CDirData& record);
   bool LoadData(CDirData& record);
   void SaveOutData(const CDirData* record = nullptr);
+  // Writes what is queued, then tells whether the data file could not be read or written (or
+  // was found damaged) in this session; the user has been told how.
+  bool DataFileFailed();
   // Writes everything queued and ends the writer; returns at once when it has ended.
   void ShutdownWarning();
 

@@ -1,12 +1,19 @@
 #include "varnow/store/DataFile.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <optional>
+#include <utility>
 #include <cstdio>
 #include <cstring>
 #include <unordered_map>
 
+#include "platform/atomicfile.h"
 #include "platform/tracelog.h"
 
 namespace varnow {
@@ -99,6 +106,53 @@ cfb::HRESULT OpenDataFile(const std::string& file, bool forWriting, std::chrono:
   return cfb::StgOpenStorage(file, options, root);
 }
 
+// The statuses of a file that is not (or no longer) a readable compound file.
+bool IsDamage(cfb::HRESULT hr) {
+  return hr == cfb::STG_E_INVALIDHEADER || hr == cfb::STG_E_DOCFILECORRUPT || hr == cfb::STG_E_FILEALREADYEXISTS;
+}
+
+// The exclusive lock that every opener of the file takes, polled until wait has passed.
+bool LockWithin(int fd, std::chrono::milliseconds wait) {
+  const auto until = std::chrono::steady_clock::now() + wait;
+  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (errno != EWOULDBLOCK && errno != EINTR) return false;
+    if (std::chrono::steady_clock::now() >= until) return false;
+    ::usleep(50 * 1000);
+  }
+  return true;
+}
+
+// Copies every storage and stream of from that can still be read into to; returns how many
+// records (record streams) were copied.
+int CopyReadable(cfb::Storage& from, cfb::Storage& to) {
+  std::vector<cfb::ElementInfo> elements;
+  if (cfb::Failed(from.EnumElements(elements))) return 0;
+  int copied = 0;
+  for (const cfb::ElementInfo& element : elements) {
+    if (element.type == cfb::ElementType::Storage) {
+      cfb::Storage source;
+      cfb::Storage target;
+      if (cfb::Succeeded(from.OpenStorage(element.name, source)) &&
+          cfb::Succeeded(to.CreateStorage(element.name, target)))
+        copied += CopyReadable(source, target);
+      continue;
+    }
+    cfb::Stream source;
+    cfb::Stream target;
+    std::uint64_t size = 0;
+    std::uint32_t got = 0;
+    if (cfb::Failed(from.OpenStream(element.name, source)) || cfb::Failed(source.Size(&size)) || size > kMaxStreamSize)
+      continue;
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    if ((size > 0 && (cfb::Failed(source.Read(bytes.data(), static_cast<std::uint32_t>(size), &got)) || got != size)) ||
+        cfb::Failed(to.CreateStream(element.name, target)) ||
+        cfb::Failed(target.Write(bytes.data(), static_cast<std::uint32_t>(size))))
+      continue;
+    if (element.name == kRecordStreamName) ++copied;
+  }
+  return copied;
+}
+
 }  // namespace
 
 std::u16string StorageName(std::string_view component, const std::vector<std::u16string>& siblingNames,
@@ -182,6 +236,43 @@ CDataFile::CDataFile(std::string folder, std::chrono::milliseconds lockWait)
 
 void CDataFile::SetFolder(const std::string& folder) { m_folder = folder; }
 
+std::string CDataFile::TakeNotice() { return std::exchange(m_notice, std::string()); }
+
+cfb::HRESULT CDataFile::ReplaceDamagedFile(const std::string& file, cfb::Storage& root) {
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return cfb::STG_E_ACCESSDENIED;
+  // Nobody reads or writes the file while it is replaced: openers wait, then find the new one.
+  if (!LockWithin(fd, m_lockWait)) {
+    ::close(fd);
+    return cfb::STG_E_LOCKVIOLATION;
+  }
+  struct stat held {};
+  struct stat named {};
+  if (::fstat(fd, &held) != 0 || ::stat(file.c_str(), &named) != 0 || held.st_ino != named.st_ino ||
+      held.st_dev != named.st_dev) {
+    ::close(fd);  // another run replaced it meanwhile
+    return OpenDataFile(file, true, m_lockWait, root);
+  }
+  const std::optional<std::string> kept = platform::KeepDamagedCopy(file);
+  if (!kept || ::unlink(file.c_str()) != 0) {
+    ::close(fd);
+    return cfb::STG_E_ACCESSDENIED;
+  }
+  cfb::HRESULT hr = OpenDataFile(file, true, m_lockWait, root);
+  ::close(fd);
+  if (cfb::Failed(hr)) return hr;
+  int copied = 0;
+  cfb::Storage damaged;
+  cfb::OpenOptions readOnly;
+  readOnly.readOnly = true;
+  if (cfb::Succeeded(cfb::StgOpenStorage(*kept, readOnly, damaged))) copied = CopyReadable(damaged, root);
+  damaged.Release();
+  hr = root.Commit();
+  m_notice = "The data file " + file + " was damaged. It has been kept as " + *kept + "; the " +
+             std::to_string(copied) + " directory records that could still be read were copied into a new data file.";
+  return hr;
+}
+
 std::string CDataFile::FilePath() const {
   std::string directory = m_folder;
   if (!directory.empty() && directory.back() != '/') directory += '/';
@@ -197,6 +288,8 @@ IScanStore::LoadResult CDataFile::Read(CDirData& record) {
   cfb::HRESULT hr = OpenDataFile(file, false, m_lockWait, root);
   if (cfb::Failed(hr)) {
     VN_TRACE("LoadData cannot read %s (Error=0x%X)\n", file.c_str(), static_cast<unsigned>(hr));
+    m_notice = "The data file " + file + " can not be read (" + cfb::StatusName(hr) +
+               "): the scans saved in it are left out" + (IsDamage(hr) ? "; the next save replaces it." : ".");
     return LoadResult::Failed;
   }
   std::vector<cfb::Storage> storages;
@@ -260,11 +353,40 @@ void CDataFile::Write(const std::vector<CDirData>& records, const FailureHandler
   const std::string file = FilePath();
   cfb::Storage root;
   cfb::HRESULT hr = OpenDataFile(file, true, m_lockWait, root);
+  bool replaced = false;
+  if (IsDamage(hr)) {
+    hr = ReplaceDamagedFile(file, root);
+    replaced = true;
+  }
   if (cfb::Failed(hr)) {
     for (const CDirData& record : records) onFailure(record, hr);
     return;
   }
+  std::vector<std::pair<const CDirData*, cfb::HRESULT>> failed;
+  WriteBatch(root, records, failed);
+  // Damage found inside the file: replaced once, and what failed is written into the new file.
+  const bool damaged = std::any_of(failed.begin(), failed.end(), [](const auto& f) { return IsDamage(f.second); });
+  if (damaged && !replaced) {
+    root.Release();
+    std::vector<CDirData> again;
+    for (const auto& [record, status] : failed) again.push_back(*record);
+    failed.clear();
+    hr = ReplaceDamagedFile(file, root);
+    if (cfb::Failed(hr)) {
+      for (const CDirData& record : again) onFailure(record, hr);
+      return;
+    }
+    std::vector<std::pair<const CDirData*, cfb::HRESULT>> failedAgain;
+    WriteBatch(root, again, failedAgain);
+    for (const auto& [record, status] : failedAgain) onFailure(*record, status);
+    return;
+  }
+  for (const auto& [record, status] : failed) onFailure(*record, status);
+}
 
+void CDataFile::WriteBatch(cfb::Storage& root, const std::vector<CDirData>& records,
+                           std::vector<std::pair<const CDirData*, cfb::HRESULT>>& failed) {
+  cfb::HRESULT hr = cfb::S_OK;
   // Records of one batch are mostly neighbours: each storage is opened and listed once.
   CachedStorage rootNode{std::move(root), {}, false};
   std::unordered_map<std::string, CachedStorage> cache;
@@ -316,15 +438,16 @@ void CDataFile::Write(const std::vector<CDirData>& records, const FailureHandler
       if (cfb::Succeeded(hr)) hr = stream.SetSize(bytes.size());
     }
     if (cfb::Failed(hr)) {
-      onFailure(record, hr);
+      failed.emplace_back(&record, hr);
       continue;
     }
     written.emplace_back(&record, content->m_times);
   }
   cache.clear();
   hr = rootNode.storage.Commit();
+  root = std::move(rootNode.storage);
   if (cfb::Failed(hr)) {
-    for (const auto& [record, stored] : written) onFailure(*record, hr);
+    for (const auto& [record, stored] : written) failed.emplace_back(record, hr);
     return;
   }
   for (const auto& [record, stored] : written)

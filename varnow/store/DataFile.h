@@ -45,6 +45,7 @@ class CDataFile : public IScanStore {
   LoadResult Read(CDirData& record) override;
   void Write(const std::vector<CDirData>& records, const FailureHandler& onFailure) override;
   void SetFolder(const std::string& folder) override;
+  std::string TakeNotice() override;
 
   std::string FilePath() const;
 
@@ -54,8 +55,17 @@ class CDataFile : public IScanStore {
   // when what is saved already holds everything the record adds.
   const CDirData* OverWhatIsSaved(const CDirData& record, cfb::Stream& stream, CDirData& merged);
 
+  // A file that cannot be read as a compound file is kept beside itself as
+  // VNDATA.DB.damaged-<time>, and a new file takes its place with every record that could still
+  // be read; root is the new file, open for writing.
+  cfb::HRESULT ReplaceDamagedFile(const std::string& file, cfb::Storage& root);
+  // Writes the records into the open file; the failures go to failed.
+  void WriteBatch(cfb::Storage& root, const std::vector<CDirData>& records,
+                  std::vector<std::pair<const CDirData*, cfb::HRESULT>>& failed);
+
   std::string m_folder;
   std::chrono::milliseconds m_lockWait;
+  std::string m_notice;
   // The records this object wrote, by the hash of their path: their own scan times, those
   // they were built on, and those of what was written (with other runs' scans, if any).
   // Written again, a record adds no scan a second time. Used by Write only, which its callers

@@ -300,7 +300,7 @@ TEST_F(DataFileTest, DamagedStreamsKeepWhatWasReadBeforeTheDamage) {
   EXPECT_TRUE(DecodeRecord(bytes.data(), 0, header));  // a new, empty stream
 }
 
-TEST_F(DataFileTest, FileThatIsNoCompoundFileLoadsEmptyAndSavesReportTheStatus) {
+TEST_F(DataFileTest, FileThatIsNoCompoundFileIsKeptAsideAndReplacedAtTheNextSave) {
   std::ofstream(FilePath()) << "this is not a compound file, just some text that is long enough to matter\n";
   std::string before = ReadFile(FilePath());
   {
@@ -309,13 +309,23 @@ TEST_F(DataFileTest, FileThatIsNoCompoundFileLoadsEmptyAndSavesReportTheStatus) 
     record.m_currentScanDir = "/a/";
     session.LoadData(record);
     EXPECT_TRUE(record.m_entries.empty());
+    EXPECT_EQ(ReadFile(FilePath()), before);  // loading never writes
     record.m_entries.push_back(CDirInfo{"x", {1, N, N, N, N, N}});
     session.SaveOutData(&record);
+    EXPECT_TRUE(session.DataFileFailed());
   }
-  ASSERT_EQ(owner.Messages().size(), 1u);
-  EXPECT_THAT(owner.Messages()[0], HasSubstr("Disk Write Error: The data for /a/ can not be saved because of a disk "
-                                             "error.  (Error=0x8003"));
-  EXPECT_EQ(ReadFile(FilePath()), before);
+  ASSERT_EQ(owner.Messages().size(), 2u);
+  EXPECT_THAT(owner.Messages()[0], HasSubstr("VNDATA.DB can not be read (STG_E_"));
+  EXPECT_THAT(owner.Messages()[1], HasSubstr("VNDATA.DB was damaged. It has been kept as " + FilePath() +
+                                             ".damaged-"));
+  EXPECT_THAT(owner.Messages()[1], HasSubstr("the 0 directory records that could still be read"));
+  const std::string kept = owner.Messages()[1].substr(owner.Messages()[1].find(FilePath() + ".damaged-"));
+  EXPECT_EQ(ReadFile(kept.substr(0, kept.find(';'))), before);
+  CDataFile file(owner.DataDirectory());
+  CDirData saved;
+  saved.m_currentScanDir = "/a/";
+  ASSERT_EQ(file.Read(saved), IScanStore::LoadResult::Loaded);
+  EXPECT_EQ(saved.m_entries.size(), 1u);
 
   owner.dataDirectory = data.Path() + "no such folder/";
   CDataFile missingFolder(owner.DataDirectory());
@@ -341,7 +351,11 @@ TEST_F(DataFileTest, DamagedCompoundFileNeverCrashesALoadOrASave) {
       session.LoadData(loaded);  // empty or what survived, never a crash
       EXPECT_LE(loaded.m_entries.size(), 1u);
     }
-    session.SaveOutData(&records[0]);  // written, or reported with its status
+    session.SaveOutData(&records[0]);  // written, if need be into a new file
+    CDirData back;
+    back.m_currentScanDir = records[0].m_currentScanDir;
+    session.LoadData(back);
+    EXPECT_EQ(back.m_entries, records[0].m_entries) << offset;
   }
 }
 
