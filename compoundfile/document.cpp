@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -41,31 +43,81 @@ HRESULT CreateInPlace(const std::string& path, const std::vector<std::uint8_t>& 
   return hr;
 }
 
-// Creates the file whole under a temporary name, then links it into place; when another
-// opener linked one first, theirs stands. A leftover journal of an earlier file of this name
-// is removed while the new file is locked, so it can never be applied to the new one.
+constexpr char kTempInfix[] = ".new";
+constexpr std::size_t kTempSuffix = 6;  // the XXXXXX that mkstemp fills in
+// A creator locks its temporary file at once; an unlocked one this old is no creator's.
+constexpr std::time_t kUnlockedTempAge = 60;
+
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Writes and locks the image of a new file, then links it (reachable as `from`) into place;
+// when another opener linked one first, theirs stands. A leftover journal of an earlier file
+// of this name is removed while the new file is locked, so it can never be applied to it.
+HRESULT PutInPlace(int fd, const std::string& from, int linkFlags, const std::string& path) {
+  ::fchmod(fd, 0644);
+  // Locked while it is being made: an opener that finds a temporary file unlocked knows its
+  // creator died.
+  HRESULT hr = ::flock(fd, LOCK_EX) == 0 ? S_OK : STG_E_LOCKVIOLATION;
+  const std::vector<std::uint8_t> image = NewFileImage();
+  if (Succeeded(hr)) hr = io::WriteAt(fd, 0, image.data(), image.size());
+  if (Succeeded(hr)) hr = io::Sync(fd);
+  if (Failed(hr)) return hr;
+  if (::linkat(AT_FDCWD, from.c_str(), AT_FDCWD, path.c_str(), linkFlags) == 0) return journal::Remove(path);
+  if (errno == EPERM || errno == ENOTSUP || errno == EMLINK) return CreateInPlace(path, image);  // no hard links
+  return errno == EEXIST ? S_OK : io::StatusFromErrno(errno);
+}
+
+// Creates the file whole before it appears under its name: as an unnamed file where the file
+// system has them (a kill leaves nothing behind), else under a temporary name.
 HRESULT CreateFile(const std::string& path) {
-  std::string temp = path + ".newXXXXXX";
+  const int unnamed = ::open(FolderOf(path).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0644);
+  if (unnamed >= 0) {
+    const HRESULT hr = PutInPlace(unnamed, "/proc/self/fd/" + std::to_string(unnamed), AT_SYMLINK_FOLLOW, path);
+    ::close(unnamed);
+    if (hr != STG_E_FILENOTFOUND) return hr;  // without /proc the unnamed file cannot be linked
+  }
+  std::string temp = path + kTempInfix + std::string(kTempSuffix, 'X');
   const int fd = ::mkstemp(temp.data());
   if (fd < 0) return io::StatusFromErrno(errno) == STG_E_FILENOTFOUND ? STG_E_PATHNOTFOUND
                                                                        : io::StatusFromErrno(errno);
-  ::fchmod(fd, 0644);
-  const std::vector<std::uint8_t> image = NewFileImage();
-  HRESULT hr = io::WriteAt(fd, 0, image.data(), image.size());
-  if (Succeeded(hr)) hr = io::Sync(fd);
-  if (Succeeded(hr) && ::flock(fd, LOCK_EX) != 0) hr = STG_E_LOCKVIOLATION;
-  if (Succeeded(hr)) {
-    if (::link(temp.c_str(), path.c_str()) == 0) {
-      hr = journal::Remove(path);
-    } else if (errno == EPERM || errno == ENOTSUP || errno == EMLINK) {
-      hr = CreateInPlace(path, image);  // a file system without hard links
-    } else if (errno != EEXIST) {
-      hr = io::StatusFromErrno(errno);
-    }
-  }
+  const HRESULT hr = PutInPlace(fd, temp, 0, path);
   ::unlink(temp.c_str());
   ::close(fd);
   return hr;
+}
+
+// Removes the temporary files that creators of this file left when they were killed; called
+// with the file itself open and locked (fd). A temporary file that its creator still holds
+// locked, or that may have been made an instant ago and not yet locked, stays. One that is a
+// second link to the file itself was left after it was put in place.
+void RemoveStaleTemporaries(const std::string& path, int fd) {
+  struct stat self {};
+  if (::fstat(fd, &self) != 0) return;
+  const std::string folder = FolderOf(path);
+  const std::size_t slash = path.rfind('/');
+  const std::string prefix = path.substr(slash == std::string::npos ? 0 : slash + 1) + kTempInfix;
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return;
+  const std::time_t now = std::time(nullptr);
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name.size() != prefix.size() + kTempSuffix || name.compare(0, prefix.size(), prefix) != 0) continue;
+    const std::string temp = folder + "/" + name;
+    const int tempFd = ::open(temp.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (tempFd < 0) continue;
+    struct stat st {};
+    if (::fstat(tempFd, &st) == 0 && S_ISREG(st.st_mode)) {
+      const bool linkToSelf = st.st_dev == self.st_dev && st.st_ino == self.st_ino;
+      const bool abandoned = ::flock(tempFd, LOCK_EX | LOCK_NB) == 0 &&
+                             (st.st_size > 0 || now - st.st_mtime > kUnlockedTempAge);
+      if (linkToSelf || abandoned) ::unlink(temp.c_str());
+    }
+    ::close(tempFd);
+  }
+  ::closedir(dir);
 }
 
 }  // namespace
@@ -109,6 +161,7 @@ HRESULT Document::Open(const std::string& path, const OpenOptions& options,
   }
 
   const int fd = doc->m_file.fd();
+  if (!options.readOnly) RemoveStaleTemporaries(path, fd);
   if (options.create && !options.readOnly && IsUnfinishedFile(fd)) {
     // An empty file, or one cut short while being created, is made a compound file: it held
     // nothing to lose.

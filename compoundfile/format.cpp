@@ -56,10 +56,12 @@ void SerializeHeader(const Header& h, std::uint8_t* b) {
 }
 
 void ParseEntry(const std::uint8_t* b, bool version3, DirEntry& e) {
-  // The stored length counts bytes including the terminator; a damaged one is clamped to the
-  // 32 units the field can hold, and the name ends at the first zero unit in any case.
+  // The stored length counts bytes including the terminator. A damaged one is clamped to the
+  // 32 units the field can hold; the name is the units before the terminator's place, whether
+  // a zero stands there or not (as other readers take it), and ends at a zero unit before it.
   std::uint32_t units = Get16(b + 0x40) / 2;
   if (units > 32) units = 32;
+  units = units == 0 ? 0 : units - 1;
   e.name.clear();
   for (std::uint32_t i = 0; i < units; ++i) {
     const char16_t c = static_cast<char16_t>(Get16(b + 2 * i));

@@ -68,6 +68,27 @@ TEST(Entry, Version3IgnoresHighHalfOfSizeAndClampsNameLength) {
   EXPECT_EQ(back.size, 0x1234567800000010ull);
 }
 
+TEST(Entry, NameWithoutTerminatorEndsWhereTheTerminatorBelongs) {
+  DirEntry e;
+  e.name = std::u16string(31, u'n');
+  e.type = kStorage;
+  std::uint8_t bytes[kEntrySize];
+  SerializeEntry(e, bytes);
+  Put16(bytes + 62, u'z');  // the terminator overwritten
+  DirEntry back;
+  ParseEntry(bytes, true, back);
+  EXPECT_EQ(back.name, std::u16string(31, u'n'));
+  Put16(bytes + 0x40, 64 + 2);  // a length past the field
+  ParseEntry(bytes, true, back);
+  EXPECT_EQ(back.name, std::u16string(31, u'n'));
+  Put16(bytes + 0x40, 10);  // "nnnnn" said to be 4 units and a terminator
+  ParseEntry(bytes, true, back);
+  EXPECT_EQ(back.name, u"nnnn");
+  Put16(bytes + 0x40, 0);
+  ParseEntry(bytes, true, back);
+  EXPECT_EQ(back.name, u"");
+}
+
 TEST(Header, RejectsForeignAndImpossibleGeometry) {
   Header h;
   std::uint8_t bytes[kHeaderSize];

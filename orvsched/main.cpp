@@ -17,6 +17,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 // The version record that the installer reads from this file.
 [[gnu::used]] constexpr platform::CVersionRecordBytes kVersionRecord =
     platform::MakeVersionRecord(VARNOW_VERSION_MAJOR, VARNOW_VERSION_MINOR, VARNOW_VERSION_PATCH,
@@ -38,6 +41,17 @@ bool OwnServiceName(QDBusConnection& bus) {
   return reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered;
 }
 
+// A server lives on after whoever started it: holding their output open would keep a pipe
+// reader (a shell's `$(...)`, a log collector) waiting until the session ends.
+void LetGoOfTheStartersTerminal() {
+  const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+  if (null < 0) return;
+  std::fflush(stdout);
+  std::fflush(stderr);
+  for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) ::dup2(null, fd);
+  ::close(null);
+}
+
 int Serve(bool startupMode) {
   const QString self = QFile::decodeName(platform::ProgramPath().c_str());
   QDBusConnection bus = QDBusConnection::sessionBus();
@@ -49,6 +63,9 @@ int Serve(bool startupMode) {
   CAutostartEntry autostart(self);
   TaskList list(TaskStorePath(), autostart);
   list.Load();
+  if (!list.DamagedCopy().isEmpty())
+    std::fprintf(stderr, "orvsched: the task store %s is damaged; the tasks read from it are kept and the file is saved as %s\n",
+                 qPrintable(list.StorePath()), qPrintable(list.DamagedCopy()));
   if (startupMode && list.Count() == 0) return 0;
 
   CSystemClock clock;
@@ -67,6 +84,7 @@ int Serve(bool startupMode) {
     std::fprintf(stderr, "orvsched: cannot export %s\n", taskmgr::kObjectPath);
     return 1;
   }
+  LetGoOfTheStartersTerminal();
   QTimer::singleShot(kIdleGraceMs, &server, &COrvTaskMgrServer::CheckIdle);
   return QCoreApplication::exec();
 }
@@ -85,16 +103,22 @@ int main(int argc, char* argv[]) {
   const ServerSwitch choice = ParseServerCommandLine(commandLine);
   const QString self = QFile::decodeName(platform::ProgramPath().c_str());
   switch (choice) {
-    case ServerSwitch::kRegServer: {
-      const bool ok = RegisterServer(self);
+    case ServerSwitch::kRegServer:
+      if (!RegisterServer(self)) {
+        std::fprintf(stderr, "ORVSCHED could not be registered: %s or %s cannot be written\n",
+                     qPrintable(ActivationFilePath()), qPrintable(InterfaceFilePath()));
+        return 1;
+      }
       std::printf("ORVSCHED successfully registered\n");
-      return ok ? 0 : 1;
-    }
-    case ServerSwitch::kUnregServer: {
-      const bool ok = UnregisterServer();
+      return 0;
+    case ServerSwitch::kUnregServer:
+      if (!UnregisterServer()) {
+        std::fprintf(stderr, "ORVSCHED could not be unregistered: %s or %s cannot be removed\n",
+                     qPrintable(ActivationFilePath()), qPrintable(AutostartFilePath()));
+        return 1;
+      }
       std::printf("ORVSCHED successfully unregistered\n");
-      return ok ? 0 : 1;
-    }
+      return 0;
     case ServerSwitch::kStartup:
       RegisterServer(self);
       return Serve(true);

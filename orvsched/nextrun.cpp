@@ -158,15 +158,49 @@ std::optional<OleTime> NextRunTime(const ScheduledTask& task, const RunContext& 
   }
 }
 
-}  // namespace orvsched
+namespace {
 
-namespace orvsched {
+using namespace taskmgr;
+
+bool IsTimeTrigger(const TASK_TRIGGER& t) { return t.TriggerType <= TASK_TIME_TRIGGER_MONTHLYDOW; }
+
+// Days 1 to 31 and months 1 to 12 are the bits the day scans look at.
+constexpr std::uint32_t kDayBits = 0xFFFFFFFEu;
+constexpr std::uint16_t kMonthBits = 0x1FFE;
+constexpr std::uint16_t kWeekdayBits = 0x7F;
+
+bool HasStepsAndDays(const TASK_TRIGGER& t) {
+  switch (t.TriggerType) {
+    case TASK_TIME_TRIGGER_DAILY:
+      return t.Type.Daily.DaysInterval != 0;
+    case TASK_TIME_TRIGGER_WEEKLY:
+      return t.Type.Weekly.WeeksInterval != 0 && (t.Type.Weekly.rgfDaysOfTheWeek & kWeekdayBits) != 0;
+    case TASK_TIME_TRIGGER_MONTHLYDATE:
+      return (t.Type.MonthlyDate.rgfDays & kDayBits) != 0 && (t.Type.MonthlyDate.rgfMonths & kMonthBits) != 0;
+    case TASK_TIME_TRIGGER_MONTHLYDOW:
+      return t.Type.MonthlyDOW.wWhichWeek >= 1 && t.Type.MonthlyDOW.wWhichWeek <= 5 &&
+             (t.Type.MonthlyDOW.rgfDaysOfTheWeek & kWeekdayBits) != 0 &&
+             (t.Type.MonthlyDOW.rgfMonths & kMonthBits) != 0;
+    default:
+      return true;
+  }
+}
+
+}  // namespace
 
 bool IsUsableTrigger(const TASK_TRIGGER& t) {
-  if (t.cbTriggerSize == 0 || t.TriggerType > taskmgr::TASK_EVENT_TRIGGER_AT_LOGON) return false;
-  if (t.TriggerType == taskmgr::TASK_TIME_TRIGGER_DAILY)
-    return t.Type.Daily.DaysInterval != 0 && (t.MinutesDuration == 0 || t.MinutesInterval != 0);
-  return true;
+  if (t.cbTriggerSize == 0 || t.TriggerType > TASK_EVENT_TRIGGER_AT_LOGON) return false;
+  if (!IsTimeTrigger(t)) return true;
+  // A window needs an interval to step through it.
+  if (t.MinutesDuration != 0 && t.MinutesInterval == 0 && t.TriggerType == TASK_TIME_TRIGGER_DAILY) return false;
+  const OleTime begin = BeginAtStart(t);
+  if (!begin.valid || !HasStepsAndDays(t)) return false;
+  // What is left (30 February, say) shows in whether any occurrence follows the begin time.
+  RunContext fresh;
+  fresh.now = begin;
+  ScheduledTask probe;
+  probe.trigger = t;
+  return NextRunTime(probe, fresh).has_value();
 }
 
 }  // namespace orvsched

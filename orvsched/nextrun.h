@@ -34,8 +34,10 @@ OleTime NotThisSession();
 
 namespace orvsched {
 
-// Whether the scheduler can work with a trigger: a size, a known type, and for daily triggers
-// intervals that step forward. The server refuses new tasks whose trigger fails this.
+// Whether a trigger can ever fire: a size, a known type, and for timed triggers a begin date
+// and time that exist, intervals that step forward, days, weeks and months that can match,
+// and an occurrence after the begin time. The server refuses new tasks whose trigger fails
+// this, so no task keeps the service and its autostart entry alive for nothing.
 bool IsUsableTrigger(const TASK_TRIGGER& trigger);
 
 }  // namespace orvsched

@@ -144,6 +144,35 @@ TEST(NextRun, UnusableTriggersNeverComeDue) {
   EXPECT_FALSE(IsUsableTrigger(everyZeroDays));
   EXPECT_FALSE(IsUsableTrigger(Daily(2026, 12, 1, 8, 0, 1, 60, 0)));
   EXPECT_TRUE(IsUsableTrigger(Daily(2026, 12, 1, 8, 0, 1, 0, 0)));
+  // Triggers that can never fire, whatever their type.
+  TASK_TRIGGER weekly = Trigger(TASK_TIME_TRIGGER_WEEKLY, 2026, 12, 7, 9, 30);
+  weekly.Type.Weekly = {1, 1 << 2};
+  EXPECT_TRUE(IsUsableTrigger(weekly));
+  TASK_TRIGGER everyZeroWeeks = weekly;
+  everyZeroWeeks.Type.Weekly.WeeksInterval = 0;
+  TASK_TRIGGER noWeekday = weekly;
+  noWeekday.Type.Weekly.rgfDaysOfTheWeek = 0x80;
+  TASK_TRIGGER monthly = Trigger(TASK_TIME_TRIGGER_MONTHLYDATE, 2026, 12, 7, 6, 0);
+  monthly.Type.MonthlyDate = {1u << 15, 0x1FFE};
+  EXPECT_TRUE(IsUsableTrigger(monthly));
+  TASK_TRIGGER noDay = monthly;
+  noDay.Type.MonthlyDate.rgfDays = 1;  // bit 0 is no day
+  TASK_TRIGGER noMonth = monthly;
+  noMonth.Type.MonthlyDate.rgfMonths = 0xE001;
+  TASK_TRIGGER february30 = monthly;
+  february30.Type.MonthlyDate = {1u << 30, 1 << 2};
+  TASK_TRIGGER ninthWeek = Trigger(TASK_TIME_TRIGGER_MONTHLYDOW, 2026, 1, 1, 18, 0);
+  ninthWeek.Type.MonthlyDOW = {9, 1 << 5, 0x1FFE};
+  TASK_TRIGGER month13 = weekly;
+  month13.wBeginMonth = 13;
+  TASK_TRIGGER hour99 = weekly;
+  hour99.wStartHour = 99;
+  TASK_TRIGGER onceAtHour99 = Trigger(TASK_TIME_TRIGGER_ONCE, 2026, 12, 7, 99, 0);
+  for (const TASK_TRIGGER& t : {everyZeroWeeks, noWeekday, noDay, noMonth, february30, ninthWeek, month13, hour99,
+                                onceAtHour99})
+    EXPECT_FALSE(IsUsableTrigger(t)) << "type " << t.TriggerType << " begin month " << t.wBeginMonth;
+  // Event triggers need no date.
+  EXPECT_TRUE(IsUsableTrigger(Trigger(TASK_EVENT_TRIGGER_AT_LOGON, 0, 0, 0, 0, 0)));
   // A window that cannot step still gives the daily start time.
   EXPECT_EQ(Next(Task(1, Daily(2026, 12, 1, 8, 0, 1, 60, 0)), At(2026, 12, 7, 8, 30)), At(2026, 12, 8, 8, 0));
 }
@@ -159,6 +188,11 @@ TEST_F(Schedules, ADayOfTheThreeHourAlert) {
   ASSERT_TRUE(m_list.GetAt(0, &stored));
   EXPECT_EQ(FromOleDate(stored.lastRun.value), At(2026, 12, 8, 9, 1));
   EXPECT_EQ(stored.trigger.Reserved1, m_list.SessionNumber());
+  // The store has the last run too: a restarted server does not run the task again at once.
+  const TaskStoreContents saved = ReadTaskStoreFile(m_list.StorePath());
+  ASSERT_EQ(saved.tasks.size(), 1u);
+  EXPECT_EQ(FromOleDate(saved.tasks[0].lastRun.value), At(2026, 12, 8, 9, 1));
+  EXPECT_EQ(saved.tasks[0].trigger.Reserved1, m_list.SessionNumber());
 }
 
 TEST_F(Schedules, OneTimeTasksAreDeletedAfterTheirTimeDisabledOnesWithoutRunning) {

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -318,6 +319,58 @@ TEST_F(Server, UnregisterRemovesActivationAndAutostart) {
   EXPECT_FALSE(QFile::exists(AutostartEntry()));
   EXPECT_EQ(RunProgram(ServerPath(), {"-RegServer"}).exitCode, 0);
   EXPECT_TRUE(QFile::exists(service));
+}
+
+TEST_F(Server, RegistrationThatCannotWriteSaysSoAndFails) {
+  const QString notAFolder = g_bus->Path("out/not-a-folder");
+  QFile(notAFolder).open(QIODevice::WriteOnly);
+  QProcess reg;
+  QProcessEnvironment env = g_bus->Env();
+  env.insert("XDG_DATA_HOME", notAFolder);
+  reg.setProcessEnvironment(env);
+  reg.start(ServerPath(), {"-RegServer"});
+  ASSERT_TRUE(reg.waitForFinished(20000));
+  EXPECT_NE(reg.exitCode(), 0);
+  EXPECT_FALSE(reg.readAllStandardOutput().contains("successfully"));
+  EXPECT_TRUE(reg.readAllStandardError().contains("could not be registered"));
+}
+
+TEST_F(Server, ServerDoesNotHoldTheStartersOutput) {
+  // A shell's command substitution reads until every writer has closed its end.
+  const ProgramRun shell =
+      RunProgram("sh", {"-c", "x=$(\"$0\" -Silent & echo started); echo \"$x\"", ServerPath()}, 10000);
+  EXPECT_EQ(shell.output.trimmed(), "started");
+  ASSERT_TRUE(WaitFor([&] { return ServerRunning(); }, 10000));
+  COrvTaskMgrClient client(m_bus);
+  ASSERT_EQ(client.CreateInstance(), S_OK);
+  ASSERT_EQ(client.Release(), S_OK);
+  EXPECT_TRUE(ServerGone());
+}
+
+TEST_F(Server, ServerEndsWithItsBus) {
+  auto session = std::make_unique<test::CPrivateBus>();
+  ASSERT_FALSE(session->Address().isEmpty());
+  QProcess server;
+  server.setProcessEnvironment(session->Env());
+  server.start(ServerPath(), {});
+  ASSERT_TRUE(server.waitForStarted());
+  const auto stopServer = qScopeGuard([&] {
+    server.kill();
+    server.waitForFinished();
+  });
+  {
+    QDBusConnection bus = QDBusConnection::connectToBus(session->Address(), "session");
+    ASSERT_TRUE(WaitFor([&] { return bus.interface()->isServiceRegistered(kServiceName).value(); }, 10000));
+    COrvTaskMgrClient client(bus);
+    ASSERT_EQ(client.CreateInstance(), S_OK);
+    std::uint32_t taskID = 0;  // a task would keep the server for as long as it has a bus
+    ASSERT_EQ(client.CreateNewTask(NewTask(OnceAt(QDateTime(QDate(2099, 1, 1), QTime(0, 0))), "/bin/true"), &taskID),
+              S_OK);
+    ASSERT_EQ(client.Release(), S_OK);
+  }
+  QDBusConnection::disconnectFromBus("session");
+  session.reset();  // the session ends: its bus daemon goes
+  EXPECT_TRUE(server.waitForFinished(15000));
 }
 
 // Helper process for the test above: takes a lock and waits to be killed.

@@ -1,6 +1,11 @@
 #include "orvsched/tasklist.h"
 
 #include "orvsched/taskstore.h"
+#include "platform/atomicfile.h"
+#include "platform/tracelog.h"
+
+#include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 
@@ -14,6 +19,7 @@ void TaskList::Load() {
   TaskStoreContents contents = ReadTaskStoreFile(m_storePath);
   for (ScheduledTask& task : contents.tasks) m_tasks.push_back(std::move(task));
   if (!contents.complete) {
+    KeepDamagedStore();
     m_sessionNumber = 0;
     m_idCounter = 0;
     return;
@@ -27,6 +33,19 @@ void TaskList::Load() {
     m_startupEntry.Register();
 }
 
+void TaskList::KeepDamagedStore() {
+  if (!QFileInfo::exists(m_storePath)) return;
+  const std::string store = QFile::encodeName(m_storePath).toStdString();
+  const std::optional<std::string> copy = platform::KeepDamagedCopy(store);
+  if (copy) {
+    m_damagedCopy = QFile::decodeName(QByteArray::fromStdString(*copy));
+    VN_TRACE("Task store %s is damaged: %zu tasks read, the file is kept as %s", store.c_str(), m_tasks.size(),
+             copy->c_str());
+  } else {
+    VN_TRACE("Task store %s is damaged and could not be kept aside", store.c_str());
+  }
+}
+
 int TaskList::Count() const {
   std::lock_guard lock(m_lock);
   return static_cast<int>(m_tasks.size());
@@ -35,7 +54,10 @@ int TaskList::Count() const {
 bool TaskList::Add(const ScheduledTask& task) {
   std::lock_guard lock(m_lock);
   m_tasks.push_back(task);
-  if (!Save()) return false;
+  if (!Save()) {
+    m_tasks.pop_back();  // as before the call: a client that retries adds no duplicate
+    return false;
+  }
   m_startupEntry.Register();
   int state = m_threadState.load();
   while (state != kStopRequested && !m_threadState.compare_exchange_weak(state, kListChanged)) {
@@ -48,9 +70,14 @@ bool TaskList::Remove(std::uint32_t taskID) {
   std::lock_guard lock(m_lock);
   const auto it = std::find_if(m_tasks.begin(), m_tasks.end(), [&](const auto& t) { return t.taskID == taskID; });
   if (it == m_tasks.end()) return false;
-  m_tasks.erase(it);
+  const ScheduledTask removed = *it;
+  const auto at = m_tasks.erase(it);
+  if (!Save()) {
+    m_tasks.insert(at, removed);  // the list stays what the store holds
+    return false;
+  }
   if (m_tasks.empty()) m_startupEntry.Unregister();
-  return Save();
+  return true;
 }
 
 bool TaskList::GetAt(int index, ScheduledTask* out) const {
@@ -76,7 +103,7 @@ bool TaskList::Replace(const ScheduledTask& task) {
   for (ScheduledTask& stored : m_tasks) {
     if (stored.taskID == task.taskID) {
       stored = task;
-      return true;
+      return Save();
     }
   }
   return false;

@@ -30,19 +30,23 @@ class TaskList {
   TaskList(QString storePath, IStartupEntry& startupEntry);
 
   // Reads the store once at start. A missing, cut or damaged store leaves the tasks read so
-  // far with session number and counter 0, and the start-up entry as it is.
+  // far with session number and counter 0, and the start-up entry as it is. A damaged store is
+  // first kept beside itself (DamagedCopy() names the copy), since the next save replaces it.
   void Load();
+  const QString& DamagedCopy() const { return m_damagedCopy; }
 
   int Count() const;
   // Appends a copy and saves; on success keeps the start-up entry and wakes the scheduler.
-  // A failed save leaves the task in memory and reports failure.
+  // A failed save leaves the list as it was and reports failure.
   bool Add(const ScheduledTask& task);
-  // Removes the first task with that identifier, dropping the start-up entry when the list
-  // becomes empty, and saves. Does not wake the scheduler.
+  // Removes the first task with that identifier and saves, then drops the start-up entry when
+  // the list has become empty. A failed save keeps the task. Does not wake the scheduler.
   bool Remove(std::uint32_t taskID);
   bool GetAt(int index, ScheduledTask* out) const;
   bool GetById(std::uint32_t taskID, ScheduledTask* out) const;
-  // Writes a task back over the one with the same identifier; false when it is gone.
+  // Writes a task back over the one with the same identifier and saves, so that a restarted
+  // server knows when it last ran; false when it is gone or the save failed (the list keeps
+  // the new copy either way).
   bool Replace(const ScheduledTask& task);
   bool Save();
 
@@ -59,10 +63,12 @@ class TaskList {
   std::atomic<int>& ThreadStateFlag() { return m_threadState; }
 
  private:
+  void KeepDamagedStore();
   std::uint32_t NextTaskID();
   bool HasTask(std::uint32_t taskID) const;
 
   const QString m_storePath;
+  QString m_damagedCopy;
   IStartupEntry& m_startupEntry;
   mutable std::recursive_mutex m_lock;
   std::vector<ScheduledTask> m_tasks;

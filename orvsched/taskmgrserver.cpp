@@ -14,6 +14,9 @@ COrvTaskMgrServer::COrvTaskMgrServer(TaskList& list, QDBusConnection bus, std::f
   m_watcher.setConnection(m_bus);
   m_watcher.setWatchMode(QDBusServiceWatcher::WatchForUnregistration);
   connect(&m_watcher, &QDBusServiceWatcher::serviceUnregistered, this, &COrvTaskMgrServer::OnClientGone);
+  // The library delivers the loss of the connection as this local signal.
+  m_bus.connect(QString(), QStringLiteral("/org/freedesktop/DBus/Local"), QStringLiteral("org.freedesktop.DBus.Local"),
+                QStringLiteral("Disconnected"), this, SLOT(OnBusLost()));
 }
 
 bool COrvTaskMgrServer::Publish() {
@@ -90,6 +93,12 @@ void COrvTaskMgrServer::OnClientGone(const QString& client) {
   const int held = m_clientLocks.take(client);
   m_watcher.removeWatchedService(client);
   for (int i = 0; i < held; ++i) ReleaseLock();
+}
+
+void COrvTaskMgrServer::OnBusLost() {
+  if (m_ended) return;
+  m_ended = true;
+  m_shutdown();
 }
 
 void COrvTaskMgrServer::ReleaseLock() {

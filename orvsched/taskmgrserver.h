@@ -2,7 +2,9 @@
 // server ends. The server holds one lock on itself while it serves; each client Lock adds one.
 // The server ends when the count reaches zero, and releases its own lock once no client holds
 // one and the list is empty. A client that leaves the bus (or is killed) gives up its locks;
-// a client that calls without ever locking counts as locking for just that call.
+// a client that calls without ever locking counts as locking for just that call. The server
+// also ends when its bus connection is lost, since a server outside any session would run
+// every task a second time beside the next session's server.
 #pragma once
 
 #include "orvsched/tasklist.h"
@@ -42,6 +44,8 @@ class COrvTaskMgrServer : public QObject, protected QDBusContext {
 
  private Q_SLOTS:
   void OnClientGone(const QString& client);
+  // The bus went away (the session ended): the next session's server takes over the tasks.
+  void OnBusLost();
 
  private:
   void AfterCall();

@@ -4,6 +4,7 @@
 #include "orvsched/tasklist.h"
 #include "orvsched/testsupport.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -187,6 +188,22 @@ TEST_F(TaskListStore, DamagedStoreKeepsTasksReadWithCountersZeroAndFreshIdentifi
   EXPECT_FALSE(m_startup.registered);  // left as it was
   std::set<std::uint32_t> ids = {100, 107};
   for (int i = 0; i < 120; ++i) EXPECT_TRUE(ids.insert(list.MakeTask({}).taskID).second);
+
+  // The damaged bytes stay beside the store after the next save has replaced it.
+  ASSERT_TRUE(list.Add(list.MakeTask({})));
+  const QStringList kept = QDir(m_dir.path()).entryList({"ORVSCHED.DAT.damaged-*"});
+  ASSERT_EQ(kept.size(), 1);
+  EXPECT_EQ(list.DamagedCopy(), m_dir.filePath(kept[0]));
+  QFile copy(list.DamagedCopy());
+  ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+  EXPECT_EQ(copy.readAll(), bytes.left(bytes.size() - 3));
+  EXPECT_EQ(ReadTaskStoreFile(StorePath()).tasks.size(), 3u);
+
+  // A whole store is not kept aside.
+  TaskList again(StorePath(), m_startup);
+  again.Load();
+  EXPECT_TRUE(again.DamagedCopy().isEmpty());
+  EXPECT_EQ(QDir(m_dir.path()).entryList({"ORVSCHED.DAT.damaged-*"}).size(), 1);
 }
 
 TEST_F(TaskListStore, AddAndRemoveSaveAndKeepTheStartupEntryWithTheList) {
@@ -223,14 +240,29 @@ TEST_F(TaskListStore, IndexOutsideTheListFails) {
   EXPECT_TRUE(list.GetAt(0, &out));
 }
 
-TEST_F(TaskListStore, FailedSaveReportsFailureAndKeepsTheTaskInMemory) {
-  TaskList list(m_dir.filePath("missing-folder/ORVSCHED.DAT"), m_startup);
+TEST_F(TaskListStore, FailedSaveReportsFailureAndLeavesTheListAsItWas) {
+  TaskList list(StorePath(), m_startup);
   list.Load();
+  const ScheduledTask kept = list.MakeTask({});
+  ASSERT_TRUE(list.Add(kept));
+  ASSERT_TRUE(list.Add(list.MakeTask({})));
+  // A folder where the store was: every save fails from here on.
+  ASSERT_TRUE(QFile::remove(StorePath()));
+  ASSERT_TRUE(QDir(m_dir.path()).mkdir("ORVSCHED.DAT"));
   list.WakeEvent().Reset();
   EXPECT_FALSE(list.Add(list.MakeTask({})));
-  EXPECT_EQ(list.Count(), 1);
-  EXPECT_FALSE(m_startup.registered);
   EXPECT_FALSE(list.WakeEvent().IsSignalled());
+  EXPECT_FALSE(list.Remove(kept.taskID));
+  ASSERT_EQ(list.Count(), 2);
+  ScheduledTask first;
+  ASSERT_TRUE(list.GetAt(0, &first));
+  EXPECT_EQ(first.taskID, kept.taskID);  // back in its place
+
+  TaskList unsaved(m_dir.filePath("missing-folder/ORVSCHED.DAT"), m_startup);
+  m_startup.registered = false;
+  EXPECT_FALSE(unsaved.Add(unsaved.MakeTask({})));
+  EXPECT_EQ(unsaved.Count(), 0);
+  EXPECT_FALSE(m_startup.registered);
 }
 
 }  // namespace

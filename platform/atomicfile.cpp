@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
+#include <ctime>
 
 namespace platform {
 namespace {
@@ -56,6 +58,29 @@ bool WriteFileAtomically(const std::string& path, const std::string& text, unsig
   if (ok && ::rename(temp.c_str(), path.c_str()) == 0) return true;
   ::unlink(temp.c_str());
   return false;
+}
+
+std::optional<std::string> KeepDamagedCopy(const std::string& path) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local {};
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", ::localtime_r(&now, &local));
+  const std::string base = path + ".damaged-" + stamp;
+  for (int n = 1; n < 100; ++n) {
+    const std::string name = n == 1 ? base : base + "-" + std::to_string(n);
+    // A second link keeps the bytes when the file is later replaced by rename; where links
+    // are not possible, a copy does.
+    if (::link(path.c_str(), name.c_str()) == 0) return name;
+    if (errno == EEXIST) continue;
+    if (errno == ENOENT) return std::nullopt;
+    struct stat existing {};
+    if (::stat(name.c_str(), &existing) == 0) continue;
+    const std::optional<std::string> bytes = ReadWholeFile(path, SIZE_MAX);
+    if (!bytes) return std::nullopt;
+    if (WriteFileAtomically(name, *bytes)) return name;
+    return std::nullopt;
+  }
+  return std::nullopt;
 }
 
 bool MakeFolders(const std::string& folder, unsigned mode) {

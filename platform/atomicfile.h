@@ -18,6 +18,11 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t ma
 // rename wins, so writers that change parts of one file must serialise themselves.
 bool WriteFileAtomically(const std::string& path, const std::string& text, unsigned mode = 0600);
 
+// Keeps a damaged file's bytes beside it as "<path>.damaged-<yyyymmdd-hhmmss>" (a number is
+// added when that name is taken) before anything replaces the file; the file itself stays.
+// Returns the new name, nullopt when the file could not be kept.
+std::optional<std::string> KeepDamagedCopy(const std::string& path);
+
 // Creates the folder and its parents with the given mode; true when it exists afterwards.
 bool MakeFolders(const std::string& folder, unsigned mode = 0700);
 

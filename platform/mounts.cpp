@@ -96,8 +96,14 @@ std::string RealPath(const std::string& path) {
   return resolved ? std::string(resolved.get()) : std::string();
 }
 
-// The absolute, resolved form of path: its longest existing ancestor resolved by the system, the
-// rest of it (which cannot hold a mount point) joined by text.
+bool IsPathPrefix(const std::string& mountPoint, const std::string& path) {
+  if (mountPoint == "/") return true;
+  return path.compare(0, mountPoint.size(), mountPoint) == 0 &&
+         (path.size() == mountPoint.size() || path[mountPoint.size()] == '/');
+}
+
+}  // namespace
+
 std::string ResolvePath(const std::string& path) {
   std::string absolute = path;
   if (absolute.empty() || absolute[0] != '/') {
@@ -113,14 +119,6 @@ std::string ResolvePath(const std::string& path) {
     existing.erase(slash);
   }
 }
-
-bool IsPathPrefix(const std::string& mountPoint, const std::string& path) {
-  if (mountPoint == "/") return true;
-  return path.compare(0, mountPoint.size(), mountPoint) == 0 &&
-         (path.size() == mountPoint.size() || path[mountPoint.size()] == '/');
-}
-
-}  // namespace
 
 MountTable MountTable::Load(const std::string& mountinfoPath) {
   MountTable table;

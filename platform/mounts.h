@@ -41,6 +41,11 @@ class MountTable {
   std::vector<MountInfo> m_mounts;
 };
 
+// The absolute, resolved form of path: its longest existing ancestor resolved by the system
+// (symbolic links, "." and ".." resolved), the rest of it joined by text with "." and ".."
+// applied. No trailing "/" except for "/" itself.
+std::string ResolvePath(const std::string& path);
+
 struct VolumeFigures {
   std::uint32_t clusterSize = 0;  // statvfs f_frsize
   std::uint64_t freeBytes = 0;    // f_bfree * f_frsize: all free bytes

@@ -116,6 +116,30 @@ TEST(MountTable, RealTableResolvesPaths) {
   ::rmdir(dir.c_str());
 }
 
+TEST(ResolvePath, OneDirectoryHasOneNameHoweverItIsWritten) {
+  char pattern[] = "/tmp/resolve_XXXXXX";
+  ASSERT_NE(::mkdtemp(pattern), nullptr);
+  const std::string dir = platform::ResolvePath(pattern);  // /tmp itself may be a link
+  ASSERT_EQ(::mkdir((dir + "/a").c_str(), 0700), 0);
+  ASSERT_EQ(::symlink((dir + "/a").c_str(), (dir + "/link").c_str()), 0);
+  for (const std::string& name : {dir + "/a", dir + "/a/", dir + "//a/.", dir + "/a/../a", dir + "/link",
+                                  dir + "/link/", dir + "/./link/../a"})
+    EXPECT_EQ(platform::ResolvePath(name), dir + "/a") << name;
+  // Names that do not exist are made plain by text.
+  EXPECT_EQ(platform::ResolvePath(dir + "/missing/../b/./c/"), dir + "/b/c");
+  EXPECT_EQ(platform::ResolvePath(dir + "/link/missing/.."), dir + "/a");
+  EXPECT_EQ(platform::ResolvePath("/../.."), "/");
+  char* cwd = ::getcwd(nullptr, 0);
+  ASSERT_EQ(::chdir(dir.c_str()), 0);
+  EXPECT_EQ(platform::ResolvePath("."), dir);
+  EXPECT_EQ(platform::ResolvePath("link/"), dir + "/a");
+  EXPECT_EQ(::chdir(cwd), 0);
+  std::free(cwd);
+  std::remove((dir + "/link").c_str());
+  ::rmdir((dir + "/a").c_str());
+  ::rmdir(dir.c_str());
+}
+
 TEST(QueryVolume, MatchesStatvfs) {
   platform::VolumeFigures figures;
   ASSERT_TRUE(platform::QueryVolume("/", figures));

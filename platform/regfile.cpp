@@ -11,6 +11,12 @@ constexpr size_t kWrapColumn = 78;  // binary data wraps as the registry editor 
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
+std::string FoldCase(std::string_view text) {
+  std::string folded(text);
+  std::transform(folded.begin(), folded.end(), folded.begin(), LowerAscii);
+  return folded;
+}
+
 std::string_view Trim(std::string_view text) {
   const char* blanks = " \t\r";
   size_t first = text.find_first_not_of(blanks);
@@ -295,7 +301,8 @@ std::optional<std::string> NormaliseKeyPath(std::string_view path) {
 
 RegDocument RegDocument::Parse(std::string_view text, std::string_view hiveName) {
   RegDocument document;
-  document.Apply(text, hiveName);
+  const bool header = text.empty() || Trim(text.substr(0, text.find('\n'))) == kHeader;
+  document.m_damaged = !document.ApplyText(text, hiveName) || !header;
   return document;
 }
 
@@ -311,17 +318,23 @@ bool RegDocument::MentionsHive(std::string_view text, std::string_view hiveName)
   return false;
 }
 
-void RegDocument::Apply(std::string_view text, std::string_view hiveName) {
+void RegDocument::Apply(std::string_view text, std::string_view hiveName) { ApplyText(text, hiveName); }
+
+bool RegDocument::ApplyText(std::string_view text, std::string_view hiveName) {
+  bool whole = true;
   std::vector<std::string_view> lines = SplitLines(text);
   std::string currentPath;
   bool inHive = false;
   for (size_t i = 0; i < lines.size(); ++i) {
     std::string_view line = Trim(lines[i]);
-    if (line.empty() || line[0] == ';') continue;
+    if (line.empty() || line[0] == ';' || (i == 0 && line == kHeader)) continue;
     if (line[0] == '[') {
       std::optional<SectionLine> section = ReadSectionLine(line, hiveName);
       inHive = section && !section->remove;
-      if (!section) continue;
+      if (!section) {
+        whole = false;
+        continue;
+      }
       currentPath = std::move(section->path);
       if (!section->remove)
         CreateKey(currentPath);
@@ -329,15 +342,22 @@ void RegDocument::Apply(std::string_view text, std::string_view hiveName) {
         DeleteKey(currentPath);
       continue;
     }
-    if (!inHive) continue;
+    if (!inHive) {
+      whole = false;
+      continue;
+    }
     std::optional<ValueLine> entry = ReadValueLine(line, lines, i);
     RegKeyRecord* key = entry ? FindKey(currentPath) : nullptr;
-    if (!key) continue;
+    if (!key) {
+      whole = false;
+      continue;
+    }
     if (entry->isDelete)
       DeleteValue(*key, entry->name);
     else
       SetValue(*key, entry->name, std::move(entry->value));
   }
+  return whole;
 }
 
 std::string RegDocument::Serialize(std::string_view hiveName) const {
@@ -355,8 +375,13 @@ std::string RegDocument::Serialize(std::string_view hiveName) const {
 }
 
 RegKeyRecord* RegDocument::FindKey(std::string_view path) {
-  auto found = std::find_if(m_keys.begin(), m_keys.end(), [&](const RegKeyRecord& key) { return EqualsIgnoreCase(key.path, path); });
-  return found == m_keys.end() ? nullptr : &*found;
+  const auto found = m_index.find(FoldCase(path));
+  return found == m_index.end() ? nullptr : &m_keys[found->second];
+}
+
+void RegDocument::RebuildIndex() {
+  m_index.clear();
+  for (size_t i = 0; i < m_keys.size(); ++i) m_index.emplace(FoldCase(m_keys[i].path), i);
 }
 
 const RegKeyRecord* RegDocument::FindKey(std::string_view path) const {
@@ -370,6 +395,7 @@ RegKeyRecord& RegDocument::CreateKey(std::string_view path) {
     spelled = CreateKey(ParentOf(path)).path + '\\';
   }
   spelled.append(LastComponent(path));
+  m_index.emplace(FoldCase(spelled), m_keys.size());
   m_keys.push_back(RegKeyRecord{spelled, {}});
   return m_keys.back();
 }
@@ -378,6 +404,7 @@ bool RegDocument::DeleteKey(std::string_view path) {
   if (path.empty()) {  // the hive's own key: everything goes
     bool hadKeys = !m_keys.empty();
     m_keys.clear();
+    m_index.clear();
     return hadKeys;
   }
   if (!FindKey(path)) return false;
@@ -386,6 +413,7 @@ bool RegDocument::DeleteKey(std::string_view path) {
            (key.path.size() > path.size() && key.path[path.size()] == '\\' &&
             EqualsIgnoreCase(std::string_view(key.path).substr(0, path.size()), path));
   });
+  RebuildIndex();
   return true;
 }
 

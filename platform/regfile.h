@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -22,8 +23,11 @@ class RegDocument {
  public:
   // Reads the sections of the named hive ("HKEY_CURRENT_USER") and applies them in order,
   // including the deletions "[-key]" and "name"=- of imported files. Lines that cannot be read
-  // are skipped, as are sections of other hives.
+  // are skipped, as are sections of other hives; both make the document Damaged().
   static RegDocument Parse(std::string_view text, std::string_view hiveName);
+  // The text held more than the document: no header, lines that could not be read, or
+  // sections of other hives. Writing a hive file back from it would lose them.
+  bool Damaged() const { return m_damaged; }
   // The same reading applied on top of this document, as an import does.
   void Apply(std::string_view text, std::string_view hiveName);
   // Whether the text has a section (or a key deletion) of the named hive.
@@ -45,7 +49,15 @@ class RegDocument {
   static const RegValue* FindValue(const RegKeyRecord& key, std::string_view name);
 
  private:
+  // Apply; false when some of the text was left out.
+  bool ApplyText(std::string_view text, std::string_view hiveName);
+  void RebuildIndex();
+
   std::vector<RegKeyRecord> m_keys;
+  // Each key's position in m_keys under its path folded to lower case: a hive with many
+  // keys is read in linear time.
+  std::unordered_map<std::string, size_t> m_index;
+  bool m_damaged = false;
 };
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);

@@ -6,6 +6,7 @@
 
 #include "platform/atomicfile.h"
 #include "platform/regfile.h"
+#include "platform/tracelog.h"
 #include "platform/xdgdirs.h"
 
 namespace platform {
@@ -66,6 +67,8 @@ RegDocument ReadHiveOrEmpty(Hive hive) { return ReadHive(hive).value_or(RegDocum
 
 // Runs one change under the hive's lock: read, change, replace atomically. A change that
 // leaves the text as it was writes nothing. change returns false to abandon the update.
+// A hive file with text that could not be read is kept beside itself before it is replaced,
+// since the new file holds only what could be read.
 template <class Change>
 bool UpdateHive(Hive hive, Change change) {
   const std::string file = Registry::HiveFile(hive);
@@ -75,7 +78,13 @@ bool UpdateHive(Hive hive, Change change) {
   std::optional<RegDocument> document = ReadHive(hive, &original);
   if (!document || !change(*document)) return false;
   std::string text = document->Serialize(HiveName(hive));
-  return text == original || WriteFileAtomically(file, text);
+  if (text == original) return true;
+  if (document->Damaged()) {
+    const std::optional<std::string> kept = KeepDamagedCopy(file);
+    if (!kept) return false;  // never replace what could not be kept
+    VN_TRACE("Registry file %s could not be read whole; it is kept as %s", file.c_str(), kept->c_str());
+  }
+  return WriteFileAtomically(file, text);
 }
 
 bool SetValue(Hive hive, const std::string& key, const std::string& name, RegValue value) {

@@ -34,6 +34,14 @@ class RegistryTest : public ::testing::Test {
     ASSERT_TRUE(platform::MakeFolders(std::filesystem::path(Registry::HiveFile(Hive::CurrentUser)).parent_path()));
     std::ofstream(Registry::HiveFile(Hive::CurrentUser), std::ios::binary) << text;
   }
+  static std::vector<std::string> KeptCopies() {
+    std::vector<std::string> copies;
+    const std::filesystem::path hive = Registry::HiveFile(Hive::CurrentUser);
+    for (const auto& entry : std::filesystem::directory_iterator(hive.parent_path()))
+      if (entry.path().filename().string().rfind(hive.filename().string() + ".damaged-", 0) == 0)
+        copies.push_back(entry.path().string());
+    return copies;
+  }
   platform::test::CTempFolder m_tmp{"registry"};
   std::string m_config = m_tmp.Path() + "/config";
 };
@@ -207,10 +215,16 @@ TEST_F(RegistryTest, DamagedFilesReadWhatCanBeRead) {
     EXPECT_FALSE(Registry::GetValue(Hive::CurrentUser, kKey, name)) << name;
   EXPECT_FALSE(Registry::KeyExists(Hive::CurrentUser, "Software\\Elsewhere"));
 
-  // A change rewrites the hive cleanly with what was readable.
+  // A change rewrites the hive cleanly with what was readable, and keeps the damaged file.
   ASSERT_TRUE(Registry::SetDword(Hive::CurrentUser, kKey, "new", 1));
   EXPECT_EQ(HiveText().rfind("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software]\n", 0), 0u);
   EXPECT_EQ(Dword(Registry::GetValue(Hive::CurrentUser, kKey, "good")), 7u);
+  std::vector<std::string> kept = KeptCopies();
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(platform::ReadWholeFile(kept[0]), damaged);
+  // The rewritten file is whole: later changes keep nothing more.
+  ASSERT_TRUE(Registry::SetDword(Hive::CurrentUser, kKey, "newer", 1));
+  EXPECT_EQ(KeptCopies().size(), 1u);
 
   // Random bytes never crash the reader.
   std::mt19937 random(12345);
@@ -221,6 +235,34 @@ TEST_F(RegistryTest, DamagedFilesReadWhatCanBeRead) {
     (void)Registry::EnumValues(Hive::CurrentUser, "");
     (void)Registry::EnumSubKeys(Hive::CurrentUser, "");
   }
+}
+
+TEST_F(RegistryTest, HiveWithoutHeaderIsKeptBeforeItIsReplaced) {
+  const std::string foreign = "[HKEY_CURRENT_USER\\Software\\Zentrel\\VARNOW]\n\"a\"=dword:00000001\n";
+  WriteHiveText(foreign);
+  ASSERT_TRUE(Registry::SetDword(Hive::CurrentUser, kKey, "b", 2));
+  EXPECT_EQ(Dword(Registry::GetValue(Hive::CurrentUser, kKey, "a")), 1u);
+  const std::vector<std::string> kept = KeptCopies();
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(platform::ReadWholeFile(kept[0]), foreign);
+}
+
+// Keys are looked up by hash: a hive this size reads in well under a second (it took hours
+// when each key was found by a linear search).
+TEST_F(RegistryTest, HundredThousandKeysReadAndWrite) {
+  std::string text = "REGEDIT4\n\n";
+  for (int i = 0; i < 100000; ++i)
+    text += "[HKEY_CURRENT_USER\\Software\\Many\\Key" + std::to_string(i) + "]\n\"v\"=dword:" +
+            std::to_string(10000000 + i) + "\n\n";
+  WriteHiveText(text);
+  EXPECT_EQ(Dword(Registry::GetValue(Hive::CurrentUser, "software\\MANY\\key99999", "V")), 0x10099999u);
+  EXPECT_EQ(Registry::EnumSubKeys(Hive::CurrentUser, "Software\\Many").size(), 100000u);
+  ASSERT_TRUE(Registry::DeleteKey(Hive::CurrentUser, "Software\\Many\\Key5"));
+  ASSERT_TRUE(Registry::SetDword(Hive::CurrentUser, "Software\\Many\\Key50", "v", 1));
+  EXPECT_FALSE(Registry::KeyExists(Hive::CurrentUser, "Software\\Many\\Key5"));
+  EXPECT_EQ(Dword(Registry::GetValue(Hive::CurrentUser, "Software\\Many\\Key50", "v")), 1u);
+  EXPECT_EQ(Dword(Registry::GetValue(Hive::CurrentUser, "Software\\Many\\Key51", "v")), 0x10000051u);
+  EXPECT_TRUE(KeptCopies().empty());
 }
 
 TEST_F(RegistryTest, UnreadableHiveIsNotOverwritten) {

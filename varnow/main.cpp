@@ -27,8 +27,9 @@ constexpr char kUsage[] =
     "              [/PRINT=LPT1 | /PRINT=FILE=path]\n"
     "       varnow --version\n"
     "With /DIR= and /SCAN the tracker scans unattended and ends; /SAVE keeps the result.\n"
-    "/PRINT=FILE=- writes the report to standard output. An unattended run whose alert\n"
-    "fired ends with exit status 3, otherwise 0.\n"
+    "/PRINT=FILE=- writes the report to standard output. Exit status: 2 when a value on\n"
+    "the command line cannot be right (nothing is done); for an unattended run 4 when the\n"
+    "data file could not be read or written, 3 when an alert fired, otherwise 0.\n"
     "Switch names may be written in any case; quote a directory with blanks.\n";
 
 int PrintVersion() {

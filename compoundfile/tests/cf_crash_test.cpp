@@ -2,14 +2,19 @@
 // holds every stream as it was either before or after the batch under way.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <random>
 #include <thread>
@@ -226,6 +231,57 @@ TEST(Crash, KilledCreatorLeavesNoFileOrAUsableOne) {
       ASSERT_TRUE(tree == expected) << Diff(expected, tree);
     }
   }
+  // The openers removed whatever temporary files the killed creators left.
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+    EXPECT_EQ(entry.path().filename().string().find(".new"), std::string::npos) << entry.path();
+}
+
+TEST(Crash, OpenerRemovesTemporariesOfKilledCreatorsOnly) {
+  TempDir dir;
+  const std::string file = dir.file("VNDATA.DB");
+  ASSERT_TRUE(Ok(WriteBatch(file, 1, true)));
+  auto make = [&](const std::string& suffix, const std::string& content) {
+    const std::string temp = file + suffix;
+    FILE* out = std::fopen(temp.c_str(), "wb");
+    std::fwrite(content.data(), 1, content.size(), out);
+    std::fclose(out);
+    return temp;
+  };
+  const std::string killedWhileWriting = make(".newAb12Cd", std::string(512, 'x'));
+  const std::string killedBeforeWriting = make(".newEf34Gh", "");
+  struct timeval old[2] = {{std::time(nullptr) - 3600, 0}, {std::time(nullptr) - 3600, 0}};
+  ::utimes(killedBeforeWriting.c_str(), old);
+  const std::string justMade = make(".newIj56Kl", "");           // its creator may lock it any moment
+  const std::string beingWritten = make(".newMn78Op", "header");  // locked by a live creator
+  const int creator = ::open(beingWritten.c_str(), O_RDONLY);
+  ASSERT_EQ(::flock(creator, LOCK_EX), 0);
+  const std::string linked = file + ".newQr90St";  // killed after putting the file in place
+  ASSERT_EQ(::link(file.c_str(), linked.c_str()), 0);
+  const std::string otherName = make(".newer", "not ours");
+
+  {
+    Storage root;
+    OpenOptions readOnly;
+    readOnly.readOnly = true;
+    ASSERT_TRUE(Ok(StgOpenStorage(file, readOnly, root)));
+  }
+  EXPECT_TRUE(std::filesystem::exists(killedWhileWriting));  // readers hold no exclusive lock
+  {
+    Storage root;
+    ASSERT_TRUE(Ok(StgOpenStorage(file, OpenOptions{}, root)));
+  }
+  EXPECT_FALSE(std::filesystem::exists(killedWhileWriting));
+  EXPECT_FALSE(std::filesystem::exists(killedBeforeWriting));
+  EXPECT_FALSE(std::filesystem::exists(linked));
+  EXPECT_TRUE(std::filesystem::exists(justMade));
+  EXPECT_TRUE(std::filesystem::exists(beingWritten));
+  EXPECT_TRUE(std::filesystem::exists(otherName));
+  ::close(creator);
+  Tree tree;
+  Storage root;
+  ASSERT_TRUE(Ok(StgOpenStorage(file, OpenOptions{}, root)));
+  ASSERT_TRUE(Ok(ReadTree(root, tree)));
+  EXPECT_TRUE(tree == Expected(1));
 }
 
 }  // namespace

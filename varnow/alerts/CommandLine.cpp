@@ -1,7 +1,10 @@
 #include "varnow/alerts/CommandLine.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <limits>
 #include <string_view>
 
@@ -65,20 +68,37 @@ std::int64_t KilobytesToBytes(std::int64_t kilobytes) {
 
 bool AnyAlert(const CRunFlags& flags) { return flags.alertSize || flags.alertPercent || flags.freeAlert; }
 
+// The print file must be one a report can be written to and the run end: "-" (standard
+// output), a regular file, or a name that does not exist yet. A FIFO would block for ever.
+bool UsablePrintFile(const std::string& path) {
+  if (path == "-") return true;
+  struct stat info {};
+  if (path.empty()) return false;
+  if (::stat(path.c_str(), &info) != 0) return errno == ENOENT;
+  return S_ISREG(info.st_mode);
+}
+
 void HandlePrint(const std::string& value, CRunFlags& flags, ICommandLineOwner& owner) {
   flags.print = 1;
   std::string path;
   if (EqualsIgnoringCase(value, "LPT1")) {
     owner.SetPrintDestination(1);
   } else if (MatchSwitch(value, "FILE=", path)) {
+    if (!UsablePrintFile(path))
+      flags.errors.push_back("/PRINT=FILE=" + path + ": the report can only go to a regular file or - (standard output)");
     owner.SetPrintDestination(2);
     owner.SetPrintFilePath(path);
     VN_TRACE("Automated /FILE=%s", path.c_str());
   } else {
-    // Neither the printer nor a file: print nothing rather than guess.
     flags.print = 0;
+    flags.errors.push_back("/PRINT=" + value + ": use /PRINT=LPT1 or /PRINT=FILE=path");
     VN_TRACE("Automated /FILE to printer");
   }
+}
+
+// A threshold below zero would fire on every run.
+void CheckThreshold(CRunFlags& flags, const char* name, const std::string& value, std::int64_t number) {
+  if (number < 0) flags.errors.push_back(std::string(name) + value + ": a threshold cannot be negative");
 }
 
 // The switches of one token; false ends the parse (after /NOTIFY=, which takes the rest).
@@ -111,22 +131,26 @@ bool HandleToken(const std::string& commandLine, const CCommandToken& token, CRu
   }
   if (owner && MatchSwitch(text, "/ALERTPERCENT=", value)) {
     owner->CommandLineFields().percentThreshold = LeadingInt32(value);
+    CheckThreshold(flags, "/ALERTPERCENT=", value, LeadingInteger(value));
     VN_TRACE("Automated /ALERT%%=%s", value.c_str());
     flags.alertPercent = 1;
     flags.scan = 1;
   }
   if (owner && MatchSwitch(text, "/ALERTSIZE=", value)) {
     owner->CommandLineFields().sizeThreshold = KilobytesToBytes(LeadingInteger(value));
+    CheckThreshold(flags, "/ALERTSIZE=", value, LeadingInteger(value));
     VN_TRACE("Automated /ALERTSIZE=%s", value.c_str());
     flags.alertSize = 1;
     flags.scan = 1;
   }
   if (owner && MatchSwitch(text, "/FREEALERT=", value)) {
     owner->CommandLineFields().freeMinimum = KilobytesToBytes(LeadingInteger(value));
+    CheckThreshold(flags, "/FREEALERT=", value, LeadingInteger(value));
     VN_TRACE("Automated /FREEALERT=%s", value.c_str());
     flags.freeAlert = 1;
   }
-  if (!owner && MatchSwitch(text, "/DEBUG=", value)) platform::TraceLog::Open(value);
+  if (!owner && MatchSwitch(text, "/DEBUG=", value) && !platform::TraceLog::Open(value))
+    flags.warnings.push_back("/DEBUG=" + value + ": the trace file cannot be created; the run goes on without it");
   if (MatchSwitch(text, "/SAVE", value)) {
     flags.save = 1;
     VN_TRACE("Automated /SAVE");

@@ -11,12 +11,13 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/process.h"
 
 namespace varnow {
 
-// The run flags of the application object, each 0 or 1.
+// The run flags of the application object, each 0 or 1, and what the parse found wrong.
 struct CRunFlags {
   int automated = 0;
   int scan = 0;
@@ -26,6 +27,11 @@ struct CRunFlags {
   int alertSize = 0;
   int alertPercent = 0;
   int freeAlert = 0;
+  // Values that cannot be right (a negative threshold, an unknown print destination, a print
+  // file that is no regular file): the program refuses the run and says why.
+  std::vector<std::string> errors;
+  // What the run goes on without (a trace file that cannot be created).
+  std::vector<std::string> warnings;
 };
 
 // Fields of the main window object that only the command line sets.

@@ -8,6 +8,9 @@
 #include <fstream>
 #include <sstream>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "platform/tracelog.h"
 #include "varnow/testsupport/AlertTestSupport.h"
 
@@ -151,6 +154,32 @@ TEST(CommandLine, NumbersFromLeadingDigitsWithoutOverflow) {
   EXPECT_EQ(big.fields.percentThreshold, std::numeric_limits<std::int32_t>::max());
   EXPECT_EQ(big.fields.sizeThreshold, -5120);
   EXPECT_EQ(big.fields.freeMinimum, std::numeric_limits<std::int64_t>::max());
+  EXPECT_EQ(owner.fields.freeMinimum, 0);
+}
+
+TEST(CommandLine, ValuesThatCannotBeRightAreErrors) {
+  FakeOwner negative;
+  CRunFlags flags = Parse("/DIR=/d /ALERTSIZE=-1 /ALERTPERCENT=-0 /FREEALERT=-99999999999999999999", negative);
+  EXPECT_THAT(flags.errors, ElementsAre("/ALERTSIZE=-1: a threshold cannot be negative",
+                                        "/FREEALERT=-99999999999999999999: a threshold cannot be negative"));
+  const std::string folder = ::testing::TempDir();
+  const std::string fifo = folder + "/commandline_fifo_" + std::to_string(::getpid());
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& value : std::vector<std::string>{"LPT2", "FILE=", "FILE=" + folder, "FILE=" + fifo}) {
+    FakeOwner owner;
+    flags = Parse("/DIR=/d /SCAN /PRINT=" + value, owner);
+    ASSERT_EQ(flags.errors.size(), 1u) << value;
+    EXPECT_THAT(flags.errors[0], HasSubstr("/PRINT=" + value + ": ")) << value;
+  }
+  std::remove(fifo.c_str());
+  for (const std::string& value : std::vector<std::string>{"LPT1", "lpt1", "FILE=-", "FILE=" + folder + "/not yet there.txt"}) {
+    FakeOwner owner;
+    EXPECT_THAT(Parse("/DIR=/d /SCAN /ALERTSIZE=0 /PRINT=" + value, owner).errors, IsEmpty()) << value;
+  }
+  CRunFlags first;  // the first pass opens the trace log: one that cannot be created is a warning
+  ParseCommandLine("/DEBUG=/no/such/folder/trace.txt /SCAN", first, nullptr);
+  EXPECT_THAT(first.warnings, ElementsAre(HasSubstr("/DEBUG=/no/such/folder/trace.txt: ")));
+  EXPECT_THAT(first.errors, IsEmpty());
 }
 
 TEST(CommandLine, PrintDestinations) {
@@ -160,11 +189,12 @@ TEST(CommandLine, PrintDestinations) {
   EXPECT_EQ(file.printDestination, 2);
   EXPECT_EQ(file.printFilePath, "/tmp/out.txt");
 
-  FakeOwner other;  // neither printer nor file: nothing is printed, and nothing to automate
+  FakeOwner other;  // neither printer nor file: nothing is printed (and the run is refused)
   flags = Parse("/DIR=/d /PRINT=LPT2", other);
   EXPECT_EQ(flags.print, 0);
   EXPECT_EQ(flags.automated, 0);
   EXPECT_EQ(other.printDestination, 0);
+  EXPECT_EQ(flags.errors.size(), 1u);
 }
 
 TEST(CommandLine, BlankAndEmptyLinesDoNothing) {

@@ -1,6 +1,9 @@
 #include "varnow/scan/DirData.h"
 
 #include <algorithm>
+#include <string_view>
+#include <tuple>
+#include <unordered_map>
 
 namespace varnow {
 
@@ -20,6 +23,55 @@ CDirInfo& CDirData::FindOrAddEntry(std::string_view name) {
   if (CDirInfo* entry = FindEntry(name)) return *entry;
   m_entries.push_back(CDirInfo{std::string(name), kEmptyHistory});
   return m_entries.back();
+}
+
+void DropStaleEntries(CDirData& record) {
+  std::erase_if(record.m_entries, [](const CDirInfo& entry) {
+    return std::all_of(entry.sizes.begin(), entry.sizes.begin() + 5,
+                       [](std::int64_t size) { return size == kNoSize; });
+  });
+}
+
+void MergeWithSaved(CDirData& record, const CDirData& saved, int newScans) {
+  constexpr std::size_t kColumns = std::tuple_size_v<SizeHistory>;
+  const std::size_t added = std::min<std::size_t>(std::max(newScans, 0), kColumns);
+  // Each column of the result: which record it comes from and its index there.
+  struct Column {
+    const CDirData* from;
+    std::size_t index;
+  };
+  std::vector<Column> columns;
+  std::size_t mine = 0;
+  std::size_t theirs = 0;
+  while (columns.size() < kColumns) {
+    const bool takeMine = mine < added && (theirs == kColumns || record.m_times[mine] >= saved.m_times[theirs]);
+    if (takeMine) columns.push_back({&record, mine++});
+    else columns.push_back({&saved, theirs++});
+  }
+  std::unordered_map<std::string_view, const CDirInfo*> own;
+  std::unordered_map<std::string_view, const CDirInfo*> other;
+  for (const CDirInfo& entry : record.m_entries) own.emplace(entry.name, &entry);
+  for (const CDirInfo& entry : saved.m_entries) other.emplace(entry.name, &entry);
+  std::vector<const std::string*> names;  // record's order, then what only saved has
+  for (const CDirInfo& entry : record.m_entries) names.push_back(&entry.name);
+  for (const CDirInfo& entry : saved.m_entries)
+    if (!own.count(entry.name)) names.push_back(&entry.name);
+  CDirData merged = record;
+  merged.m_entries.clear();
+  for (const std::string* name : names) {
+    CDirInfo entry{*name, kEmptyHistory};
+    for (std::size_t c = 0; c < kColumns; ++c) {
+      const auto& index = columns[c].from == &record ? own : other;
+      const auto found = index.find(*name);
+      if (found != index.end()) entry.sizes[c] = found->second->sizes[columns[c].index];
+    }
+    merged.m_entries.push_back(std::move(entry));
+  }
+  for (std::size_t c = 0; c < kColumns; ++c) merged.m_times[c] = columns[c].from->m_times[columns[c].index];
+  merged.m_savedTimes = saved.m_times;
+  merged.m_newScans = 0;
+  DropStaleEntries(merged);
+  record = std::move(merged);
 }
 
 bool CDirData::operator==(const CDirData& other) const {

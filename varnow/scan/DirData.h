@@ -53,6 +53,11 @@ class CDirData {
 
   // After a scan: the files directly inside plus the totals of all subdirectories.
   std::int64_t m_total = -1;
+  // Not stored: the scan times of the saved record this one was loaded from (all 0: nothing
+  // was saved), and how many scans were added since. A save compares the first with what is
+  // saved by then.
+  std::array<std::int32_t, 6> m_savedTimes{};
+  int m_newScans = 0;
   std::vector<CDirInfo> m_entries;
 
   // Back to the state of a new record (path included).
@@ -66,6 +71,15 @@ class CDirData {
 
   bool operator==(const CDirData& other) const;
 };
+
+// Removes the entries that were absent from the last five scans, whatever the oldest slot holds.
+void DropStaleEntries(CDirData& record);
+
+// Lays the newScans leading scans of record over saved, the record of the same directory as
+// saved now, when record was built on an older version (another process saved a scan of it
+// meanwhile). Both sets of scans are kept in time order, newest first, six at most; an entry
+// takes its sizes from the scan each column came from. The header words are record's.
+void MergeWithSaved(CDirData& record, const CDirData& saved, int newScans);
 
 // Letter case ignored; Unicode-aware for UTF-8 names, ASCII-only for other bytes.
 bool SameNameIgnoringCase(std::string_view a, std::string_view b);

@@ -70,6 +70,8 @@ IScanStore::LoadResult CSaveQueue::Load(CDirData& record, bool consultFile, bool
     record = std::move(queued);
     record.m_currentScanDir = path;
     Write(record);  // still under the queue lock, so no flush can overtake it
+    record.m_savedTimes = record.m_times;
+    record.m_newScans = 0;
     return IScanStore::LoadResult::Loaded;
   }
   // A record of this path may be part of the batch being written: wait for that batch.
@@ -82,8 +84,11 @@ IScanStore::LoadResult CSaveQueue::Load(CDirData& record, bool consultFile, bool
   std::lock_guard storageLock(m_storageLock);
   queueLock.unlock();
   IScanStore::LoadResult result = m_store->Read(record);
+  if (result == IScanStore::LoadResult::Failed) m_failed = true;
+  TellNotice();
   record.m_currentScanDir = path;
   record.m_total = 0;
+  record.m_savedTimes = record.m_times;  // a save compares them with what is saved by then
   return result;
 }
 
@@ -91,6 +96,7 @@ void CSaveQueue::WriteRecords(const std::vector<CDirData>& records) {
   if (!m_store || records.empty()) return;
   std::vector<std::int32_t> reported;
   m_store->Write(records, [&](const CDirData& record, std::int32_t status) {
+    m_failed = true;
     // One failure cause (a file that cannot be opened fails every record) is shown once.
     if (std::find(reported.begin(), reported.end(), status) != reported.end()) {
       VN_TRACE("The data for %s can not be saved (Error=0x%X)\n", record.m_currentScanDir.c_str(),
@@ -105,6 +111,15 @@ void CSaveQueue::WriteRecords(const std::vector<CDirData>& records) {
                                  " can not be saved because of a disk error.  " + text,
                              "Disk Write Error");
   });
+  TellNotice();
+}
+
+void CSaveQueue::TellNotice() {
+  const std::string notice = m_store->TakeNotice();
+  if (notice.empty()) return;
+  m_failed = true;
+  VN_TRACE("%s", notice.c_str());
+  if (m_told.insert(notice).second && m_prompts) m_prompts->ShowMessage(notice, "Varnow Data File");
 }
 
 // Writes everything that is queued now as one batch; false when the queue was empty.

@@ -54,10 +54,15 @@ class CSaveQueue {
   // failure found then is told on the thread that owns the windows. Returns at once when done.
   void Shutdown();
 
+  // Whether the data file could not be read or written (or was found damaged) so far.
+  bool Failed() const { return m_failed; }
+
  private:
   bool TakeQueued(const std::string& path, CDirData& out);
   bool FlushOnce();
   void WriteRecords(const std::vector<CDirData>& records);
+  // Shows what the store has to tell, each text once; under the storage lock.
+  void TellNotice();
   void WriterThread();
 
   std::unique_ptr<IScanStore> m_store;
@@ -75,6 +80,8 @@ class CSaveQueue {
   // from the last request, which each request notes without waking the writer.
   CSignalPair m_signals;  // save event, shutdown event
   std::atomic<std::chrono::steady_clock::rep> m_lastRequest{0};
+  std::atomic<bool> m_failed{false};
+  std::unordered_set<std::string> m_told;
   std::thread m_writer;
 };
 

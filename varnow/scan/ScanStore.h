@@ -35,6 +35,10 @@ class IScanStore {
   // The folder that holds the store's file, for the reads and writes that follow. The session
   // calls it under the lock that guards every access, so a change never races a write.
   virtual void SetFolder(const std::string& /*folder*/) {}
+
+  // What the user must be told about the file since the last call (one that could not be
+  // read, a damaged one that was replaced); empty when nothing happened.
+  virtual std::string TakeNotice() { return {}; }
 };
 
 }  // namespace varnow

@@ -50,14 +50,7 @@ void UndoAgeing(CDirData& record) {
 void AgeTimes(CDirData& record) {
   std::copy_backward(record.m_times.begin(), record.m_times.end() - 1, record.m_times.end());
   record.m_times[0] = static_cast<std::int32_t>(std::time(nullptr));
-}
-
-// An entry absent from the last five scans goes, whatever its oldest slot holds.
-void DropStaleEntries(CDirData& record) {
-  std::erase_if(record.m_entries, [](const CDirInfo& entry) {
-    return std::all_of(entry.sizes.begin(), entry.sizes.begin() + 5,
-                       [](std::int64_t size) { return size == kNoSize; });
-  });
+  record.m_newScans = std::min(record.m_newScans + 1, static_cast<int>(record.m_times.size()));
 }
 
 bool IsDots(const std::string& name) { return name == "." || name == ".."; }
@@ -134,9 +127,17 @@ std::string CScanInfo::GetScanDir() {
   return dd.m_currentScanDir;
 }
 
-// Linux has no drive letters to map: a network mount is reached through its own path.
+// Linux has no drive letters to map: a network mount is reached through its own path. The
+// canonical form gives one directory one record, however it was named (".", "..", links).
 std::string CScanInfo::GetUniversalName(std::string path) {
   VN_TRACE("GetUniversalName Begin with %s", path.c_str());
+  try {
+    const bool directory = !path.empty() && path.back() == '/';
+    path = platform::ResolvePath(path);
+    if (directory && path.back() != '/') path += '/';
+  } catch (...) {
+    VN_TRACE("** Exception in GetUniversalName\n");
+  }
   VN_TRACE("GetUniversalName End with %s", path.c_str());
   return path;
 }
@@ -298,10 +299,10 @@ std::int64_t CScanInfo::DoScan(int level, CDirData& record, bool silent) {
     // Nothing to show and nothing to cancel: the file system is read by several threads first.
     CListedDirectory tree = ListTree(record.m_currentScanDir, ScanThreads(), m_clusterSize,
                                      [this](const std::string& path) { return IsPseudoMount(path); });
-    return ScanTree(level, record, silent, listing, &tree, true, 0);
+    return ScanTree(level, record, silent, listing, &tree, true, Place{});
   }
   listing.Open(record.m_currentScanDir);
-  return ScanTree(level, record, silent, listing, nullptr, true, 0);
+  return ScanTree(level, record, silent, listing, nullptr, true, Place{});
 }
 
 // Reads the directory's entries (from the live listing, or from what ListTree found): adds the
@@ -331,7 +332,7 @@ std::vector<std::string> CScanInfo::TakeEntries(platform::DirListing& listing, c
 }
 
 std::int64_t CScanInfo::ScanTree(int level, CDirData& record, bool silent, platform::DirListing& listing,
-                                 const CListedDirectory* listed, bool consultFile, int depth) {
+                                 const CListedDirectory* listed, bool consultFile, const Place& place) {
   std::int64_t total = 0;
   try {
     IScanStore::LoadResult loaded = m_saveQueue.Load(record, consultFile, nullptr);
@@ -343,7 +344,8 @@ std::int64_t CScanInfo::ScanTree(int level, CDirData& record, bool silent, platf
     if (opened) {
       CScanProgress* progress = CurrentProgress();
       std::vector<std::string> subdirectories = TakeEntries(listing, listed, total);
-      if (depth >= kMaxHeldDescriptors) listing.Close();
+      const bool holds = !place.anchor || HoldsDescriptor(place.depth, place.relative.size());
+      if (!holds) listing.Close();
 
       // Nothing below a directory without a storage can have been saved; a file that could not
       // be read (damaged, or locked past the wait) is not tried again for every subdirectory.
@@ -363,8 +365,11 @@ std::int64_t CScanInfo::ScanTree(int level, CDirData& record, bool silent, platf
         }
         CDirData child;
         child.m_currentScanDir = record.m_currentScanDir + name + "/";
-        std::int64_t size = listed ? ScanListedSubdirectory(listed->children[i], child, silent, childrenConsult)
-                                   : ScanSubdirectory(listing, name, child, silent, childrenConsult, depth + 1);
+        std::int64_t size =
+            listed ? ScanListedSubdirectory(listed->children[i], child, silent, childrenConsult)
+                   : ScanSubdirectory(holds ? Place{&listing, name, place.depth + 1}
+                                            : Place{place.anchor, place.relative + "/" + name, place.depth + 1},
+                                      child, silent, childrenConsult);
         if (size == -1) return -1;
         if (level == 1 && progress) progress->StepIt();
         if (IsSpecialEntryName(name))
@@ -391,17 +396,15 @@ bool CScanInfo::IsPseudoMount(const std::string& path) const {
   return m_scan->pseudoMounts.count(resolved) != 0;
 }
 
-std::int64_t CScanInfo::ScanSubdirectory(platform::DirListing& parent, const std::string& name, CDirData& child,
-                                         bool silent, bool consultFile, int depth) {
+std::int64_t CScanInfo::ScanSubdirectory(const Place& place, CDirData& child, bool silent, bool consultFile) {
   if (IsPseudoMount(child.m_currentScanDir)) {
     VN_TRACE("Not scanning %s: pseudo file system\n", child.m_currentScanDir.c_str());
     return 0;
   }
   platform::DirListing listing;
-  if (parent.IsOpen()) listing.OpenAt(parent.Fd(), name, false);
-  else listing.Open(child.m_currentScanDir);
+  if (place.anchor->IsOpen()) listing.OpenAt(place.anchor->Fd(), place.relative, false);
   VN_TRACE("DoScan Begin");
-  return ScanTree(0, child, silent, listing, nullptr, consultFile, depth);
+  return ScanTree(0, child, silent, listing, nullptr, consultFile, place);
 }
 
 std::int64_t CScanInfo::ScanListedSubdirectory(const CListedDirectory& listed, CDirData& child, bool silent,
@@ -412,7 +415,7 @@ std::int64_t CScanInfo::ScanListedSubdirectory(const CListedDirectory& listed, C
   }
   platform::DirListing unused;
   VN_TRACE("DoScan Begin");
-  return ScanTree(0, child, silent, unused, &listed, consultFile, 0);
+  return ScanTree(0, child, silent, unused, &listed, consultFile, Place{});
 }
 
 int CScanInfo::ScanThreads() const {
@@ -480,6 +483,11 @@ bool CScanInfo::QueueSave(const CDirData& record) {
 }
 
 std::size_t CScanInfo::QueuedCount() { return m_saveQueue.Count(); }
+
+bool CScanInfo::DataFileFailed() {
+  SaveOutData();
+  return m_saveQueue.Failed();
+}
 
 void CScanInfo::SetDataDirectory(const std::string& folder) { m_saveQueue.SetFolder(folder); }
 

@@ -71,6 +71,9 @@ class CScanInfo {
   bool QueueSave(const CDirData& record);
   bool LoadData(CDirData& record);
   void SaveOutData(const CDirData* record = nullptr);
+  // Writes what is queued, then tells whether the data file could not be read or written (or
+  // was found damaged) in this session; the user has been told how.
+  bool DataFileFailed();
   // Writes everything queued and ends the writer; returns at once when it has ended.
   void ShutdownWarning();
 
@@ -94,12 +97,19 @@ class CScanInfo {
 
   using Found = std::vector<std::pair<std::string, std::int64_t>>;
 
+  // Where a directory is opened from: the listing of an ancestor that is still open (none for
+  // the top) and the path below it (see HoldsDescriptor).
+  struct Place {
+    const platform::DirListing* anchor = nullptr;
+    std::string relative;
+    int depth = 0;
+  };
+
   std::int64_t ScanTree(int level, CDirData& record, bool silent, platform::DirListing& listing,
-                        const CListedDirectory* listed, bool consultFile, int depth);
+                        const CListedDirectory* listed, bool consultFile, const Place& place);
   std::vector<std::string> TakeEntries(platform::DirListing& listing, const CListedDirectory* listed,
                                        std::int64_t& total);
-  std::int64_t ScanSubdirectory(platform::DirListing& parent, const std::string& name, CDirData& child,
-                                bool silent, bool consultFile, int depth);
+  std::int64_t ScanSubdirectory(const Place& place, CDirData& child, bool silent, bool consultFile);
   std::int64_t ScanListedSubdirectory(const CListedDirectory& listed, CDirData& child, bool silent,
                                       bool consultFile);
   bool IsPseudoMount(const std::string& path) const;

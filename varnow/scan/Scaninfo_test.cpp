@@ -284,16 +284,55 @@ TEST_F(ScanTest, PathsLongerThanThePathLimitAreScanned) {
   EXPECT_GT(relative.size(), 4096u);
 }
 
+TEST_F(ScanTest, OneDirectoryKeepsOneHistoryHoweverItIsNamed) {
+  dir.MakeDir("a/sub");
+  dir.MakeFile("a/sub/f", 4096);
+  ASSERT_EQ(::symlink((dir.Path() + "a").c_str(), (dir.Path() + "link").c_str()), 0);
+  const std::string key = dir.Path() + "a/";
+  auto session = Session();
+  SavedScan(*session, dir.Path() + "a");
+  EXPECT_EQ(session->GetScanDir(), key);
+  char* cwd = ::getcwd(nullptr, 0);
+  ASSERT_EQ(::chdir(key.c_str()), 0);
+  for (const std::string& name : {std::string("."), key + "../a", dir.Path() + "link", dir.Path() + "/link/.", std::string("../link/")}) {
+    SavedScan(*session, name);
+    EXPECT_EQ(session->GetScanDir(), key) << name;
+  }
+  EXPECT_EQ(::chdir(cwd), 0);
+  std::free(cwd);
+  EXPECT_EQ(StoredCount(), 2u);  // a/ and a/sub/, nothing under other names
+  const CDirData saved = Stored(key);
+  EXPECT_EQ(std::count(saved.m_times.begin(), saved.m_times.end(), 0), 0);  // six scans, one history
+  EXPECT_EQ(saved.FindEntry("sub")->sizes, (Sizes{4096, 4096, 4096, 4096, 4096, 4096}));
+  // A name that does not exist (yet) is made plain by text.
+  session->SetScanDir(dir.Path() + "missing/../b/./c");
+  EXPECT_EQ(session->GetScanDir(), dir.Path() + "b/c/");
+}
+
 TEST_F(ScanTest, VeryDeepTreesAreScannedWithAndWithoutProgress) {
-  std::string relative;
-  for (int level = 0; level < 300; ++level) relative += "d/";
-  dir.MakeDir(relative);
-  dir.MakeFile(relative + "f", 1);
-  for (bool interactive : {false, true}) {
-    owner.interactive = interactive;
-    auto session = Session();
-    EXPECT_EQ(Scan(*session, dir.Path(), !interactive), 4096) << interactive;
-    EXPECT_EQ(session->DirectoriesScanned(), 300);
+  // 1,000 levels, about 9,000 bytes of path: far deeper than the descriptors held and longer
+  // than the path limit. A file on every 100th level.
+  int fd = ::open(dir.Path().c_str(), O_RDONLY | O_DIRECTORY);
+  for (int level = 1; level <= 1000; ++level) {
+    ASSERT_EQ(::mkdirat(fd, "dddddddd", 0755), 0);
+    const int next = ::openat(fd, "dddddddd", O_RDONLY | O_DIRECTORY);
+    ::close(fd);
+    fd = next;
+    if (level % 100 != 0) continue;
+    const int file = ::openat(fd, "f", O_CREAT | O_WRONLY, 0644);
+    ASSERT_EQ(::ftruncate(file, 1), 0);
+    ::close(file);
+  }
+  ::close(fd);
+  for (int threads : {1, 2}) {
+    for (bool interactive : {false, true}) {
+      owner.interactive = interactive;
+      CScanOptions options;
+      options.scanThreads = threads;
+      auto session = Session(options);
+      EXPECT_EQ(Scan(*session, dir.Path(), !interactive), 10 * 4096) << interactive << " " << threads;
+      EXPECT_EQ(session->DirectoriesScanned(), 1000);
+    }
   }
 }
 

@@ -14,8 +14,8 @@ namespace {
 struct Task {
   int depth;
   CListedDirectory* node;
-  std::shared_ptr<platform::DirListing> parent;  // keeps the parent's descriptor for openat
-  std::string name;
+  std::shared_ptr<platform::DirListing> anchor;  // the ancestor opened from, kept open for openat
+  std::string relative;                          // the path below anchor
   std::string path;
 };
 
@@ -61,9 +61,8 @@ class Walk {
     auto listing = std::make_shared<platform::DirListing>();
     CListedDirectory& node = *task.node;
     try {
-      bool opened = task.parent && task.parent->IsOpen() ? listing->OpenAt(task.parent->Fd(), task.name, false)
-                                                         : listing->Open(task.path);
-      task.parent.reset();
+      const bool opened = task.anchor ? listing->OpenAt(task.anchor->Fd(), task.relative, false)
+                                      : listing->Open(task.path);
       if (!opened) return;
       node.opened = true;
       platform::DirEntry entry;
@@ -77,14 +76,19 @@ class Walk {
         else node.filesSize += RoundToCluster(entry.length, m_clusterSize);
       }
       node.children.resize(node.subdirectories.size());
-      std::shared_ptr<platform::DirListing> parent = task.depth < kMaxHeldDescriptors ? listing : nullptr;
+      const bool holds = !task.anchor || HoldsDescriptor(task.depth, task.relative.size());
+      std::shared_ptr<platform::DirListing> anchor = holds ? listing : task.anchor;
+      if (!holds) listing->Close();
+      task.anchor.reset();
       for (std::size_t i = 0; i < node.subdirectories.size(); ++i) {
-        std::string path = task.path + node.subdirectories[i] + "/";
+        const std::string& name = node.subdirectories[i];
+        std::string path = task.path + name + "/";
         if (m_skip && m_skip(path)) {
           node.children[i].skipped = true;
           continue;
         }
-        Add(Task{task.depth + 1, &node.children[i], parent, node.subdirectories[i], std::move(path)});
+        Add(Task{task.depth + 1, &node.children[i], anchor, holds ? name : task.relative + "/" + name,
+                 std::move(path)});
       }
     } catch (...) {
       node.opened = false;  // out of memory: counts as unreadable

@@ -13,9 +13,18 @@
 
 namespace varnow {
 
-// Deeper than this, a scan opens subdirectories by path instead of keeping every ancestor's
-// descriptor open (a very deep tree would otherwise run out of descriptors).
+// A walk opens every directory relative to an ancestor whose descriptor it holds: a full path
+// may be longer than the system accepts. The first kMaxHeldDescriptors levels all hold theirs;
+// below them (a very deep tree would otherwise run out of descriptors) a directory holds its
+// own only when the path from the last one held would grow past kMaxRelativePath bytes.
 inline constexpr int kMaxHeldDescriptors = 200;
+inline constexpr std::size_t kMaxRelativePath = 2048;
+
+// Whether a directory at depth, opened by a path of relativeLength bytes below the ancestor
+// held last, holds its descriptor for its subdirectories.
+inline bool HoldsDescriptor(int depth, std::size_t relativeLength) {
+  return depth < kMaxHeldDescriptors || relativeLength + 1 + 255 > kMaxRelativePath;
+}
 
 struct CListedFile {  // a file with several links: counted once per scan by its identity
   dev_t device;

@@ -1,12 +1,19 @@
 #include "varnow/store/DataFile.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <optional>
+#include <utility>
 #include <cstdio>
 #include <cstring>
 #include <unordered_map>
 
+#include "platform/atomicfile.h"
 #include "platform/tracelog.h"
 
 namespace varnow {
@@ -66,20 +73,25 @@ std::uint64_t GetLE(const std::uint8_t* data, int bytes) {
   return value;
 }
 
-// Storage names of the child storages of a storage.
-std::vector<std::u16string> ChildStorageNames(const cfb::Storage& storage) {
+// Names of the children of a storage, storages and streams apart.
+struct ChildNames {
+  std::vector<std::u16string> storages;
+  std::vector<std::u16string> streams;
+};
+
+ChildNames ListChildren(const cfb::Storage& storage) {
   std::vector<cfb::ElementInfo> elements;
-  std::vector<std::u16string> names;
+  ChildNames names;
   if (cfb::Failed(storage.EnumElements(elements))) return names;
   for (cfb::ElementInfo& element : elements)
-    if (element.type == cfb::ElementType::Storage) names.push_back(std::move(element.name));
+    (element.type == cfb::ElementType::Storage ? names.storages : names.streams).push_back(std::move(element.name));
   return names;
 }
 
 // One storage of a write batch, opened once, with its children's names.
 struct CachedStorage {
   cfb::Storage storage;
-  std::vector<std::u16string> children;
+  ChildNames children;
   bool listed = false;
 };
 
@@ -94,15 +106,66 @@ cfb::HRESULT OpenDataFile(const std::string& file, bool forWriting, std::chrono:
   return cfb::StgOpenStorage(file, options, root);
 }
 
+// The statuses of a file that is not (or no longer) a readable compound file.
+bool IsDamage(cfb::HRESULT hr) {
+  return hr == cfb::STG_E_INVALIDHEADER || hr == cfb::STG_E_DOCFILECORRUPT || hr == cfb::STG_E_FILEALREADYEXISTS;
+}
+
+// The exclusive lock that every opener of the file takes, polled until wait has passed.
+bool LockWithin(int fd, std::chrono::milliseconds wait) {
+  const auto until = std::chrono::steady_clock::now() + wait;
+  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (errno != EWOULDBLOCK && errno != EINTR) return false;
+    if (std::chrono::steady_clock::now() >= until) return false;
+    ::usleep(50 * 1000);
+  }
+  return true;
+}
+
+// Copies every storage and stream of from that can still be read into to; returns how many
+// records (record streams) were copied.
+int CopyReadable(cfb::Storage& from, cfb::Storage& to) {
+  std::vector<cfb::ElementInfo> elements;
+  if (cfb::Failed(from.EnumElements(elements))) return 0;
+  int copied = 0;
+  for (const cfb::ElementInfo& element : elements) {
+    if (element.type == cfb::ElementType::Storage) {
+      cfb::Storage source;
+      cfb::Storage target;
+      if (cfb::Succeeded(from.OpenStorage(element.name, source)) &&
+          cfb::Succeeded(to.CreateStorage(element.name, target)))
+        copied += CopyReadable(source, target);
+      continue;
+    }
+    cfb::Stream source;
+    cfb::Stream target;
+    std::uint64_t size = 0;
+    std::uint32_t got = 0;
+    if (cfb::Failed(from.OpenStream(element.name, source)) || cfb::Failed(source.Size(&size)) || size > kMaxStreamSize)
+      continue;
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    if ((size > 0 && (cfb::Failed(source.Read(bytes.data(), static_cast<std::uint32_t>(size), &got)) || got != size)) ||
+        cfb::Failed(to.CreateStream(element.name, target)) ||
+        cfb::Failed(target.Write(bytes.data(), static_cast<std::uint32_t>(size))))
+      continue;
+    if (element.name == kRecordStreamName) ++copied;
+  }
+  return copied;
+}
+
 }  // namespace
 
-std::u16string StorageName(std::string_view component, const std::vector<std::u16string>& siblingNames) {
+std::u16string StorageName(std::string_view component, const std::vector<std::u16string>& siblingNames,
+                           const std::vector<std::u16string>& siblingStreams) {
   bool plain = component.size() <= kMaxStorageName && std::none_of(component.begin(), component.end(), IsForbidden);
   std::u16string wide = cfb::WidenBytes(component);
-  if (plain) {
+  // The record stream's name is taken in every storage, even before the stream is created.
+  if (plain && !SameForTheFile(wide, kRecordStreamName)) {
     bool clash = std::any_of(siblingNames.begin(), siblingNames.end(), [&](const std::u16string& sibling) {
       return sibling != wide && SameForTheFile(sibling, wide);
     });
+    clash = clash || std::any_of(siblingStreams.begin(), siblingStreams.end(),
+                                 [&](const std::u16string& stream) { return SameForTheFile(stream, wide); });
     if (!clash) return wide;
   }
   std::string hashed(component.substr(0, kHashedPrefix));
@@ -116,7 +179,8 @@ cfb::HRESULT OpenDirStream(cfb::Storage& root, const std::string& path, std::vec
                            cfb::Stream& stream) {
   for (std::string_view component : PathComponents(path)) {
     cfb::Storage& parent = storages.empty() ? root : storages.back();
-    std::u16string name = StorageName(component, ChildStorageNames(parent));
+    const ChildNames siblings = ListChildren(parent);
+    std::u16string name = StorageName(component, siblings.storages, siblings.streams);
     cfb::Storage child;
     cfb::HRESULT hr = parent.OpenStorage(name, child);
     if (hr == cfb::STG_E_FILENOTFOUND) return cfb::STG_E_PATHNOTFOUND;
@@ -172,6 +236,43 @@ CDataFile::CDataFile(std::string folder, std::chrono::milliseconds lockWait)
 
 void CDataFile::SetFolder(const std::string& folder) { m_folder = folder; }
 
+std::string CDataFile::TakeNotice() { return std::exchange(m_notice, std::string()); }
+
+cfb::HRESULT CDataFile::ReplaceDamagedFile(const std::string& file, cfb::Storage& root) {
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return cfb::STG_E_ACCESSDENIED;
+  // Nobody reads or writes the file while it is replaced: openers wait, then find the new one.
+  if (!LockWithin(fd, m_lockWait)) {
+    ::close(fd);
+    return cfb::STG_E_LOCKVIOLATION;
+  }
+  struct stat held {};
+  struct stat named {};
+  if (::fstat(fd, &held) != 0 || ::stat(file.c_str(), &named) != 0 || held.st_ino != named.st_ino ||
+      held.st_dev != named.st_dev) {
+    ::close(fd);  // another run replaced it meanwhile
+    return OpenDataFile(file, true, m_lockWait, root);
+  }
+  const std::optional<std::string> kept = platform::KeepDamagedCopy(file);
+  if (!kept || ::unlink(file.c_str()) != 0) {
+    ::close(fd);
+    return cfb::STG_E_ACCESSDENIED;
+  }
+  cfb::HRESULT hr = OpenDataFile(file, true, m_lockWait, root);
+  ::close(fd);
+  if (cfb::Failed(hr)) return hr;
+  int copied = 0;
+  cfb::Storage damaged;
+  cfb::OpenOptions readOnly;
+  readOnly.readOnly = true;
+  if (cfb::Succeeded(cfb::StgOpenStorage(*kept, readOnly, damaged))) copied = CopyReadable(damaged, root);
+  damaged.Release();
+  hr = root.Commit();
+  m_notice = "The data file " + file + " was damaged. It has been kept as " + *kept + "; the " +
+             std::to_string(copied) + " directory records that could still be read were copied into a new data file.";
+  return hr;
+}
+
 std::string CDataFile::FilePath() const {
   std::string directory = m_folder;
   if (!directory.empty() && directory.back() != '/') directory += '/';
@@ -187,6 +288,8 @@ IScanStore::LoadResult CDataFile::Read(CDirData& record) {
   cfb::HRESULT hr = OpenDataFile(file, false, m_lockWait, root);
   if (cfb::Failed(hr)) {
     VN_TRACE("LoadData cannot read %s (Error=0x%X)\n", file.c_str(), static_cast<unsigned>(hr));
+    m_notice = "The data file " + file + " can not be read (" + cfb::StatusName(hr) +
+               "): the scans saved in it are left out" + (IsDamage(hr) ? "; the next save replaces it." : ".");
     return LoadResult::Failed;
   }
   std::vector<cfb::Storage> storages;
@@ -215,16 +318,75 @@ IScanStore::LoadResult CDataFile::Read(CDirData& record) {
   return LoadResult::Loaded;
 }
 
+const CDirData* CDataFile::OverWhatIsSaved(const CDirData& record, cfb::Stream& stream, CDirData& merged) {
+  std::uint64_t size = 0;
+  std::uint8_t header[kHeaderSize];
+  std::uint32_t got = 0;
+  if (cfb::Failed(stream.Size(&size)) || size < kHeaderSize || size > kMaxStreamSize ||
+      cfb::Failed(stream.Read(header, kHeaderSize, &got)) || got != kHeaderSize)
+    return &record;  // nothing saved that could be kept
+  CDirData saved;
+  DecodeRecord(header, kHeaderSize, saved);
+  if (saved.m_times == record.m_savedTimes) return &record;  // nothing saved meanwhile
+  // Written before by this object: its scans are in the file already. It replaces what it
+  // wrote itself (changes other than scans are kept), never what holds other runs' scans.
+  const auto written = m_written.find(std::hash<std::string>()(record.m_currentScanDir));
+  if (written != m_written.end() && written->second.times == record.m_times &&
+      written->second.savedTimes == record.m_savedTimes) {
+    const bool ownAsItWas = written->second.storedTimes == record.m_times && saved.m_times == record.m_times;
+    return ownAsItWas ? &record : nullptr;
+  }
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+  if (cfb::Failed(stream.Seek(0, cfb::SeekOrigin::Begin)) ||
+      cfb::Failed(stream.Read(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &got)))
+    return &record;
+  saved.m_entries.clear();
+  DecodeRecord(bytes.data(), got, saved);  // a damaged tail: what was read before it counts
+  merged = record;
+  MergeWithSaved(merged, saved, record.m_newScans);
+  VN_TRACE("%s was saved by another run meanwhile: both scans are kept\n", record.m_currentScanDir.c_str());
+  return &merged;
+}
+
 void CDataFile::Write(const std::vector<CDirData>& records, const FailureHandler& onFailure) {
   if (records.empty()) return;
   const std::string file = FilePath();
   cfb::Storage root;
   cfb::HRESULT hr = OpenDataFile(file, true, m_lockWait, root);
+  bool replaced = false;
+  if (IsDamage(hr)) {
+    hr = ReplaceDamagedFile(file, root);
+    replaced = true;
+  }
   if (cfb::Failed(hr)) {
     for (const CDirData& record : records) onFailure(record, hr);
     return;
   }
+  std::vector<std::pair<const CDirData*, cfb::HRESULT>> failed;
+  WriteBatch(root, records, failed);
+  // Damage found inside the file: replaced once, and what failed is written into the new file.
+  const bool damaged = std::any_of(failed.begin(), failed.end(), [](const auto& f) { return IsDamage(f.second); });
+  if (damaged && !replaced) {
+    root.Release();
+    std::vector<CDirData> again;
+    for (const auto& [record, status] : failed) again.push_back(*record);
+    failed.clear();
+    hr = ReplaceDamagedFile(file, root);
+    if (cfb::Failed(hr)) {
+      for (const CDirData& record : again) onFailure(record, hr);
+      return;
+    }
+    std::vector<std::pair<const CDirData*, cfb::HRESULT>> failedAgain;
+    WriteBatch(root, again, failedAgain);
+    for (const auto& [record, status] : failedAgain) onFailure(*record, status);
+    return;
+  }
+  for (const auto& [record, status] : failed) onFailure(*record, status);
+}
 
+void CDataFile::WriteBatch(cfb::Storage& root, const std::vector<CDirData>& records,
+                           std::vector<std::pair<const CDirData*, cfb::HRESULT>>& failed) {
+  cfb::HRESULT hr = cfb::S_OK;
   // Records of one batch are mostly neighbours: each storage is opened and listed once.
   CachedStorage rootNode{std::move(root), {}, false};
   std::unordered_map<std::string, CachedStorage> cache;
@@ -236,16 +398,16 @@ void CDataFile::Write(const std::vector<CDirData>& records, const FailureHandler
       auto found = cache.find(key);
       if (found == cache.end()) {
         if (!parent->listed) {
-          parent->children = ChildStorageNames(parent->storage);
+          parent->children = ListChildren(parent->storage);
           parent->listed = true;
         }
-        std::u16string name = StorageName(component, parent->children);
+        std::u16string name = StorageName(component, parent->children.storages, parent->children.streams);
         CachedStorage node;
         status = parent->storage.OpenStorage(name, node.storage);
         if (status == cfb::STG_E_FILENOTFOUND) {
           status = parent->storage.CreateStorage(name, node.storage);
           node.listed = true;  // new: no children yet
-          if (cfb::Succeeded(status)) parent->children.push_back(name);
+          if (cfb::Succeeded(status)) parent->children.storages.push_back(name);
         }
         if (cfb::Failed(status)) return nullptr;
         found = cache.emplace(key, std::move(node)).first;
@@ -256,31 +418,40 @@ void CDataFile::Write(const std::vector<CDirData>& records, const FailureHandler
     return &parent->storage;
   };
 
-  std::vector<const CDirData*> written;
+  std::vector<std::pair<const CDirData*, std::array<std::int32_t, 6>>> written;  // with the times written
   for (const CDirData& record : records) {
     std::vector<std::string_view> components = PathComponents(record.m_currentScanDir);
     cfb::Storage* home = storageOf(components, hr);
     cfb::Stream stream;
+    CDirData merged;
+    const CDirData* content = &record;
     if (home) {
       hr = home->OpenStream(kRecordStreamName, stream);
+      if (cfb::Succeeded(hr)) content = OverWhatIsSaved(record, stream, merged);
       if (hr == cfb::STG_E_FILENOTFOUND) hr = home->CreateStream(kRecordStreamName, stream);
     }
+    if (home && cfb::Succeeded(hr) && !content) continue;  // saved whole already
     if (home && cfb::Succeeded(hr)) {
-      std::vector<std::uint8_t> bytes = EncodeRecord(record);
+      std::vector<std::uint8_t> bytes = EncodeRecord(*content);
       hr = stream.Seek(0, cfb::SeekOrigin::Begin);
       if (cfb::Succeeded(hr)) hr = stream.Write(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
       if (cfb::Succeeded(hr)) hr = stream.SetSize(bytes.size());
     }
     if (cfb::Failed(hr)) {
-      onFailure(record, hr);
+      failed.emplace_back(&record, hr);
       continue;
     }
-    written.push_back(&record);
+    written.emplace_back(&record, content->m_times);
   }
   cache.clear();
   hr = rootNode.storage.Commit();
-  if (cfb::Failed(hr))
-    for (const CDirData* record : written) onFailure(*record, hr);
+  root = std::move(rootNode.storage);
+  if (cfb::Failed(hr)) {
+    for (const auto& [record, stored] : written) failed.emplace_back(record, hr);
+    return;
+  }
+  for (const auto& [record, stored] : written)
+    m_written[std::hash<std::string>()(record->m_currentScanDir)] = {record->m_times, record->m_savedTimes, stored};
 }
 
 }  // namespace varnow

@@ -2,10 +2,12 @@
 // tree; the storage of each saved directory holds the stream "KOB[VNData]" with its record.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "compoundfile/compoundfile.h"
@@ -17,8 +19,11 @@ inline constexpr std::string_view kDataFileName = "VNDATA.DB";
 inline constexpr std::u16string_view kRecordStreamName = u"KOB[VNData]";
 
 // Storage name of one path component (plain, or hashed when it cannot be used as it is).
-// siblingNames: the names already held by the parent storage.
-std::u16string StorageName(std::string_view component, const std::vector<std::u16string>& siblingNames);
+// siblingNames: the storage names already held by the parent storage; siblingStreams: its
+// stream names. A name the file format counts as equal to a stream's, the record stream's
+// included, would shut out that stream, so it is hashed.
+std::u16string StorageName(std::string_view component, const std::vector<std::u16string>& siblingNames,
+                           const std::vector<std::u16string>& siblingStreams = {});
 
 // Opens the stream of path's record, walking one storage per path component from root. Every
 // storage opened is appended to storages. STG_E_PATHNOTFOUND when a storage on the way is
@@ -40,12 +45,37 @@ class CDataFile : public IScanStore {
   LoadResult Read(CDirData& record) override;
   void Write(const std::vector<CDirData>& records, const FailureHandler& onFailure) override;
   void SetFolder(const std::string& folder) override;
+  std::string TakeNotice() override;
 
   std::string FilePath() const;
 
  private:
+  // The record as it must be written over the stream's current content: laid over what is
+  // saved there when another process saved a scan of it since this one was loaded; nullptr
+  // when what is saved already holds everything the record adds.
+  const CDirData* OverWhatIsSaved(const CDirData& record, cfb::Stream& stream, CDirData& merged);
+
+  // A file that cannot be read as a compound file is kept beside itself as
+  // VNDATA.DB.damaged-<time>, and a new file takes its place with every record that could still
+  // be read; root is the new file, open for writing.
+  cfb::HRESULT ReplaceDamagedFile(const std::string& file, cfb::Storage& root);
+  // Writes the records into the open file; the failures go to failed.
+  void WriteBatch(cfb::Storage& root, const std::vector<CDirData>& records,
+                  std::vector<std::pair<const CDirData*, cfb::HRESULT>>& failed);
+
   std::string m_folder;
   std::chrono::milliseconds m_lockWait;
+  std::string m_notice;
+  // The records this object wrote, by the hash of their path: their own scan times, those
+  // they were built on, and those of what was written (with other runs' scans, if any).
+  // Written again, a record adds no scan a second time. Used by Write only, which its callers
+  // serialise.
+  struct Written {
+    std::array<std::int32_t, 6> times;
+    std::array<std::int32_t, 6> savedTimes;
+    std::array<std::int32_t, 6> storedTimes;
+  };
+  std::unordered_map<std::size_t, Written> m_written;
 };
 
 }  // namespace varnow

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -170,6 +171,89 @@ TEST_F(DataFileTest, StorageNamesArePlainOnlyWhenTheFormatCanHoldThemUnambiguous
   std::u16string longName = StorageName(std::string(32, 'x'), {});
   EXPECT_EQ(longName.substr(0, 23), std::u16string(22, u'x') + u"*");
   EXPECT_EQ(StorageName("a:b", {}), u"a_b*08bd8540");  // 32-bit FNV-1a of the bytes
+  // Names the format counts as equal to a stream's are hashed, the record stream's always.
+  for (const char* recordName : {"KOB[VNData]", "kob[vndata]", "Kob[VnData]"})
+    EXPECT_EQ(StorageName(recordName, {}).substr(0, 12), cfb::WidenBytes(recordName) + u"*") << recordName;
+  EXPECT_EQ(StorageName("notes", {}, {u"NOTES"}).size(), 14u);
+  EXPECT_EQ(StorageName("notes", {}, {u"notes"}).size(), 14u);
+}
+
+TEST_F(DataFileTest, FolderNamedLikeTheRecordStreamLeavesItsParentSavable) {
+  CDataFile file(owner.DataDirectory());
+  // Child first: its storage exists before the parent's stream is created.
+  const std::vector<CDirData> records = {Record("/p/KOB[VNData]/", {CDirInfo{"x", {1, N, N, N, N, N}}}),
+                                         Record("/p/kob[vndata]/", {CDirInfo{"y", {2, N, N, N, N, N}}}),
+                                         Record("/p/", {CDirInfo{"KOB[VNData]", {3, N, N, N, N, N}}})};
+  EXPECT_THAT(Write(file, records), ElementsAre());
+  EXPECT_THAT(Write(file, records), ElementsAre());  // and again, over what is there
+  for (const CDirData& saved : records) {
+    CDirData loaded;
+    loaded.m_currentScanDir = saved.m_currentScanDir;
+    ASSERT_EQ(file.Read(loaded), IScanStore::LoadResult::Loaded) << saved.m_currentScanDir;
+    EXPECT_EQ(loaded.m_entries, saved.m_entries) << saved.m_currentScanDir;
+  }
+}
+
+// Two scans of one directory built on the same saved record: the one saved second is laid
+// over the first, and both are kept in time order.
+TEST(MergeWithSaved, KeepsTheScansOfBothInTimeOrder) {
+  CDirData base;
+  base.m_currentScanDir = "/d/";
+  base.m_times = {100, 50, 0, 0, 0, 0};
+  base.m_entries = {CDirInfo{"a", {10, 5, N, N, N, N}}, CDirInfo{"old", {N, 7, N, N, N, N}}};
+  CDirData first = base;  // saved at 200 by another process
+  first.m_times = {200, 100, 50, 0, 0, 0};
+  first.m_entries = {CDirInfo{"a", {20, 10, 5, N, N, N}}, CDirInfo{"old", {N, N, 7, N, N, N}},
+                     CDirInfo{"new", {1, N, N, N, N, N}}};
+  CDirData second = base;  // this process's scan, finished in the same second
+  second.m_times = {200, 100, 50, 0, 0, 0};
+  second.m_entries = {CDirInfo{"a", {30, 10, 5, N, N, N}}, CDirInfo{"old", {N, N, 7, N, N, N}}};
+  MergeWithSaved(second, first, 1);
+  EXPECT_EQ(second.m_times, (std::array<std::int32_t, 6>{200, 200, 100, 50, 0, 0}));
+  EXPECT_THAT(second.m_entries, ElementsAre(CDirInfo{"a", {30, 20, 10, 5, N, N}}, CDirInfo{"old", {N, N, N, 7, N, N}},
+                                            CDirInfo{"new", {N, 1, N, N, N, N}}));
+
+  // An older scan saved later goes behind the newer ones; the oldest scan falls off the end.
+  CDirData late = base;
+  late.m_times = {150, 100, 50, 0, 0, 0};
+  late.m_entries = {CDirInfo{"a", {15, 10, 5, N, N, N}}};
+  CDirData full = first;
+  full.m_times = {600, 500, 400, 300, 200, 100};
+  full.m_entries = {CDirInfo{"a", {60, 50, 40, 30, 20, 10}}};
+  MergeWithSaved(late, full, 1);
+  EXPECT_EQ(late.m_times, (std::array<std::int32_t, 6>{600, 500, 400, 300, 200, 150}));
+  EXPECT_THAT(late.m_entries, ElementsAre(CDirInfo{"a", {60, 50, 40, 30, 20, 15}}));
+
+  // A record that added no scan takes what is saved.
+  CDirData unscanned = base;
+  MergeWithSaved(unscanned, first, 0);
+  EXPECT_EQ(unscanned.m_times, first.m_times);
+  EXPECT_EQ(unscanned.m_entries, first.m_entries);
+}
+
+// Saved twice, a record adds its scans once, even when another run saved in between.
+TEST_F(DataFileTest, RecordSavedAgainAddsItsScanOnce) {
+  CDataFile file(owner.DataDirectory());
+  CDirData base = Record("/d/", {CDirInfo{"a", {10, N, N, N, N, N}}});
+  base.m_times = {100, 0, 0, 0, 0, 0};
+  ASSERT_THAT(Write(file, {base}), ElementsAre());
+  CDirData mine = base;
+  mine.m_savedTimes = base.m_times;
+  mine.m_newScans = 1;
+  mine.m_times = {200, 100, 0, 0, 0, 0};
+  mine.m_entries = {CDirInfo{"a", {20, 10, N, N, N, N}}};
+  CDirData theirs = mine;
+  theirs.m_entries = {CDirInfo{"a", {30, 10, N, N, N, N}}};
+  ASSERT_THAT(Write(file, {mine}), ElementsAre());
+  CDataFile other(owner.DataDirectory());
+  ASSERT_THAT(Write(other, {theirs}), ElementsAre());  // another run built on the same record
+  ASSERT_THAT(Write(file, {mine}), ElementsAre());     // the first run saves its record again
+  ASSERT_THAT(Write(file, {mine}), ElementsAre());
+  CDirData loaded;
+  loaded.m_currentScanDir = "/d/";
+  ASSERT_EQ(file.Read(loaded), IScanStore::LoadResult::Loaded);
+  EXPECT_EQ(loaded.m_times, (std::array<std::int32_t, 6>{200, 200, 100, 0, 0, 0}));
+  EXPECT_THAT(loaded.m_entries, ElementsAre(CDirInfo{"a", {30, 20, 10, N, N, N}}));
 }
 
 TEST_F(DataFileTest, LoadingNeverWrites) {
@@ -216,7 +300,7 @@ TEST_F(DataFileTest, DamagedStreamsKeepWhatWasReadBeforeTheDamage) {
   EXPECT_TRUE(DecodeRecord(bytes.data(), 0, header));  // a new, empty stream
 }
 
-TEST_F(DataFileTest, FileThatIsNoCompoundFileLoadsEmptyAndSavesReportTheStatus) {
+TEST_F(DataFileTest, FileThatIsNoCompoundFileIsKeptAsideAndReplacedAtTheNextSave) {
   std::ofstream(FilePath()) << "this is not a compound file, just some text that is long enough to matter\n";
   std::string before = ReadFile(FilePath());
   {
@@ -225,13 +309,23 @@ TEST_F(DataFileTest, FileThatIsNoCompoundFileLoadsEmptyAndSavesReportTheStatus) 
     record.m_currentScanDir = "/a/";
     session.LoadData(record);
     EXPECT_TRUE(record.m_entries.empty());
+    EXPECT_EQ(ReadFile(FilePath()), before);  // loading never writes
     record.m_entries.push_back(CDirInfo{"x", {1, N, N, N, N, N}});
     session.SaveOutData(&record);
+    EXPECT_TRUE(session.DataFileFailed());
   }
-  ASSERT_EQ(owner.Messages().size(), 1u);
-  EXPECT_THAT(owner.Messages()[0], HasSubstr("Disk Write Error: The data for /a/ can not be saved because of a disk "
-                                             "error.  (Error=0x8003"));
-  EXPECT_EQ(ReadFile(FilePath()), before);
+  ASSERT_EQ(owner.Messages().size(), 2u);
+  EXPECT_THAT(owner.Messages()[0], HasSubstr("VNDATA.DB can not be read (STG_E_"));
+  EXPECT_THAT(owner.Messages()[1], HasSubstr("VNDATA.DB was damaged. It has been kept as " + FilePath() +
+                                             ".damaged-"));
+  EXPECT_THAT(owner.Messages()[1], HasSubstr("the 0 directory records that could still be read"));
+  const std::string kept = owner.Messages()[1].substr(owner.Messages()[1].find(FilePath() + ".damaged-"));
+  EXPECT_EQ(ReadFile(kept.substr(0, kept.find(';'))), before);
+  CDataFile file(owner.DataDirectory());
+  CDirData saved;
+  saved.m_currentScanDir = "/a/";
+  ASSERT_EQ(file.Read(saved), IScanStore::LoadResult::Loaded);
+  EXPECT_EQ(saved.m_entries.size(), 1u);
 
   owner.dataDirectory = data.Path() + "no such folder/";
   CDataFile missingFolder(owner.DataDirectory());
@@ -257,7 +351,11 @@ TEST_F(DataFileTest, DamagedCompoundFileNeverCrashesALoadOrASave) {
       session.LoadData(loaded);  // empty or what survived, never a crash
       EXPECT_LE(loaded.m_entries.size(), 1u);
     }
-    session.SaveOutData(&records[0]);  // written, or reported with its status
+    session.SaveOutData(&records[0]);  // written, if need be into a new file
+    CDirData back;
+    back.m_currentScanDir = records[0].m_currentScanDir;
+    session.LoadData(back);
+    EXPECT_EQ(back.m_entries, records[0].m_entries) << offset;
   }
 }
 
@@ -292,6 +390,61 @@ TEST_F(DataFileTest, SecondProcessWaitsForTheLockAndSucceedsWhenReleased) {
   EXPECT_EQ(loaded.m_entries.size(), 1u);
   ::close(ready[0]);
   ::close(ready[1]);
+}
+
+// Runs that scan and save one directory at the same time each build on the record saved
+// before: none may drop the scan of another.
+TEST_F(DataFileTest, ConcurrentSavesOfOneDirectoryKeepEveryScan) {
+  TempDir tree;
+  tree.MakeDir("sub");
+  tree.MakeFile("sub/f", 1);
+  owner.autoSave = 1;
+  constexpr int kTrials = 20;
+  constexpr int kRuns = 4;
+  int lostColumns = 0;
+  auto scanAndSave = [&] {
+    CScanInfo session(&owner, &owner, std::make_unique<CDataFile>(owner.DataDirectory()));
+    session.SetScanDir(tree.Path());
+    CDirData copy = session.dd;
+    session.DoScan(1, copy, true);
+    session.SaveOutData();
+  };
+  for (int trial = 0; trial < kTrials; ++trial) {
+    std::remove(FilePath().c_str());
+    scanAndSave();  // the record every run starts from
+    int start[2];
+    ASSERT_EQ(::pipe(start), 0);
+    std::vector<pid_t> runs;
+    for (int i = 0; i < kRuns; ++i) {
+      const pid_t pid = ::fork();
+      if (pid == 0) {
+        char go = 0;
+        if (::read(start[0], &go, 1) != 1) _exit(2);
+        scanAndSave();
+        _exit(0);
+      }
+      runs.push_back(pid);
+    }
+    ASSERT_EQ(::write(start[1], "gogo", kRuns), kRuns);  // all at once
+    for (pid_t pid : runs) {
+      int status = 0;
+      ::waitpid(pid, &status, 0);
+      EXPECT_EQ(status, 0);
+    }
+    ::close(start[0]);
+    ::close(start[1]);
+    CDataFile reader(owner.DataDirectory());
+    CDirData saved;
+    saved.m_currentScanDir = tree.Path();
+    ASSERT_EQ(reader.Read(saved), IScanStore::LoadResult::Loaded);
+    const CDirInfo* sub = saved.FindEntry("sub");
+    ASSERT_NE(sub, nullptr);
+    const int columns = static_cast<int>(std::count_if(sub->sizes.begin(), sub->sizes.end(), [](std::int64_t s) { return s != N; }));
+    EXPECT_EQ(std::count(saved.m_times.begin(), saved.m_times.end(), 0), 6 - columns);
+    lostColumns += 1 + kRuns - columns;
+  }
+  std::printf("%d trials of %d concurrent saves: %d history columns lost\n", kTrials, kRuns, lostColumns);
+  EXPECT_EQ(lostColumns, 0);
 }
 
 TEST_F(DataFileTest, SavedScanOfATreeLoadsBackAtEveryLevel) {

@@ -20,8 +20,13 @@ int RunAutomatedSequence(CRunFlags& flags, IAutomatedRunOwner& owner) {
 
   bool alertFired = false;
   if (flags.alertSize || flags.alertPercent || flags.freeAlert) {
+    CRunFlags checks = flags;
+    if (owner.DataFileFailed() && (checks.alertSize || checks.alertPercent)) {
+      VN_TRACE("No growth check: the saved scans could not be read");
+      checks.alertSize = checks.alertPercent = 0;
+    }
     CAlertRun run = owner.AlertRun();
-    alertFired = RunAlertChecks(flags, run);
+    alertFired = RunAlertChecks(checks, run);
     // A notification replaced the command by the one it ran; the rest of the run sees that.
     owner.CommandLineFields().notifyCommand = run.notifyCommand;
   }
@@ -34,6 +39,7 @@ int RunAutomatedSequence(CRunFlags& flags, IAutomatedRunOwner& owner) {
       VN_TRACE("No report to print");
     }
   }
+  if (owner.DataFileFailed()) return kExitDataFileFailed;
   return alertFired ? kExitAlertFired : 0;
 }
 

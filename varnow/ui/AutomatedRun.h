@@ -20,14 +20,22 @@ class IAutomatedRunOwner : public ICommandLineOwner {
   virtual CAlertRun AlertRun() { return {}; }
   // What the report printed at the end of the run is made of; nullptr: nothing can be printed.
   virtual IPrintOwner* PrintOwner() { return nullptr; }
+  // Writes what waits to be saved, then tells whether the data file could not be read or
+  // written at some point of the run (the user has been told how).
+  virtual bool DataFileFailed() { return false; }
 };
 
-// Exit status of an automated run whose alert fired.
+// Exit statuses of a run: a command line with values that cannot be right (nothing is done),
+// an automated run whose alert fired, and one whose data file could not be read or written
+// (this one wins over an alert).
+inline constexpr int kExitBadCommandLine = 2;
 inline constexpr int kExitAlertFired = 3;
+inline constexpr int kExitDataFileFailed = 4;
 
 // Runs the automated sequence for the flags of the second pass. Settings the sequence changes
-// (auto-save, save-subdirectories) change only the owner's in-memory copies. Returns the run's
-// exit status: kExitAlertFired when an alert check fired, 0 otherwise.
+// (auto-save, save-subdirectories) change only the owner's in-memory copies. The growth checks
+// are left out when the saved scans could not be read: there is nothing to compare with.
+// Returns the run's exit status: kExitDataFileFailed, kExitAlertFired or 0.
 int RunAutomatedSequence(CRunFlags& flags, IAutomatedRunOwner& owner);
 
 }  // namespace varnow

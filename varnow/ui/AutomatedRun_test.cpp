@@ -88,6 +88,8 @@ class AlertRunOwner : public IAutomatedRunOwner {
     calls.push_back("print");
     return nullptr;  // nothing to print: the run goes on
   }
+  bool DataFileFailed() override { return dataFileFailed; }
+  bool dataFileFailed = false;
 
   CCommandLineFields fields;
   CDirData record = RecordWithTotal(1000, 5000);
@@ -121,6 +123,24 @@ TEST(AutomatedRun, ChecksInOrderAfterTheSaveAndExitStatus) {
   flags.alertSize = flags.alertPercent = flags.print = 0;
   EXPECT_EQ(RunAutomatedSequence(flags, scanOnly), 0);
   EXPECT_THAT(scanOnly.calls, ElementsAre("scan", "save"));
+}
+
+TEST(AutomatedRun, DataFileThatFailedEndsWithStatus4AndNoGrowthCheck) {
+  AlertRunOwner owner;
+  owner.dataFileFailed = true;  // the saved scans could not be read: nothing to compare with
+  owner.fields.freeMinimum = 1000;
+  CRunFlags flags;
+  flags.automated = flags.scan = flags.save = 1;
+  flags.alertSize = flags.alertPercent = flags.freeAlert = 1;
+  EXPECT_EQ(RunAutomatedSequence(flags, owner), kExitDataFileFailed);
+  ASSERT_THAT(owner.boxes.boxes, SizeIs(1));  // the free space needs no saved scan
+  EXPECT_THAT(owner.boxes.boxes[0], ::testing::StartsWith("Free disk space on /srv/data/"));
+
+  AlertRunOwner saveOnly;
+  saveOnly.dataFileFailed = true;
+  CRunFlags save;
+  save.automated = save.scan = save.save = 1;
+  EXPECT_EQ(RunAutomatedSequence(save, saveOnly), kExitDataFileFailed);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "varnow/ui/Varnow.h"
 
+#include <cstdio>
 #include <memory>
 
 #include "platform/tracelog.h"
@@ -10,6 +11,15 @@
 namespace varnow {
 
 namespace {
+
+// Told on standard error whatever the display: they are about the command line that was typed.
+void TellAboutCommandLine(const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) {
+    std::fprintf(stderr, "varnow: %s\n", line.c_str());
+    VN_TRACE("%s", line.c_str());
+  }
+}
+
 constexpr char kNoWindow[] =
     "The Varnow window needs a display. Scan a directory from the command line: "
     "varnow /DIR=<directory> /SCAN /SAVE";
@@ -26,11 +36,15 @@ bool CVarnowApp::InitInstance(const std::string& commandLine) {
   std::unique_ptr<CVarnowDlg> dlg;
   try {
     ParseCommandLine(commandLine, m_flags, nullptr);
+    TellAboutCommandLine(m_flags.warnings);
     dlg = std::make_unique<CVarnowDlg>(m_prompts);
     m_mainWindow = dlg.get();
     ParseCommandLine(commandLine, m_flags, dlg.get());
     VN_TRACE("Version: %d.%d Bld %d\n", m_major, m_minor, m_build);
-    if (m_flags.automated) {
+    if (!m_flags.errors.empty()) {
+      TellAboutCommandLine(m_flags.errors);
+      m_exitStatus = kExitBadCommandLine;  // nothing is scanned, saved or shown
+    } else if (m_flags.automated) {
       m_exitStatus = RunAutomatedSequence(m_flags, *dlg);
     } else {
       try {

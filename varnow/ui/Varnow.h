@@ -27,7 +27,8 @@ class CVarnowApp {
   bool InitInstance(const std::string& commandLine);
 
   const CRunFlags& RunFlags() const { return m_flags; }
-  // The process's exit status: 3 when an automated run's alert fired, 0 otherwise.
+  // The process's exit status: 2 when the command line was refused, for an automated run 3
+  // when an alert fired and 4 when the data file failed, 0 otherwise.
   int ExitStatus() const { return m_exitStatus; }
   // The main window object while InitInstance runs, else nullptr.
   CVarnowDlg* MainWindow() const { return m_mainWindow; }

@@ -55,6 +55,7 @@ class CVarnowDlg : public IScanOwner, public IAutomatedRunOwner, public IPrintOw
   void SetSubDirSave(int subDirSave) override { m_settings.subDirSave = subDirSave; }
   CAlertRun AlertRun() override;
   IPrintOwner* PrintOwner() override { return this; }
+  bool DataFileFailed() override { return Session().DataFileFailed(); }
 
   // IPrintOwner: the print settings change only this object's copies; the report is the
   // session's record of its scan directory.

@@ -178,7 +178,57 @@ TEST_F(VarnowProgramTest, TraceFileThatCannotBeCreatedLeavesTheLogOff) {
   const std::string root = m_home.MakeFolder("tree");
   CRun run = Run({"/DEBUG=" + m_home.Root() + "/no such folder/trace.txt", "/DIR=" + root, "/SCAN", "/SAVE"});
   EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_THAT(run.err, HasSubstr("trace file cannot be created"));  // a warning only
   EXPECT_TRUE(std::filesystem::exists(m_data + "VNDATA.DB"));
+}
+
+TEST_F(VarnowProgramTest, ValuesThatCannotBeRightAreRefusedBeforeAnyScan) {
+  const std::string root = m_home.MakeFolder("tree");
+  const std::string fifo = m_home.Root() + "/fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::vector<std::vector<std::string>> refused = {
+      {"/DIR=" + root, "/ALERTSIZE=-1", "/SAVE"},
+      {"/DIR=" + root, "/ALERTPERCENT=-5", "/SAVE"},
+      {"/DIR=" + root, "/FREEALERT=-1", "/SAVE"},
+      {"/DIR=" + root, "/SCAN", "/SAVE", "/PRINT=LPT2"},
+      {"/DIR=" + root, "/SCAN", "/SAVE", "/PRINT=FILE=" + fifo},  // would block for ever
+      {"/DIR=" + root, "/SCAN", "/SAVE", "/PRINT=FILE=" + root},
+      {"/DIR=" + root, "/SCAN", "/SAVE", "/PRINT=FILE="}};
+  for (const std::vector<std::string>& arguments : refused) {
+    CRun run = Run(arguments);
+    EXPECT_EQ(run.status, 2) << arguments[1] << " " << arguments.back();
+    EXPECT_THAT(run.err, HasSubstr("varnow: /")) << arguments.back();
+    EXPECT_FALSE(std::filesystem::exists(m_data + "VNDATA.DB")) << arguments.back();
+  }
+  CRun fine = Run({"/DIR=" + root, "/ALERTSIZE=0", "/PRINT=FILE=-"});
+  EXPECT_NE(fine.status, 2) << fine.err;
+}
+
+TEST_F(VarnowProgramTest, DamagedDataFileIsKeptAsideAndReplaced) {
+  const std::string root = m_home.MakeFolder("tree");
+  test::WriteWholeFile(m_data + "VNDATA.DB", "not a compound file, just some text\n");
+  CRun run = Run({"/DIR=" + root, "/SCAN", "/SAVE"});
+  EXPECT_EQ(run.status, 4);
+  EXPECT_THAT(run.err, HasSubstr("was damaged. It has been kept as " + m_data + "VNDATA.DB.damaged-"));
+  std::vector<std::string> kept;
+  for (const auto& entry : std::filesystem::directory_iterator(m_data))
+    if (entry.path().filename().string().rfind("VNDATA.DB.damaged-", 0) == 0) kept.push_back(entry.path());
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(test::ReadWholeFile(kept[0]), "not a compound file, just some text\n");
+  EXPECT_NE(Load(root).m_times[0], 0);  // this run's scan is in the new file
+  run = Run({"/DIR=" + root, "/SCAN", "/SAVE"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(Load(root).m_times[1], 0);
+}
+
+TEST_F(VarnowProgramTest, UnreadableDataFileFiresNoGrowthAlertAndEndsWithStatus4) {
+  const std::string root = m_home.MakeFolder("tree");
+  test::WriteWholeFile(root + "f", std::string(5000, 'f'));
+  std::filesystem::create_directory(m_data + "VNDATA.DB");  // nothing can read or write it
+  CRun run = Run({"/DIR=" + root, "/ALERTSIZE=1", "/SAVE"});
+  EXPECT_EQ(run.status, 4);
+  EXPECT_THAT(run.err, HasSubstr("VNDATA.DB can not be read"));
+  EXPECT_THAT(run.err, Not(HasSubstr("Varnow Alert")));
 }
 
 // The trace lines of the given units.
