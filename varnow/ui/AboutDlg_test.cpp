@@ -64,9 +64,9 @@ TEST_F(AboutTest, TextsVersionAndSettings) {
                                                     "on local hard drives or on network drives.",
                                                     "Visit the Varnow home page for the latest releases at:",
                                                     "https://example.org/varnow/", "or send e-mail to:",
-                                                    "varnow@zentrel.com"}));
+                                                    setting::kEMailAddr.defaultValue}));
   // The missing e-mail address was written back with its default.
-  EXPECT_EQ(GetProfileString(kSettingsSection, "EMailAddr", "none"), "varnow@zentrel.com");
+  EXPECT_EQ(GetProfileString(kSettingsSection, "EMailAddr", "none"), setting::kEMailAddr.defaultValue);
   EXPECT_FALSE(about.findChild<QLabel*>()->pixmap().isNull());
 
   QStringList buttons;
