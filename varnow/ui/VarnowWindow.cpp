@@ -25,6 +25,7 @@
 #include "varnow/ui/QtPrompts.h"
 #include "varnow/ui/SplashWnd.h"
 #include "varnow/ui/osinfo.h"
+#include "varnow/update/UpdateBoxes.h"
 
 namespace varnow {
 
@@ -61,6 +62,7 @@ CVarnowWindow::CVarnowWindow(CVarnowDlg& dlg, CQtPrompts& prompts, QWidget* pare
   ConnectControls();
   m_prompts.SetParent(this);
   m_dlg.SetView(this);
+  GetProgramVersion(&m_version.major, &m_version.minor, &m_version.build);
 }
 
 CVarnowWindow::~CVarnowWindow() {
@@ -160,10 +162,7 @@ void CVarnowWindow::ConnectControls() {
 }
 
 QString CVarnowWindow::TitleFor(unsigned major, unsigned minor, int updateStatus) {
-  QString title = QString("Varnow %1.%2").arg(major).arg(minor);
-  if (updateStatus == 1) title += " - < Update Available >";
-  else if (updateStatus == 2) title += " - < Minor Update Available >";
-  return title;
+  return QString("Varnow %1.%2").arg(major).arg(minor) + QString::fromStdString(UpdateTitleSuffix(updateStatus));
 }
 
 void CVarnowWindow::OnInitDialog() {
@@ -181,11 +180,12 @@ void CVarnowWindow::OnInitDialog() {
       m_buttons[i]->setIcon(icon);
     }
     if (!iconsLoaded) VN_TRACE("OnInitDialog:: failed to load an icon resource");
-    unsigned short major = 0, minor = 0, build = 0;
-    GetProgramVersion(&major, &minor, &build);
-    setWindowTitle(TitleFor(major, minor, 0));
+    // The title tells what the previous check found; this start's check runs in the background.
+    setWindowTitle(TitleFor(m_version.major, m_version.minor, GetUpdateStatus(m_version)));
     DataFormatDialog legacy(this, m_dlg.Session(), m_dlg.Settings().dataDirectory);
     legacy.exec();
+    m_updateCheck = std::make_unique<CWindowUpdateCheck>(this);
+    m_updateCheck->Start();
   } catch (...) {
     VN_TRACE("** Exception in OnInitDialog\n");
   }
@@ -350,6 +350,7 @@ void CVarnowWindow::OnHelp() {
 
 void CVarnowWindow::OnAbout() {
   CAboutDlg about(this);
+  about.SetCheckForUpdate([this, &about] { ShowManualUpdateCheck(&about, m_version); });
   about.exec();
 }
 

@@ -10,10 +10,12 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "varnow/ui/Grid.h"
 #include "varnow/ui/VarnowDlg.h"
+#include "varnow/update/UpdateCheck.h"
 
 class QLabel;
 class QLineEdit;
@@ -23,6 +25,7 @@ class QToolButton;
 namespace varnow {
 
 class CQtPrompts;
+class CWindowUpdateCheck;
 
 class CVarnowWindow : public QDialog, public IVarnowView, public IGridOwner {
   Q_OBJECT
@@ -99,6 +102,8 @@ class CVarnowWindow : public QDialog, public IVarnowView, public IGridOwner {
 
   CVarnowDlg& m_dlg;
   CQtPrompts& m_prompts;
+  CProgramVersion m_version;
+  std::unique_ptr<CWindowUpdateCheck> m_updateCheck;  // the automatic check of this start
   FolderPicker m_picker;
   bool m_shown = false;
   bool m_pushing = false;  // the field is being set from the object: no change handling

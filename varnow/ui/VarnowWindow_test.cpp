@@ -79,6 +79,8 @@ class VarnowWindowTest : public ::testing::Test {
     test::WriteWholeFile(m_tree + "Zeta/g", std::string(100, 'x'));
     WriteProfileString(kSettingsSection, setting::kDataDirectory.name, m_data);
     WriteProfileInt(kSettingsSection, setting::kPreferredClusterSetting.name, 4);  // bytes
+    // The window's update check finds nothing listening here and ends quietly.
+    WriteProfileString(kSettingsSection, setting::kHomePage.name, "http://127.0.0.1:9/varnow/");
   }
   void Open() {
     m_dlg = std::make_unique<CVarnowDlg>(m_prompts);
