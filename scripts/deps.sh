@@ -10,6 +10,7 @@ PACKAGES=(
   python3 python3-olefile libgsf-bin libspreadsheet-parseexcel-perl
   dbus-daemon dbus-bin libglib2.0-bin
   poppler-utils
+  xvfb xdotool imagemagick x11-utils
 )
 PACKAGES+=(ncdu gdu)
 
