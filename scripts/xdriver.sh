@@ -13,6 +13,7 @@
 #   xd_unit_x N / xd_unit_y N     a position in dialog units, in pixels from the window's corner
 #   xd_click X Y [BUTTON]         moves the pointer to the window position and clicks
 #   xd_double_click X Y           the same with two quick clicks
+#   xd_drag X Y DX                presses the left button at X Y and lets go DX further right
 
 XD_XVFB_PID=
 XD_WAIT=${XD_WAIT:-20}
@@ -118,6 +119,18 @@ xd_double_click() {
   xdotool mousemove --sync $((XD_X + $1)) $((XD_Y + $2))
   sleep 0.1
   xdotool click --repeat 2 --delay 60 1
+}
+
+xd_drag() {
+  xdotool mousemove --sync $((XD_X + $1)) $((XD_Y + $2))
+  sleep 0.1
+  xdotool mousedown 1
+  local step
+  for step in 1 2 3 4; do
+    xdotool mousemove --sync $((XD_X + $1 + $3 * step / 4)) $((XD_Y + $2))
+    sleep 0.05
+  done
+  xdotool mouseup 1
 }
 
 # Where the resize handler puts the command buttons: the width right of the Scan button's first
