@@ -1,6 +1,6 @@
 # Shell helpers that drive the tracker's window on a virtual X display with real input events:
 # a private Xvfb, a private home, windows found by their titles, and pointer positions worked out
-# from the main window's dialog units. Source this file; it needs Xvfb, xdotool and python3.
+# from the main window's dialog units. Source this file; it needs Xvfb and xdotool.
 #
 #   xd_start_display              starts Xvfb on a free display number; exports DISPLAY
 #   xd_stop_display               ends it (call from an EXIT trap)
