@@ -10,7 +10,7 @@ PACKAGES=(
   python3 python3-olefile libgsf-bin libspreadsheet-parseexcel-perl
   dbus-daemon dbus-bin libglib2.0-bin
   poppler-utils
-  desktop-file-utils xvfb imagemagick x11-utils
+  desktop-file-utils xvfb xdotool imagemagick x11-utils
 )
 PACKAGES+=(ncdu gdu)
 

@@ -9,6 +9,18 @@
 
 namespace varnow {
 
+namespace {
+constexpr int kPumpMilliseconds = 15;
+constexpr int kCountersMilliseconds = 50;
+
+// True the first time, and then when at least the interval has passed since it last was.
+bool Due(QElapsedTimer& last, int milliseconds) {
+  if (last.isValid() && last.elapsed() < milliseconds) return false;
+  last.start();
+  return true;
+}
+}  // namespace
+
 CScanProgressDialog::CScanProgressDialog(QWidget* owner) : QDialog(owner) {
   setWindowTitle("Varnow Scan Progress");
   // Blocks the owner's input without disabling it: a disabled owner would disable this dialog,
@@ -39,7 +51,7 @@ void CScanProgressDialog::SetRange(int lower, int upper) {
 }
 
 void CScanProgressDialog::StepIt() {
-  QCoreApplication::processEvents();
+  if (Due(m_lastPump, kPumpMilliseconds)) QCoreApplication::processEvents();
   // Like a progress control's step: past the end it starts over.
   int next = m_progress->value() + 1;
   if (next > m_progress->maximum()) next = m_progress->minimum();
@@ -47,12 +59,13 @@ void CScanProgressDialog::StepIt() {
 }
 
 void CScanProgressDialog::ShowCounters(long directories, long files) {
+  if (!Due(m_lastCounters, kCountersMilliseconds)) return;
   m_directories->setText(QString::number(directories));
   m_files->setText(QString::number(files));
 }
 
 bool CScanProgressDialog::CheckCancel() {
-  QCoreApplication::processEvents();
+  if (Due(m_lastPump, kPumpMilliseconds)) QCoreApplication::processEvents();
   return m_cancelled;
 }
 

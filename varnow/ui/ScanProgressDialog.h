@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QElapsedTimer>
 
 #include "varnow/scan/Prompts.h"
 
@@ -28,6 +29,10 @@ class CScanProgressDialog : public QDialog, public CScanProgress {
   QString FilesText() const;
 
  private:
+  // Events are pumped, and the counters drawn, a few dozen times a second rather than for every
+  // directory and file: painting that often would take longer than the scan itself.
+  QElapsedTimer m_lastPump;
+  QElapsedTimer m_lastCounters;
   bool m_cancelled = false;
   QProgressBar* m_progress;
   QLabel* m_directories;

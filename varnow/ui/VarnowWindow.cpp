@@ -14,6 +14,8 @@
 #include <QToolButton>
 #include <QUrl>
 
+#include <algorithm>
+
 #include "platform/process.h"
 #include "platform/tracelog.h"
 #include "varnow/report/FormatSize.h"
@@ -77,7 +79,10 @@ int CVarnowWindow::DoModal() {
 
 QRect CVarnowWindow::DialogUnits(int x, int y, int width, int height) const {
   const QFontMetrics metrics(font());
-  const int baseX = metrics.averageCharWidth();
+  // The width unit of dialog layouts: the mean width of the 52 letters, rounded as dialog
+  // templates expect. A font's own average character width is narrower for most Linux fonts and
+  // cuts the labels short.
+  const int baseX = (metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 26 + 1) / 2;
   const int baseY = metrics.height();
   return QRect(x * baseX / 4, y * baseY / 8, width * baseX / 4, height * baseY / 8);
 }
@@ -139,12 +144,22 @@ void CVarnowWindow::PlaceControls() {
   m_scannedSize = AddLabel("0", DialogUnits(246, 50, 60, 8), true, "Scanned Directory Size");
   m_totalUsedLabel = AddLabel("Total Used:", DialogUnits(181, 60, 63, 8), true, nullptr);
   m_totalUsed = AddLabel("0", DialogUnits(246, 60, 60, 8), true, "Total Used");
-  AddLabel("Directories Scanned:", DialogUnits(5, 40, 64, 8), false, nullptr);
+  QLabel* directoriesLabel = AddLabel("Directories Scanned:", DialogUnits(5, 40, 64, 8), false, nullptr);
   m_directories = AddLabel("0", DialogUnits(70, 40, 70, 8), false, "Directories Scanned");
-  AddLabel("Files Scanned:", DialogUnits(5, 50, 64, 8), false, nullptr);
+  QLabel* filesLabel = AddLabel("Files Scanned:", DialogUnits(5, 50, 64, 8), false, nullptr);
   m_files = AddLabel("0", DialogUnits(70, 50, 70, 8), false, "Files Scanned");
   m_clusterLabel = AddLabel("Cluster Size:", DialogUnits(5, 60, 64, 8), false, nullptr);
   m_clusterSize = AddLabel("0", DialogUnits(70, 60, 70, 8), false, "Cluster Size");
+  // A font wider than the layout was drawn for leaves these labels too little room: they keep
+  // their whole text, and the three values beside them move right together.
+  int overflow = 0;
+  for (const char* text : {"Directories Scanned:", "Files Scanned:", "Cluster Size* :"})
+    overflow = std::max(overflow, fontMetrics().horizontalAdvance(QString::fromUtf8(text)) - directoriesLabel->width());
+  if (overflow > 0) {
+    for (QLabel* label : {directoriesLabel, filesLabel, m_clusterLabel})
+      label->resize(label->width() + overflow, label->height());
+    for (QLabel* value : {m_directories, m_files, m_clusterSize}) value->move(value->x() + overflow, value->y());
+  }
 }
 
 void CVarnowWindow::ConnectControls() {

@@ -5,12 +5,15 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -259,6 +262,7 @@ TEST_F(VarnowWindowTest, UnwritableDataFolderTellsOnceAndTheWindowStaysUsable) {
 
 TEST_F(VarnowWindowTest, ResizeMovesControlsByTheRules) {
   Open();
+  const QPoint directoriesValue = m_window->DirectoriesValue()->pos();
   for (QSize size : {QSize(900, 600), QSize(700, 500)}) {
     m_window->resize(size);
     QCoreApplication::processEvents();
@@ -278,8 +282,26 @@ TEST_F(VarnowWindowTest, ResizeMovesControlsByTheRules) {
     EXPECT_EQ(m_window->DirectoryField()->geometry().right() + 1, m_window->BrowseButton()->x() - 10);
     EXPECT_EQ(m_window->TotalUsedValue()->geometry().right() + 1, width - 10);
     EXPECT_EQ(m_window->FreeSpaceValue()->x(), m_window->TotalUsedValue()->x());
-    EXPECT_EQ(m_window->DirectoriesValue()->pos(), m_window->DialogUnits(70, 40, 0, 0).topLeft());
+    EXPECT_EQ(m_window->DirectoriesValue()->pos(), directoriesValue);
   }
+}
+
+TEST_F(VarnowWindowTest, StatusLabelsKeepTheirWholeTextBesideTheirValues) {
+  Open();
+  EXPECT_GE(m_window->DirectoriesValue()->x(), m_window->DialogUnits(70, 40, 0, 0).x());
+  const QFontMetrics metrics(m_window->font());
+  const QList<QLabel*> labels = m_window->findChildren<QLabel*>();
+  for (const char* text : {"Directory", "Directories Scanned:", "Files Scanned:", "Free Space:",
+                           "Scanned Directory Size:", "Total Used:"}) {
+    const auto label = std::find_if(labels.begin(), labels.end(), [&](QLabel* l) { return l->text() == text; });
+    ASSERT_NE(label, labels.end()) << text;
+    EXPECT_GE((*label)->width(), metrics.horizontalAdvance(text)) << text;
+  }
+  m_window->ClusterLabel()->setText("Cluster Size* :");
+  EXPECT_GE(m_window->ClusterLabel()->width(), metrics.horizontalAdvance("Cluster Size* :"));
+  for (QLabel* value : {m_window->DirectoriesValue(), m_window->FilesValue(), m_window->ClusterValue()})
+    EXPECT_EQ(value->x(), m_window->DirectoriesValue()->x());
+  EXPECT_LT(m_window->ClusterLabel()->geometry().right(), m_window->ClusterValue()->x());
 }
 
 TEST_F(VarnowWindowTest, ColumnWidthsAreReadClampedAndStoredBounded) {

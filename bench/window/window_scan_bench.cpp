@@ -1,0 +1,109 @@
+// A scan started from the window, with its progress display and the refresh of the status fields
+// and the grid, against the same scan unattended (no progress display, as an automated run does
+// it), in one process and on the same tree; nothing is saved.
+//   window_scan_bench TREE [RUNS]     (default 5 runs each, alternating; prints the medians)
+// Runs on whatever display Qt finds: under Xvfb for a real X server, or QT_QPA_PLATFORM=offscreen.
+// Settings and data folder come from the environment: point HOME and the XDG folders elsewhere.
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QTimer>
+#include <QToolButton>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "varnow/ui/HeadlessPrompts.h"
+#include "varnow/ui/QtPrompts.h"
+#include "varnow/ui/VarnowDlg.h"
+#include "varnow/ui/VarnowWindow.h"
+
+namespace {
+
+using namespace varnow;
+
+void Wait(int milliseconds) {
+  QEventLoop loop;
+  QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+void SaveNothing(CVarnowDlg& dlg) {
+  dlg.SetAutoSave(0);
+  dlg.SetSubDirSave(0);
+}
+
+// threads: how many threads read the file system (0: as many as an automated run uses).
+double Unattended(const std::string& tree, int threads, long& directories) {
+  CHeadlessPrompts prompts;
+  CScanOptions options;
+  options.scanThreads = threads;
+  CVarnowDlg dlg(prompts, nullptr, options);
+  SaveNothing(dlg);
+  dlg.CommandLineFields().automatedRun = 1;
+  dlg.SetDirectoryText(tree);
+  QElapsedTimer timer;
+  timer.start();
+  dlg.OnScan();
+  const double seconds = timer.nsecsElapsed() / 1e9;
+  directories = dlg.Session().DirectoriesScanned();
+  return seconds;
+}
+
+double FromWindow(const std::string& tree, long& directories) {
+  CQtPrompts prompts;
+  CVarnowDlg dlg(prompts);
+  SaveNothing(dlg);
+  CVarnowWindow window(dlg, prompts);
+  window.OnInitDialog();
+  window.show();
+  Wait(2300);  // until the splash has gone
+  window.DirectoryField()->setText(QString::fromStdString(tree));
+  QApplication::processEvents();
+  QElapsedTimer timer;
+  timer.start();
+  window.CommandButton(CVarnowWindow::kScan)->click();  // returns when the grid is filled
+  window.Grid()->viewport()->repaint();
+  const double seconds = timer.nsecsElapsed() / 1e9;
+  directories = dlg.Session().DirectoriesScanned();
+  return seconds;
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: window_scan_bench TREE [RUNS]\n");
+    return 2;
+  }
+  std::string tree = argv[1];
+  if (tree.back() != '/') tree += '/';
+  const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+
+  long directories = 0;
+  Unattended(tree, 0, directories);  // warms the cache
+  std::vector<double> unattended, oneThread, window;
+  for (int run = 0; run < runs; ++run) {
+    unattended.push_back(Unattended(tree, 0, directories));
+    oneThread.push_back(Unattended(tree, 1, directories));
+    long shown = 0;
+    window.push_back(FromWindow(tree, shown));
+    if (shown != directories) std::fprintf(stderr, "the window scanned %ld directories, unattended %ld\n", shown, directories);
+  }
+  const double u = Median(unattended), u1 = Median(oneThread), w = Median(window);
+  std::printf("scan of %s (%ld directories), median of %d runs, platform %s\n", tree.c_str(), directories, runs,
+              qPrintable(QGuiApplication::platformName()));
+  std::printf("unattended %.3f s (one reading thread %.3f s), from the window %.3f s, ratio %.2f\n", u, u1, w,
+              w / u);
+  return 0;
+}

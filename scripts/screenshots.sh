@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# Pictures of the tracker's windows on a virtual display, for a person to look at: the main
+# window after scanning a small generated tree (at its first size and at 1000 × 700), the About
+# box and the print options dialog.
+#   scripts/screenshots.sh OUTDIR
+#   BUILD=/path/to/build scripts/screenshots.sh OUTDIR    (default build/release, as run.sh builds)
+# Needs Xvfb, xdotool and ImageMagick's import (scripts/deps.sh installs them).
+set -euo pipefail
+HERE=$(cd "$(dirname "$0")/.." && pwd)
+[ $# -eq 1 ] || { echo "usage: $0 OUTDIR" >&2; exit 2; }
+OUT=$(mkdir -p "$1" && cd "$1" && pwd)
+BUILD=${BUILD:-$HERE/build/release}
+# shellcheck source=xdriver.sh
+. "$HERE/scripts/xdriver.sh"
+
+if [ ! -f "$BUILD/CMakeCache.txt" ]; then
+  cmake -S "$HERE" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNOW_TESTS=OFF >/dev/null
+fi
+cmake --build "$BUILD" -j"$(nproc)" --target varnow >/dev/null
+VARNOW="$BUILD/varnow/varnow"
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/varnow-shots-XXXXXX")
+VARNOW_PID=
+cleanup() {
+  [ -n "$VARNOW_PID" ] && kill "$VARNOW_PID" 2>/dev/null
+  xd_stop_display
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+# A small tree of known sizes: four subdirectories (one with blanks, one with a UTF-8 name), one
+# of them nested, and a file at the top.
+TREE="$WORK/tree"
+make_file() { head -c "$2" /dev/zero >"$1"; }
+mkdir -p "$TREE/alpha/inner" "$TREE/beta with blanks" "$TREE/gamma" "$TREE/grüße Ωμέγα"
+for i in 1 2 3; do make_file "$TREE/alpha/a$i.dat" 102400; done
+make_file "$TREE/alpha/inner/deep.bin" 2097152
+make_file "$TREE/beta with blanks/one file.txt" 250000
+make_file "$TREE/beta with blanks/two.txt" 250000
+make_file "$TREE/grüße Ωμέγα/Фото.jpg" 1048576
+make_file "$TREE/top.txt" 4096
+
+xd_private_home "$WORK" "$WORK/data"
+xd_start_display
+TRACE="$WORK/trace.txt"
+"$VARNOW" "/DEBUG=$TRACE" >"$WORK/varnow.out" 2>&1 &
+VARNOW_PID=$!
+
+main=$(xd_wait_window '^Varnow [0-9]+\.[0-9]+')
+xd_main_window "$main"
+sleep 2.5  # the splash stands over the window for two seconds
+
+# Type the tree's path into the directory field, then Scan.
+xd_click "$(xd_unit_x 60)" "$(xd_unit_y 31)"
+xdotool key ctrl+a
+xdotool type --delay 15 "$TREE/"
+xd_click "$(xd_button_x 0)" "$(xd_button_y)"
+xd_wait_line "$TRACE" "CVarnowDlg::OnScan End"
+sleep 0.5
+import -window "$main" "$OUT/main-window.png"
+
+# Moved to the screen's corner first, so that the whole window is on the screen.
+xdotool windowmove --sync "$main" 0 0 windowsize --sync "$main" 1000 700
+sleep 0.5
+xd_geometry "$main"
+import -window "$main" "$OUT/main-window-1000x700.png"
+
+# The About box from the context menu (a right click beside the status fields); the menu's
+# first entry lies just below and right of the pointer.
+xd_click "$(xd_unit_x 20)" "$(xd_unit_y 44)" 3
+sleep 0.5
+xdotool mousemove_relative --sync 25 12
+xdotool click 1
+about=$(xd_wait_window '^About Varnow$')
+sleep 0.5
+import -window "$about" "$OUT/about-box.png"
+xdotool windowfocus --sync "$about" key Escape
+xd_wait_gone "$about"
+
+# The print options dialog from the Print button.
+xd_click "$(xd_button_x 2)" "$(xd_button_y)"
+print=$(xd_wait_window '^Print Options$')
+sleep 0.5
+import -window "$print" "$OUT/print-options.png"
+xdotool windowfocus --sync "$print" key Escape
+xd_wait_gone "$print"
+
+# Exit.
+xd_click "$(xd_button_x 6)" "$(xd_button_y)"
+for _ in $(seq 100); do kill -0 "$VARNOW_PID" 2>/dev/null || break; sleep 0.1; done
+wait "$VARNOW_PID" 2>/dev/null || true
+VARNOW_PID=
+ls -1 "$OUT"/*.png
