@@ -8,6 +8,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <charconv>
 
 #include "platform/tracelog.h"
@@ -69,11 +70,18 @@ CClusterSizeDialog::CClusterSizeDialog(const std::string& directory, QWidget* pa
   m_table->setAccessibleName("Cluster sizes");
   m_table->setHorizontalHeaderLabels({"Directory", "Cluster size in bytes"});
   m_table->verticalHeader()->hide();
-  m_table->setColumnWidth(0, kDirectoryWidth);
-  m_table->setColumnWidth(1, kSizeWidth);
+  m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  m_table->horizontalHeader()->setHighlightSections(false);
   m_table->horizontalHeader()->setStretchLastSection(true);
+  m_table->setWordWrap(false);
+  m_table->setTextElideMode(Qt::ElideMiddle);  // both ends of a path tell most
   m_table->setSelectionMode(QAbstractItemView::SingleSelection);
-  m_table->setMinimumWidth(kDirectoryWidth + kSizeWidth + 2 * m_table->frameWidth() +
+  // The widths grow with a large desktop font, so that the headings stay whole.
+  const int directoryWidth = std::max(kDirectoryWidth, m_table->horizontalHeader()->sectionSizeHint(0));
+  const int sizeWidth = std::max(kSizeWidth, m_table->horizontalHeader()->sectionSizeHint(1));
+  m_table->setColumnWidth(0, directoryWidth);
+  m_table->setColumnWidth(1, sizeWidth);
+  m_table->setMinimumWidth(directoryWidth + sizeWidth + 2 * m_table->frameWidth() +
                            m_table->verticalScrollBar()->sizeHint().width());
   m_table->setMinimumHeight(m_table->horizontalHeader()->sizeHint().height() +
                             kVisibleRows * m_table->verticalHeader()->defaultSectionSize() + 2 * m_table->frameWidth());
