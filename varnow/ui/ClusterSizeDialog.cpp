@@ -3,7 +3,6 @@
 #include <QDialogButtonBox>
 #include <QHeaderView>
 #include <QLabel>
-#include <QPushButton>
 #include <QScrollBar>
 #include <QTableWidget>
 #include <QVBoxLayout>

@@ -4,7 +4,6 @@
 #include <QCheckBox>
 #include <QFontDialog>
 #include <QFontInfo>
-#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>

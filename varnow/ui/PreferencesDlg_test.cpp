@@ -15,7 +15,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
@@ -325,8 +324,9 @@ TEST_F(PreferencesTest, FontRecordRoundTripsThroughQFontByteForByte) {
   EXPECT_EQ(standIn.family(), "MS Sans Serif");
   EXPECT_EQ(standIn.pixelSize(), 14);
   EXPECT_EQ(standIn.weight(), 400);
-  if (!QFontDatabase::hasFamily("MS Sans Serif"))
+  if (!QFontDatabase::hasFamily("MS Sans Serif")) {
     EXPECT_EQ(QFontInfo(standIn).family(), QFontInfo(QFontDatabase::systemFont(QFontDatabase::GeneralFont)).family());
+  }
 
   // A damaged size is bounded, not drawn at a million pixels.
   CLogFont huge;
