@@ -148,7 +148,7 @@ class PreferencesTest : public ::testing::Test {
 // ---------------------------------------------------------------------------------------------
 // Preferences
 
-TEST_F(PreferencesTest, TextsAndTheIndexCodeMappings) {
+TEST_F(PreferencesTest, CaptionGroupsAndTexts) {
   CPreferencesDlg dialog(Dlg());
   EXPECT_EQ(dialog.windowTitle(), "Varnow Preferences");
   QStringList groups, buttons, labels, boxes;
@@ -167,22 +167,6 @@ TEST_F(PreferencesTest, TextsAndTheIndexCodeMappings) {
   EXPECT_EQ(dialog.SortButton(1)->text(), "By Change in Size");
   EXPECT_EQ(dialog.UnitButton(2)->text(), "MegaBytes (MB =  1048576 bytes)");
   EXPECT_EQ(dialog.ClusterButton(3)->text(), "Ignore (Just count file sizes in bytes)");
-
-  const std::pair<int, int> sort[] = {{0, 1}, {1, 3}, {2, 2}};
-  for (auto [index, code] : sort) {
-    EXPECT_EQ(CPreferencesDlg::SortMethodOf(index), code);
-    EXPECT_EQ(CPreferencesDlg::SortIndexOf(code), index);
-  }
-  for (int index = 0; index <= 4; ++index) EXPECT_EQ(CPreferencesDlg::UnitIndexOf(CPreferencesDlg::UnitOf(index)), index);
-  for (int index = 0; index <= 3; ++index)
-    EXPECT_EQ(CPreferencesDlg::ClusterIndexOf(CPreferencesDlg::ClusterOf(index)), index);
-  EXPECT_EQ(CPreferencesDlg::UnitOf(0), 1);
-  EXPECT_EQ(CPreferencesDlg::ClusterOf(3), 4);
-  for (int outside : {-1, 0, 6, 99}) {
-    EXPECT_EQ(CPreferencesDlg::SortIndexOf(outside), -1);
-    EXPECT_EQ(CPreferencesDlg::UnitIndexOf(outside), -1);
-    EXPECT_EQ(CPreferencesDlg::ClusterIndexOf(outside == 6 ? 5 : outside), -1);
-  }
 }
 
 TEST_F(PreferencesTest, OpensWithTheSettingsOkKeepsTheChoicesCancelNone) {
