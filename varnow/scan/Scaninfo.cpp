@@ -95,6 +95,10 @@ platform::MountTable CScanInfo::LoadMounts() const {
                                          : platform::MountTable::Load(m_options.mountinfoPath);
 }
 
+bool CScanInfo::QueryVolume(const std::string& path, platform::VolumeFigures& out) const {
+  return m_options.queryVolume ? m_options.queryVolume(path, out) : platform::QueryVolume(path, out);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Current directory, root, cluster size, free space
 
@@ -161,7 +165,7 @@ std::string CScanInfo::GetScanRoot() {
 std::uint32_t CScanInfo::DriveClusterSize(const std::string& root) {
   if (std::uint32_t fixed = GetFixedClusterSize(root)) return fixed;
   platform::VolumeFigures figures;
-  if (platform::QueryVolume(root, figures)) return figures.clusterSize;
+  if (QueryVolume(root, figures)) return figures.clusterSize;
   VN_TRACE("GetDiskFreeSpace failed for drive %s.  GetLastError was %lX\n", root.c_str(),
            static_cast<unsigned long>(errno));
   return 0;
@@ -215,7 +219,7 @@ bool CScanInfo::ORVGetFreeSpace(const std::string& root, std::uint64_t& freeByte
   try {
     if (!platform::PathExists(root)) return false;
     platform::VolumeFigures figures;
-    if (!platform::QueryVolume(root, figures)) {
+    if (!QueryVolume(root, figures)) {
       VN_TRACE("GetDiskFreeSpace(%s) failed with error=%lX\n", root.c_str(), static_cast<unsigned long>(errno));
       return false;
     }

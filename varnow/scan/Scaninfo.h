@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +20,7 @@ namespace platform {
 class DirListing;
 class MountTable;
 struct DirEntry;
+struct VolumeFigures;
 }
 
 namespace varnow {
@@ -32,6 +34,9 @@ struct CScanOptions {
   std::size_t flushThreshold = 500;
   // Mount table to use (tests give a faked one); empty: the process's own.
   std::string mountinfoPath;
+  // How a volume's figures are read (tests fake a volume that does not tell them); empty: the
+  // file system is asked.
+  std::function<bool(const std::string& path, platform::VolumeFigures& out)> queryVolume;
   // Threads that read the file system for a scan without progress display; 0: one per core
   // (at most 4). A scan with a progress display reads on the calling thread only.
   int scanThreads = 0;
@@ -120,6 +125,7 @@ class CScanInfo {
   std::int64_t ScanFreeSpace();
   std::uint32_t DriveClusterSize(const std::string& root);
   platform::MountTable LoadMounts() const;
+  bool QueryVolume(const std::string& path, platform::VolumeFigures& out) const;
 
   IScanOwner* m_owner;
   IPrompts* m_prompts;

@@ -35,6 +35,15 @@ std::string DataHome() {
   return std::string(home && *home ? home : "/tmp") + "/.local/share";
 }
 
+// The size an override value stands for: a double word, or a text that starts with a digit
+// ("-5" would read as a huge size); 0 for anything else.
+std::uint32_t OverrideSize(const platform::RegValue& value) {
+  if (value.type == platform::RegType::Dword) return value.dword;
+  if (value.type != platform::RegType::String || value.text.empty() || value.text[0] < '0' || value.text[0] > '9')
+    return 0;
+  return static_cast<std::uint32_t>(std::strtoul(value.text.c_str(), nullptr, 10));
+}
+
 bool IsWritableFolder(const std::string& folder) { return !folder.empty() && ::access(folder.c_str(), W_OK) == 0; }
 
 }  // namespace
@@ -91,15 +100,27 @@ std::uint32_t GetFixedClusterSize(const std::string& root) {
   // Value names are case-blind in the store, but roots are paths and compare exactly.
   auto values = platform::Registry::EnumValues(platform::Hive::CurrentUser, SettingsKey(kFixedClusterSizesSection));
   if (!values) return 0;
-  for (const auto& [name, value] : *values) {
-    if (name != root) continue;
-    if (value.type == platform::RegType::Dword) return value.dword;
-    // "-5" would read as a huge size: only a text that starts with a digit counts.
-    if (value.type != platform::RegType::String || value.text.empty() || value.text[0] < '0' || value.text[0] > '9')
-      return 0;
-    return static_cast<std::uint32_t>(std::strtoul(value.text.c_str(), nullptr, 10));
-  }
+  for (const auto& [name, value] : *values)
+    if (name == root) return OverrideSize(value);
   return 0;
+}
+
+std::vector<std::pair<std::string, std::uint32_t>> GetFixedClusterSizes() {
+  std::vector<std::pair<std::string, std::uint32_t>> overrides;
+  auto values = platform::Registry::EnumValues(platform::Hive::CurrentUser, SettingsKey(kFixedClusterSizesSection));
+  if (!values) return overrides;
+  for (const auto& [name, value] : *values)
+    if (!name.empty()) overrides.emplace_back(name, OverrideSize(value));
+  return overrides;
+}
+
+bool WriteFixedClusterSizes(const std::vector<std::pair<std::string, int>>& overrides) {
+  const std::string key = SettingsKey(kFixedClusterSizesSection);
+  bool written = platform::Registry::DeleteKey(platform::Hive::CurrentUser, key) ||
+                 !platform::Registry::KeyExists(platform::Hive::CurrentUser, key);
+  for (const auto& [name, size] : overrides)
+    written = WriteProfileIntAsText(kFixedClusterSizesSection, name, size) && written;
+  return written;
 }
 
 bool WriteProfileIntAsText(const std::string& section, const std::string& entry, int value) {

@@ -7,6 +7,8 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace varnow {
 
@@ -32,6 +34,12 @@ std::string GetProfileStringEx(const std::string& section, const std::string& en
 std::uint32_t GetFixedClusterSize(const std::string& root);
 // An integer kept as decimal text, as the overrides are.
 bool WriteProfileIntAsText(const std::string& section, const std::string& entry, int value);
+// Every override in the order the store lists them, values with an empty name left out; the size
+// is 0 for a value that is not a number.
+std::vector<std::pair<std::string, std::uint32_t>> GetFixedClusterSizes();
+// Replaces the whole override list: the section is deleted, then every pair is written in order
+// as decimal text. Empty names are written too (readers skip them); of equal names the last wins.
+bool WriteFixedClusterSizes(const std::vector<std::pair<std::string, int>>& overrides);
 
 // Names and defaults of the values of the "Settings" section.
 namespace setting {

@@ -79,6 +79,27 @@ TEST_F(SettingsTest, ClusterSizeOverridesKeptAsText) {
   EXPECT_FALSE(Stored("zzz", section));  // nothing written back
 }
 
+TEST_F(SettingsTest, OverrideListInStoredOrderAndRewrittenWhole) {
+  const std::string section = kFixedClusterSizesSection;
+  EXPECT_TRUE(GetFixedClusterSizes().empty());  // no key
+  WriteProfileString(section, "/srv/b", "8192");
+  WriteProfileString(section, "", "0");
+  WriteProfileString(section, "/srv/a", "x1");
+  WriteProfileInt(section, "/mnt", 512);
+  using List = std::vector<std::pair<std::string, std::uint32_t>>;
+  EXPECT_EQ(GetFixedClusterSizes(), (List{{"/srv/b", 8192}, {"/srv/a", 0}, {"/mnt", 512}}));
+
+  ASSERT_TRUE(WriteFixedClusterSizes({{"/z", 4096}, {"", 0}, {"/y", -1}, {"/z", 2048}, {"", 0}}));
+  auto values = Registry::EnumValues(Hive::CurrentUser, SettingsKey(section));
+  ASSERT_TRUE(values);
+  std::vector<std::string> stored;
+  for (const auto& [name, value] : *values) stored.push_back(name + "=" + value.text);
+  EXPECT_THAT(stored, ElementsAre("/z=2048", "=0", "/y=-1"));
+  EXPECT_EQ(GetFixedClusterSize("/y"), 0u);  // a negative text is no override
+  ASSERT_TRUE(WriteFixedClusterSizes({}));
+  EXPECT_TRUE(GetFixedClusterSizes().empty());
+}
+
 TEST_F(SettingsTest, FirstRunReadsEveryWindowSettingWithItsDefaultAndTracesIt) {
   const std::string data = m_home.MakeFolder("data-folder");
   // A stored folder without its trailing "/".

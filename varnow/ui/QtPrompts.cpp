@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QThread>
 
+#include "varnow/ui/ClusterSizeDialog.h"
 #include "varnow/ui/HeadlessPrompts.h"
 #include "varnow/ui/MissingDirectoryDialog.h"
 #include "varnow/ui/ScanProgressDialog.h"
@@ -27,8 +28,12 @@ void ShowMessageBox(QWidget* parent, const std::string& text, const std::string&
 bool CQtPrompts::AskScanMissingDirectory() { return CMissingDirectoryDialog::Ask(m_parent); }
 
 void CQtPrompts::AskClusterSize(const std::string& root) {
-  // Until the cluster size dialog exists, the answer is the default size, stored as its OK would.
-  StoreDefaultClusterSize(root);
+  // Off the GUI thread nobody can be asked: the default is taken, as OK on the offered row would.
+  if (!OnGuiThread()) {
+    StoreDefaultClusterSize(root);
+    return;
+  }
+  ClusterSizeDialog(root, m_parent);
 }
 
 std::unique_ptr<CScanProgress> CQtPrompts::CreateScanProgress() {

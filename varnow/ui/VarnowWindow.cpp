@@ -22,7 +22,9 @@
 #include "varnow/scan/scandir.h"
 #include "varnow/ui/AboutDlg.h"
 #include "varnow/ui/DataFormatDialog.h"
+#include "varnow/ui/DisplayFont.h"
 #include "varnow/ui/Images.h"
+#include "varnow/ui/PreferencesDlg.h"
 #include "varnow/ui/PrintDlg.h"
 #include "varnow/ui/QtPrompts.h"
 #include "varnow/ui/SplashWnd.h"
@@ -87,12 +89,17 @@ QRect CVarnowWindow::DialogUnits(int x, int y, int width, int height) const {
   return QRect(x * baseX / 4, y * baseY / 8, width * baseX / 4, height * baseY / 8);
 }
 
-QLabel* CVarnowWindow::AddLabel(const char* text, const QRect& geometry, bool rightAligned, const char* accessibleName) {
+QLabel* CVarnowWindow::AddLabel(const char* text, const QRect& units, bool rightAligned, const char* accessibleName) {
   auto* label = new QLabel(QString::fromUtf8(text), this);
-  label->setGeometry(geometry);
+  Place(label, units);
   label->setAlignment((rightAligned ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
   if (accessibleName) label->setAccessibleName(QString::fromUtf8(accessibleName));
   return label;
+}
+
+void CVarnowWindow::Place(QWidget* control, const QRect& units) {
+  m_placed.emplace_back(control, units);
+  control->setGeometry(DialogUnits(units.x(), units.y(), units.width(), units.height()));
 }
 
 void CVarnowWindow::BuildControls() {
@@ -127,39 +134,55 @@ void CVarnowWindow::BuildControls() {
 void CVarnowWindow::PlaceControls() {
   resize(DialogUnits(0, 0, 315, 192).size());
   setMinimumSize(DialogUnits(0, 0, 315, 150).size());
-  m_programIcon->setGeometry(DialogUnits(5, 5, 20, 20));
-  m_directory->setGeometry(DialogUnits(40, 25, 192, 12));
-  m_browse->setGeometry(DialogUnits(235, 25, 66, 14));
+  Place(m_programIcon, QRect(5, 5, 20, 20));
+  Place(m_directory, QRect(40, 25, 192, 12));
+  Place(m_browse, QRect(235, 25, 66, 14));
   for (int i = 0; i < kButtonCount; ++i) {
     const QRect& u = kButtonSpecs[i].units;
-    m_buttons[i]->setGeometry(DialogUnits(u.x(), u.y(), u.width(), u.height()));
+    Place(m_buttons[i], u);
   }
-  m_grid->setGeometry(DialogUnits(6, 72, 259, 114));
-  AddLabel("Directory", DialogUnits(5, 27, 32, 8), false, nullptr);
+  Place(m_grid, QRect(6, 72, 259, 114));
+  AddLabel("Directory", QRect(5, 27, 32, 8), false, nullptr);
 
   // The right-aligned labels end two units before their values.
-  m_freeSpaceLabel = AddLabel("Free Space:", DialogUnits(170, 40, 74, 8), true, nullptr);
-  m_freeSpace = AddLabel("0", DialogUnits(246, 40, 60, 8), true, "Free Space");
-  m_scannedSizeLabel = AddLabel("Scanned Directory Size:", DialogUnits(148, 50, 96, 8), true, nullptr);
-  m_scannedSize = AddLabel("0", DialogUnits(246, 50, 60, 8), true, "Scanned Directory Size");
-  m_totalUsedLabel = AddLabel("Total Used:", DialogUnits(181, 60, 63, 8), true, nullptr);
-  m_totalUsed = AddLabel("0", DialogUnits(246, 60, 60, 8), true, "Total Used");
-  QLabel* directoriesLabel = AddLabel("Directories Scanned:", DialogUnits(5, 40, 64, 8), false, nullptr);
-  m_directories = AddLabel("0", DialogUnits(70, 40, 70, 8), false, "Directories Scanned");
-  QLabel* filesLabel = AddLabel("Files Scanned:", DialogUnits(5, 50, 64, 8), false, nullptr);
-  m_files = AddLabel("0", DialogUnits(70, 50, 70, 8), false, "Files Scanned");
-  m_clusterLabel = AddLabel("Cluster Size:", DialogUnits(5, 60, 64, 8), false, nullptr);
-  m_clusterSize = AddLabel("0", DialogUnits(70, 60, 70, 8), false, "Cluster Size");
-  // A font wider than the layout was drawn for leaves these labels too little room: they keep
-  // their whole text, and the three values beside them move right together.
+  m_freeSpaceLabel = AddLabel("Free Space:", QRect(170, 40, 74, 8), true, nullptr);
+  m_freeSpace = AddLabel("0", QRect(246, 40, 60, 8), true, "Free Space");
+  m_scannedSizeLabel = AddLabel("Scanned Directory Size:", QRect(148, 50, 96, 8), true, nullptr);
+  m_scannedSize = AddLabel("0", QRect(246, 50, 60, 8), true, "Scanned Directory Size");
+  m_totalUsedLabel = AddLabel("Total Used:", QRect(181, 60, 63, 8), true, nullptr);
+  m_totalUsed = AddLabel("0", QRect(246, 60, 60, 8), true, "Total Used");
+  m_directoriesLabel = AddLabel("Directories Scanned:", QRect(5, 40, 64, 8), false, nullptr);
+  m_directories = AddLabel("0", QRect(70, 40, 70, 8), false, "Directories Scanned");
+  m_filesLabel = AddLabel("Files Scanned:", QRect(5, 50, 64, 8), false, nullptr);
+  m_files = AddLabel("0", QRect(70, 50, 70, 8), false, "Files Scanned");
+  m_clusterLabel = AddLabel("Cluster Size:", QRect(5, 60, 64, 8), false, nullptr);
+  m_clusterSize = AddLabel("0", QRect(70, 60, 70, 8), false, "Cluster Size");
+  FitCountLabels();
+}
+
+// A font wider than the layout was drawn for leaves the count labels too little room: they keep
+// their whole text, and the three values beside them move right together.
+void CVarnowWindow::FitCountLabels() {
   int overflow = 0;
   for (const char* text : {"Directories Scanned:", "Files Scanned:", "Cluster Size* :"})
-    overflow = std::max(overflow, fontMetrics().horizontalAdvance(QString::fromUtf8(text)) - directoriesLabel->width());
-  if (overflow > 0) {
-    for (QLabel* label : {directoriesLabel, filesLabel, m_clusterLabel})
-      label->resize(label->width() + overflow, label->height());
-    for (QLabel* value : {m_directories, m_files, m_clusterSize}) value->move(value->x() + overflow, value->y());
-  }
+    overflow = std::max(overflow, fontMetrics().horizontalAdvance(QString::fromUtf8(text)) - m_directoriesLabel->width());
+  if (overflow <= 0) return;
+  for (QLabel* label : {m_directoriesLabel, m_filesLabel, m_clusterLabel})
+    label->resize(label->width() + overflow, label->height());
+  for (QLabel* value : {m_directories, m_files, m_clusterSize}) value->move(value->x() + overflow, value->y());
+}
+
+// A new font changes the dialog units: the controls go back to their places in the new units
+// (then the resize rules apply), so that no text is cut off.
+void CVarnowWindow::changeEvent(QEvent* event) {
+  QDialog::changeEvent(event);
+  if (event->type() != QEvent::FontChange || m_placed.empty()) return;
+  for (const auto& [control, units] : m_placed)
+    control->setGeometry(DialogUnits(units.x(), units.y(), units.width(), units.height()));
+  FitCountLabels();
+  setMinimumSize(DialogUnits(0, 0, 315, 150).size());
+  if (!m_shown) resize(DialogUnits(0, 0, 315, 192).size());
+  OnSize();
 }
 
 void CVarnowWindow::ConnectControls() {
@@ -184,7 +207,7 @@ void CVarnowWindow::OnInitDialog() {
   try {
     VN_TRACE("CVarnowDlg::OnInitDialog");
     m_grid->SetOwner(this);
-    m_grid->SetGridFont(font());
+    if (!ApplyDisplayFont(this)) m_grid->SetGridFont(font());
     setWindowIcon(ResourceIcon(kProgramIconImage));
     m_programIcon->setPixmap(ResourcePixmap(kProgramIconImage, m_programIcon->size()));
     ApplyColumnWidths();
@@ -335,7 +358,8 @@ void CVarnowWindow::NotAvailableYet(const char* what) {
 
 void CVarnowWindow::OnPreference() {
   try {
-    NotAvailableYet("The preferences");
+    CPreferencesDlg preferences(m_dlg, this);
+    preferences.exec();
     UpdateStats();
     FillInGrid();
   } catch (...) {

@@ -12,6 +12,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "varnow/ui/Grid.h"
 #include "varnow/ui/VarnowDlg.h"
@@ -83,6 +85,7 @@ class CVarnowWindow : public QDialog, public IVarnowView, public IGridOwner {
  protected:
   void showEvent(QShowEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void changeEvent(QEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
   void done(int result) override;
@@ -92,13 +95,16 @@ class CVarnowWindow : public QDialog, public IVarnowView, public IGridOwner {
   void PlaceControls();
   void ConnectControls();
   void OnSize();
+  void FitCountLabels();
   void OnShowWindow();
   void OnDestroy();
   void ApplyColumnWidths();
   void PushDirectoryText(const std::string& text);
   std::string ReadDirectoryText() const;
   void NotAvailableYet(const char* what);
-  QLabel* AddLabel(const char* text, const QRect& geometry, bool rightAligned, const char* accessibleName);
+  // Puts a control at a rectangle given in dialog units, kept for a change of font.
+  void Place(QWidget* control, const QRect& units);
+  QLabel* AddLabel(const char* text, const QRect& units, bool rightAligned, const char* accessibleName);
 
   CVarnowDlg& m_dlg;
   CQtPrompts& m_prompts;
@@ -121,10 +127,13 @@ class CVarnowWindow : public QDialog, public IVarnowView, public IGridOwner {
   QLabel* m_scannedSize = nullptr;
   QLabel* m_totalUsedLabel = nullptr;
   QLabel* m_totalUsed = nullptr;
+  QLabel* m_directoriesLabel = nullptr;
+  QLabel* m_filesLabel = nullptr;
   QLabel* m_directories = nullptr;
   QLabel* m_files = nullptr;
   QLabel* m_clusterLabel = nullptr;
   QLabel* m_clusterSize = nullptr;
+  std::vector<std::pair<QWidget*, QRect>> m_placed;  // controls and their dialog units
 };
 
 }  // namespace varnow
