@@ -322,13 +322,16 @@ TEST_F(VarnowWindowTest, ColumnWidthsAreReadClampedAndStoredBounded) {
 
 TEST_F(VarnowWindowTest, DamagedDataFileNeitherCrashesNorBlocks) {
   test::WriteWholeFile(m_data + std::string(kDataFileName), std::string(3000, '\x5a'));
+  CBoxCloser closer;  // the window tells about the damaged file as soon as it reads it
   Open();
-  CBoxCloser closer;
   Scan(m_tree);
   EXPECT_EQ(RowHeadings(*m_window->Grid()).size(), 4);
   m_dlg->Session().SaveOutData();
   closer.Wait(100);
   EXPECT_TRUE(m_window->isVisible());
+  ASSERT_EQ(closer.boxes.size(), 2u);
+  EXPECT_THAT(closer.boxes[0], HasSubstr("VNDATA.DB can not be read"));
+  EXPECT_THAT(closer.boxes[1], HasSubstr("VNDATA.DB was damaged. It has been kept as"));
   m_window.reset();
   m_dlg.reset();
 }
