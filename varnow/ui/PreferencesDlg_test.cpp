@@ -380,7 +380,9 @@ TEST_F(PreferencesTest, ChosenFontIsWrittenAtOnceAndStaysAfterCancel) {
   EXPECT_EQ(Window().DirectoryField()->font().family(), "DejaVu Serif");
   EXPECT_EQ(Window().Grid()->font().weight(), QFont::Normal);
   // The controls moved to their places in the units of the new font.
-  EXPECT_EQ(Window().DirectoriesValue()->pos(), Window().DialogUnits(70, 40, 0, 0).topLeft());
+  // (a font too wide for the count labels moves their values right, never left)
+  EXPECT_EQ(Window().DirectoriesValue()->y(), Window().DialogUnits(70, 40, 0, 0).y());
+  EXPECT_GE(Window().DirectoriesValue()->x(), Window().DialogUnits(70, 40, 0, 0).x());
 
   // Cancel in the font dialog changes nothing.
   RunPreferences([&](CPreferencesDlg* dialog) {
