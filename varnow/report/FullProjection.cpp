@@ -26,13 +26,10 @@ CFullProjection ProjectDiskFull(const CDirData& record) {
   const CDirInfo* freeRow = record.FindEntry(kTotalFree);
   if (!freeRow) return projection;
   std::vector<Point> points;
-  std::vector<std::int32_t> seen;
   std::time_t newest = 0;
   for (std::size_t i = 0; i < record.m_times.size(); ++i) {
     const std::int32_t time = record.m_times[i];
     if (time == 0 || freeRow->sizes[i] == kNoSize) continue;
-    if (std::find(seen.begin(), seen.end(), time) != seen.end()) continue;  // the same scan again
-    seen.push_back(time);
     if (points.empty()) {
       newest = time;
       projection.newestScan = time;
@@ -53,7 +50,8 @@ CFullProjection ProjectDiskFull(const CDirData& record) {
     sxy += (p.day - meanDay) * (p.free - meanFree);
     sxx += (p.day - meanDay) * (p.day - meanDay);
   }
-  const long double slope = sxy / sxx;  // bytes per day; the days differ, so sxx > 0
+  if (sxx == 0) return projection;  // every scan at the same moment: no trend
+  const long double slope = sxy / sxx;  // bytes per day
   if (!(slope < 0)) {
     projection.outlook = CFullProjection::NotShrinking;
     return projection;

@@ -18,7 +18,7 @@ inline constexpr int kMinProjectionScans = 3;
 struct CFullProjection {
   enum Outlook { NotEnoughHistory, NotShrinking, Fills };
   Outlook outlook = NotEnoughHistory;
-  int scans = 0;                   // scans with a free-space value (a scan written twice counts once)
+  int scans = 0;                   // scans with a free-space value
   std::int64_t freeNow = kNoSize;  // free space at the newest of them
   std::time_t newestScan = 0;
   std::time_t fullAt = 0;          // Fills: when the line reaches zero, never before the newest scan

@@ -30,15 +30,10 @@ bool CGrowthLine::Percent(double& percent) const {
 }
 
 bool NewestTwoScans(const CDirData& record, int& newer, int& older) {
+  // Two scans within one second carry the same time and are still two scans.
   newer = 0;
-  if (record.m_times[0] == 0) return false;
-  for (int i = 1; i < static_cast<int>(record.m_times.size()); ++i) {
-    if (record.m_times[i] != 0 && record.m_times[i] != record.m_times[0]) {
-      older = i;
-      return true;
-    }
-  }
-  return false;
+  older = 1;
+  return record.m_times[0] != 0 && record.m_times[1] != 0;
 }
 
 CGrowthRanking::CGrowthRanking(std::string top, int limit) : m_top(std::move(top)), m_limit(std::max(limit, 1)) {}

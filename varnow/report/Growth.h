@@ -39,8 +39,8 @@ struct CGrowthReport {
   std::string whyEmpty;
 };
 
-// The two scans of a record that a change is measured between: the newest and the newest
-// one taken at another time (a scan written twice is one scan). False when there are not two.
+// The two scans of a record that a change is measured between: its two newest saved scans.
+// False when there are not two.
 bool NewestTwoScans(const CDirData& record, int& newer, int& older);
 
 class CGrowthRanking {
