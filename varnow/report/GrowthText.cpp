@@ -17,7 +17,11 @@ const Row kHeadings = {"Change", "Change %", "Own files", "Before", "Now", "Olde
 // Columns written flush left; the sizes and the percentage are flush right.
 constexpr bool kLeftAligned[] = {false, false, false, false, false, true, true, true};
 
-Row LineFields(const CGrowthLine& line, const std::string& top, bool decorate, int units) {
+}  // namespace
+
+const std::vector<std::string>& GrowthHeadings() { return kHeadings; }
+
+std::vector<std::string> GrowthLineFields(const CGrowthLine& line, const std::string& top, bool decorate, int units) {
   const char* dateFormat = decorate ? kHeadingDateFormat : kCommaHeadingDateFormat;
   // A directory that is new or gone has no earlier split of its total to compare.
   const bool bothScans = line.before != kNoSize && line.now != kNoSize;
@@ -30,6 +34,8 @@ Row LineFields(const CGrowthLine& line, const std::string& top, bool decorate, i
           FormatScanTime(line.nowTime, dateFormat),
           GrowthPathText(line.path, top)};
 }
+
+namespace {
 
 struct Section {
   const char* title;   // text format
@@ -64,7 +70,7 @@ std::string TextReport(const CGrowthReport& report, const CReportOptions& option
   for (const Section& section : Sections(report)) {
     rows.emplace_back();
     for (const CGrowthLine& line : *section.lines) {
-      rows.back().push_back(LineFields(line, report.top, true, options.units));
+      rows.back().push_back(GrowthLineFields(line, report.top, true, options.units));
       for (std::size_t i = 0; i < widths.size(); ++i) widths[i] = std::max(widths[i], TextWidth(rows.back().back()[i]));
     }
   }
@@ -104,7 +110,7 @@ std::string CommaReport(const CGrowthReport& report, const CReportOptions& optio
   std::string text = CommaLine(heading);
   for (const Section& section : Sections(report)) {
     for (const CGrowthLine& line : *section.lines) {
-      Row fields = DirectoryFirst(LineFields(line, report.top, false, options.units));
+      Row fields = DirectoryFirst(GrowthLineFields(line, report.top, false, options.units));
       fields.insert(fields.begin(), section.kind);
       text += CommaLine(fields);
     }
