@@ -40,6 +40,9 @@ CFullProjection ProjectDiskFull(const CDirData& record) {
   }
   projection.scans = static_cast<int>(points.size());
   if (projection.scans < kMinProjectionScans) return projection;
+  const auto [earliest, latest] = std::minmax_element(points.begin(), points.end(),
+                                                      [](const Point& a, const Point& b) { return a.day < b.day; });
+  if ((latest->day - earliest->day) * kSecondsPerDay < kMinProjectionSpan) return projection;
 
   long double meanDay = 0, meanFree = 0;
   for (const Point& p : points) meanDay += p.day, meanFree += p.free;

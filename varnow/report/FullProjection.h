@@ -12,8 +12,10 @@
 
 namespace varnow {
 
-// Fewer scans than this tell no trend.
+// Fewer scans than this tell no trend; nor do scans closer together than this many seconds,
+// whose small changes (other programs at work) would put the date anywhere.
 inline constexpr int kMinProjectionScans = 3;
+inline constexpr long kMinProjectionSpan = 3600;
 
 struct CFullProjection {
   enum Outlook { NotEnoughHistory, NotShrinking, Fills };

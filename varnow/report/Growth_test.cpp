@@ -213,7 +213,9 @@ TEST(FullProjection, TooLittleHistoryTellsNoDate) {
   const CDirData twoScans = FreeHistory({{kOlder + kDay, 100}, {kOlder, 300}});
   const CDirData unknownFree = FreeHistory({{kOlder + 2 * kDay, 100}, {kOlder + kDay, -1}, {kOlder, 300}});
   const CDirData nothingSaved;
-  for (const CDirData* record : {&sameTime, &twoScans, &unknownFree, &nothingSaved}) {
+  // Three scans within a minute: what other programs wrote meanwhile is no trend.
+  const CDirData minutes = FreeHistory({{kOlder + 60, 100}, {kOlder + 30, 200}, {kOlder, 300}});
+  for (const CDirData* record : {&sameTime, &twoScans, &unknownFree, &nothingSaved, &minutes}) {
     const CFullProjection projection = ProjectDiskFull(*record);
     EXPECT_EQ(projection.outlook, CFullProjection::NotEnoughHistory);
     EXPECT_EQ(ProjectionText(projection, "/d/"), "Not enough history yet");

@@ -252,6 +252,9 @@ CGrid::CGrid(QWidget* parent) : QTableView(parent), m_model(new CDirGridModel(th
     auto* trend = new CTrendDelegate(this);
     setItemDelegateForColumn(kTrendColumn, trend);
     horizontalHeader()->setSectionResizeMode(kTrendColumn, QHeaderView::Fixed);
+    // Shown beside the names, where it stays in sight whatever the width; the model keeps it last
+    // so that column i is still scan i.
+    horizontalHeader()->moveSection(kTrendColumn, 0);
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setTextElideMode(Qt::ElideRight);
 

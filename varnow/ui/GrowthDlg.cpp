@@ -1,6 +1,7 @@
 #include "varnow/ui/GrowthDlg.h"
 
 #include <QDialogButtonBox>
+#include <QEvent>
 #include <QHeaderView>
 #include <QLabel>
 #include <QTreeWidget>
@@ -26,11 +27,12 @@ CGrowthDlg::CGrowthDlg(const CGrowthReport& report, int unit, const std::string&
     : QDialog(parent), m_goTo(std::move(goTo)) {
   setWindowTitle("Growth of " + Text(report.top));
   auto* layout = new QVBoxLayout(this);
-  auto* intro = new QLabel(report.whyEmpty.empty()
-                               ? "Directories that changed most between their two newest saved scans. "
-                                 "Double-click one to show it."
-                               : Text(report.whyEmpty),
-                           this);
+  const bool nothing = report.grown.empty() && report.shrunk.empty() && report.added.empty();
+  QString introText = "Directories that changed most between their two newest saved scans. Double-click one to show it.";
+  if (!report.whyEmpty.empty()) introText = Text(report.whyEmpty);
+  else if (nothing) introText = "No directory changed between its two newest saved scans.";
+  auto* intro = new QLabel(introText, this);
+  intro->setObjectName("intro");
   intro->setWordWrap(true);
   layout->addWidget(intro);
   m_list = new QTreeWidget(this);
@@ -49,7 +51,8 @@ CGrowthDlg::CGrowthDlg(const CGrowthReport& report, int unit, const std::string&
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   layout->addWidget(buttons);
-  connect(m_list, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) { OnDblClickItem(item); });
+  // A double click, or Enter on the current line.
+  connect(m_list, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) { OnDblClickItem(item); });
   FillList(report, unit);
   resize(920, 440);
 }
@@ -78,7 +81,23 @@ void CGrowthDlg::FillList(const CGrowthReport& report, int unit) {
         if (kRightAligned[column]) item->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
     }
   }
+  FitColumns();
+  // The first directory is current, for the keyboard; a section's title never is.
+  for (int i = 0; i < m_list->topLevelItemCount(); ++i) {
+    if (!m_list->topLevelItem(i)->data(0, kPathRole).isNull()) {
+      m_list->setCurrentItem(m_list->topLevelItem(i));
+      break;
+    }
+  }
+}
+
+void CGrowthDlg::FitColumns() {
   for (int column = 0; column < kDirectoryColumn; ++column) m_list->resizeColumnToContents(column);
+}
+
+void CGrowthDlg::changeEvent(QEvent* event) {
+  QDialog::changeEvent(event);
+  if (event->type() == QEvent::FontChange && m_list) FitColumns();
 }
 
 void CGrowthDlg::OnDblClickItem(QTreeWidgetItem* item) {

@@ -33,8 +33,13 @@ class CGrowthDlg : public QDialog {
   QTreeWidget* List() const { return m_list; }
   QLabel* ProjectionLabel() const { return m_projection; }
 
+ protected:
+  // A new font gives the columns new widths: each keeps its whole text.
+  void changeEvent(QEvent* event) override;
+
  private:
   void FillList(const CGrowthReport& report, int unit);
+  void FitColumns();
 
   GoTo m_goTo;
   QTreeWidget* m_list = nullptr;

@@ -280,6 +280,7 @@ void CVarnowWindow::OnSize() {
     m_grid->setGeometry(10, m_grid->y(), width - 20, height - 10 - m_grid->y());
     m_browse->move(width - 10 - m_browse->width(), m_browse->y());
     m_projection->resize(width - 10 - m_projection->x(), m_projection->height());
+    ShowProjection();
     m_directory->resize(m_browse->x() - 10 - m_directory->x(), m_directory->height());
     const int shift = width - 10 - m_totalUsed->geometry().right() - 1;
     for (QLabel* status :
@@ -288,6 +289,13 @@ void CVarnowWindow::OnSize() {
   } catch (...) {
     VN_TRACE("** Exception in OnSize\n");
   }
+}
+
+// A line longer than the window loses the middle of its directory, never its date; the whole
+// line is the label's tip.
+void CVarnowWindow::ShowProjection() {
+  m_projection->setText(m_projection->fontMetrics().elidedText(m_projectionText, Qt::ElideMiddle, m_projection->width()));
+  m_projection->setToolTip(m_projectionText);
 }
 
 void CVarnowWindow::PushDirectoryText(const std::string& text) {
@@ -448,7 +456,8 @@ void CVarnowWindow::UpdateStats() {
     m_clusterSize->setText(Text(FormatSize(session.ClusterSize(), true, kUnitSmart)));
     const bool compressed = platform::PathExists(root) && session.IsCompressedVolume(root);
     m_clusterLabel->setText(compressed ? "Cluster Size* :" : "Cluster Size :");
-    m_projection->setText(Text(m_dlg.ProjectionLine()));
+    m_projectionText = Text(m_dlg.ProjectionLine());
+    ShowProjection();
     PushDirectoryText(m_dlg.DirectoryText());
   } catch (...) {
     VN_TRACE("** Exception in UpdateStats\n");

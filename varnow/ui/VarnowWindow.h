@@ -100,6 +100,7 @@ class CVarnowWindow : public QDialog, public IVarnowView, public IGridOwner {
   void ConnectControls();
   void OnSize();
   void FitCountLabels();
+  void ShowProjection();
   void OnShowWindow();
   void OnDestroy();
   void ApplyColumnWidths();
@@ -138,6 +139,7 @@ class CVarnowWindow : public QDialog, public IVarnowView, public IGridOwner {
   QLabel* m_clusterLabel = nullptr;
   QLabel* m_clusterSize = nullptr;
   QLabel* m_projection = nullptr;  // when the disk fills, across the window above the grid
+  QString m_projectionText;        // its whole text; the label shows as much as fits
   std::vector<std::pair<QWidget*, QRect>> m_placed;  // controls and their dialog units
 };
 

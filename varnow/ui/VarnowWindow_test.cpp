@@ -286,8 +286,12 @@ TEST_F(VarnowWindowTest, GrowthListsTheSavedGrowthAndADoubleClickGoesThere) {
 
   Open();
   Type(m_tree);
-  EXPECT_THAT(m_window->ProjectionValue()->text().toStdString(),
-              HasSubstr("At the current rate the disk holding " + m_tree + " fills around "));
+  // The whole line is the tip; the label shows what fits, the date always.
+  QLabel* projection = m_window->ProjectionValue();
+  EXPECT_EQ(projection->toolTip().toStdString(),
+            "At the current rate the disk holding " + m_tree + " fills around December 5, 2025");
+  EXPECT_TRUE(projection->text().endsWith(" fills around December 5, 2025"));
+  EXPECT_LE(projection->fontMetrics().horizontalAdvance(projection->text()), projection->width());
   QStringList shown;
   test::CModalWatch watch([&](QWidget* modal) {
     auto* dialog = qobject_cast<CGrowthDlg*>(modal);

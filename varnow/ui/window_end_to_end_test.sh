@@ -66,7 +66,7 @@ xd_drag $((11 + 200 + 130)) $((grid_top + 1 + heading / 2)) 40
 sleep 0.3
 xd_click "$(xd_button_x 1)" "$(xd_button_y)"  # Save Data
 sleep 0.3
-xd_click "$(xd_button_x 6)" "$(xd_button_y)"  # Exit
+xd_click "$(xd_button_x "$XD_EXIT_BUTTON")" "$(xd_button_y)"  # Exit
 
 for _ in $(seq 300); do kill -0 "$VARNOW_PID" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$VARNOW_PID" 2>/dev/null && xd_fail "the program is still running after Exit"
