@@ -53,8 +53,7 @@ CFullProjection ProjectDiskFull(const CDirData& record) {
     sxy += (p.day - meanDay) * (p.free - meanFree);
     sxx += (p.day - meanDay) * (p.day - meanDay);
   }
-  if (sxx == 0) return projection;  // every scan at the same moment: no trend
-  const long double slope = sxy / sxx;  // bytes per day
+  const long double slope = sxy / sxx;  // bytes per day; the scans span an hour, so sxx > 0
   if (!(slope < 0)) {
     projection.outlook = CFullProjection::NotShrinking;
     return projection;

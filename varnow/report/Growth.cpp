@@ -72,7 +72,7 @@ void CGrowthRanking::AddChildren(const CDirData& record, int newer, int older, C
     if (before == kNoSize) m_added.push_back(child);
     if (now == kNoSize) m_removed.push_back(child);
     inChildren += child.Change();
-    if (child.Change() != 0 && child.Change() == line.Change() && explainedBy.empty()) explainedBy = child.path;
+    if (child.Change() != 0 && child.Change() == line.Change() && explainedBy.empty()) explainedBy = entry.name;
   }
   line.ownFiles = line.Change() - inChildren;
 }
@@ -87,16 +87,26 @@ CGrowthReport CGrowthRanking::Finish() {
                       " is saved: what changed shows once a second scan is saved (with /SAVESUBDIRS for "
                       "the directories below it).";
   }
-  std::unordered_set<std::string> listed;
+  // Views of the paths, which stay where they are until the lines are moved out below.
+  std::unordered_set<std::string_view> listed;
   for (const Candidate& candidate : m_changed) listed.insert(candidate.line.path);
-  for (const CGrowthLine& line : m_added) listed.insert(line.path);
   for (const CGrowthLine& line : m_removed) listed.insert(line.path);
-  std::unordered_set<std::string> added;
+  std::unordered_set<std::string_view> added;
   for (const CGrowthLine& line : m_added) added.insert(line.path);
-  for (Candidate& candidate : m_changed) {
-    if (!candidate.explainedBy.empty() && listed.count(candidate.explainedBy)) continue;
-    if (added.count(candidate.line.path)) continue;  // an old record of a directory made anew
-    (candidate.line.Change() > 0 ? report.grown : report.shrunk).push_back(std::move(candidate.line));
+  std::vector<bool> keep(m_changed.size());
+  for (std::size_t i = 0; i < m_changed.size(); ++i) {
+    const Candidate& candidate = m_changed[i];
+    const std::string child = candidate.explainedBy.empty() ? std::string() : candidate.line.path + candidate.explainedBy + "/";
+    const bool explained = !child.empty() && (listed.count(child) || added.count(child));
+    // A path among the new ones is an old record of a directory made anew: listed as new.
+    keep[i] = !explained && !added.count(candidate.line.path);
+  }
+  listed.clear();
+  added.clear();
+  for (std::size_t i = 0; i < m_changed.size(); ++i) {
+    if (!keep[i]) continue;
+    CGrowthLine& line = m_changed[i].line;
+    (line.Change() > 0 ? report.grown : report.shrunk).push_back(std::move(line));
   }
   report.shrunk.insert(report.shrunk.end(), m_removed.begin(), m_removed.end());
   report.added = std::move(m_added);

@@ -55,7 +55,7 @@ class CGrowthRanking {
  private:
   struct Candidate {
     CGrowthLine line;
-    std::string explainedBy;  // the child whose change equals the whole change, or ""
+    std::string explainedBy;  // name of the child whose change equals the whole change, or ""
   };
   void AddChildren(const CDirData& record, int newer, int older, CGrowthLine& line, std::string& explainedBy);
 
