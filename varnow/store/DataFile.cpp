@@ -177,14 +177,15 @@ constexpr int kMaxWalkDepth = 2048;
 // followed by those below it. storage is record's own storage.
 void WalkBelow(cfb::Storage& storage, const CDirData& record, const IScanStore::TreeVisitor& visit, int depth) {
   if (depth >= kMaxWalkDepth) return;
-  const ChildNames children = ListChildren(storage);
+  std::optional<ChildNames> children;  // listed when the first subdirectory needs them
   for (const CDirInfo& entry : record.m_entries) {
     if (entry.sizes[0] == kNoSize || IsSpecialEntryName(entry.name) || entry.name == "." || entry.name == ".." ||
         entry.name.find('/') != std::string::npos)
       continue;
+    if (!children) children = ListChildren(storage);
     cfb::Storage child;
     cfb::Stream stream;
-    if (cfb::Failed(storage.OpenStorage(StorageName(entry.name, children.storages, children.streams), child)) ||
+    if (cfb::Failed(storage.OpenStorage(StorageName(entry.name, children->storages, children->streams), child)) ||
         cfb::Failed(child.OpenStream(kRecordStreamName, stream)))
       continue;  // never saved on its own
     CDirData below;

@@ -97,7 +97,12 @@ CGrowthReport CVarnowDlg::GrowthReport(int lines) {
   CScanInfo& session = Session();
   const std::string top = session.GetScanDir();
   CGrowthRanking ranking(top, lines);
-  session.ReadSavedTree(top, [&ranking](const CDirData& record) { ranking.Add(record); });
+  std::size_t records = 0;
+  session.ReadSavedTree(top, [&](const CDirData& record) {
+    ranking.Add(record);
+    ++records;
+  });
+  VN_TRACE("GrowthReport of %s: %zu saved records read", top.c_str(), records);
   return ranking.Finish();
 }
 
