@@ -74,9 +74,9 @@ std::string TextReport(const CGrowthReport& report, const CReportOptions& option
       for (std::size_t i = 0; i < widths.size(); ++i) widths[i] = std::max(widths[i], TextWidth(rows.back().back()[i]));
     }
   }
-  std::size_t rule = 2 * (widths.size() - 1);
-  for (std::size_t width : widths) rule += width;
-  rule = std::min<std::size_t>(rule, 132);  // the paths may be long; the rule need not follow them
+  // As long as the heading row: the paths after it may be long, the rule need not follow them.
+  std::size_t rule = 2 * (widths.size() - 1) + TextWidth(kHeadings.back());
+  for (std::size_t i = 0; i + 1 < widths.size(); ++i) rule += widths[i];
   const std::vector<Section> sections = Sections(report);
   for (std::size_t s = 0; s < sections.size(); ++s) {
     text += std::string(sections[s].title) + "\r\n";
