@@ -1,7 +1,9 @@
 // Writes a data file whose saved records form one tree of RECORDS directories below TOP, each
 // with two saved scans a week apart and every tenth directory grown by its own files, for the
 // growth report to walk.
-//   growth_bench_data FOLDER TOP [RECORDS]     (TOP ends in "/"; default 100000 records)
+//   growth_bench_data FOLDER TOP [RECORDS [FANOUT]]   (TOP ends in "/"; default 100000 records,
+//                                                     10 subdirectories each)
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -17,14 +19,14 @@ int main(int argc, char** argv) {
   }
   const std::string top = argv[2];
   const long count = argc > 3 ? std::atol(argv[3]) : 100000;
-  constexpr int kFanOut = 10;
+  const long kFanOut = argc > 4 ? std::max(1L, std::atol(argv[4])) : 10;
   constexpr std::int32_t kNewer = 1764950400;
   constexpr std::int32_t kOlder = kNewer - 7 * 86400;
 
   // Breadth first: record i has the children kFanOut*i+1 ... kFanOut*i+kFanOut.
   std::vector<std::string> paths{top};
   for (long i = 0; static_cast<long>(paths.size()) < count; ++i)
-    for (int c = 0; c < kFanOut && static_cast<long>(paths.size()) < count; ++c)
+    for (long c = 0; c < kFanOut && static_cast<long>(paths.size()) < count; ++c)
       paths.push_back(paths[static_cast<std::size_t>(i)] + "dir " + std::to_string(c) + "/");
   // Totals from the leaves up: 4 K of own files each, 1 K more in every tenth directory.
   std::vector<std::int64_t> before(paths.size(), 4096), now(paths.size(), 4096);

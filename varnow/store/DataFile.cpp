@@ -170,6 +170,35 @@ void ReadRecord(cfb::Stream& stream, CDirData& record) {
   }
 }
 
+// The children of a storage grouped by the name the file format sees (letter case folded), so
+// that a component's storage name is found by comparing it with the few siblings that can
+// clash with it instead of with all of them: a directory may hold many thousands.
+class SiblingIndex {
+ public:
+  explicit SiblingIndex(const cfb::Storage& storage) {
+    const ChildNames names = ListChildren(storage);
+    for (const std::u16string& name : names.storages) m_storages[Folded(name)].push_back(name);
+    for (const std::u16string& name : names.streams) m_streams[Folded(name)].push_back(name);
+  }
+  // As StorageName with all the children: only those that fold alike can change its answer.
+  std::u16string NameOf(std::string_view component) const {
+    const std::u16string key = Folded(cfb::WidenBytes(component));
+    const auto storages = m_storages.find(key);
+    const auto streams = m_streams.find(key);
+    return StorageName(component, storages == m_storages.end() ? kNone : storages->second,
+                       streams == m_streams.end() ? kNone : streams->second);
+  }
+
+ private:
+  static std::u16string Folded(std::u16string name) {
+    for (char16_t& unit : name) unit = FoldUnit(unit);
+    return name;
+  }
+  inline static const std::vector<std::u16string> kNone;
+  std::unordered_map<std::u16string, std::vector<std::u16string>> m_storages;
+  std::unordered_map<std::u16string, std::vector<std::u16string>> m_streams;
+};
+
 // Deeper than any path the system accepts: only a damaged file nests storages further.
 constexpr int kMaxWalkDepth = 2048;
 
@@ -177,15 +206,15 @@ constexpr int kMaxWalkDepth = 2048;
 // followed by those below it. storage is record's own storage.
 void WalkBelow(cfb::Storage& storage, const CDirData& record, const IScanStore::TreeVisitor& visit, int depth) {
   if (depth >= kMaxWalkDepth) return;
-  std::optional<ChildNames> children;  // listed when the first subdirectory needs them
+  std::optional<SiblingIndex> children;  // listed when the first subdirectory needs them
   for (const CDirInfo& entry : record.m_entries) {
     if (entry.sizes[0] == kNoSize || IsSpecialEntryName(entry.name) || entry.name == "." || entry.name == ".." ||
         entry.name.find('/') != std::string::npos)
       continue;
-    if (!children) children = ListChildren(storage);
+    if (!children) children.emplace(storage);
     cfb::Storage child;
     cfb::Stream stream;
-    if (cfb::Failed(storage.OpenStorage(StorageName(entry.name, children->storages, children->streams), child)) ||
+    if (cfb::Failed(storage.OpenStorage(children->NameOf(entry.name), child)) ||
         cfb::Failed(child.OpenStream(kRecordStreamName, stream)))
       continue;  // never saved on its own
     CDirData below;
