@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Pictures of the tracker's windows on a virtual display, for a person to look at: the main
 # window after scanning a small generated tree (at its first size and at 1000 × 700), the About
-# box and the print options dialog.
+# box, the Growth dialog and the print options dialog.
 #   scripts/screenshots.sh OUTDIR
 #   BUILD=/path/to/build scripts/screenshots.sh OUTDIR    (default build/release, as run.sh builds)
 # Needs Xvfb, xdotool and ImageMagick's import (scripts/deps.sh installs them).
@@ -41,6 +41,15 @@ make_file "$TREE/grüße Ωμέγα/Фото.jpg" 1048576
 make_file "$TREE/top.txt" 4096
 
 xd_private_home "$WORK" "$WORK/data"
+# The window's scan stays unsaved, so that the Growth dialog compares the two saved below.
+printf '"AutoSave"=dword:00000000\r\n"SubDirSave"=dword:00000000\r\n' >>"$XDG_CONFIG_HOME/zentrel/registry/HKEY_CURRENT_USER.reg"
+# Two saved scans with growth in between, so that the grid's trend bars and the Growth dialog
+# have a history to show.
+DISPLAY= "$VARNOW" "/DIR=$TREE/" /SCAN /SAVESUBDIRS >/dev/null
+sleep 1
+make_file "$TREE/alpha/inner/more.bin" 3145728
+make_file "$TREE/gamma/new.dat" 524288
+DISPLAY= "$VARNOW" "/DIR=$TREE/" /SCAN /SAVESUBDIRS >/dev/null
 xd_start_display
 TRACE="$WORK/trace.txt"
 "$VARNOW" "/DEBUG=$TRACE" >"$WORK/varnow.out" 2>&1 &
@@ -77,6 +86,14 @@ import -window "$about" "$OUT/about-box.png"
 xdotool windowfocus --sync "$about" key Escape
 xd_wait_gone "$about"
 
+# The Growth dialog from its button: the tree was saved twice with growth in between.
+xd_click "$(xd_button_x 3)" "$(xd_button_y)"
+growth=$(xd_wait_window '^Growth of ')
+sleep 0.5
+import -window "$growth" "$OUT/growth-dialog.png"
+xdotool windowfocus --sync "$growth" key Escape
+xd_wait_gone "$growth"
+
 # The print options dialog from the Print button.
 xd_click "$(xd_button_x 2)" "$(xd_button_y)"
 print=$(xd_wait_window '^Print Options$')
@@ -86,7 +103,7 @@ xdotool windowfocus --sync "$print" key Escape
 xd_wait_gone "$print"
 
 # Exit.
-xd_click "$(xd_button_x 6)" "$(xd_button_y)"
+xd_click "$(xd_button_x "$XD_EXIT_BUTTON")" "$(xd_button_y)"
 for _ in $(seq 100); do kill -0 "$VARNOW_PID" 2>/dev/null || break; sleep 0.1; done
 wait "$VARNOW_PID" 2>/dev/null || true
 VARNOW_PID=

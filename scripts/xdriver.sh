@@ -134,10 +134,13 @@ xd_drag() {
 }
 
 # Where the resize handler puts the command buttons: the width right of the Scan button's first
-# left edge, shared in seven.
+# left edge, shared among them. Their numbers: 0 Scan, 1 Save Data, 2 Print, 3 Growth,
+# 4 Preferences, 5 Alerts, 6 Help, 7 Exit.
+XD_BUTTONS=8
+XD_EXIT_BUTTON=7
 xd_button_x() {
   local left
   left=$(xd_unit_x 156)
-  echo $((left + $1 * ((XD_W - left) / 7) + (XD_W - left) / 14))
+  echo $((left + $1 * ((XD_W - left) / XD_BUTTONS) + (XD_W - left) / (2 * XD_BUTTONS)))
 }
 xd_button_y() { echo $(($(xd_unit_y 21) / 2)); }

@@ -8,11 +8,14 @@
 #include <QTextBrowser>
 
 #include <cstdio>
+#include <iterator>
 #include <cstdlib>
 
 #include "varnow/report/FormatSize.h"
 #include "varnow/ui/AboutDlg.h"
+#include "varnow/report/Growth.h"
 #include "varnow/ui/Grid.h"
+#include "varnow/ui/GrowthDlg.h"
 #include "varnow/ui/Images.h"
 #include "varnow/ui/SplashWnd.h"
 
@@ -42,6 +45,31 @@ CDirData SampleRecord() {
   return record;
 }
 
+// The growth of a home folder between two weekly scans: a deep folder, a cache that shrank, a
+// folder that went away and a new one.
+CGrowthReport SampleGrowth() {
+  CGrowthRanking ranking("/home/ann/", 20);
+  const auto record = [](const std::string& path, std::int64_t before, std::int64_t now,
+                         std::vector<CDirInfo> children) {
+    CDirData made;
+    made.m_currentScanDir = path;
+    made.m_times = {1764950400, 1764345600, 0, 0, 0, 0};
+    made.m_entries = std::move(children);
+    made.m_entries.push_back({std::string(kTotalUsed), {now, before, -1, -1, -1, -1}});
+    return made;
+  };
+  const auto h = [](std::int64_t now, std::int64_t before) { return SizeHistory{now, before, -1, -1, -1, -1}; };
+  ranking.Add(record("/home/ann/", 27500000000, 29000000000,
+                     {{"Pictures", h(21474836480, 20401094656)}, {".cache", h(900000000, 1288490188)},
+                      {"projects with a long name that does not fit", h(52428800, 41943040)},
+                      {"old downloads", h(-1, 300000000)}, {"new", h(1048576, -1)}}));
+  ranking.Add(record("/home/ann/Pictures/", 20401094656, 21474836480, {{"2025", h(21474836480, 20401094656)}}));
+  ranking.Add(record("/home/ann/Pictures/2025/", 20401094656, 21474836480, {{"December holiday", h(1073741824, 0)}}));
+  ranking.Add(record("/home/ann/.cache/", 1288490188, 900000000, {}));
+  ranking.Add(record("/home/ann/projects with a long name that does not fit/", 41943040, 52428800, {}));
+  return ranking.Finish();
+}
+
 bool Save(const QPixmap& picture, const QString& file) {
   const bool ok = picture.save(file);
   std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(file));
@@ -49,9 +77,9 @@ bool Save(const QPixmap& picture, const QString& file) {
 }
 
 QPixmap IconStrip(int side) {
-  const char* icons[] = {kProgramIconImage, kScanImage, kSaveImage, kPrintImage, kPreferencesImage,
+  const char* icons[] = {kProgramIconImage, kScanImage, kSaveImage, kPrintImage, kGrowthImage, kPreferencesImage,
                          kAlertsImage, kHelpImage, kExitImage};
-  QPixmap strip(8 * (side + 8), side + 8);
+  QPixmap strip(static_cast<int>(std::size(icons)) * (side + 8), side + 8);
   strip.fill(QColor(0xef, 0xef, 0xef));
   QPainter painter(&strip);
   int x = 4;
@@ -90,6 +118,17 @@ int main(int argc, char** argv) {
   CDirData empty;
   grid.FillInGrid(empty, kUnitSmart, 1);
   ok &= Save(grid.grab(), folder + "/grid-empty.png");
+
+  const CGrowthReport growth = SampleGrowth();
+  const std::string projection = "At the current rate the disk holding /home/ann/ fills around March 4, 2027";
+  CGrowthDlg growthDlg(growth, kUnitSmart, projection, nullptr);
+  growthDlg.show();
+  ok &= Save(growthDlg.grab(), folder + "/growth-dialog.png");
+  QFont growthFont = app.font();
+  growthFont.setPointSize(15);
+  growthDlg.setFont(growthFont);
+  growthDlg.resize(1280, 560);
+  ok &= Save(growthDlg.grab(), folder + "/growth-dialog-large-font.png");
 
   CAboutDlg about;
   about.show();

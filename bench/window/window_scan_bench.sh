@@ -79,7 +79,7 @@ while b"CVarnowDlg::OnScan End" not in seen:
 print("%.3f" % (time.monotonic() - start))
 PY
 )")
-  xd_click "$(xd_button_x 6)" "$(xd_button_y)"
+  xd_click "$(xd_button_x "$XD_EXIT_BUTTON")" "$(xd_button_y)"
   wait "$VARNOW_PID" 2>/dev/null || true
   VARNOW_PID=
 done

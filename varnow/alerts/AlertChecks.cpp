@@ -8,6 +8,7 @@
 #include "platform/tracelog.h"
 #include "varnow/alerts/CommandLine.h"
 #include "varnow/report/FormatSize.h"
+#include "varnow/report/FullProjection.h"
 #include "varnow/scan/DirData.h"
 #include "varnow/scan/Prompts.h"
 
@@ -153,12 +154,32 @@ bool FreeAlertCheck(CAlertRun& run) {
   return false;
 }
 
+bool FullAlertCheck(CAlertRun& run) {
+  try {
+    if (!run.dd) return false;
+    const CFullProjection projection = ProjectDiskFull(*run.dd);
+    VN_TRACE("Doing FullAlertCheck for %s with %d days", run.scanDir.c_str(), run.fullAlertDays);
+    if (projection.outlook != CFullProjection::Fills) return false;
+    const std::time_t now = run.now != 0 ? run.now : std::time(nullptr);
+    if (projection.fullAt - now >= static_cast<std::time_t>(run.fullAlertDays) * 86400) return false;
+    const std::string freeText = FormatSize(projection.freeNow, true, run.displayUnit);
+    Notify(run, run.scanDir, freeText,
+           ProjectionText(projection, run.scanDir) + ", less than " + std::to_string(run.fullAlertDays) +
+               " days from now.  (Current free space: " + freeText + ")");
+    return true;
+  } catch (...) {
+    VN_TRACE("** Exception in FullAlertCheck\n");
+  }
+  return false;
+}
+
 bool RunAlertChecks(const CRunFlags& flags, CAlertRun& run) {
   bool fired = false;
   // Every check that was asked for runs, even after one has fired.
   if (flags.alertSize) fired = AlertSizeCheck(run) || fired;
   if (flags.alertPercent) fired = AlertPercentCheck(run) || fired;
   if (flags.freeAlert) fired = FreeAlertCheck(run) || fired;
+  if (flags.fullAlert) fired = FullAlertCheck(run) || fired;
   return fired;
 }
 

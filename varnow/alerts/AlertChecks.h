@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -27,6 +28,8 @@ struct CAlertRun {
   std::int32_t alertPercent = 0;    // /ALERTPERCENT=
   std::int64_t alertSize = 0;       // /ALERTSIZE= in bytes
   std::int64_t freeAlert = 0;       // /FREEALERT= in bytes
+  std::int32_t fullAlertDays = 0;   // /FULLALERT=
+  std::time_t now = 0;              // what the disk-full date is measured from; 0: the clock
   std::string notifyCommand;        // /NOTIFY=; empty: the message box
   // Free bytes of the drive holding a directory; false when they can't be read.
   std::function<bool(const std::string& dir, std::uint64_t& freeBytes)> getFreeSpace;
@@ -37,8 +40,12 @@ struct CAlertRun {
 bool AlertSizeCheck(CAlertRun& run);
 bool AlertPercentCheck(CAlertRun& run);
 bool FreeAlertCheck(CAlertRun& run);
+// Fires when the free-space history of the record projects a full disk in fewer days than
+// fullAlertDays.
+bool FullAlertCheck(CAlertRun& run);
 
-// The checks the run flags ask for, in their fixed order (size, percent, free space); true when
+// The checks the run flags ask for, in their fixed order (size, percent, free space, disk
+// full); true when
 // any of them fired.
 bool RunAlertChecks(const CRunFlags& flags, CAlertRun& run);
 

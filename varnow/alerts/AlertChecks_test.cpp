@@ -150,6 +150,37 @@ TEST(FreeCheck, ThresholdMessageAndFailedQuery) {
                           " (Current free space: " + FormatSize(10'485'759, true, kUnitBytes) + ")"));
 }
 
+TEST(FullCheck, FiresWhenTheProjectedDateIsCloserThanTheDays) {
+  constexpr std::int32_t kDay = 86400;
+  constexpr std::int32_t kScan = 1764547200;  // 2025-12-01 00:00 UTC
+  // Free space falls 100 MB a day and is gone three days after the newest scan.
+  auto check = [&](std::int32_t days, std::time_t now, bool withFreeRow = true) {
+    Fixture f(0, 0);
+    f.record.m_times = {kScan, kScan - kDay, kScan - 2 * kDay, 0, 0, 0};
+    CDirInfo* freeRow = f.record.FindEntry(kTotalFree);
+    if (withFreeRow) freeRow->sizes = {300 << 20, 400 << 20, 500 << 20, -1, -1, -1};
+    else freeRow->name = "KOB*[Total Elsewhere]";
+    f.run.fullAlertDays = days;
+    f.run.now = now;
+    const bool fired = FullAlertCheck(f.run);
+    EXPECT_EQ(fired, !f.owner.boxes.empty());
+    return f.owner.boxes;
+  };
+  EXPECT_THAT(check(3, kScan), IsEmpty());  // exactly three days away: not less than three
+  EXPECT_THAT(check(3, kScan + 1),
+              ElementsAre("At the current rate the disk holding /srv/data/ fills around December 4, 2025, less than "
+                          "3 days from now.  (Current free space: " + FormatSize(300 << 20, true, kUnitBytes) + ")"));
+  EXPECT_THAT(check(1, kScan + 10 * kDay), SizeIs(1));  // already past the date
+  EXPECT_THAT(check(365, kScan, false), IsEmpty());     // no free-space history
+  CRunFlags flags;
+  flags.fullAlert = 1;
+  Fixture rising(0, 0);
+  rising.record.m_times = {kScan, kScan - kDay, kScan - 2 * kDay, 0, 0, 0};
+  rising.record.FindEntry(kTotalFree)->sizes = {300, 200, 100, -1, -1, -1};
+  rising.run.fullAlertDays = 100000;
+  EXPECT_FALSE(RunAlertChecks(flags, rising.run));
+}
+
 TEST(Checks, AFailureInsideACheckEndsOnlyThatCheck) {
   Fixture f(0, 100);
   f.run.freeAlert = 10;

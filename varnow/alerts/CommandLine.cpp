@@ -66,7 +66,41 @@ std::int64_t KilobytesToBytes(std::int64_t kilobytes) {
   return bytes;
 }
 
-bool AnyAlert(const CRunFlags& flags) { return flags.alertSize || flags.alertPercent || flags.freeAlert; }
+bool AnyAlert(const CRunFlags& flags) {
+  return flags.alertSize || flags.alertPercent || flags.freeAlert || flags.fullAlert;
+}
+
+// A count that must be written out in digits and be at least 1 (no leading-digits reading:
+// "/GROWTH=1O" is a typing error, not 1). 0 when it is not such a count.
+std::int32_t PositiveCount(std::string_view text) {
+  if (text.empty() || text.size() > 9 || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return 0;
+  return static_cast<std::int32_t>(LeadingInteger(text));
+}
+
+// /GROWTH or /GROWTH=N: N lines in each list of the growth report.
+void HandleGrowth(const std::string& value, CRunFlags& flags, ICommandLineOwner& owner) {
+  flags.growth = 1;
+  if (value.empty()) return;  // the default count
+  const std::int32_t lines = value[0] == '=' ? PositiveCount(std::string_view(value).substr(1)) : 0;
+  if (lines == 0) {
+    flags.errors.push_back("/GROWTH" + value + ": give the number of directories to list, 1 or more (/GROWTH=20)");
+    return;
+  }
+  owner.CommandLineFields().growthLines = lines;
+}
+
+// /FULLALERT=days: the days must be given, and be 1 or more.
+void HandleFullAlert(const std::string& value, CRunFlags& flags, ICommandLineOwner& owner) {
+  flags.fullAlert = 1;
+  const std::int32_t days = value.size() > 1 && value[0] == '=' ? PositiveCount(std::string_view(value).substr(1)) : 0;
+  if (days == 0) {
+    flags.errors.push_back("/FULLALERT" + value + ": give the number of days, 1 or more (/FULLALERT=30)");
+    return;
+  }
+  owner.CommandLineFields().fullAlertDays = days;
+  VN_TRACE("Automated /FULLALERT=%d", days);
+}
 
 // The print file must be one a report can be written to and the run end: "-" (standard
 // output), a regular file, or a name that does not exist yet. A FIFO would block for ever.
@@ -149,6 +183,8 @@ bool HandleToken(const std::string& commandLine, const CCommandToken& token, CRu
     VN_TRACE("Automated /FREEALERT=%s", value.c_str());
     flags.freeAlert = 1;
   }
+  if (owner && MatchSwitch(text, "/FULLALERT", value)) HandleFullAlert(value, flags, *owner);
+  if (owner && MatchSwitch(text, "/GROWTH", value)) HandleGrowth(value, flags, *owner);
   if (!owner && MatchSwitch(text, "/DEBUG=", value) && !platform::TraceLog::Open(value))
     flags.warnings.push_back("/DEBUG=" + value + ": the trace file cannot be created; the run goes on without it");
   if (MatchSwitch(text, "/SAVE", value)) {
@@ -173,7 +209,10 @@ int ParseCommandLine(const std::string& commandLine, CRunFlags& flags, ICommandL
     for (const CCommandToken& token : SplitCommandLine(commandLine)) {
       if (!HandleToken(commandLine, token, flags, owner, directoryGiven)) break;
     }
-    if (owner && ((directoryGiven && (flags.print || flags.scan)) || flags.freeAlert)) {
+    // The growth report and the disk-full alert read saved records: like the free-space alert
+    // they need no directory (the current one is taken) and no scan.
+    if (owner && ((directoryGiven && (flags.print || flags.scan)) || flags.freeAlert || flags.fullAlert ||
+                  flags.growth)) {
       flags.automated = 1;
       owner->SetAutoSave(flags.save);
     }

@@ -27,6 +27,8 @@ struct CRunFlags {
   int alertSize = 0;
   int alertPercent = 0;
   int freeAlert = 0;
+  int fullAlert = 0;  // /FULLALERT=
+  int growth = 0;     // /GROWTH
   // Values that cannot be right (a negative threshold, an unknown print destination, a print
   // file that is no regular file): the program refuses the run and says why.
   std::vector<std::string> errors;
@@ -40,6 +42,8 @@ struct CCommandLineFields {
   std::int32_t percentThreshold = 0;
   std::int64_t sizeThreshold = 0;  // bytes
   std::int64_t freeMinimum = 0;    // bytes
+  std::int32_t fullAlertDays = 0;  // /FULLALERT=: alert when the disk fills sooner
+  std::int32_t growthLines = 20;   // /GROWTH=: lines of each list
   int automatedRun = 0;            // 1 only during the scan of an automated run
 };
 

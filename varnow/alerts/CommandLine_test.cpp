@@ -182,6 +182,32 @@ TEST(CommandLine, ValuesThatCannotBeRightAreErrors) {
   EXPECT_THAT(first.errors, IsEmpty());
 }
 
+TEST(CommandLine, GrowthAndFullAlertCountsAreCheckedLikeTheOtherValues) {
+  {
+    FakeOwner owner;  // both read saved records: automated without a directory or a scan
+    CRunFlags flags = Parse("/growth /FULLALERT=30 /NOTIFY=notify $MSG$", owner);
+    EXPECT_THAT(flags.errors, IsEmpty());
+    EXPECT_EQ(flags.automated, 1);
+    EXPECT_EQ(flags.scan, 0);
+    EXPECT_EQ(flags.growth, 1);
+    EXPECT_EQ(owner.fields.growthLines, 20);
+    EXPECT_EQ(flags.fullAlert, 1);
+    EXPECT_EQ(owner.fields.fullAlertDays, 30);
+    EXPECT_EQ(owner.fields.notifyCommand, "notify $MSG$");  // /FULLALERT= counts as an alert
+  }
+  {
+    FakeOwner owner;
+    EXPECT_THAT(Parse("/DIR=/d /SCAN /GROWTH=5", owner).errors, IsEmpty());
+    EXPECT_EQ(owner.fields.growthLines, 5);
+  }
+  for (const std::string& bad : {"/GROWTH=0", "/GROWTH=", "/GROWTH=-3", "/GROWTH=1O", "/GROWTHS", "/GROWTH=9999999999",
+                                 "/FULLALERT", "/FULLALERT=", "/FULLALERT=0", "/FULLALERT=ten", "/FULLALERT=-1"}) {
+    FakeOwner owner;
+    const CRunFlags flags = Parse(bad, owner);
+    EXPECT_THAT(flags.errors, ElementsAre(HasSubstr(bad + ": give the number of "))) << bad;
+  }
+}
+
 TEST(CommandLine, PrintDestinations) {
   FakeOwner file;
   CRunFlags flags = Parse("/DIR=/d /PRINT=FILE=/tmp/out.txt", file);

@@ -14,6 +14,7 @@
 #include "varnow/report/EntryOrder.h"
 #include "varnow/report/ReportText.h"
 #include "varnow/report/FormatSize.h"
+#include "varnow/report/FullProjection.h"
 
 namespace varnow {
 namespace {
@@ -115,10 +116,6 @@ void WriteTextBody(PieceWriter& out, const CDirData& record, const std::string& 
     out.Write(FormatRow(layout, DisplayName(entry->name), SizeTexts(*entry, true, options.units), "\r\n", false));
 }
 
-void WriteTextFooter(PieceWriter& out, const CReportOptions& options) {
-  out.Write(std::string("\r\nReport written by ") + kProduct + " Disk Space Tracker\r\nSee " + options.homePage +
-            " for latest information\r\n");
-}
 
 void WriteRtfBody(PieceWriter& out, const CDirData& record, const std::string& scanDir,
                   const std::vector<const CDirInfo*>& rows, const CReportOptions& options, std::time_t now) {
@@ -217,6 +214,30 @@ std::string DescribeFileError(int error, const std::string& name) {
   }
 }
 
+std::string TextReportFooter(const CReportOptions& options, const std::string& projection) {
+  return "\r\n" + projection + "\r\n\r\nReport written by " + kProduct + " Disk Space Tracker\r\nSee " +
+         options.homePage + " for latest information\r\n";
+}
+
+bool WriteReportFile(const std::string& fileName, const std::string& text, const MessageSink* messages) {
+  OutputFile file(fileName);
+  if (file.fd() < 0) {
+    const int error = errno;
+    Tell(messages, DescribeFileError(error, fileName), "Error Creating File For Printing");
+    VN_TRACE("Failed to Open(%s)", fileName.c_str());
+    return false;
+  }
+  try {
+    PieceWriter(file.fd()).Write(text);
+  } catch (const WriteFailure& failure) {
+    const std::string description = DescribeFileError(failure.error, fileName);
+    Tell(messages, description, "Error Writing To File");
+    VN_TRACE("Write of %s failed with <%s>", fileName.c_str(), description.c_str());
+    return false;
+  }
+  return true;
+}
+
 bool CreatePrintFile(const std::string& fileName, const CDirData& record, const std::string& scanDir,
                      const CReportOptions& options, const MessageSink* messages, std::time_t now) {
   OutputFile file(fileName);
@@ -241,7 +262,7 @@ bool CreatePrintFile(const std::string& fileName, const CDirData& record, const 
       WriteCommaBody(out, record, rows, options);
     } else if (format == Format::Text) {
       WriteTextBody(out, record, scanDir, rows, options);
-      WriteTextFooter(out, options);
+      out.Write(TextReportFooter(options, ProjectionText(ProjectDiskFull(record), scanDir)));
     } else {
       WriteRtfBody(out, record, scanDir, rows, options, now);
       WriteRtfFooter(out, options);  // a document cut short of its footer is not a report

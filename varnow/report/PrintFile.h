@@ -37,6 +37,14 @@ bool CreatePrintFile(const std::string& fileName, const CDirData& record, const 
                      const CReportOptions& options, const MessageSink* messages,
                      std::time_t now = std::time(nullptr));
 
+// The end of a plain-text report: the line that tells when the disk fills, then the product
+// and its home page.
+std::string TextReportFooter(const CReportOptions& options, const std::string& projection);
+
+// Writes text into fileName ("-" is standard output) in one piece; a failure is traced and,
+// with messages, shown, as for a report.
+bool WriteReportFile(const std::string& fileName, const std::string& text, const MessageSink* messages);
+
 // The message that describes a failed file operation (errno) on fileName.
 std::string DescribeFileError(int error, const std::string& fileName);
 

@@ -81,7 +81,7 @@ TEST_F(PrintFileTest, UnsetScanTimesGiveEmptyOneCharacterColumns) {
   EXPECT_EQ(ReadAll(out),
             "Varnow Directory Size Report\r\nSub-directories of /x/\r\nTotal Size: \r\n\r\n"
             "Directory         \r\n===========\r\n"
-            "\r\nReport written by Varnow Disk Space Tracker\r\nSee home for latest information\r\n");
+            "\r\nNot enough history yet\r\n\r\nReport written by Varnow Disk Space Tracker\r\nSee home for latest information\r\n");
 }
 
 TEST_F(PrintFileTest, ColumnWidths) {

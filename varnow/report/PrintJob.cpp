@@ -116,11 +116,12 @@ bool CPrintJob::Print(const MessageSink* messages) {
     const CReportSource source = m_owner.ReportSource();
     const CDirData empty;
     // Rich text is unreadable on a terminal: standard output gets the plain form.
-    const bool enhanced = m_enhanced && file != kStandardOutputName;
+    const bool enhanced = m_enhanced && file != kStandardOutputName && !m_writer;
     const CReportOptions options{source.units, source.sortMethod, source.homePage,
                                  m_commaDelimited, enhanced, m_columns};
-    printed = CreatePrintFile(file, source.record ? *source.record : empty, source.scanDir, options, messages);
-    if (printed && temporary) printed = RunPrintProgram(file, messages);
+    printed = m_writer ? m_writer(file, options, messages)
+                       : CreatePrintFile(file, source.record ? *source.record : empty, source.scanDir, options, messages);
+    if (printed && temporary) printed = RunPrintProgram(file, enhanced, messages);
   } catch (...) {
     VN_TRACE("** Exception in OnPrint\n");
     printed = false;
@@ -132,8 +133,8 @@ bool CPrintJob::Print(const MessageSink* messages) {
   return printed;
 }
 
-bool CPrintJob::RunPrintProgram(const std::string& file, const MessageSink* messages) {
-  const CPrintCommand command = m_enhanced ? EnhancedPrintCommand(file) : PlainPrintCommand(file);
+bool CPrintJob::RunPrintProgram(const std::string& file, bool enhanced, const MessageSink* messages) {
+  const CPrintCommand command = enhanced ? EnhancedPrintCommand(file) : PlainPrintCommand(file);
   const pid_t pid = Start(command);
   if (pid == 0) {
     Tell(messages, "Failed to launch " + command.Text() + " to handle print job.  Report will not be printed.",
@@ -153,8 +154,9 @@ bool CPrintJob::RunPrintProgram(const std::string& file, const MessageSink* mess
   return false;
 }
 
-bool PrintAutomated(IPrintOwner& owner) {
+bool PrintAutomated(IPrintOwner& owner, const ReportWriter& writer) {
   CPrintJob job(owner);  // keeps its three columns
+  job.m_writer = writer;
   const MessageSink toStandardError = [](const std::string& text, const std::string& caption) {
     std::fprintf(stderr, "varnow: %s: %s\n", caption.c_str(), text.c_str());
   };

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,11 @@ struct CPrintCommand {
 CPrintCommand PlainPrintCommand(const std::string& file);
 CPrintCommand EnhancedPrintCommand(const std::string& file);
 
+// Writes a report other than the directory report (the growth report) into a file, as
+// CreatePrintFile does; such reports are plain or comma-delimited text.
+using ReportWriter =
+    std::function<bool(const std::string& file, const CReportOptions& options, const MessageSink* messages)>;
+
 class CPrintJob {
  public:
   // Takes the comma-delimited flag, file path and enhanced flag from the owner's settings;
@@ -77,18 +83,21 @@ class CPrintJob {
   int m_columns = 3;
   bool m_enhanced = true;
   bool m_cancelled = false;
+  // Set: what is printed instead of the directory report.
+  ReportWriter m_writer;
 
   // How long the print program is waited for before its file is deleted anyway.
   std::chrono::milliseconds m_waitLimit{10000};
 
  private:
-  bool RunPrintProgram(const std::string& file, const MessageSink* messages);
+  bool RunPrintProgram(const std::string& file, bool enhanced, const MessageSink* messages);
 
   IPrintOwner& m_owner;
 };
 
 // The unattended print of an automated run: the owner's settings, always three size columns,
-// no window. Failures go to the trace log and to standard error.
-bool PrintAutomated(IPrintOwner& owner);
+// no window. Failures go to the trace log and to standard error. writer: what is printed
+// instead of the directory report.
+bool PrintAutomated(IPrintOwner& owner, const ReportWriter& writer = {});
 
 }  // namespace varnow

@@ -77,6 +77,11 @@ std::string DisplayName(std::string_view name) {
   std::string shown(name);
   if (TextWidth(shown) > kMaxShownName) shown = shown.substr(0, PrefixBytes(shown, kCutNameLength)) + "...";
   if (IsSummaryName(shown)) shown.erase(0, kSpecialPrefix.size());
+  return PrintableText(shown);
+}
+
+std::string PrintableText(std::string_view text) {
+  std::string shown(text);
   for (char& c : shown)
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
   return shown;

@@ -27,6 +27,8 @@ std::size_t TextWidth(std::string_view text);
 // control characters (which would break a row) as "?".
 std::string DisplayName(std::string_view name);
 bool IsSummaryName(std::string_view name);
+// Control characters (which would break a row) as "?", everything else as it is.
+std::string PrintableText(std::string_view text);
 
 // Local time in the C locale's month names and AM/PM; "" for 0 (no scan).
 std::string FormatScanTime(std::time_t time, const char* format);

@@ -92,6 +92,16 @@ IScanStore::LoadResult CSaveQueue::Load(CDirData& record, bool consultFile, bool
   return result;
 }
 
+IScanStore::LoadResult CSaveQueue::ReadTree(const std::string& top, const IScanStore::TreeVisitor& visit) {
+  WriteAll();
+  if (!m_store) return IScanStore::LoadResult::NoStorage;
+  std::lock_guard storageLock(m_storageLock);
+  const IScanStore::LoadResult result = m_store->ReadTree(top, visit);
+  if (result == IScanStore::LoadResult::Failed) m_failed = true;
+  TellNotice();
+  return result;
+}
+
 void CSaveQueue::WriteRecords(const std::vector<CDirData>& records) {
   if (!m_store || records.empty()) return;
   std::vector<std::int32_t> reported;

@@ -46,6 +46,10 @@ class CSaveQueue {
   // written is read after that batch. Without consultFile (or a store) nothing is read.
   IScanStore::LoadResult Load(CDirData& record, bool consultFile, bool* fromQueue);
 
+  // Writes everything queued, then walks the saved records of top and below it (see
+  // IScanStore::ReadTree) under the storage lock.
+  IScanStore::LoadResult ReadTree(const std::string& top, const IScanStore::TreeVisitor& visit);
+
   // Writes one record now, or everything queued.
   void Write(const CDirData& record);
   void WriteAll();

@@ -27,6 +27,18 @@ class IScanStore {
   // caller has reset). Never changes the file.
   virtual LoadResult Read(CDirData& record) = 0;
 
+  // Hands visit the saved record of top and of every directory below it that the newest scan
+  // of its parent's record found, parents before children, each with its m_currentScanDir set.
+  // The result is that of top's own record. A store that cannot walk gives top's record alone.
+  using TreeVisitor = std::function<void(const CDirData& record)>;
+  virtual LoadResult ReadTree(const std::string& top, const TreeVisitor& visit) {
+    CDirData record;
+    record.m_currentScanDir = top;
+    const LoadResult result = Read(record);
+    if (result == LoadResult::Loaded) visit(record);
+    return result;
+  }
+
   // Writes every record in one open of the file. onFailure gets each record that could not be
   // written with the status code.
   using FailureHandler = std::function<void(const CDirData& record, std::int32_t status)>;

@@ -521,6 +521,15 @@ void CScanInfo::SaveOutData(const CDirData* record) {
   }
 }
 
+IScanStore::LoadResult CScanInfo::ReadSavedTree(const std::string& top, const IScanStore::TreeVisitor& visit) {
+  try {
+    return m_saveQueue.ReadTree(top, visit);
+  } catch (...) {
+    VN_TRACE("** Exception in ReadSavedTree\n");
+  }
+  return IScanStore::LoadResult::Failed;
+}
+
 void CScanInfo::ShutdownWarning() {
   VN_TRACE("ShutdownWarning");
   try {

@@ -76,6 +76,9 @@ class CScanInfo {
   bool QueueSave(const CDirData& record);
   bool LoadData(CDirData& record);
   void SaveOutData(const CDirData* record = nullptr);
+  // Writes what is queued, then hands visit the saved records of top and of the directories
+  // below it (see IScanStore::ReadTree). Records a scan did not save are not among them.
+  IScanStore::LoadResult ReadSavedTree(const std::string& top, const IScanStore::TreeVisitor& visit);
   // Writes what is queued, then tells whether the data file could not be read or written (or
   // was found damaged) in this session; the user has been told how.
   bool DataFileFailed();

@@ -153,6 +153,92 @@ int CopyReadable(cfb::Storage& from, cfb::Storage& to) {
   return copied;
 }
 
+// Reads the record stream into record (which holds its path); a damaged tail is traced and
+// what was read before it is kept.
+void ReadRecord(cfb::Stream& stream, CDirData& record) {
+  std::uint64_t size = 0;
+  std::vector<std::uint8_t> bytes;
+  std::uint32_t got = 0;
+  if (cfb::Succeeded(stream.Size(&size))) {
+    bytes.resize(static_cast<std::size_t>(std::min(size, kMaxStreamSize)));
+    if (!bytes.empty() && cfb::Failed(stream.Read(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &got)))
+      got = 0;
+  }
+  if (size > kMaxStreamSize || got != bytes.size() || !DecodeRecord(bytes.data(), got, record)) {
+    VN_TRACE("Damaged record of %s: kept the %zu entries read before the damage\n",
+             record.m_currentScanDir.c_str(), record.m_entries.size());
+  }
+}
+
+// The children of a storage grouped by the name the file format sees (letter case folded), so
+// that a component's storage name is found by comparing it with the few siblings that can
+// clash with it instead of with all of them: a directory may hold many thousands.
+class SiblingIndex {
+ public:
+  explicit SiblingIndex(const cfb::Storage& storage) {
+    const ChildNames names = ListChildren(storage);
+    for (const std::u16string& name : names.storages) m_storages[Folded(name)].push_back(name);
+    for (const std::u16string& name : names.streams) m_streams[Folded(name)].push_back(name);
+  }
+  // As StorageName with all the children: only those that fold alike can change its answer.
+  std::u16string NameOf(std::string_view component) const {
+    const std::u16string key = Folded(cfb::WidenBytes(component));
+    const auto storages = m_storages.find(key);
+    const auto streams = m_streams.find(key);
+    return StorageName(component, storages == m_storages.end() ? kNone : storages->second,
+                       streams == m_streams.end() ? kNone : streams->second);
+  }
+
+ private:
+  static std::u16string Folded(std::u16string name) {
+    for (char16_t& unit : name) unit = FoldUnit(unit);
+    return name;
+  }
+  inline static const std::vector<std::u16string> kNone;
+  std::unordered_map<std::u16string, std::vector<std::u16string>> m_storages;
+  std::unordered_map<std::u16string, std::vector<std::u16string>> m_streams;
+};
+
+// Deeper than any path the system accepts: only a damaged file nests storages further.
+constexpr int kMaxWalkDepth = 2048;
+
+// Visits the saved records of the subdirectories that the newest scan of record found, each
+// followed by those below it. storage is record's own storage.
+void WalkBelow(cfb::Storage& storage, const CDirData& record, const IScanStore::TreeVisitor& visit, int depth) {
+  if (depth >= kMaxWalkDepth) return;
+  std::optional<SiblingIndex> children;  // listed when the first subdirectory needs them
+  for (const CDirInfo& entry : record.m_entries) {
+    if (entry.sizes[0] == kNoSize || IsSpecialEntryName(entry.name) || entry.name == "." || entry.name == ".." ||
+        entry.name.find('/') != std::string::npos)
+      continue;
+    if (!children) children.emplace(storage);
+    cfb::Storage child;
+    cfb::Stream stream;
+    if (cfb::Failed(storage.OpenStorage(children->NameOf(entry.name), child)) ||
+        cfb::Failed(child.OpenStream(kRecordStreamName, stream)))
+      continue;  // never saved on its own
+    CDirData below;
+    below.m_currentScanDir = record.m_currentScanDir + entry.name + "/";
+    ReadRecord(stream, below);
+    stream.Release();
+    visit(below);
+    WalkBelow(child, below, visit, depth + 1);
+  }
+}
+
+// Opens the storages down to path and its record stream.
+IScanStore::LoadResult OpenRecord(cfb::Storage& root, const std::string& path, std::vector<cfb::Storage>& storages,
+                                  cfb::Stream& stream) {
+  const cfb::HRESULT hr = OpenDirStream(root, path, storages, stream);
+  if (hr == cfb::STG_E_PATHNOTFOUND) return IScanStore::LoadResult::NoStorage;
+  if (hr == cfb::STG_E_FILENOTFOUND) return IScanStore::LoadResult::NoRecord;
+  if (cfb::Failed(hr)) {
+    VN_TRACE("LoadData cannot open the record of %s (Error=0x%X)\n", path.c_str(), static_cast<unsigned>(hr));
+    return IScanStore::LoadResult::Failed;
+  }
+  return IScanStore::LoadResult::Loaded;
+}
+
 }  // namespace
 
 std::u16string StorageName(std::string_view component, const std::vector<std::u16string>& siblingNames,
@@ -279,43 +365,45 @@ std::string CDataFile::FilePath() const {
   return directory + std::string(kDataFileName);
 }
 
-IScanStore::LoadResult CDataFile::Read(CDirData& record) {
+IScanStore::LoadResult CDataFile::OpenForReading(cfb::Storage& root, bool& nothingSaved) {
   const std::string file = FilePath();
   struct stat st {};
-  if (::stat(file.c_str(), &st) != 0) return LoadResult::NoStorage;  // nothing was ever saved
+  nothingSaved = ::stat(file.c_str(), &st) != 0;
+  if (nothingSaved) return LoadResult::NoStorage;
+  const cfb::HRESULT hr = OpenDataFile(file, false, m_lockWait, root);
+  if (cfb::Succeeded(hr)) return LoadResult::Loaded;
+  VN_TRACE("LoadData cannot read %s (Error=0x%X)\n", file.c_str(), static_cast<unsigned>(hr));
+  m_notice = "The data file " + file + " can not be read (" + cfb::StatusName(hr) +
+             "): the scans saved in it are left out" + (IsDamage(hr) ? "; the next save replaces it." : ".");
+  return LoadResult::Failed;
+}
 
+IScanStore::LoadResult CDataFile::Read(CDirData& record) {
   cfb::Storage root;
-  cfb::HRESULT hr = OpenDataFile(file, false, m_lockWait, root);
-  if (cfb::Failed(hr)) {
-    VN_TRACE("LoadData cannot read %s (Error=0x%X)\n", file.c_str(), static_cast<unsigned>(hr));
-    m_notice = "The data file " + file + " can not be read (" + cfb::StatusName(hr) +
-               "): the scans saved in it are left out" + (IsDamage(hr) ? "; the next save replaces it." : ".");
-    return LoadResult::Failed;
-  }
+  bool nothingSaved = false;
+  if (const LoadResult opened = OpenForReading(root, nothingSaved); opened != LoadResult::Loaded) return opened;
   std::vector<cfb::Storage> storages;
   cfb::Stream stream;
-  hr = OpenDirStream(root, record.m_currentScanDir, storages, stream);
-  if (hr == cfb::STG_E_PATHNOTFOUND) return LoadResult::NoStorage;
-  if (hr == cfb::STG_E_FILENOTFOUND) return LoadResult::NoRecord;
-  if (cfb::Failed(hr)) {
-    VN_TRACE("LoadData cannot open the record of %s (Error=0x%X)\n", record.m_currentScanDir.c_str(),
-             static_cast<unsigned>(hr));
-    return LoadResult::Failed;
-  }
+  const LoadResult found = OpenRecord(root, record.m_currentScanDir, storages, stream);
+  if (found == LoadResult::Loaded) ReadRecord(stream, record);
+  return found;
+}
 
-  std::uint64_t size = 0;
-  std::vector<std::uint8_t> bytes;
-  std::uint32_t got = 0;
-  if (cfb::Succeeded(stream.Size(&size))) {
-    bytes.resize(static_cast<std::size_t>(std::min(size, kMaxStreamSize)));
-    if (!bytes.empty() && cfb::Failed(stream.Read(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &got)))
-      got = 0;
-  }
-  if (size > kMaxStreamSize || got != bytes.size() || !DecodeRecord(bytes.data(), got, record)) {
-    VN_TRACE("Damaged record of %s: kept the %zu entries read before the damage\n",
-             record.m_currentScanDir.c_str(), record.m_entries.size());
-  }
-  return LoadResult::Loaded;
+IScanStore::LoadResult CDataFile::ReadTree(const std::string& top, const TreeVisitor& visit) {
+  cfb::Storage root;
+  bool nothingSaved = false;
+  if (const LoadResult opened = OpenForReading(root, nothingSaved); opened != LoadResult::Loaded) return opened;
+  std::vector<cfb::Storage> storages;
+  cfb::Stream stream;
+  const LoadResult found = OpenRecord(root, top, storages, stream);
+  if (found != LoadResult::Loaded) return found;
+  CDirData record;
+  record.m_currentScanDir = top;
+  ReadRecord(stream, record);
+  stream.Release();
+  visit(record);
+  WalkBelow(storages.empty() ? root : storages.back(), record, visit, 0);
+  return found;
 }
 
 const CDirData* CDataFile::OverWhatIsSaved(const CDirData& record, cfb::Stream& stream, CDirData& merged) {

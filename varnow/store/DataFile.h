@@ -43,6 +43,8 @@ class CDataFile : public IScanStore {
   explicit CDataFile(std::string folder, std::chrono::milliseconds lockWait = std::chrono::seconds(30));
 
   LoadResult Read(CDirData& record) override;
+  // One open of the file for the whole walk; each storage is listed once.
+  LoadResult ReadTree(const std::string& top, const TreeVisitor& visit) override;
   void Write(const std::vector<CDirData>& records, const FailureHandler& onFailure) override;
   void SetFolder(const std::string& folder) override;
   std::string TakeNotice() override;
@@ -59,6 +61,8 @@ class CDataFile : public IScanStore {
   // VNDATA.DB.damaged-<time>, and a new file takes its place with every record that could still
   // be read; root is the new file, open for writing.
   cfb::HRESULT ReplaceDamagedFile(const std::string& file, cfb::Storage& root);
+  // Opens the file for reading; Failed (with the user told why) when it cannot be read.
+  LoadResult OpenForReading(cfb::Storage& root, bool& nothingSaved);
   // Writes the records into the open file; the failures go to failed.
   void WriteBatch(cfb::Storage& root, const std::vector<CDirData>& records,
                   std::vector<std::pair<const CDirData*, cfb::HRESULT>>& failed);

@@ -159,6 +159,37 @@ TEST_F(DataFileTest, RecordsRoundTripUnderTheirOwnStoragesAndTheRootRecordInTheR
   EXPECT_TRUE(missing.m_entries.empty());
 }
 
+TEST_F(DataFileTest, TreeWalkVisitsEverySavedRecordTheNewestScansFoundParentsFirst) {
+  CDataFile file(owner.DataDirectory());
+  const std::string longName(40, 'L');
+  EXPECT_THAT(Write(file, {
+                  Record("/t/", {CDirInfo{"Foo", {1, 1, N, N, N, N}}, CDirInfo{"FOO", {1, N, N, N, N, N}},
+                                 CDirInfo{longName, {1, N, N, N, N, N}}, CDirInfo{"gone", {N, 7, N, N, N, N}},
+                                 CDirInfo{"unsaved", {1, N, N, N, N, N}}, CDirInfo{std::string(kTotalUsed), {3, 1, N, N, N, N}}}),
+                  Record("/t/Foo/", {CDirInfo{"a:b", {1, N, N, N, N, N}}}),
+                  Record("/t/Foo/a:b/", {}),
+                  Record("/t/FOO/", {}),
+                  Record("/t/" + longName + "/", {}),
+                  Record("/t/gone/", {}),       // saved once, absent from the newest scan of /t/
+                  Record("/outside/", {}),
+              }),
+              ElementsAre());
+  std::vector<std::string> visited;
+  EXPECT_EQ(file.ReadTree("/t/", [&](const CDirData& record) { visited.push_back(record.m_currentScanDir); }),
+            IScanStore::LoadResult::Loaded);
+  EXPECT_THAT(visited, ElementsAre("/t/", "/t/Foo/", "/t/Foo/a:b/", "/t/FOO/", "/t/" + longName + "/"));
+
+  // The root's record lives in the root storage; a tree whose top was never saved gives nothing.
+  visited.clear();
+  EXPECT_EQ(file.ReadTree("/nothing/", [&](const CDirData& record) { visited.push_back(record.m_currentScanDir); }),
+            IScanStore::LoadResult::NoStorage);
+  EXPECT_EQ(file.ReadTree("/t/unsaved/", [&](const CDirData& record) { visited.push_back(record.m_currentScanDir); }),
+            IScanStore::LoadResult::NoStorage);
+  EXPECT_TRUE(visited.empty());
+  CDataFile none(owner.DataDirectory() + "missing/");
+  EXPECT_EQ(none.ReadTree("/t/", [&](const CDirData&) { ADD_FAILURE(); }), IScanStore::LoadResult::NoStorage);
+}
+
 TEST_F(DataFileTest, StorageNamesArePlainOnlyWhenTheFormatCanHoldThemUnambiguously) {
   EXPECT_EQ(StorageName("Docs", {}), u"Docs");
   EXPECT_EQ(StorageName("Docs", {u"Docs", u"other"}), u"Docs");

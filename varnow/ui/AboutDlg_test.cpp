@@ -127,7 +127,7 @@ TEST(StaticLinkTest, FailureKeepsItBlue) {
 }
 
 TEST(ImagesTest, EveryPictureDraws) {
-  for (const char* path : {kProgramIconImage, kScanImage, kSaveImage, kPrintImage, kPreferencesImage, kAlertsImage,
+  for (const char* path : {kProgramIconImage, kScanImage, kSaveImage, kPrintImage, kGrowthImage, kPreferencesImage, kAlertsImage,
                            kHelpImage, kExitImage}) {
     const QIcon icon = ResourceIcon(path);
     ASSERT_FALSE(icon.isNull()) << path;

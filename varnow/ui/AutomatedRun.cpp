@@ -19,7 +19,7 @@ int RunAutomatedSequence(CRunFlags& flags, IAutomatedRunOwner& owner) {
   if (flags.save) owner.OnSave();
 
   bool alertFired = false;
-  if (flags.alertSize || flags.alertPercent || flags.freeAlert) {
+  if (flags.alertSize || flags.alertPercent || flags.freeAlert || flags.fullAlert) {
     CRunFlags checks = flags;
     if (owner.DataFileFailed() && (checks.alertSize || checks.alertPercent)) {
       VN_TRACE("No growth check: the saved scans could not be read");
@@ -31,7 +31,13 @@ int RunAutomatedSequence(CRunFlags& flags, IAutomatedRunOwner& owner) {
     owner.CommandLineFields().notifyCommand = run.notifyCommand;
   }
 
-  if (flags.print) {
+  if (flags.growth) {
+    if (!flags.print) {
+      owner.SetPrintDestination(2);
+      owner.SetPrintFilePath(kStandardOutputName);
+    }
+    if (!owner.PrintGrowthReport()) VN_TRACE("The growth report was not written");
+  } else if (flags.print) {
     IPrintOwner* printOwner = owner.PrintOwner();
     if (printOwner) {
       PrintAutomated(*printOwner);

@@ -20,6 +20,9 @@ class IAutomatedRunOwner : public ICommandLineOwner {
   virtual CAlertRun AlertRun() { return {}; }
   // What the report printed at the end of the run is made of; nullptr: nothing can be printed.
   virtual IPrintOwner* PrintOwner() { return nullptr; }
+  // Writes the growth report of the scan directory where the print settings say; false when
+  // it could not be written.
+  virtual bool PrintGrowthReport() { return false; }
   // Writes what waits to be saved, then tells whether the data file could not be read or
   // written at some point of the run (the user has been told how).
   virtual bool DataFileFailed() { return false; }
@@ -35,6 +38,8 @@ inline constexpr int kExitDataFileFailed = 4;
 // Runs the automated sequence for the flags of the second pass. Settings the sequence changes
 // (auto-save, save-subdirectories) change only the owner's in-memory copies. The growth checks
 // are left out when the saved scans could not be read: there is nothing to compare with.
+// With /GROWTH the growth report takes the directory report's place: it goes where /PRINT=
+// says, or to standard output without it.
 // Returns the run's exit status: kExitDataFileFailed, kExitAlertFired or 0.
 int RunAutomatedSequence(CRunFlags& flags, IAutomatedRunOwner& owner);
 

@@ -26,9 +26,29 @@ class FakeOwner : public test::CFakeCommandLineOwner<IAutomatedRunOwner> {
   void SetSubDirSave(int value) override { subDirSave = value; }
   void OnScan() override { calls.push_back("scan:" + std::to_string(fields.automatedRun)); }
   void OnSave() override { calls.push_back("save"); }
+  bool PrintGrowthReport() override {
+    calls.push_back("growth to " + std::to_string(printDestination) + ":" + printFilePath);
+    return true;
+  }
+  IPrintOwner* PrintOwner() override {
+    calls.push_back("report");
+    return nullptr;
+  }
   int subDirSave = -1;
   std::vector<std::string> calls;
 };
+
+TEST(AutomatedRun, GrowthTakesTheReportsPlaceAndGoesToStandardOutputWithoutPrint) {
+  FakeOwner owner;
+  CRunFlags flags = Parse("/DIR=/d /SCAN /SAVESUBDIRS /GROWTH=3", owner);
+  EXPECT_EQ(RunAutomatedSequence(flags, owner), 0);
+  EXPECT_THAT(owner.calls, ElementsAre("scan:1", "save", "growth to 2:-"));
+
+  FakeOwner toFile;
+  flags = Parse("/DIR=/d /GROWTH /PRINT=FILE=/tmp/growth.txt", toFile);
+  RunAutomatedSequence(flags, toFile);
+  EXPECT_THAT(toFile.calls, ElementsAre("growth to 2:/tmp/growth.txt"));  // and no directory report
+}
 
 
 TEST(AutomatedRun, ScanAndSaveAsTheSwitchesAsk) {

@@ -14,6 +14,7 @@
 #include "varnow/report/EntryOrder.h"
 #include "varnow/report/FormatSize.h"
 #include "varnow/report/ReportText.h"
+#include "varnow/ui/TrendDelegate.h"
 
 namespace varnow {
 
@@ -35,6 +36,8 @@ QString GridDisplayName(const std::string& name) {
 }
 
 // ---- model ----
+
+static_assert(CDirGridModel::kSizesRole == CTrendDelegate::kSizesRole);
 
 CDirGridModel::CDirGridModel(QObject* parent) : QAbstractTableModel(parent) {}
 
@@ -85,13 +88,35 @@ int CDirGridModel::rowCount(const QModelIndex& parent) const {
   return std::max<int>(1, static_cast<int>(m_rows.size()));
 }
 
-int CDirGridModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kGridSizeColumns; }
+int CDirGridModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kGridSizeColumns + 1; }
+
+QVariant CDirGridModel::TrendData(const CDirInfo& entry, int role) const {
+  switch (role) {
+    case kSizesRole: {
+      QVariantList sizes;
+      for (std::int64_t size : entry.sizes) sizes << QVariant::fromValue<qint64>(size);
+      return sizes;
+    }
+    case Qt::ToolTipRole:
+    case Qt::AccessibleTextRole: {  // what the bars show, oldest first
+      QStringList texts;
+      for (auto it = entry.sizes.rbegin(); it != entry.sizes.rend(); ++it)
+        if (*it != kNoSize) texts << QString::fromStdString(FormatSize(*it, true, m_unit));
+      return "Trend, oldest scan first: " + texts.join(", ");
+    }
+    case kNameBytesRole:
+      return QByteArray::fromStdString(entry.name);
+    default:
+      return {};
+  }
+}
 
 QVariant CDirGridModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid()) return {};
   if (role == Qt::TextAlignmentRole) return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
   const CDirInfo* entry = Entry(index.row());
   if (!entry) return {};
+  if (index.column() == kTrendColumn) return TrendData(*entry, role);
   switch (role) {
     case Qt::DisplayRole:
       return QString::fromStdString(FormatSize(entry->sizes[static_cast<std::size_t>(index.column())], true, m_unit));
@@ -107,6 +132,7 @@ QVariant CDirGridModel::headerData(int section, Qt::Orientation orientation, int
     if (role == Qt::TextAlignmentRole) return QVariant::fromValue(Qt::AlignCenter);
     const bool text = role == Qt::DisplayRole || role == Qt::ToolTipRole;  // tip: for narrow columns
     if (text && section >= 0 && section < kGridSizeColumns) return m_headings[section];
+    if (text && section == kTrendColumn && !m_rows.empty()) return QStringLiteral("Trend");
     return {};
   }
   if (role == Qt::TextAlignmentRole) return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
@@ -223,6 +249,12 @@ CGrid::CGrid(QWidget* parent) : QTableView(parent), m_model(new CDirGridModel(th
     verticalHeader()->setStyle(flat);
     horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     horizontalHeader()->setTextElideMode(Qt::ElideRight);
+    auto* trend = new CTrendDelegate(this);
+    setItemDelegateForColumn(kTrendColumn, trend);
+    horizontalHeader()->setSectionResizeMode(kTrendColumn, QHeaderView::Fixed);
+    // Shown beside the names, where it stays in sight whatever the width; the model keeps it last
+    // so that column i is still scan i.
+    horizontalHeader()->moveSection(kTrendColumn, 0);
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setTextElideMode(Qt::ElideRight);
 
@@ -289,6 +321,11 @@ void CGrid::SetUniformRowHeight() {
   verticalHeader()->setDefaultSectionSize(height);
   // Room for "Back ..." to look like a button.
   horizontalHeader()->setMinimumHeight(QFontMetrics(horizontalHeader()->font()).height() + 10);
+  // The trend column holds its bars and its whole heading.
+  const int heading = QFontMetrics(horizontalHeader()->font()).horizontalAdvance(QStringLiteral("Trend")) +
+                      2 * CFlatHeadingStyle::kLabelMargin + 4;
+  const int bars = 2 * CTrendDelegate::kMargin + 6 * CTrendDelegate::kBarWidth + 5 * CTrendDelegate::kBarGap;
+  setColumnWidth(kTrendColumn, std::max(heading, bars));
 }
 
 void CGrid::OnLButtonDblClkRowCol(int row) {

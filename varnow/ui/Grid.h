@@ -34,6 +34,8 @@ class IGridOwner {
 
 // Column widths in pixels. Column 0 is the name column, 1 to 6 the size columns.
 inline constexpr int kGridSizeColumns = 6;
+// After the size columns, a column of its own shows the six sizes as a small bar chart.
+inline constexpr int kTrendColumn = kGridSizeColumns;  // model column
 inline constexpr int kDefaultNameWidth = 170;
 inline constexpr int kDefaultColWidth = 130;
 inline constexpr int kMaxReadWidth = 500;
@@ -51,6 +53,8 @@ class CDirGridModel : public QAbstractTableModel {
  public:
   // Data role of every cell and row heading: the entry's name as bytes (QByteArray).
   static constexpr int kNameBytesRole = Qt::UserRole + 1;
+  // The trend column's sizes: see CTrendDelegate::kSizesRole.
+  static constexpr int kSizesRole = Qt::UserRole + 2;
 
   explicit CDirGridModel(QObject* parent = nullptr);
 
@@ -75,6 +79,7 @@ class CDirGridModel : public QAbstractTableModel {
  private:
   // The entry of a row, or nullptr for the empty row or when the record changed under us.
   const CDirInfo* Entry(int row) const;
+  QVariant TrendData(const CDirInfo& entry, int role) const;
 
   const CDirData* m_record = nullptr;
   const CDirInfo* m_entriesData = nullptr;  // where the entries were at the fill

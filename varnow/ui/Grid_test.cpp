@@ -17,6 +17,7 @@
 #include "varnow/report/ReportText.h"
 #include "varnow/testsupport/WindowTestSupport.h"
 #include "varnow/ui/Grid.h"
+#include "varnow/ui/TrendDelegate.h"
 
 namespace varnow {
 namespace {
@@ -123,12 +124,33 @@ TEST_F(GridTest, ScanTimesAreTheColumnHeadings) {
   record.m_times = {1425589620, 1425500000, 0, 0, 0, 0};  // 2015-03-05 21:07 UTC
   m_grid.FillInGrid(record, kUnitK, kSortBySize);
   QAbstractItemModel* model = m_grid.Model();
-  EXPECT_EQ(model->columnCount(), 6);
+  EXPECT_EQ(model->columnCount(), 7);  // six scans and the trend
   EXPECT_EQ(model->headerData(0, Qt::Horizontal).toString(), "Mar 5, 9:07 PM");
   EXPECT_EQ(model->headerData(1, Qt::Horizontal).toString(),
             QString::fromStdString(FormatScanTime(1425500000, kHeadingDateFormat)));
   EXPECT_EQ(model->headerData(2, Qt::Horizontal).toString(), "");
   EXPECT_EQ(model->headerData(0, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>(), Qt::AlignCenter);
+}
+
+TEST_F(GridTest, TrendColumnCarriesTheSixSizesForItsBars) {
+  CDirData record = Record({Entry("a", 1)});
+  record.FindEntry("a")->sizes = {3072, 1024, -1, 2048, -1, -1};
+  m_grid.FillInGrid(record, kUnitK, kSortBySize);
+  QAbstractItemModel* model = m_grid.Model();
+  EXPECT_EQ(model->headerData(kTrendColumn, Qt::Horizontal).toString(), "Trend");
+  const QModelIndex trend = model->index(0, kTrendColumn);
+  EXPECT_EQ(model->data(trend).toString(), "");
+  EXPECT_EQ(model->data(trend, Qt::ToolTipRole).toString(), "Trend, oldest scan first: 2 K, 1 K, 3 K");
+  const QVariantList sizes = model->data(trend, CTrendDelegate::kSizesRole).toList();
+  ASSERT_EQ(sizes.size(), 6);
+  // Oldest on the left; against the largest; a scan without a value has no bar, a tiny size
+  // still a pixel.
+  EXPECT_EQ(CTrendDelegate::BarHeights(sizes, 30), (QList<int>{0, 0, 20, 0, 10, 30}));
+  EXPECT_EQ(CTrendDelegate::BarHeights({qint64(1), qint64(100000), qint64(0)}, 10), (QList<int>{0, 10, 1}));
+  EXPECT_EQ(CTrendDelegate::BarHeights({qint64(-1), qint64(0)}, 10), (QList<int>{0, 0}));
+  // Wide enough for the bars and for its heading.
+  EXPECT_GE(m_grid.columnWidth(kTrendColumn), 2 * CTrendDelegate::kMargin + 6 * CTrendDelegate::kBarWidth + 5 * CTrendDelegate::kBarGap);
+  EXPECT_GE(m_grid.columnWidth(kTrendColumn), QFontMetrics(m_grid.horizontalHeader()->font()).horizontalAdvance("Trend"));
 }
 
 TEST_F(GridTest, RecordWithoutEntriesGivesOneEmptyRowAndNoHeadings) {
@@ -268,7 +290,7 @@ TEST_F(GridTest, CellsAreReadOnlyAndTheTableIsNamed) {
   QAccessibleTableInterface* cells = table->tableInterface();
   ASSERT_NE(cells, nullptr);
   EXPECT_EQ(cells->rowCount(), 3);
-  EXPECT_EQ(cells->columnCount(), 6);
+  EXPECT_EQ(cells->columnCount(), 7);
   QAccessibleInterface* cell = cells->cellAt(0, 0);
   ASSERT_NE(cell, nullptr);
   EXPECT_EQ(cell->text(QAccessible::Name), "1 bytes");

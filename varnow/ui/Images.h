@@ -14,6 +14,7 @@ inline constexpr char kAboutImage[] = ":/varnow/about.svg";  // the About box an
 inline constexpr char kScanImage[] = ":/varnow/icons/scan.svg";
 inline constexpr char kSaveImage[] = ":/varnow/icons/save.svg";
 inline constexpr char kPrintImage[] = ":/varnow/icons/print.svg";
+inline constexpr char kGrowthImage[] = ":/varnow/icons/growth.svg";
 inline constexpr char kPreferencesImage[] = ":/varnow/icons/preferences.svg";
 inline constexpr char kAlertsImage[] = ":/varnow/icons/alerts.svg";
 inline constexpr char kHelpImage[] = ":/varnow/icons/help.svg";

@@ -3,6 +3,8 @@
 #include <stdexcept>
 
 #include "platform/tracelog.h"
+#include "varnow/report/FullProjection.h"
+#include "varnow/report/GrowthText.h"
 #include "varnow/store/DataFile.h"
 
 namespace varnow {
@@ -82,12 +84,44 @@ CAlertRun CVarnowDlg::AlertRun() {
   run.alertPercent = m_commandLine.percentThreshold;
   run.alertSize = m_commandLine.sizeThreshold;
   run.freeAlert = m_commandLine.freeMinimum;
+  run.fullAlertDays = m_commandLine.fullAlertDays;
   run.notifyCommand = m_commandLine.notifyCommand;
   run.getFreeSpace = [&session](const std::string& dir, std::uint64_t& freeBytes) {
     return session.ORVGetFreeSpace(dir, freeBytes);
   };
   run.prompts = &m_prompts;
   return run;
+}
+
+CGrowthReport CVarnowDlg::GrowthReport(int lines) {
+  CScanInfo& session = Session();
+  const std::string top = session.GetScanDir();
+  CGrowthRanking ranking(top, lines);
+  std::size_t records = 0;
+  session.ReadSavedTree(top, [&](const CDirData& record) {
+    ranking.Add(record);
+    ++records;
+  });
+  VN_TRACE("GrowthReport of %s: %zu saved records read", top.c_str(), records);
+  return ranking.Finish();
+}
+
+std::string CVarnowDlg::ProjectionLine() {
+  CScanInfo& session = Session();
+  return ProjectionText(ProjectDiskFull(session.dd), session.GetScanDir());
+}
+
+bool CVarnowDlg::PrintGrowthReport() {
+  try {
+    const CGrowthReport report = GrowthReport(m_commandLine.growthLines);
+    const std::string projection = ProjectionLine();
+    return PrintAutomated(*this, [&](const std::string& file, const CReportOptions& options, const MessageSink* messages) {
+      return WriteReportFile(file, GrowthReportText(report, options, projection), messages);
+    });
+  } catch (...) {
+    VN_TRACE("** Exception in PrintGrowthReport\n");
+  }
+  return false;
 }
 
 CPrintSettings CVarnowDlg::PrintSettings() const {

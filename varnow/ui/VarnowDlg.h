@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "varnow/report/Growth.h"
 #include "varnow/scan/Prompts.h"
 #include "varnow/scan/ScanOwner.h"
 #include "varnow/scan/Scaninfo.h"
@@ -55,6 +56,7 @@ class CVarnowDlg : public IScanOwner, public IAutomatedRunOwner, public IPrintOw
   void SetSubDirSave(int subDirSave) override { m_settings.subDirSave = subDirSave; }
   CAlertRun AlertRun() override;
   IPrintOwner* PrintOwner() override { return this; }
+  bool PrintGrowthReport() override;
   bool DataFileFailed() override { return Session().DataFileFailed(); }
 
   // IPrintOwner: the print settings change only this object's copies; the report is the
@@ -62,6 +64,12 @@ class CVarnowDlg : public IScanOwner, public IAutomatedRunOwner, public IPrintOw
   CPrintSettings PrintSettings() const override;
   void SetPrintSettings(const CPrintSettings& settings) override;
   CReportSource ReportSource() override;
+
+  // The growth ranking of the scan directory's tree from its saved records (what is queued is
+  // written first); lines: the length of each list.
+  CGrowthReport GrowthReport(int lines);
+  // The status line about when the scan directory's disk fills, from the current record.
+  std::string ProjectionLine();
 
   // The scan session; throws when its construction failed.
   CScanInfo& Session();

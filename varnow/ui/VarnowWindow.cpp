@@ -1,5 +1,6 @@
 #include "varnow/ui/VarnowWindow.h"
 
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QFileDialog>
@@ -23,6 +24,7 @@
 #include "varnow/ui/AboutDlg.h"
 #include "varnow/ui/DataFormatDialog.h"
 #include "varnow/ui/DisplayFont.h"
+#include "varnow/ui/GrowthDlg.h"
 #include "varnow/ui/Images.h"
 #include "varnow/ui/PreferencesDlg.h"
 #include "varnow/ui/PrintDlg.h"
@@ -45,7 +47,8 @@ struct CButtonSpec {
 
 constexpr CButtonSpec kButtonSpecs[CVarnowWindow::kButtonCount] = {
     {"Scan", kScanImage, {156, 1, 24, 21}},          {"Save Data", kSaveImage, {169, 1, 24, 21}},
-    {"Print", kPrintImage, {186, 0, 24, 21}},        {"Preferences", kPreferencesImage, {211, 0, 24, 21}},
+    {"Print", kPrintImage, {186, 0, 24, 21}},        {"Growth", kGrowthImage, {198, 0, 24, 21}},
+    {"Preferences", kPreferencesImage, {211, 0, 24, 21}},
     {"Alerts", kAlertsImage, {235, 0, 24, 21}},      {"Help", kHelpImage, {260, 0, 24, 21}},
     {"Exit", kExitImage, {285, 0, 24, 21}},
 };
@@ -141,7 +144,7 @@ void CVarnowWindow::PlaceControls() {
     const QRect& u = kButtonSpecs[i].units;
     Place(m_buttons[i], u);
   }
-  Place(m_grid, QRect(6, 72, 259, 114));
+  Place(m_grid, QRect(6, 81, 259, 105));
   AddLabel("Directory", QRect(5, 27, 32, 8), false, nullptr);
 
   // The right-aligned labels end two units before their values.
@@ -157,6 +160,7 @@ void CVarnowWindow::PlaceControls() {
   m_files = AddLabel("0", QRect(70, 50, 70, 8), false, "Files Scanned");
   m_clusterLabel = AddLabel("Cluster Size:", QRect(5, 60, 64, 8), false, nullptr);
   m_clusterSize = AddLabel("0", QRect(70, 60, 70, 8), false, "Cluster Size");
+  m_projection = AddLabel("", QRect(5, 70, 301, 8), false, "Disk full projection");
   FitCountLabels();
 }
 
@@ -193,6 +197,7 @@ void CVarnowWindow::ConnectControls() {
   connect(m_buttons[kScan], &QToolButton::clicked, this, &CVarnowWindow::OnScan);
   connect(m_buttons[kSaveData], &QToolButton::clicked, this, &CVarnowWindow::OnSave);
   connect(m_buttons[kPrint], &QToolButton::clicked, this, &CVarnowWindow::OnPrint);
+  connect(m_buttons[kGrowth], &QToolButton::clicked, this, &CVarnowWindow::OnGrowth);
   connect(m_buttons[kPreferences], &QToolButton::clicked, this, &CVarnowWindow::OnPreference);
   connect(m_buttons[kAlerts], &QToolButton::clicked, this, &CVarnowWindow::OnAlerts);
   connect(m_buttons[kHelp], &QToolButton::clicked, this, &CVarnowWindow::OnHelp);
@@ -274,6 +279,8 @@ void CVarnowWindow::OnSize() {
       m_buttons[i]->setGeometry(left + i * w, 0, w, m_buttons[i]->height());
     m_grid->setGeometry(10, m_grid->y(), width - 20, height - 10 - m_grid->y());
     m_browse->move(width - 10 - m_browse->width(), m_browse->y());
+    m_projection->resize(width - 10 - m_projection->x(), m_projection->height());
+    ShowProjection();
     m_directory->resize(m_browse->x() - 10 - m_directory->x(), m_directory->height());
     const int shift = width - 10 - m_totalUsed->geometry().right() - 1;
     for (QLabel* status :
@@ -282,6 +289,13 @@ void CVarnowWindow::OnSize() {
   } catch (...) {
     VN_TRACE("** Exception in OnSize\n");
   }
+}
+
+// A line longer than the window loses the middle of its directory, never its date; the whole
+// line is the label's tip.
+void CVarnowWindow::ShowProjection() {
+  m_projection->setText(m_projection->fontMetrics().elidedText(m_projectionText, Qt::ElideMiddle, m_projection->width()));
+  m_projection->setToolTip(m_projectionText);
 }
 
 void CVarnowWindow::PushDirectoryText(const std::string& text) {
@@ -349,6 +363,22 @@ void CVarnowWindow::OnPrint() {
     dialog.exec();
   } catch (...) {
     VN_TRACE("** Exception in OnPrint\n");
+  }
+}
+
+void CVarnowWindow::OnGrowth() {
+  try {
+    // Growth lists more lines here than on the command line: the list scrolls.
+    constexpr int kWindowGrowthLines = 100;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const CGrowthReport report = m_dlg.GrowthReport(kWindowGrowthLines);
+    QApplication::restoreOverrideCursor();
+    CGrowthDlg dialog(report, m_dlg.Settings().preferredUnits, m_dlg.ProjectionLine(),
+                      [this](const std::string& path) { GoToDirectory(path); }, this);
+    dialog.exec();
+  } catch (...) {
+    if (QApplication::overrideCursor()) QApplication::restoreOverrideCursor();
+    VN_TRACE("** Exception in OnGrowth\n");
   }
 }
 
@@ -426,6 +456,8 @@ void CVarnowWindow::UpdateStats() {
     m_clusterSize->setText(Text(FormatSize(session.ClusterSize(), true, kUnitSmart)));
     const bool compressed = platform::PathExists(root) && session.IsCompressedVolume(root);
     m_clusterLabel->setText(compressed ? "Cluster Size* :" : "Cluster Size :");
+    m_projectionText = Text(m_dlg.ProjectionLine());
+    ShowProjection();
     PushDirectoryText(m_dlg.DirectoryText());
   } catch (...) {
     VN_TRACE("** Exception in UpdateStats\n");
@@ -454,7 +486,16 @@ void CVarnowWindow::OnDblClickGrid(const std::string& name) {
     const std::string scanDir = session.GetScanDir();
     if (name == "[Total Free]" || name == "[Total Used]" || IsSpecialEntryName(name)) return;
     VN_TRACE("OnDlgClickGrid scandir=%s gridDir=%s", scanDir.c_str(), name.c_str());
-    session.SetScanDir(scanDir + name);
+    GoToDirectory(scanDir + name);
+  } catch (...) {
+    VN_TRACE("** Exception in OnDblClickGrid\n");
+  }
+}
+
+void CVarnowWindow::GoToDirectory(const std::string& path) {
+  try {
+    CScanInfo& session = m_dlg.Session();
+    session.SetScanDir(path);
     m_dlg.SetDirectoryText(session.GetScanDir());
     PushDirectoryText(m_dlg.DirectoryText());
     if (m_dlg.Settings().scanOnClick == 1) {
@@ -462,7 +503,7 @@ void CVarnowWindow::OnDblClickGrid(const std::string& name) {
       OnScan();
     }
   } catch (...) {
-    VN_TRACE("** Exception in OnDblClickGrid\n");
+    VN_TRACE("** Exception in GoToDirectory\n");
   }
 }
 

@@ -32,8 +32,8 @@ class CWindowUpdateCheck;
 class CVarnowWindow : public QDialog, public IVarnowView, public IGridOwner {
   Q_OBJECT
  public:
-  // The seven command buttons, in the order the resize handler lines them up.
-  enum Button { kScan, kSaveData, kPrint, kPreferences, kAlerts, kHelp, kExit, kButtonCount };
+  // The command buttons, in the order the resize handler lines them up.
+  enum Button { kScan, kSaveData, kPrint, kGrowth, kPreferences, kAlerts, kHelp, kExit, kButtonCount };
 
   CVarnowWindow(CVarnowDlg& dlg, CQtPrompts& prompts, QWidget* parent = nullptr);
   ~CVarnowWindow() override;
@@ -48,6 +48,7 @@ class CVarnowWindow : public QDialog, public IVarnowView, public IGridOwner {
   void OnScan();
   void OnSave();
   void OnPrint();
+  void OnGrowth();
   void OnPreference();
   void OnAlerts();
   void OnHelp();
@@ -55,6 +56,8 @@ class CVarnowWindow : public QDialog, public IVarnowView, public IGridOwner {
   void UpdateStats();
   bool FillInGrid();
   void OnDblClickGrid(const std::string& name) override;
+  // Shows a directory (full path) as a double click in the grid does.
+  void GoToDirectory(const std::string& path);
   void OnBack() override;
   void RefreshView() override;
 
@@ -79,6 +82,7 @@ class CVarnowWindow : public QDialog, public IVarnowView, public IGridOwner {
   QLabel* FilesValue() const { return m_files; }
   QLabel* ClusterLabel() const { return m_clusterLabel; }
   QLabel* ClusterValue() const { return m_clusterSize; }
+  QLabel* ProjectionValue() const { return m_projection; }
   // A rectangle in dialog units, in pixels of the window's font.
   QRect DialogUnits(int x, int y, int width, int height) const;
 
@@ -96,6 +100,7 @@ class CVarnowWindow : public QDialog, public IVarnowView, public IGridOwner {
   void ConnectControls();
   void OnSize();
   void FitCountLabels();
+  void ShowProjection();
   void OnShowWindow();
   void OnDestroy();
   void ApplyColumnWidths();
@@ -133,6 +138,8 @@ class CVarnowWindow : public QDialog, public IVarnowView, public IGridOwner {
   QLabel* m_files = nullptr;
   QLabel* m_clusterLabel = nullptr;
   QLabel* m_clusterSize = nullptr;
+  QLabel* m_projection = nullptr;  // when the disk fills, across the window above the grid
+  QString m_projectionText;        // its whole text; the label shows as much as fits
   std::vector<std::pair<QWidget*, QRect>> m_placed;  // controls and their dialog units
 };
 

@@ -21,12 +21,14 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QTreeWidget>
 
 #include "varnow/scan/scandir.h"
 #include "varnow/settings/Settings.h"
 #include "varnow/store/DataFile.h"
 #include "varnow/testsupport/TestHome.h"
 #include "varnow/testsupport/WindowTestSupport.h"
+#include "varnow/ui/GrowthDlg.h"
 #include "varnow/ui/MissingDirectoryDialog.h"
 #include "varnow/ui/QtPrompts.h"
 
@@ -116,7 +118,7 @@ TEST_F(VarnowWindowTest, TitleControlsAndAccessibleNames) {
   EXPECT_EQ(CVarnowWindow::TitleFor(2, 0, 0).toStdString(), "Varnow 2.0");
   EXPECT_EQ(CVarnowWindow::TitleFor(2, 0, 1).toStdString(), "Varnow 2.0 - < Update Available >");
   EXPECT_EQ(CVarnowWindow::TitleFor(2, 0, 2).toStdString(), "Varnow 2.0 - < Minor Update Available >");
-  const char* names[] = {"Scan", "Save Data", "Print", "Preferences", "Alerts", "Help", "Exit"};
+  const char* names[] = {"Scan", "Save Data", "Print", "Growth", "Preferences", "Alerts", "Help", "Exit"};
   for (int i = 0; i < CVarnowWindow::kButtonCount; ++i) {
     auto* button = m_window->CommandButton(static_cast<CVarnowWindow::Button>(i));
     EXPECT_EQ(button->accessibleName().toStdString(), names[i]);
@@ -258,6 +260,54 @@ TEST_F(VarnowWindowTest, UnwritableDataFolderTellsOnceAndTheWindowStaysUsable) {
   m_dlg.reset();
   EXPECT_EQ(closer.boxes.size(), 2u);
   ::chmod(m_data.c_str(), 0700);
+}
+
+TEST_F(VarnowWindowTest, GrowthListsTheSavedGrowthAndADoubleClickGoesThere) {
+  // Two saved scans a week apart: alpha/deep/ grew by its own files; free space fell each day.
+  constexpr std::int32_t kNewer = 1764547200;
+  constexpr std::int32_t kOlder = kNewer - 7 * 86400;
+  auto record = [&](const std::string& path, std::vector<CDirInfo> entries) {
+    CDirData made;
+    made.m_currentScanDir = path;
+    made.m_times = {kNewer, kOlder, kOlder - 86400, 0, 0, 0};
+    made.m_entries = std::move(entries);
+    return made;
+  };
+  const SizeHistory grew{5000, 1000, 1000, -1, -1, -1};
+  std::vector<CDirData> records{
+      record(m_tree, {{"alpha", grew}, {"Zeta", {100, 100, 100, -1, -1, -1}}, {std::string(kTotalUsed), {5100, 1100, 1100, -1, -1, -1}},
+                      {std::string(kTotalFree), {1 << 20, 2 << 20, 3 << 20, -1, -1, -1}}}),
+      record(m_tree + "alpha/", {{"deep", grew}, {std::string(kTotalUsed), grew}}),
+      record(m_tree + "alpha/deep/", {{std::string(kTotalUsed), grew}}),
+  };
+  test::CFolderOwner owner(m_data);
+  CDataFile file(owner.DataDirectory());
+  file.Write(records, [](const CDirData&, std::int32_t status) { ADD_FAILURE() << status; });
+
+  Open();
+  Type(m_tree);
+  // The whole line is the tip; the label shows what fits, the date always.
+  QLabel* projection = m_window->ProjectionValue();
+  EXPECT_EQ(projection->toolTip().toStdString(),
+            "At the current rate the disk holding " + m_tree + " fills around December 5, 2025");
+  EXPECT_TRUE(projection->text().endsWith(" fills around December 5, 2025"));
+  EXPECT_LE(projection->fontMetrics().horizontalAdvance(projection->text()), projection->width());
+  QStringList shown;
+  test::CModalWatch watch([&](QWidget* modal) {
+    auto* dialog = qobject_cast<CGrowthDlg*>(modal);
+    ASSERT_NE(dialog, nullptr);
+    QTreeWidget* list = dialog->List();
+    ASSERT_GE(list->topLevelItemCount(), 2);
+    for (int i = 0; i < list->topLevelItemCount(); ++i) shown << list->topLevelItem(i)->text(7);
+    dialog->OnDblClickItem(list->topLevelItem(0));  // the section's title: nothing happens
+    EXPECT_TRUE(dialog->isVisible());
+    dialog->OnDblClickItem(list->topLevelItem(1));
+  });
+  m_window->CommandButton(CVarnowWindow::kGrowth)->click();
+  // alpha/ grew only by deep/: the list leads straight to where the growth happened.
+  EXPECT_EQ(shown, QStringList({"", "alpha/deep/"}));
+  EXPECT_EQ(Field(), m_tree + "alpha/deep/");
+  EXPECT_EQ(m_dlg->Session().GetScanDir(), m_tree + "alpha/deep/");
 }
 
 TEST_F(VarnowWindowTest, ResizeMovesControlsByTheRules) {

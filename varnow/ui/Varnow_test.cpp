@@ -231,6 +231,72 @@ TEST_F(VarnowProgramTest, UnreadableDataFileFiresNoGrowthAlertAndEndsWithStatus4
   EXPECT_THAT(run.err, Not(HasSubstr("Varnow Alert")));
 }
 
+TEST_F(VarnowProgramTest, GrowthListsWhereATreeScannedTwiceGrew) {
+  const std::string root = m_home.MakeFolder("growing tree");
+  m_home.MakeFolder("growing tree/deep/er/est");
+  m_home.MakeFolder("growing tree/other");
+  test::WriteWholeFile(root + "other/o", std::string(8192, 'o'));
+  CRun once = Run({"/DIR=" + root, "/SCAN", "/SAVESUBDIRS", "/GROWTH"});
+  ASSERT_EQ(once.status, 0) << once.err;
+  EXPECT_THAT(once.out, HasSubstr("Only one scan of " + root + " is saved"));
+
+  test::WriteWholeFile(root + "deep/er/est/five", std::string(5 << 20, 'f'));
+  test::WriteWholeFile(root + "other/one", std::string(1 << 20, 'o'));
+  CRun grown = Run({"/DIR=" + root, "/SCAN", "/SAVESUBDIRS", "/GROWTH=5", "/PRINT=FILE=-"});
+  ASSERT_EQ(grown.status, 0) << grown.err;
+  // The deep directory first, then the other one; deep/ and deep/er/ are explained by it.
+  const std::size_t deep = grown.out.find("\n+5,120 K              +5,120 K     0 K  5,120 K");
+  const std::size_t other = grown.out.find("\n+1,024 K  +12800.0%   +1,024 K     8 K  1,032 K");
+  ASSERT_NE(deep, std::string::npos) << grown.out << grown.err;
+  ASSERT_NE(other, std::string::npos) << grown.out;
+  EXPECT_LT(deep, other);
+  EXPECT_THAT(grown.out, HasSubstr("  deep/er/est/\r\n"));
+  EXPECT_THAT(grown.out, Not(HasSubstr("  deep/\r\n")));
+  EXPECT_THAT(grown.out, Not(HasSubstr("  deep/er/\r\n")));
+  EXPECT_THAT(grown.out, HasSubstr("\r\nNot enough history yet\r\n"));
+
+  ASSERT_TRUE(WriteProfileInt(kSettingsSection, "CommaDelimited", 1));
+  const std::string file = m_home.Root() + "/growth.csv";
+  CRun comma = Run({"/DIR=" + root, "/GROWTH=1", "/PRINT=FILE=" + file});
+  ASSERT_EQ(comma.status, 0) << comma.err;
+  EXPECT_THAT(test::ReadWholeFile(file), HasSubstr("\r\nGrew,.,6144,"));
+}
+
+TEST_F(VarnowProgramTest, FullAlertFiresOnAFallingFreeSpaceHistoryAndRunsTheNotifyProgram) {
+  const std::string dir = std::filesystem::canonical(m_home.MakeFolder("filling")).string() + "/";
+  const std::string received = m_home.Root() + "/received";
+  const std::string notify = m_home.Root() + "/notify";
+  test::WriteWholeFile(notify, "#!/bin/sh\nprintf '%s\\n' \"$@\" >'" + received + ".tmp'\nmv '" + received + ".tmp' '" +
+                                   received + "'\n");
+  ::chmod(notify.c_str(), 0755);
+  // Free space at three daily scans up to yesterday: 1 GB a day less, 2 GB left.
+  auto writeHistory = [&](const std::string& directory, std::int64_t newest, std::int64_t step) {
+    const std::int32_t yesterday = static_cast<std::int32_t>(std::time(nullptr)) - 86400;
+    CDirData record;
+    record.m_currentScanDir = directory;
+    record.m_times = {yesterday, yesterday - 86400, yesterday - 2 * 86400, 0, 0, 0};
+    record.m_entries.push_back({std::string(kTotalFree), {newest, newest + step, newest + 2 * step, -1, -1, -1}});
+    record.m_entries.push_back({std::string(kTotalUsed), {1, 1, 1, -1, -1, -1}});
+    test::CFolderOwner owner(m_data);
+    CDataFile file(owner.DataDirectory());
+    std::vector<CDirData> records{record};
+    file.Write(records, [](const CDirData&, std::int32_t status) { ADD_FAILURE() << status; });
+  };
+  writeHistory(dir, 2LL << 30, 1LL << 30);
+  CRun run = Run({"/DIR=" + dir, "/FULLALERT=7", "/NOTIFY=" + notify, "$DIR$", "$SIZE$", "$MSG$"});
+  EXPECT_EQ(run.status, 3) << run.err;
+  for (int i = 0; i < 300 && !std::filesystem::exists(received); ++i) usleep(100000);
+  const std::string got = test::ReadWholeFile(received);
+  EXPECT_THAT(got, HasSubstr(dir + "\n2,097,152 K\nAt the current rate the disk holding " + dir + " fills around "));
+  EXPECT_THAT(got, HasSubstr(", less than 7 days from now."));
+
+  m_home.MakeFolder("safe");
+  const std::string safe = std::filesystem::canonical(m_home.Root() + "/safe").string() + "/";
+  writeHistory(safe, 2LL << 30, -(1LL << 30));  // rising: the disk is not filling
+  CRun calm = Run({"/DIR=" + safe, "/FULLALERT=7", "/NOTIFY=" + notify, "$DIR$"});
+  EXPECT_EQ(calm.status, 0) << calm.err;
+}
+
 // The trace lines of the given units.
 std::vector<std::string> TraceLines(const std::string& text, const std::set<std::string>& units) {
   std::vector<std::string> lines;

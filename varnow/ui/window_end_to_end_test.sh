@@ -47,9 +47,9 @@ xd_click "$(xd_button_x 0)" "$(xd_button_y)"
 xd_wait_line "$TRACE" "CVarnowDlg::OnScan End"
 sleep 0.3
 
-# The grid starts 72 units down; below its heading row (bold line height + 10) come the rows, each
+# The grid starts 81 units down; below its heading row (bold line height + 10) come the rows, each
 # a line height + 6 high. Sorted by name, "alpha" is the first.
-grid_top=$(xd_unit_y 72)
+grid_top=$(xd_unit_y 81)
 heading=$((XD_BASE_Y + 10))
 first_row=$((grid_top + 1 + heading + (XD_BASE_Y + 6) / 2))
 xd_double_click 95 "$first_row"
@@ -58,15 +58,17 @@ sleep 0.3
 xd_click 95 $((grid_top + 1 + heading / 2))  # "Back ..." in the corner cell
 xd_wait_line "$TRACE" "OnBack"
 sleep 0.3
-# Widen the name column by 30 pixels at its right edge, and the first scan column by 40 at the
-# line after it in the heading row; the window keeps the widths when it closes.
+# Widen the name column by 30 pixels at its right edge, and the first scan column (after the
+# Trend column, as wide as its bars in this font) by 40 at the line after it in the heading row;
+# the window keeps the widths when it closes.
+trend=65
 xd_drag 179 "$first_row" 30
 sleep 0.3
-xd_drag $((11 + 200 + 130)) $((grid_top + 1 + heading / 2)) 40
+xd_drag $((11 + 200 + trend + 130)) $((grid_top + 1 + heading / 2)) 40
 sleep 0.3
 xd_click "$(xd_button_x 1)" "$(xd_button_y)"  # Save Data
 sleep 0.3
-xd_click "$(xd_button_x 6)" "$(xd_button_y)"  # Exit
+xd_click "$(xd_button_x "$XD_EXIT_BUTTON")" "$(xd_button_y)"  # Exit
 
 for _ in $(seq 300); do kill -0 "$VARNOW_PID" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$VARNOW_PID" 2>/dev/null && xd_fail "the program is still running after Exit"
