@@ -38,7 +38,7 @@ constexpr char kProgramHelp[] =
     "The program runs with its command line as typed; $DIR$, $SIZE$ and $MSG$ in it are replaced by the "
     "directory, its size and the alert's message.";
 // How wide the texts that wrap are laid out, in average characters.
-constexpr int kTextColumns = 64;
+constexpr int kTextColumns = 76;
 
 QString Text(const std::string& bytes) { return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size())); }
 std::string Bytes(const QString& text) { return text.toUtf8().toStdString(); }
@@ -77,8 +77,9 @@ AlertCommandLineDialog::AlertCommandLineDialog(const std::string& commandLine, Q
   m_edit->setObjectName("commandLine");
   m_edit->setAccessibleName("Command line");
   m_edit->setReadOnly(true);
-  const QFontMetrics metrics(font());
-  m_edit->setMinimumSize(metrics.averageCharWidth() * kTextColumns, metrics.lineSpacing() * 5);
+  m_edit->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  m_edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  FitEdit();
   m_allowEditing = new QCheckBox("Allow Editing of Command Line", this);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   auto* layout = new QVBoxLayout(this);
@@ -88,6 +89,16 @@ AlertCommandLineDialog::AlertCommandLineDialog(const std::string& commandLine, Q
   connect(m_allowEditing, &QCheckBox::toggled, this, &AlertCommandLineDialog::OnAllowEditing);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+}
+
+void AlertCommandLineDialog::FitEdit() {
+  const QFontMetrics metrics(font());
+  m_edit->setMinimumSize(metrics.averageCharWidth() * kTextColumns, metrics.lineSpacing() * 5);
+}
+
+void AlertCommandLineDialog::changeEvent(QEvent* event) {
+  QDialog::changeEvent(event);
+  if (event->type() == QEvent::FontChange && m_edit) FitEdit();
 }
 
 void AlertCommandLineDialog::OnAllowEditing(bool allowed) { m_edit->setReadOnly(!allowed); }
@@ -106,6 +117,7 @@ AlertManagementDialog::AlertManagementDialog(const std::string& directory, QWidg
   BuildControls();
   ConnectControls();
   FitTexts();
+  PushFields();
   m_message = [this](const std::string& text, const std::string& caption, Icon icon) {
     if (icon == Icon::kExclamation) return ShowMessageBox(this, text, caption);
     QMessageBox box(QMessageBox::NoIcon, Text(caption), Text(text), QMessageBox::Ok, this);
@@ -128,7 +140,6 @@ void AlertManagementDialog::BuildControls() {
   m_alerts->setAccessibleName("Existing alerts");
   m_alerts->setSelectionMode(QAbstractItemView::SingleSelection);
   m_alerts->setSortingEnabled(true);
-  m_alerts->setMinimumHeight(m_alerts->fontMetrics().lineSpacing() * 5);
   m_remove = Button("&Remove Alert", existing);
   m_commandLine = Button("&Command Line ...", existing);
   auto* listButtons = new QHBoxLayout;
@@ -180,7 +191,6 @@ void AlertManagementDialog::BuildControls() {
   m_count = new QLineEdit(fresh);
   m_count->setObjectName("count");
   m_count->setAccessibleName("Run Check Every");
-  m_count->setMaximumWidth(m_count->fontMetrics().horizontalAdvance(QStringLiteral("0000000000")));
   countLabel->setBuddy(m_count);
   m_unit = new QComboBox(fresh);
   m_unit->setAccessibleName("Interval unit");
@@ -189,7 +199,6 @@ void AlertManagementDialog::BuildControls() {
   m_checkTime = new QLineEdit(fresh);
   m_checkTime->setObjectName("checkTime");
   m_checkTime->setAccessibleName("Check Time");
-  m_checkTime->setMaximumWidth(m_checkTime->fontMetrics().horizontalAdvance(QStringLiteral("00:00 PMMM")));
   m_checkTimeLabel->setBuddy(m_checkTime);
   auto* scheduleRow = new QHBoxLayout;
   scheduleRow->addWidget(countLabel);
@@ -238,10 +247,16 @@ void AlertManagementDialog::ConnectControls() {
   connect(m_done, &QPushButton::clicked, this, &QDialog::accept);
 }
 
-// The wrapping texts get the height of their longest text, so no kind's help is cut.
+// Sizes that follow the font: the wrapping texts get the height of their longest text, so no
+// kind's help is cut; the list shows a few alerts whole; the short fields fit their values.
 void AlertManagementDialog::FitTexts() {
   const QFontMetrics metrics(font());
   const int width = metrics.averageCharWidth() * kTextColumns;
+  m_alerts->setMinimumSize(width, metrics.lineSpacing() * 6);
+  // Room for the text and the field's frame and margins.
+  const int frame = metrics.averageCharWidth() * 2 + 8;
+  m_count->setFixedWidth(metrics.horizontalAdvance(QStringLiteral("000000")) + frame);
+  m_checkTime->setFixedWidth(metrics.horizontalAdvance(QStringLiteral("00:00 PM")) + frame);
   const auto heightOf = [&](const QString& text) {
     return metrics.boundingRect(QRect(0, 0, width, 10000), Qt::TextWordWrap, text).height();
   };

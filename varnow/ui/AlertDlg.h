@@ -38,7 +38,12 @@ class AlertCommandLineDialog : public QDialog {
   QPlainTextEdit* CommandLineField() const { return m_edit; }
   QCheckBox* AllowEditingBox() const { return m_allowEditing; }
 
+ protected:
+  void changeEvent(QEvent* event) override;
+
  private:
+  void FitEdit();
+
   std::string m_original;
   QPlainTextEdit* m_edit = nullptr;
   QCheckBox* m_allowEditing = nullptr;

@@ -143,6 +143,16 @@ TEST_F(AlertDialog, AServiceNotYetRegisteredIsRegisteredByTheFirstFailedAttempt)
 }
 
 TEST_F(AlertDialog, OpensWithItsStartValues) {
+  {  // the controls hold the start values from construction, before the list is filled
+    AlertManagementDialog fresh("/x/");
+    fresh.SetMessageSink([this](const std::string& text, const std::string& caption, AlertManagementDialog::Icon icon) {
+      messages.push_back({text, caption, icon});
+    });
+    fresh.KindButton(1)->click();
+    EXPECT_EQ(fresh.CountField()->text(), "1");
+    EXPECT_EQ(fresh.DirectoryField()->text(), "/x/");
+    EXPECT_TRUE(messages.empty());
+  }
   Open("/home/ann/Downloads/");
   EXPECT_EQ(m_dialog->windowTitle(), "Varnow Alert Management");
   EXPECT_EQ(m_dialog->DirectoryField()->text(), "/home/ann/Downloads/");
