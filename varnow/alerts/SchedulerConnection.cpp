@@ -43,6 +43,9 @@ CSchedulerConnection::CSchedulerConnection(bool traceAttempts, QDBusConnection b
     if (taskmgr::Succeeded(m_result)) return;
     if (traceAttempts)
       VN_TRACE("CoCreate of TaskMgr returned %lX\n", static_cast<unsigned long>(static_cast<std::uint32_t>(m_result)));
+    // Without a session bus nobody could reach a server, and one started all the same would run
+    // the stored tasks beside any other.
+    if (!m_bus.isConnected()) continue;
     const pid_t server = RegisterSchedulerComponents();
     if (attempt == 0)
       WaitForServer(server);

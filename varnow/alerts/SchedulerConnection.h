@@ -30,7 +30,8 @@ class CSchedulerConnection {
   static constexpr int kServerStartMs = 10000;
 
   // Connects, in up to two attempts. traceAttempts: a failed attempt writes the trace line
-  // "CoCreate of TaskMgr returned %lX" (an action that writes its own line asks not to).
+  // "CoCreate of TaskMgr returned %lX" (an action that writes its own line asks not to). With
+  // no session bus at all nothing is registered or started.
   explicit CSchedulerConnection(bool traceAttempts = true, QDBusConnection bus = QDBusConnection::sessionBus());
   CSchedulerConnection(const CSchedulerConnection&) = delete;
   CSchedulerConnection& operator=(const CSchedulerConnection&) = delete;

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
 #include <QFile>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -60,6 +61,14 @@ TEST_F(Registering, InstallsTheInterfaceAndStartsTheServerBesideTheTrackerFirst)
   ASSERT_NE(started, 0);
   platform::ReapLater(started);
   EXPECT_TRUE(Ran(m_home.Root() + "/on-path.txt"));
+}
+
+TEST_F(Registering, WithoutASessionBusNoServerIsStarted) {
+  WriteStandIn(m_home.Root() + "/on-path/", m_home.Root() + "/on-path.txt");
+  CSchedulerConnection connection(false, QDBusConnection(QString()));
+  EXPECT_EQ(connection.Result(), taskmgr::REGDB_E_CLASSNOTREG);
+  QThread::msleep(300);  // a program started would have written its record by now
+  EXPECT_FALSE(std::filesystem::exists(m_home.Root() + "/on-path.txt"));
 }
 
 TEST_F(Registering, NoServerProgramAnywhereIsReportedAsNotStarted) {
