@@ -345,6 +345,7 @@ TEST_F(AlertDialog, AServiceThatCannotStartGetsTheMessagesOfEachAction) {
   EXPECT_THAT(box, HasSubstr("Not All Alerts Displayed: There has been an error communicating with the scheduler.  "
                              "Some existing alerts might not be displayed.  [Error 8"));
 
+  const std::string trace = StartTrace();
   Open();
   Fill("/srv/a/", 0, "10", "1", kUnitMinutes);
   m_dialog->AddButton()->click();
@@ -372,6 +373,13 @@ TEST_F(AlertDialog, AServiceThatCannotStartGetsTheMessagesOfEachAction) {
                               "shown. [Error " + code + "]");
   EXPECT_EQ(messages[6].text, "There has been an error communicating with the scheduler.  The alert might not have "
                               "been removed.  [Error " + code + "]");
+  // Each connection traces its two failed attempts, except the command line's, which has its own line.
+  platform::TraceLog::Close();
+  const std::string attempt = "SchedulerConnection: CoCreate of TaskMgr returned " + code + "\n";
+  std::vector<std::string> expected(6, attempt);  // opening; adding, then the list
+  expected.push_back("AlertDlg: Failed to CoCreate task mgr: " + code + "\n");
+  expected.insert(expected.end(), 4, attempt);  // removing, then the list
+  EXPECT_EQ(test::TraceLines(test::ReadWholeFile(trace)), expected);
 }
 
 TEST_F(AlertDialog, TheMainWindowsAlertsButtonOpensItWithTheDirectoryText) {
