@@ -501,23 +501,8 @@ void AlertManagementDialog::OnShowLine() {
       AlertCommandLineDialog dialog(Bytes(task.cmdLine), this);
       dialog.exec();
       const std::string edited = dialog.CommandLine();
-      if (edited != Bytes(task.cmdLine)) {
-        // A task cannot be changed in place: the old one goes and a copy with the new line comes.
-        if (Failed(connection.TaskMgr().DeleteTask(taskID))) {
-          Message("Failed to remove the old task with the old command line.  Not making command line change.",
-                  "Error changing command line");
-          return;
-        }
-        changed = true;
-        task.cmdLine = Text(edited);
-        std::uint32_t newID = 0;
-        hr = connection.TaskMgr().CreateNewTask(task, &newID);
-        if (Failed(hr)) {
-          Message("Failed to add the newly changed event.  The previous event has already been deleted!",
-                  "Error changing command line");
-          VN_TRACE("Failed to CreateNewTask after being modified.  hr=%lX\n", Hex(hr));
-        }
-      }
+      if (edited != Bytes(task.cmdLine) && !ReplaceCommandLine(connection.TaskMgr(), task, edited, &hr)) return;
+      changed = edited != Bytes(task.cmdLine);
     }
   } catch (...) {
     VN_TRACE("** Exception in OnShowLine\n");
@@ -528,6 +513,23 @@ void AlertManagementDialog::OnShowLine() {
     Message("There has been an error communicating with the scheduler.  The command line can't be shown. [Error " +
                 StatusText(hr) + "]",
             "Data Not Retrieved");
+}
+
+bool AlertManagementDialog::ReplaceCommandLine(taskmgr::COrvTaskMgrClient& taskMgr, taskmgr::TASK_STRUCT task,
+                                               const std::string& commandLine, HRESULT* hr) {
+  if (Failed(taskMgr.DeleteTask(task.taskID))) {
+    Message("Failed to remove the old task with the old command line.  Not making command line change.",
+            "Error changing command line");
+    return false;
+  }
+  task.cmdLine = Text(commandLine);
+  *hr = taskMgr.CreateNewTask(task, nullptr);
+  if (Failed(*hr)) {
+    Message("Failed to add the newly changed event.  The previous event has already been deleted!",
+            "Error changing command line");
+    VN_TRACE("Failed to CreateNewTask after being modified.  hr=%lX\n", Hex(*hr));
+  }
+  return true;
 }
 
 }  // namespace varnow

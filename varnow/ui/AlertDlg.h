@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "taskmgr/taskmgrclient.h"
 #include "varnow/alerts/AlertTasks.h"
 
 class QAbstractButton;
@@ -114,6 +115,11 @@ class AlertManagementDialog : public QDialog {
   void Message(const std::string& text, const std::string& caption, Icon icon = Icon::kExclamation);
   // The selected alert's identifier; false when nothing is selected.
   bool SelectedAlert(std::uint32_t* taskID) const;
+  // A task cannot be changed in place: the old one goes and a copy of it (trigger, description
+  // and owner included) with the new command line comes, under a new identifier. False (after
+  // telling the user) when the old one could not be removed; *hr is the creation's status.
+  bool ReplaceCommandLine(taskmgr::COrvTaskMgrClient& taskMgr, taskmgr::TASK_STRUCT task,
+                          const std::string& commandLine, taskmgr::HRESULT* hr);
 
   CAlertFields m_fields;
   std::string m_trackerPath;
