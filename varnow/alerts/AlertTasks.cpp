@@ -94,9 +94,9 @@ int MaxIntervalCount(int unit) {
     case kUnitDays:
       return std::numeric_limits<std::uint16_t>::max();
     case kUnitHours:
-      return std::numeric_limits<int>::max() / 60;
+      return 24;
     default:
-      return std::numeric_limits<int>::max();
+      return 1440;
   }
 }
 
@@ -104,7 +104,7 @@ std::string AlertFieldsProblem(const CAlertFields& fields) {
   const int most = MaxIntervalCount(fields.intervalUnit);
   if (fields.intervalCount < 1 || fields.intervalCount > most)
     return "Can't add the new alert because \"Run Check Every\" must be a whole number from 1 to " +
-           std::to_string(most) + ".";
+           std::to_string(most) + "." + (most == MaxIntervalCount(kUnitDays) ? "" : "  Count longer intervals in days.");
   if (fields.directory.empty())
     return "Can't add the new alert because no drive or directory to run the check on is given.";
   if (KindOf(fields).valueSwitch && LeadingInt32(fields.value) < 0)

@@ -55,10 +55,12 @@ std::optional<CCheckTime> ParseCheckTime(const std::string& text, CCheckTime now
 // "9:05 PM"; with a leading zero "09:05 PM" (the start value of the field).
 std::string FormatCheckTime(CCheckTime time, bool leadingZero = false);
 
-// The largest count of a unit that the trigger can hold (days are 16 bits).
+// The largest count of a unit: days are 16 bits in the trigger, and hours and minutes repeat
+// within each day, so a longer step would only run once a day.
 int MaxIntervalCount(int unit);
 // Why the fields cannot make an alert, or "" when they can: an interval count outside 1 to
-// MaxIntervalCount (the scheduler could never step), an empty directory (the run would open the
+// MaxIntervalCount (the scheduler could never step, or would not keep the interval), an empty
+// directory (the run would open the
 // window instead of checking), a negative threshold (the tracker refuses the run). The check
 // time is not looked at here.
 std::string AlertFieldsProblem(const CAlertFields& fields);

@@ -147,8 +147,19 @@ TEST(AlertTask, FieldsThatCannotMakeAnAlertAreNamed) {
   for (int count : {0, -1}) {
     fields.intervalCount = count;
     EXPECT_EQ(AlertFieldsProblem(fields),
-              "Can't add the new alert because \"Run Check Every\" must be a whole number from 1 to 35791394.");
+              "Can't add the new alert because \"Run Check Every\" must be a whole number from 1 to 24.  Count "
+              "longer intervals in days.");
   }
+  // Hours and minutes repeat within each day: a step longer than a day would run once a day.
+  fields.intervalCount = 24;
+  EXPECT_EQ(AlertFieldsProblem(fields), "");
+  fields.intervalCount = 25;
+  EXPECT_NE(AlertFieldsProblem(fields), "");
+  fields.intervalUnit = kUnitMinutes;
+  fields.intervalCount = 1440;
+  EXPECT_EQ(AlertFieldsProblem(fields), "");
+  fields.intervalCount = 1441;
+  EXPECT_NE(AlertFieldsProblem(fields), "");
   // Days are 16 bits in the trigger: more would wrap round to a different schedule.
   fields.intervalUnit = kUnitDays;
   fields.intervalCount = 65535;
