@@ -382,6 +382,51 @@ TEST_F(AlertDialog, AServiceThatCannotStartGetsTheMessagesOfEachAction) {
   EXPECT_EQ(test::TraceLines(test::ReadWholeFile(trace)), expected);
 }
 
+// The scheduler serves, but its task store can no longer be written: every change it is asked
+// for fails, and the alert stays as it was.
+TEST_F(AlertDialog, ChangesTheSchedulerCannotKeepAreReported) {
+  Open();
+  Fill("/srv/a/", 0, "10", "1", kUnitDays);
+  m_dialog->AddButton()->click();
+  ASSERT_EQ(Listed().size(), 1);
+  const std::uint32_t id = ListedId(0);
+  const std::string trace = StartTrace();
+  // Held by a client, so that the server keeps running while its store is broken.
+  taskmgr::COrvTaskMgrClient holder;
+  ASSERT_EQ(holder.CreateInstance(), taskmgr::S_OK);
+  const std::string store = g_bus->Path("store").toStdString() + "/ORVSCHED.DAT";
+  std::filesystem::remove(store);
+  std::filesystem::create_directory(store);
+
+  Select(0);
+  m_dialog->RemoveButton()->click();
+  Select(0);
+  {
+    test::CModalWatch watch([](QWidget* modal) {
+      auto* dialog = qobject_cast<AlertCommandLineDialog*>(modal);
+      ASSERT_TRUE(dialog);
+      dialog->AllowEditingBox()->setChecked(true);
+      dialog->CommandLineField()->setPlainText("/bin/true /DIR=/srv/b/ /ALERTPERCENT=10");
+      dialog->accept();
+    });
+    m_dialog->CommandLineButton()->click();
+  }
+  Fill("/srv/b/", 0, "10", "1", kUnitDays);
+  m_dialog->AddButton()->click();
+  std::filesystem::remove(store);
+  platform::TraceLog::Close();
+
+  EXPECT_THAT(Captions(), ElementsAre("Alerts Not Removed", "Error changing command line", "Error creating task",
+                                      "Alert Not Scheduled"));
+  ASSERT_EQ(messages.size(), 4u);
+  EXPECT_EQ(messages[1].text, "Failed to remove the old task with the old command line.  Not making command line change.");
+  EXPECT_EQ(messages[2].text, "Failed to create the automated task.  Error=80004005");
+  EXPECT_THAT(test::TraceLines(test::ReadWholeFile(trace)),
+              ElementsAre("AlertDlg: DeleteTask returned 80004005\n", "AlertDlg: Failed to CreateNewTask: 80004005\n"));
+  EXPECT_THAT(Listed(), ElementsAre("/srv/a/ space usage change > 10%, check every 1 days"));
+  EXPECT_EQ(ListedId(0), id);
+}
+
 TEST_F(AlertDialog, TheMainWindowsAlertsButtonOpensItWithTheDirectoryText) {
   WriteProfileString(kSettingsSection, setting::kHomePage.name, "http://127.0.0.1:9/varnow/");
   CQtPrompts prompts;
