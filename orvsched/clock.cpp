@@ -31,4 +31,17 @@ bool CSystemClock::Wait(CWakeEvent& event, std::int64_t ms) {
   return event.WaitUntil(std::chrono::system_clock::now() + std::chrono::milliseconds(ms));
 }
 
+CScaledClock::CScaledClock(double rate)
+    : m_rate(rate), m_start(platform::LocalTimeNow()), m_realStart(std::chrono::steady_clock::now()) {}
+
+OleTime CScaledClock::Now() {
+  const std::chrono::duration<double> real = std::chrono::steady_clock::now() - m_realStart;
+  return AddSeconds(m_start, static_cast<std::int64_t>(real.count() * m_rate));
+}
+
+bool CScaledClock::Wait(CWakeEvent& event, std::int64_t ms) {
+  const auto real = static_cast<std::int64_t>(static_cast<double>(ms) / m_rate) + 1;
+  return event.WaitUntil(std::chrono::system_clock::now() + std::chrono::milliseconds(real));
+}
+
 }  // namespace orvsched

@@ -42,4 +42,20 @@ class CSystemClock : public CClock {
   bool Wait(CWakeEvent& event, std::int64_t ms) override;
 };
 
+// For tests of the whole system only: a clock that runs `rate` times faster than the wall clock,
+// starting from the wall-clock time when it is made, so that a test sees minutes of schedule
+// pass in seconds. The server uses it only when asked (see main.cpp); it is off by default.
+class CScaledClock : public CClock {
+ public:
+  explicit CScaledClock(double rate);
+  OleTime Now() override;
+  // Waits the scaled span in real time (at least 1 ms).
+  bool Wait(CWakeEvent& event, std::int64_t ms) override;
+
+ private:
+  double m_rate;
+  OleTime m_start;
+  std::chrono::steady_clock::time_point m_realStart;
+};
+
 }  // namespace orvsched

@@ -16,6 +16,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -52,6 +53,16 @@ void LetGoOfTheStartersTerminal() {
   ::close(null);
 }
 
+// ORVSCHED_TEST_TIME_SCALE=N, for tests of the whole system only (unset or not a number above 1:
+// the wall clock): the schedule runs N times faster than the wall clock, from the time the
+// server starts, so that a test sees a task that runs every minute run every few seconds.
+std::unique_ptr<CClock> MakeClock() {
+  bool number = false;
+  const double rate = qEnvironmentVariable("ORVSCHED_TEST_TIME_SCALE").toDouble(&number);
+  if (number && rate > 1) return std::make_unique<CScaledClock>(rate);
+  return std::make_unique<CSystemClock>();
+}
+
 int Serve(bool startupMode) {
   const QString self = QFile::decodeName(platform::ProgramPath().c_str());
   QDBusConnection bus = QDBusConnection::sessionBus();
@@ -68,9 +79,9 @@ int Serve(bool startupMode) {
                  qPrintable(list.StorePath()), qPrintable(list.DamagedCopy()));
   if (startupMode && list.Count() == 0) return 0;
 
-  CSystemClock clock;
+  const std::unique_ptr<CClock> clock = MakeClock();
   CProcessLauncher launcher;
-  CScheduler scheduler(list, clock, launcher);
+  CScheduler scheduler(list, *clock, launcher);
   scheduler.Start();
 
   COrvTaskMgrServer server(list, bus, [&] {

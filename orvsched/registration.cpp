@@ -67,10 +67,7 @@ QString ActivationFilePath() {
          QLatin1String(".service");
 }
 
-QString InterfaceFilePath() {
-  return DataHome() + QLatin1String("/dbus-1/interfaces/") + QLatin1String(taskmgr::kInterfaceName) +
-         QLatin1String(".xml");
-}
+QString InterfaceFilePath() { return taskmgr::InterfaceFilePath(); }
 
 QString AutostartFilePath() {
   return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
@@ -81,7 +78,7 @@ bool RegisterServer(const QString& serverPath) {
   const QString service = QLatin1String("[D-BUS Service]\nName=") + QLatin1String(taskmgr::kServiceName) +
                           QLatin1String("\nExec=") + ShellQuoted(serverPath) + QLatin1Char('\n');
   const bool activation = WriteFileAtomically(ActivationFilePath(), service.toUtf8());
-  const bool description = WriteFileAtomically(InterfaceFilePath(), QByteArray(taskmgr::InterfaceXml()));
+  const bool description = taskmgr::InstallInterfaceDescription();
   return activation && description;
 }
 

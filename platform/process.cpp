@@ -119,8 +119,10 @@ bool StartDetached(const std::vector<std::string>& arguments) {
   return true;
 }
 
+pid_t StartQuietly(const std::vector<std::string>& arguments) { return Spawn(arguments, true, true); }
+
 bool StartDetachedQuietly(const std::vector<std::string>& arguments) {
-  const pid_t pid = Spawn(arguments, true, true);
+  const pid_t pid = StartQuietly(arguments);
   if (pid == 0) return false;
   ReapLater(pid);
   return true;

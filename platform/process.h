@@ -36,6 +36,9 @@ bool StartDetached(const std::vector<std::string>& arguments);
 // The same with standard input, output and error on /dev/null, for a program that may outlive
 // its starter by far (a server) and must not keep its terminal or pipe open.
 bool StartDetachedQuietly(const std::vector<std::string>& arguments);
+// The same, but the caller gets the child's process id (0 when it could not be started) and
+// collects its exit itself, for a starter that watches whether the program stays up.
+pid_t StartQuietly(const std::vector<std::string>& arguments);
 // Collects the exit of a started child in the background.
 void ReapLater(pid_t pid);
 

@@ -1,6 +1,10 @@
 #include "taskmgr/taskmgrbus.h"
 
 #include <QDBusMetaType>
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
 
 #include <cstring>
 
@@ -57,6 +61,20 @@ const char* InterfaceXml() {
   </interface>
 </node>
 )xml";
+}
+
+QString InterfaceFilePath() {
+  return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+         QLatin1String("/dbus-1/interfaces/") + QLatin1String(kInterfaceName) + QLatin1String(".xml");
+}
+
+bool InstallInterfaceDescription() {
+  const QString path = InterfaceFilePath();
+  if (!QDir().mkpath(QFileInfo(path).absolutePath())) return false;
+  QSaveFile file(path);
+  if (!file.open(QIODevice::WriteOnly)) return false;
+  file.write(InterfaceXml());
+  return file.commit();
 }
 
 void RegisterTaskMgrTypes() {

@@ -19,6 +19,12 @@ inline constexpr char kTaskStructSignature[] = "(ussayyuu)";
 // The introspection document of the interface, as installed by the server's registration.
 const char* InterfaceXml();
 
+// Where the interface description is installed: $XDG_DATA_HOME/dbus-1/interfaces/
+// com.zentrel.IOrvTaskMgr.xml. Installing it is the server's registration and also what a
+// client does before it starts a server it could not reach.
+QString InterfaceFilePath();
+bool InstallInterfaceDescription();
+
 // Makes TASK_STRUCT known to Qt's type system and to Qt D-Bus; call before any marshalling.
 void RegisterTaskMgrTypes();
 

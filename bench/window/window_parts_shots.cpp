@@ -1,8 +1,10 @@
-// Writes pictures of the directory grid, the About box, the splash and the icons, each at two
-// sizes, to the folder given (default /tmp/window-parts-shots), for a person to look at.
+// Writes pictures of the directory grid, the About box, the alert dialogs, the splash and the
+// icons, each at two sizes, to the folder given (default /tmp/window-parts-shots), for a person to look at.
 //   window_parts_shots [FOLDER]
 #include <QApplication>
 #include <QDir>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QPainter>
 #include <QPushButton>
 #include <QTextBrowser>
@@ -12,8 +14,9 @@
 #include <cstdlib>
 
 #include "varnow/report/FormatSize.h"
-#include "varnow/ui/AboutDlg.h"
 #include "varnow/report/Growth.h"
+#include "varnow/ui/AboutDlg.h"
+#include "varnow/ui/AlertDlg.h"
 #include "varnow/ui/Grid.h"
 #include "varnow/ui/GrowthDlg.h"
 #include "varnow/ui/Images.h"
@@ -90,6 +93,40 @@ QPixmap IconStrip(int side) {
   return strip;
 }
 
+// The alert dialogs with a few alerts listed (nothing is asked of the scheduler), at the start
+// font and at a large one.
+bool AlertDialogShots(const QString& folder) {
+  bool ok = true;
+  for (int pointSize : {0, 15}) {
+    const QString suffix = pointSize ? "-large-font.png" : ".png";
+    AlertManagementDialog alerts("/home/ann/Downloads/");
+    if (pointSize) {
+      QFont large = QApplication::font();
+      large.setPointSize(pointSize);
+      alerts.setFont(large);
+    }
+    for (const char* text : {"/home/ann/Downloads/ space usage change > 10%, check every 1 hours",
+                             "/srv/backup/ free space < 1048576 K, check every 1 days",
+                             "Custom: /DIR=/home/ann/My Data \"x\"/ /SCAN /SAVE, run every 30 minutes"})
+      alerts.AlertList()->addItem(text);
+    alerts.KindButton(1)->click();
+    alerts.NotifyButton(kNotifyProgram)->click();
+    alerts.ProgramField()->setText("notify-send \"Disk alert\" $MSG$");
+    alerts.adjustSize();
+    alerts.show();
+    ok &= Save(alerts.grab(), folder + "/alert-management" + suffix);
+
+    AlertCommandLineDialog line(
+        "/usr/bin/varnow \"/DIR=/home/ann/My Data \"\"\"x\"\"\"/\" /ALERTPERCENT=10 \"/NOTIFY=notify-send \"\"\"Disk "
+        "alert\"\"\" $MSG$\"");
+    if (pointSize) line.setFont(alerts.font());
+    line.adjustSize();
+    line.show();
+    ok &= Save(line.grab(), folder + "/alert-command-line" + suffix);
+  }
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -138,6 +175,8 @@ int main(int argc, char** argv) {
   about.setFont(large);
   about.adjustSize();
   ok &= Save(about.grab(), folder + "/about-large-font.png");
+
+  ok &= AlertDialogShots(folder);
 
   CSplashWnd* splash = CSplashWnd::ShowSplashScreen(nullptr, 60000);
   ok &= Save(splash->grab(), folder + "/splash.png");

@@ -53,11 +53,6 @@ std::int64_t LeadingInteger(std::string_view text) {
   return value == std::numeric_limits<std::int64_t>::min() ? std::numeric_limits<std::int64_t>::max() : -value;
 }
 
-std::int32_t LeadingInt32(std::string_view text) {
-  return static_cast<std::int32_t>(std::clamp<std::int64_t>(LeadingInteger(text), std::numeric_limits<std::int32_t>::min(),
-                                                            std::numeric_limits<std::int32_t>::max()));
-}
-
 // A count of K (1024 bytes) in bytes, saturated.
 std::int64_t KilobytesToBytes(std::int64_t kilobytes) {
   std::int64_t bytes = 0;
@@ -200,6 +195,11 @@ bool HandleToken(const std::string& commandLine, const CCommandToken& token, CRu
 }
 
 }  // namespace
+
+std::int32_t LeadingInt32(std::string_view text) {
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(LeadingInteger(text), std::numeric_limits<std::int32_t>::min(),
+                                                            std::numeric_limits<std::int32_t>::max()));
+}
 
 int ParseCommandLine(const std::string& commandLine, CRunFlags& flags, ICommandLineOwner* owner) {
   try {

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/process.h"
@@ -64,6 +65,10 @@ class ICommandLineOwner {
 using platform::CCommandToken;
 using platform::JoinCommandLine;
 using platform::SplitCommandLine;
+
+// The number that a switch value's leading decimal digits make (after blanks and one sign), 0
+// without any digits; saturated to 32 bits.
+std::int32_t LeadingInt32(std::string_view text);
 
 // Reads the command line (the part after the program name). With owner == nullptr this is the
 // first pass: it only opens the trace log (/DEBUG=) and notes /SAVE and /SCAN. With the owner

@@ -22,6 +22,7 @@
 #include "varnow/report/FormatSize.h"
 #include "varnow/scan/scandir.h"
 #include "varnow/ui/AboutDlg.h"
+#include "varnow/ui/AlertDlg.h"
 #include "varnow/ui/DataFormatDialog.h"
 #include "varnow/ui/DisplayFont.h"
 #include "varnow/ui/GrowthDlg.h"
@@ -382,10 +383,6 @@ void CVarnowWindow::OnGrowth() {
   }
 }
 
-void CVarnowWindow::NotAvailableYet(const char* what) {
-  ShowMessageBox(this, std::string(what) + " are not available in this version of Varnow yet.", "Varnow", false);
-}
-
 void CVarnowWindow::OnPreference() {
   try {
     CPreferencesDlg preferences(m_dlg, this);
@@ -400,7 +397,9 @@ void CVarnowWindow::OnPreference() {
 void CVarnowWindow::OnAlerts() {
   try {
     m_dlg.SetDirectoryText(ReadDirectoryText());
-    NotAvailableYet("Alerts");
+    AlertManagementDialog alerts(ReadDirectoryText(), this);
+    alerts.SetFolderPicker(m_picker);
+    alerts.DoModal();
   } catch (...) {
     VN_TRACE("** Exception in OnAlerts\n");
   }

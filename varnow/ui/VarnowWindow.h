@@ -106,7 +106,6 @@ class CVarnowWindow : public QDialog, public IVarnowView, public IGridOwner {
   void ApplyColumnWidths();
   void PushDirectoryText(const std::string& text);
   std::string ReadDirectoryText() const;
-  void NotAvailableYet(const char* what);
   // Puts a control at a rectangle given in dialog units, kept for a change of font.
   void Place(QWidget* control, const QRect& units);
   QLabel* AddLabel(const char* text, const QRect& units, bool rightAligned, const char* accessibleName);

@@ -1,0 +1,148 @@
+// Alert management: the dialog lists the tracker's alerts in the scheduler, adds new ones,
+// removes them and shows or edits the command line of one (AlertCommandLineDialog). It keeps
+// no alert data of its own: every action connects to the scheduler afresh, and the list is
+// read back from it after every change. What an alert is made of (command line, description,
+// task record) is built by varnow/alerts/AlertTasks without widgets.
+#pragma once
+
+#include <QDialog>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "taskmgr/taskmgrclient.h"
+#include "varnow/alerts/AlertTasks.h"
+
+class QAbstractButton;
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace varnow {
+
+class AlertCommandLineDialog : public QDialog {
+  Q_OBJECT
+ public:
+  AlertCommandLineDialog(const std::string& commandLine, QWidget* parent = nullptr);
+
+  // The edited text after OK with editing allowed; otherwise the command line it was given.
+  std::string CommandLine() const;
+  void OnAllowEditing(bool allowed);
+
+  QPlainTextEdit* CommandLineField() const { return m_edit; }
+  QCheckBox* AllowEditingBox() const { return m_allowEditing; }
+
+ protected:
+  void changeEvent(QEvent* event) override;
+
+ private:
+  void FitEdit();
+
+  std::string m_original;
+  QPlainTextEdit* m_edit = nullptr;
+  QCheckBox* m_allowEditing = nullptr;
+};
+
+class AlertManagementDialog : public QDialog {
+  Q_OBJECT
+ public:
+  // directory: the main window's directory text, the start value of the directory field.
+  AlertManagementDialog(const std::string& directory, QWidget* parent = nullptr);
+
+  // Fills the list, then runs the dialog modally.
+  int DoModal();
+
+  // Handlers.
+  void OnInitDialog();
+  void OnKind(int kind);
+  void OnNotifyMode(int mode);
+  void OnUnitChanged();
+  void OnCheckTimeEdited();
+  void OnBrowse();
+  void OnNewAlert();
+  void OnRemoveAlert();
+  void OnShowLine();
+  void FillEventList();
+
+  // What a folder picker returns: a folder with its trailing "/", or "" when cancelled. The
+  // main window hands over its own.
+  using FolderPicker = std::function<std::string(QWidget* parent, const std::string& start)>;
+  void SetFolderPicker(FolderPicker picker) { m_picker = std::move(picker); }
+  // The program that alerts start; the running tracker unless set.
+  void SetTrackerPath(std::string path) { m_trackerPath = std::move(path); }
+  // Where messages go; modal boxes over the dialog unless set (tests record them).
+  enum class Icon { kExclamation, kNone };
+  using MessageSink = std::function<void(const std::string& text, const std::string& caption, Icon icon)>;
+  void SetMessageSink(MessageSink sink) { m_message = std::move(sink); }
+
+  // Controls, for tests and accessibility checks.
+  QListWidget* AlertList() const { return m_alerts; }
+  QLineEdit* DirectoryField() const { return m_directory; }
+  QAbstractButton* KindButton(int kind) const;
+  QLineEdit* ValueField() const { return m_value; }
+  QLabel* HelpText() const { return m_help; }
+  QAbstractButton* NotifyButton(int mode) const;
+  QLineEdit* ProgramField() const { return m_program; }
+  QLabel* ProgramHelp() const { return m_programHelp; }
+  QLineEdit* CountField() const { return m_count; }
+  QComboBox* UnitBox() const { return m_unit; }
+  QLineEdit* CheckTimeField() const { return m_checkTime; }
+  QPushButton* BrowseButton() const { return m_browse; }
+  QPushButton* AddButton() const { return m_add; }
+  QPushButton* RemoveButton() const { return m_remove; }
+  QPushButton* CommandLineButton() const { return m_commandLine; }
+  QPushButton* DoneButton() const { return m_done; }
+
+ protected:
+  void changeEvent(QEvent* event) override;
+
+ private:
+  void BuildControls();
+  void ConnectControls();
+  void FitTexts();
+  // Reads the controls into the fields; false (after telling the user) at a field that fails
+  // its check, leaving it and the fields after it as they were.
+  bool ReadFields();
+  void PushFields();
+  void EnableControls();
+  void Message(const std::string& text, const std::string& caption, Icon icon = Icon::kExclamation);
+  // The selected alert's identifier; false when nothing is selected.
+  bool SelectedAlert(std::uint32_t* taskID) const;
+  // A task cannot be changed in place: the old one goes and a copy of it (trigger, description
+  // and owner included) with the new command line comes, under a new identifier. False (after
+  // telling the user) when the old one could not be removed; *hr is the creation's status.
+  bool ReplaceCommandLine(taskmgr::COrvTaskMgrClient& taskMgr, taskmgr::TASK_STRUCT task,
+                          const std::string& commandLine, taskmgr::HRESULT* hr);
+
+  CAlertFields m_fields;
+  std::string m_trackerPath;
+  FolderPicker m_picker;
+  MessageSink m_message;
+
+  QListWidget* m_alerts = nullptr;
+  QLineEdit* m_directory = nullptr;
+  QPushButton* m_browse = nullptr;
+  QButtonGroup* m_kinds = nullptr;
+  QLabel* m_help = nullptr;
+  QLineEdit* m_value = nullptr;
+  QButtonGroup* m_notify = nullptr;
+  QLineEdit* m_program = nullptr;
+  QLabel* m_programHelp = nullptr;
+  QLineEdit* m_count = nullptr;
+  QComboBox* m_unit = nullptr;
+  QLabel* m_checkTimeLabel = nullptr;
+  QLineEdit* m_checkTime = nullptr;
+  QPushButton* m_add = nullptr;
+  QPushButton* m_remove = nullptr;
+  QPushButton* m_commandLine = nullptr;
+  QPushButton* m_done = nullptr;
+};
+
+}  // namespace varnow
