@@ -80,7 +80,7 @@ class CompoundFileTest : public ::testing::Test {
     Model m;
     const int fd = ::open(m_path.c_str(), O_RDONLY);
     EXPECT_GE(fd, 0);
-    EXPECT_EQ(LoadModel(fd, m), S_OK);
+    EXPECT_EQ(LoadModel(fd, false, m), S_OK);
     ::close(fd);
     return m;
   }
