@@ -8,14 +8,17 @@
 //   2. saves the bytes these writes will overwrite (and any tail the file loses) in a rollback
 //      journal beside the file and syncs it (see journal.h),
 //   3. writes everything in place, sets the file's length, syncs, and removes the journal.
+// Sectors that follow one another in the file are saved and written as one run each.
 // A writer killed at any instant therefore leaves either no journal (the file is as before or
 // as after the batch) or a journal that the next opener, holding the lock, rolls back before
 // reading. A new file is written whole under a temporary name and linked into place, so a
 // half-created file is never seen either.
 #include "compoundfile/document.h"
 
-#include <algorithm>
+#include <sys/uio.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include "compoundfile/journal.h"
 
@@ -62,33 +65,64 @@ HRESULT Document::Commit() {
   return S_OK;
 }
 
+namespace {
+
+// One sector (or the header) to be written, and where its bytes are.
+struct Piece {
+  std::uint64_t offset;
+  const std::uint8_t* bytes;
+  std::size_t size;
+};
+
+// Pieces sorted by offset, cut where the next does not start where one ends: each run goes to
+// the file (and to the journal) in one call.
+std::vector<std::pair<std::size_t, std::size_t>> Runs(const std::vector<Piece>& pieces) {
+  std::vector<std::pair<std::size_t, std::size_t>> runs;  // [first, last)
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    if (runs.empty() || pieces[i - 1].offset + pieces[i - 1].size != pieces[i].offset)
+      runs.emplace_back(i, i);
+    runs.back().second = i + 1;
+  }
+  return runs;
+}
+
+}  // namespace
+
 HRESULT Document::WriteBatch() {
   Model& m = *m_model;
   const std::uint32_t ss = m.sectorSize;
   const std::uint32_t ids = m.IdsPerSector();
-  std::vector<journal::Extent> writes;
-  auto sectorExtent = [&](std::uint32_t s) -> std::vector<std::uint8_t>& {
-    writes.push_back(journal::Extent{m.SectorOffset(s), std::vector<std::uint8_t>(ss, 0)});
-    return writes.back().bytes;
-  };
-
-  for (auto& [s, bytes] : m_dirtySectors) writes.push_back(journal::Extent{m.SectorOffset(s), bytes});
-
   const std::uint32_t perSector = m.EntriesPerSector();
   for (std::uint32_t& id : m_dirtyEntries) id /= perSector;
   SortUnique(m_dirtyEntries);
-  for (std::uint32_t k : m_dirtyEntries) {
-    std::vector<std::uint8_t>& b = sectorExtent(m.dirChain[k]);
-    for (std::uint32_t i = 0; i < perSector; ++i)
-      SerializeEntry(m.nodes[k * perSector + i].entry, b.data() + i * kEntrySize);
-  }
+  SortUnique(m_dirtyFat);
+  SortUnique(m_dirtyMiniFat);
 
-  auto tableSectors = [&](std::vector<std::uint32_t>& dirty, const std::vector<std::uint32_t>& table,
+  // The data sectors are written from the batch's own buffers; the directory, the tables and
+  // the header are serialised into one block beside them.
+  const std::size_t difat = m_difatDirty ? m.difatSectors.size() : 0;
+  std::vector<std::uint8_t> meta(
+      (m_dirtyEntries.size() + m_dirtyFat.size() + m_dirtyMiniFat.size() + difat) * ss + kHeaderSize, 0);
+  std::vector<Piece> pieces;
+  pieces.reserve(m_dirtySectors.size() + meta.size() / ss + 1);
+  for (const auto& [s, bytes] : m_dirtySectors) pieces.push_back(Piece{m.SectorOffset(s), bytes.data(), ss});
+  std::uint8_t* next = meta.data();
+  auto metaSector = [&](std::uint32_t s) {
+    pieces.push_back(Piece{m.SectorOffset(s), next, ss});
+    next += ss;
+    return next - ss;
+  };
+
+  for (std::uint32_t k : m_dirtyEntries) {
+    std::uint8_t* b = metaSector(m.dirChain[k]);
+    for (std::uint32_t i = 0; i < perSector; ++i)
+      SerializeEntry(m.nodes[k * perSector + i].entry, b + i * kEntrySize);
+  }
+  auto tableSectors = [&](const std::vector<std::uint32_t>& dirty, const std::vector<std::uint32_t>& table,
                           const std::vector<std::uint32_t>& where) {
-    SortUnique(dirty);
     for (std::uint32_t k : dirty) {
-      std::vector<std::uint8_t>& b = sectorExtent(where[k]);
-      for (std::uint32_t i = 0; i < ids; ++i) Put32(b.data() + 4 * i, table[k * ids + i]);
+      std::uint8_t* b = metaSector(where[k]);
+      for (std::uint32_t i = 0; i < ids; ++i) Put32(b + 4 * i, table[k * ids + i]);
     }
   };
   tableSectors(m_dirtyFat, m.fat, m.fatSectors);
@@ -97,16 +131,13 @@ HRESULT Document::WriteBatch() {
   Header& h = m.header;
   for (std::uint32_t i = 0; i < kHeaderDifatSlots; ++i)
     h.difat[i] = i < m.fatSectors.size() ? m.fatSectors[i] : kFreeSect;
-  if (m_difatDirty) {
-    for (std::size_t j = 0; j < m.difatSectors.size(); ++j) {
-      std::vector<std::uint8_t>& b = sectorExtent(m.difatSectors[j]);
-      for (std::uint32_t i = 0; i + 1 < ids; ++i) {
-        const std::size_t f = kHeaderDifatSlots + j * (ids - 1) + i;
-        Put32(b.data() + 4 * i, f < m.fatSectors.size() ? m.fatSectors[f] : kFreeSect);
-      }
-      Put32(b.data() + 4 * (ids - 1),
-            j + 1 < m.difatSectors.size() ? m.difatSectors[j + 1] : kEndOfChain);
+  for (std::size_t j = 0; j < difat; ++j) {
+    std::uint8_t* b = metaSector(m.difatSectors[j]);
+    for (std::uint32_t i = 0; i + 1 < ids; ++i) {
+      const std::size_t f = kHeaderDifatSlots + j * (ids - 1) + i;
+      Put32(b + 4 * i, f < m.fatSectors.size() ? m.fatSectors[f] : kFreeSect);
     }
+    Put32(b + 4 * (ids - 1), j + 1 < m.difatSectors.size() ? m.difatSectors[j + 1] : kEndOfChain);
   }
   h.numFatSectors = static_cast<std::uint32_t>(m.fatSectors.size());
   h.firstDifatSector = m.difatSectors.empty() ? kEndOfChain : m.difatSectors.front();
@@ -115,8 +146,8 @@ HRESULT Document::WriteBatch() {
   h.numDirSectors = m.Version3() ? 0 : static_cast<std::uint32_t>(m.dirChain.size());
   h.firstMiniFatSector = m.miniFatChain.empty() ? kEndOfChain : m.miniFatChain.front();
   h.numMiniFatSectors = static_cast<std::uint32_t>(m.miniFatChain.size());
-  writes.push_back(journal::Extent{0, std::vector<std::uint8_t>(kHeaderSize)});
-  SerializeHeader(h, writes.back().bytes.data());
+  SerializeHeader(h, next);
+  pieces.push_back(Piece{0, next, kHeaderSize});
 
   // The file ends with the last sector in use.
   std::size_t last = m.fat.size();
@@ -124,8 +155,8 @@ HRESULT Document::WriteBatch() {
   const std::uint64_t newLength = m.SectorOffset(static_cast<std::uint32_t>(last));
   const std::uint64_t oldLength = m.fileLength;
 
-  std::sort(writes.begin(), writes.end(),
-            [](const journal::Extent& a, const journal::Extent& b) { return a.offset < b.offset; });
+  std::sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) { return a.offset < b.offset; });
+  const auto runs = Runs(pieces);
   std::vector<journal::Extent> saved;
   auto save = [&](std::uint64_t offset, std::uint64_t end) -> HRESULT {
     end = std::min(end, oldLength);
@@ -137,8 +168,8 @@ HRESULT Document::WriteBatch() {
     saved.push_back(std::move(e));
     return hr;
   };
-  for (const journal::Extent& w : writes) {
-    HRESULT hr = save(w.offset, w.offset + w.bytes.size());
+  for (const auto& [first, end] : runs) {
+    HRESULT hr = save(pieces[first].offset, pieces[end - 1].offset + pieces[end - 1].size);
     if (Failed(hr)) return hr;
   }
   if (newLength < oldLength) {
@@ -148,8 +179,14 @@ HRESULT Document::WriteBatch() {
 
   HRESULT hr = journal::Write(m_path, oldLength, saved);
   if (Failed(hr)) return hr;
-  for (const journal::Extent& w : writes) {
-    hr = io::WriteAt(m_file.fd(), w.offset, w.bytes.data(), w.bytes.size());
+  saved.clear();
+  saved.shrink_to_fit();
+  std::vector<iovec> vec;
+  for (const auto& [first, end] : runs) {
+    vec.clear();
+    for (std::size_t i = first; i < end; ++i)
+      vec.push_back(iovec{const_cast<std::uint8_t*>(pieces[i].bytes), pieces[i].size});
+    hr = io::WriteVecAt(m_file.fd(), pieces[first].offset, vec.data(), vec.size());
     if (Failed(hr)) return hr;
   }
   if (::ftruncate(m_file.fd(), static_cast<off_t>(newLength)) != 0) return STG_E_WRITEFAULT;

@@ -335,6 +335,7 @@ HRESULT Document::Create(std::uint32_t storage, std::u16string_view name, std::u
   n.entry.start = type == kStream ? kEndOfChain : 0;
   n.parent = storage;
   Node& parent = m_model->nodes[storage];
+  n.slot = static_cast<std::uint32_t>(parent.children.size());
   parent.children.push_back(id);
   EnsureIndex(parent);
   parent.index->Insert(id, NameOf());
@@ -355,8 +356,11 @@ HRESULT Document::Destroy(std::uint32_t storage, std::u16string_view name) {
   if (Failed(hr)) return hr;
   std::vector<Node>& nodes = m_model->nodes;
   Node& parent = nodes[storage];
-  const auto at = std::find(parent.children.begin(), parent.children.end(), id);
-  if (at != parent.children.end()) parent.children.erase(at);
+  // The order of the children does not matter until the tree is rebuilt, which sorts them.
+  const std::uint32_t slot = nodes[id].slot;
+  parent.children[slot] = parent.children.back();
+  nodes[parent.children[slot]].slot = slot;
+  parent.children.pop_back();
   parent.index->Erase(id, NameOf());
   if (!parent.treeDirty) {
     parent.treeDirty = true;
@@ -381,12 +385,8 @@ HRESULT Document::Enumerate(std::uint32_t storage, std::vector<ElementInfo>& out
     if (Failed(hr)) return hr;
   }
   Node& s = NodeAt(storage);
-  if (s.treeDirty) {
-    // The tree is rebuilt in sorted order when the batch is written; list it that way now.
-    std::sort(s.children.begin(), s.children.end(), [&](std::uint32_t a, std::uint32_t b) {
-      return CompareNames(m_model->nodes[a].entry.name, m_model->nodes[b].entry.name) < 0;
-    });
-  }
+  // The tree is rebuilt in sorted order when the batch is written; list it that way now.
+  if (s.treeDirty) SortChildren(s);
   out.clear();
   out.reserve(s.children.size());
   for (std::uint32_t id : s.children) {
@@ -431,6 +431,19 @@ void Document::FreeEntry(std::uint32_t id) {
   m_model->freeEntryHint = std::min(m_model->freeEntryHint, id);
 }
 
+void Document::SortChildren(Node& storage) {
+  std::vector<Node>& nodes = m_model->nodes;
+  std::vector<std::uint32_t>& children = storage.children;
+  if (std::is_sorted(children.begin(), children.end(), [&](std::uint32_t a, std::uint32_t b) {
+        return CompareNames(nodes[a].entry.name, nodes[b].entry.name) < 0;
+      }))
+    return;
+  std::sort(children.begin(), children.end(), [&](std::uint32_t a, std::uint32_t b) {
+    return CompareNames(nodes[a].entry.name, nodes[b].entry.name) < 0;
+  });
+  for (std::size_t i = 0; i < children.size(); ++i) nodes[children[i]].slot = static_cast<std::uint32_t>(i);
+}
+
 // Sorts a storage's children by the sibling rule and links them as a balanced tree, built by
 // midpoints: every level black except the deepest, which is red when it is not full.
 void Document::RebuildTree(std::uint32_t storage) {
@@ -438,9 +451,7 @@ void Document::RebuildTree(std::uint32_t storage) {
   Node& p = nodes[storage];
   p.treeDirty = false;
   if (p.entry.type != kStorage && p.entry.type != kRoot) return;  // destroyed meanwhile
-  std::sort(p.children.begin(), p.children.end(), [&](std::uint32_t a, std::uint32_t b) {
-    return CompareNames(nodes[a].entry.name, nodes[b].entry.name) < 0;
-  });
+  SortChildren(p);
   const std::size_t n = p.children.size();
   int deepest = 0;
   while ((std::size_t{2} << deepest) <= n) ++deepest;  // floor(log2 n)

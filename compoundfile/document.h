@@ -28,6 +28,7 @@ struct Node {
   format::DirEntry entry;
   std::uint32_t parent = format::kNoStream;
   std::uint32_t generation = 0;          // bumped when the entry is freed; handles compare it
+  std::uint32_t slot = 0;                // where the parent's `children` lists it (full models)
   std::vector<std::uint32_t> children;   // storages: in enumeration order
   std::vector<std::uint32_t> chain;      // streams: sectors (mini sectors when small)
   bool treeDirty = false;                // storages: children changed, tree to rebuild
@@ -148,6 +149,7 @@ class Document {
     return [this](std::uint32_t id) -> const std::u16string& { return NodeAt(id).entry.name; };
   }
   void RebuildTree(std::uint32_t storage);
+  void SortChildren(Node& storage);
   HRESULT WriteBatch();
 
   std::string m_path;

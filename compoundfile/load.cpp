@@ -190,6 +190,7 @@ class Loader {
   HRESULT Visit(std::uint32_t parent, std::uint32_t id, std::vector<std::uint32_t>& storages) {
     Node& n = m.nodes[id];
     n.parent = parent;
+    n.slot = static_cast<std::uint32_t>(m.nodes[parent].children.size());
     m.nodes[parent].children.push_back(id);
     if (n.entry.type == kStorage) {
       storages.push_back(id);
