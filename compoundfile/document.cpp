@@ -236,7 +236,7 @@ HRESULT Document::LoadEntry(std::uint32_t id, std::uint32_t parent, Node*& out) 
   n.parent = parent;
   if (n.entry.type == kStream && n.entry.size > 0) {
     const bool mini = n.entry.size < kMiniStreamCutoff;
-    HRESULT hr = WalkChain(m, n.entry.start, mini,
+    HRESULT hr = WalkChain(m, m_file.fd(), n.entry.start, mini,
                            Units(n.entry.size, mini ? kMiniSectorSize : m.sectorSize), n.chain);
     if (Failed(hr)) return hr;
   }

@@ -45,7 +45,8 @@ struct Model {
   std::vector<std::uint32_t> fat;
   std::vector<std::uint32_t> fatSectors;    // where the FAT lives, in order
   std::vector<std::uint32_t> difatSectors;  // where the DIFAT continues past the header
-  std::vector<std::uint32_t> miniFat;
+  std::vector<std::uint32_t> miniFat;        // whole in a full model
+  std::uint64_t miniFatEntries = 0;          // links the MiniFAT's sectors hold
   std::vector<std::uint32_t> miniFatChain;
   std::vector<std::uint32_t> dirChain;
   std::vector<std::uint32_t> miniStreamChain;
@@ -57,8 +58,9 @@ struct Model {
   bool partial = false;
   std::uint32_t entryCount = 0;     // entries the directory holds
   std::unordered_map<std::uint32_t, Node> loaded;
-  std::vector<std::uint8_t> owned;
-  std::vector<std::uint8_t> miniOwned;
+  std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> miniFatPages;  // read on demand
+  std::vector<bool> owned;
+  std::vector<bool> miniOwned;
   std::uint32_t miniLimit = 0;      // mini sectors the mini stream holds
   std::uint32_t freeSectorHint = 0;
   std::uint32_t freeMiniHint = 0;
@@ -78,7 +80,7 @@ HRESULT LoadModel(int fd, bool partial, Model& out);
 // Follows a chain of the FAT (or of the MiniFAT when mini) from start to ENDOFCHAIN, claiming
 // its sectors; at least `needed` links. STG_E_DOCFILECORRUPT for a chain that leaves the file,
 // loops or runs into a sector claimed already.
-HRESULT WalkChain(Model& m, std::uint32_t start, bool mini, std::uint64_t needed,
+HRESULT WalkChain(Model& m, int fd, std::uint32_t start, bool mini, std::uint64_t needed,
                   std::vector<std::uint32_t>& out);
 // The bytes of a new empty file (header, FAT and a directory holding the root).
 std::vector<std::uint8_t> NewFileImage();

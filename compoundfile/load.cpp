@@ -28,8 +28,8 @@ class Loader {
     if (Succeeded(hr)) SetHints();
     if (!partial) {
       // Every chain is known now; the claims are only needed to check chains read later.
-      std::vector<std::uint8_t>().swap(m.owned);
-      std::vector<std::uint8_t>().swap(m.miniOwned);
+      std::vector<bool>().swap(m.owned);
+      std::vector<bool>().swap(m.miniOwned);
     }
     return hr;
   }
@@ -53,13 +53,13 @@ class Loader {
     const std::uint64_t sectors = (body + m.sectorSize - 1) / m.sectorSize;
     if (sectors >= kMaxRegSect) return STG_E_DOCFILECORRUPT;
     m.fileSectors = static_cast<std::uint32_t>(sectors);
-    m.owned.assign(m.fileSectors, 0);
+    m.owned.assign(m.fileSectors, false);
     return S_OK;
   }
 
   HRESULT Claim(std::uint32_t s) {
     if (s >= m.fileSectors || m.owned[s]) return STG_E_DOCFILECORRUPT;
-    m.owned[s] = 1;
+    m.owned[s] = true;
     return S_OK;
   }
 
@@ -129,7 +129,7 @@ class Loader {
   }
 
   HRESULT Walk(std::uint32_t start, bool mini, std::uint64_t needed, std::vector<std::uint32_t>& out) {
-    return WalkChain(m, start, mini, needed, out);
+    return WalkChain(m, m_fd, start, mini, needed, out);
   }
 
   HRESULT ReadDirectory() {
@@ -174,13 +174,18 @@ class Loader {
     if (m.header.firstMiniFatSector != kEndOfChain || m.header.numMiniFatSectors != 0) {
       HRESULT hr = Walk(m.header.firstMiniFatSector, false, 1, m.miniFatChain);
       if (Failed(hr)) return hr;
-      std::vector<std::uint8_t> bytes;
-      hr = ReadChain(m.miniFatChain, bytes);
-      if (Failed(hr)) return hr;
-      m.miniFat.resize(bytes.size() / 4);
-      for (std::size_t i = 0; i < m.miniFat.size(); ++i) m.miniFat[i] = Get32(bytes.data() + 4 * i);
+      if (m.partial) {
+        m.miniFatEntries = m.miniFatChain.size() * std::uint64_t{m.IdsPerSector()};
+      } else {
+        std::vector<std::uint8_t> bytes;
+        hr = ReadChain(m.miniFatChain, bytes);
+        if (Failed(hr)) return hr;
+        m.miniFat.resize(bytes.size() / 4);
+        for (std::size_t i = 0; i < m.miniFat.size(); ++i) m.miniFat[i] = Get32(bytes.data() + 4 * i);
+        m.miniFatEntries = m.miniFat.size();
+      }
     }
-    m.miniOwned.assign(m.miniFat.size(), 0);
+    m.miniOwned.assign(m.miniFatEntries, false);
     m.miniLimit = static_cast<std::uint32_t>(
         std::min<std::uint64_t>(root.size, m.miniStreamChain.size() * std::uint64_t{m.sectorSize}) /
         kMiniSectorSize);
@@ -244,20 +249,47 @@ class Loader {
   Model& m;
 };
 
+// The link after mini sector s (below m.miniFatEntries). A partial model reads the MiniFAT
+// sector that holds it on first use.
+HRESULT NextMini(Model& m, int fd, std::uint32_t s, std::uint32_t& next) {
+  if (!m.partial) {
+    next = m.miniFat[s];
+    return S_OK;
+  }
+  const std::uint32_t page = s / m.IdsPerSector();
+  auto it = m.miniFatPages.find(page);
+  if (it == m.miniFatPages.end()) {
+    std::vector<std::uint8_t> bytes(m.sectorSize, 0);
+    std::size_t got = 0;
+    HRESULT hr = io::ReadAt(fd, m.SectorOffset(m.miniFatChain[page]), bytes.data(), bytes.size(), &got);
+    if (Failed(hr)) return hr;
+    std::vector<std::uint32_t> links(m.IdsPerSector());
+    for (std::size_t i = 0; i < links.size(); ++i) links[i] = Get32(bytes.data() + 4 * i);
+    it = m.miniFatPages.emplace(page, std::move(links)).first;
+  }
+  next = it->second[s % m.IdsPerSector()];
+  return S_OK;
+}
+
 }  // namespace
 
-HRESULT WalkChain(Model& m, std::uint32_t start, bool mini, std::uint64_t needed,
+HRESULT WalkChain(Model& m, int fd, std::uint32_t start, bool mini, std::uint64_t needed,
                   std::vector<std::uint32_t>& out) {
   out.clear();
-  const std::vector<std::uint32_t>& table = mini ? m.miniFat : m.fat;
-  std::vector<std::uint8_t>& owned = mini ? m.miniOwned : m.owned;
-  const std::uint32_t limit = mini ? m.miniLimit : m.fileSectors;
+  std::vector<bool>& owned = mini ? m.miniOwned : m.owned;
+  const std::uint64_t limit = mini ? std::min<std::uint64_t>(m.miniLimit, m.miniFatEntries)
+                                   : std::min<std::uint64_t>(m.fileSectors, m.fat.size());
   std::uint32_t s = start;
   while (s != kEndOfChain) {
-    if (s >= limit || s >= table.size() || s >= owned.size() || owned[s]) return STG_E_DOCFILECORRUPT;
-    owned[s] = 1;
+    if (s >= limit || s >= owned.size() || owned[s]) return STG_E_DOCFILECORRUPT;
+    owned[s] = true;
     out.push_back(s);
-    s = table[s];
+    if (!mini) {
+      s = m.fat[s];
+    } else {
+      HRESULT hr = NextMini(m, fd, s, s);
+      if (Failed(hr)) return hr;
+    }
   }
   return out.size() >= needed ? S_OK : STG_E_DOCFILECORRUPT;
 }
