@@ -4,11 +4,14 @@
 // the FAT, MiniFAT, DIFAT and directory as the parsed Model with lists of what changed. Space
 // is allocated at once (so a full file is reported by the Write or SetSize that fills it), and
 // sectors freed earlier in the batch are reused first. Commit then
-//   1. serialises only the changed directory, FAT, MiniFAT and DIFAT sectors and the header,
+//   1. lists the changed data sectors, the changed directory, FAT, MiniFAT and DIFAT sectors and
+//      the header,
 //   2. saves the bytes these writes will overwrite (and any tail the file loses) in a rollback
 //      journal beside the file and syncs it (see journal.h),
 //   3. writes everything in place, sets the file's length, syncs, and removes the journal.
-// Sectors that follow one another in the file are saved and written as one run each.
+// Sectors that follow one another in the file are saved and written as one run each; the
+// directory and table sectors are serialised just before their write, a bounded number at a
+// time, so a commit needs little memory beyond the batch itself.
 // A writer killed at any instant therefore leaves either no journal (the file is as before or
 // as after the batch) or a journal that the next opener, holding the lock, rolls back before
 // reading. A new file is written whole under a temporary name and linked into place, so a
@@ -67,15 +70,19 @@ HRESULT Document::Commit() {
 
 namespace {
 
-// One sector (or the header) to be written, and where its bytes are.
+// One sector (or the header) to be written: a data sector from the batch's buffer, or a sector
+// of the directory or a table, serialised only when its run is written.
 struct Piece {
+  enum Kind : std::uint8_t { kData, kEntries, kFat, kMiniFat, kDifat };
   std::uint64_t offset;
-  const std::uint8_t* bytes;
-  std::size_t size;
+  const std::uint8_t* bytes;  // kData
+  std::uint32_t index;        // the others: which sector of the directory or table
+  std::uint32_t size;
+  Kind kind;
 };
 
-// Pieces sorted by offset, cut where the next does not start where one ends: each run goes to
-// the file (and to the journal) in one call.
+// Pieces sorted by offset, cut where the next does not start where one ends: each run is
+// saved to the journal with one read and written with as few calls as the system allows.
 std::vector<std::pair<std::size_t, std::size_t>> Runs(const std::vector<Piece>& pieces) {
   std::vector<std::pair<std::size_t, std::size_t>> runs;  // [first, last)
   for (std::size_t i = 0; i < pieces.size(); ++i) {
@@ -86,59 +93,64 @@ std::vector<std::pair<std::size_t, std::size_t>> Runs(const std::vector<Piece>& 
   return runs;
 }
 
+// Pieces written by one call at most; their serialised sectors are all the memory a write
+// needs beyond the batch.
+constexpr std::size_t kPiecesPerWrite = 1024;
+
 }  // namespace
+
+void Document::SerializeSector(std::uint8_t kind, std::uint32_t k, std::uint8_t* b) const {
+  const Model& m = *m_model;
+  const std::uint32_t ids = m.IdsPerSector();
+  const std::uint32_t perSector = m.EntriesPerSector();
+  auto table = [&](const std::vector<std::uint32_t>& links) {
+    for (std::uint32_t i = 0; i < ids; ++i) Put32(b + 4 * i, links[std::size_t{k} * ids + i]);
+  };
+  switch (kind) {
+    case Piece::kEntries:
+      for (std::uint32_t i = 0; i < perSector; ++i)
+        SerializeEntry(m.nodes[std::size_t{k} * perSector + i].entry, b + i * kEntrySize);
+      break;
+    case Piece::kFat: table(m.fat); break;
+    case Piece::kMiniFat: table(m.miniFat); break;
+    case Piece::kDifat:
+      for (std::uint32_t i = 0; i + 1 < ids; ++i) {
+        const std::size_t f = kHeaderDifatSlots + std::size_t{k} * (ids - 1) + i;
+        Put32(b + 4 * i, f < m.fatSectors.size() ? m.fatSectors[f] : kFreeSect);
+      }
+      Put32(b + 4 * (ids - 1), k + 1 < m.difatSectors.size() ? m.difatSectors[k + 1] : kEndOfChain);
+      break;
+  }
+}
 
 HRESULT Document::WriteBatch() {
   Model& m = *m_model;
   const std::uint32_t ss = m.sectorSize;
-  const std::uint32_t ids = m.IdsPerSector();
   const std::uint32_t perSector = m.EntriesPerSector();
   for (std::uint32_t& id : m_dirtyEntries) id /= perSector;
   SortUnique(m_dirtyEntries);
   SortUnique(m_dirtyFat);
   SortUnique(m_dirtyMiniFat);
 
-  // The data sectors are written from the batch's own buffers; the directory, the tables and
-  // the header are serialised into one block beside them.
-  const std::size_t difat = m_difatDirty ? m.difatSectors.size() : 0;
-  std::vector<std::uint8_t> meta(
-      (m_dirtyEntries.size() + m_dirtyFat.size() + m_dirtyMiniFat.size() + difat) * ss + kHeaderSize, 0);
   std::vector<Piece> pieces;
-  pieces.reserve(m_dirtySectors.size() + meta.size() / ss + 1);
-  for (const auto& [s, bytes] : m_dirtySectors) pieces.push_back(Piece{m.SectorOffset(s), bytes.data(), ss});
-  std::uint8_t* next = meta.data();
-  auto metaSector = [&](std::uint32_t s) {
-    pieces.push_back(Piece{m.SectorOffset(s), next, ss});
-    next += ss;
-    return next - ss;
+  pieces.reserve(m_dirtySectors.size() + m_dirtyEntries.size() + m_dirtyFat.size() + m_dirtyMiniFat.size() + 1);
+  for (const auto& [s, bytes] : m_dirtySectors)
+    pieces.push_back(Piece{m.SectorOffset(s), bytes.data(), 0, ss, Piece::kData});
+  auto metaSectors = [&](const std::vector<std::uint32_t>& dirty, const std::vector<std::uint32_t>& where,
+                         Piece::Kind kind) {
+    for (std::uint32_t k : dirty) pieces.push_back(Piece{m.SectorOffset(where[k]), nullptr, k, ss, kind});
   };
-
-  for (std::uint32_t k : m_dirtyEntries) {
-    std::uint8_t* b = metaSector(m.dirChain[k]);
-    for (std::uint32_t i = 0; i < perSector; ++i)
-      SerializeEntry(m.nodes[k * perSector + i].entry, b + i * kEntrySize);
+  metaSectors(m_dirtyEntries, m.dirChain, Piece::kEntries);
+  metaSectors(m_dirtyFat, m.fatSectors, Piece::kFat);
+  metaSectors(m_dirtyMiniFat, m.miniFatChain, Piece::kMiniFat);
+  if (m_difatDirty) {
+    for (std::uint32_t j = 0; j < m.difatSectors.size(); ++j)
+      pieces.push_back(Piece{m.SectorOffset(m.difatSectors[j]), nullptr, j, ss, Piece::kDifat});
   }
-  auto tableSectors = [&](const std::vector<std::uint32_t>& dirty, const std::vector<std::uint32_t>& table,
-                          const std::vector<std::uint32_t>& where) {
-    for (std::uint32_t k : dirty) {
-      std::uint8_t* b = metaSector(where[k]);
-      for (std::uint32_t i = 0; i < ids; ++i) Put32(b + 4 * i, table[k * ids + i]);
-    }
-  };
-  tableSectors(m_dirtyFat, m.fat, m.fatSectors);
-  tableSectors(m_dirtyMiniFat, m.miniFat, m.miniFatChain);
 
   Header& h = m.header;
   for (std::uint32_t i = 0; i < kHeaderDifatSlots; ++i)
     h.difat[i] = i < m.fatSectors.size() ? m.fatSectors[i] : kFreeSect;
-  for (std::size_t j = 0; j < difat; ++j) {
-    std::uint8_t* b = metaSector(m.difatSectors[j]);
-    for (std::uint32_t i = 0; i + 1 < ids; ++i) {
-      const std::size_t f = kHeaderDifatSlots + j * (ids - 1) + i;
-      Put32(b + 4 * i, f < m.fatSectors.size() ? m.fatSectors[f] : kFreeSect);
-    }
-    Put32(b + 4 * (ids - 1), j + 1 < m.difatSectors.size() ? m.difatSectors[j + 1] : kEndOfChain);
-  }
   h.numFatSectors = static_cast<std::uint32_t>(m.fatSectors.size());
   h.firstDifatSector = m.difatSectors.empty() ? kEndOfChain : m.difatSectors.front();
   h.numDifatSectors = static_cast<std::uint32_t>(m.difatSectors.size());
@@ -146,8 +158,9 @@ HRESULT Document::WriteBatch() {
   h.numDirSectors = m.Version3() ? 0 : static_cast<std::uint32_t>(m.dirChain.size());
   h.firstMiniFatSector = m.miniFatChain.empty() ? kEndOfChain : m.miniFatChain.front();
   h.numMiniFatSectors = static_cast<std::uint32_t>(m.miniFatChain.size());
-  SerializeHeader(h, next);
-  pieces.push_back(Piece{0, next, kHeaderSize});
+  std::uint8_t header[kHeaderSize];
+  SerializeHeader(h, header);
+  pieces.push_back(Piece{0, header, 0, kHeaderSize, Piece::kData});
 
   // The file ends with the last sector in use.
   std::size_t last = m.fat.size();
@@ -181,13 +194,25 @@ HRESULT Document::WriteBatch() {
   if (Failed(hr)) return hr;
   saved.clear();
   saved.shrink_to_fit();
+  std::vector<std::uint8_t> scratch(kPiecesPerWrite * ss);
   std::vector<iovec> vec;
   for (const auto& [first, end] : runs) {
-    vec.clear();
-    for (std::size_t i = first; i < end; ++i)
-      vec.push_back(iovec{const_cast<std::uint8_t*>(pieces[i].bytes), pieces[i].size});
-    hr = io::WriteVecAt(m_file.fd(), pieces[first].offset, vec.data(), vec.size());
-    if (Failed(hr)) return hr;
+    for (std::size_t from = first; from < end; from += kPiecesPerWrite) {
+      vec.clear();
+      std::uint8_t* serialised = scratch.data();
+      for (std::size_t i = from; i < std::min(end, from + kPiecesPerWrite); ++i) {
+        const Piece& p = pieces[i];
+        std::uint8_t* bytes = const_cast<std::uint8_t*>(p.bytes);
+        if (p.kind != Piece::kData) {
+          bytes = serialised;
+          serialised += ss;
+          SerializeSector(p.kind, p.index, bytes);
+        }
+        vec.push_back(iovec{bytes, p.size});
+      }
+      hr = io::WriteVecAt(m_file.fd(), pieces[from].offset, vec.data(), vec.size());
+      if (Failed(hr)) return hr;
+    }
   }
   if (::ftruncate(m_file.fd(), static_cast<off_t>(newLength)) != 0) return STG_E_WRITEFAULT;
   hr = io::Sync(m_file.fd());

@@ -294,6 +294,10 @@ HRESULT Document::SearchTree(std::uint32_t storage, std::u16string_view name, st
 // ---------------------------------------------------------------------------------------------
 // Names and the directory
 
+// Most storages hold a handful of children: these are looked up in their list, which costs
+// no memory beyond it.
+constexpr std::size_t kUnindexedChildren = 8;
+
 void Document::EnsureIndex(Node& storage) {
   if (storage.index) return;
   storage.index = std::make_unique<NameIndex>();
@@ -308,8 +312,18 @@ HRESULT Document::Find(std::uint32_t storage, std::u16string_view name, std::uin
     if (Failed(hr) || id != kNoStream) return hr;
   }
   Node& s = NodeAt(storage);
-  EnsureIndex(s);
-  id = s.index->Find(name, NameOf());
+  id = kNoStream;
+  if (s.index || s.children.size() > kUnindexedChildren) {
+    EnsureIndex(s);
+    id = s.index->Find(name, NameOf());
+  } else {
+    for (std::uint32_t child : s.children) {
+      if (CompareNames(NodeAt(child).entry.name, name) == 0) {
+        id = child;
+        break;
+      }
+    }
+  }
   return id == kNoStream ? STG_E_FILENOTFOUND : S_OK;
 }
 
@@ -337,8 +351,7 @@ HRESULT Document::Create(std::uint32_t storage, std::u16string_view name, std::u
   Node& parent = m_model->nodes[storage];
   n.slot = static_cast<std::uint32_t>(parent.children.size());
   parent.children.push_back(id);
-  EnsureIndex(parent);
-  parent.index->Insert(id, NameOf());
+  if (parent.index) parent.index->Insert(id, NameOf());
   if (!parent.treeDirty) {
     parent.treeDirty = true;
     m_dirtyTrees.push_back(storage);
@@ -361,7 +374,7 @@ HRESULT Document::Destroy(std::uint32_t storage, std::u16string_view name) {
   parent.children[slot] = parent.children.back();
   nodes[parent.children[slot]].slot = slot;
   parent.children.pop_back();
-  parent.index->Erase(id, NameOf());
+  if (parent.index) parent.index->Erase(id, NameOf());
   if (!parent.treeDirty) {
     parent.treeDirty = true;
     m_dirtyTrees.push_back(storage);

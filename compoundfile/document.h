@@ -153,6 +153,9 @@ class Document {
   void RebuildTree(std::uint32_t storage);
   void SortChildren(Node& storage);
   HRESULT WriteBatch();
+  // Serialises sector k of the directory, the FAT, the MiniFAT or the DIFAT (kind as in
+  // commit.cpp) into b.
+  void SerializeSector(std::uint8_t kind, std::uint32_t k, std::uint8_t* b) const;
 
   std::string m_path;
   bool m_readOnly = false;
