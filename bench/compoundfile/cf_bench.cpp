@@ -3,13 +3,14 @@
 // the file and reading one stream by its path.
 //
 //   cf_bench [--storages N] [--batch B] [--reads R] [--file PATH] [--read-only]
-//   cf_bench --wide N [--file PATH]
+//   cf_bench --wide N [--batch B] [--file PATH]
 //   cf_bench --open DIR/DIR/... [--for-writing] [--file PATH]
 //
 // --read-only skips the build and times reads of an existing file made by an earlier run with
 // the same --storages (so the first open is a cold one). --batch sets how many storages one
 // batch creates (all of them in one commit when B >= N). --wide times creating N sibling
-// storages with a stream each in one storage, in one batch, and then opening each by name.
+// storages with a stream each in one storage (committing every B of them), and then opening
+// each by name.
 // --open times one cold open of the file, the walk to the given storage and the read of its
 // stream, and nothing else (for the peak memory of a process that reads one record); with
 // --for-writing the open is a writer's, which parses the whole file.
@@ -171,7 +172,7 @@ void TimeReads(const std::string& file, const std::vector<std::vector<std::strin
 
 // N siblings in one storage: creating them (with a stream each) in one batch, committing, then
 // opening each by name in a second open of the file.
-void Wide(const std::string& file, std::size_t count) {
+void Wide(const std::string& file, std::size_t count, std::size_t batch) {
   unlink(file.c_str());
   std::vector<std::u16string> names;
   for (std::size_t i = 0; i < count; ++i) names.push_back(WidenBytes("dir-" + std::to_string(i * 7919 % count)));
@@ -185,12 +186,13 @@ void Wide(const std::string& file, std::size_t count) {
     Check(StgOpenStorage(file, options, root), "open for writing");
     Storage wide;
     Check(root.CreateStorage(u"wide", wide), "create storage");
-    for (const std::u16string& name : names) {
+    for (std::size_t i = 0; i < names.size(); ++i) {
       Storage child;
       Stream stream;
-      Check(wide.CreateStorage(name, child), "create storage");
+      Check(wide.CreateStorage(names[i], child), "create storage");
       Check(child.CreateStream(kStreamName, stream), "create stream");
       Check(stream.Write(record.data(), static_cast<std::uint32_t>(record.size())), "write");
+      if ((i + 1) % batch == 0) Check(root.Commit(), "commit");
     }
     created = Clock::now() - t0;
     t0 = Clock::now();
@@ -249,7 +251,7 @@ int main(int argc, char** argv) {
   int reads = 2000;
   std::string file = "/tmp/cf_bench.cfb";
   bool readOnly = false;
-  std::size_t batch = 500;
+  std::size_t batch = 0;
   std::size_t wide = 0;
   std::string open;
   bool forWriting = false;
@@ -265,13 +267,13 @@ int main(int argc, char** argv) {
     else if (arg == "--for-writing") forWriting = true;
     else {
       std::fprintf(stderr, "usage: %s [--storages N] [--batch B] [--reads R] [--file PATH] [--read-only]\n"
-                           "       %s --wide N [--file PATH]\n"
+                           "       %s --wide N [--batch B] [--file PATH]\n"
                            "       %s --open DIR/DIR/... [--for-writing] [--file PATH]\n", argv[0], argv[0], argv[0]);
       return 2;
     }
   }
   if (wide > 0) {
-    Wide(file, wide);
+    Wide(file, wide, batch > 0 ? batch : wide);
     return 0;
   }
   if (!open.empty()) {
@@ -283,7 +285,7 @@ int main(int argc, char** argv) {
   for (std::size_t i = 0; i < paths.size(); ++i) stored += Record(i).size();
   if (!readOnly) {
     unlink(file.c_str());
-    Build(file, paths, batch);
+    Build(file, paths, batch > 0 ? batch : 500);
   }
   std::size_t depth = 0;
   for (const auto& p : paths) depth = std::max(depth, p.size());
