@@ -36,7 +36,7 @@ struct Node {
   std::uint32_t parent = format::kNoStream;
   std::uint32_t generation = 0;          // bumped when the entry is freed; handles compare it
   std::uint32_t slot = 0;                // where the parent's `children` lists it (full models)
-  std::vector<std::uint32_t> children;   // storages: in enumeration order
+  std::vector<std::uint32_t> children;   // storages: in enumeration order once sorted
   std::vector<std::uint32_t> chain;      // streams: sectors (mini sectors when small)
   bool treeDirty = false;                // storages: children changed, tree to rebuild
   bool listed = false;                   // storages of a partial model: children read
