@@ -31,6 +31,11 @@ constexpr CAlertKind kAlertKinds[] = {
      "Enter the command line to be passed to Varnow every time it is scheduled to run.  The command line options "
      "are described in the help file. (/DIR= passed from above input)",
      nullptr, "Custom: /DIR=%s %s, run every %s"},
+    // Projects from the saved scans' free space, so it neither scans nor saves by itself.
+    {"Disk full within days",
+     "Enter a number of days below.  If, at the rate free space has been falling over the saved scans, the disk "
+     "holding the specified directory fills up within that many days, you will be alerted.",
+     "/FULLALERT=", "%s disk full within %s days, check every %s", 1},
 };
 
 constexpr const char* kIntervalUnitWords[] = {"days", "hours", "minutes"};
@@ -107,8 +112,11 @@ std::string AlertFieldsProblem(const CAlertFields& fields) {
            std::to_string(most) + "." + (most == MaxIntervalCount(kUnitDays) ? "" : "  Count longer intervals in days.");
   if (fields.directory.empty())
     return "Can't add the new alert because no drive or directory to run the check on is given.";
-  if (KindOf(fields).valueSwitch && LeadingInt32(fields.value) < 0)
-    return "Can't add the new alert because the amount is negative.  Enter 0 or more.";
+  const CAlertKind& kind = KindOf(fields);
+  if (kind.valueSwitch && LeadingInt32(fields.value) < kind.minValue)
+    return kind.minValue == 0 ? "Can't add the new alert because the amount is negative.  Enter 0 or more."
+                              : "Can't add the new alert because the amount is below " + std::to_string(kind.minValue) +
+                                    ".  Enter " + std::to_string(kind.minValue) + " or more.";
   return {};
 }
 

@@ -23,6 +23,7 @@ struct CAlertKind {
   const char* valueSwitch;  // the switch that takes the value as a number; nullptr: the value
                             // is command-line text of its own
   const char* description;  // printf format with the directory, the value and the interval text
+  int minValue = 0;         // the least number the tracker accepts for valueSwitch
 };
 std::span<const CAlertKind> AlertKinds();
 
@@ -61,7 +62,7 @@ int MaxIntervalCount(int unit);
 // Why the fields cannot make an alert, or "" when they can: an interval count outside 1 to
 // MaxIntervalCount (the scheduler could never step, or would not keep the interval), an empty
 // directory (the run would open the
-// window instead of checking), a negative threshold (the tracker refuses the run). The check
+// window instead of checking), a value below the kind's least (the tracker refuses the run). The check
 // time is not looked at here.
 std::string AlertFieldsProblem(const CAlertFields& fields);
 

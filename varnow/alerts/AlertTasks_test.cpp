@@ -59,6 +59,8 @@ TEST(AlertText, CommandLinesAndDescriptionsOfEachKind) {
   EXPECT_EQ(AlertDescription(Fields(2, "500000")), "/srv/data/ free space < 500000 K, check every 3 hours");
   EXPECT_EQ(AlertCommandLine(tracker, Fields(3, "/SCAN /SAVE")), "/opt/varnow/varnow /DIR=/srv/data/ /SCAN /SAVE");
   EXPECT_EQ(AlertDescription(Fields(3, "/SCAN /SAVE")), "Custom: /DIR=/srv/data/ /SCAN /SAVE, run every 3 hours");
+  EXPECT_EQ(AlertCommandLine(tracker, Fields(4, "30 days")), "/opt/varnow/varnow /DIR=/srv/data/ /FULLALERT=30");
+  EXPECT_EQ(AlertDescription(Fields(4, "30")), "/srv/data/ disk full within 30 days, check every 3 hours");
 
   CAlertFields notify = Fields(0, "10");
   notify.notifyMode = kNotifyProgram;
@@ -99,6 +101,12 @@ TEST(AlertText, BlanksAndQuotesReachTheTrackerAsOneValue) {
   EXPECT_THAT(notifyArguments, ElementsAre("/home/ann/my scripts/tell", "$DIR$", "Disk alert", "$MSG$"));
   // The list shows the directory as typed.
   EXPECT_EQ(AlertDescription(fields), "/home/ann/My Data \"x\"/ space usage change > 10%, check every 3 hours");
+
+  fields.kind = 4;  // disk full within days
+  fields.value = "30";
+  const CCommandLineFields full = TrackerReads(AlertCommandLine("/opt/my tools/varnow", fields), &directories);
+  EXPECT_EQ(full.fullAlertDays, 30);
+  EXPECT_THAT(directories, ElementsAre("/home/ann/My Data \"x\"/"));
 }
 
 std::array<std::uint8_t, 48> Bytes(const taskmgr::TASK_TRIGGER& trigger) { return taskmgr::ToBytes(trigger); }
@@ -170,15 +178,19 @@ TEST(AlertTask, FieldsThatCannotMakeAnAlertAreNamed) {
   fields = Fields(1, "-5");
   EXPECT_EQ(AlertFieldsProblem(fields), "Can't add the new alert because the amount is negative.  Enter 0 or more.");
   EXPECT_EQ(AlertFieldsProblem(Fields(3, "-5")), "");  // custom text is no amount
+  // The tracker refuses /FULLALERT=0, so the dialog does too.
+  EXPECT_EQ(AlertFieldsProblem(Fields(4, "0")), "Can't add the new alert because the amount is below 1.  Enter 1 or more.");
+  EXPECT_EQ(AlertFieldsProblem(Fields(4, "1")), "");
   fields = Fields(2, "100");
   fields.directory.clear();
   EXPECT_NE(AlertFieldsProblem(fields), "");
 }
 
 TEST(AlertKinds, EveryKindHasItsTexts) {
-  ASSERT_EQ(AlertKinds().size(), 4u);
+  ASSERT_EQ(AlertKinds().size(), 5u);
   EXPECT_STREQ(AlertKinds()[0].label, "Size changed in %");
   EXPECT_STREQ(AlertKinds()[3].label, "Custom Command Line");
+  EXPECT_STREQ(AlertKinds()[4].label, "Disk full within days");
   for (const CAlertKind& kind : AlertKinds()) {
     EXPECT_NE(std::string(kind.help), "");
     EXPECT_NE(std::string(kind.description).find("%s"), std::string::npos);
