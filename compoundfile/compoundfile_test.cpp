@@ -473,8 +473,9 @@ TEST_F(CompoundFileTest, WideTreeLeftUnsoundIsRebuiltWhole) {
     for (; cur != format::kNoStream; cur = m.nodes[cur].entry.left) stack.push_back(cur);
     cur = stack.back();
     stack.pop_back();
-    if (previous != format::kNoStream)
+    if (previous != format::kNoStream) {
       EXPECT_LT(format::CompareNames(m.nodes[previous].entry.name, m.nodes[cur].entry.name), 0);
+    }
     previous = cur;
     ++inOrder;
     cur = m.nodes[cur].entry.right;
@@ -517,7 +518,9 @@ TEST_F(CompoundFileTest, WideStoragesFindEveryChild) {
       for (std::size_t i = 0; i < n; ++i) {
         Storage child;
         ASSERT_EQ(wide.OpenStorage(Numbered(u"DIR-", i), child), S_OK) << i;
-        if (i % 700 == 0 && i * 7919 % n % 100 == 0) EXPECT_EQ(ReadStream(child, u"S"), std::to_string(i));
+        if (i % 700 == 0 && i * 7919 % n % 100 == 0) {
+          EXPECT_EQ(ReadStream(child, u"S"), std::to_string(i));
+        }
       }
       Storage missing;
       EXPECT_EQ(wide.OpenStorage(Numbered(u"dir-", n), missing), STG_E_FILENOTFOUND);

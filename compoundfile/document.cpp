@@ -365,13 +365,9 @@ HRESULT Document::Create(std::uint32_t storage, std::u16string_view name, std::u
   return S_OK;
 }
 
-// Frees what the element holds (a stream's sectors, a storage's children with everything
-// below them) and makes it a new empty element of the given name and type. Handles of the old
-// element see it reverted.
-void Document::Renew(std::uint32_t id, std::u16string_view name, std::uint8_t type) {
+// Frees the given entries with everything below them, and their streams' sectors.
+void Document::FreeSubtrees(std::vector<std::uint32_t> pending) {
   std::vector<Node>& nodes = m_model->nodes;
-  std::vector<std::uint32_t> pending = std::move(nodes[id].children);
-  if (nodes[id].entry.type == kStream) Truncate(nodes[id].chain, 0, nodes[id].entry.size < kMiniStreamCutoff);
   while (!pending.empty()) {
     const std::uint32_t cur = pending.back();
     pending.pop_back();
@@ -380,6 +376,15 @@ void Document::Renew(std::uint32_t id, std::u16string_view name, std::uint8_t ty
     if (n.entry.type == kStream) Truncate(n.chain, 0, n.entry.size < kMiniStreamCutoff);
     FreeEntry(cur);
   }
+}
+
+// Frees what the element holds (a stream's sectors, a storage's children with everything
+// below them) and makes it a new empty element of the given name and type. Handles of the old
+// element see it reverted.
+void Document::Renew(std::uint32_t id, std::u16string_view name, std::uint8_t type) {
+  std::vector<Node>& nodes = m_model->nodes;
+  if (nodes[id].entry.type == kStream) Truncate(nodes[id].chain, 0, nodes[id].entry.size < kMiniStreamCutoff);
+  FreeSubtrees(std::move(nodes[id].children));
   Node& n = nodes[id];
   DirEntry entry;
   entry.name = std::u16string(name);
@@ -415,15 +420,7 @@ HRESULT Document::Destroy(std::uint32_t storage, std::u16string_view name) {
     parent.treeDirty = true;
     m_dirtyTrees.push_back(storage);
   }
-  std::vector<std::uint32_t> pending{id};
-  while (!pending.empty()) {
-    const std::uint32_t cur = pending.back();
-    pending.pop_back();
-    Node& n = nodes[cur];
-    pending.insert(pending.end(), n.children.begin(), n.children.end());
-    if (n.entry.type == kStream) Truncate(n.chain, 0, n.entry.size < kMiniStreamCutoff);
-    FreeEntry(cur);
-  }
+  FreeSubtrees({id});
   m_changed = true;
   return S_OK;
 }

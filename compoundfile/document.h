@@ -163,6 +163,7 @@ class Document {
   bool TreeIsValid(std::uint32_t storage);
   void InsertIntoTree(std::uint32_t storage, std::uint32_t id);
   void Renew(std::uint32_t id, std::u16string_view name, std::uint8_t type);
+  void FreeSubtrees(std::vector<std::uint32_t> pending);
   HRESULT WriteBatch();
   // Serialises sector k of the directory, the FAT, the MiniFAT or the DIFAT (kind as in
   // commit.cpp) into b.

@@ -121,7 +121,9 @@ class Damage : public ::testing::Test {
     const HRESULT hr = Exercise(Save(raw));
     EXPECT_TRUE(Failed(hr)) << what << ": damage went unnoticed";
     EXPECT_TRUE(!Failed(hr) || IsDamageStatus(hr)) << what << ": " << StatusName(hr);
-    if (byName) EXPECT_TRUE(Failed(m_lastByName)) << what << ": damage went unnoticed by a reader that opens by name";
+    if (byName) {
+      EXPECT_TRUE(Failed(m_lastByName)) << what << ": damage went unnoticed by a reader that opens by name";
+    }
   }
 
   HRESULT m_lastByName = S_OK;

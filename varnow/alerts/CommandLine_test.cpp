@@ -200,8 +200,8 @@ TEST(CommandLine, GrowthAndFullAlertCountsAreCheckedLikeTheOtherValues) {
     EXPECT_THAT(Parse("/DIR=/d /SCAN /GROWTH=5", owner).errors, IsEmpty());
     EXPECT_EQ(owner.fields.growthLines, 5);
   }
-  for (const std::string& bad : {"/GROWTH=0", "/GROWTH=", "/GROWTH=-3", "/GROWTH=1O", "/GROWTHS", "/GROWTH=9999999999",
-                                 "/FULLALERT", "/FULLALERT=", "/FULLALERT=0", "/FULLALERT=ten", "/FULLALERT=-1"}) {
+  for (const std::string bad : {"/GROWTH=0", "/GROWTH=", "/GROWTH=-3", "/GROWTH=1O", "/GROWTHS", "/GROWTH=9999999999",
+                                "/FULLALERT", "/FULLALERT=", "/FULLALERT=0", "/FULLALERT=ten", "/FULLALERT=-1"}) {
     FakeOwner owner;
     const CRunFlags flags = Parse(bad, owner);
     EXPECT_THAT(flags.errors, ElementsAre(HasSubstr(bad + ": give the number of "))) << bad;

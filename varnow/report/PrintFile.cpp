@@ -175,6 +175,15 @@ class OutputFile {
   void (*m_oldPipeAction)(int) = SIG_ERR;
 };
 
+// Tells why the report file could not be made, when it could not.
+bool Opened(const OutputFile& file, const std::string& fileName, const MessageSink* messages) {
+  if (file.fd() >= 0) return true;
+  const int error = errno;  // still the open's
+  Tell(messages, DescribeFileError(error, fileName), "Error Creating File For Printing");
+  VN_TRACE("Failed to Open(%s)", fileName.c_str());
+  return false;
+}
+
 }  // namespace
 
 int GetColumnWidth(const CDirData& record, int kind, int units) {
@@ -221,12 +230,7 @@ std::string TextReportFooter(const CReportOptions& options, const std::string& p
 
 bool WriteReportFile(const std::string& fileName, const std::string& text, const MessageSink* messages) {
   OutputFile file(fileName);
-  if (file.fd() < 0) {
-    const int error = errno;
-    Tell(messages, DescribeFileError(error, fileName), "Error Creating File For Printing");
-    VN_TRACE("Failed to Open(%s)", fileName.c_str());
-    return false;
-  }
+  if (!Opened(file, fileName, messages)) return false;
   try {
     PieceWriter(file.fd()).Write(text);
   } catch (const WriteFailure& failure) {
@@ -241,12 +245,7 @@ bool WriteReportFile(const std::string& fileName, const std::string& text, const
 bool CreatePrintFile(const std::string& fileName, const CDirData& record, const std::string& scanDir,
                      const CReportOptions& options, const MessageSink* messages, std::time_t now) {
   OutputFile file(fileName);
-  if (file.fd() < 0) {
-    const int error = errno;
-    Tell(messages, DescribeFileError(error, fileName), "Error Creating File For Printing");
-    VN_TRACE("Failed to Open(%s)", fileName.c_str());
-    return false;
-  }
+  if (!Opened(file, fileName, messages)) return false;
   std::vector<const CDirInfo*> rows;
   try {
     rows = SortedEntries(record, options.sortMethod);
