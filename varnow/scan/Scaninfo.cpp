@@ -81,7 +81,8 @@ CScanInfo::CScanInfo(IScanOwner* owner, IPrompts* prompts, std::unique_ptr<IScan
     : m_owner(owner),
       m_prompts(prompts),
       m_options(std::move(options)),
-      m_saveQueue(std::move(store), prompts, m_options.idleFlush, m_options.flushThreshold) {
+      m_saveQueue(std::move(store), prompts, m_options.idleFlush, m_options.flushThreshold, m_options.maxBatch,
+                  m_options.maxQueued) {
   VN_TRACE("CScanInfo Constructor");
 }
 
@@ -265,11 +266,14 @@ std::int64_t CScanInfo::DoScan(int level, CDirData& record, bool silent) {
   // The context lives for the top-level call; the progress display goes with it on every return.
   struct ContextGuard {
     std::unique_ptr<ScanContext>& slot;
+    CSaveQueue& saveQueue;
     bool owned = false;
     ~ContextGuard() {
-      if (owned) slot.reset();
+      if (!owned) return;
+      slot.reset();
+      saveQueue.EndReads();
     }
-  } guard{m_scan};
+  } guard{m_scan, m_saveQueue};
   try {
     if (level == 1 && !platform::PathExists(record.m_currentScanDir)) {
       if (!m_prompts->AskScanMissingDirectory()) {
@@ -281,6 +285,7 @@ std::int64_t CScanInfo::DoScan(int level, CDirData& record, bool silent) {
     if (level == 1 || !m_scan) {
       m_scan = std::make_unique<ScanContext>();
       guard.owned = true;
+      m_saveQueue.BeginReads();
       PreparePseudoMounts(record.m_currentScanDir);
     }
     if (level == 1) {
@@ -353,8 +358,10 @@ std::int64_t CScanInfo::ScanTree(int level, CDirData& record, bool silent, platf
 
       // Nothing below a directory without a storage can have been saved; a file that could not
       // be read (damaged, or locked past the wait) is not tried again for every subdirectory.
+      // The saved records of subdirectories matter only to a scan that saves them again.
       const bool childrenConsult = consultFile && loaded != IScanStore::LoadResult::NoStorage &&
-                                   loaded != IScanStore::LoadResult::Failed;
+                                   loaded != IScanStore::LoadResult::Failed && m_owner->SubDirSave() != 0;
+      if (consultFile && !childrenConsult && !subdirectories.empty()) m_saveQueue.PauseReads();
       Found found;
       found.reserve(subdirectories.size());
       for (std::size_t i = 0; i < subdirectories.size(); ++i) {

@@ -32,6 +32,10 @@ struct CScanOptions {
   std::chrono::milliseconds idleFlush{60000};
   // ... or at once when more than this many records wait.
   std::size_t flushThreshold = 500;
+  // Records written in one commit at most, and records queued at most before a scan waits for
+  // the writer: what the save holds in memory stays bounded.
+  std::size_t maxBatch = 2000;
+  std::size_t maxQueued = 4000;
   // Mount table to use (tests give a faked one); empty: the process's own.
   std::string mountinfoPath;
   // How a volume's figures are read (tests fake a volume that does not tell them); empty: the

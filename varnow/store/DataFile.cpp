@@ -7,11 +7,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <optional>
-#include <utility>
 #include <cstdio>
 #include <cstring>
-#include <unordered_map>
+#include <thread>
+#include <utility>
 
 #include "platform/atomicfile.h"
 #include "platform/tracelog.h"
@@ -21,47 +20,13 @@ namespace {
 
 constexpr std::size_t kHeaderSize = 96;
 constexpr std::size_t kSizesBytes = 48;
-constexpr std::size_t kMaxStorageName = 31;
-constexpr std::size_t kHashedPrefix = 22;
 // A record bigger than this can only come from a damaged file.
 constexpr std::uint64_t kMaxStreamSize = 256u << 20;
-
-bool IsForbidden(char c) { return std::strchr("!\"*/:<>?\\|", c) != nullptr && c != '\0'; }
-
-// Upper case of one widened byte as the compound file's name comparison sees it.
-char16_t FoldUnit(char16_t unit) {
-  if (unit >= u'a' && unit <= u'z') return unit - 0x20;
-  if (unit >= 0xE0 && unit <= 0xFE && unit != 0xF7) return unit - 0x20;
-  if (unit == 0xFF) return 0x178;
-  if (unit == 0xB5) return 0x39C;
-  return unit;
-}
-
-bool SameForTheFile(std::u16string_view a, std::u16string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) { return FoldUnit(x) == FoldUnit(y); });
-}
-
-std::uint32_t Fnv1a(std::string_view bytes) {
-  std::uint32_t hash = 2166136261u;
-  for (unsigned char byte : bytes) {
-    hash ^= byte;
-    hash *= 16777619u;
-  }
-  return hash;
-}
-
-std::vector<std::string_view> PathComponents(std::string_view path) {
-  std::vector<std::string_view> components;
-  std::size_t start = 0;
-  while (start < path.size()) {
-    std::size_t end = path.find('/', start);
-    if (end == std::string_view::npos) end = path.size();
-    if (end > start) components.push_back(path.substr(start, end - start));
-    start = end + 1;
-  }
-  return components;
-}
+// How long a scan's reads keep the file open at a time, and how long they then let it go: long
+// enough for another run that polls for the lock to save (the lock wait polls at least every
+// 20 ms).
+constexpr auto kHoldReadsFor = std::chrono::seconds(2);
+constexpr auto kLetGoFor = std::chrono::milliseconds(25);
 
 void PutLE(std::vector<std::uint8_t>& out, std::uint64_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
@@ -72,28 +37,6 @@ std::uint64_t GetLE(const std::uint8_t* data, int bytes) {
   for (int i = bytes - 1; i >= 0; --i) value = (value << 8) | data[i];
   return value;
 }
-
-// Names of the children of a storage, storages and streams apart.
-struct ChildNames {
-  std::vector<std::u16string> storages;
-  std::vector<std::u16string> streams;
-};
-
-ChildNames ListChildren(const cfb::Storage& storage) {
-  std::vector<cfb::ElementInfo> elements;
-  ChildNames names;
-  if (cfb::Failed(storage.EnumElements(elements))) return names;
-  for (cfb::ElementInfo& element : elements)
-    (element.type == cfb::ElementType::Storage ? names.storages : names.streams).push_back(std::move(element.name));
-  return names;
-}
-
-// One storage of a write batch, opened once, with its children's names.
-struct CachedStorage {
-  cfb::Storage storage;
-  ChildNames children;
-  bool listed = false;
-};
 
 // Opens the data file, waiting up to lockWait for another process's lock; for writing it is
 // created when missing, for reading it is never changed.
@@ -155,42 +98,6 @@ int CopyReadable(cfb::Storage& from, cfb::Storage& to) {
 
 }  // namespace
 
-std::u16string StorageName(std::string_view component, const std::vector<std::u16string>& siblingNames,
-                           const std::vector<std::u16string>& siblingStreams) {
-  bool plain = component.size() <= kMaxStorageName && std::none_of(component.begin(), component.end(), IsForbidden);
-  std::u16string wide = cfb::WidenBytes(component);
-  // The record stream's name is taken in every storage, even before the stream is created.
-  if (plain && !SameForTheFile(wide, kRecordStreamName)) {
-    bool clash = std::any_of(siblingNames.begin(), siblingNames.end(), [&](const std::u16string& sibling) {
-      return sibling != wide && SameForTheFile(sibling, wide);
-    });
-    clash = clash || std::any_of(siblingStreams.begin(), siblingStreams.end(),
-                                 [&](const std::u16string& stream) { return SameForTheFile(stream, wide); });
-    if (!clash) return wide;
-  }
-  std::string hashed(component.substr(0, kHashedPrefix));
-  std::replace_if(hashed.begin(), hashed.end(), IsForbidden, '_');
-  char suffix[16];
-  std::snprintf(suffix, sizeof suffix, "*%08x", Fnv1a(component));
-  return cfb::WidenBytes(hashed + suffix);
-}
-
-cfb::HRESULT OpenDirStream(cfb::Storage& root, const std::string& path, std::vector<cfb::Storage>& storages,
-                           cfb::Stream& stream) {
-  for (std::string_view component : PathComponents(path)) {
-    cfb::Storage& parent = storages.empty() ? root : storages.back();
-    const ChildNames siblings = ListChildren(parent);
-    std::u16string name = StorageName(component, siblings.storages, siblings.streams);
-    cfb::Storage child;
-    cfb::HRESULT hr = parent.OpenStorage(name, child);
-    if (hr == cfb::STG_E_FILENOTFOUND) return cfb::STG_E_PATHNOTFOUND;
-    if (cfb::Failed(hr)) return hr;
-    storages.push_back(std::move(child));
-  }
-  cfb::Storage& home = storages.empty() ? root : storages.back();
-  return home.OpenStream(kRecordStreamName, stream);
-}
-
 std::vector<std::uint8_t> EncodeRecord(const CDirData& record) {
   std::vector<std::uint8_t> out;
   std::size_t size = kHeaderSize;
@@ -234,7 +141,10 @@ bool DecodeRecord(const std::uint8_t* data, std::size_t size, CDirData& record) 
 CDataFile::CDataFile(std::string folder, std::chrono::milliseconds lockWait)
     : m_folder(std::move(folder)), m_lockWait(lockWait) {}
 
-void CDataFile::SetFolder(const std::string& folder) { m_folder = folder; }
+void CDataFile::SetFolder(const std::string& folder) {
+  m_reading.reset();
+  m_folder = folder;
+}
 
 std::string CDataFile::TakeNotice() { return std::exchange(m_notice, std::string()); }
 
@@ -279,7 +189,19 @@ std::string CDataFile::FilePath() const {
   return directory + std::string(kDataFileName);
 }
 
-IScanStore::LoadResult CDataFile::Read(CDirData& record) {
+void CDataFile::BeginReads() { m_holdReads = true; }
+
+void CDataFile::EndReads() {
+  m_holdReads = false;
+  m_reading.reset();
+}
+
+IScanStore::LoadResult CDataFile::OpenForReading() {
+  if (m_reading) {
+    if (std::chrono::steady_clock::now() - m_reading->opened < kHoldReadsFor) return LoadResult::Loaded;
+    m_reading.reset();  // another run may be waiting to save
+    std::this_thread::sleep_for(kLetGoFor);
+  }
   const std::string file = FilePath();
   struct stat st {};
   if (::stat(file.c_str(), &st) != 0) return LoadResult::NoStorage;  // nothing was ever saved
@@ -292,9 +214,23 @@ IScanStore::LoadResult CDataFile::Read(CDirData& record) {
                "): the scans saved in it are left out" + (IsDamage(hr) ? "; the next save replaces it." : ".");
     return LoadResult::Failed;
   }
-  std::vector<cfb::Storage> storages;
+  m_reading.reset(new Reading{CStoragePath(std::move(root)), std::chrono::steady_clock::now()});
+  return LoadResult::Loaded;
+}
+
+IScanStore::LoadResult CDataFile::Read(CDirData& record) {
+  const LoadResult opened = OpenForReading();
+  if (opened != LoadResult::Loaded) return opened;
+  struct LetGo {  // outside a scan's reads the file is not kept open
+    CDataFile& file;
+    ~LetGo() {
+      if (!file.m_holdReads) file.m_reading.reset();
+    }
+  } letGo{*this};
+  cfb::Storage* home = nullptr;
   cfb::Stream stream;
-  hr = OpenDirStream(root, record.m_currentScanDir, storages, stream);
+  cfb::HRESULT hr = m_reading->path.Go(record.m_currentScanDir, false, home);
+  if (cfb::Succeeded(hr)) hr = home->OpenStream(kRecordStreamName, stream);
   if (hr == cfb::STG_E_PATHNOTFOUND) return LoadResult::NoStorage;
   if (hr == cfb::STG_E_FILENOTFOUND) return LoadResult::NoRecord;
   if (cfb::Failed(hr)) {
@@ -350,6 +286,7 @@ const CDirData* CDataFile::OverWhatIsSaved(const CDirData& record, cfb::Stream& 
 
 void CDataFile::Write(const std::vector<CDirData>& records, const FailureHandler& onFailure) {
   if (records.empty()) return;
+  m_reading.reset();  // a reader's lock would shut out this writer
   const std::string file = FilePath();
   cfb::Storage root;
   cfb::HRESULT hr = OpenDataFile(file, true, m_lockWait, root);
@@ -387,41 +324,12 @@ void CDataFile::Write(const std::vector<CDirData>& records, const FailureHandler
 void CDataFile::WriteBatch(cfb::Storage& root, const std::vector<CDirData>& records,
                            std::vector<std::pair<const CDirData*, cfb::HRESULT>>& failed) {
   cfb::HRESULT hr = cfb::S_OK;
-  // Records of one batch are mostly neighbours: each storage is opened and listed once.
-  CachedStorage rootNode{std::move(root), {}, false};
-  std::unordered_map<std::string, CachedStorage> cache;
-  auto storageOf = [&](const std::vector<std::string_view>& components, cfb::HRESULT& status) -> cfb::Storage* {
-    CachedStorage* parent = &rootNode;
-    std::string key;
-    for (std::string_view component : components) {
-      key.append(component).push_back('/');
-      auto found = cache.find(key);
-      if (found == cache.end()) {
-        if (!parent->listed) {
-          parent->children = ListChildren(parent->storage);
-          parent->listed = true;
-        }
-        std::u16string name = StorageName(component, parent->children.storages, parent->children.streams);
-        CachedStorage node;
-        status = parent->storage.OpenStorage(name, node.storage);
-        if (status == cfb::STG_E_FILENOTFOUND) {
-          status = parent->storage.CreateStorage(name, node.storage);
-          node.listed = true;  // new: no children yet
-          if (cfb::Succeeded(status)) parent->children.storages.push_back(name);
-        }
-        if (cfb::Failed(status)) return nullptr;
-        found = cache.emplace(key, std::move(node)).first;
-      }
-      parent = &found->second;
-    }
-    status = cfb::S_OK;
-    return &parent->storage;
-  };
-
+  // Records of one batch are mostly neighbours: each storage is opened and listed about once.
+  CStoragePath path(std::move(root));
   std::vector<std::pair<const CDirData*, std::array<std::int32_t, 6>>> written;  // with the times written
   for (const CDirData& record : records) {
-    std::vector<std::string_view> components = PathComponents(record.m_currentScanDir);
-    cfb::Storage* home = storageOf(components, hr);
+    cfb::Storage* home = nullptr;
+    hr = path.Go(record.m_currentScanDir, true, home);
     cfb::Stream stream;
     CDirData merged;
     const CDirData* content = &record;
@@ -443,9 +351,8 @@ void CDataFile::WriteBatch(cfb::Storage& root, const std::vector<CDirData>& reco
     }
     written.emplace_back(&record, content->m_times);
   }
-  cache.clear();
-  hr = rootNode.storage.Commit();
-  root = std::move(rootNode.storage);
+  root = path.TakeRoot();
+  hr = root.Commit();
   if (cfb::Failed(hr)) {
     for (const auto& [record, stored] : written) failed.emplace_back(record, hr);
     return;

@@ -5,6 +5,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -12,24 +13,11 @@
 
 #include "compoundfile/compoundfile.h"
 #include "varnow/scan/ScanStore.h"
+#include "varnow/store/StoragePath.h"
 
 namespace varnow {
 
 inline constexpr std::string_view kDataFileName = "VNDATA.DB";
-inline constexpr std::u16string_view kRecordStreamName = u"KOB[VNData]";
-
-// Storage name of one path component (plain, or hashed when it cannot be used as it is).
-// siblingNames: the storage names already held by the parent storage; siblingStreams: its
-// stream names. A name the file format counts as equal to a stream's, the record stream's
-// included, would shut out that stream, so it is hashed.
-std::u16string StorageName(std::string_view component, const std::vector<std::u16string>& siblingNames,
-                           const std::vector<std::u16string>& siblingStreams = {});
-
-// Opens the stream of path's record, walking one storage per path component from root. Every
-// storage opened is appended to storages. STG_E_PATHNOTFOUND when a storage on the way is
-// missing, STG_E_FILENOTFOUND when only the stream is; otherwise the store's status.
-cfb::HRESULT OpenDirStream(cfb::Storage& root, const std::string& path,
-                           std::vector<cfb::Storage>& storages, cfb::Stream& stream);
 
 // The stream bytes of a record (header and entries; path and total are not stored).
 std::vector<std::uint8_t> EncodeRecord(const CDirData& record);
@@ -44,6 +32,8 @@ class CDataFile : public IScanStore {
 
   LoadResult Read(CDirData& record) override;
   void Write(const std::vector<CDirData>& records, const FailureHandler& onFailure) override;
+  void BeginReads() override;
+  void EndReads() override;
   void SetFolder(const std::string& folder) override;
   std::string TakeNotice() override;
 
@@ -63,8 +53,20 @@ class CDataFile : public IScanStore {
   void WriteBatch(cfb::Storage& root, const std::vector<CDirData>& records,
                   std::vector<std::pair<const CDirData*, cfb::HRESULT>>& failed);
 
+  // The file opened for the reads of a scan, with the storages of the path read last; null
+  // outside a scan's reads and between a write and the next read.
+  struct Reading {
+    CStoragePath path;
+    std::chrono::steady_clock::time_point opened;
+  };
+  // Opens the file for reading (into m_reading) unless it is open already and has not been
+  // held too long: Loaded when it is open, otherwise what Read gives for it.
+  LoadResult OpenForReading();
+
   std::string m_folder;
   std::chrono::milliseconds m_lockWait;
+  bool m_holdReads = false;
+  std::unique_ptr<Reading> m_reading;
   std::string m_notice;
   // The records this object wrote, by the hash of their path: their own scan times, those
   // they were built on, and those of what was written (with other runs' scans, if any).
