@@ -142,7 +142,8 @@ CDataFile::CDataFile(std::string folder, std::chrono::milliseconds lockWait)
     : m_folder(std::move(folder)), m_lockWait(lockWait) {}
 
 void CDataFile::SetFolder(const std::string& folder) {
-  m_reading.reset();
+  StopReading();
+  m_pathStamp.reset();
   m_folder = folder;
 }
 
@@ -193,13 +194,36 @@ void CDataFile::BeginReads() { m_holdReads = true; }
 
 void CDataFile::EndReads() {
   m_holdReads = false;
-  m_reading.reset();
+  StopReading();
 }
 
+void CDataFile::StopReading() {
+  if (m_readingSince) m_path.Detach();  // the root goes with it
+  m_readingSince.reset();
+}
+
+// Called with the file open and locked through a root: nobody changes it meanwhile.
+std::optional<cfb::cache::Stamp> CDataFile::StampNow() const {
+  const int fd = ::open(FilePath().c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  cfb::cache::Stamp stamp;
+  const bool read = cfb::cache::StampOf(fd, stamp);
+  ::close(fd);  // another descriptor than the locked one: the lock stays
+  return read ? std::optional(stamp) : std::nullopt;
+}
+
+void CDataFile::AttachPath(cfb::Storage root) {
+  std::optional<cfb::cache::Stamp> now = StampNow();
+  m_path.Attach(std::move(root), now && m_pathStamp && *now == *m_pathStamp);
+  m_pathStamp = now;
+}
+
+void CDataFile::NoteWritten(bool committed) { m_pathStamp = committed ? StampNow() : std::nullopt; }
+
 IScanStore::LoadResult CDataFile::OpenForReading() {
-  if (m_reading) {
-    if (std::chrono::steady_clock::now() - m_reading->opened < kHoldReadsFor) return LoadResult::Loaded;
-    m_reading.reset();  // another run may be waiting to save
+  if (m_readingSince) {
+    if (std::chrono::steady_clock::now() - *m_readingSince < kHoldReadsFor) return LoadResult::Loaded;
+    StopReading();  // another run may be waiting to save
     std::this_thread::sleep_for(kLetGoFor);
   }
   const std::string file = FilePath();
@@ -214,7 +238,8 @@ IScanStore::LoadResult CDataFile::OpenForReading() {
                "): the scans saved in it are left out" + (IsDamage(hr) ? "; the next save replaces it." : ".");
     return LoadResult::Failed;
   }
-  m_reading.reset(new Reading{CStoragePath(std::move(root)), std::chrono::steady_clock::now()});
+  AttachPath(std::move(root));
+  m_readingSince = std::chrono::steady_clock::now();
   return LoadResult::Loaded;
 }
 
@@ -224,12 +249,12 @@ IScanStore::LoadResult CDataFile::Read(CDirData& record) {
   struct LetGo {  // outside a scan's reads the file is not kept open
     CDataFile& file;
     ~LetGo() {
-      if (!file.m_holdReads) file.m_reading.reset();
+      if (!file.m_holdReads) file.StopReading();
     }
   } letGo{*this};
   cfb::Storage* home = nullptr;
   cfb::Stream stream;
-  cfb::HRESULT hr = m_reading->path.Go(record.m_currentScanDir, false, home);
+  cfb::HRESULT hr = m_path.Go(record.m_currentScanDir, false, home);
   if (cfb::Succeeded(hr)) hr = home->OpenStream(kRecordStreamName, stream);
   if (hr == cfb::STG_E_PATHNOTFOUND) return LoadResult::NoStorage;
   if (hr == cfb::STG_E_FILENOTFOUND) return LoadResult::NoRecord;
@@ -286,7 +311,7 @@ const CDirData* CDataFile::OverWhatIsSaved(const CDirData& record, cfb::Stream& 
 
 void CDataFile::Write(const std::vector<CDirData>& records, const FailureHandler& onFailure) {
   if (records.empty()) return;
-  m_reading.reset();  // a reader's lock would shut out this writer
+  StopReading();  // a reader's lock would shut out this writer
   const std::string file = FilePath();
   cfb::Storage root;
   cfb::HRESULT hr = OpenDataFile(file, true, m_lockWait, root);
@@ -325,11 +350,11 @@ void CDataFile::WriteBatch(cfb::Storage& root, const std::vector<CDirData>& reco
                            std::vector<std::pair<const CDirData*, cfb::HRESULT>>& failed) {
   cfb::HRESULT hr = cfb::S_OK;
   // Records of one batch are mostly neighbours: each storage is opened and listed about once.
-  CStoragePath path(std::move(root));
+  AttachPath(std::move(root));
   std::vector<std::pair<const CDirData*, std::array<std::int32_t, 6>>> written;  // with the times written
   for (const CDirData& record : records) {
     cfb::Storage* home = nullptr;
-    hr = path.Go(record.m_currentScanDir, true, home);
+    hr = m_path.Go(record.m_currentScanDir, true, home);
     cfb::Stream stream;
     CDirData merged;
     const CDirData* content = &record;
@@ -351,8 +376,9 @@ void CDataFile::WriteBatch(cfb::Storage& root, const std::vector<CDirData>& reco
     }
     written.emplace_back(&record, content->m_times);
   }
-  root = path.TakeRoot();
+  root = m_path.Detach();
   hr = root.Commit();
+  NoteWritten(cfb::Succeeded(hr));
   if (cfb::Failed(hr)) {
     for (const auto& [record, stored] : written) failed.emplace_back(record, hr);
     return;

@@ -5,13 +5,14 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
-#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "compoundfile/compoundfile.h"
+#include "compoundfile/modelcache.h"
 #include "varnow/scan/ScanStore.h"
 #include "varnow/store/StoragePath.h"
 
@@ -53,20 +54,26 @@ class CDataFile : public IScanStore {
   void WriteBatch(cfb::Storage& root, const std::vector<CDirData>& records,
                   std::vector<std::pair<const CDirData*, cfb::HRESULT>>& failed);
 
-  // The file opened for the reads of a scan, with the storages of the path read last; null
-  // outside a scan's reads and between a write and the next read.
-  struct Reading {
-    CStoragePath path;
-    std::chrono::steady_clock::time_point opened;
-  };
-  // Opens the file for reading (into m_reading) unless it is open already and has not been
+  // Opens the file for reading unless it is open for a scan's reads already and has not been
   // held too long: Loaded when it is open, otherwise what Read gives for it.
   LoadResult OpenForReading();
+  void StopReading();
+  // Puts m_path on the root of a newly opened document, keeping what it knows of the names when
+  // the file is as m_path last saw it; and notes how the file is after a write (committed: as
+  // m_path knows it; otherwise unknown). Both with the file open and locked.
+  void AttachPath(cfb::Storage root);
+  void NoteWritten(bool committed);
+  std::optional<cfb::cache::Stamp> StampNow() const;
 
   std::string m_folder;
   std::chrono::milliseconds m_lockWait;
   bool m_holdReads = false;
-  std::unique_ptr<Reading> m_reading;
+  // The storages of the path read or written last, with the children's names it has learnt; and
+  // the stamp of the file when they held (none: unknown).
+  CStoragePath m_path;
+  std::optional<cfb::cache::Stamp> m_pathStamp;
+  // When the file was opened for reading, while it is.
+  std::optional<std::chrono::steady_clock::time_point> m_readingSince;
   std::string m_notice;
   // The records this object wrote, by the hash of their path: their own scan times, those
   // they were built on, and those of what was written (with other runs' scans, if any).

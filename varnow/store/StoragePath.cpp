@@ -96,7 +96,26 @@ std::vector<std::string_view> PathComponents(std::string_view path) {
   return components;
 }
 
-CStoragePath::CStoragePath(cfb::Storage root) { m_levels.push_back(Level{std::string(), std::move(root), {}}); }
+void CStoragePath::Attach(cfb::Storage root, bool keepNames) {
+  if (m_levels.empty() || !keepNames) {
+    m_levels.clear();
+    m_levels.push_back(Level{});
+  }
+  m_levels.front().storage = std::move(root);
+}
+
+void CStoragePath::Reopen(std::size_t& count) {
+  for (std::size_t i = 1; i <= count; ++i) {
+    if (m_levels[i].storage.IsOpen()) continue;
+    if (cfb::Failed(m_levels[i - 1].storage.OpenStorage(m_levels[i].name, m_levels[i].storage))) {
+      // Not as this path knew it: the parent's children are listed again.
+      m_levels.resize(i);
+      m_levels.back().children.reset();
+      count = i - 1;
+      return;
+    }
+  }
+}
 
 cfb::HRESULT CStoragePath::Go(std::string_view path, bool create, cfb::Storage*& storage) {
   storage = nullptr;
@@ -106,17 +125,17 @@ cfb::HRESULT CStoragePath::Go(std::string_view path, bool create, cfb::Storage*&
          m_levels[shared + 1].component == components[shared])
     ++shared;
   m_levels.resize(shared + 1);
+  Reopen(shared);
   for (std::size_t i = shared; i < components.size(); ++i) {
     Level& parent = m_levels.back();
     if (!parent.children) parent.children.emplace(parent.storage);
-    std::u16string name = parent.children->StorageName(components[i]);
-    Level child{std::string(components[i]), cfb::Storage(), {}};
-    cfb::HRESULT hr = parent.storage.OpenStorage(name, child.storage);
+    Level child{std::string(components[i]), parent.children->StorageName(components[i]), cfb::Storage(), {}};
+    cfb::HRESULT hr = parent.storage.OpenStorage(child.name, child.storage);
     if (hr == cfb::STG_E_FILENOTFOUND && !create) return cfb::STG_E_PATHNOTFOUND;
     if (hr == cfb::STG_E_FILENOTFOUND) {
-      hr = parent.storage.CreateStorage(name, child.storage);
+      hr = parent.storage.CreateStorage(child.name, child.storage);
       child.children.emplace();  // new: no children yet
-      if (cfb::Succeeded(hr)) parent.children->AddStorage(std::move(name));
+      if (cfb::Succeeded(hr)) parent.children->AddStorage(child.name);
     }
     if (cfb::Failed(hr)) return hr;
     m_levels.push_back(std::move(child));
@@ -125,8 +144,9 @@ cfb::HRESULT CStoragePath::Go(std::string_view path, bool create, cfb::Storage*&
   return cfb::S_OK;
 }
 
-cfb::Storage CStoragePath::TakeRoot() {
-  m_levels.resize(1);
+cfb::Storage CStoragePath::Detach() {
+  if (m_levels.empty()) return cfb::Storage();
+  for (std::size_t i = m_levels.size(); i-- > 1;) m_levels[i].storage.Release();
   return std::move(m_levels.front().storage);
 }
 

@@ -53,26 +53,35 @@ std::vector<std::string_view> PathComponents(std::string_view path);
 // The storages from the root of an open data file down to one directory, each with its
 // children's names once a name had to be chosen among them. Going to another path keeps the
 // part both paths share, so a walk through the tree, depth first or in the order a scan
-// finishes its directories, opens and lists each storage about once.
+// finishes its directories, opens and lists each storage about once. What it learnt of the
+// names outlives the document: the next document of the same file, unchanged meanwhile but for
+// what was created through this path, lists nothing again.
 class CStoragePath {
  public:
-  explicit CStoragePath(cfb::Storage root);
+  // Starts on the root of a newly opened document. keepNames: the file is as this path last saw
+  // it, so the children it listed before are still those.
+  void Attach(cfb::Storage root, bool keepNames);
 
   // The storage of the directory path (valid until the next call). Missing storages are
   // created when create is set, otherwise STG_E_PATHNOTFOUND; other failures as the file
-  // gives them.
+  // gives them. Needs an attached document.
   cfb::HRESULT Go(std::string_view path, bool create, cfb::Storage*& storage);
 
-  // Releases every storage but the root and hands the root back.
-  cfb::Storage TakeRoot();
+  // Lets go of every storage of the document and hands back its root.
+  cfb::Storage Detach();
 
  private:
   struct Level {
     std::string component;
-    cfb::Storage storage;
+    std::u16string name;  // its storage name
+    cfb::Storage storage;  // closed after Detach until the next Go passes through it
     std::optional<CChildNames> children;
   };
-  std::vector<Level> m_levels;  // [0] the root
+  // Reopens the closed storages of the first `count` levels below the root; where one cannot
+  // be opened the path is cut and count lowered.
+  void Reopen(std::size_t& count);
+
+  std::vector<Level> m_levels;  // [0] the root, once attached
 };
 
 }  // namespace varnow
