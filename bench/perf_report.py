@@ -69,8 +69,12 @@ class Runner:
 
     def run(self, command):
         """Runs command once: (wall s, cpu s, peak MB), or None past the timeout."""
+        # Through time(1): a child forked from this interpreter would count the interpreter's
+        # memory as its own peak.
+        usage_file = os.path.join(self.work, "usage")
         start = time.perf_counter()
-        process = subprocess.Popen(command, env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+        process = subprocess.Popen(["/usr/bin/time", "-q", "-f", "%U %S %M", "-o", usage_file] + command,
+                                   env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                    cwd=self.work)
         deadline = start + self.timeout
         while True:
@@ -86,7 +90,9 @@ class Runner:
         code = os.waitstatus_to_exitcode(status)
         if code not in (0, 3):  # 3: an alert fired, which is a result too
             raise RuntimeError("%s exited with %d" % (" ".join(command), code))
-        return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024.0
+        with open(usage_file) as handle:
+            user, system, peak_kb = handle.read().split()[-3:]
+        return wall, float(user) + float(system), int(peak_kb) / 1024.0
 
     def seed(self, tree_name, tree):
         """The data file that a first save of every directory of tree leaves (made once)."""

@@ -22,6 +22,7 @@ if [ ! -x "$VARNOW" ]; then
   echo "No built tracker at $VARNOW (give --varnow PATH)" >&2
   exit 1
 fi
+[ -x /usr/bin/time ] || { echo "/usr/bin/time is missing (scripts/deps.sh installs it)" >&2; exit 1; }
 for tool in du ncdu gdu; do
   command -v "$tool" >/dev/null || echo "$tool is missing: its rows are left out (scripts/deps.sh installs it)" >&2
 done
