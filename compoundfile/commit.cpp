@@ -4,18 +4,24 @@
 // the FAT, MiniFAT, DIFAT and directory as the parsed Model with lists of what changed. Space
 // is allocated at once (so a full file is reported by the Write or SetSize that fills it), and
 // sectors freed earlier in the batch are reused first. Commit then
-//   1. serialises only the changed directory, FAT, MiniFAT and DIFAT sectors and the header,
+//   1. lists the changed data sectors, the changed directory, FAT, MiniFAT and DIFAT sectors and
+//      the header,
 //   2. saves the bytes these writes will overwrite (and any tail the file loses) in a rollback
 //      journal beside the file and syncs it (see journal.h),
 //   3. writes everything in place, sets the file's length, syncs, and removes the journal.
+// Sectors that follow one another in the file are saved and written as one run each; the
+// directory and table sectors are serialised just before their write, a bounded number at a
+// time, so a commit needs little memory beyond the batch itself.
 // A writer killed at any instant therefore leaves either no journal (the file is as before or
 // as after the batch) or a journal that the next opener, holding the lock, rolls back before
 // reading. A new file is written whole under a temporary name and linked into place, so a
 // half-created file is never seen either.
 #include "compoundfile/document.h"
 
-#include <algorithm>
+#include <sys/uio.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include "compoundfile/journal.h"
 
@@ -62,52 +68,89 @@ HRESULT Document::Commit() {
   return S_OK;
 }
 
+namespace {
+
+// One sector (or the header) to be written: a data sector from the batch's buffer, or a sector
+// of the directory or a table, serialised only when its run is written.
+struct Piece {
+  enum Kind : std::uint8_t { kData, kEntries, kFat, kMiniFat, kDifat };
+  std::uint64_t offset;
+  const std::uint8_t* bytes;  // kData
+  std::uint32_t index;        // the others: which sector of the directory or table
+  std::uint32_t size;
+  Kind kind;
+};
+
+// Pieces sorted by offset, cut where the next does not start where one ends: each run is
+// saved to the journal with one read and written with as few calls as the system allows.
+std::vector<std::pair<std::size_t, std::size_t>> Runs(const std::vector<Piece>& pieces) {
+  std::vector<std::pair<std::size_t, std::size_t>> runs;  // [first, last)
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    if (runs.empty() || pieces[i - 1].offset + pieces[i - 1].size != pieces[i].offset)
+      runs.emplace_back(i, i);
+    runs.back().second = i + 1;
+  }
+  return runs;
+}
+
+// Pieces written by one call at most; their serialised sectors are all the memory a write
+// needs beyond the batch.
+constexpr std::size_t kPiecesPerWrite = 1024;
+
+}  // namespace
+
+void Document::SerializeSector(std::uint8_t kind, std::uint32_t k, std::uint8_t* b) const {
+  const Model& m = *m_model;
+  const std::uint32_t ids = m.IdsPerSector();
+  const std::uint32_t perSector = m.EntriesPerSector();
+  auto table = [&](const std::vector<std::uint32_t>& links) {
+    for (std::uint32_t i = 0; i < ids; ++i) Put32(b + 4 * i, links[std::size_t{k} * ids + i]);
+  };
+  switch (kind) {
+    case Piece::kEntries:
+      for (std::uint32_t i = 0; i < perSector; ++i)
+        SerializeEntry(m.nodes[std::size_t{k} * perSector + i].entry, b + i * kEntrySize);
+      break;
+    case Piece::kFat: table(m.fat); break;
+    case Piece::kMiniFat: table(m.miniFat); break;
+    case Piece::kDifat:
+      for (std::uint32_t i = 0; i + 1 < ids; ++i) {
+        const std::size_t f = kHeaderDifatSlots + std::size_t{k} * (ids - 1) + i;
+        Put32(b + 4 * i, f < m.fatSectors.size() ? m.fatSectors[f] : kFreeSect);
+      }
+      Put32(b + 4 * (ids - 1), k + 1 < m.difatSectors.size() ? m.difatSectors[k + 1] : kEndOfChain);
+      break;
+  }
+}
+
 HRESULT Document::WriteBatch() {
   Model& m = *m_model;
   const std::uint32_t ss = m.sectorSize;
-  const std::uint32_t ids = m.IdsPerSector();
-  std::vector<journal::Extent> writes;
-  auto sectorExtent = [&](std::uint32_t s) -> std::vector<std::uint8_t>& {
-    writes.push_back(journal::Extent{m.SectorOffset(s), std::vector<std::uint8_t>(ss, 0)});
-    return writes.back().bytes;
-  };
-
-  for (auto& [s, bytes] : m_dirtySectors) writes.push_back(journal::Extent{m.SectorOffset(s), bytes});
-
   const std::uint32_t perSector = m.EntriesPerSector();
   for (std::uint32_t& id : m_dirtyEntries) id /= perSector;
   SortUnique(m_dirtyEntries);
-  for (std::uint32_t k : m_dirtyEntries) {
-    std::vector<std::uint8_t>& b = sectorExtent(m.dirChain[k]);
-    for (std::uint32_t i = 0; i < perSector; ++i)
-      SerializeEntry(m.nodes[k * perSector + i].entry, b.data() + i * kEntrySize);
-  }
+  SortUnique(m_dirtyFat);
+  SortUnique(m_dirtyMiniFat);
 
-  auto tableSectors = [&](std::vector<std::uint32_t>& dirty, const std::vector<std::uint32_t>& table,
-                          const std::vector<std::uint32_t>& where) {
-    SortUnique(dirty);
-    for (std::uint32_t k : dirty) {
-      std::vector<std::uint8_t>& b = sectorExtent(where[k]);
-      for (std::uint32_t i = 0; i < ids; ++i) Put32(b.data() + 4 * i, table[k * ids + i]);
-    }
+  std::vector<Piece> pieces;
+  pieces.reserve(m_dirtySectors.size() + m_dirtyEntries.size() + m_dirtyFat.size() + m_dirtyMiniFat.size() + 1);
+  for (const auto& [s, bytes] : m_dirtySectors)
+    pieces.push_back(Piece{m.SectorOffset(s), bytes.data(), 0, ss, Piece::kData});
+  auto metaSectors = [&](const std::vector<std::uint32_t>& dirty, const std::vector<std::uint32_t>& where,
+                         Piece::Kind kind) {
+    for (std::uint32_t k : dirty) pieces.push_back(Piece{m.SectorOffset(where[k]), nullptr, k, ss, kind});
   };
-  tableSectors(m_dirtyFat, m.fat, m.fatSectors);
-  tableSectors(m_dirtyMiniFat, m.miniFat, m.miniFatChain);
+  metaSectors(m_dirtyEntries, m.dirChain, Piece::kEntries);
+  metaSectors(m_dirtyFat, m.fatSectors, Piece::kFat);
+  metaSectors(m_dirtyMiniFat, m.miniFatChain, Piece::kMiniFat);
+  if (m_difatDirty) {
+    for (std::uint32_t j = 0; j < m.difatSectors.size(); ++j)
+      pieces.push_back(Piece{m.SectorOffset(m.difatSectors[j]), nullptr, j, ss, Piece::kDifat});
+  }
 
   Header& h = m.header;
   for (std::uint32_t i = 0; i < kHeaderDifatSlots; ++i)
     h.difat[i] = i < m.fatSectors.size() ? m.fatSectors[i] : kFreeSect;
-  if (m_difatDirty) {
-    for (std::size_t j = 0; j < m.difatSectors.size(); ++j) {
-      std::vector<std::uint8_t>& b = sectorExtent(m.difatSectors[j]);
-      for (std::uint32_t i = 0; i + 1 < ids; ++i) {
-        const std::size_t f = kHeaderDifatSlots + j * (ids - 1) + i;
-        Put32(b.data() + 4 * i, f < m.fatSectors.size() ? m.fatSectors[f] : kFreeSect);
-      }
-      Put32(b.data() + 4 * (ids - 1),
-            j + 1 < m.difatSectors.size() ? m.difatSectors[j + 1] : kEndOfChain);
-    }
-  }
   h.numFatSectors = static_cast<std::uint32_t>(m.fatSectors.size());
   h.firstDifatSector = m.difatSectors.empty() ? kEndOfChain : m.difatSectors.front();
   h.numDifatSectors = static_cast<std::uint32_t>(m.difatSectors.size());
@@ -115,8 +158,9 @@ HRESULT Document::WriteBatch() {
   h.numDirSectors = m.Version3() ? 0 : static_cast<std::uint32_t>(m.dirChain.size());
   h.firstMiniFatSector = m.miniFatChain.empty() ? kEndOfChain : m.miniFatChain.front();
   h.numMiniFatSectors = static_cast<std::uint32_t>(m.miniFatChain.size());
-  writes.push_back(journal::Extent{0, std::vector<std::uint8_t>(kHeaderSize)});
-  SerializeHeader(h, writes.back().bytes.data());
+  std::uint8_t header[kHeaderSize];
+  SerializeHeader(h, header);
+  pieces.push_back(Piece{0, header, 0, kHeaderSize, Piece::kData});
 
   // The file ends with the last sector in use.
   std::size_t last = m.fat.size();
@@ -124,8 +168,8 @@ HRESULT Document::WriteBatch() {
   const std::uint64_t newLength = m.SectorOffset(static_cast<std::uint32_t>(last));
   const std::uint64_t oldLength = m.fileLength;
 
-  std::sort(writes.begin(), writes.end(),
-            [](const journal::Extent& a, const journal::Extent& b) { return a.offset < b.offset; });
+  std::sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) { return a.offset < b.offset; });
+  const auto runs = Runs(pieces);
   std::vector<journal::Extent> saved;
   auto save = [&](std::uint64_t offset, std::uint64_t end) -> HRESULT {
     end = std::min(end, oldLength);
@@ -137,8 +181,8 @@ HRESULT Document::WriteBatch() {
     saved.push_back(std::move(e));
     return hr;
   };
-  for (const journal::Extent& w : writes) {
-    HRESULT hr = save(w.offset, w.offset + w.bytes.size());
+  for (const auto& [first, end] : runs) {
+    HRESULT hr = save(pieces[first].offset, pieces[end - 1].offset + pieces[end - 1].size);
     if (Failed(hr)) return hr;
   }
   if (newLength < oldLength) {
@@ -148,9 +192,27 @@ HRESULT Document::WriteBatch() {
 
   HRESULT hr = journal::Write(m_path, oldLength, saved);
   if (Failed(hr)) return hr;
-  for (const journal::Extent& w : writes) {
-    hr = io::WriteAt(m_file.fd(), w.offset, w.bytes.data(), w.bytes.size());
-    if (Failed(hr)) return hr;
+  saved.clear();
+  saved.shrink_to_fit();
+  std::vector<std::uint8_t> scratch(kPiecesPerWrite * ss);
+  std::vector<iovec> vec;
+  for (const auto& [first, end] : runs) {
+    for (std::size_t from = first; from < end; from += kPiecesPerWrite) {
+      vec.clear();
+      std::uint8_t* serialised = scratch.data();
+      for (std::size_t i = from; i < std::min(end, from + kPiecesPerWrite); ++i) {
+        const Piece& p = pieces[i];
+        std::uint8_t* bytes = const_cast<std::uint8_t*>(p.bytes);
+        if (p.kind != Piece::kData) {
+          bytes = serialised;
+          serialised += ss;
+          SerializeSector(p.kind, p.index, bytes);
+        }
+        vec.push_back(iovec{bytes, p.size});
+      }
+      hr = io::WriteVecAt(m_file.fd(), pieces[from].offset, vec.data(), vec.size());
+      if (Failed(hr)) return hr;
+    }
   }
   if (::ftruncate(m_file.fd(), static_cast<off_t>(newLength)) != 0) return STG_E_WRITEFAULT;
   hr = io::Sync(m_file.fd());

@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <unordered_set>
+
 #include "compoundfile/journal.h"
 #include "compoundfile/modelcache.h"
 
@@ -173,9 +175,11 @@ HRESULT Document::Open(const std::string& path, const OpenOptions& options,
 
   cache::Stamp stamp;
   if (cache::StampOf(fd, stamp)) doc->m_model = cache::Take(stamp);
+  // A reader reads entries as it needs them; a writer works on all of them.
+  if (doc->m_model && doc->m_model->partial && !options.readOnly) doc->m_model.reset();
   if (!doc->m_model) {
     auto model = std::make_unique<Model>();
-    HRESULT hr = LoadModel(fd, *model);
+    HRESULT hr = LoadModel(fd, options.readOnly, *model);
     if (Failed(hr)) return hr;
     doc->m_model = std::move(model);
   }
@@ -199,29 +203,128 @@ HRESULT Document::CheckWritable() const {
 }
 
 bool Document::IsLive(std::uint32_t id, std::uint32_t generation) const {
-  return id < m_model->nodes.size() && m_model->nodes[id].generation == generation &&
-         m_model->nodes[id].entry.type != kEmpty;
+  const Model& m = *m_model;
+  if (m.partial ? m.loaded.count(id) == 0 : id >= m.nodes.size()) return false;
+  const Node& n = NodeAt(id);
+  return n.generation == generation && n.entry.type != kEmpty;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Entries of a partial model, read on demand
+
+HRESULT Document::LoadEntry(std::uint32_t id, std::uint32_t parent, Node*& out) {
+  Model& m = *m_model;
+  if (id >= m.entryCount) return STG_E_DOCFILECORRUPT;
+  const auto it = m.loaded.find(id);
+  if (it != m.loaded.end()) {
+    // An entry met in a second tree (the root included) makes the directory a graph.
+    if (it->second.parent != parent) return STG_E_DOCFILECORRUPT;
+    out = &it->second;
+    return S_OK;
+  }
+  const std::uint32_t sector = m.dirChain[id / m.EntriesPerSector()];
+  if (sector != m_dirSector) {
+    m_dirBytes.resize(m.sectorSize);
+    m_dirSector = kNoStream;
+    HRESULT hr = ReadSector(sector, m_dirBytes.data());
+    if (Failed(hr)) return hr;
+    m_dirSector = sector;
+  }
+  Node n;
+  ParseEntry(m_dirBytes.data() + (id % m.EntriesPerSector()) * kEntrySize, m.Version3(), n.entry);
+  if (n.entry.type != kStorage && n.entry.type != kStream) return STG_E_DOCFILECORRUPT;
+  n.parent = parent;
+  if (n.entry.type == kStream && n.entry.size > 0) {
+    const bool mini = n.entry.size < kMiniStreamCutoff;
+    HRESULT hr = WalkChain(m, m_file.fd(), n.entry.start, mini,
+                           Units(n.entry.size, mini ? kMiniSectorSize : m.sectorSize), n.chain);
+    if (Failed(hr)) return hr;
+  }
+  out = &m.loaded.emplace(id, std::move(n)).first->second;
+  return S_OK;
+}
+
+// Reads a storage's whole sibling tree in order, as a full parse does.
+HRESULT Document::ListChildren(std::uint32_t storage) {
+  Node& s = NodeAt(storage);
+  if (s.listed) return S_OK;
+  std::vector<std::uint32_t> children;
+  std::unordered_set<std::uint32_t> seen;
+  std::vector<std::uint32_t> stack;
+  std::uint32_t cur = s.entry.child;
+  while (cur != kNoStream || !stack.empty()) {
+    while (cur != kNoStream) {
+      if (!seen.insert(cur).second) return STG_E_DOCFILECORRUPT;  // a cycle
+      Node* n = nullptr;
+      HRESULT hr = LoadEntry(cur, storage, n);
+      if (Failed(hr)) return hr;
+      stack.push_back(cur);
+      cur = n->entry.left;
+    }
+    cur = stack.back();
+    stack.pop_back();
+    children.push_back(cur);
+    cur = NodeAt(cur).entry.right;
+  }
+  s.children = std::move(children);
+  s.listed = true;
+  return S_OK;
+}
+
+// Looks a name up along the sibling tree, reading only the entries on the way. A tree out of
+// the sibling order (another writer's) may hide a name from this search, so a miss is
+// confirmed against the whole list.
+HRESULT Document::SearchTree(std::uint32_t storage, std::u16string_view name, std::uint32_t& id) {
+  std::uint32_t cur = NodeAt(storage).entry.child;
+  for (std::uint32_t steps = 0; cur != kNoStream; ++steps) {
+    if (steps > m_model->entryCount) return STG_E_DOCFILECORRUPT;  // a cycle
+    Node* n = nullptr;
+    HRESULT hr = LoadEntry(cur, storage, n);
+    if (Failed(hr)) return hr;
+    const int order = CompareNames(name, n->entry.name);
+    if (order == 0) {
+      id = cur;
+      return S_OK;
+    }
+    cur = order < 0 ? n->entry.left : n->entry.right;
+  }
+  return ListChildren(storage);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Names and the directory
 
+// Most storages hold a handful of children: these are looked up in their list, which costs
+// no memory beyond it.
+constexpr std::size_t kUnindexedChildren = 8;
+
 void Document::EnsureIndex(Node& storage) {
   if (storage.index) return;
-  storage.index = std::make_unique<std::unordered_map<std::u16string, std::uint32_t>>();
-  storage.index->reserve(storage.children.size());
-  for (std::uint32_t id : storage.children)
-    storage.index->emplace(UpperName(m_model->nodes[id].entry.name), id);
+  storage.index = std::make_unique<NameIndex>();
+  for (std::uint32_t id : storage.children) storage.index->Insert(id, NameOf());
 }
 
 HRESULT Document::Find(std::uint32_t storage, std::u16string_view name, std::uint32_t& id) {
   if (!IsValidName(name)) return STG_E_INVALIDNAME;
-  Node& s = m_model->nodes[storage];
-  EnsureIndex(s);
-  const auto it = s.index->find(UpperName(name));
-  if (it == s.index->end()) return STG_E_FILENOTFOUND;
-  id = it->second;
-  return S_OK;
+  if (m_model->partial && !NodeAt(storage).listed) {
+    id = kNoStream;
+    HRESULT hr = SearchTree(storage, name, id);
+    if (Failed(hr) || id != kNoStream) return hr;
+  }
+  Node& s = NodeAt(storage);
+  id = kNoStream;
+  if (s.index || s.children.size() > kUnindexedChildren) {
+    EnsureIndex(s);
+    id = s.index->Find(name, NameOf());
+  } else {
+    for (std::uint32_t child : s.children) {
+      if (CompareNames(NodeAt(child).entry.name, name) == 0) {
+        id = child;
+        break;
+      }
+    }
+  }
+  return id == kNoStream ? STG_E_FILENOTFOUND : S_OK;
 }
 
 HRESULT Document::Create(std::uint32_t storage, std::u16string_view name, std::uint8_t type,
@@ -246,9 +349,9 @@ HRESULT Document::Create(std::uint32_t storage, std::u16string_view name, std::u
   n.entry.start = type == kStream ? kEndOfChain : 0;
   n.parent = storage;
   Node& parent = m_model->nodes[storage];
+  n.slot = static_cast<std::uint32_t>(parent.children.size());
   parent.children.push_back(id);
-  EnsureIndex(parent);
-  parent.index->emplace(UpperName(name), id);
+  if (parent.index) parent.index->Insert(id, NameOf());
   if (!parent.treeDirty) {
     parent.treeDirty = true;
     m_dirtyTrees.push_back(storage);
@@ -266,9 +369,12 @@ HRESULT Document::Destroy(std::uint32_t storage, std::u16string_view name) {
   if (Failed(hr)) return hr;
   std::vector<Node>& nodes = m_model->nodes;
   Node& parent = nodes[storage];
-  const auto at = std::find(parent.children.begin(), parent.children.end(), id);
-  if (at != parent.children.end()) parent.children.erase(at);
-  parent.index->erase(UpperName(nodes[id].entry.name));
+  // The order of the children does not matter until the tree is rebuilt, which sorts them.
+  const std::uint32_t slot = nodes[id].slot;
+  parent.children[slot] = parent.children.back();
+  nodes[parent.children[slot]].slot = slot;
+  parent.children.pop_back();
+  if (parent.index) parent.index->Erase(id, NameOf());
   if (!parent.treeDirty) {
     parent.treeDirty = true;
     m_dirtyTrees.push_back(storage);
@@ -287,17 +393,17 @@ HRESULT Document::Destroy(std::uint32_t storage, std::u16string_view name) {
 }
 
 HRESULT Document::Enumerate(std::uint32_t storage, std::vector<ElementInfo>& out) {
-  Node& s = m_model->nodes[storage];
-  if (s.treeDirty) {
-    // The tree is rebuilt in sorted order when the batch is written; list it that way now.
-    std::sort(s.children.begin(), s.children.end(), [&](std::uint32_t a, std::uint32_t b) {
-      return CompareNames(m_model->nodes[a].entry.name, m_model->nodes[b].entry.name) < 0;
-    });
+  if (m_model->partial) {
+    HRESULT hr = ListChildren(storage);
+    if (Failed(hr)) return hr;
   }
+  Node& s = NodeAt(storage);
+  // The tree is rebuilt in sorted order when the batch is written; list it that way now.
+  if (s.treeDirty) SortChildren(s);
   out.clear();
   out.reserve(s.children.size());
   for (std::uint32_t id : s.children) {
-    const DirEntry& e = m_model->nodes[id].entry;
+    const DirEntry& e = NodeAt(id).entry;
     ElementInfo info;
     info.name = e.name;
     info.type = e.type == kStorage ? ElementType::Storage : ElementType::Stream;
@@ -338,6 +444,19 @@ void Document::FreeEntry(std::uint32_t id) {
   m_model->freeEntryHint = std::min(m_model->freeEntryHint, id);
 }
 
+void Document::SortChildren(Node& storage) {
+  std::vector<Node>& nodes = m_model->nodes;
+  std::vector<std::uint32_t>& children = storage.children;
+  if (std::is_sorted(children.begin(), children.end(), [&](std::uint32_t a, std::uint32_t b) {
+        return CompareNames(nodes[a].entry.name, nodes[b].entry.name) < 0;
+      }))
+    return;
+  std::sort(children.begin(), children.end(), [&](std::uint32_t a, std::uint32_t b) {
+    return CompareNames(nodes[a].entry.name, nodes[b].entry.name) < 0;
+  });
+  for (std::size_t i = 0; i < children.size(); ++i) nodes[children[i]].slot = static_cast<std::uint32_t>(i);
+}
+
 // Sorts a storage's children by the sibling rule and links them as a balanced tree, built by
 // midpoints: every level black except the deepest, which is red when it is not full.
 void Document::RebuildTree(std::uint32_t storage) {
@@ -345,9 +464,7 @@ void Document::RebuildTree(std::uint32_t storage) {
   Node& p = nodes[storage];
   p.treeDirty = false;
   if (p.entry.type != kStorage && p.entry.type != kRoot) return;  // destroyed meanwhile
-  std::sort(p.children.begin(), p.children.end(), [&](std::uint32_t a, std::uint32_t b) {
-    return CompareNames(nodes[a].entry.name, nodes[b].entry.name) < 0;
-  });
+  SortChildren(p);
   const std::size_t n = p.children.size();
   int deepest = 0;
   while ((std::size_t{2} << deepest) <= n) ++deepest;  // floor(log2 n)

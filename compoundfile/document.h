@@ -11,6 +11,7 @@
 #include "compoundfile/compoundfile.h"
 #include "compoundfile/fileio.h"
 #include "compoundfile/format.h"
+#include "compoundfile/nameindex.h"
 
 namespace cfb {
 
@@ -27,10 +28,12 @@ struct Node {
   format::DirEntry entry;
   std::uint32_t parent = format::kNoStream;
   std::uint32_t generation = 0;          // bumped when the entry is freed; handles compare it
+  std::uint32_t slot = 0;                // where the parent's `children` lists it (full models)
   std::vector<std::uint32_t> children;   // storages: in enumeration order
   std::vector<std::uint32_t> chain;      // streams: sectors (mini sectors when small)
   bool treeDirty = false;                // storages: children changed, tree to rebuild
-  std::unique_ptr<std::unordered_map<std::u16string, std::uint32_t>> index;  // upper name -> id
+  bool listed = false;                   // storages of a partial model: children read
+  std::unique_ptr<NameIndex> index;      // children by name, made at the first lookup
 };
 
 // The parsed file, kept between opens while the file stays as it is.
@@ -42,11 +45,23 @@ struct Model {
   std::vector<std::uint32_t> fat;
   std::vector<std::uint32_t> fatSectors;    // where the FAT lives, in order
   std::vector<std::uint32_t> difatSectors;  // where the DIFAT continues past the header
-  std::vector<std::uint32_t> miniFat;
+  std::vector<std::uint32_t> miniFat;        // whole in a full model
+  std::uint64_t miniFatEntries = 0;          // links the MiniFAT's sectors hold
   std::vector<std::uint32_t> miniFatChain;
   std::vector<std::uint32_t> dirChain;
   std::vector<std::uint32_t> miniStreamChain;
-  std::vector<Node> nodes;
+  std::vector<Node> nodes;          // every entry (empty while partial)
+  // A model read for reading only is partial: it holds just the entries looked at so far (the
+  // sibling trees on the way to them, the children of storages listed) in `loaded`, read from
+  // the file on demand. The sectors of the chains read so far are claimed in `owned` and
+  // `miniOwned`, so that a sector two chains share is found as it would be in a full parse.
+  bool partial = false;
+  std::uint32_t entryCount = 0;     // entries the directory holds
+  std::unordered_map<std::uint32_t, Node> loaded;
+  std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> miniFatPages;  // read on demand
+  std::vector<bool> owned;
+  std::vector<bool> miniOwned;
+  std::uint32_t miniLimit = 0;      // mini sectors the mini stream holds
   std::uint32_t freeSectorHint = 0;
   std::uint32_t freeMiniHint = 0;
   std::uint32_t freeEntryHint = 1;
@@ -59,8 +74,14 @@ struct Model {
   }
 };
 
-// Parses the file open at fd. S_OK, STG_E_INVALIDHEADER or STG_E_DOCFILECORRUPT.
-HRESULT LoadModel(int fd, Model& out);
+// Parses the file open at fd, every entry or (partial) only the root. S_OK,
+// STG_E_INVALIDHEADER or STG_E_DOCFILECORRUPT.
+HRESULT LoadModel(int fd, bool partial, Model& out);
+// Follows a chain of the FAT (or of the MiniFAT when mini) from start to ENDOFCHAIN, claiming
+// its sectors; at least `needed` links. STG_E_DOCFILECORRUPT for a chain that leaves the file,
+// loops or runs into a sector claimed already.
+HRESULT WalkChain(Model& m, int fd, std::uint32_t start, bool mini, std::uint64_t needed,
+                  std::vector<std::uint32_t>& out);
 // The bytes of a new empty file (header, FAT and a directory holding the root).
 std::vector<std::uint8_t> NewFileImage();
 
@@ -74,8 +95,8 @@ class Document {
 
   // Every call below expects the mutex held.
   bool IsLive(std::uint32_t id, std::uint32_t generation) const;
-  std::uint32_t Generation(std::uint32_t id) const { return m_model->nodes[id].generation; }
-  std::uint8_t TypeOf(std::uint32_t id) const { return m_model->nodes[id].entry.type; }
+  std::uint32_t Generation(std::uint32_t id) const { return NodeAt(id).generation; }
+  std::uint8_t TypeOf(std::uint32_t id) const { return NodeAt(id).entry.type; }
 
   HRESULT Find(std::uint32_t storage, std::u16string_view name, std::uint32_t& id);
   HRESULT Create(std::uint32_t storage, std::u16string_view name, std::uint8_t type,
@@ -83,7 +104,7 @@ class Document {
   HRESULT Destroy(std::uint32_t storage, std::u16string_view name);
   HRESULT Enumerate(std::uint32_t storage, std::vector<ElementInfo>& out);
 
-  std::uint64_t StreamSize(std::uint32_t id) const { return m_model->nodes[id].entry.size; }
+  std::uint64_t StreamSize(std::uint32_t id) const { return NodeAt(id).entry.size; }
   HRESULT ReadStream(std::uint32_t id, std::uint64_t pos, void* buffer, std::uint32_t cb,
                      std::uint32_t& got);
   HRESULT WriteStream(std::uint32_t id, std::uint64_t pos, const void* buffer, std::uint32_t cb);
@@ -93,6 +114,15 @@ class Document {
  private:
   Document() = default;
   HRESULT CheckWritable() const;
+
+  // An entry the model holds (in a partial model, one read already).
+  Node& NodeAt(std::uint32_t id) const {
+    return m_model->partial ? m_model->loaded.find(id)->second : m_model->nodes[id];
+  }
+  // Partial models: reads entry id, met in the sibling tree of parent, unless it was read.
+  HRESULT LoadEntry(std::uint32_t id, std::uint32_t parent, Node*& out);
+  HRESULT ListChildren(std::uint32_t storage);
+  HRESULT SearchTree(std::uint32_t storage, std::u16string_view name, std::uint32_t& id);
 
   // Sector allocation and chains.
   HRESULT AllocSector(std::uint32_t& out);
@@ -111,13 +141,21 @@ class Document {
   HRESULT ReadSector(std::uint32_t s, std::uint8_t* out);
   HRESULT WritableSector(std::uint32_t s, bool fresh, std::uint8_t*& out);
   HRESULT CopyOut(const Node& n, std::uint64_t pos, std::uint8_t* out, std::size_t len);
+  HRESULT ReadRun(std::uint64_t offset, std::uint8_t* out, std::size_t len);
   HRESULT CopyIn(Node& n, std::uint64_t pos, const std::uint8_t* in, std::size_t len);
   HRESULT ZeroRange(Node& n, std::uint64_t from, std::uint64_t to);
 
   void MarkEntry(std::uint32_t id) { m_dirtyEntries.push_back(id); }
   void EnsureIndex(Node& storage);
+  auto NameOf() const {
+    return [this](std::uint32_t id) -> const std::u16string& { return NodeAt(id).entry.name; };
+  }
   void RebuildTree(std::uint32_t storage);
+  void SortChildren(Node& storage);
   HRESULT WriteBatch();
+  // Serialises sector k of the directory, the FAT, the MiniFAT or the DIFAT (kind as in
+  // commit.cpp) into b.
+  void SerializeSector(std::uint8_t kind, std::uint32_t k, std::uint8_t* b) const;
 
   std::string m_path;
   bool m_readOnly = false;
@@ -125,6 +163,9 @@ class Document {
   std::unique_ptr<Model> m_model;
   bool m_broken = false;  // a failed commit left memory ahead of the file
   std::mutex m_mutex;
+  // The directory sector read last by a partial model's lookups; neighbours share sectors.
+  std::uint32_t m_dirSector = format::kNoStream;
+  std::vector<std::uint8_t> m_dirBytes;
 
   // The batch: changed data sectors, and which metadata must be written again.
   std::unordered_map<std::uint32_t, std::vector<std::uint8_t>> m_dirtySectors;

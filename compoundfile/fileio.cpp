@@ -1,9 +1,12 @@
 #include "compoundfile/fileio.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
+#include <climits>
 #include <thread>
 #include <unistd.h>
 
@@ -31,6 +34,29 @@ HRESULT WriteAt(int fd, std::uint64_t offset, const void* buffer, std::size_t si
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return errno == ENOSPC || errno == EFBIG ? STG_E_MEDIUMFULL : STG_E_WRITEFAULT;
     done += static_cast<std::size_t>(n);
+  }
+  return S_OK;
+}
+
+HRESULT WriteVecAt(int fd, std::uint64_t offset, iovec* pieces, std::size_t count) {
+  while (count > 0) {
+    const int batch = static_cast<int>(std::min<std::size_t>(count, IOV_MAX));
+    const ssize_t n = ::pwritev(fd, pieces, batch, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno == ENOSPC || errno == EFBIG ? STG_E_MEDIUMFULL : STG_E_WRITEFAULT;
+    if (n == 0) return STG_E_WRITEFAULT;
+    offset += static_cast<std::uint64_t>(n);
+    // Skip what was written; a piece written in part goes on from where the write stopped.
+    auto done = static_cast<std::size_t>(n);
+    while (count > 0 && done >= pieces->iov_len) {
+      done -= pieces->iov_len;
+      ++pieces;
+      --count;
+    }
+    if (count > 0) {
+      pieces->iov_base = static_cast<std::uint8_t*>(pieces->iov_base) + done;
+      pieces->iov_len -= done;
+    }
   }
   return S_OK;
 }

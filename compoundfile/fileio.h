@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <sys/uio.h>
 
 #include "compoundfile/compoundfile.h"
 
@@ -13,6 +14,9 @@ namespace cfb::io {
 // Reads up to size bytes at offset; *got receives the count (short only at end of file).
 HRESULT ReadAt(int fd, std::uint64_t offset, void* buffer, std::size_t size, std::size_t* got);
 HRESULT WriteAt(int fd, std::uint64_t offset, const void* buffer, std::size_t size);
+// Writes the pieces one after the other from offset on, with as few calls as the system
+// allows (the pieces are not changed; the array is).
+HRESULT WriteVecAt(int fd, std::uint64_t offset, iovec* pieces, std::size_t count);
 HRESULT Sync(int fd);
 HRESULT SyncDirectoryOf(const std::string& path);
 // Maps errno of a failed open or lock to a status code.

@@ -22,17 +22,6 @@ std::uint64_t Fnv1a64(const std::uint8_t* p, std::size_t n) {
   return h;
 }
 
-void Append(std::vector<std::uint8_t>& out, const void* p, std::size_t n) {
-  const auto* b = static_cast<const std::uint8_t*>(p);
-  out.insert(out.end(), b, b + n);
-}
-
-void Append64(std::vector<std::uint8_t>& out, std::uint64_t v) {
-  std::uint8_t b[8];
-  format::Put64(b, v);
-  Append(out, b, 8);
-}
-
 // Parses a complete journal image; false when it is cut short or does not check out.
 bool Parse(const std::vector<std::uint8_t>& j, std::uint64_t& oldLength, std::vector<Extent>& out) {
   if (j.size() < 8 + 8 + 8 + 8 + 8) return false;
@@ -67,23 +56,74 @@ bool Exists(const std::string& file) {
   return ::lstat(PathFor(file).c_str(), &st) == 0;
 }
 
-HRESULT Write(const std::string& file, std::uint64_t oldLength, const std::vector<Extent>& saved) {
-  std::vector<std::uint8_t> image;
-  Append(image, kMagic, 8);
-  Append64(image, oldLength);
-  Append64(image, saved.size());
-  for (const Extent& e : saved) {
-    Append64(image, e.offset);
-    Append64(image, e.bytes.size());
-    Append(image, e.bytes.data(), e.bytes.size());
-  }
-  Append64(image, Fnv1a64(image.data(), image.size()));
-  Append(image, kTrailer, 8);
+namespace {
 
+// Writes the journal front to back through a bounded buffer, checksumming as it goes, so that
+// the saved bytes are not copied into one image first.
+class JournalWriter {
+ public:
+  explicit JournalWriter(int fd) : m_fd(fd) { m_buffer.reserve(kFlushAt); }
+  void Add(const void* p, std::size_t n) {
+    const auto* b = static_cast<const std::uint8_t*>(p);
+    for (std::size_t i = 0; i < n; ++i) m_hash = (m_hash ^ b[i]) * 0x100000001b3ull;
+    if (m_buffer.size() + n > kFlushAt) Flush();
+    if (n >= kFlushAt) {
+      Put(b, n);
+    } else {
+      m_buffer.insert(m_buffer.end(), b, b + n);
+    }
+  }
+  void Add64(std::uint64_t v) {
+    std::uint8_t b[8];
+    format::Put64(b, v);
+    Add(b, 8);
+  }
+  HRESULT Finish() {
+    std::uint8_t b[8];
+    format::Put64(b, m_hash);
+    m_buffer.insert(m_buffer.end(), b, b + 8);
+    m_buffer.insert(m_buffer.end(), kTrailer, kTrailer + 8);
+    Flush();
+    return m_status;
+  }
+
+ private:
+  static constexpr std::size_t kFlushAt = 1 << 20;
+  void Flush() {
+    Put(m_buffer.data(), m_buffer.size());
+    m_buffer.clear();
+  }
+  void Put(const std::uint8_t* p, std::size_t n) {
+    if (Succeeded(m_status) && n > 0) m_status = io::WriteAt(m_fd, m_offset, p, n);
+    m_offset += n;
+  }
+
+  int m_fd;
+  std::uint64_t m_offset = 0;
+  std::uint64_t m_hash = 0xcbf29ce484222325ull;  // Fnv1a64 of everything before the checksum
+  std::vector<std::uint8_t> m_buffer;
+  HRESULT m_status = S_OK;
+};
+
+}  // namespace
+
+HRESULT Write(const std::string& file, std::uint64_t oldLength, const std::vector<Extent>& saved) {
   const std::string path = PathFor(file);
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return io::StatusFromErrno(errno) == STG_E_MEDIUMFULL ? STG_E_MEDIUMFULL : STG_E_WRITEFAULT;
-  HRESULT hr = io::WriteAt(fd, 0, image.data(), image.size());
+  HRESULT hr;
+  {
+    JournalWriter out(fd);
+    out.Add(kMagic, 8);
+    out.Add64(oldLength);
+    out.Add64(saved.size());
+    for (const Extent& e : saved) {
+      out.Add64(e.offset);
+      out.Add64(e.bytes.size());
+      out.Add(e.bytes.data(), e.bytes.size());
+    }
+    hr = out.Finish();
+  }
   if (Succeeded(hr)) hr = io::Sync(fd);
   ::close(fd);
   // Syncing the folder makes the journal's name survive a power cut; some file systems

@@ -1,6 +1,8 @@
 // Parsing a compound file into a Model. Nothing in the file is trusted: every sector number is
 // checked against the file, every chain is walked at most once per sector (a second visit is a
 // cycle or a sector shared by two chains), and every allocation is bounded by the file's size.
+// A partial parse reads the tables and the root only; entries follow on demand (document.cpp)
+// under the same checks.
 #include <sys/stat.h>
 
 #include <cstring>
@@ -17,13 +19,18 @@ class Loader {
  public:
   Loader(int fd, Model& m) : m_fd(fd), m(m) {}
 
-  HRESULT Run() {
+  HRESULT Run(bool partial) {
     HRESULT hr = ReadHeader();
     if (Succeeded(hr)) hr = ReadFat();
-    if (Succeeded(hr)) hr = ReadDirectory();
+    if (Succeeded(hr)) hr = partial ? ReadRoot() : ReadDirectory();
     if (Succeeded(hr)) hr = ReadMini();
-    if (Succeeded(hr)) hr = WalkTree();
+    if (Succeeded(hr) && !partial) hr = WalkTree();
     if (Succeeded(hr)) SetHints();
+    if (!partial) {
+      // Every chain is known now; the claims are only needed to check chains read later.
+      std::vector<bool>().swap(m.owned);
+      std::vector<bool>().swap(m.miniOwned);
+    }
     return hr;
   }
 
@@ -46,13 +53,13 @@ class Loader {
     const std::uint64_t sectors = (body + m.sectorSize - 1) / m.sectorSize;
     if (sectors >= kMaxRegSect) return STG_E_DOCFILECORRUPT;
     m.fileSectors = static_cast<std::uint32_t>(sectors);
-    m_owned.assign(m.fileSectors, 0);
+    m.owned.assign(m.fileSectors, false);
     return S_OK;
   }
 
   HRESULT Claim(std::uint32_t s) {
-    if (s >= m.fileSectors || m_owned[s]) return STG_E_DOCFILECORRUPT;
-    m_owned[s] = 1;
+    if (s >= m.fileSectors || m.owned[s]) return STG_E_DOCFILECORRUPT;
+    m.owned[s] = true;
     return S_OK;
   }
 
@@ -121,21 +128,8 @@ class Loader {
     return S_OK;
   }
 
-  // Follows a chain of the FAT (or of the MiniFAT when mini) from start to ENDOFCHAIN.
-  // `needed` is the least number of links the chain must have.
   HRESULT Walk(std::uint32_t start, bool mini, std::uint64_t needed, std::vector<std::uint32_t>& out) {
-    out.clear();
-    const std::vector<std::uint32_t>& table = mini ? m.miniFat : m.fat;
-    std::vector<std::uint8_t>& owned = mini ? m_miniOwned : m_owned;
-    const std::uint32_t limit = mini ? m_miniLimit : m.fileSectors;
-    std::uint32_t s = start;
-    while (s != kEndOfChain) {
-      if (s >= limit || s >= table.size() || owned[s]) return STG_E_DOCFILECORRUPT;
-      owned[s] = 1;
-      out.push_back(s);
-      s = table[s];
-    }
-    return out.size() >= needed ? S_OK : STG_E_DOCFILECORRUPT;
+    return WalkChain(m, m_fd, start, mini, needed, out);
   }
 
   HRESULT ReadDirectory() {
@@ -146,14 +140,31 @@ class Loader {
     if (Failed(hr)) return hr;
     const std::size_t count = bytes.size() / kEntrySize;
     m.nodes.resize(count);
+    m.entryCount = static_cast<std::uint32_t>(count);
     for (std::size_t i = 0; i < count; ++i)
       ParseEntry(bytes.data() + i * kEntrySize, m.Version3(), m.nodes[i].entry);
     if (m.nodes[0].entry.type != kRoot) return STG_E_DOCFILECORRUPT;
     return S_OK;
   }
 
+  // The directory's chain and its first entry, the root, only.
+  HRESULT ReadRoot() {
+    m.partial = true;
+    HRESULT hr = Walk(m.header.firstDirSector, false, 1, m.dirChain);
+    if (Failed(hr)) return hr;
+    if (m.dirChain.size() > UINT32_MAX / m.EntriesPerSector()) return STG_E_DOCFILECORRUPT;
+    m.entryCount = static_cast<std::uint32_t>(m.dirChain.size() * m.EntriesPerSector());
+    std::vector<std::uint8_t> sector(m.sectorSize);
+    hr = ReadSector(m.dirChain[0], sector.data());
+    if (Failed(hr)) return hr;
+    Node& root = m.loaded[0];
+    ParseEntry(sector.data(), m.Version3(), root.entry);
+    if (root.entry.type != kRoot) return STG_E_DOCFILECORRUPT;
+    return S_OK;
+  }
+
   HRESULT ReadMini() {
-    DirEntry& root = m.nodes[0].entry;
+    DirEntry& root = m.partial ? m.loaded[0].entry : m.nodes[0].entry;
     if (root.size == 0) {
       m.miniStreamChain.clear();
     } else {
@@ -163,14 +174,19 @@ class Loader {
     if (m.header.firstMiniFatSector != kEndOfChain || m.header.numMiniFatSectors != 0) {
       HRESULT hr = Walk(m.header.firstMiniFatSector, false, 1, m.miniFatChain);
       if (Failed(hr)) return hr;
-      std::vector<std::uint8_t> bytes;
-      hr = ReadChain(m.miniFatChain, bytes);
-      if (Failed(hr)) return hr;
-      m.miniFat.resize(bytes.size() / 4);
-      for (std::size_t i = 0; i < m.miniFat.size(); ++i) m.miniFat[i] = Get32(bytes.data() + 4 * i);
+      if (m.partial) {
+        m.miniFatEntries = m.miniFatChain.size() * std::uint64_t{m.IdsPerSector()};
+      } else {
+        std::vector<std::uint8_t> bytes;
+        hr = ReadChain(m.miniFatChain, bytes);
+        if (Failed(hr)) return hr;
+        m.miniFat.resize(bytes.size() / 4);
+        for (std::size_t i = 0; i < m.miniFat.size(); ++i) m.miniFat[i] = Get32(bytes.data() + 4 * i);
+        m.miniFatEntries = m.miniFat.size();
+      }
     }
-    m_miniOwned.assign(m.miniFat.size(), 0);
-    m_miniLimit = static_cast<std::uint32_t>(
+    m.miniOwned.assign(m.miniFatEntries, false);
+    m.miniLimit = static_cast<std::uint32_t>(
         std::min<std::uint64_t>(root.size, m.miniStreamChain.size() * std::uint64_t{m.sectorSize}) /
         kMiniSectorSize);
     return S_OK;
@@ -179,6 +195,7 @@ class Loader {
   HRESULT Visit(std::uint32_t parent, std::uint32_t id, std::vector<std::uint32_t>& storages) {
     Node& n = m.nodes[id];
     n.parent = parent;
+    n.slot = static_cast<std::uint32_t>(m.nodes[parent].children.size());
     m.nodes[parent].children.push_back(id);
     if (n.entry.type == kStorage) {
       storages.push_back(id);
@@ -230,16 +247,56 @@ class Loader {
 
   int m_fd;
   Model& m;
-  std::vector<std::uint8_t> m_owned;
-  std::vector<std::uint8_t> m_miniOwned;
-  std::uint32_t m_miniLimit = 0;
 };
+
+// The link after mini sector s (below m.miniFatEntries). A partial model reads the MiniFAT
+// sector that holds it on first use.
+HRESULT NextMini(Model& m, int fd, std::uint32_t s, std::uint32_t& next) {
+  if (!m.partial) {
+    next = m.miniFat[s];
+    return S_OK;
+  }
+  const std::uint32_t page = s / m.IdsPerSector();
+  auto it = m.miniFatPages.find(page);
+  if (it == m.miniFatPages.end()) {
+    std::vector<std::uint8_t> bytes(m.sectorSize, 0);
+    std::size_t got = 0;
+    HRESULT hr = io::ReadAt(fd, m.SectorOffset(m.miniFatChain[page]), bytes.data(), bytes.size(), &got);
+    if (Failed(hr)) return hr;
+    std::vector<std::uint32_t> links(m.IdsPerSector());
+    for (std::size_t i = 0; i < links.size(); ++i) links[i] = Get32(bytes.data() + 4 * i);
+    it = m.miniFatPages.emplace(page, std::move(links)).first;
+  }
+  next = it->second[s % m.IdsPerSector()];
+  return S_OK;
+}
 
 }  // namespace
 
-HRESULT LoadModel(int fd, Model& out) {
+HRESULT WalkChain(Model& m, int fd, std::uint32_t start, bool mini, std::uint64_t needed,
+                  std::vector<std::uint32_t>& out) {
+  out.clear();
+  std::vector<bool>& owned = mini ? m.miniOwned : m.owned;
+  const std::uint64_t limit = mini ? std::min<std::uint64_t>(m.miniLimit, m.miniFatEntries)
+                                   : std::min<std::uint64_t>(m.fileSectors, m.fat.size());
+  std::uint32_t s = start;
+  while (s != kEndOfChain) {
+    if (s >= limit || s >= owned.size() || owned[s]) return STG_E_DOCFILECORRUPT;
+    owned[s] = true;
+    out.push_back(s);
+    if (!mini) {
+      s = m.fat[s];
+    } else {
+      HRESULT hr = NextMini(m, fd, s, s);
+      if (Failed(hr)) return hr;
+    }
+  }
+  return out.size() >= needed ? S_OK : STG_E_DOCFILECORRUPT;
+}
+
+HRESULT LoadModel(int fd, bool partial, Model& out) {
   try {
-    return Loader(fd, out).Run();
+    return Loader(fd, out).Run(partial);
   } catch (const std::bad_alloc&) {
     return STG_E_INSUFFICIENTMEMORY;
   }

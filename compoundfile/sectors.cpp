@@ -217,18 +217,44 @@ Piece Locate(const Model& m, const Node& n, std::uint64_t pos, std::uint64_t lef
 
 }  // namespace
 
+// Reads pieces that lie one after the other in the file with one read; a changed sector of
+// the batch is taken from memory.
 HRESULT Document::CopyOut(const Node& n, std::uint64_t pos, std::uint8_t* out, std::size_t len) {
-  std::vector<std::uint8_t> sector(m_model->sectorSize);
+  const Model& m = *m_model;
+  std::uint64_t runOffset = 0;
+  std::uint8_t* runOut = out;
+  std::size_t runLength = 0;
   while (len > 0) {
-    const Piece p = Locate(*m_model, n, pos, len);
-    HRESULT hr = ReadSector(p.sector, sector.data());
-    if (Failed(hr)) return hr;
-    std::memcpy(out, sector.data() + p.offset, p.length);
+    const Piece p = Locate(m, n, pos, len);
+    const auto dirty = m_dirtySectors.find(p.sector);
+    const std::uint64_t offset = m.SectorOffset(p.sector) + p.offset;
+    if (runLength > 0 && (dirty != m_dirtySectors.end() || offset != runOffset + runLength)) {
+      HRESULT hr = ReadRun(runOffset, runOut, runLength);
+      if (Failed(hr)) return hr;
+      runLength = 0;
+    }
+    if (dirty != m_dirtySectors.end()) {
+      std::memcpy(out, dirty->second.data() + p.offset, p.length);
+    } else {
+      if (runLength == 0) {
+        runOffset = offset;
+        runOut = out;
+      }
+      runLength += p.length;
+    }
     out += p.length;
     pos += p.length;
     len -= p.length;
   }
-  return S_OK;
+  return runLength > 0 ? ReadRun(runOffset, runOut, runLength) : S_OK;
+}
+
+// Bytes past the end of the file read as zero, as a sector the batch added but never wrote.
+HRESULT Document::ReadRun(std::uint64_t offset, std::uint8_t* out, std::size_t len) {
+  std::size_t got = 0;
+  HRESULT hr = io::ReadAt(m_file.fd(), offset, out, len, &got);
+  if (Succeeded(hr) && got < len) std::memset(out + got, 0, len - got);
+  return hr;
 }
 
 HRESULT Document::CopyIn(Node& n, std::uint64_t pos, const std::uint8_t* in, std::size_t len) {
@@ -255,7 +281,7 @@ HRESULT Document::ZeroRange(Node& n, std::uint64_t from, std::uint64_t to) {
 
 HRESULT Document::ReadStream(std::uint32_t id, std::uint64_t pos, void* buffer, std::uint32_t cb,
                              std::uint32_t& got) {
-  const Node& n = m_model->nodes[id];
+  const Node& n = NodeAt(id);
   got = 0;
   if (pos >= n.entry.size) return S_OK;
   const std::uint32_t len = static_cast<std::uint32_t>(std::min<std::uint64_t>(cb, n.entry.size - pos));

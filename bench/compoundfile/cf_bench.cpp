@@ -2,10 +2,16 @@
 // realistic paths, a ~300-byte stream in each, written in batches of 500) and times opening
 // the file and reading one stream by its path.
 //
-//   cf_bench [--storages N] [--reads R] [--file PATH] [--read-only]
+//   cf_bench [--storages N] [--batch B] [--reads R] [--file PATH] [--read-only]
+//   cf_bench --wide N [--file PATH]
+//   cf_bench --open DIR/DIR/... [--file PATH]
 //
 // --read-only skips the build and times reads of an existing file made by an earlier run with
-// the same --storages (so the first open is a cold one).
+// the same --storages (so the first open is a cold one). --batch sets how many storages one
+// batch creates (all of them in one commit when B >= N). --wide times creating N sibling
+// storages with a stream each in one storage, in one batch, and then opening each by name.
+// --open times one cold open of the file, the walk to the given storage and the read of its
+// stream, and nothing else (for the peak memory of a process that reads one record).
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -61,6 +67,13 @@ void Check(HRESULT hr, const char* what) {
 
 const std::u16string kStreamName = u"KOB[VNData]";
 
+// Reads open the file as the tracker's readers do.
+OpenOptions ReadOnly() {
+  OpenOptions options;
+  options.readOnly = true;
+  return options;
+}
+
 std::string Record(std::size_t i) {
   std::string bytes(250 + i % 100, '\0');
   for (std::size_t k = 0; k < bytes.size(); ++k) bytes[k] = static_cast<char>(i * 31 + k);
@@ -92,11 +105,12 @@ double Percentile(std::vector<double> v, double p) {
   return v[std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size())))];
 }
 
-std::uint64_t Build(const std::string& file, const std::vector<std::vector<std::string>>& paths) {
+std::uint64_t Build(const std::string& file, const std::vector<std::vector<std::string>>& paths,
+                    std::size_t batch) {
   std::uint64_t stored = 0;
   std::vector<double> batches;
   const auto start = Clock::now();
-  for (std::size_t first = 0; first < paths.size(); first += 500) {
+  for (std::size_t first = 0; first < paths.size(); first += batch) {
     const auto t0 = Clock::now();
     {
       Storage root;
@@ -104,7 +118,7 @@ std::uint64_t Build(const std::string& file, const std::vector<std::vector<std::
       options.create = true;
       Check(StgOpenStorage(file, options, root), "open for writing");
       std::vector<Storage> chain;
-      for (std::size_t i = first; i < std::min(paths.size(), first + 500); ++i) {
+      for (std::size_t i = first; i < std::min(paths.size(), first + batch); ++i) {
         Check(OpenPath(root, paths[i], true, chain), "create storages");
         Stream stream;
         Check(chain.back().CreateStream(kStreamName, stream, true), "create stream");
@@ -115,8 +129,8 @@ std::uint64_t Build(const std::string& file, const std::vector<std::vector<std::
     }  // the batch reaches the file here
     batches.push_back(Ms(Clock::now() - t0));
   }
-  std::printf("created %zu storages with a stream each in %zu batches of 500: %.0f ms total\n",
-              paths.size(), batches.size(), Ms(Clock::now() - start));
+  std::printf("created %zu storages with a stream each in %zu batches of %zu: %.0f ms total\n",
+              paths.size(), batches.size(), batch, Ms(Clock::now() - start));
   std::printf("  batch: median %.1f ms, p90 %.1f ms, last %.1f ms\n", Percentile(batches, 0.5),
               Percentile(batches, 0.9), batches.back());
   return stored;
@@ -131,7 +145,7 @@ void TimeReads(const std::string& file, const std::vector<std::vector<std::strin
     const auto t0 = Clock::now();
     {
       Storage root;
-      Check(StgOpenStorage(file, {}, root), "open for reading");
+      Check(StgOpenStorage(file, ReadOnly(), root), "open for reading");
       std::vector<Storage> chain;
       Check(OpenPath(root, paths[i], false, chain), "open storages");
       Stream stream;
@@ -154,6 +168,79 @@ void TimeReads(const std::string& file, const std::vector<std::vector<std::strin
               *std::max_element(times.begin(), times.end()));
 }
 
+// N siblings in one storage: creating them (with a stream each) in one batch, committing, then
+// opening each by name in a second open of the file.
+void Wide(const std::string& file, std::size_t count) {
+  unlink(file.c_str());
+  std::vector<std::u16string> names;
+  for (std::size_t i = 0; i < count; ++i) names.push_back(WidenBytes("dir-" + std::to_string(i * 7919 % count)));
+  const std::string record = Record(1);
+  Clock::time_point t0 = Clock::now();
+  Clock::duration created{};
+  {
+    Storage root;
+    OpenOptions options;
+    options.create = true;
+    Check(StgOpenStorage(file, options, root), "open for writing");
+    Storage wide;
+    Check(root.CreateStorage(u"wide", wide), "create storage");
+    for (const std::u16string& name : names) {
+      Storage child;
+      Stream stream;
+      Check(wide.CreateStorage(name, child), "create storage");
+      Check(child.CreateStream(kStreamName, stream), "create stream");
+      Check(stream.Write(record.data(), static_cast<std::uint32_t>(record.size())), "write");
+    }
+    created = Clock::now() - t0;
+    t0 = Clock::now();
+  }
+  const Clock::duration committed = Clock::now() - t0;
+  t0 = Clock::now();
+  {
+    Storage root;
+    Check(StgOpenStorage(file, ReadOnly(), root), "open for reading");
+    Storage wide;
+    Check(root.OpenStorage(u"wide", wide), "open storage");
+    std::string buffer(4096, '\0');
+    for (const std::u16string& name : names) {
+      Storage child;
+      Stream stream;
+      Check(wide.OpenStorage(name, child), "open storage");
+      Check(child.OpenStream(kStreamName, stream), "open stream");
+      std::uint32_t got = 0;
+      Check(stream.Read(buffer.data(), static_cast<std::uint32_t>(buffer.size()), &got), "read");
+      if (got != record.size()) {
+        std::fprintf(stderr, "a stream holds other bytes\n");
+        std::exit(1);
+      }
+    }
+  }
+  std::printf("%zu siblings: create %.1f ms, commit %.1f ms, open and read each %.1f ms\n", count,
+              Ms(created), Ms(committed), Ms(Clock::now() - t0));
+}
+
+void OpenOne(const std::string& file, const std::string& path) {
+  std::vector<std::string> components;
+  for (std::size_t start = 0; start < path.size();) {
+    std::size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    components.push_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  const auto t0 = Clock::now();
+  Storage root;
+  Check(StgOpenStorage(file, ReadOnly(), root), "open for reading");
+  std::vector<Storage> chain;
+  Check(OpenPath(root, components, false, chain), "open storages");
+  Stream stream;
+  Check(chain.back().OpenStream(kStreamName, stream), "open stream");
+  std::string buffer(4096, '\0');
+  std::uint32_t got = 0;
+  Check(stream.Read(buffer.data(), static_cast<std::uint32_t>(buffer.size()), &got), "read");
+  std::printf("cold open of %s and read of its %u-byte stream: %.3f ms\n", path.c_str(), got,
+              Ms(Clock::now() - t0));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -161,23 +248,39 @@ int main(int argc, char** argv) {
   int reads = 2000;
   std::string file = "/tmp/cf_bench.cfb";
   bool readOnly = false;
+  std::size_t batch = 500;
+  std::size_t wide = 0;
+  std::string open;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--storages" && i + 1 < argc) storages = std::strtoul(argv[++i], nullptr, 10);
     else if (arg == "--reads" && i + 1 < argc) reads = std::atoi(argv[++i]);
     else if (arg == "--file" && i + 1 < argc) file = argv[++i];
     else if (arg == "--read-only") readOnly = true;
+    else if (arg == "--batch" && i + 1 < argc) batch = std::max(1ul, std::strtoul(argv[++i], nullptr, 10));
+    else if (arg == "--wide" && i + 1 < argc) wide = std::strtoul(argv[++i], nullptr, 10);
+    else if (arg == "--open" && i + 1 < argc) open = argv[++i];
     else {
-      std::fprintf(stderr, "usage: %s [--storages N] [--reads R] [--file PATH] [--read-only]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--storages N] [--batch B] [--reads R] [--file PATH] [--read-only]\n"
+                           "       %s --wide N [--file PATH]\n"
+                           "       %s --open DIR/DIR/... [--file PATH]\n", argv[0], argv[0], argv[0]);
       return 2;
     }
+  }
+  if (wide > 0) {
+    Wide(file, wide);
+    return 0;
+  }
+  if (!open.empty()) {
+    OpenOne(file, open);
+    return 0;
   }
   const auto paths = MakePaths(storages);
   std::uint64_t stored = 0;
   for (std::size_t i = 0; i < paths.size(); ++i) stored += Record(i).size();
   if (!readOnly) {
     unlink(file.c_str());
-    Build(file, paths);
+    Build(file, paths, batch);
   }
   std::size_t depth = 0;
   for (const auto& p : paths) depth = std::max(depth, p.size());
@@ -186,6 +289,12 @@ int main(int argc, char** argv) {
   std::printf("file %s: %lld bytes for %llu bytes of streams in %zu storages (depth up to %zu): %.2f x\n",
               file.c_str(), static_cast<long long>(st.st_size), static_cast<unsigned long long>(stored),
               paths.size(), depth, static_cast<double>(st.st_size) / static_cast<double>(stored));
+  std::string deepest;
+  for (const auto& p : paths) {
+    if (p.size() != depth || !deepest.empty()) continue;
+    for (const std::string& c : p) deepest += (deepest.empty() ? "" : "/") + c;
+  }
+  std::printf("a deepest path: %s\n", deepest.c_str());
   TimeReads(file, paths, reads);
   return 0;
 }

@@ -57,11 +57,48 @@ class Damage : public ::testing::Test {
     return tree;
   }
 
+  // A reader that opens elements by name without listing any storage: only the entries on
+  // the way are read. Every stream of the base file is read this way, each time through a
+  // fresh open of the file; the first failure is returned.
+  static HRESULT ReadByName(const std::string& path) {
+    Storage root;
+    OpenOptions readOnly;
+    readOnly.readOnly = true;
+    HRESULT hr = StgOpenStorage(path, readOnly, root);
+    if (Failed(hr)) return hr;
+    for (const auto& [name, element] : BaseTree()) {
+      if (element.storage) continue;
+      Storage parent;
+      Storage* at = &root;
+      std::size_t start = 0;
+      for (std::size_t slash; (slash = name.find('/', start)) != std::string::npos; start = slash + 1) {
+        Storage next;
+        hr = at->OpenStorage(FromUtf8(name.substr(start, slash - start)), next);
+        if (Failed(hr)) return hr;
+        parent = std::move(next);
+        at = &parent;
+      }
+      Stream stream;
+      std::string content;
+      hr = at->OpenStream(FromUtf8(name.substr(start)), stream);
+      if (Succeeded(hr)) hr = ReadAll(stream, content);
+      if (Failed(hr)) return hr;
+    }
+    return S_OK;
+  }
+
   // Opens, walks everything, then tries a change and a commit on a copy: the status of the
-  // read-only walk is returned.
+  // read-only walk is returned. Before that, the same file is read by name alone; that reader
+  // must fail or succeed as the walk does.
   HRESULT Exercise(const std::string& path, Tree* tree = nullptr) {
+    const HRESULT byName = ReadByName(path);
     Tree read;
     const HRESULT hr = ReadTreeOfFile(path, read);
+    EXPECT_TRUE(!Failed(byName) || IsDamageStatus(byName)) << path << ": " << StatusName(byName);
+    if (Succeeded(hr) && Shape(read) == Shape(BaseTree())) {
+      EXPECT_TRUE(Succeeded(byName)) << path << " reads whole but not by name: " << StatusName(byName);
+    }
+    m_lastByName = byName;
     if (tree) *tree = read;
     const std::string copy = path + ".w";
     std::filesystem::copy_file(path, copy);
@@ -79,11 +116,15 @@ class Damage : public ::testing::Test {
     return hr;
   }
 
-  void ExpectDamage(const RawFile& raw, const char* what) {
+  // byName: the damage lies on the way to some stream, so that a reader by name meets it too.
+  void ExpectDamage(const RawFile& raw, const char* what, bool byName = true) {
     const HRESULT hr = Exercise(Save(raw));
     EXPECT_TRUE(Failed(hr)) << what << ": damage went unnoticed";
     EXPECT_TRUE(!Failed(hr) || IsDamageStatus(hr)) << what << ": " << StatusName(hr);
+    if (byName) EXPECT_TRUE(Failed(m_lastByName)) << what << ": damage went unnoticed by a reader that opens by name";
   }
+
+  HRESULT m_lastByName = S_OK;
 
   static TempDir* s_dir;
   static std::string s_base;
@@ -175,7 +216,8 @@ TEST_F(Damage, CyclesInTheDirectory) {
     RawFile raw = base;
     raw.SetEntryU32(small, kLeft, small);
     raw.SetEntryU32(small, kRight, small);
-    ExpectDamage(raw, "an entry is its own sibling");
+    // Each search along the tree stops at or before the loop: only a listing meets it.
+    ExpectDamage(raw, "an entry is its own sibling", false);
   }
   {
     RawFile raw = base;
@@ -347,6 +389,24 @@ TEST_F(Damage, LenientCasesStillRead) {
     Tree tree;
     EXPECT_TRUE(Ok(Exercise(Save(raw), &tree)));
     EXPECT_TRUE(tree == whole) << Diff(whole, tree);
+  }
+  {
+    // Another writer's tree out of the sibling order: two names of one length swapped, so a
+    // search along the tree misses them; they are still found by name.
+    RawFile raw = base;
+    const std::size_t small = raw.EntryOffset(raw.FindEntry(u"small"));
+    const std::size_t other = raw.EntryOffset(raw.FindEntry(u"other"));
+    for (std::size_t i = 0; i < 10; i += 2) {
+      const std::uint16_t a = raw.U16(small + i);
+      raw.SetU16(small + i, raw.U16(other + i));
+      raw.SetU16(other + i, a);
+    }
+    Tree tree;
+    EXPECT_TRUE(Ok(Exercise(Save(raw), &tree))) << "siblings out of order";
+    EXPECT_TRUE(Ok(m_lastByName)) << "siblings out of order, by name";
+    Tree swapped = whole;
+    std::swap(swapped["small"], swapped["other"]);
+    EXPECT_TRUE(tree == swapped) << Diff(swapped, tree);
   }
   {
     RawFile raw = base;  // every sibling red
