@@ -314,9 +314,9 @@ std::int64_t CScanInfo::DoScan(int level, CDirData& record, bool silent) {
   return ScanTree(level, record, silent, listing, nullptr, true, Place{});
 }
 
-// Reads the directory's entries (from the live listing, or from what ListTree found): adds the
-// files to total and returns the subdirectories in listing order.
-std::vector<std::string> CScanInfo::TakeEntries(platform::DirListing& listing, const CListedDirectory* listed,
+// Reads the directory's entries (from the live listing, or taken out of what ListTree found):
+// adds the files to total and returns the subdirectories in listing order.
+std::vector<std::string> CScanInfo::TakeEntries(platform::DirListing& listing, CListedDirectory* listed,
                                                 std::int64_t& total) {
   std::vector<std::string> subdirectories;
   if (listed) {
@@ -324,7 +324,8 @@ std::vector<std::string> CScanInfo::TakeEntries(platform::DirListing& listing, c
     for (const CListedFile& file : listed->linkedFiles)
       if (m_scan->linkedFiles.insert(FileId{file.device, file.inode}).second) total += file.size;
     m_filesScanned += listed->fileCount;
-    return listed->subdirectories;
+    listed->linkedFiles = {};
+    return std::move(listed->subdirectories);
   }
   CScanProgress* progress = CurrentProgress();
   platform::DirEntry entry;
@@ -341,7 +342,7 @@ std::vector<std::string> CScanInfo::TakeEntries(platform::DirListing& listing, c
 }
 
 std::int64_t CScanInfo::ScanTree(int level, CDirData& record, bool silent, platform::DirListing& listing,
-                                 const CListedDirectory* listed, bool consultFile, const Place& place) {
+                                 CListedDirectory* listed, bool consultFile, const Place& place) {
   std::int64_t total = 0;
   try {
     IScanStore::LoadResult loaded = m_saveQueue.Load(record, consultFile, nullptr);
@@ -382,6 +383,7 @@ std::int64_t CScanInfo::ScanTree(int level, CDirData& record, bool silent, platf
                                             : Place{place.anchor, place.relative + "/" + name, place.depth + 1},
                                       child, silent, childrenConsult);
         if (size == -1) return -1;
+        if (listed) listed->children[i] = {};  // walked: what was listed of it is not needed again
         if (level == 1 && progress) progress->StepIt();
         if (IsSpecialEntryName(name))
           VN_TRACE("Subdirectory %s counted without an entry (reserved name)\n", child.m_currentScanDir.c_str());
@@ -418,7 +420,7 @@ std::int64_t CScanInfo::ScanSubdirectory(const Place& place, CDirData& child, bo
   return ScanTree(0, child, silent, listing, nullptr, consultFile, place);
 }
 
-std::int64_t CScanInfo::ScanListedSubdirectory(const CListedDirectory& listed, CDirData& child, bool silent,
+std::int64_t CScanInfo::ScanListedSubdirectory(CListedDirectory& listed, CDirData& child, bool silent,
                                                bool consultFile) {
   if (listed.skipped) {
     VN_TRACE("Not scanning %s: pseudo file system\n", child.m_currentScanDir.c_str());
