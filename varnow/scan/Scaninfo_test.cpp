@@ -592,7 +592,11 @@ TEST_F(ScanTest, BoundedQueueMakesTheProducerWaitWithoutLosingOrReorderingRecord
   EXPECT_LE(some->largestBatch, 3u);
   EXPECT_EQ(some->written, all->written);
   ASSERT_EQ(some->records.size(), 35u);
-  for (const auto& [path, record] : all->records) EXPECT_EQ(some->records.at(path).m_entries, record.m_entries) << path;
+  for (const auto& [path, record] : all->records) {
+    CDirData other = some->records.at(path);
+    other.FindOrAddEntry(kTotalFree).sizes[0] = record.FindEntry(kTotalFree)->sizes[0];  // other runs write meanwhile
+    EXPECT_EQ(other.m_entries, record.m_entries) << path;
+  }
 }
 
 // Subdirectory records matter only to a scan that saves them again: one that does not reads
@@ -609,7 +613,8 @@ TEST_F(ScanTest, ScanThatSavesNoSubdirectoryReadsOnlyTheTopRecord) {
   reads = state->reads;
   SavedScan(*session, dir.Path());
   EXPECT_EQ(state->reads, reads + 4);
-  const CDirInfo* b = Stored(dir.Path() + "a/").FindEntry("b");
+  const CDirData a = Stored(dir.Path() + "a/");
+  const CDirInfo* b = a.FindEntry("b");
   ASSERT_NE(b, nullptr);
   EXPECT_EQ(b->sizes[1], b->sizes[0]);  // built on the saved record
 }
