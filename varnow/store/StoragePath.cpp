@@ -68,7 +68,8 @@ std::u16string CChildNames::StorageName(std::string_view component) const {
   const bool plain = component.size() <= kMaxStorageName && std::none_of(component.begin(), component.end(), IsForbidden);
   std::u16string wide = cfb::WidenBytes(component);
   // The record stream's name is taken in every storage, even before the stream is created.
-  if (plain && Folded(wide) != Folded(kRecordStreamName) && !Clashes(wide)) return wide;
+  static const std::u16string kRecordStreamFolded = Folded(kRecordStreamName);
+  if (plain && Folded(wide) != kRecordStreamFolded && !Clashes(wide)) return wide;
   std::string hashed(component.substr(0, kHashedPrefix));
   std::replace_if(hashed.begin(), hashed.end(), IsForbidden, '_');
   char suffix[16];
