@@ -430,6 +430,58 @@ TEST_F(CompoundFileTest, ThreadsTakeTurnsAndSeeEachOthersBatches) {
   EXPECT_EQ(list.size(), std::size_t{kThreads * kRounds});
 }
 
+// A wide storage whose tree another writer left unsound (every sibling red) is not grown one
+// child at a time: the next batch rebuilds it whole. A sound one takes the child in.
+TEST_F(CompoundFileTest, WideTreeLeftUnsoundIsRebuiltWhole) {
+  {
+    Storage root, s;
+    ASSERT_EQ(Open(root), S_OK);
+    ASSERT_EQ(root.CreateStorage(u"S", s), S_OK);
+    for (std::size_t i = 0; i < kIncrementalTree + 100; ++i) {
+      Stream child;
+      ASSERT_EQ(s.CreateStream(Numbered(u"c", i), child), S_OK);
+    }
+  }
+  auto addOne = [&](std::u16string name) {
+    cache::Clear();
+    Storage root, s, child;
+    ASSERT_EQ(Open(root), S_OK);
+    ASSERT_EQ(root.OpenStorage(u"S", s), S_OK);
+    ASSERT_EQ(s.CreateStorage(name, child), S_OK);
+  };
+  auto storageS = [](const Model& m) { return m.nodes[0].children.front(); };
+  {
+    Model m = Parse();
+    std::fstream f(m_path, std::ios::in | std::ios::out | std::ios::binary);
+    for (std::uint32_t id : m.nodes[storageS(m)].children) {
+      f.seekp(static_cast<std::streamoff>(m.SectorOffset(m.dirChain[id / 4]) + (id % 4) * 128 + 0x43));
+      f.put(static_cast<char>(format::kRed));
+    }
+  }
+  addOne(u"another");
+  Model m = Parse();
+  CheckTree(m, storageS(m));  // the exact shape of a whole rebuild
+  addOne(u"and one more");
+  m = Parse();
+  const std::uint32_t s = storageS(m);
+  EXPECT_EQ(m.nodes[s].children.size(), kIncrementalTree + 102);
+  // Grown in place: still a red-black tree in order, though no longer the rebuilt shape.
+  std::vector<std::uint32_t> stack;
+  std::uint32_t previous = format::kNoStream;
+  std::size_t inOrder = 0;
+  for (std::uint32_t cur = m.nodes[s].entry.child; cur != format::kNoStream || !stack.empty();) {
+    for (; cur != format::kNoStream; cur = m.nodes[cur].entry.left) stack.push_back(cur);
+    cur = stack.back();
+    stack.pop_back();
+    if (previous != format::kNoStream)
+      EXPECT_LT(format::CompareNames(m.nodes[previous].entry.name, m.nodes[cur].entry.name), 0);
+    previous = cur;
+    ++inOrder;
+    cur = m.nodes[cur].entry.right;
+  }
+  EXPECT_EQ(inOrder, kIncrementalTree + 102);
+}
+
 // Storages of many children: creating, looking up (by the whole list in a writer, along the
 // sibling tree in a reader that starts cold), removing and listing stay correct, and each
 // step's time is printed for 20,000 and 80,000 children to show it grows linearly.

@@ -335,11 +335,13 @@ HRESULT Document::Create(std::uint32_t storage, std::u16string_view name, std::u
   hr = Find(storage, name, existing);
   if (Succeeded(hr)) {
     if (!replace) return STG_E_FILEALREADYEXISTS;
-    hr = Destroy(storage, name);
-    if (Failed(hr)) return hr;
-  } else if (hr != STG_E_FILENOTFOUND) {
-    return hr;
+    // The new element takes the old one's entry and so its place in the sibling tree.
+    id = existing;
+    Renew(id, name, type);
+    m_changed = true;
+    return S_OK;
   }
+  if (hr != STG_E_FILENOTFOUND) return hr;
   hr = AllocEntry(id);
   if (Failed(hr)) return hr;
   Node& n = m_model->nodes[id];
@@ -352,13 +354,47 @@ HRESULT Document::Create(std::uint32_t storage, std::u16string_view name, std::u
   n.slot = static_cast<std::uint32_t>(parent.children.size());
   parent.children.push_back(id);
   if (parent.index) parent.index->Insert(id, NameOf());
-  if (!parent.treeDirty) {
+  MarkEntry(id);
+  m_changed = true;
+  if (!parent.treeDirty && parent.children.size() > kIncrementalTree && TreeIsValid(storage)) {
+    InsertIntoTree(storage, id);
+  } else if (!parent.treeDirty) {
     parent.treeDirty = true;
     m_dirtyTrees.push_back(storage);
   }
-  MarkEntry(id);
-  m_changed = true;
   return S_OK;
+}
+
+// Frees what the element holds (a stream's sectors, a storage's children with everything
+// below them) and makes it a new empty element of the given name and type. Handles of the old
+// element see it reverted.
+void Document::Renew(std::uint32_t id, std::u16string_view name, std::uint8_t type) {
+  std::vector<Node>& nodes = m_model->nodes;
+  std::vector<std::uint32_t> pending = std::move(nodes[id].children);
+  if (nodes[id].entry.type == kStream) Truncate(nodes[id].chain, 0, nodes[id].entry.size < kMiniStreamCutoff);
+  while (!pending.empty()) {
+    const std::uint32_t cur = pending.back();
+    pending.pop_back();
+    Node& n = nodes[cur];
+    pending.insert(pending.end(), n.children.begin(), n.children.end());
+    if (n.entry.type == kStream) Truncate(n.chain, 0, n.entry.size < kMiniStreamCutoff);
+    FreeEntry(cur);
+  }
+  Node& n = nodes[id];
+  DirEntry entry;
+  entry.name = std::u16string(name);
+  entry.type = type;
+  entry.start = type == kStream ? kEndOfChain : 0;
+  entry.left = n.entry.left;
+  entry.right = n.entry.right;
+  entry.color = n.entry.color;
+  n.entry = std::move(entry);
+  n.generation++;
+  n.children.clear();
+  n.chain.clear();
+  n.index.reset();
+  n.treeCheck = TreeCheck::kValid;  // empty
+  MarkEntry(id);
 }
 
 HRESULT Document::Destroy(std::uint32_t storage, std::u16string_view name) {
@@ -398,8 +434,10 @@ HRESULT Document::Enumerate(std::uint32_t storage, std::vector<ElementInfo>& out
     if (Failed(hr)) return hr;
   }
   Node& s = NodeAt(storage);
-  // The tree is rebuilt in sorted order when the batch is written; list it that way now.
-  if (s.treeDirty) SortChildren(s);
+  // A tree to be rebuilt is rebuilt in sorted order when the batch is written, and a sound
+  // tree is in that order already (children added to it one at a time come last in the list):
+  // list both that way. Another writer's tree is listed as it stands.
+  if (s.treeDirty || s.treeCheck == TreeCheck::kValid) SortChildren(s);
   out.clear();
   out.reserve(s.children.size());
   for (std::uint32_t id : s.children) {
@@ -442,57 +480,6 @@ void Document::FreeEntry(std::uint32_t id) {
   n.generation = generation;
   MarkEntry(id);
   m_model->freeEntryHint = std::min(m_model->freeEntryHint, id);
-}
-
-void Document::SortChildren(Node& storage) {
-  std::vector<Node>& nodes = m_model->nodes;
-  std::vector<std::uint32_t>& children = storage.children;
-  if (std::is_sorted(children.begin(), children.end(), [&](std::uint32_t a, std::uint32_t b) {
-        return CompareNames(nodes[a].entry.name, nodes[b].entry.name) < 0;
-      }))
-    return;
-  std::sort(children.begin(), children.end(), [&](std::uint32_t a, std::uint32_t b) {
-    return CompareNames(nodes[a].entry.name, nodes[b].entry.name) < 0;
-  });
-  for (std::size_t i = 0; i < children.size(); ++i) nodes[children[i]].slot = static_cast<std::uint32_t>(i);
-}
-
-// Sorts a storage's children by the sibling rule and links them as a balanced tree, built by
-// midpoints: every level black except the deepest, which is red when it is not full.
-void Document::RebuildTree(std::uint32_t storage) {
-  std::vector<Node>& nodes = m_model->nodes;
-  Node& p = nodes[storage];
-  p.treeDirty = false;
-  if (p.entry.type != kStorage && p.entry.type != kRoot) return;  // destroyed meanwhile
-  SortChildren(p);
-  const std::size_t n = p.children.size();
-  int deepest = 0;
-  while ((std::size_t{2} << deepest) <= n) ++deepest;  // floor(log2 n)
-  const bool full = n > 0 && ((n + 1) & n) == 0;
-  auto set = [&](std::uint32_t id, std::uint32_t& field, std::uint32_t value) {
-    if (field != value) {
-      field = value;
-      MarkEntry(id);
-    }
-  };
-  auto build = [&](auto& self, std::ptrdiff_t lo, std::ptrdiff_t hi, int depth) -> std::uint32_t {
-    if (lo > hi) return kNoStream;
-    const std::ptrdiff_t mid = lo + (hi - lo) / 2;
-    const std::uint32_t id = p.children[static_cast<std::size_t>(mid)];
-    const std::uint32_t left = self(self, lo, mid - 1, depth + 1);
-    const std::uint32_t right = self(self, mid + 1, hi, depth + 1);
-    DirEntry& e = nodes[id].entry;
-    set(id, e.left, left);
-    set(id, e.right, right);
-    const std::uint8_t color = (!full && depth == deepest) ? kRed : kBlack;
-    if (e.color != color) {
-      e.color = color;
-      MarkEntry(id);
-    }
-    return id;
-  };
-  const std::uint32_t root = build(build, 0, static_cast<std::ptrdiff_t>(n) - 1, 0);
-  set(storage, p.entry.child, root);
 }
 
 }  // namespace cfb

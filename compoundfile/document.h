@@ -23,16 +23,24 @@ inline std::uint64_t Units(std::uint64_t bytes, std::uint32_t unit) {
   return bytes / unit + (bytes % unit != 0);
 }
 
+// Whether a storage's sibling tree was found sound (see Document::TreeIsValid).
+enum class TreeCheck : std::uint8_t { kUnknown, kValid, kInvalid };
+
+// A storage with more children than this whose tree is sound takes new children into the tree
+// one at a time; a smaller one has its tree rebuilt whole when a batch changed it.
+inline constexpr std::size_t kIncrementalTree = 1024;
+
 // A directory entry with what the library keeps beside it in memory.
 struct Node {
   format::DirEntry entry;
   std::uint32_t parent = format::kNoStream;
   std::uint32_t generation = 0;          // bumped when the entry is freed; handles compare it
   std::uint32_t slot = 0;                // where the parent's `children` lists it (full models)
-  std::vector<std::uint32_t> children;   // storages: in enumeration order
+  std::vector<std::uint32_t> children;   // storages: in enumeration order once sorted
   std::vector<std::uint32_t> chain;      // streams: sectors (mini sectors when small)
   bool treeDirty = false;                // storages: children changed, tree to rebuild
   bool listed = false;                   // storages of a partial model: children read
+  TreeCheck treeCheck = TreeCheck::kUnknown;
   std::unique_ptr<NameIndex> index;      // children by name, made at the first lookup
 };
 
@@ -152,6 +160,9 @@ class Document {
   }
   void RebuildTree(std::uint32_t storage);
   void SortChildren(Node& storage);
+  bool TreeIsValid(std::uint32_t storage);
+  void InsertIntoTree(std::uint32_t storage, std::uint32_t id);
+  void Renew(std::uint32_t id, std::u16string_view name, std::uint8_t type);
   HRESULT WriteBatch();
   // Serialises sector k of the directory, the FAT, the MiniFAT or the DIFAT (kind as in
   // commit.cpp) into b.

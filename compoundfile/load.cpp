@@ -70,17 +70,35 @@ class Loader {
     return hr;
   }
 
-  // Reads the sectors of a chain into one buffer, joining runs of neighbours into one read.
+  // Reads the sectors of a chain into one buffer. Sectors that follow each other in the file,
+  // or nearly (a writer interleaves the directory with the data it adds), are read with one
+  // call through a bounded window, the bytes between them read and dropped.
   HRESULT ReadChain(const std::vector<std::uint32_t>& chain, std::vector<std::uint8_t>& out) {
-    out.assign(chain.size() * static_cast<std::size_t>(m.sectorSize), 0);
+    constexpr std::uint32_t kMaxGap = 16;             // sectors skipped inside one read
+    constexpr std::size_t kWindowSectors = 2048;      // one read spans at most this many
+    const std::size_t ss = m.sectorSize;
+    out.assign(chain.size() * ss, 0);
+    std::vector<std::uint8_t> window;
     std::size_t i = 0;
     while (i < chain.size()) {
       std::size_t j = i + 1;
-      while (j < chain.size() && chain[j] == chain[j - 1] + 1) ++j;
+      while (j < chain.size() && chain[j] > chain[j - 1] && chain[j] - chain[j - 1] <= kMaxGap &&
+             chain[j] - chain[i] < kWindowSectors)
+        ++j;
+      const std::size_t span = chain[j - 1] - chain[i] + 1;
+      std::uint8_t* target = out.data() + i * ss;
+      if (span != j - i) {
+        window.resize(span * ss);
+        target = window.data();
+      }
       std::size_t got = 0;
-      HRESULT hr = io::ReadAt(m_fd, m.SectorOffset(chain[i]), out.data() + i * m.sectorSize,
-                              (j - i) * m.sectorSize, &got);
+      HRESULT hr = io::ReadAt(m_fd, m.SectorOffset(chain[i]), target, span * ss, &got);
       if (Failed(hr)) return hr;
+      if (span != j - i) {
+        std::memset(window.data() + got, 0, window.size() - got);
+        for (std::size_t k = i; k < j; ++k)
+          std::memcpy(out.data() + k * ss, window.data() + (chain[k] - chain[i]) * ss, ss);
+      }
       i = j;
     }
     return S_OK;

@@ -3,15 +3,17 @@
 // the file and reading one stream by its path.
 //
 //   cf_bench [--storages N] [--batch B] [--reads R] [--file PATH] [--read-only]
-//   cf_bench --wide N [--file PATH]
-//   cf_bench --open DIR/DIR/... [--file PATH]
+//   cf_bench --wide N [--batch B] [--file PATH]
+//   cf_bench --open DIR/DIR/... [--for-writing] [--file PATH]
 //
 // --read-only skips the build and times reads of an existing file made by an earlier run with
 // the same --storages (so the first open is a cold one). --batch sets how many storages one
 // batch creates (all of them in one commit when B >= N). --wide times creating N sibling
-// storages with a stream each in one storage, in one batch, and then opening each by name.
+// storages with a stream each in one storage (committing every B of them), and then opening
+// each by name.
 // --open times one cold open of the file, the walk to the given storage and the read of its
-// stream, and nothing else (for the peak memory of a process that reads one record).
+// stream, and nothing else (for the peak memory of a process that reads one record); with
+// --for-writing the open is a writer's, which parses the whole file.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -170,7 +172,7 @@ void TimeReads(const std::string& file, const std::vector<std::vector<std::strin
 
 // N siblings in one storage: creating them (with a stream each) in one batch, committing, then
 // opening each by name in a second open of the file.
-void Wide(const std::string& file, std::size_t count) {
+void Wide(const std::string& file, std::size_t count, std::size_t batch) {
   unlink(file.c_str());
   std::vector<std::u16string> names;
   for (std::size_t i = 0; i < count; ++i) names.push_back(WidenBytes("dir-" + std::to_string(i * 7919 % count)));
@@ -184,12 +186,13 @@ void Wide(const std::string& file, std::size_t count) {
     Check(StgOpenStorage(file, options, root), "open for writing");
     Storage wide;
     Check(root.CreateStorage(u"wide", wide), "create storage");
-    for (const std::u16string& name : names) {
+    for (std::size_t i = 0; i < names.size(); ++i) {
       Storage child;
       Stream stream;
-      Check(wide.CreateStorage(name, child), "create storage");
+      Check(wide.CreateStorage(names[i], child), "create storage");
       Check(child.CreateStream(kStreamName, stream), "create stream");
       Check(stream.Write(record.data(), static_cast<std::uint32_t>(record.size())), "write");
+      if ((i + 1) % batch == 0) Check(root.Commit(), "commit");
     }
     created = Clock::now() - t0;
     t0 = Clock::now();
@@ -219,7 +222,7 @@ void Wide(const std::string& file, std::size_t count) {
               Ms(created), Ms(committed), Ms(Clock::now() - t0));
 }
 
-void OpenOne(const std::string& file, const std::string& path) {
+void OpenOne(const std::string& file, const std::string& path, bool forWriting) {
   std::vector<std::string> components;
   for (std::size_t start = 0; start < path.size();) {
     std::size_t end = path.find('/', start);
@@ -229,7 +232,7 @@ void OpenOne(const std::string& file, const std::string& path) {
   }
   const auto t0 = Clock::now();
   Storage root;
-  Check(StgOpenStorage(file, ReadOnly(), root), "open for reading");
+  Check(StgOpenStorage(file, forWriting ? OpenOptions{} : ReadOnly(), root), "open");
   std::vector<Storage> chain;
   Check(OpenPath(root, components, false, chain), "open storages");
   Stream stream;
@@ -237,8 +240,8 @@ void OpenOne(const std::string& file, const std::string& path) {
   std::string buffer(4096, '\0');
   std::uint32_t got = 0;
   Check(stream.Read(buffer.data(), static_cast<std::uint32_t>(buffer.size()), &got), "read");
-  std::printf("cold open of %s and read of its %u-byte stream: %.3f ms\n", path.c_str(), got,
-              Ms(Clock::now() - t0));
+  std::printf("cold open%s of %s and read of its %u-byte stream: %.3f ms\n",
+              forWriting ? " for writing" : "", path.c_str(), got, Ms(Clock::now() - t0));
 }
 
 }  // namespace
@@ -248,9 +251,10 @@ int main(int argc, char** argv) {
   int reads = 2000;
   std::string file = "/tmp/cf_bench.cfb";
   bool readOnly = false;
-  std::size_t batch = 500;
+  std::size_t batch = 0;
   std::size_t wide = 0;
   std::string open;
+  bool forWriting = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--storages" && i + 1 < argc) storages = std::strtoul(argv[++i], nullptr, 10);
@@ -260,19 +264,20 @@ int main(int argc, char** argv) {
     else if (arg == "--batch" && i + 1 < argc) batch = std::max(1ul, std::strtoul(argv[++i], nullptr, 10));
     else if (arg == "--wide" && i + 1 < argc) wide = std::strtoul(argv[++i], nullptr, 10);
     else if (arg == "--open" && i + 1 < argc) open = argv[++i];
+    else if (arg == "--for-writing") forWriting = true;
     else {
       std::fprintf(stderr, "usage: %s [--storages N] [--batch B] [--reads R] [--file PATH] [--read-only]\n"
-                           "       %s --wide N [--file PATH]\n"
-                           "       %s --open DIR/DIR/... [--file PATH]\n", argv[0], argv[0], argv[0]);
+                           "       %s --wide N [--batch B] [--file PATH]\n"
+                           "       %s --open DIR/DIR/... [--for-writing] [--file PATH]\n", argv[0], argv[0], argv[0]);
       return 2;
     }
   }
   if (wide > 0) {
-    Wide(file, wide);
+    Wide(file, wide, batch > 0 ? batch : wide);
     return 0;
   }
   if (!open.empty()) {
-    OpenOne(file, open);
+    OpenOne(file, open, forWriting);
     return 0;
   }
   const auto paths = MakePaths(storages);
@@ -280,7 +285,7 @@ int main(int argc, char** argv) {
   for (std::size_t i = 0; i < paths.size(); ++i) stored += Record(i).size();
   if (!readOnly) {
     unlink(file.c_str());
-    Build(file, paths, batch);
+    Build(file, paths, batch > 0 ? batch : 500);
   }
   std::size_t depth = 0;
   for (const auto& p : paths) depth = std::max(depth, p.size());

@@ -1,5 +1,7 @@
 // libFuzzer target: the fuzzer's bytes as a compound file. Opens it, walks every storage,
-// reads every stream to its end, then changes a copy and commits it.
+// reads every stream to its end; opens it again and reads each stream found by its path alone
+// (a reader that lists nothing looks names up along the sibling trees); then changes a copy
+// and commits it.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -40,14 +42,18 @@ void WriteInput(const std::string& path, const std::uint8_t* data, std::size_t s
   utimensat(AT_FDCWD, path.c_str(), times, 0);
 }
 
-void Walk(Storage& storage, int depth) {
+using Path = std::vector<std::u16string>;
+
+void Walk(Storage& storage, int depth, Path& at, std::vector<Path>& streams) {
   std::vector<ElementInfo> children;
   if (Failed(storage.EnumElements(children)) || depth > 64) return;
   for (const ElementInfo& info : children) {
+    at.push_back(info.name);
     if (info.type == ElementType::Storage) {
       Storage child;
-      if (Succeeded(storage.OpenStorage(info.name, child))) Walk(child, depth + 1);
+      if (Succeeded(storage.OpenStorage(info.name, child))) Walk(child, depth + 1, at, streams);
     } else {
+      if (streams.size() < 256) streams.push_back(at);
       Stream stream;
       if (Failed(storage.OpenStream(info.name, stream))) continue;
       char buffer[4096];
@@ -57,6 +63,33 @@ void Walk(Storage& storage, int depth) {
       std::uint64_t position = 0;
       (void)stream.Seek(-1, SeekOrigin::End, &position);
       (void)stream.Read(buffer, 16, &got);
+    }
+    at.pop_back();
+  }
+}
+
+void Walk(Storage& root) {
+  Path at;
+  std::vector<Path> streams;
+  Walk(root, 0, at, streams);
+}
+
+void ReadByPath(Storage& root, const std::vector<Path>& streams) {
+  for (const Path& path : streams) {
+    Storage parent;
+    Storage* storage = &root;
+    bool found = true;
+    for (std::size_t i = 0; found && i + 1 < path.size(); ++i) {
+      Storage next;
+      found = Succeeded(storage->OpenStorage(path[i], next));
+      parent = std::move(next);
+      storage = &parent;
+    }
+    Stream stream;
+    if (!found || Failed(storage->OpenStream(path.back(), stream))) continue;
+    char buffer[4096];
+    std::uint32_t got = 0;
+    while (Succeeded(stream.Read(buffer, sizeof buffer, &got)) && got > 0) {
     }
   }
 }
@@ -89,9 +122,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   OpenOptions readOnly;
   readOnly.readOnly = true;
   WriteInput(path, data, size);
+  std::vector<Path> streams;
   {
     Storage root;
-    if (Succeeded(StgOpenStorage(path, readOnly, root))) Walk(root, 0);
+    Path at;
+    if (Succeeded(StgOpenStorage(path, readOnly, root))) Walk(root, 0, at, streams);
+  }
+  // The same bytes as a file not seen before: nothing of the walk above is remembered.
+  WriteInput(path, data, size);
+  {
+    Storage root;
+    if (Succeeded(StgOpenStorage(path, readOnly, root))) ReadByPath(root, streams);
   }
   // The same bytes once more, changed and committed, then read back.
   WriteInput(path, data, size);
@@ -101,7 +142,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   {
     Storage root;
-    if (Succeeded(StgOpenStorage(path, readOnly, root))) Walk(root, 0);
+    if (Succeeded(StgOpenStorage(path, readOnly, root))) Walk(root);
   }
   return 0;
 }

@@ -168,6 +168,84 @@ TEST(Interop, FiveThousandSiblingsFormABalancedTreeOthersCanRead) {
   ExpectPeersRead(file, expected);
 }
 
+// A wide storage grown batch by batch: each batch adds children, replaces some (a stream by a
+// stream, a storage by a stream) and one batch removes some. The tree stays ordered and a
+// valid red-black tree after every batch, a batch that adds one child rewrites only a few
+// sectors, and the peers read the end result as written.
+TEST(Interop, WideStorageGrownBatchByBatchStaysAValidTree) {
+  TempDir dir;
+  const std::string file = dir.file("grown.cfb");
+  Tree expected;
+  Writer w(expected);
+  auto name = [](int i) {
+    return WidenBytes((i % 4 == 0 ? "Dir" : i % 4 == 1 ? "f." : i % 4 == 2 ? "\xC9t\xE9-" : "x") +
+                      std::to_string(i * 7919 % 100003));
+  };
+  auto check = [&](const char* when) {
+    const RawFile raw = RawFile::Load(file);
+    std::size_t count = 0;
+    EXPECT_EQ(CheckSiblingTree(raw, raw.FindEntry(u"wide"), &count), "") << when;
+    std::size_t listed = 0;
+    for (const auto& [path, element] : expected) listed += path.rfind("wide/", 0) == 0;
+    EXPECT_EQ(count, listed) << when;
+  };
+  OpenOptions create;
+  create.create = true;
+  int next = 0;
+  {
+    Storage root, wide;
+    ASSERT_TRUE(Ok(StgOpenStorage(file, create, root)));
+    w.AddStorage(root, "", u"wide", wide);
+    for (; next < 1100; ++next) {
+      if (next % 2 == 0) {
+        Storage child;
+        w.AddStorage(wide, "wide", name(next), child);
+      } else {
+        w.AddStream(wide, "wide", name(next), Pattern(next, next % 300));
+      }
+    }
+  }
+  check("first batch");
+  for (int batch = 0; batch < 6; ++batch) {
+    {
+      Storage root, wide;
+      ASSERT_TRUE(Ok(StgOpenStorage(file, {}, root)));
+      ASSERT_TRUE(Ok(root.OpenStorage(u"wide", wide)));
+      for (int k = 0; k < 150; ++k, ++next) w.AddStream(wide, "wide", name(next), Pattern(next, 40));
+      for (int k = 1; k < 40; k += 2) w.AddStream(wide, "wide", name(batch * 40 + k), Pattern(batch, 5000));
+      w.AddStream(wide, "wide", name(batch * 40), "was a storage");
+      if (batch == 3) {
+        for (int k = 0; k < 30; ++k) {
+          const std::u16string gone = name(600 + k);
+          ASSERT_TRUE(Ok(wide.DestroyElement(gone)));
+          expected.erase("wide/" + ToUtf8(gone));
+        }
+      }
+    }
+    check(("batch " + std::to_string(batch)).c_str());
+  }
+  // One child more: the tree takes it in, most of the directory stays as it was.
+  const std::string before = ReadFileBytes(file);
+  {
+    Storage root, wide;
+    ASSERT_TRUE(Ok(StgOpenStorage(file, {}, root)));
+    ASSERT_TRUE(Ok(root.OpenStorage(u"wide", wide)));
+    Storage child;
+    w.AddStorage(wide, "wide", u"one more", child);
+  }
+  check("one more");
+  const std::string after = ReadFileBytes(file);
+  int changed = 0;
+  for (std::size_t at = 0; at + 512 <= std::min(before.size(), after.size()); at += 512)
+    changed += before.compare(at, 512, after, at, 512) != 0;
+  EXPECT_LT(changed, 40) << "sectors rewritten to add one child";
+
+  Tree own;
+  ASSERT_TRUE(Ok(ReadTreeOfFile(file, own, /*content=*/true)));
+  EXPECT_TRUE(own == expected) << Diff(expected, own);
+  ExpectPeersRead(file, expected);
+}
+
 // A folder tree of files around the cutoff and sector sizes, some deep, some with Latin-1
 // names; expected receives it as a tree whose top storage is "top".
 void MakeFolder(const fs::path& top, Tree& expected) {
