@@ -3,7 +3,9 @@
 
 Default shape: 20,000 directories, 200,000 files, nesting down to depth 8, names with blanks,
 UTF-8 and 40+ characters, mixed lengths (files are sparse, so the tree costs little disk).
-Usage: gen_scan_tree.py TARGET [--dirs N] [--files N] [--seed S]
+With --wide every directory is made directly inside TARGET (one directory with DIRS - 1
+subdirectories), the shape that stresses the handling of many siblings.
+Usage: gen_scan_tree.py TARGET [--dirs N] [--files N] [--seed S] [--wide]
 The same arguments always give the same tree; TARGET must not exist yet.
 """
 import argparse
@@ -38,13 +40,14 @@ def pick_length(rng):
     return 1
 
 
-def build(target, dirs, files, seed):
+def build(target, dirs, files, seed, wide=False):
     rng = random.Random(seed)
     os.makedirs(target)
     paths, depths = [target], [0]
     for i in range(1, dirs):
         # Prefer recent directories so that the tree gets deep as well as wide.
-        while True:
+        parent = 0
+        while not wide:
             parent = rng.randrange(len(paths)) if rng.random() < 0.5 else max(0, len(paths) - 1 - rng.randrange(50))
             if depths[parent] < MAX_DEPTH:
                 break
@@ -68,10 +71,11 @@ def main():
     parser.add_argument("--dirs", type=int, default=20000)
     parser.add_argument("--files", type=int, default=200000)
     parser.add_argument("--seed", type=int, default=74)
+    parser.add_argument("--wide", action="store_true", help="every directory directly inside TARGET")
     args = parser.parse_args()
     if os.path.exists(args.target):
         sys.exit("%s exists already" % args.target)
-    depth = build(args.target, args.dirs, args.files, args.seed)
+    depth = build(args.target, args.dirs, args.files, args.seed, args.wide)
     print("%s: %d directories, %d files, depth %d" % (args.target, args.dirs, args.files, depth))
 
 

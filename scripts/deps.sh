@@ -12,7 +12,7 @@ PACKAGES=(
   poppler-utils
   desktop-file-utils xvfb xdotool imagemagick x11-utils
 )
-PACKAGES+=(ncdu gdu)
+PACKAGES+=(ncdu gdu time)
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -88,6 +88,55 @@ bool CDirData::operator==(const CDirData& other) const {
 
 namespace varnow {
 
+namespace {
+
+bool IsUtf8(std::string_view name) {
+  return QUtf8StringView(name.data(), static_cast<qsizetype>(name.size())).isValidUtf8();
+}
+
+std::string AsciiFolded(std::string_view name) {
+  std::string folded(name);
+  for (char& c : folded)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
+  return folded;
+}
+
+std::string UnicodeFolded(std::string_view name) {
+  return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())).toCaseFolded().toStdString();
+}
+
+// A key that two names share when SameNameIgnoringCase holds for them: UTF-8 names by their
+// Unicode case folding, other names by ASCII letter case (which never makes a UTF-8 name equal
+// to one that is not: it changes ASCII letters only).
+std::string CaseBlindKey(std::string_view name) {
+  return IsUtf8(name) ? "u" + UnicodeFolded(name) : "b" + AsciiFolded(name);
+}
+
+// The entries a name can match ignoring case, found by key instead of by comparing with every
+// entry. Indices ascend in each bucket.
+class CCaseBlindIndex {
+ public:
+  explicit CCaseBlindIndex(const std::vector<CDirInfo>& entries) : m_entries(entries) {
+    for (std::size_t i = 0; i < entries.size(); ++i)
+      if (!IsSpecialEntryName(entries[i].name)) m_byKey[CaseBlindKey(entries[i].name)].push_back(i);
+  }
+
+  // The first entry not claimed yet whose name matches name ignoring case; SIZE_MAX if none.
+  std::size_t FirstUnclaimed(const std::string& name, const std::vector<bool>& claimed) const {
+    const auto bucket = m_byKey.find(CaseBlindKey(name));
+    if (bucket == m_byKey.end()) return SIZE_MAX;
+    for (std::size_t i : bucket->second)
+      if (!claimed[i] && SameNameIgnoringCase(m_entries[i].name, name)) return i;
+    return SIZE_MAX;
+  }
+
+ private:
+  const std::vector<CDirInfo>& m_entries;
+  std::unordered_map<std::string, std::vector<std::size_t>> m_byKey;
+};
+
+}  // namespace
+
 bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
   QUtf8StringView ua(a.data(), static_cast<qsizetype>(a.size()));
   QUtf8StringView ub(b.data(), static_cast<qsizetype>(b.size()));
@@ -109,22 +158,22 @@ void MergeScannedSubdirectories(CDirData& record,
   std::unordered_map<std::string_view, std::size_t> byName;
   byName.reserve(entries.size());
   for (std::size_t i = entries.size(); i-- > 0;) byName[entries[i].name] = i;  // first one wins
+  bool unmatched = false;
   for (std::size_t f = 0; f < found.size(); ++f) {
     auto it = byName.find(found[f].first);
     if (it != byName.end() && !claimed[it->second]) {
       claimed[it->second] = true;
       slot[f] = it->second;
+    } else {
+      unmatched = true;
     }
   }
-  for (std::size_t f = 0; f < found.size(); ++f) {
-    if (slot[f] != SIZE_MAX) continue;
-    for (std::size_t i = 0; i < claimed.size(); ++i) {
-      if (!claimed[i] && !IsSpecialEntryName(entries[i].name) &&
-          SameNameIgnoringCase(entries[i].name, found[f].first)) {
-        claimed[i] = true;
-        slot[f] = i;
-        break;
-      }
+  if (unmatched && !entries.empty()) {
+    const CCaseBlindIndex caseBlind(entries);
+    for (std::size_t f = 0; f < found.size(); ++f) {
+      if (slot[f] != SIZE_MAX) continue;
+      slot[f] = caseBlind.FirstUnclaimed(found[f].first, claimed);
+      if (slot[f] != SIZE_MAX) claimed[slot[f]] = true;
     }
   }
   for (std::size_t f = 0; f < found.size(); ++f) {

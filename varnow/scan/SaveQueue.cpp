@@ -9,8 +9,13 @@
 namespace varnow {
 
 CSaveQueue::CSaveQueue(std::unique_ptr<IScanStore> store, IPrompts* prompts, std::chrono::milliseconds idleFlush,
-                       std::size_t flushThreshold)
-    : m_store(std::move(store)), m_prompts(prompts), m_idleFlush(idleFlush), m_flushThreshold(flushThreshold) {
+                       std::size_t flushThreshold, std::size_t maxBatch, std::size_t maxQueued)
+    : m_store(std::move(store)),
+      m_prompts(prompts),
+      m_idleFlush(idleFlush),
+      m_flushThreshold(flushThreshold),
+      m_maxBatch(std::max<std::size_t>(maxBatch, 1)),
+      m_maxQueued(std::max(maxQueued, m_maxBatch)) {
   m_writer = std::thread([this] { WriterThread(); });
 }
 
@@ -30,8 +35,13 @@ void CSaveQueue::SetFolder(const std::string& folder) {
 void CSaveQueue::Queue(CDirData&& record) {
   std::size_t queued;
   {
-    std::lock_guard lock(m_queueLock);
+    std::unique_lock lock(m_queueLock);
     auto it = m_queueIndex.find(record.m_currentScanDir);
+    if (it == m_queueIndex.end() && m_queue.size() >= m_maxQueued && m_writerRuns) {
+      m_signals.Set(CSignalPair::kFirst);
+      m_taken.wait(lock, [&] { return m_queue.size() < m_maxQueued || !m_writerRuns; });
+      it = m_queueIndex.find(record.m_currentScanDir);  // the batch may have held it
+    }
     if (it != m_queueIndex.end()) {
       *it->second = std::move(record);
     } else {
@@ -102,6 +112,24 @@ IScanStore::LoadResult CSaveQueue::ReadTree(const std::string& top, const IScanS
   return result;
 }
 
+void CSaveQueue::BeginReads() {
+  std::lock_guard storageLock(m_storageLock);
+  if (m_store) m_store->BeginReads();
+}
+
+void CSaveQueue::PauseReads() {
+  // A write under way has let the file go already.
+  std::unique_lock storageLock(m_storageLock, std::try_to_lock);
+  if (!storageLock || !m_store) return;
+  m_store->EndReads();
+  m_store->BeginReads();
+}
+
+void CSaveQueue::EndReads() {
+  std::lock_guard storageLock(m_storageLock);
+  if (m_store) m_store->EndReads();
+}
+
 void CSaveQueue::WriteRecords(const std::vector<CDirData>& records) {
   if (!m_store || records.empty()) return;
   std::vector<std::int32_t> reported;
@@ -132,7 +160,7 @@ void CSaveQueue::TellNotice() {
   if (m_told.insert(notice).second && m_prompts) m_prompts->ShowMessage(notice, "Varnow Data File");
 }
 
-// Writes everything that is queued now as one batch; false when the queue was empty.
+// Writes the oldest records queued now (at most a batch); false when the queue was empty.
 bool CSaveQueue::FlushOnce() {
   std::vector<CDirData> batch;
   std::unique_lock storageLock(m_storageLock, std::defer_lock);
@@ -140,14 +168,16 @@ bool CSaveQueue::FlushOnce() {
     std::lock_guard queueLock(m_queueLock);
     if (m_queue.empty()) return false;
     storageLock.lock();  // queue lock before storage lock, as everywhere
-    batch.reserve(m_queue.size());
-    for (CDirData& record : m_queue) {
+    batch.reserve(std::min(m_queue.size(), m_maxBatch));
+    while (!m_queue.empty() && batch.size() < m_maxBatch) {
+      CDirData& record = m_queue.front();
+      m_queueIndex.erase(record.m_currentScanDir);
       m_inFlight.insert(record.m_currentScanDir);
       batch.push_back(std::move(record));
+      m_queue.pop_front();
     }
-    m_queue.clear();
-    m_queueIndex.clear();
   }
+  m_taken.notify_all();
   WriteRecords(batch);
   storageLock.unlock();
   std::lock_guard queueLock(m_queueLock);
@@ -178,12 +208,13 @@ void CSaveQueue::WriterThread() {
     if (woken == CSignalPair::kSecond) return;
     try {
       if (woken == CSignalPair::kFirst) {
-        if (Count() > m_flushThreshold) FlushOnce();
+        for (std::size_t queued = Count(); queued > m_flushThreshold || queued >= m_maxQueued; queued = Count())
+          FlushOnce();
         continue;
       }
       if (Clock::now() >= idleSince() + m_idleFlush) {
         lastFlush = Clock::now();
-        FlushOnce();
+        WriteAll();
       }
     } catch (...) {
       VN_TRACE("** Exception in SaveOutData\n");
@@ -195,6 +226,11 @@ void CSaveQueue::Shutdown() {
   if (!m_writer.joinable()) return;
   m_signals.Set(CSignalPair::kSecond);
   m_writer.join();
+  {
+    std::lock_guard lock(m_queueLock);
+    m_writerRuns = false;
+  }
+  m_taken.notify_all();
   WriteAll();
 }
 

@@ -1,12 +1,15 @@
 // The records waiting to be written into the data file, and the writer thread that writes them:
 // when more than the threshold wait, when no save request came for the idle time, and all of
-// them at shutdown. The queue lock is always taken before the storage lock; every access to the
-// store happens under the storage lock, so the store's folder can change between two writes but
-// never during one.
+// them at shutdown. A write takes at most maxBatch records, oldest first; a producer that finds
+// maxQueued records waiting waits until the writer has taken a batch, so that memory stays
+// bounded however far a scan runs ahead of the writer. The queue lock is always taken before the
+// storage lock; every access to the store happens under the storage lock, so the store's folder
+// can change between two writes but never during one.
 #pragma once
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <list>
 #include <memory>
@@ -29,7 +32,7 @@ class CSaveQueue {
  public:
   // store may be null (nothing is loaded or saved); prompts gets the write failures.
   CSaveQueue(std::unique_ptr<IScanStore> store, IPrompts* prompts, std::chrono::milliseconds idleFlush,
-             std::size_t flushThreshold);
+             std::size_t flushThreshold, std::size_t maxBatch, std::size_t maxQueued);
   CSaveQueue(const CSaveQueue&) = delete;
   CSaveQueue& operator=(const CSaveQueue&) = delete;
   ~CSaveQueue();
@@ -37,7 +40,8 @@ class CSaveQueue {
   // The folder the store keeps its file in.
   void SetFolder(const std::string& folder);
 
-  // Queues the record, replacing a queued one of the same path.
+  // Queues the record, replacing a queued one of the same path; waits while the queue is full
+  // and the writer runs.
   void Queue(CDirData&& record);
   std::size_t Count();
 
@@ -45,6 +49,11 @@ class CSaveQueue {
   // instead (and written at once, so that the file holds what is shown); one of the batch being
   // written is read after that batch. Without consultFile (or a store) nothing is read.
   IScanStore::LoadResult Load(CDirData& record, bool consultFile, bool* fromQueue);
+  // Loads of a whole tree follow (see IScanStore::BeginReads), until EndReads. PauseReads lets
+  // the file go while loads are far apart (a subtree with nothing saved is scanned).
+  void BeginReads();
+  void PauseReads();
+  void EndReads();
 
   // Writes everything queued, then walks the saved records of top and below it (see
   // IScanStore::ReadTree) under the storage lock.
@@ -73,11 +82,15 @@ class CSaveQueue {
   IPrompts* m_prompts;
   std::chrono::milliseconds m_idleFlush;
   std::size_t m_flushThreshold;
+  std::size_t m_maxBatch;
+  std::size_t m_maxQueued;
 
   std::mutex m_queueLock;  // guards the queue; always taken before m_storageLock
   std::list<CDirData> m_queue;
   std::unordered_map<std::string, std::list<CDirData>::iterator> m_queueIndex;
   std::unordered_set<std::string> m_inFlight;  // paths of the batch being written
+  std::condition_variable m_taken;  // a batch left the queue, or the writer ended
+  bool m_writerRuns = true;
   std::mutex m_storageLock;  // guards every access to the store
 
   // The save event is set when the queue outgrows the threshold; the writer's idle time counts

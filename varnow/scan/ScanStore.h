@@ -39,6 +39,12 @@ class IScanStore {
     return result;
   }
 
+  // A scan reads the records of a whole tree one after another: between BeginReads and EndReads
+  // the store may keep its file open for reading (never while it writes, and never for long at
+  // a time, so that other runs can save).
+  virtual void BeginReads() {}
+  virtual void EndReads() {}
+
   // Writes every record in one open of the file. onFailure gets each record that could not be
   // written with the status code.
   using FailureHandler = std::function<void(const CDirData& record, std::int32_t status)>;

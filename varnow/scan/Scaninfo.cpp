@@ -81,7 +81,8 @@ CScanInfo::CScanInfo(IScanOwner* owner, IPrompts* prompts, std::unique_ptr<IScan
     : m_owner(owner),
       m_prompts(prompts),
       m_options(std::move(options)),
-      m_saveQueue(std::move(store), prompts, m_options.idleFlush, m_options.flushThreshold) {
+      m_saveQueue(std::move(store), prompts, m_options.idleFlush, m_options.flushThreshold, m_options.maxBatch,
+                  m_options.maxQueued) {
   VN_TRACE("CScanInfo Constructor");
 }
 
@@ -265,11 +266,14 @@ std::int64_t CScanInfo::DoScan(int level, CDirData& record, bool silent) {
   // The context lives for the top-level call; the progress display goes with it on every return.
   struct ContextGuard {
     std::unique_ptr<ScanContext>& slot;
+    CSaveQueue& saveQueue;
     bool owned = false;
     ~ContextGuard() {
-      if (owned) slot.reset();
+      if (!owned) return;
+      slot.reset();
+      saveQueue.EndReads();
     }
-  } guard{m_scan};
+  } guard{m_scan, m_saveQueue};
   try {
     if (level == 1 && !platform::PathExists(record.m_currentScanDir)) {
       if (!m_prompts->AskScanMissingDirectory()) {
@@ -281,6 +285,7 @@ std::int64_t CScanInfo::DoScan(int level, CDirData& record, bool silent) {
     if (level == 1 || !m_scan) {
       m_scan = std::make_unique<ScanContext>();
       guard.owned = true;
+      m_saveQueue.BeginReads();
       PreparePseudoMounts(record.m_currentScanDir);
     }
     if (level == 1) {
@@ -309,9 +314,9 @@ std::int64_t CScanInfo::DoScan(int level, CDirData& record, bool silent) {
   return ScanTree(level, record, silent, listing, nullptr, true, Place{});
 }
 
-// Reads the directory's entries (from the live listing, or from what ListTree found): adds the
-// files to total and returns the subdirectories in listing order.
-std::vector<std::string> CScanInfo::TakeEntries(platform::DirListing& listing, const CListedDirectory* listed,
+// Reads the directory's entries (from the live listing, or taken out of what ListTree found):
+// adds the files to total and returns the subdirectories in listing order.
+std::vector<std::string> CScanInfo::TakeEntries(platform::DirListing& listing, CListedDirectory* listed,
                                                 std::int64_t& total) {
   std::vector<std::string> subdirectories;
   if (listed) {
@@ -319,7 +324,8 @@ std::vector<std::string> CScanInfo::TakeEntries(platform::DirListing& listing, c
     for (const CListedFile& file : listed->linkedFiles)
       if (m_scan->linkedFiles.insert(FileId{file.device, file.inode}).second) total += file.size;
     m_filesScanned += listed->fileCount;
-    return listed->subdirectories;
+    listed->linkedFiles = {};
+    return std::move(listed->subdirectories);
   }
   CScanProgress* progress = CurrentProgress();
   platform::DirEntry entry;
@@ -336,7 +342,7 @@ std::vector<std::string> CScanInfo::TakeEntries(platform::DirListing& listing, c
 }
 
 std::int64_t CScanInfo::ScanTree(int level, CDirData& record, bool silent, platform::DirListing& listing,
-                                 const CListedDirectory* listed, bool consultFile, const Place& place) {
+                                 CListedDirectory* listed, bool consultFile, const Place& place) {
   std::int64_t total = 0;
   try {
     IScanStore::LoadResult loaded = m_saveQueue.Load(record, consultFile, nullptr);
@@ -353,8 +359,10 @@ std::int64_t CScanInfo::ScanTree(int level, CDirData& record, bool silent, platf
 
       // Nothing below a directory without a storage can have been saved; a file that could not
       // be read (damaged, or locked past the wait) is not tried again for every subdirectory.
+      // The saved records of subdirectories matter only to a scan that saves them again.
       const bool childrenConsult = consultFile && loaded != IScanStore::LoadResult::NoStorage &&
-                                   loaded != IScanStore::LoadResult::Failed;
+                                   loaded != IScanStore::LoadResult::Failed && m_owner->SubDirSave() != 0;
+      if (consultFile && !childrenConsult && !subdirectories.empty()) m_saveQueue.PauseReads();
       Found found;
       found.reserve(subdirectories.size());
       for (std::size_t i = 0; i < subdirectories.size(); ++i) {
@@ -375,6 +383,7 @@ std::int64_t CScanInfo::ScanTree(int level, CDirData& record, bool silent, platf
                                             : Place{place.anchor, place.relative + "/" + name, place.depth + 1},
                                       child, silent, childrenConsult);
         if (size == -1) return -1;
+        if (listed) listed->children[i] = {};  // walked: what was listed of it is not needed again
         if (level == 1 && progress) progress->StepIt();
         if (IsSpecialEntryName(name))
           VN_TRACE("Subdirectory %s counted without an entry (reserved name)\n", child.m_currentScanDir.c_str());
@@ -411,7 +420,7 @@ std::int64_t CScanInfo::ScanSubdirectory(const Place& place, CDirData& child, bo
   return ScanTree(0, child, silent, listing, nullptr, consultFile, place);
 }
 
-std::int64_t CScanInfo::ScanListedSubdirectory(const CListedDirectory& listed, CDirData& child, bool silent,
+std::int64_t CScanInfo::ScanListedSubdirectory(CListedDirectory& listed, CDirData& child, bool silent,
                                                bool consultFile) {
   if (listed.skipped) {
     VN_TRACE("Not scanning %s: pseudo file system\n", child.m_currentScanDir.c_str());

@@ -32,6 +32,10 @@ struct CScanOptions {
   std::chrono::milliseconds idleFlush{60000};
   // ... or at once when more than this many records wait.
   std::size_t flushThreshold = 500;
+  // Records written in one commit at most, and records queued at most before a scan waits for
+  // the writer: what the save holds in memory stays bounded.
+  std::size_t maxBatch = 4000;
+  std::size_t maxQueued = 8000;
   // Mount table to use (tests give a faked one); empty: the process's own.
   std::string mountinfoPath;
   // How a volume's figures are read (tests fake a volume that does not tell them); empty: the
@@ -114,11 +118,11 @@ class CScanInfo {
   };
 
   std::int64_t ScanTree(int level, CDirData& record, bool silent, platform::DirListing& listing,
-                        const CListedDirectory* listed, bool consultFile, const Place& place);
-  std::vector<std::string> TakeEntries(platform::DirListing& listing, const CListedDirectory* listed,
+                        CListedDirectory* listed, bool consultFile, const Place& place);
+  std::vector<std::string> TakeEntries(platform::DirListing& listing, CListedDirectory* listed,
                                        std::int64_t& total);
   std::int64_t ScanSubdirectory(const Place& place, CDirData& child, bool silent, bool consultFile);
-  std::int64_t ScanListedSubdirectory(const CListedDirectory& listed, CDirData& child, bool silent,
+  std::int64_t ScanListedSubdirectory(CListedDirectory& listed, CDirData& child, bool silent,
                                       bool consultFile);
   bool IsPseudoMount(const std::string& path) const;
   int ScanThreads() const;

@@ -204,6 +204,19 @@ TEST_F(ScanTest, RenameInLetterCaseKeepsHistoryButTwoLiveNamesStaySeparate) {
   EXPECT_TRUE(SameNameIgnoringCase("A\xff", "a\xff"));
 }
 
+TEST_F(ScanTest, CaseBlindMatchTakesTheFirstUnclaimedEntryAndNeverASummaryRow) {
+  CDirData record;
+  for (const char* name : {"\xc3\x84pfel", "docs", "DOCS", "A\xff", "KOB*[Total Used]", "same"})
+    record.m_entries.push_back(CDirInfo{name, {N, 7, N, N, N, N}});
+  MergeScannedSubdirectories(record, {{"\xc3\xa4PFEL", 1}, {"Docs", 2}, {"dOCS", 3}, {"a\xff", 4},
+                                      {"kob*[total used]", 5}, {"SAME", 6}, {"same", 8}});
+  EXPECT_THAT(Names(record), ElementsAre("\xc3\x84pfel", "docs", "DOCS", "A\xff", "KOB*[Total Used]", "same",
+                                         "kob*[total used]", "SAME"));
+  std::vector<std::int64_t> sizes;
+  for (const CDirInfo& entry : record.m_entries) sizes.push_back(entry.sizes[0]);
+  EXPECT_THAT(sizes, ElementsAre(1, 2, 3, 4, N, 8, 5, 6));  // "same" keeps its exact name's entry
+}
+
 TEST_F(ScanTest, EmptyDirectoryHasOnlyTheSummaryRows) {
   auto session = Session();
   EXPECT_EQ(Scan(*session, dir.Path()), 0);
@@ -534,6 +547,76 @@ TEST_F(ScanTest, WriterFlushesAfterIdleTimeAboveThresholdAndAtShutdown) {
     EXPECT_EQ(state->records.size(), 3u);
     session->ShutdownWarning();
   }
+}
+
+// However far a scan runs ahead of the writer, no more than the bound waits and no batch
+// exceeds its cap; every record is written once, in the order it was queued.
+TEST_F(ScanTest, BoundedQueueMakesTheProducerWaitWithoutLosingOrReorderingRecords) {
+  CScanOptions bounded;
+  bounded.idleFlush = std::chrono::hours(1);
+  bounded.flushThreshold = 2;
+  bounded.maxBatch = 3;
+  bounded.maxQueued = 5;
+  std::vector<std::string> queued;
+  {
+    auto session = Session(bounded);
+    for (int i = 0; i < 40; ++i) {
+      CDirData record;
+      record.m_currentScanDir = "/r" + std::to_string(i) + "/";
+      queued.push_back(record.m_currentScanDir);
+      session->QueueSave(record);
+      EXPECT_LE(session->QueuedCount(), 5u);
+    }
+  }
+  EXPECT_EQ(state->written, queued);
+  EXPECT_LE(state->largestBatch, 3u);
+
+  // A whole scan: the same records, written in the same order, as without the bound.
+  for (int i = 0; i < 30; ++i) dir.MakeDir("d" + std::to_string(i % 4) + "/e" + std::to_string(i));
+  owner.autoSave = owner.subDirSave = 1;
+  auto scanAll = [&](CScanOptions options) {
+    state = std::make_shared<MemoryStore::State>();
+    auto session = Session(options);
+    EXPECT_NE(Scan(*session, dir.Path()), -1);
+    session->ShutdownWarning();
+    EXPECT_FALSE(state->holdingReads);
+    return state;
+  };
+  CScanOptions unbounded;
+  unbounded.idleFlush = std::chrono::hours(1);
+  unbounded.flushThreshold = unbounded.maxBatch = unbounded.maxQueued = 100000;
+  const auto all = scanAll(unbounded);
+  const auto some = scanAll(bounded);
+  EXPECT_EQ(all->batches, 1);
+  EXPECT_GT(some->batches, 10);
+  EXPECT_LE(some->largestBatch, 3u);
+  EXPECT_EQ(some->written, all->written);
+  ASSERT_EQ(some->records.size(), 35u);
+  for (const auto& [path, record] : all->records) {
+    CDirData other = some->records.at(path);
+    other.FindOrAddEntry(kTotalFree).sizes[0] = record.FindEntry(kTotalFree)->sizes[0];  // other runs write meanwhile
+    EXPECT_EQ(other.m_entries, record.m_entries) << path;
+  }
+}
+
+// Subdirectory records matter only to a scan that saves them again: one that does not reads
+// the top record alone.
+TEST_F(ScanTest, ScanThatSavesNoSubdirectoryReadsOnlyTheTopRecord) {
+  dir.MakeDir("a/b");
+  dir.MakeDir("c");
+  auto session = Session();
+  SavedScan(*session, dir.Path());
+  int reads = state->reads;
+  Scan(*session, dir.Path());
+  EXPECT_EQ(state->reads, reads + 1);
+  EXPECT_FALSE(state->holdingReads);
+  reads = state->reads;
+  SavedScan(*session, dir.Path());
+  EXPECT_EQ(state->reads, reads + 4);
+  const CDirData a = Stored(dir.Path() + "a/");
+  const CDirInfo* b = a.FindEntry("b");
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(b->sizes[1], b->sizes[0]);  // built on the saved record
 }
 
 TEST_F(ScanTest, FailedWriteShowsTheDiskErrorOncePerCause) {

@@ -7,11 +7,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <optional>
-#include <utility>
 #include <cstdio>
 #include <cstring>
-#include <unordered_map>
+#include <thread>
+#include <utility>
 
 #include "platform/atomicfile.h"
 #include "platform/tracelog.h"
@@ -21,47 +20,13 @@ namespace {
 
 constexpr std::size_t kHeaderSize = 96;
 constexpr std::size_t kSizesBytes = 48;
-constexpr std::size_t kMaxStorageName = 31;
-constexpr std::size_t kHashedPrefix = 22;
 // A record bigger than this can only come from a damaged file.
 constexpr std::uint64_t kMaxStreamSize = 256u << 20;
-
-bool IsForbidden(char c) { return std::strchr("!\"*/:<>?\\|", c) != nullptr && c != '\0'; }
-
-// Upper case of one widened byte as the compound file's name comparison sees it.
-char16_t FoldUnit(char16_t unit) {
-  if (unit >= u'a' && unit <= u'z') return unit - 0x20;
-  if (unit >= 0xE0 && unit <= 0xFE && unit != 0xF7) return unit - 0x20;
-  if (unit == 0xFF) return 0x178;
-  if (unit == 0xB5) return 0x39C;
-  return unit;
-}
-
-bool SameForTheFile(std::u16string_view a, std::u16string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) { return FoldUnit(x) == FoldUnit(y); });
-}
-
-std::uint32_t Fnv1a(std::string_view bytes) {
-  std::uint32_t hash = 2166136261u;
-  for (unsigned char byte : bytes) {
-    hash ^= byte;
-    hash *= 16777619u;
-  }
-  return hash;
-}
-
-std::vector<std::string_view> PathComponents(std::string_view path) {
-  std::vector<std::string_view> components;
-  std::size_t start = 0;
-  while (start < path.size()) {
-    std::size_t end = path.find('/', start);
-    if (end == std::string_view::npos) end = path.size();
-    if (end > start) components.push_back(path.substr(start, end - start));
-    start = end + 1;
-  }
-  return components;
-}
+// How long a scan's reads keep the file open at a time, and how long they then let it go: long
+// enough for another run that polls for the lock to save (the lock wait polls at least every
+// 20 ms).
+constexpr auto kHoldReadsFor = std::chrono::seconds(2);
+constexpr auto kLetGoFor = std::chrono::milliseconds(25);
 
 void PutLE(std::vector<std::uint8_t>& out, std::uint64_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
@@ -72,28 +37,6 @@ std::uint64_t GetLE(const std::uint8_t* data, int bytes) {
   for (int i = bytes - 1; i >= 0; --i) value = (value << 8) | data[i];
   return value;
 }
-
-// Names of the children of a storage, storages and streams apart.
-struct ChildNames {
-  std::vector<std::u16string> storages;
-  std::vector<std::u16string> streams;
-};
-
-ChildNames ListChildren(const cfb::Storage& storage) {
-  std::vector<cfb::ElementInfo> elements;
-  ChildNames names;
-  if (cfb::Failed(storage.EnumElements(elements))) return names;
-  for (cfb::ElementInfo& element : elements)
-    (element.type == cfb::ElementType::Storage ? names.storages : names.streams).push_back(std::move(element.name));
-  return names;
-}
-
-// One storage of a write batch, opened once, with its children's names.
-struct CachedStorage {
-  cfb::Storage storage;
-  ChildNames children;
-  bool listed = false;
-};
 
 // Opens the data file, waiting up to lockWait for another process's lock; for writing it is
 // created when missing, for reading it is never changed.
@@ -109,6 +52,11 @@ cfb::HRESULT OpenDataFile(const std::string& file, bool forWriting, std::chrono:
 // The statuses of a file that is not (or no longer) a readable compound file.
 bool IsDamage(cfb::HRESULT hr) {
   return hr == cfb::STG_E_INVALIDHEADER || hr == cfb::STG_E_DOCFILECORRUPT || hr == cfb::STG_E_FILEALREADYEXISTS;
+}
+
+std::string UnreadableNotice(const std::string& file, cfb::HRESULT hr) {
+  return "The data file " + file + " can not be read (" + cfb::StatusName(hr) + "): the scans saved in it are left out" +
+         (IsDamage(hr) ? "; the next save replaces it." : ".");
 }
 
 // The exclusive lock that every opener of the file takes, polled until wait has passed.
@@ -170,35 +118,6 @@ void ReadRecord(cfb::Stream& stream, CDirData& record) {
   }
 }
 
-// The children of a storage grouped by the name the file format sees (letter case folded), so
-// that a component's storage name is found by comparing it with the few siblings that can
-// clash with it instead of with all of them: a directory may hold many thousands.
-class SiblingIndex {
- public:
-  explicit SiblingIndex(const cfb::Storage& storage) {
-    const ChildNames names = ListChildren(storage);
-    for (const std::u16string& name : names.storages) m_storages[Folded(name)].push_back(name);
-    for (const std::u16string& name : names.streams) m_streams[Folded(name)].push_back(name);
-  }
-  // As StorageName with all the children: only those that fold alike can change its answer.
-  std::u16string NameOf(std::string_view component) const {
-    const std::u16string key = Folded(cfb::WidenBytes(component));
-    const auto storages = m_storages.find(key);
-    const auto streams = m_streams.find(key);
-    return StorageName(component, storages == m_storages.end() ? kNone : storages->second,
-                       streams == m_streams.end() ? kNone : streams->second);
-  }
-
- private:
-  static std::u16string Folded(std::u16string name) {
-    for (char16_t& unit : name) unit = FoldUnit(unit);
-    return name;
-  }
-  inline static const std::vector<std::u16string> kNone;
-  std::unordered_map<std::u16string, std::vector<std::u16string>> m_storages;
-  std::unordered_map<std::u16string, std::vector<std::u16string>> m_streams;
-};
-
 // Deeper than any path the system accepts: only a damaged file nests storages further.
 constexpr int kMaxWalkDepth = 2048;
 
@@ -206,7 +125,7 @@ constexpr int kMaxWalkDepth = 2048;
 // followed by those below it. storage is record's own storage.
 void WalkBelow(cfb::Storage& storage, const CDirData& record, const IScanStore::TreeVisitor& visit, int depth) {
   if (depth >= kMaxWalkDepth) return;
-  std::optional<SiblingIndex> children;  // listed when the first subdirectory needs them
+  std::optional<CChildNames> children;  // listed when the first subdirectory needs them
   for (const CDirInfo& entry : record.m_entries) {
     if (entry.sizes[0] == kNoSize || IsSpecialEntryName(entry.name) || entry.name == "." || entry.name == ".." ||
         entry.name.find('/') != std::string::npos)
@@ -214,7 +133,7 @@ void WalkBelow(cfb::Storage& storage, const CDirData& record, const IScanStore::
     if (!children) children.emplace(storage);
     cfb::Storage child;
     cfb::Stream stream;
-    if (cfb::Failed(storage.OpenStorage(children->NameOf(entry.name), child)) ||
+    if (cfb::Failed(storage.OpenStorage(children->StorageName(entry.name), child)) ||
         cfb::Failed(child.OpenStream(kRecordStreamName, stream)))
       continue;  // never saved on its own
     CDirData below;
@@ -226,56 +145,7 @@ void WalkBelow(cfb::Storage& storage, const CDirData& record, const IScanStore::
   }
 }
 
-// Opens the storages down to path and its record stream.
-IScanStore::LoadResult OpenRecord(cfb::Storage& root, const std::string& path, std::vector<cfb::Storage>& storages,
-                                  cfb::Stream& stream) {
-  const cfb::HRESULT hr = OpenDirStream(root, path, storages, stream);
-  if (hr == cfb::STG_E_PATHNOTFOUND) return IScanStore::LoadResult::NoStorage;
-  if (hr == cfb::STG_E_FILENOTFOUND) return IScanStore::LoadResult::NoRecord;
-  if (cfb::Failed(hr)) {
-    VN_TRACE("LoadData cannot open the record of %s (Error=0x%X)\n", path.c_str(), static_cast<unsigned>(hr));
-    return IScanStore::LoadResult::Failed;
-  }
-  return IScanStore::LoadResult::Loaded;
-}
-
 }  // namespace
-
-std::u16string StorageName(std::string_view component, const std::vector<std::u16string>& siblingNames,
-                           const std::vector<std::u16string>& siblingStreams) {
-  bool plain = component.size() <= kMaxStorageName && std::none_of(component.begin(), component.end(), IsForbidden);
-  std::u16string wide = cfb::WidenBytes(component);
-  // The record stream's name is taken in every storage, even before the stream is created.
-  if (plain && !SameForTheFile(wide, kRecordStreamName)) {
-    bool clash = std::any_of(siblingNames.begin(), siblingNames.end(), [&](const std::u16string& sibling) {
-      return sibling != wide && SameForTheFile(sibling, wide);
-    });
-    clash = clash || std::any_of(siblingStreams.begin(), siblingStreams.end(),
-                                 [&](const std::u16string& stream) { return SameForTheFile(stream, wide); });
-    if (!clash) return wide;
-  }
-  std::string hashed(component.substr(0, kHashedPrefix));
-  std::replace_if(hashed.begin(), hashed.end(), IsForbidden, '_');
-  char suffix[16];
-  std::snprintf(suffix, sizeof suffix, "*%08x", Fnv1a(component));
-  return cfb::WidenBytes(hashed + suffix);
-}
-
-cfb::HRESULT OpenDirStream(cfb::Storage& root, const std::string& path, std::vector<cfb::Storage>& storages,
-                           cfb::Stream& stream) {
-  for (std::string_view component : PathComponents(path)) {
-    cfb::Storage& parent = storages.empty() ? root : storages.back();
-    const ChildNames siblings = ListChildren(parent);
-    std::u16string name = StorageName(component, siblings.storages, siblings.streams);
-    cfb::Storage child;
-    cfb::HRESULT hr = parent.OpenStorage(name, child);
-    if (hr == cfb::STG_E_FILENOTFOUND) return cfb::STG_E_PATHNOTFOUND;
-    if (cfb::Failed(hr)) return hr;
-    storages.push_back(std::move(child));
-  }
-  cfb::Storage& home = storages.empty() ? root : storages.back();
-  return home.OpenStream(kRecordStreamName, stream);
-}
 
 std::vector<std::uint8_t> EncodeRecord(const CDirData& record) {
   std::vector<std::uint8_t> out;
@@ -320,7 +190,11 @@ bool DecodeRecord(const std::uint8_t* data, std::size_t size, CDirData& record) 
 CDataFile::CDataFile(std::string folder, std::chrono::milliseconds lockWait)
     : m_folder(std::move(folder)), m_lockWait(lockWait) {}
 
-void CDataFile::SetFolder(const std::string& folder) { m_folder = folder; }
+void CDataFile::SetFolder(const std::string& folder) {
+  StopReading();
+  m_pathStamp.reset();
+  m_folder = folder;
+}
 
 std::string CDataFile::TakeNotice() { return std::exchange(m_notice, std::string()); }
 
@@ -365,45 +239,96 @@ std::string CDataFile::FilePath() const {
   return directory + std::string(kDataFileName);
 }
 
-IScanStore::LoadResult CDataFile::OpenForReading(cfb::Storage& root, bool& nothingSaved) {
+void CDataFile::BeginReads() { m_holdReads = true; }
+
+void CDataFile::EndReads() {
+  m_holdReads = false;
+  StopReading();
+}
+
+void CDataFile::StopReading() {
+  if (m_readingSince) m_path.Detach();  // the root goes with it
+  m_readingSince.reset();
+}
+
+// Called with the file open and locked through a root: nobody changes it meanwhile.
+std::optional<cfb::cache::Stamp> CDataFile::StampNow() const {
+  const int fd = ::open(FilePath().c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  cfb::cache::Stamp stamp;
+  const bool read = cfb::cache::StampOf(fd, stamp);
+  ::close(fd);  // another descriptor than the locked one: the lock stays
+  return read ? std::optional(stamp) : std::nullopt;
+}
+
+void CDataFile::AttachPath(cfb::Storage root) {
+  std::optional<cfb::cache::Stamp> now = StampNow();
+  m_path.Attach(std::move(root), now && m_pathStamp && *now == *m_pathStamp);
+  m_pathStamp = now;
+}
+
+void CDataFile::NoteWritten(bool committed) { m_pathStamp = committed ? StampNow() : std::nullopt; }
+
+IScanStore::LoadResult CDataFile::OpenForReading() {
+  if (m_readingSince) {
+    if (std::chrono::steady_clock::now() - *m_readingSince < kHoldReadsFor) return LoadResult::Loaded;
+    StopReading();  // another run may be waiting to save
+    std::this_thread::sleep_for(kLetGoFor);
+  }
   const std::string file = FilePath();
   struct stat st {};
-  nothingSaved = ::stat(file.c_str(), &st) != 0;
-  if (nothingSaved) return LoadResult::NoStorage;
-  const cfb::HRESULT hr = OpenDataFile(file, false, m_lockWait, root);
-  if (cfb::Succeeded(hr)) return LoadResult::Loaded;
-  VN_TRACE("LoadData cannot read %s (Error=0x%X)\n", file.c_str(), static_cast<unsigned>(hr));
-  m_notice = "The data file " + file + " can not be read (" + cfb::StatusName(hr) +
-             "): the scans saved in it are left out" + (IsDamage(hr) ? "; the next save replaces it." : ".");
-  return LoadResult::Failed;
+  if (::stat(file.c_str(), &st) != 0) return LoadResult::NoStorage;  // nothing was ever saved
+
+  cfb::Storage root;
+  cfb::HRESULT hr = OpenDataFile(file, false, m_lockWait, root);
+  if (cfb::Failed(hr)) {
+    VN_TRACE("LoadData cannot read %s (Error=0x%X)\n", file.c_str(), static_cast<unsigned>(hr));
+    m_notice = UnreadableNotice(file, hr);
+    return LoadResult::Failed;
+  }
+  AttachPath(std::move(root));
+  m_readingSince = std::chrono::steady_clock::now();
+  return LoadResult::Loaded;
+}
+
+IScanStore::LoadResult CDataFile::ReadThrough(const std::string& path, const RecordUse& use) {
+  const LoadResult opened = OpenForReading();
+  if (opened != LoadResult::Loaded) return opened;
+  struct LetGo {  // outside a scan's reads the file is not kept open
+    CDataFile& file;
+    ~LetGo() {
+      if (!file.m_holdReads) file.StopReading();
+    }
+  } letGo{*this};
+  cfb::Storage* home = nullptr;
+  cfb::Stream stream;
+  cfb::HRESULT hr = m_path.Go(path, false, home);
+  if (cfb::Succeeded(hr)) hr = home->OpenStream(kRecordStreamName, stream);
+  if (hr == cfb::STG_E_PATHNOTFOUND) return LoadResult::NoStorage;
+  if (hr == cfb::STG_E_FILENOTFOUND) return LoadResult::NoRecord;
+  if (cfb::Failed(hr)) {
+    VN_TRACE("LoadData cannot open the record of %s (Error=0x%X)\n", path.c_str(), static_cast<unsigned>(hr));
+    // A reader checks only the part of the file it reads, so damage may show only here.
+    if (IsDamage(hr)) m_notice = UnreadableNotice(FilePath(), hr);
+    return LoadResult::Failed;
+  }
+  use(*home, stream);
+  return LoadResult::Loaded;
 }
 
 IScanStore::LoadResult CDataFile::Read(CDirData& record) {
-  cfb::Storage root;
-  bool nothingSaved = false;
-  if (const LoadResult opened = OpenForReading(root, nothingSaved); opened != LoadResult::Loaded) return opened;
-  std::vector<cfb::Storage> storages;
-  cfb::Stream stream;
-  const LoadResult found = OpenRecord(root, record.m_currentScanDir, storages, stream);
-  if (found == LoadResult::Loaded) ReadRecord(stream, record);
-  return found;
+  return ReadThrough(record.m_currentScanDir, [&](cfb::Storage&, cfb::Stream& stream) { ReadRecord(stream, record); });
 }
 
 IScanStore::LoadResult CDataFile::ReadTree(const std::string& top, const TreeVisitor& visit) {
-  cfb::Storage root;
-  bool nothingSaved = false;
-  if (const LoadResult opened = OpenForReading(root, nothingSaved); opened != LoadResult::Loaded) return opened;
-  std::vector<cfb::Storage> storages;
-  cfb::Stream stream;
-  const LoadResult found = OpenRecord(root, top, storages, stream);
-  if (found != LoadResult::Loaded) return found;
-  CDirData record;
-  record.m_currentScanDir = top;
-  ReadRecord(stream, record);
-  stream.Release();
-  visit(record);
-  WalkBelow(storages.empty() ? root : storages.back(), record, visit, 0);
-  return found;
+  return ReadThrough(top, [&](cfb::Storage& home, cfb::Stream& stream) {
+    CDirData record;
+    record.m_currentScanDir = top;
+    ReadRecord(stream, record);
+    stream.Release();
+    visit(record);
+    WalkBelow(home, record, visit, 0);
+  });
 }
 
 const CDirData* CDataFile::OverWhatIsSaved(const CDirData& record, cfb::Stream& stream, CDirData& merged) {
@@ -438,6 +363,7 @@ const CDirData* CDataFile::OverWhatIsSaved(const CDirData& record, cfb::Stream& 
 
 void CDataFile::Write(const std::vector<CDirData>& records, const FailureHandler& onFailure) {
   if (records.empty()) return;
+  StopReading();  // a reader's lock would shut out this writer
   const std::string file = FilePath();
   cfb::Storage root;
   cfb::HRESULT hr = OpenDataFile(file, true, m_lockWait, root);
@@ -475,41 +401,12 @@ void CDataFile::Write(const std::vector<CDirData>& records, const FailureHandler
 void CDataFile::WriteBatch(cfb::Storage& root, const std::vector<CDirData>& records,
                            std::vector<std::pair<const CDirData*, cfb::HRESULT>>& failed) {
   cfb::HRESULT hr = cfb::S_OK;
-  // Records of one batch are mostly neighbours: each storage is opened and listed once.
-  CachedStorage rootNode{std::move(root), {}, false};
-  std::unordered_map<std::string, CachedStorage> cache;
-  auto storageOf = [&](const std::vector<std::string_view>& components, cfb::HRESULT& status) -> cfb::Storage* {
-    CachedStorage* parent = &rootNode;
-    std::string key;
-    for (std::string_view component : components) {
-      key.append(component).push_back('/');
-      auto found = cache.find(key);
-      if (found == cache.end()) {
-        if (!parent->listed) {
-          parent->children = ListChildren(parent->storage);
-          parent->listed = true;
-        }
-        std::u16string name = StorageName(component, parent->children.storages, parent->children.streams);
-        CachedStorage node;
-        status = parent->storage.OpenStorage(name, node.storage);
-        if (status == cfb::STG_E_FILENOTFOUND) {
-          status = parent->storage.CreateStorage(name, node.storage);
-          node.listed = true;  // new: no children yet
-          if (cfb::Succeeded(status)) parent->children.storages.push_back(name);
-        }
-        if (cfb::Failed(status)) return nullptr;
-        found = cache.emplace(key, std::move(node)).first;
-      }
-      parent = &found->second;
-    }
-    status = cfb::S_OK;
-    return &parent->storage;
-  };
-
+  // Records of one batch are mostly neighbours: each storage is opened and listed about once.
+  AttachPath(std::move(root));
   std::vector<std::pair<const CDirData*, std::array<std::int32_t, 6>>> written;  // with the times written
   for (const CDirData& record : records) {
-    std::vector<std::string_view> components = PathComponents(record.m_currentScanDir);
-    cfb::Storage* home = storageOf(components, hr);
+    cfb::Storage* home = nullptr;
+    hr = m_path.Go(record.m_currentScanDir, true, home);
     cfb::Stream stream;
     CDirData merged;
     const CDirData* content = &record;
@@ -531,9 +428,9 @@ void CDataFile::WriteBatch(cfb::Storage& root, const std::vector<CDirData>& reco
     }
     written.emplace_back(&record, content->m_times);
   }
-  cache.clear();
-  hr = rootNode.storage.Commit();
-  root = std::move(rootNode.storage);
+  root = m_path.Detach();
+  hr = root.Commit();
+  NoteWritten(cfb::Succeeded(hr));
   if (cfb::Failed(hr)) {
     for (const auto& [record, stored] : written) failed.emplace_back(record, hr);
     return;

@@ -5,31 +5,21 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "compoundfile/compoundfile.h"
+#include "compoundfile/modelcache.h"
 #include "varnow/scan/ScanStore.h"
+#include "varnow/store/StoragePath.h"
 
 namespace varnow {
 
 inline constexpr std::string_view kDataFileName = "VNDATA.DB";
-inline constexpr std::u16string_view kRecordStreamName = u"KOB[VNData]";
-
-// Storage name of one path component (plain, or hashed when it cannot be used as it is).
-// siblingNames: the storage names already held by the parent storage; siblingStreams: its
-// stream names. A name the file format counts as equal to a stream's, the record stream's
-// included, would shut out that stream, so it is hashed.
-std::u16string StorageName(std::string_view component, const std::vector<std::u16string>& siblingNames,
-                           const std::vector<std::u16string>& siblingStreams = {});
-
-// Opens the stream of path's record, walking one storage per path component from root. Every
-// storage opened is appended to storages. STG_E_PATHNOTFOUND when a storage on the way is
-// missing, STG_E_FILENOTFOUND when only the stream is; otherwise the store's status.
-cfb::HRESULT OpenDirStream(cfb::Storage& root, const std::string& path,
-                           std::vector<cfb::Storage>& storages, cfb::Stream& stream);
 
 // The stream bytes of a record (header and entries; path and total are not stored).
 std::vector<std::uint8_t> EncodeRecord(const CDirData& record);
@@ -46,6 +36,8 @@ class CDataFile : public IScanStore {
   // One open of the file for the whole walk; each storage is listed once.
   LoadResult ReadTree(const std::string& top, const TreeVisitor& visit) override;
   void Write(const std::vector<CDirData>& records, const FailureHandler& onFailure) override;
+  void BeginReads() override;
+  void EndReads() override;
   void SetFolder(const std::string& folder) override;
   std::string TakeNotice() override;
 
@@ -61,14 +53,34 @@ class CDataFile : public IScanStore {
   // VNDATA.DB.damaged-<time>, and a new file takes its place with every record that could still
   // be read; root is the new file, open for writing.
   cfb::HRESULT ReplaceDamagedFile(const std::string& file, cfb::Storage& root);
-  // Opens the file for reading; Failed (with the user told why) when it cannot be read.
-  LoadResult OpenForReading(cfb::Storage& root, bool& nothingSaved);
   // Writes the records into the open file; the failures go to failed.
   void WriteBatch(cfb::Storage& root, const std::vector<CDirData>& records,
                   std::vector<std::pair<const CDirData*, cfb::HRESULT>>& failed);
 
+  // Opens the file for reading unless it is open for a scan's reads already and has not been
+  // held too long: Loaded when it is open, otherwise what Read gives for it.
+  LoadResult OpenForReading();
+  void StopReading();
+  // Opens the file for reading and the record stream of path, and hands both the record's
+  // storage and the stream to use; the result is the record's, as Read gives it.
+  using RecordUse = std::function<void(cfb::Storage& home, cfb::Stream& stream)>;
+  LoadResult ReadThrough(const std::string& path, const RecordUse& use);
+  // Puts m_path on the root of a newly opened document, keeping what it knows of the names when
+  // the file is as m_path last saw it; and notes how the file is after a write (committed: as
+  // m_path knows it; otherwise unknown). Both with the file open and locked.
+  void AttachPath(cfb::Storage root);
+  void NoteWritten(bool committed);
+  std::optional<cfb::cache::Stamp> StampNow() const;
+
   std::string m_folder;
   std::chrono::milliseconds m_lockWait;
+  bool m_holdReads = false;
+  // The storages of the path read or written last, with the children's names it has learnt; and
+  // the stamp of the file when they held (none: unknown).
+  CStoragePath m_path;
+  std::optional<cfb::cache::Stamp> m_pathStamp;
+  // When the file was opened for reading, while it is.
+  std::optional<std::chrono::steady_clock::time_point> m_readingSince;
   std::string m_notice;
   // The records this object wrote, by the hash of their path: their own scan times, those
   // they were built on, and those of what was written (with other runs' scans, if any).

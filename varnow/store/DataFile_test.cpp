@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <sstream>
 
 #include <gmock/gmock.h>
@@ -421,6 +422,143 @@ TEST_F(DataFileTest, SecondProcessWaitsForTheLockAndSucceedsWhenReleased) {
   EXPECT_EQ(loaded.m_entries.size(), 1u);
   ::close(ready[0]);
   ::close(ready[1]);
+}
+
+// The reads of a scan keep one document open: they give what single reads give in any order,
+// see what a write between them saved, and let the file go now and then for another run's save.
+TEST_F(DataFileTest, HeldReadsGiveWhatSingleReadsGiveAndLetOtherRunsSave) {
+  const std::vector<std::string> paths = {"/t/",        "/t/Docs/",   "/t/DOCS/", "/t/docs/",
+                                          "/t/Docs/in/", "/t/KOB[VNData]/", "/t/" + std::string(40, 'l') + "/",
+                                          "/t/a:b/",    "/u/x/"};
+  std::vector<CDirData> records;
+  for (std::size_t i = 0; i < paths.size(); ++i)
+    records.push_back(Record(paths[i], {CDirInfo{"e" + std::to_string(i), {std::int64_t(i), N, N, N, N, N}}}));
+  CDataFile file(owner.DataDirectory());
+  // Two batches: the second names its storages among siblings listed from the file.
+  ASSERT_THAT(Write(file, {records.begin(), records.begin() + 2}), ElementsAre());
+  ASSERT_THAT(Write(file, {records.begin() + 2, records.end()}), ElementsAre());
+
+  std::vector<std::string> probes = paths;
+  for (std::string missing : {"/u/", "/t/none/", "/t/Docs/in/deeper/", "/t/dOCS/", "/"}) probes.push_back(missing);
+  auto readAll = [&](CDataFile& reader, const std::vector<std::string>& order) {
+    std::map<std::string, std::pair<IScanStore::LoadResult, std::vector<CDirInfo>>> got;
+    for (const std::string& path : order) {
+      CDirData record;
+      record.m_currentScanDir = path;
+      got[path] = {reader.Read(record), record.m_entries};
+    }
+    return got;
+  };
+  // Another run, started now so that it holds none of this process's open files: it saves when
+  // told to, while this one keeps reading.
+  int go[2];
+  ASSERT_EQ(::pipe(go), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    char byte = 0;
+    if (::read(go[0], &byte, 1) != 1) _exit(2);
+    CDataFile other(owner.DataDirectory(), std::chrono::seconds(20));
+    bool failed = false;
+    other.Write({Record("/other/", {})}, [&](const CDirData&, std::int32_t) { failed = true; });
+    _exit(failed ? 1 : 0);
+  }
+
+  CDataFile single(owner.DataDirectory());
+  const auto expected = readAll(single, probes);
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    EXPECT_EQ(expected.at(paths[i]).first, IScanStore::LoadResult::Loaded) << paths[i];
+    EXPECT_EQ(expected.at(paths[i]).second, records[i].m_entries) << paths[i];
+  }
+  EXPECT_EQ(expected.at("/u/").first, IScanStore::LoadResult::NoRecord);
+  EXPECT_EQ(expected.at("/t/none/").first, IScanStore::LoadResult::NoStorage);
+  CDataFile held(owner.DataDirectory());
+  held.BeginReads();
+  EXPECT_EQ(readAll(held, probes), expected);
+  std::vector<std::string> reversed(probes.rbegin(), probes.rend());
+  EXPECT_EQ(readAll(held, reversed), expected);
+  EXPECT_THAT(Write(held, {Record("/t/Docs/new/", {CDirInfo{"n", {1, N, N, N, N, N}}})}), ElementsAre());
+  EXPECT_EQ(readAll(held, {"/t/Docs/new/"}).at("/t/Docs/new/").second.size(), 1u);
+
+  ASSERT_EQ(::write(go[1], "g", 1), 1);
+  int status = -1;
+  for (int i = 0; i < 2000 && ::waitpid(child, &status, WNOHANG) == 0; ++i) {
+    readAll(held, {"/t/Docs/in/"});
+    ::usleep(5000);
+  }
+  EXPECT_EQ(status, 0);
+  held.EndReads();
+  EXPECT_EQ(readAll(single, {"/other/"}).at("/other/").first, IScanStore::LoadResult::Loaded);
+  ::close(go[0]);
+  ::close(go[1]);
+}
+
+// What one run learnt of a storage's children holds only while nobody else changed the file:
+// a sibling another run saved meanwhile is seen when naming the next one.
+TEST_F(DataFileTest, SiblingSavedByAnotherRunBetweenTwoWritesIsSeen) {
+  CDataFile mine(owner.DataDirectory());
+  CDataFile theirs(owner.DataDirectory());
+  ASSERT_THAT(Write(mine, {Record("/t/", {CDirInfo{"top", {1, N, N, N, N, N}}})}), ElementsAre());
+  ASSERT_THAT(Write(theirs, {Record("/t/DOCS/", {CDirInfo{"theirs", {2, N, N, N, N, N}}})}), ElementsAre());
+  ASSERT_THAT(Write(mine, {Record("/t/Docs/", {CDirInfo{"mine", {3, N, N, N, N, N}}})}), ElementsAre());
+  mine.BeginReads();
+  for (const auto& [path, name] : {std::pair{"/t/DOCS/", "theirs"}, {"/t/Docs/", "mine"}, {"/t/", "top"}}) {
+    CDirData record;
+    record.m_currentScanDir = path;
+    ASSERT_EQ(mine.Read(record), IScanStore::LoadResult::Loaded) << path;
+    ASSERT_EQ(record.m_entries.size(), 1u) << path;
+    EXPECT_EQ(record.m_entries[0].name, name) << path;
+  }
+  mine.EndReads();
+}
+
+// A rescan that keeps the file open for its reads saves what one that opens the file for every
+// directory saves.
+TEST_F(DataFileTest, RescanWithOneOpenDocumentSavesWhatOneOpenPerDirectorySaves) {
+  class OpenPerRead : public CDataFile {
+   public:
+    using CDataFile::CDataFile;
+    void BeginReads() override {}
+  };
+  TempDir tree;
+  const std::vector<std::string> dirs = {"", "a/", "a/b/", "a/b/c/", "a/B/", "Docs/", "DOCS/", "z/", "z/\xc3\xbc/"};
+  for (const std::string& relative : dirs) tree.MakeDir(relative);
+  tree.MakeFile("a/b/c/f", 10000);
+  tree.MakeFile("DOCS/g", 5000);
+  owner.autoSave = owner.subDirSave = 1;
+  auto scanInto = [&](std::unique_ptr<IScanStore> store) {
+    CScanInfo session(&owner, &owner, std::move(store));
+    session.SetScanDir(tree.Path());
+    CDirData copy = session.dd;
+    EXPECT_NE(session.DoScan(1, copy, true), -1);
+  };
+  scanInto(std::make_unique<CDataFile>(data.Path()));
+  TempDir other;
+  {
+    std::ifstream from(FilePath(), std::ios::binary);
+    std::ofstream to(other.Path() + "VNDATA.DB", std::ios::binary);
+    to << from.rdbuf();
+  }
+  tree.MakeFile("a/b/new", 5000);
+  tree.MakeDir("a/b/c/d");
+  scanInto(std::make_unique<CDataFile>(data.Path()));
+  scanInto(std::make_unique<OpenPerRead>(other.Path()));
+  CDataFile mine(data.Path());
+  CDataFile theirs(other.Path());
+  for (const std::string& relative : {"", "a/", "a/b/", "a/b/c/", "a/b/c/d/", "a/B/", "Docs/", "DOCS/", "z/", "z/\xc3\xbc/"}) {
+    CDirData a;
+    CDirData b;
+    a.m_currentScanDir = b.m_currentScanDir = tree.Path() + relative;
+    ASSERT_EQ(mine.Read(a), IScanStore::LoadResult::Loaded) << relative;
+    ASSERT_EQ(theirs.Read(b), IScanStore::LoadResult::Loaded) << relative;
+    ASSERT_NE(a.FindEntry(kTotalFree), nullptr);
+    a.FindEntry(kTotalFree)->sizes[0] = b.FindEntry(kTotalFree)->sizes[0];  // the two scans' free space differ
+    EXPECT_EQ(a.m_entries, b.m_entries) << relative;
+    EXPECT_EQ(std::count(a.m_times.begin(), a.m_times.end(), 0), std::count(b.m_times.begin(), b.m_times.end(), 0));
+  }
+  CDirData top;
+  top.m_currentScanDir = tree.Path() + "a/";
+  mine.Read(top);
+  EXPECT_EQ(top.FindEntry("b")->sizes[1], 12288);  // the rescan was built on the first scan
 }
 
 // Runs that scan and save one directory at the same time each build on the record saved

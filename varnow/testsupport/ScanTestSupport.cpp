@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
@@ -82,7 +83,9 @@ IScanStore::LoadResult MemoryStore::Read(CDirData& record) {
 void MemoryStore::Write(const std::vector<CDirData>& records, const FailureHandler& onFailure) {
   std::lock_guard lock(m_state->mutex);
   ++m_state->batches;
+  m_state->largestBatch = std::max(m_state->largestBatch, records.size());
   for (const CDirData& record : records) {
+    m_state->written.push_back(record.m_currentScanDir);
     if (m_state->failWith != 0) {
       onFailure(record, m_state->failWith);
       continue;
@@ -91,6 +94,16 @@ void MemoryStore::Write(const std::vector<CDirData>& records, const FailureHandl
     stored.m_total = -1;  // the file keeps no total
     m_state->records[record.m_currentScanDir] = stored;
   }
+}
+
+void MemoryStore::BeginReads() {
+  std::lock_guard lock(m_state->mutex);
+  m_state->holdingReads = true;
+}
+
+void MemoryStore::EndReads() {
+  std::lock_guard lock(m_state->mutex);
+  m_state->holdingReads = false;
 }
 
 }  // namespace varnow::test

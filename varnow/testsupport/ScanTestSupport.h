@@ -94,10 +94,15 @@ class MemoryStore : public IScanStore {
     int reads = 0;
     std::int32_t failWith = 0;  // non-zero: every write fails with this status
     bool unreadable = false;    // every read fails
+    std::vector<std::string> written;  // paths in the order they were written
+    std::size_t largestBatch = 0;
+    bool holdingReads = false;  // between BeginReads and EndReads
   };
   explicit MemoryStore(std::shared_ptr<State> state) : m_state(std::move(state)) {}
   LoadResult Read(CDirData& record) override;
   void Write(const std::vector<CDirData>& records, const FailureHandler& onFailure) override;
+  void BeginReads() override;
+  void EndReads() override;
 
  private:
   std::shared_ptr<State> m_state;
