@@ -391,6 +391,41 @@ TEST_F(DataFileTest, DamagedCompoundFileNeverCrashesALoadOrASave) {
   }
 }
 
+// A reader checks only what it reads, so damage below one directory shows when that record is
+// read: the user is told once, the other records still load, and the next save replaces the file.
+TEST_F(DataFileTest, DamageFoundOnlyByOneRecordsReadIsToldAndTheNextSaveReplacesTheFile) {
+  {
+    CDataFile file(owner.DataDirectory());
+    std::vector<CDirData> records;
+    for (int i = 0; i < 40; ++i) records.push_back(Record("/d" + std::to_string(i) + "/", {CDirInfo{"e", {i, N, N, N, N, N}}}));
+    records.push_back(Record("/deepdamage/", {CDirInfo{"e", {7, N, N, N, N, N}}}));
+    ASSERT_THAT(Write(file, records), ElementsAre());
+  }
+  std::string bytes = ReadFile(FilePath());
+  const std::u16string name = u"deepdamage";
+  const std::size_t entry = bytes.find(std::string(reinterpret_cast<const char*>(name.data()), name.size() * 2));
+  ASSERT_NE(entry, std::string::npos);
+  ASSERT_EQ((entry - 512) % 128, 0u);
+  const std::uint32_t farAway = 0x00FFFFFF;  // the storage's child: no such entry
+  std::memcpy(bytes.data() + entry + 0x4C, &farAway, 4);
+  std::ofstream(FilePath(), std::ios::binary | std::ios::trunc) << bytes;
+
+  CScanInfo session(&owner, &owner, std::make_unique<CDataFile>(owner.DataDirectory()));
+  for (const char* path : {"/deepdamage/", "/d3/", "/deepdamage/"}) {
+    CDirData loaded;
+    loaded.m_currentScanDir = path;
+    session.LoadData(loaded);
+    EXPECT_EQ(loaded.m_entries.size(), std::string(path) == "/d3/" ? 1u : 0u) << path;
+  }
+  ASSERT_EQ(owner.Messages().size(), 1u);
+  EXPECT_THAT(owner.Messages()[0], HasSubstr("VNDATA.DB can not be read (STG_E_DOCFILECORRUPT)"));
+  EXPECT_THAT(owner.Messages()[0], HasSubstr("the next save replaces it."));
+  CDirData record = Record("/deepdamage/", {CDirInfo{"e", {8, N, N, N, N, N}}});
+  session.SaveOutData(&record);
+  ASSERT_EQ(owner.Messages().size(), 2u);
+  EXPECT_THAT(owner.Messages()[1], HasSubstr("VNDATA.DB was damaged. It has been kept as "));
+}
+
 TEST_F(DataFileTest, SecondProcessWaitsForTheLockAndSucceedsWhenReleased) {
   CDataFile file(owner.DataDirectory(), std::chrono::seconds(30));
   Write(file, {Record("/first/", {})});
@@ -544,7 +579,7 @@ TEST_F(DataFileTest, RescanWithOneOpenDocumentSavesWhatOneOpenPerDirectorySaves)
   scanInto(std::make_unique<OpenPerRead>(other.Path()));
   CDataFile mine(data.Path());
   CDataFile theirs(other.Path());
-  for (const std::string& relative : {"", "a/", "a/b/", "a/b/c/", "a/b/c/d/", "a/B/", "Docs/", "DOCS/", "z/", "z/\xc3\xbc/"}) {
+  for (const std::string relative : {"", "a/", "a/b/", "a/b/c/", "a/b/c/d/", "a/B/", "Docs/", "DOCS/", "z/", "z/\xc3\xbc/"}) {
     CDirData a;
     CDirData b;
     a.m_currentScanDir = b.m_currentScanDir = tree.Path() + relative;
