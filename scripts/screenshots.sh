@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
 # Pictures of the tracker's windows on a virtual display, for a person to look at: the main
 # window after scanning a small generated tree (at its first size and at 1000 × 700), the About
-# box, the Growth dialog and the print options dialog.
+# box, the Growth dialog, the print options dialog and the alert dialog.
 #   scripts/screenshots.sh OUTDIR
 #   BUILD=/path/to/build scripts/screenshots.sh OUTDIR    (default build/release, as run.sh builds)
 # Needs Xvfb, xdotool and ImageMagick's import (scripts/deps.sh installs them).
 set -euo pipefail
+# The alert dialog talks to the scheduler service on the session bus: a private bus keeps the
+# pictures' alerts away from the user's own.
+if [ -z "${VARNOW_SHOTS_BUS:-}" ]; then
+  VARNOW_SHOTS_BUS=1 exec dbus-run-session -- "$0" "$@"
+fi
 HERE=$(cd "$(dirname "$0")/.." && pwd)
 [ $# -eq 1 ] || { echo "usage: $0 OUTDIR" >&2; exit 2; }
 OUT=$(mkdir -p "$1" && cd "$1" && pwd)
@@ -16,8 +21,9 @@ BUILD=${BUILD:-$HERE/build/release}
 if [ ! -f "$BUILD/CMakeCache.txt" ]; then
   cmake -S "$HERE" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNOW_TESTS=OFF >/dev/null
 fi
-cmake --build "$BUILD" -j"$(nproc)" --target varnow >/dev/null
+cmake --build "$BUILD" -j"$(nproc)" --target varnow orvsched >/dev/null
 VARNOW="$BUILD/varnow/varnow"
+export PATH="$BUILD/orvsched:$PATH"
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/varnow-shots-XXXXXX")
 VARNOW_PID=
@@ -41,6 +47,8 @@ make_file "$TREE/grüße Ωμέγα/Фото.jpg" 1048576
 make_file "$TREE/top.txt" 4096
 
 xd_private_home "$WORK" "$WORK/data"
+export ORVSCHED_DATA_DIR="$WORK/scheduler"
+mkdir -p "$ORVSCHED_DATA_DIR"
 # The window's scan stays unsaved, so that the Growth dialog compares the two saved below.
 printf '"AutoSave"=dword:00000000\r\n"SubDirSave"=dword:00000000\r\n' >>"$XDG_CONFIG_HOME/zentrel/registry/HKEY_CURRENT_USER.reg"
 # Two saved scans with growth in between, so that the grid's trend bars and the Growth dialog
@@ -101,6 +109,14 @@ sleep 0.5
 import -window "$print" "$OUT/print-options.png"
 xdotool windowfocus --sync "$print" key Escape
 xd_wait_gone "$print"
+
+# The alert dialog from the Alerts button; the first time it registers the scheduler service.
+xd_click "$(xd_button_x 5)" "$(xd_button_y)"
+alerts=$(xd_wait_window '^Varnow Alert Management$')
+sleep 0.5
+import -window "$alerts" "$OUT/alert-management.png"
+xdotool windowfocus --sync "$alerts" key Escape
+xd_wait_gone "$alerts"
 
 # Exit.
 xd_click "$(xd_button_x "$XD_EXIT_BUTTON")" "$(xd_button_y)"
