@@ -9,11 +9,10 @@ RECORDS=${RECORDS:-100000}
 cmake --build "$BUILD" --target varnow growth_bench_data >/dev/null
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/varnow-growth-XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
-export HOME="$WORK/home" XDG_CONFIG_HOME="$WORK/home/config" XDG_DATA_HOME="$WORK/home/data"
+# shellcheck source=../../scripts/xdriver.sh
+. "$HERE/scripts/xdriver.sh"
+xd_private_home "$WORK" "$WORK/data"
 unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
-mkdir -p "$XDG_CONFIG_HOME/zentrel/registry" "$WORK/data"
-printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Zentrel\\VARNOW\\Settings]\r\n"DataDirectory"="%s"\r\n' \
-  "$WORK/data/" >"$XDG_CONFIG_HOME/zentrel/registry/HKEY_CURRENT_USER.reg"
 TOP=/growth-bench/top/  # not scanned: the report reads saved records only
 "$BUILD/bench/growth/growth_bench_data" "$WORK/data/" "$TOP" "$RECORDS"
 ls -l "$WORK/data/VNDATA.DB"

@@ -8,11 +8,11 @@ WORK=$(mktemp -d "${TMPDIR:-/tmp}/varnow-alert-XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
 
 # A private home whose settings put the data file into the work folder; no display.
-export HOME="$WORK/home" XDG_CONFIG_HOME="$WORK/home/config" XDG_DATA_HOME="$WORK/home/data"
+# shellcheck source=../../scripts/xdriver.sh
+. "$(dirname "$0")/../../scripts/xdriver.sh"
+xd_private_home "$WORK" "$WORK/data"
 unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
-mkdir -p "$XDG_CONFIG_HOME/zentrel/registry" "$WORK/data"
-printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Zentrel\\VARNOW\\Settings]\r\n"DataDirectory"="%s"\r\n"PreferredUnits"=dword:00000001\r\n' \
-  "$WORK/data/" >"$XDG_CONFIG_HOME/zentrel/registry/HKEY_CURRENT_USER.reg"
+printf '"PreferredUnits"=dword:00000001\r\n' >>"$XDG_CONFIG_HOME/zentrel/registry/HKEY_CURRENT_USER.reg"
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
