@@ -9,9 +9,11 @@
 //   2. saves the bytes these writes will overwrite (and any tail the file loses) in a rollback
 //      journal beside the file and syncs it (see journal.h),
 //   3. writes everything in place, sets the file's length, syncs, and removes the journal.
-// Sectors that follow one another in the file are saved and written as one run each; the
-// directory and table sectors are serialised just before their write, a bounded number at a
-// time, so a commit needs little memory beyond the batch itself.
+// Sectors that follow one another in the file are saved and written as one run each, and runs
+// that only a few unchanged sectors part are saved and written as one span, the unchanged bytes
+// written back as the journal saved them; the directory and table sectors are serialised just
+// before their write, a bounded number at a time, so a commit needs little memory beyond the
+// batch itself.
 // A writer killed at any instant therefore leaves either no journal (the file is as before or
 // as after the batch) or a journal that the next opener, holding the lock, rolls back before
 // reading. A new file is written whole under a temporary name and linked into place, so a
@@ -93,8 +95,33 @@ std::vector<std::pair<std::size_t, std::size_t>> Runs(const std::vector<Piece>& 
   return runs;
 }
 
+// Runs grouped into spans, [first, last) of runs: a gap of unchanged bytes up to maxGap long,
+// wholly inside the file as it was, is saved and written back with its neighbours rather than
+// costing two more calls.
+std::vector<std::pair<std::size_t, std::size_t>> Spans(const std::vector<Piece>& pieces,
+                                                        const std::vector<std::pair<std::size_t, std::size_t>>& runs,
+                                                        std::uint64_t oldLength, std::uint64_t maxGap) {
+  std::vector<std::pair<std::size_t, std::size_t>> spans;
+  for (std::size_t r = 0; r < runs.size(); ++r) {
+    if (!spans.empty()) {
+      const Piece& before = pieces[runs[r - 1].second - 1];
+      const std::uint64_t gapStart = before.offset + before.size;
+      const std::uint64_t gapEnd = pieces[runs[r].first].offset;
+      if (gapEnd <= oldLength && gapEnd - gapStart <= maxGap) {
+        spans.back().second = r + 1;
+        continue;
+      }
+    }
+    spans.emplace_back(r, r + 1);
+  }
+  return spans;
+}
+
+// Unchanged sectors between two runs that a span writes back, at most.
+constexpr std::uint64_t kMaxGapSectors = 8;
+
 // Pieces written by one call at most; their serialised sectors are all the memory a write
-// needs beyond the batch.
+// needs beyond the batch and its journal.
 constexpr std::size_t kPiecesPerWrite = 1024;
 
 }  // namespace
@@ -170,6 +197,7 @@ HRESULT Document::WriteBatch() {
 
   std::sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) { return a.offset < b.offset; });
   const auto runs = Runs(pieces);
+  const auto spans = Spans(pieces, runs, oldLength, kMaxGapSectors * ss);
   std::vector<journal::Extent> saved;
   auto save = [&](std::uint64_t offset, std::uint64_t end) -> HRESULT {
     end = std::min(end, oldLength);
@@ -181,9 +209,21 @@ HRESULT Document::WriteBatch() {
     saved.push_back(std::move(e));
     return hr;
   };
-  for (const auto& [first, end] : runs) {
-    HRESULT hr = save(pieces[first].offset, pieces[end - 1].offset + pieces[end - 1].size);
+  // Which extent of saved holds each span's old bytes, gaps included (none for a span wholly
+  // past the old end, which has no gaps).
+  constexpr std::size_t kNone = ~std::size_t{0};
+  std::vector<std::size_t> spanSaved;
+  for (const auto& [firstRun, endRun] : spans) {
+    const std::uint64_t start = pieces[runs[firstRun].first].offset;
+    const Piece& tail = pieces[runs[endRun - 1].second - 1];
+    const std::size_t before = saved.size();
+    HRESULT hr = save(start, tail.offset + tail.size);
     if (Failed(hr)) return hr;
+    spanSaved.push_back(saved.size() > before ? before : kNone);
+    // A file shorter than it should be: its gap bytes could not be saved.
+    if (endRun - firstRun > 1 &&
+        (spanSaved.back() == kNone || start + saved.back().bytes.size() < pieces[runs[endRun - 1].first].offset))
+      return STG_E_READFAULT;
   }
   if (newLength < oldLength) {
     HRESULT hr = save(newLength, oldLength);
@@ -192,15 +232,30 @@ HRESULT Document::WriteBatch() {
 
   HRESULT hr = journal::Write(m_path, oldLength, saved);
   if (Failed(hr)) return hr;
-  saved.clear();
-  saved.shrink_to_fit();
   std::vector<std::uint8_t> scratch(kPiecesPerWrite * ss);
   std::vector<iovec> vec;
-  for (const auto& [first, end] : runs) {
-    for (std::size_t from = first; from < end; from += kPiecesPerWrite) {
+  for (std::size_t k = 0; k < spans.size(); ++k) {
+    std::uint64_t at = pieces[runs[spans[k].first].first].offset;  // where vec's bytes go
+    std::uint64_t next = at;                                         // where vec ends
+    std::uint8_t* serialised = scratch.data();
+    auto flush = [&]() -> HRESULT {
+      const HRESULT written = io::WriteVecAt(m_file.fd(), at, vec.data(), vec.size());
       vec.clear();
-      std::uint8_t* serialised = scratch.data();
-      for (std::size_t i = from; i < std::min(end, from + kPiecesPerWrite); ++i) {
+      serialised = scratch.data();
+      at = next;
+      return written;
+    };
+    for (std::size_t r = spans[k].first; r < spans[k].second && Succeeded(hr); ++r) {
+      const std::uint64_t runStart = pieces[runs[r].first].offset;
+      if (runStart != next) {  // unchanged bytes, as the journal saved them
+        const journal::Extent& e = saved[spanSaved[k]];
+        if (vec.size() == kPiecesPerWrite) hr = flush();
+        vec.push_back(iovec{const_cast<std::uint8_t*>(e.bytes.data() + (next - e.offset)),
+                            static_cast<std::size_t>(runStart - next)});
+        next = runStart;
+      }
+      for (std::size_t i = runs[r].first; i < runs[r].second && Succeeded(hr); ++i) {
+        if (vec.size() == kPiecesPerWrite) hr = flush();
         const Piece& p = pieces[i];
         std::uint8_t* bytes = const_cast<std::uint8_t*>(p.bytes);
         if (p.kind != Piece::kData) {
@@ -209,10 +264,11 @@ HRESULT Document::WriteBatch() {
           SerializeSector(p.kind, p.index, bytes);
         }
         vec.push_back(iovec{bytes, p.size});
+        next += p.size;
       }
-      hr = io::WriteVecAt(m_file.fd(), pieces[from].offset, vec.data(), vec.size());
-      if (Failed(hr)) return hr;
     }
+    if (Succeeded(hr)) hr = flush();
+    if (Failed(hr)) return hr;
   }
   if (::ftruncate(m_file.fd(), static_cast<off_t>(newLength)) != 0) return STG_E_WRITEFAULT;
   hr = io::Sync(m_file.fd());

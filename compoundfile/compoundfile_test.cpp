@@ -611,6 +611,39 @@ TEST_F(CompoundFileTest, ReadsMixChangedAndSavedSectors) {
   }
 }
 
+// A batch that changes sectors a few apart writes the unchanged ones between them back as they
+// were: every stream, changed or not, reads back as expected from the file itself.
+TEST_F(CompoundFileTest, ScatteredChangesLeaveTheSectorsBetweenThemAlone) {
+  constexpr std::size_t kStreams = 40;
+  std::vector<std::string> expected;
+  {
+    Storage root;
+    ASSERT_EQ(Open(root), S_OK);
+    for (std::size_t i = 0; i < kStreams; ++i) {
+      expected.push_back(Pattern(i % 2 ? 5000 : 300, static_cast<unsigned>(i)));  // regular and mini
+      WriteStream(root, Numbered(u"s", i), expected.back());
+    }
+  }
+  {
+    Storage root;
+    ASSERT_EQ(Open(root), S_OK);
+    for (std::size_t i = 0; i < kStreams; i += 3) {
+      Stream s;
+      ASSERT_EQ(root.OpenStream(Numbered(u"s", i), s), S_OK);
+      for (const std::size_t at : {std::size_t{0}, expected[i].size() - 9}) {
+        ASSERT_EQ(s.Seek(static_cast<std::int64_t>(at), SeekOrigin::Begin), S_OK);
+        ASSERT_EQ(s.Write("rewritten", 9), S_OK);
+        expected[i].replace(at, 9, "rewritten");
+      }
+    }
+  }
+  EXPECT_FALSE(journal::Exists(m_path));
+  cache::Clear();
+  Storage root;
+  ASSERT_EQ(Open(root, false), S_OK);
+  for (std::size_t i = 0; i < kStreams; ++i) EXPECT_EQ(ReadStream(root, Numbered(u"s", i)), expected[i]) << i;
+}
+
 TEST_F(CompoundFileTest, CachedParseIsDroppedWhenAnotherProcessWrites) {
   {
     Storage root;
