@@ -63,6 +63,16 @@ TRACE="$WORK/trace.txt"
 "$VARNOW" "/DEBUG=$TRACE" >"$WORK/varnow.out" 2>&1 &
 VARNOW_PID=$!
 
+# Waits for the dialog whose title matches, takes its picture into OUT and closes it.
+shoot_dialog() {
+  local dialog
+  dialog=$(xd_wait_window "$1")
+  sleep 0.5
+  import -window "$dialog" "$OUT/$2"
+  xdotool windowfocus --sync "$dialog" key Escape
+  xd_wait_gone "$dialog"
+}
+
 main=$(xd_wait_window '^Varnow [0-9]+\.[0-9]+')
 xd_main_window "$main"
 sleep 2.5  # the splash stands over the window for two seconds
@@ -88,35 +98,19 @@ xd_click "$(xd_unit_x 20)" "$(xd_unit_y 44)" 3
 sleep 0.5
 xdotool mousemove_relative --sync 25 12
 xdotool click 1
-about=$(xd_wait_window '^About Varnow$')
-sleep 0.5
-import -window "$about" "$OUT/about-box.png"
-xdotool windowfocus --sync "$about" key Escape
-xd_wait_gone "$about"
+shoot_dialog '^About Varnow$' about-box.png
 
 # The Growth dialog from its button: the tree was saved twice with growth in between.
 xd_click "$(xd_button_x 3)" "$(xd_button_y)"
-growth=$(xd_wait_window '^Growth of ')
-sleep 0.5
-import -window "$growth" "$OUT/growth-dialog.png"
-xdotool windowfocus --sync "$growth" key Escape
-xd_wait_gone "$growth"
+shoot_dialog '^Growth of ' growth-dialog.png
 
 # The print options dialog from the Print button.
 xd_click "$(xd_button_x 2)" "$(xd_button_y)"
-print=$(xd_wait_window '^Print Options$')
-sleep 0.5
-import -window "$print" "$OUT/print-options.png"
-xdotool windowfocus --sync "$print" key Escape
-xd_wait_gone "$print"
+shoot_dialog '^Print Options$' print-options.png
 
 # The alert dialog from the Alerts button; the first time it registers the scheduler service.
 xd_click "$(xd_button_x 5)" "$(xd_button_y)"
-alerts=$(xd_wait_window '^Varnow Alert Management$')
-sleep 0.5
-import -window "$alerts" "$OUT/alert-management.png"
-xdotool windowfocus --sync "$alerts" key Escape
-xd_wait_gone "$alerts"
+shoot_dialog '^Varnow Alert Management$' alert-management.png
 
 # Exit.
 xd_click "$(xd_button_x "$XD_EXIT_BUTTON")" "$(xd_button_y)"
