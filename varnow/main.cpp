@@ -9,6 +9,7 @@
 #include "platform/versionrecord.h"
 #include "varnow/alerts/CommandLine.h"
 #include "varnow/alerts/CommandLineUsage.h"
+#include "varnow/alerts/DesktopNotification.h"
 #include "varnow/ui/HeadlessPrompts.h"
 #include "varnow/ui/QtPrompts.h"
 #include "varnow/ui/Varnow.h"
@@ -37,6 +38,9 @@ int PrintVersion() {
 int main(int argc, char** argv) {
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   if (arguments.size() == 1 && arguments[0] == "--version") return PrintVersion();
+  // The detached waiter that an alert's desktop notification left behind.
+  if (!arguments.empty() && arguments[0] == varnow::kAwaitNotificationSwitch)
+    return varnow::AwaitNotificationAction(argc, argv);
   if (arguments.size() == 1 && (arguments[0] == "--help" || arguments[0] == "/?")) {
     std::fputs(platform::HelpText(varnow::CommandLineUsage()).c_str(), stdout);
     return 0;
