@@ -6,9 +6,10 @@ cd "$(dirname "$0")"
 scripts/deps.sh
 
 BUILD=build/test
-# The test build runs the fuzz targets of build/fuzz (below) for a bounded number of inputs.
+# The test build runs the fuzz targets of build/fuzz (below) for a bounded number of inputs, and
+# builds the Debian package in build/release, where the README builds it too.
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNOW_SANITIZE=ON \
-      -DVARNOW_FUZZ_BUILD_DIR="$PWD/build/fuzz" >/dev/null
+      -DVARNOW_FUZZ_BUILD_DIR="$PWD/build/fuzz" -DVARNOW_PACKAGE_BUILD_DIR="$PWD/build/release" >/dev/null
 cmake --build "$BUILD" -j"$(nproc)"
 
 # Fuzz targets need clang's libFuzzer; they get a build of their own, which the tests run.

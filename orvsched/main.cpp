@@ -5,6 +5,7 @@
 #include "orvsched/registration.h"
 #include "orvsched/scheduler.h"
 #include "orvsched/taskmgrserver.h"
+#include "orvsched/usage.h"
 #include "platform/process.h"
 #include "platform/versionrecord.h"
 #include "taskmgr/taskmgrbus.h"
@@ -108,6 +109,10 @@ int main(int argc, char* argv[]) {
                 VARNOW_VERSION_BUILD);
     return 0;
   }
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    std::fputs(platform::HelpText(ServerUsage()).c_str(), stdout);
+    return 0;
+  }
   QCoreApplication app(argc, argv);
   taskmgr::RegisterTaskMgrTypes();
   const QString commandLine = QCoreApplication::arguments().mid(1).join(QLatin1Char(' '));
@@ -131,7 +136,7 @@ int main(int argc, char* argv[]) {
       std::printf("ORVSCHED successfully unregistered\n");
       return 0;
     case ServerSwitch::kStartup:
-      RegisterServer(self);
+      if (!SystemActivationStarts(self)) RegisterServer(self);
       return Serve(true);
     case ServerSwitch::kSilent:
     case ServerSwitch::kNone:

@@ -88,6 +88,22 @@ bool UnregisterServer() {
   return activation && autostart;
 }
 
+bool SystemActivationStarts(const QString& serverPath) {
+  const QString name = QLatin1String("dbus-1/services/") + QLatin1String(taskmgr::kServiceName) + QLatin1String(".service");
+  const QString own = ActivationFilePath();
+  for (const QString& path : QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, name)) {
+    if (QFileInfo(path).absoluteFilePath() == QFileInfo(own).absoluteFilePath()) continue;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) continue;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+      const QByteArray exec = line.trimmed();
+      if (exec == "Exec=" + QFile::encodeName(serverPath) || exec == "Exec=" + ShellQuoted(serverPath).toUtf8())
+        return true;
+    }
+  }
+  return false;
+}
+
 bool CAutostartEntry::Register() {
   const QString entry = QLatin1String(
                             "[Desktop Entry]\n"

@@ -22,6 +22,9 @@ QString AutostartFilePath();   // $XDG_CONFIG_HOME/autostart/orvsched.desktop
 bool RegisterServer(const QString& serverPath);
 // Removes the activation file and the autostart entry; the interface description stays.
 bool UnregisterServer();
+// Whether an activation file outside $XDG_DATA_HOME (a package's, in $XDG_DATA_DIRS) already
+// starts `serverPath`: that server needs no file of its own, which would outlive the package.
+bool SystemActivationStarts(const QString& serverPath);
 
 // The autostart entry runs the server with the word STARTUP (no switch sign), so a server
 // started at log-on simply serves.

@@ -2,6 +2,7 @@
 
 #include "taskmgr/taskmgrbus.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -59,6 +60,24 @@ class Registration : public ::testing::Test {
   }
   QTemporaryDir m_home;
 };
+
+// A packaged server is started by the package's activation file; only another copy needs its own.
+TEST_F(Registration, APackagesActivationFileServesOnlyTheServerItNames) {
+  const QString system = m_home.filePath("usr/share");
+  ASSERT_TRUE(QDir().mkpath(system + "/dbus-1/services"));
+  QFile file(system + "/dbus-1/services/com.zentrel.OrvSched.service");
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("[D-BUS Service]\nName=com.zentrel.OrvSched\nExec=/usr/bin/orvsched\n");
+  file.close();
+  qputenv("XDG_DATA_DIRS", QFile::encodeName(system));
+  EXPECT_TRUE(SystemActivationStarts(QStringLiteral("/usr/bin/orvsched")));
+  EXPECT_FALSE(SystemActivationStarts(QStringLiteral("/opt/varnow/orvsched")));
+  // The user's own file is no package's.
+  qputenv("XDG_DATA_DIRS", QFile::encodeName(m_home.filePath("none")));
+  ASSERT_TRUE(RegisterServer(QStringLiteral("/opt/varnow/orvsched")));
+  EXPECT_FALSE(SystemActivationStarts(QStringLiteral("/opt/varnow/orvsched")));
+  qunsetenv("XDG_DATA_DIRS");
+}
 
 TEST_F(Registration, WritesActivationFileAndInterfaceAndUnregisterRemovesThem) {
   ASSERT_TRUE(ActivationFilePath().startsWith(m_home.path()));

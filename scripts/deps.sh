@@ -13,6 +13,8 @@ PACKAGES=(
   desktop-file-utils xvfb xdotool imagemagick x11-utils
 )
 PACKAGES+=(ncdu gdu time)
+# The Debian package: its dependencies, icon pictures, manual pages and checkers; notifications.
+PACKAGES+=(dpkg-dev lintian appstream librsvg2-bin man-db python3-dbusmock)
 
 missing=()
 for p in "${PACKAGES[@]}"; do

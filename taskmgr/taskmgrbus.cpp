@@ -1,4 +1,5 @@
 #include "taskmgr/taskmgrbus.h"
+#include "taskmgr/interfacexml.h"
 
 #include <QDBusMetaType>
 #include <QDir>
@@ -22,46 +23,7 @@ TASK_TRIGGER FromBytes(const TriggerBytes& bytes) {
   return trigger;
 }
 
-const char* InterfaceXml() {
-  return R"xml(<!DOCTYPE node PUBLIC "-//freedesktop//DTD D-BUS Object Introspection 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/introspect.dtd">
-<!-- TASK_STRUCT = (taskType u, description s, cmdLine s, taskTrigger ay [48 bytes],
-     bRunMinimized y, taskID u, taskOwner u). Every method returns its status code first. -->
-<node>
-  <interface name="com.zentrel.IOrvTaskMgr">
-    <method name="CreateNewTask">
-      <arg name="newTask" type="(ussayyuu)" direction="in"/>
-      <arg name="hr" type="i" direction="out"/>
-      <arg name="taskID" type="u" direction="out"/>
-    </method>
-    <method name="GetNumTasks">
-      <arg name="hr" type="i" direction="out"/>
-      <arg name="count" type="i" direction="out"/>
-    </method>
-    <method name="GetTaskAt">
-      <arg name="index" type="i" direction="in"/>
-      <arg name="hr" type="i" direction="out"/>
-      <arg name="task" type="(ussayyuu)" direction="out"/>
-    </method>
-    <method name="GetTask">
-      <arg name="taskID" type="u" direction="in"/>
-      <arg name="hr" type="i" direction="out"/>
-      <arg name="task" type="(ussayyuu)" direction="out"/>
-    </method>
-    <method name="DeleteTask">
-      <arg name="taskID" type="u" direction="in"/>
-      <arg name="hr" type="i" direction="out"/>
-    </method>
-    <method name="Lock">
-      <arg name="hr" type="i" direction="out"/>
-    </method>
-    <method name="Unlock">
-      <arg name="hr" type="i" direction="out"/>
-    </method>
-  </interface>
-</node>
-)xml";
-}
+const char* InterfaceXml() { return kInterfaceXmlText; }
 
 QString InterfaceFilePath() {
   return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +

@@ -8,6 +8,8 @@
 
 #include "platform/versionrecord.h"
 #include "varnow/alerts/CommandLine.h"
+#include "varnow/alerts/CommandLineUsage.h"
+#include "varnow/alerts/DesktopNotification.h"
 #include "varnow/ui/HeadlessPrompts.h"
 #include "varnow/ui/QtPrompts.h"
 #include "varnow/ui/Varnow.h"
@@ -20,17 +22,6 @@
                               VARNOW_VERSION_BUILD, "Varnow");
 
 namespace {
-
-constexpr char kUsage[] =
-    "Usage: varnow [/DIR=directory] [/SCAN] [/SAVE] [/SAVESUBDIRS] [/DEBUG=tracefile]\n"
-    "              [/ALERTPERCENT=n] [/ALERTSIZE=k] [/FREEALERT=k] [/NOTIFY=command ...]\n"
-    "              [/PRINT=LPT1 | /PRINT=FILE=path]\n"
-    "       varnow --version\n"
-    "With /DIR= and /SCAN the tracker scans unattended and ends; /SAVE keeps the result.\n"
-    "/PRINT=FILE=- writes the report to standard output. Exit status: 2 when a value on\n"
-    "the command line cannot be right (nothing is done); for an unattended run 4 when the\n"
-    "data file could not be read or written, 3 when an alert fired, otherwise 0.\n"
-    "Switch names may be written in any case; quote a directory with blanks.\n";
 
 int PrintVersion() {
   unsigned short major = 0, minor = 0, build = 0;
@@ -47,8 +38,11 @@ int PrintVersion() {
 int main(int argc, char** argv) {
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   if (arguments.size() == 1 && arguments[0] == "--version") return PrintVersion();
+  // The detached waiter that an alert's desktop notification left behind.
+  if (!arguments.empty() && arguments[0] == varnow::kAwaitNotificationSwitch)
+    return varnow::AwaitNotificationAction(argc, argv);
   if (arguments.size() == 1 && (arguments[0] == "--help" || arguments[0] == "/?")) {
-    std::fputs(kUsage, stdout);
+    std::fputs(platform::HelpText(varnow::CommandLineUsage()).c_str(), stdout);
     return 0;
   }
   // Without a display only the automated paths can run, and they must not need one: messages go

@@ -13,6 +13,7 @@
 
 #include "platform/versionrecord.h"
 #include "zizeruv/rtfreader.h"
+#include "zizeruv/usage.h"
 
 // The version record that the installer reads from this file.
 [[gnu::used]] constexpr platform::CVersionRecordBytes kVersionRecord =
@@ -53,6 +54,10 @@ int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
     std::printf("zizeruv %d.%d.%d.%d\n", VARNOW_VERSION_MAJOR, VARNOW_VERSION_MINOR, VARNOW_VERSION_PATCH,
                 VARNOW_VERSION_BUILD);
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    std::fputs(platform::HelpText(zizeruv::PrintUsage()).c_str(), stdout);
     return 0;
   }
   if (argc != 3 || !IsPrintSwitch(argv[1])) {

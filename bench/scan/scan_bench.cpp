@@ -29,7 +29,7 @@ class HeadlessOwner : public varnow::IScanOwner, public varnow::IPrompts {
   void ShowMessage(const std::string& text, const std::string& caption) override {
     std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
   }
-  void ShowAlert(const std::string& text) override { ShowMessage(text, "Varnow Alert"); }
+  void ShowAlert(const varnow::CAlertNotice& alert) override { ShowMessage(alert.message, "Varnow Alert"); }
   void RefreshView() override {}
   int save = 0;
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "compoundfile/compoundfile.h"
+#include "compoundfile/tools/cfb_usage.h"
 
 namespace {
 
@@ -67,6 +68,10 @@ cfb::HRESULT Cat(cfb::Storage& root, const std::string& path) {
 
 int main(int argc, char** argv) {
   const std::string command = argc > 1 ? argv[1] : "";
+  if (command == "--help" && argc == 2) {
+    std::fputs(platform::HelpText(cfb::ToolUsage()).c_str(), stdout);
+    return 0;
+  }
   if (!((command == "list" && argc == 3) || (command == "cat" && argc == 4))) {
     std::fprintf(stderr, "usage: cfb list FILE\n       cfb cat FILE PATH\n");
     return 2;

@@ -56,14 +56,14 @@ std::string Substitute(std::string_view text, std::span<const Substitution> subs
 
 // Shows the message through the notification command, or in the box when there is none or it
 // could not be started.
-void Notify(CAlertRun& run, const std::string& dir, const std::string& sizeText,
+void Notify(CAlertRun& run, EAlertKind kind, const std::string& dir, const std::string& sizeText,
             std::string message) {
   if (!run.notifyCommand.empty()) {
     if (RunNotifyCommand(run.notifyCommand, dir, sizeText, message)) return;
     message += " [This MessageBox is appearing because" + run.notifyCommand +
                " could not be executed]";
   }
-  if (run.prompts) run.prompts->ShowAlert(message);
+  if (run.prompts) run.prompts->ShowAlert(CAlertNotice{dir, kind, message});
 }
 
 // The growth rule shared by the size and percent checks: the total's entry fires when its
@@ -71,7 +71,7 @@ void Notify(CAlertRun& run, const std::string& dir, const std::string& sizeText,
 // computed in 128 bits so that no saved size or setting can overflow them. limitText is the
 // allowed growth as the message shows it.
 template <typename Threshold>
-bool GrowthCheck(CAlertRun& run, const char* checkName, const std::string& setting,
+bool GrowthCheck(CAlertRun& run, EAlertKind kind, const char* checkName, const std::string& setting,
                  Threshold threshold, const std::string& limitText) {
   if (!run.dd) return false;
   for (const CDirInfo& entry : run.dd->m_entries) {
@@ -80,7 +80,7 @@ bool GrowthCheck(CAlertRun& run, const char* checkName, const std::string& setti
     if (current == -1 || entry.name != kTotalUsed) continue;
     if (current <= threshold(static_cast<__int128>(entry.sizes[1]))) continue;
     const std::string sizeText = FormatSize(current, true, run.displayUnit);
-    Notify(run, run.scanDir, sizeText,
+    Notify(run, kind, run.scanDir, sizeText,
            "The disk space taken up by " + run.scanDir + " increased by more than " + limitText +
                " since the last saved scan.  (Current size: " + sizeText + ")");
     return true;  // only one entry bears the total's name
@@ -111,7 +111,7 @@ bool RunNotifyCommand(std::string& command, const std::string& dir, const std::s
 bool AlertSizeCheck(CAlertRun& run) {
   try {
     return GrowthCheck(
-        run, "AlertSizeCheck", std::to_string(run.alertSize) + " size",
+        run, EAlertKind::kSize, "AlertSizeCheck", std::to_string(run.alertSize) + " size",
         [&](__int128 saved) { return saved + run.alertSize; },
         FormatSize(run.alertSize, true, run.displayUnit));
   } catch (...) {
@@ -123,7 +123,7 @@ bool AlertSizeCheck(CAlertRun& run) {
 bool AlertPercentCheck(CAlertRun& run) {
   try {
     return GrowthCheck(
-        run, "AlertPercentCheck", std::to_string(run.alertPercent) + "%",
+        run, EAlertKind::kPercent, "AlertPercentCheck", std::to_string(run.alertPercent) + "%",
         [&](__int128 saved) { return saved + saved * run.alertPercent / 100; },
         std::to_string(run.alertPercent) + "%");
   } catch (...) {
@@ -143,7 +143,7 @@ bool FreeAlertCheck(CAlertRun& run) {
     const auto free = static_cast<std::int64_t>(freeBytes);
     if (free >= run.freeAlert) return false;
     const std::string freeText = FormatSize(free, true, run.displayUnit);
-    Notify(run, run.scanDir, freeText,
+    Notify(run, EAlertKind::kFreeSpace, run.scanDir, freeText,
            "Free disk space on " + run.scanDir + " has dropped below " +
                FormatSize(run.freeAlert, true, run.displayUnit) +
                " (Current free space: " + freeText + ")");
@@ -163,7 +163,7 @@ bool FullAlertCheck(CAlertRun& run) {
     const std::time_t now = run.now != 0 ? run.now : std::time(nullptr);
     if (projection.fullAt - now >= static_cast<std::time_t>(run.fullAlertDays) * 86400) return false;
     const std::string freeText = FormatSize(projection.freeNow, true, run.displayUnit);
-    Notify(run, run.scanDir, freeText,
+    Notify(run, EAlertKind::kDiskFull, run.scanDir, freeText,
            ProjectionText(projection, run.scanDir) + ", less than " + std::to_string(run.fullAlertDays) +
                " days from now.  (Current free space: " + freeText + ")");
     return true;

@@ -181,6 +181,32 @@ TEST(FullCheck, FiresWhenTheProjectedDateIsCloserThanTheDays) {
   EXPECT_FALSE(RunAlertChecks(flags, rising.run));
 }
 
+// The kind and directory decide which earlier notification an alert replaces and how urgent it is.
+TEST(Checks, EachAlertTellsItsKindAndDirectory) {
+  constexpr std::int32_t kScan = 1764547200;
+  Fixture f(1000, 5000);
+  f.record.m_times = {kScan, kScan - 86400, kScan - 2 * 86400, 0, 0, 0};
+  f.record.FindEntry(kTotalFree)->sizes = {300 << 20, 400 << 20, 500 << 20, -1, -1, -1};
+  f.run.alertSize = 1;
+  f.run.alertPercent = 1;
+  f.run.freeAlert = 1'000'000;
+  f.run.fullAlertDays = 30;
+  f.run.now = kScan;
+  f.run.getFreeSpace = [](const std::string&, std::uint64_t& bytes) {
+    bytes = 10;
+    return true;
+  };
+  CRunFlags flags;
+  flags.alertSize = flags.alertPercent = flags.freeAlert = flags.fullAlert = 1;
+  ASSERT_TRUE(RunAlertChecks(flags, f.run));
+  std::vector<EAlertKind> kinds;
+  for (const CAlertNotice& alert : f.owner.alerts) {
+    EXPECT_EQ(alert.dir, "/srv/data/");
+    kinds.push_back(alert.kind);
+  }
+  EXPECT_THAT(kinds, ElementsAre(EAlertKind::kSize, EAlertKind::kPercent, EAlertKind::kFreeSpace, EAlertKind::kDiskFull));
+}
+
 TEST(Checks, AFailureInsideACheckEndsOnlyThatCheck) {
   Fixture f(0, 100);
   f.run.freeAlert = 10;

@@ -19,6 +19,14 @@ class CScanProgress {
   virtual bool CheckCancel() = 0;                              // pumps events, true on Cancel
 };
 
+// What fired, on which directory, and the message that tells it.
+enum class EAlertKind { kSize, kPercent, kFreeSpace, kDiskFull };
+struct CAlertNotice {
+  std::string dir;
+  EAlertKind kind = EAlertKind::kSize;
+  std::string message;
+};
+
 class IPrompts {
  public:
   virtual ~IPrompts() = default;
@@ -33,8 +41,9 @@ class IPrompts {
   // A message box with the exclamation icon and an OK button. May be called from any thread:
   // from another thread it is shown later on the thread that owns the windows.
   virtual void ShowMessage(const std::string& text, const std::string& caption) = 0;
-  // The "Varnow Alert" box (brought to the front: nobody started this run from a window).
-  virtual void ShowAlert(const std::string& text) = 0;
+  // An alert: the "Varnow Alert" box (brought to the front: nobody started this run from a
+  // window), or what the desktop offers instead of it.
+  virtual void ShowAlert(const CAlertNotice& alert) = 0;
 };
 
 }  // namespace varnow

@@ -47,8 +47,12 @@ class CRecordingPrompts : public IPrompts {
   void AskClusterSize(const std::string&) override {}
   std::unique_ptr<CScanProgress> CreateScanProgress() override { return nullptr; }
   void ShowMessage(const std::string& text, const std::string&) override { ADD_FAILURE() << text; }
-  void ShowAlert(const std::string& text) override { boxes.push_back(text); }
+  void ShowAlert(const CAlertNotice& alert) override {
+    boxes.push_back(alert.message);
+    alerts.push_back(alert);
+  }
   std::vector<std::string> boxes;
+  std::vector<CAlertNotice> alerts;  // the same, with directory and kind
 };
 
 // A record whose total went from `saved` to `current`, next to a subdirectory that grew a lot

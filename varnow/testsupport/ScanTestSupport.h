@@ -74,7 +74,7 @@ class FakeOwner : public IScanOwner, public IPrompts {
     std::lock_guard lock(messagesMutex);
     messages.push_back(caption + ": " + text);
   }
-  void ShowAlert(const std::string& text) override { ShowMessage(text, "Varnow Alert"); }
+  void ShowAlert(const CAlertNotice& alert) override { ShowMessage(alert.message, "Varnow Alert"); }
   void RefreshView() override { ++refreshes; }
   std::vector<std::string> Messages() {
     std::lock_guard lock(messagesMutex);

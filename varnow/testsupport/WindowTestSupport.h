@@ -30,7 +30,7 @@ class CFolderOwner : public IScanOwner, public IPrompts {
   void AskClusterSize(const std::string&) override {}
   std::unique_ptr<CScanProgress> CreateScanProgress() override { return nullptr; }
   void ShowMessage(const std::string& text, const std::string&) override { ADD_FAILURE() << text; }
-  void ShowAlert(const std::string& text) override { ADD_FAILURE() << text; }
+  void ShowAlert(const CAlertNotice& alert) override { ADD_FAILURE() << alert.message; }
   void RefreshView() override {}
 
  private:

@@ -44,6 +44,6 @@ void CHeadlessPrompts::ShowMessage(const std::string& text, const std::string& c
   ReportWithoutWindow(caption, text);
 }
 
-void CHeadlessPrompts::ShowAlert(const std::string& text) { ReportWithoutWindow(kAlertCaption, text); }
+void CHeadlessPrompts::ShowAlert(const CAlertNotice& alert) { ReportWithoutWindow(kAlertCaption, alert.message); }
 
 }  // namespace varnow

@@ -36,7 +36,7 @@ class CHeadlessPrompts : public IPrompts {
   void AskClusterSize(const std::string& root) override;
   std::unique_ptr<CScanProgress> CreateScanProgress() override { return nullptr; }
   void ShowMessage(const std::string& text, const std::string& caption) override;
-  void ShowAlert(const std::string& text) override;
+  void ShowAlert(const CAlertNotice& alert) override;
 };
 
 }  // namespace varnow

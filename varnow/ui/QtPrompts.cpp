@@ -1,9 +1,13 @@
 #include "varnow/ui/QtPrompts.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QMessageBox>
 #include <QThread>
 
+#include "platform/process.h"
+#include "platform/tracelog.h"
+#include "varnow/alerts/DesktopNotification.h"
 #include "varnow/ui/ClusterSizeDialog.h"
 #include "varnow/ui/HeadlessPrompts.h"
 #include "varnow/ui/MissingDirectoryDialog.h"
@@ -53,9 +57,17 @@ void CQtPrompts::ShowMessage(const std::string& text, const std::string& caption
       Qt::QueuedConnection);
 }
 
-void CQtPrompts::ShowAlert(const std::string& text) {
+void CQtPrompts::ShowAlert(const CAlertNotice& alert) {
+  if (ShowDesktopNotification(alert, QFile::decodeName(platform::ProgramPath().c_str()))) return;
+  // Without a notification server: one box per alert, however often the scheduler runs it.
+  CAlertBoxGuard guard(alert);
+  if (!guard.Acquired()) {
+    ReportWithoutWindow(kAlertCaption, alert.message + " (its box is already open)");
+    return;
+  }
+  VN_TRACE("Alert box: %s", alert.message.c_str());
   // Nobody is at the window that started this run: the box comes to the front by itself.
-  QMessageBox box(QMessageBox::Warning, kAlertCaption, QString::fromStdString(text), QMessageBox::Ok, m_parent);
+  QMessageBox box(QMessageBox::Warning, kAlertCaption, QString::fromStdString(alert.message), QMessageBox::Ok, m_parent);
   box.setTextFormat(Qt::PlainText);
   box.setWindowFlag(Qt::WindowStaysOnTopHint);
   box.show();

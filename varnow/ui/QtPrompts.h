@@ -23,7 +23,7 @@ class CQtPrompts : public IPrompts {
   void AskClusterSize(const std::string& root) override;
   std::unique_ptr<CScanProgress> CreateScanProgress() override;
   void ShowMessage(const std::string& text, const std::string& caption) override;
-  void ShowAlert(const std::string& text) override;
+  void ShowAlert(const CAlertNotice& alert) override;
 
  private:
   QPointer<QWidget> m_parent;

@@ -41,7 +41,7 @@ TEST_F(AlertBoxTest, BoxIsCaptionedInFrontAndShowsTextAsItIs) {
     ASSERT_NE(box->button(QMessageBox::Ok), nullptr);
     box->button(QMessageBox::Ok)->click();
   });
-  m_prompts.ShowAlert(text);
+  m_prompts.ShowAlert(varnow::CAlertNotice{"/srv/<b>x</b>/", varnow::EAlertKind::kFreeSpace, text});
   EXPECT_TRUE(seen);
 }
 

@@ -405,11 +405,21 @@ void CVarnowWindow::OnAlerts() {
   }
 }
 
+QString HelpPagePath() {
+  const QString beside = Text(platform::ProgramFolder() + kHelpPage);
+  if (QFileInfo::exists(beside)) return beside;
+  // Installed by a package, the page is documentation: <prefix>/share/doc/varnow/ beside the
+  // program's bin/, or wherever the data folders hold doc/varnow/.
+  const QString installed = QFileInfo(Text(platform::ProgramFolder() + "../share/doc/varnow/" + kHelpPage)).absoluteFilePath();
+  if (QFileInfo::exists(installed)) return installed;
+  const QString documented = QStandardPaths::locate(QStandardPaths::GenericDataLocation, QString("doc/varnow/") + kHelpPage);
+  if (!documented.isEmpty()) return documented;
+  return QStandardPaths::locate(QStandardPaths::GenericDataLocation, QString("varnow/") + kHelpPage);
+}
+
 void CVarnowWindow::OnHelp() {
   try {
-    QString page = Text(platform::ProgramFolder() + kHelpPage);
-    if (!QFileInfo::exists(page))
-      page = QStandardPaths::locate(QStandardPaths::GenericDataLocation, QString("varnow/") + kHelpPage);
+    const QString page = HelpPagePath();
     if (!page.isEmpty()) QDesktopServices::openUrl(QUrl::fromLocalFile(page));
   } catch (...) {
     VN_TRACE("** Exception in OnHelp\n");

@@ -29,6 +29,10 @@ namespace varnow {
 class CQtPrompts;
 class CWindowUpdateCheck;
 
+// The help page that Help opens: beside the program, else where a package puts it
+// (share/doc/varnow/); empty when there is none.
+QString HelpPagePath();
+
 class CVarnowWindow : public QDialog, public IVarnowView, public IGridOwner {
   Q_OBJECT
  public:

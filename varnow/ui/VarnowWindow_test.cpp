@@ -18,6 +18,9 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTemporaryDir>
+#include <QDir>
+#include <QFile>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -387,6 +390,22 @@ TEST_F(VarnowWindowTest, DamagedDataFileNeitherCrashesNorBlocks) {
 }
 
 }  // namespace
+
+// Installed by a package, the help page is documentation under the shared data folders.
+TEST(HelpPage, FoundWhereAPackagePutsItWhenNotBesideTheProgram) {
+  QTemporaryDir root;
+  ASSERT_TRUE(root.isValid());
+  const QByteArray oldDirs = qgetenv("XDG_DATA_DIRS");
+  qputenv("XDG_DATA_DIRS", QFile::encodeName(root.filePath("usr/share")));
+  EXPECT_EQ(HelpPagePath(), QString());
+  ASSERT_TRUE(QDir().mkpath(root.filePath("usr/share/doc/varnow")));
+  QFile page(root.filePath("usr/share/doc/varnow/VNHELP.HTM"));
+  ASSERT_TRUE(page.open(QIODevice::WriteOnly));
+  page.close();
+  EXPECT_EQ(HelpPagePath(), page.fileName());
+  qputenv("XDG_DATA_DIRS", oldDirs);
+}
+
 }  // namespace varnow
 
 int main(int argc, char** argv) { return varnow::test::RunOffscreenTests(argc, argv); }
