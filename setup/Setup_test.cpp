@@ -41,6 +41,7 @@ class CScriptedPrompts : public ISetupPrompts {
   bool confirm = true;
   std::vector<CopyErrorAnswer> copyAnswers;  // one per question, then Abort
   int cancelAfterFiles = -1;
+  std::vector<bool> replaceAnswers;  // for the other questions, one each, then their default
 
   std::vector<std::string> shown;  // captions and texts of questions and messages
   std::vector<std::string> copied;
@@ -63,9 +64,12 @@ class CScriptedPrompts : public ISetupPrompts {
     copyAnswers.erase(copyAnswers.begin());
     return answer;
   }
-  bool AskYesNo(const std::string& caption, const std::string& text) override {
+  bool AskYesNo(const std::string& caption, const std::string& text, DefaultAnswer defaultAnswer) override {
     shown.push_back(caption + ": " + text);
-    return confirm;
+    if (caption == "Uninstall Confirmation") return confirm;
+    const bool answer = replaceAnswers.empty() ? defaultAnswer == DefaultAnswer::kYes : replaceAnswers.front();
+    if (!replaceAnswers.empty()) replaceAnswers.erase(replaceAnswers.begin());
+    return answer;
   }
   void ShowMessage(const std::string& caption, const std::string& text, MessageIcon) override {
     shown.push_back(caption + ": " + text);
