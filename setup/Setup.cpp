@@ -440,16 +440,16 @@ void CSetup::DeleteFiles() {
     }
   }
   ::unlink((m_appDir + "/" + kRecordName).c_str());
-  if (m_scheduler) {
-    if (const std::string removed = m_scheduler->RemoveInterfaceDescription(m_appDir); !removed.empty())
-      m_removedFiles.push_back(removed);
-  }
+  if (m_scheduler) m_removedInterface = m_scheduler->RemoveInterfaceDescription(m_appDir);
 }
 
 // What went, and what stays and where.
 void CSetup::ShowUninstalled() {
   std::string text = m_settings.title + " was removed from " + m_appDir + ": " + std::to_string(m_removedFiles.size()) +
-                     (m_removedFiles.size() == 1 ? " file" : " files") + " and its menu entries.";
+                     (m_removedFiles.size() == 1 ? " file" : " files") +
+                     (m_removedInterface.empty() ? " and its menu entries."
+                                                 : ", its menu entries and the scheduler's interface description " +
+                                                       Shown(m_removedInterface) + ".");
   std::vector<std::string> kept;
   if (!m_settings.dataFile.empty()) {
     std::vector<CFileEntry> data{{"", m_settings.dataFile, false, false, "", ""}};
@@ -459,7 +459,11 @@ void CSetup::ShowUninstalled() {
   kept.insert(kept.end(), m_keptFiles.begin(), m_keptFiles.end());
   std::vector<std::string> left;
   std::error_code error;
-  for (const auto& item : std::filesystem::directory_iterator(m_appDir, error)) left.push_back(item.path().filename().string());
+  for (const auto& item : std::filesystem::directory_iterator(m_appDir, error)) {
+    std::error_code ignored;
+    if (item.is_directory(ignored) && std::filesystem::is_empty(item.path(), ignored)) continue;  // folders stay
+    left.push_back(item.path().filename().string());
+  }
   std::sort(left.begin(), left.end());
   if (!left.empty()) kept.push_back("in " + Shown(m_appDir) + ", what setup did not install: " + Listed(left));
   if (!kept.empty()) text += "\n\nKept: " + Joined(kept, "; ") + ".";

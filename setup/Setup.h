@@ -82,6 +82,7 @@ class CSetup {
   std::string m_otherInstall;                // the folder of the install whose group this one left alone
   std::vector<std::string> m_keptFiles;      // the user's files that setup left as they were
   std::vector<std::string> m_removedFiles;
+  std::string m_removedInterface;
   std::vector<std::string> m_notes;          // what the closing message adds
 };
 
