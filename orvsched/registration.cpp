@@ -41,11 +41,13 @@ QByteArray AutostartExec(const QString& serverPath) {
   return QByteArray::fromStdString(platform::DesktopExecValue({QFile::encodeName(serverPath).toStdString(), "STARTUP"}));
 }
 
-// Whether the file's Exec line is exactly this one: the file starts that server.
-bool ReadsExec(const QString& path, const QByteArray& exec) {
+// Whether the file has an Exec line other than this one: it starts another copy's server.
+bool StartsOther(const QString& path, const QByteArray& exec) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return false;
-  return file.read(1 << 20).split('\n').contains(QByteArrayLiteral("Exec=") + exec);
+  for (const QByteArray& line : file.read(1 << 20).split('\n'))
+    if (line.startsWith("Exec=")) return line != QByteArrayLiteral("Exec=") + exec;
+  return false;
 }
 
 }  // namespace
@@ -84,9 +86,9 @@ bool RegisterServer(const QString& serverPath) {
 
 bool UnregisterServer(const QString& serverPath) {
   if (!serverPath.isEmpty()) {
-    const bool activation = !ReadsExec(ActivationFilePath(), ActivationExec(serverPath)) ||
+    const bool activation = StartsOther(ActivationFilePath(), ActivationExec(serverPath)) ||
                             RemoveIfPresent(ActivationFilePath());
-    const bool autostart = !ReadsExec(AutostartFilePath(), AutostartExec(serverPath)) ||
+    const bool autostart = StartsOther(AutostartFilePath(), AutostartExec(serverPath)) ||
                            RemoveIfPresent(AutostartFilePath());
     return activation && autostart;
   }

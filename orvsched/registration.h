@@ -21,7 +21,7 @@ QString AutostartFilePath();   // $XDG_CONFIG_HOME/autostart/orvsched.desktop
 // Writes the activation file (starting `serverPath`) and installs the interface description.
 bool RegisterServer(const QString& serverPath);
 // Removes the activation file and the autostart entry; the interface description stays. With a
-// server path, only files that start that server go: another copy's registration stays.
+// server path, a file that starts another server stays: another copy's registration.
 bool UnregisterServer(const QString& serverPath = QString());
 
 // The autostart entry runs the server with the word STARTUP (no switch sign), so a server
