@@ -128,7 +128,7 @@ int main(int argc, char* argv[]) {
       std::printf("ORVSCHED successfully registered\n");
       return 0;
     case ServerSwitch::kUnregServer:
-      if (!UnregisterServer()) {
+      if (!UnregisterServer(self)) {
         std::fprintf(stderr, "ORVSCHED could not be unregistered: %s or %s cannot be removed\n",
                      qPrintable(ActivationFilePath()), qPrintable(AutostartFilePath()));
         return 1;
@@ -141,7 +141,7 @@ int main(int argc, char* argv[]) {
     case ServerSwitch::kSilent:
     case ServerSwitch::kNone:
       // An installer's registration line: unregistering ends here; registering goes on to serve.
-      if (RequestedRegistration(commandLine) == ServerSwitch::kUnregServer) return UnregisterServer() ? 0 : 1;
+      if (RequestedRegistration(commandLine) == ServerSwitch::kUnregServer) return UnregisterServer(self) ? 0 : 1;
       if (RequestedRegistration(commandLine) == ServerSwitch::kRegServer) RegisterServer(self);
       return Serve(false);
   }

@@ -1,5 +1,6 @@
 #include "orvsched/registration.h"
 
+#include "platform/desktop.h"
 #include "platform/process.h"
 
 #include "taskmgr/taskmgrbus.h"
@@ -34,18 +35,19 @@ QString ShellQuoted(const QString& text) {
   return QLatin1Char('\'') + quoted + QLatin1Char('\'');
 }
 
-// A desktop entry's Exec: double quotes with \ " ` $ escaped, then the string-level escape
-// of backslashes, and %% for a literal percent sign.
-QString DesktopExecQuoted(const QString& text) {
-  QString quoted;
-  for (const QChar c : text) {
-    if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') || c == QLatin1Char('\\'))
-      quoted += QLatin1Char('\\');
-    quoted += c;
-  }
-  quoted.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
-  quoted.replace(QLatin1Char('%'), QLatin1String("%%"));
-  return QLatin1Char('"') + quoted + QLatin1Char('"');
+QByteArray ActivationExec(const QString& serverPath) { return ShellQuoted(serverPath).toUtf8(); }
+
+QByteArray AutostartExec(const QString& serverPath) {
+  return QByteArray::fromStdString(platform::DesktopExecValue({QFile::encodeName(serverPath).toStdString(), "STARTUP"}));
+}
+
+// Whether the file has an Exec line other than this one: it starts another copy's server.
+bool StartsOther(const QString& path, const QByteArray& exec) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return false;
+  for (const QByteArray& line : file.read(1 << 20).split('\n'))
+    if (line.startsWith("Exec=")) return line != QByteArrayLiteral("Exec=") + exec;
+  return false;
 }
 
 }  // namespace
@@ -75,14 +77,21 @@ QString AutostartFilePath() {
 }
 
 bool RegisterServer(const QString& serverPath) {
-  const QString service = QLatin1String("[D-BUS Service]\nName=") + QLatin1String(taskmgr::kServiceName) +
-                          QLatin1String("\nExec=") + ShellQuoted(serverPath) + QLatin1Char('\n');
-  const bool activation = WriteFileAtomically(ActivationFilePath(), service.toUtf8());
+  const QByteArray service = QByteArrayLiteral("[D-BUS Service]\nName=") + taskmgr::kServiceName +
+                             QByteArrayLiteral("\nExec=") + ActivationExec(serverPath) + '\n';
+  const bool activation = WriteFileAtomically(ActivationFilePath(), service);
   const bool description = taskmgr::InstallInterfaceDescription();
   return activation && description;
 }
 
-bool UnregisterServer() {
+bool UnregisterServer(const QString& serverPath) {
+  if (!serverPath.isEmpty()) {
+    const bool activation = StartsOther(ActivationFilePath(), ActivationExec(serverPath)) ||
+                            RemoveIfPresent(ActivationFilePath());
+    const bool autostart = StartsOther(AutostartFilePath(), AutostartExec(serverPath)) ||
+                           RemoveIfPresent(AutostartFilePath());
+    return activation && autostart;
+  }
   const bool activation = RemoveIfPresent(ActivationFilePath());
   const bool autostart = RemoveIfPresent(AutostartFilePath());
   return activation && autostart;
@@ -105,18 +114,19 @@ bool SystemActivationStarts(const QString& serverPath) {
 }
 
 bool CAutostartEntry::Register() {
-  const QString entry = QLatin1String(
-                            "[Desktop Entry]\n"
-                            "Type=Application\n"
-                            "Name=OrvSched\n"
-                            "Comment=Runs the scheduled tasks of Varnow\n"
-                            "Exec=") +
-                        DesktopExecQuoted(m_serverPath) +
-                        QLatin1String(
-                            " STARTUP\n"
-                            "NoDisplay=true\n"
-                            "Terminal=false\n");
-  return WriteFileAtomically(AutostartFilePath(), entry.toUtf8());
+  const QByteArray exec = AutostartExec(m_serverPath);
+  const QByteArray entry = QByteArrayLiteral(
+                               "[Desktop Entry]\n"
+                               "Type=Application\n"
+                               "Name=OrvSched\n"
+                               "Comment=Runs the scheduled tasks of Varnow\n"
+                               "Exec=") +
+                           exec +
+                           QByteArrayLiteral(
+                               "\n"
+                               "NoDisplay=true\n"
+                               "Terminal=false\n");
+  return WriteFileAtomically(AutostartFilePath(), entry);
 }
 
 bool CAutostartEntry::Unregister() { return RemoveIfPresent(AutostartFilePath()); }

@@ -20,8 +20,9 @@ QString AutostartFilePath();   // $XDG_CONFIG_HOME/autostart/orvsched.desktop
 
 // Writes the activation file (starting `serverPath`) and installs the interface description.
 bool RegisterServer(const QString& serverPath);
-// Removes the activation file and the autostart entry; the interface description stays.
-bool UnregisterServer();
+// Removes the activation file and the autostart entry; the interface description stays. With a
+// server path, a file that starts another server stays: another copy's registration.
+bool UnregisterServer(const QString& serverPath = QString());
 // Whether an activation file outside $XDG_DATA_HOME (a package's, in $XDG_DATA_DIRS) already
 // starts `serverPath`: that server needs no file of its own, which would outlive the package.
 bool SystemActivationStarts(const QString& serverPath);

@@ -96,6 +96,23 @@ TEST_F(Registration, WritesActivationFileAndInterfaceAndUnregisterRemovesThem) {
   EXPECT_TRUE(UnregisterServer());  // nothing left to remove is not a failure
 }
 
+// Two copies installed: unregistering one leaves the registration that starts the other.
+TEST_F(Registration, UnregisteringOneCopyLeavesTheOthersRegistration) {
+  const QString mine = QStringLiteral("/home/ann/Varnow/orvsched");
+  const QString other = QStringLiteral("/home/ann/Other copy/orvsched");
+  ASSERT_TRUE(RegisterServer(other));
+  ASSERT_TRUE(CAutostartEntry(other).Register());
+  EXPECT_TRUE(UnregisterServer(mine));
+  EXPECT_TRUE(QFile::exists(ActivationFilePath()));
+  EXPECT_TRUE(QFile::exists(AutostartFilePath()));
+
+  ASSERT_TRUE(RegisterServer(mine));
+  ASSERT_TRUE(CAutostartEntry(mine).Register());
+  EXPECT_TRUE(UnregisterServer(mine));
+  EXPECT_FALSE(QFile::exists(ActivationFilePath()));
+  EXPECT_FALSE(QFile::exists(AutostartFilePath()));
+}
+
 TEST_F(Registration, DataDirectoryCanBeOverridden) {
   qputenv("ORVSCHED_DATA_DIR", QFile::encodeName(m_home.path()));
   EXPECT_EQ(TaskStorePath(), m_home.filePath("ORVSCHED.DAT"));

@@ -19,6 +19,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr char kGroupKey[] = "X-Setup-Group";
+constexpr char kOwnerKey[] = "X-Setup-Owner";
 
 struct CMenuCommand {
   std::string name;
@@ -31,11 +32,30 @@ std::string Trimmed(const std::string& text) {
   return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
-// An argument without its blanks and enclosing quotes.
+// Quotes follow the command-line rule (platform/process.h): a lone quote opens or closes a
+// quoted run, three in a row stand for one literal quote. QuoteAction tells what a run of n
+// quotes does: its literal quotes, and whether it opens or closes.
+struct CQuoteRun {
+  std::size_t literals;
+  bool toggles;
+};
+CQuoteRun QuoteAction(std::size_t run) { return {run / 3, run % 3 == 1}; }
+
+// An argument as it reads: blanks around it dropped, quotes taken as the rule says.
 std::string Unquoted(const std::string& argument) {
-  std::string text = Trimmed(argument);
-  if (text.size() >= 2 && text.front() == '"' && text.back() == '"') text = text.substr(1, text.size() - 2);
-  return text;
+  const std::string text = Trimmed(argument);
+  std::string value;
+  std::size_t run = 0;
+  for (std::size_t i = 0; i <= text.size(); ++i) {
+    if (i < text.size() && text[i] == '"') {
+      ++run;
+      continue;
+    }
+    value.append(QuoteAction(run).literals, '"');
+    run = 0;
+    if (i < text.size()) value += text[i];
+  }
+  return value;
 }
 
 // "[Name(arg,arg,...)][Name]..."; commas and parentheses inside double quotes belong to the
@@ -54,10 +74,17 @@ std::optional<std::vector<CMenuCommand>> ParseCommands(const std::string& text) 
     if (at < text.size() && text[at] == '(') {
       std::string argument;
       bool quoted = false;
+      std::size_t run = 0;  // quotes in a row just read
       for (++at;; ++at) {
         if (at >= text.size()) return std::nullopt;
         const char c = text[at];
-        if (c == '"') quoted = !quoted;
+        if (c == '"') {
+          ++run;
+          argument += c;
+          continue;
+        }
+        if (QuoteAction(run).toggles) quoted = !quoted;
+        run = 0;
         if (!quoted && (c == ',' || c == ')')) {
           command.arguments.push_back(argument);
           argument.clear();
@@ -111,8 +138,10 @@ std::string EntryValue(const std::string& text) {
   return value;
 }
 
+}  // namespace
+
 // One argument of Exec, quoted when it holds a character the launcher would interpret.
-std::string ExecArgument(const std::string& argument) {
+static std::string ExecArgument(const std::string& argument) {
   std::string text;
   for (const char c : argument) text += c == '%' ? std::string("%%") : std::string(1, c);
   if (!text.empty() && text.find_first_of(" \t\n\"'\\><~|&;$*?#()`") == std::string::npos) return text;
@@ -123,6 +152,20 @@ std::string ExecArgument(const std::string& argument) {
   }
   return quoted + "\"";
 }
+
+std::string QuoteMenuArgument(const std::string& text) {
+  std::string quoted = "\"";
+  for (const char c : text) quoted += c == '"' ? std::string("\"\"\"") : std::string(1, c);
+  return quoted + "\"";
+}
+
+std::string DesktopExecValue(const std::vector<std::string>& arguments) {
+  std::string exec;
+  for (const std::string& argument : arguments) exec += (exec.empty() ? "" : " ") + ExecArgument(argument);
+  return EntryValue(exec);
+}
+
+namespace {
 
 std::string XmlText(const std::string& text) {
   std::string xml;
@@ -164,6 +207,34 @@ bool WriteEntryFile(const std::string& path, const std::string& text) {
 }
 
 bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0 || errno == ENOENT; }
+
+// A value of a desktop entry as it reads, its escapes taken back.
+std::string EntryText(const std::string& value) {
+  std::string text;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if (value[i] != '\\' || i + 1 == value.size()) {
+      text += value[i];
+      continue;
+    }
+    switch (const char c = value[++i]) {
+      case 's': text += ' '; break;
+      case 'n': text += '\n'; break;
+      case 't': text += '\t'; break;
+      case 'r': text += '\r'; break;
+      default: text += c;
+    }
+  }
+  return text;
+}
+
+// The owner stamp of an entry file's text as written (escaped); nullopt when it has none.
+std::optional<std::string> OwnerIn(const std::string& text) {
+  const std::string key = std::string("\n") + kOwnerKey + "=";
+  const std::size_t at = text.find(key);
+  if (at == std::string::npos) return std::nullopt;
+  const std::size_t start = at + key.size();
+  return text.substr(start, text.find('\n', start) - start);
+}
 
 }  // namespace
 
@@ -226,7 +297,7 @@ bool CDesktopMenu::CreateGroup(const std::string& group) {
       "[Desktop Entry]\n"
       "Type=Directory\n"
       "Name=" + EntryValue(group) + "\n"
-      "Icon=folder\n";
+      "Icon=folder\n" + OwnerLine();
   if (!WriteEntryFile(DirectoryFilePath(group), directory) || !WriteEntryFile(MenuFilePath(group), menu)) return false;
   m_currentGroup = group;
   return true;
@@ -239,7 +310,9 @@ bool CDesktopMenu::ShowGroup(const std::string& group) {
 }
 
 bool CDesktopMenu::ReplaceItem(const std::string& title) {
-  return !m_currentGroup.empty() && !title.empty() && RemoveFile(ItemFilePath(m_currentGroup, title));
+  if (m_currentGroup.empty() || title.empty()) return false;
+  const std::string path = ItemFilePath(m_currentGroup, title);
+  return !OwnedByOther(path) && RemoveFile(path);
 }
 
 bool CDesktopMenu::AddItem(const std::string& commandLine, std::string title, const std::string& iconPath,
@@ -251,26 +324,28 @@ bool CDesktopMenu::AddItem(const std::string& commandLine, std::string title, co
   if (title.empty()) title = fs::path(target).filename().string();
   const bool program = IsExecutableFile(target);
 
-  std::string exec = program ? ExecArgument(target) : "xdg-open " + ExecArgument(target);
-  if (program)
-    for (std::size_t i = 1; i < words.size(); ++i) exec += " " + ExecArgument(words[i]);
+  const std::string path = ItemFilePath(m_currentGroup, title);
+  if (OwnedByOther(path)) return false;
+  const std::vector<std::string> exec = program ? words : std::vector<std::string>{"xdg-open", target};
   std::string entry =
       "[Desktop Entry]\n"
       "Type=Application\n"
       "Version=1.0\n"
       "Name=" + EntryValue(title) + "\n"
-      "Exec=" + EntryValue(exec) + "\n";
+      "Exec=" + DesktopExecValue(exec) + "\n";
   if (!workDir.empty()) entry += "Path=" + EntryValue(workDir) + "\n";
   entry += "Icon=" + EntryValue(iconPath.empty() ? IconFor(target, program) : iconPath) + "\n";
   entry += "Terminal=false\n";
-  entry += "Categories=" + CategoryOf(m_currentGroup) + ";\n";
+  entry += "Categories=" + EntryValue(m_itemCategories) + CategoryOf(m_currentGroup) + ";\n";
   entry += std::string(kGroupKey) + "=" + EntryValue(m_currentGroup) + "\n";
-  return WriteEntryFile(ItemFilePath(m_currentGroup, title), entry);
+  entry += OwnerLine();
+  return WriteEntryFile(path, entry);
 }
 
 bool CDesktopMenu::DeleteGroup(const std::string& group) {
   if (group.empty()) return false;
-  // Only entries that name this group as theirs go, whatever their file names.
+  // Only entries that name this group as theirs go, whatever their file names, and of those
+  // only the ones the owner made.
   const std::string prefix = IdOf(group) + "-";
   const std::string mark = std::string("\n") + kGroupKey + "=" + EntryValue(group) + "\n";
   std::error_code error;
@@ -279,12 +354,33 @@ bool CDesktopMenu::DeleteGroup(const std::string& group) {
     const std::string name = file.path().filename().string();
     if (name.rfind(prefix, 0) != 0 || !EndsWithNoCase(name, ".desktop")) continue;
     const auto text = ReadWholeFile(file.path().string(), 1 << 20);
-    if (text && text->find(mark) != std::string::npos) removed = RemoveFile(file.path().string()) && removed;
+    if (text && text->find(mark) != std::string::npos && !OwnedByOther(file.path().string()))
+      removed = RemoveFile(file.path().string()) && removed;
   }
-  removed = RemoveFile(MenuFilePath(group)) && removed;
-  removed = RemoveFile(DirectoryFilePath(group)) && removed;
+  if (!OwnedByOther(DirectoryFilePath(group))) {
+    removed = RemoveFile(MenuFilePath(group)) && removed;
+    removed = RemoveFile(DirectoryFilePath(group)) && removed;
+  }
   if (m_currentGroup == group) m_currentGroup.clear();
   return removed;
+}
+
+std::optional<std::string> CDesktopMenu::GroupOwner(const std::string& group) const {
+  const auto text = ReadWholeFile(DirectoryFilePath(group), 1 << 20);
+  if (!text) return std::nullopt;
+  return EntryText(OwnerIn(*text).value_or(""));
+}
+
+bool CDesktopMenu::OwnedByOther(const std::string& path) const {
+  if (m_owner.empty()) return false;
+  const auto text = ReadWholeFile(path, 1 << 20);
+  if (!text) return false;
+  const auto owner = OwnerIn(*text);
+  return owner && *owner != EntryValue(m_owner);
+}
+
+std::string CDesktopMenu::OwnerLine() const {
+  return m_owner.empty() ? std::string() : std::string(kOwnerKey) + "=" + EntryValue(m_owner) + "\n";
 }
 
 }  // namespace platform

@@ -123,4 +123,54 @@ TEST_F(DesktopMenuTest, MalformedOrUnknownCommandsStopTheText) {
   EXPECT_NE(ReadFile(fresh.ItemFilePath("A", "Scan (all, fast)")).find("\nName=Scan (all, fast)\n"), std::string::npos);
 }
 
+// Every field quoted with the one quoting function reads back exactly: quotes, commas,
+// parentheses, brackets and blanks at the ends included, and the entry validates.
+TEST_F(DesktopMenuTest, QuotedArgumentsReadBackExactly) {
+  using platform::QuoteMenuArgument;
+  const std::string folder = m_root.Path() + "/a \"b\", (c) [d] \"\"\"";
+  fs::create_directories(folder);
+  std::ofstream(folder + "/tool") << "#!/bin/sh\n";
+  ::chmod((folder + "/tool").c_str(), 0755);
+  const std::string group = QuoteMenuArgument(" Group \"1\", (x)");
+  const std::string title = "Tool \"quoted\", (x)";
+  ASSERT_TRUE(m_menu.Execute("[CreateGroup(" + group + ")][ShowGroup(" + group + ",1)][AddItem(" +
+                             QuoteMenuArgument(folder + "/tool") + " " + QuoteMenuArgument("an \"argument\"") + "," +
+                             QuoteMenuArgument(title) + "," + QuoteMenuArgument("") + ",0,,," +
+                             QuoteMenuArgument(folder) + ",,0)]"));
+  const std::string path = m_menu.ItemFilePath(" Group \"1\", (x)", title);
+  const std::string entry = ReadFile(path);
+  EXPECT_NE(entry.find("\nName=" + title + "\n"), std::string::npos) << entry;
+  EXPECT_NE(entry.find("\nPath=" + folder + "\n"), std::string::npos) << entry;
+  EXPECT_NE(entry.find("\nExec=" + platform::DesktopExecValue({folder + "/tool", "an \"argument\""}) + "\n"),
+            std::string::npos) << entry;
+  EXPECT_NE(entry.find("\nX-Setup-Group=\\sGroup \"1\", (x)\n"), std::string::npos) << entry;
+  EXPECT_TRUE(Validates(path));
+  EXPECT_EQ(platform::DesktopExecValue({"/opt/plain/tool", "a b", "50%"}), "/opt/plain/tool \"a b\" 50%%");
+  EXPECT_EQ(platform::DesktopExecValue({"/x/\"q\"/t"}), "\"/x/\\\\\"q\\\\\"/t\"");
+}
+
+// Entries stamped with an owner are left alone by a menu that acts for another owner.
+TEST_F(DesktopMenuTest, AnotherOwnersEntriesStay) {
+  platform::CDesktopMenu first(m_config, m_data), second(m_config, m_data);
+  first.SetOwner("/home/ann/First");
+  second.SetOwner("/home/ann/Second");
+  first.SetItemCategories("System;Utility;");
+  ASSERT_TRUE(first.Execute("[CreateGroup(Tools)][AddItem(\"" + m_app + "/tracker\",Tracker)]"));
+  EXPECT_EQ(first.GroupOwner("Tools"), "/home/ann/First");
+  EXPECT_EQ(first.GroupOwner("None"), std::nullopt);
+  const std::string item = first.ItemFilePath("Tools", "Tracker");
+  EXPECT_NE(ReadFile(item).find("\nCategories=System;Utility;X-tools;\n"), std::string::npos);
+  EXPECT_NE(ReadFile(item).find("\nX-Setup-Owner=/home/ann/First\n"), std::string::npos);
+
+  EXPECT_FALSE(second.Execute("[ShowGroup(Tools,1)][ReplaceItem(Tracker)]"));
+  EXPECT_FALSE(second.Execute("[ShowGroup(Tools,1)][AddItem(\"" + m_app + "/setup\",Tracker)]"));
+  EXPECT_TRUE(second.Execute("[DeleteGroup(Tools)]"));
+  EXPECT_TRUE(fs::exists(item));
+  EXPECT_NE(ReadFile(item).find("/tracker"), std::string::npos);
+  EXPECT_TRUE(fs::exists(first.MenuFilePath("Tools")));
+  EXPECT_TRUE(first.Execute("[DeleteGroup(Tools)]"));
+  EXPECT_FALSE(fs::exists(item));
+  EXPECT_FALSE(fs::exists(first.MenuFilePath("Tools")));
+}
+
 }  // namespace

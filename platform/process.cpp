@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <string_view>
 #include <thread>
 
 extern char** environ;
@@ -23,7 +24,14 @@ std::string ProgramPath() {
   std::vector<char> buffer(4096);
   const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
   if (length <= 0 || static_cast<std::size_t>(length) >= buffer.size()) return {};
-  return std::string(buffer.data(), static_cast<std::size_t>(length));
+  std::string path(buffer.data(), static_cast<std::size_t>(length));
+  // A program whose file was removed while it runs (an uninstall that started it) still has
+  // the path it was started from; the kernel only marks it.
+  constexpr std::string_view kDeleted = " (deleted)";
+  if (path.size() > kDeleted.size() && path.compare(path.size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0 &&
+      ::access(path.c_str(), F_OK) != 0)
+    path.resize(path.size() - kDeleted.size());
+  return path;
 }
 
 std::string ProgramFolder() {

@@ -239,4 +239,49 @@ bool WritePrivateProfileString(std::string_view section, std::optional<std::stri
   return WriteFileAtomically(file, ini->Join(), 0644);
 }
 
+namespace {
+std::string LowerName(std::string_view name) {
+  std::string lower(name);
+  for (char& c : lower) c = LowerAscii(c);
+  return lower;
+}
+std::string ValueKey(std::string_view section, std::string_view key) {
+  return LowerName(Trim(section)) + '\n' + LowerName(Trim(key));
+}
+}  // namespace
+
+CProfileSnapshot CProfileSnapshot::Read(const std::string& file) {
+  CProfileSnapshot snapshot;
+  std::optional<IniText> ini = ReadIni(file);
+  if (!ini) return snapshot;
+  snapshot.m_readable = true;
+  std::string current;  // empty: before the first section, or in a later copy of one
+  for (const std::string& text : ini->lines) {
+    const Line line = Classify(text);
+    if (line.kind == Line::Section) {
+      // Only the first section of a name counts, as for the single lookups.
+      const bool first = snapshot.m_sections.insert(LowerName(line.name)).second;
+      current = first ? LowerName(line.name) + '\n' : std::string();
+    } else if (line.kind == Line::Entry && !current.empty()) {
+      snapshot.m_values.emplace(current + LowerName(line.name), std::string(StripQuotes(line.value)));
+    }
+  }
+  return snapshot;
+}
+
+bool CProfileSnapshot::HasSection(std::string_view section) const {
+  return m_sections.count(LowerName(Trim(section))) != 0;
+}
+
+std::optional<std::string> CProfileSnapshot::Value(std::string_view section, std::string_view key) const {
+  const auto found = m_values.find(ValueKey(section, key));
+  if (found == m_values.end()) return std::nullopt;
+  return found->second;
+}
+
+std::string CProfileSnapshot::Value(std::string_view section, std::string_view key,
+                                    std::string_view defaultValue) const {
+  return Value(section, key).value_or(std::string(defaultValue));
+}
+
 }  // namespace platform

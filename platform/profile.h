@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace platform {
@@ -34,5 +36,24 @@ std::vector<std::string> GetPrivateProfileSectionNames(const std::string& file);
 // refused with false, as is a file that exists but cannot be read.
 bool WritePrivateProfileString(std::string_view section, std::optional<std::string_view> key,
                                std::optional<std::string_view> value, const std::string& file);
+
+// A whole file read once, for a reader that looks up many keys (a long numbered list would
+// otherwise read the file again for every key). Lookups follow the functions above.
+class CProfileSnapshot {
+ public:
+  // A file that does not exist or cannot be read gives a snapshot that is not Readable and
+  // holds nothing.
+  static CProfileSnapshot Read(const std::string& file);
+
+  bool Readable() const { return m_readable; }
+  bool HasSection(std::string_view section) const;
+  std::optional<std::string> Value(std::string_view section, std::string_view key) const;
+  std::string Value(std::string_view section, std::string_view key, std::string_view defaultValue) const;
+
+ private:
+  bool m_readable = false;
+  std::unordered_set<std::string> m_sections;            // lower-case names
+  std::unordered_map<std::string, std::string> m_values; // lower-case "section\nkey"
+};
 
 }  // namespace platform

@@ -74,6 +74,28 @@ TEST_F(ProfileTest, ReadsValuesAsWindowsDoes) {
   EXPECT_EQ(GetPrivateProfileInt("Numbers", "big", 5, m_file), 1);  // 32 bits, as the system reader
 }
 
+// A file read once answers every lookup as the single reads do.
+TEST_F(ProfileTest, SnapshotAnswersAsTheSingleReads) {
+  Write(kIndex);
+  const platform::CProfileSnapshot snapshot = platform::CProfileSnapshot::Read(m_file);
+  ASSERT_TRUE(snapshot.Readable());
+  const std::pair<const char*, const char*> lookups[] = {
+      {"sourcepath", "c:\\DATA\\"}, {"SourcePath", " D:\\GAMES\\ "}, {"SourcePath", "single"},
+      {"SourcePath", "lonequote"},   {"SourcePath", "mixed"},           {"SourcePath", "novalue"},
+      {"SourcePath", "inline"},      {"SourcePath", ";C:\\COMMENTED\\"}, {"SourcePath", "second"},
+      {" datafile ", "c:\\varnow\\qwertyui.dat"}, {"Missing", "x"}, {"Numbers", "quoted"}};
+  for (const auto& [section, key] : lookups)
+    EXPECT_EQ(snapshot.Value(section, key, "{none}"), GetPrivateProfileString(section, key, "{none}", m_file))
+        << section << " / " << key;
+  EXPECT_TRUE(snapshot.HasSection("DATAFILE"));
+  EXPECT_FALSE(snapshot.HasSection("Missing"));
+  EXPECT_EQ(snapshot.Value("SourcePath", "novalue"), std::optional<std::string>("")) << "present but empty";
+
+  const platform::CProfileSnapshot none = platform::CProfileSnapshot::Read(m_dir + "/nofile.ini");
+  EXPECT_FALSE(none.Readable());
+  EXPECT_FALSE(none.Value("SourcePath", "single"));
+}
+
 TEST_F(ProfileTest, ListsKeysAndSections) {
   Write(kIndex);
   EXPECT_EQ(GetPrivateProfileKeys("SOURCEPATH", m_file),

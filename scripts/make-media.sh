@@ -15,7 +15,7 @@ mkdir -p "$STAGE"
 for program in "${@:2}"; do
   install -m 0755 "$program" "$STAGE/"
 done
-for resource in VNHELP.HTM; do
+for resource in VNHELP.HTM varnow.svg; do
   if [ -f "$SOURCE_DIR/resources/$resource" ]; then
     install -m 0644 "$SOURCE_DIR/resources/$resource" "$STAGE/"
   fi

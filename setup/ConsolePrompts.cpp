@@ -40,9 +40,12 @@ CopyErrorAnswer CConsolePrompts::AskCopyError(const std::string& caption, const 
   return reply == 'r' ? CopyErrorAnswer::kRetry : reply == 'i' ? CopyErrorAnswer::kIgnore : CopyErrorAnswer::kAbort;
 }
 
-bool CConsolePrompts::AskYesNo(const std::string& caption, const std::string& text) {
-  std::fprintf(stderr, "%s: %s\n[Y]es (default) or [N]o? ", caption.c_str(), text.c_str());
-  const bool yes = ReadReply() != 'n';
+bool CConsolePrompts::AskYesNo(const std::string& caption, const std::string& text, DefaultAnswer defaultAnswer) {
+  const bool yesByDefault = defaultAnswer == DefaultAnswer::kYes;
+  std::fprintf(stderr, "%s: %s\n%s? ", caption.c_str(), text.c_str(),
+               yesByDefault ? "[Y]es (default) or [N]o" : "[Y]es or [N]o (default)");
+  const char reply = ReadReply();
+  const bool yes = yesByDefault ? reply != 'n' : reply == 'y';
   std::fprintf(stderr, "%s\n", yes ? "Yes" : "No");
   return yes;
 }

@@ -21,7 +21,7 @@ class CConsolePrompts : public ISetupPrompts {
   bool CopyCancelled() override { return false; }
   void EndCopying() override {}
   CopyErrorAnswer AskCopyError(const std::string& caption, const std::string& text) override;
-  bool AskYesNo(const std::string& caption, const std::string& text) override;
+  bool AskYesNo(const std::string& caption, const std::string& text, DefaultAnswer defaultAnswer) override;
   void ShowMessage(const std::string& caption, const std::string& text, MessageIcon icon) override;
   void OpenDocument(const std::string& path) override;
 

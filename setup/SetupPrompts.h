@@ -9,6 +9,7 @@ namespace setup {
 
 enum class CopyErrorAnswer { kAbort, kRetry, kIgnore };
 enum class MessageIcon { kInformation, kWarning };
+enum class DefaultAnswer { kYes, kNo };
 
 class ISetupPrompts {
  public:
@@ -23,7 +24,8 @@ class ISetupPrompts {
   virtual bool CopyCancelled() = 0;
   virtual void EndCopying() = 0;
   virtual CopyErrorAnswer AskCopyError(const std::string& caption, const std::string& text) = 0;
-  virtual bool AskYesNo(const std::string& caption, const std::string& text) = 0;
+  // A question with Yes and No; the default is what Enter (or an unattended run) answers.
+  virtual bool AskYesNo(const std::string& caption, const std::string& text, DefaultAnswer defaultAnswer) = 0;
   virtual void ShowMessage(const std::string& caption, const std::string& text, MessageIcon icon) = 0;
   // Opens a document with the desktop's default viewer.
   virtual void OpenDocument(const std::string& path) = 0;

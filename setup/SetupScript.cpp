@@ -1,19 +1,18 @@
 #include "setup/SetupScript.h"
 
-#include "platform/profile.h"
-
 #include <algorithm>
+#include <optional>
 #include <strings.h>
+#include <utility>
 
 namespace setup {
 namespace {
 
 // Keys are read until the first missing number; the bound only stops a damaged script.
 constexpr int kMaxNumberedKeys = 100000;
-constexpr char kAbsent[] = "\x01";  // no value can hold it, so it tells a missing key from an empty one
 
-std::string Setting(const std::string& scriptPath, const char* key) {
-  return platform::GetPrivateProfileString("Settings", key, "", scriptPath);
+std::string Setting(const platform::CProfileSnapshot& script, const char* key) {
+  return script.Value("Settings", key, "");
 }
 
 bool StartsWithNoCase(const std::string& text, const char* prefix) {
@@ -26,26 +25,40 @@ std::string WithSlashes(std::string path) {
   return path;
 }
 
-std::vector<std::string> NumberedValues(const std::string& scriptPath, const char* section, const char* prefix) {
-  std::vector<std::string> values;
+// The values with their keys, up to the first missing number.
+std::vector<std::pair<std::string, std::string>> NumberedValues(const platform::CProfileSnapshot& script,
+                                                                const char* section, const char* prefix) {
+  std::vector<std::pair<std::string, std::string>> values;
   for (int number = 1; number <= kMaxNumberedKeys; ++number) {
-    std::string value = platform::GetPrivateProfileString(section, prefix + std::to_string(number), kAbsent, scriptPath);
-    if (value == kAbsent) break;
-    values.push_back(std::move(value));
+    std::string key = prefix + std::to_string(number);
+    std::optional<std::string> value = script.Value(section, key);
+    if (!value) break;
+    values.emplace_back(std::move(key), std::move(*value));
   }
   return values;
 }
 
 }  // namespace
 
-CSetupSettings ReadSetupSettings(const std::string& scriptPath) {
+CSetupSettings ReadSetupSettings(const platform::CProfileSnapshot& script) {
   CSetupSettings settings;
-  if (std::string title = Setting(scriptPath, "Title"); !title.empty()) settings.title = title;
-  if (std::string group = Setting(scriptPath, "Group"); !group.empty()) settings.group = group;
-  settings.readMe = Setting(scriptPath, "ReadMe");
-  settings.run = Setting(scriptPath, "Run");
-  settings.uninstall = strcasecmp(Setting(scriptPath, "Uninstall").c_str(), "yes") == 0;
+  if (std::string title = Setting(script, "Title"); !title.empty()) settings.title = title;
+  if (std::string group = Setting(script, "Group"); !group.empty()) settings.group = group;
+  settings.readMe = Setting(script, "ReadMe");
+  settings.run = Setting(script, "Run");
+  settings.uninstall = strcasecmp(Setting(script, "Uninstall").c_str(), "yes") == 0;
+  if (std::string categories = Setting(script, "Categories"); !categories.empty()) {
+    if (categories.back() != ';') categories += ';';
+    settings.categories = categories;
+  }
+  settings.dataFile = WithSlashes(Setting(script, "DataFile"));
   return settings;
+}
+
+bool HasFileList(const platform::CProfileSnapshot& script) {
+  for (const auto& [key, value] : NumberedValues(script, "FileList", "File"))
+    if (SplitFileValue(value).size() >= 2) return true;
+  return false;
 }
 
 std::vector<std::string> SplitFileValue(const std::string& value) {
@@ -62,13 +75,14 @@ std::vector<std::string> SplitFileValue(const std::string& value) {
   return fields;
 }
 
-std::vector<CFileEntry> ReadFileList(const std::string& scriptPath, const std::string& setupFolder,
+std::vector<CFileEntry> ReadFileList(const platform::CProfileSnapshot& script, const std::string& setupFolder,
                                      const std::string& setupProgramName, SetupMode mode, bool uninstallSupport) {
   std::vector<CFileEntry> entries;
-  for (const std::string& value : NumberedValues(scriptPath, "FileList", "File")) {
+  for (const auto& [key, value] : NumberedValues(script, "FileList", "File")) {
     const std::vector<std::string> fields = SplitFileValue(value);
     if (fields.size() < 2) continue;  // nothing to copy or nowhere to put it
     CFileEntry entry;
+    entry.line = key + "=" + value;
     entry.source = setupFolder + "/" + WithSlashes(fields[0]);
     entry.destination = WithSlashes(fields[1]);
     if (mode == SetupMode::kUninstall &&
@@ -85,7 +99,7 @@ std::vector<CFileEntry> ReadFileList(const std::string& scriptPath, const std::s
     const bool listed = std::any_of(entries.begin(), entries.end(), [&](const CFileEntry& entry) {
       return strcasecmp(entry.destination.c_str(), destination.c_str()) == 0;
     });
-    if (!listed) entries.push_back({setupFolder + "/" + name, destination, false, false, ""});
+    if (!listed) entries.push_back({setupFolder + "/" + name, destination, false, false, "", ""});
   }
   return entries;
 }
@@ -100,11 +114,12 @@ std::size_t FindSetupEntry(const std::vector<CFileEntry>& entries, const std::st
 void ExpandDestinations(std::vector<CFileEntry>& entries, const CBaseFolders& folders) {
   for (CFileEntry& entry : entries) {
     std::string& destination = entry.destination;
-    if (destination.compare(0, 3, "APP") == 0) {
+    // A prefix stands for its folder only when a "/" follows: "APPS/x" is no path inside APP.
+    if (destination.compare(0, 4, "APP/") == 0) {
       destination = folders.app + destination.substr(3);
-    } else if (destination.compare(0, 3, "SYS") == 0) {
+    } else if (destination.compare(0, 4, "SYS/") == 0) {
       destination = folders.sys + destination.substr(3);
-    } else if (destination.compare(0, 3, "WIN") == 0) {
+    } else if (destination.compare(0, 4, "WIN/") == 0) {
       destination = folders.win + destination.substr(3);
     }
   }
@@ -124,8 +139,10 @@ std::string ApplicationDirectoryFrom(const std::string& typed, const std::string
   return directory;
 }
 
-std::vector<std::string> ReadRegCleanup(const std::string& scriptPath) {
-  return NumberedValues(scriptPath, "RegCleanup", "Key");
+std::vector<std::string> ReadRegCleanup(const platform::CProfileSnapshot& script) {
+  std::vector<std::string> values;
+  for (auto& [key, value] : NumberedValues(script, "RegCleanup", "Key")) values.push_back(std::move(value));
+  return values;
 }
 
 }  // namespace setup

@@ -5,7 +5,11 @@
 // counts as one. The destination starts with APP (the application directory), SYS (the user's
 // program folder on PATH) or WIN (the user's data folder), followed by the rest of the path;
 // any other start is taken as the path itself. Paths use "/"; a "\" is read as "/" too.
+//
+// The script is read once (platform::CProfileSnapshot) and every reader below takes that copy.
 #pragma once
+
+#include "platform/profile.h"
 
 #include <cstddef>
 #include <string>
@@ -21,6 +25,10 @@ struct CSetupSettings {
   std::string readMe;  // empty: none
   std::string run;     // empty: none
   bool uninstall = false;
+  // The menu categories of the program group's items, besides the group's own.
+  std::string categories = "Utility;";
+  // The user's data, which the uninstall keeps and names (a destination as in the file list).
+  std::string dataFile;
 };
 
 struct CFileEntry {
@@ -29,6 +37,7 @@ struct CFileEntry {
   bool registerFlag = false;
   bool iconFlag = false;
   std::string itemTitle;
+  std::string line;  // "File<n>=value" as the script has it, for messages; empty for an added entry
 };
 
 // The folders that the three destination prefixes stand for.
@@ -41,7 +50,11 @@ struct CBaseFolders {
 // The name of the uninstall entries' script and the destination of the setup program's copy.
 inline constexpr char kScriptName[] = "SETUP.INI";
 
-CSetupSettings ReadSetupSettings(const std::string& scriptPath);
+CSetupSettings ReadSetupSettings(const platform::CProfileSnapshot& script);
+
+// Whether the script lists at least one file (File1, ... with a source and a destination). An
+// empty, cut-off, binary or section-less script has none.
+bool HasFileList(const platform::CProfileSnapshot& script);
 
 // The fields of one FileList value (at most five, none empty).
 std::vector<std::string> SplitFileValue(const std::string& value);
@@ -49,13 +62,13 @@ std::vector<std::string> SplitFileValue(const std::string& value);
 // File1, File2, ... up to the first missing number. In uninstall mode entries bound for SYS or
 // WIN are left out. With uninstall support the script and the setup program (setupProgramName in
 // setupFolder) are added unless the list already installs them into APP.
-std::vector<CFileEntry> ReadFileList(const std::string& scriptPath, const std::string& setupFolder,
+std::vector<CFileEntry> ReadFileList(const platform::CProfileSnapshot& script, const std::string& setupFolder,
                                      const std::string& setupProgramName, SetupMode mode, bool uninstallSupport);
 
 // The entry that installs the setup program into APP (the uninstall item starts it), or npos.
 std::size_t FindSetupEntry(const std::vector<CFileEntry>& entries, const std::string& setupProgramName);
 
-// Replaces the APP, SYS and WIN prefixes of every destination by their folders.
+// Replaces the APP/, SYS/ and WIN/ prefixes of every destination by their folders.
 void ExpandDestinations(std::vector<CFileEntry>& entries, const CBaseFolders& folders);
 
 // The directory as the user typed it: one trailing "/" removed, then leading and trailing blanks.
@@ -67,6 +80,6 @@ std::string TrimTypedDirectory(std::string text);
 std::string ApplicationDirectoryFrom(const std::string& typed, const std::string& home);
 
 // Key1, Key2, ... of RegCleanup up to the first missing number.
-std::vector<std::string> ReadRegCleanup(const std::string& scriptPath);
+std::vector<std::string> ReadRegCleanup(const platform::CProfileSnapshot& script);
 
 }  // namespace setup

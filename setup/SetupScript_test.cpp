@@ -16,8 +16,9 @@ using setup::SetupMode;
 class SetupScriptTest : public ::testing::Test {
  protected:
   void Write(const std::string& text) { std::ofstream(m_script, std::ios::binary | std::ios::trunc) << text; }
+  platform::CProfileSnapshot Script() const { return platform::CProfileSnapshot::Read(m_script); }
   std::vector<CFileEntry> Read(SetupMode mode = SetupMode::kInstall, bool uninstall = false) {
-    return setup::ReadFileList(m_script, "/media", "setup", mode, uninstall);
+    return setup::ReadFileList(Script(), "/media", "setup", mode, uninstall);
   }
 
   platform::test::CTempFolder m_folder{"setupscript"};
@@ -80,26 +81,27 @@ TEST_F(SetupScriptTest, LongListsAreReadWhole) {
 }
 
 TEST_F(SetupScriptTest, MissingOrDamagedScriptReadsAsDefaults) {
-  setup::CSetupSettings settings = setup::ReadSetupSettings(m_folder.Path() + "/none.ini");
+  const auto none = platform::CProfileSnapshot::Read(m_folder.Path() + "/none.ini");
+  setup::CSetupSettings settings = setup::ReadSetupSettings(none);
   EXPECT_EQ(settings.title, "Shareware Program");
   EXPECT_EQ(settings.group, "Shareware Program");
   EXPECT_FALSE(settings.uninstall);
-  EXPECT_TRUE(setup::ReadFileList(m_folder.Path() + "/none.ini", "/m", "setup", SetupMode::kInstall, false).empty());
+  EXPECT_TRUE(setup::ReadFileList(none, "/m", "setup", SetupMode::kInstall, false).empty());
 
   std::string damaged(100000, '\0');
   for (std::size_t i = 0; i < damaged.size(); ++i) damaged[i] = static_cast<char>(i * 131 % 251);
   Write(damaged + "\n[Settings\nTitle\n=\n[FileList]\nFile1=,,,,\nFile2=" + std::string(70000, 'x'));
-  settings = setup::ReadSetupSettings(m_script);
+  settings = setup::ReadSetupSettings(Script());
   EXPECT_EQ(settings.title, "Shareware Program");
   EXPECT_TRUE(Read().empty());
 
   Write("[Settings]\nTitle=Tool\nGroup=Tools\nUninstall=YES\nReadMe=README\n[RegCleanup]\nKey1=HKCU\\A\nKey2=HKLM\\B\\C\n");
-  settings = setup::ReadSetupSettings(m_script);
+  settings = setup::ReadSetupSettings(Script());
   EXPECT_EQ(settings.title, "Tool");
   EXPECT_EQ(settings.group, "Tools");
   EXPECT_TRUE(settings.uninstall);
   EXPECT_EQ(settings.readMe, "README");
-  EXPECT_EQ(setup::ReadRegCleanup(m_script), (std::vector<std::string>{"HKCU\\A", "HKLM\\B\\C"}));
+  EXPECT_EQ(setup::ReadRegCleanup(Script()), (std::vector<std::string>{"HKCU\\A", "HKLM\\B\\C"}));
 }
 
 TEST(SetupDirectoryTest, TypedDirectoryIsTrimmedAndMustBeFull) {
@@ -112,8 +114,8 @@ TEST(SetupDirectoryTest, TypedDirectoryIsTrimmedAndMustBeFull) {
   EXPECT_EQ(setup::ApplicationDirectoryFrom("  ", "/home/ann"), "");
   EXPECT_EQ(setup::ApplicationDirectoryFrom("//", "/home/ann"), "");
 
-  std::vector<CFileEntry> entries{{"s", "APP/a", false, false, ""}, {"s", "SYS/b", false, false, ""},
-                                  {"s", "WIN/c/d", false, false, ""}, {"s", "app/e", false, false, ""}};
+  std::vector<CFileEntry> entries{{"s", "APP/a", false, false, "", ""}, {"s", "SYS/b", false, false, "", ""},
+                                  {"s", "WIN/c/d", false, false, "", ""}, {"s", "app/e", false, false, "", ""}};
   setup::ExpandDestinations(entries, {"/home/ann/Tool", "/home/ann/.local/bin", "/home/ann/.local/share"});
   EXPECT_EQ(entries[0].destination, "/home/ann/Tool/a");
   EXPECT_EQ(entries[1].destination, "/home/ann/.local/bin/b");

@@ -1,5 +1,7 @@
 #include "setup/Setup.h"
 
+#include "setup/CommandLine.h"
+
 #include "platform/registry.h"
 #include "platform/testtempfolder.h"
 #include "platform/versionrecord.h"
@@ -41,6 +43,7 @@ class CScriptedPrompts : public ISetupPrompts {
   bool confirm = true;
   std::vector<CopyErrorAnswer> copyAnswers;  // one per question, then Abort
   int cancelAfterFiles = -1;
+  std::vector<bool> replaceAnswers;  // for the other questions, one each, then their default
 
   std::vector<std::string> shown;  // captions and texts of questions and messages
   std::vector<std::string> copied;
@@ -63,14 +66,31 @@ class CScriptedPrompts : public ISetupPrompts {
     copyAnswers.erase(copyAnswers.begin());
     return answer;
   }
-  bool AskYesNo(const std::string& caption, const std::string& text) override {
+  bool AskYesNo(const std::string& caption, const std::string& text, DefaultAnswer defaultAnswer) override {
     shown.push_back(caption + ": " + text);
-    return confirm;
+    if (caption == "Uninstall Confirmation") return confirm;
+    const bool answer = replaceAnswers.empty() ? defaultAnswer == DefaultAnswer::kYes : replaceAnswers.front();
+    if (!replaceAnswers.empty()) replaceAnswers.erase(replaceAnswers.begin());
+    return answer;
   }
   void ShowMessage(const std::string& caption, const std::string& text, MessageIcon) override {
     shown.push_back(caption + ": " + text);
   }
   void OpenDocument(const std::string& path) override { opened = path; }
+};
+
+class CFakeScheduler : public ISchedulerCleanup {
+ public:
+  std::optional<int> tasks = 2;  // nullopt: the scheduler cannot be reached
+  std::vector<std::string> asked;
+  std::optional<int> DeleteTasksIn(const std::string& folder) override {
+    asked.push_back("tasks in " + folder);
+    return tasks;
+  }
+  std::string RemoveInterfaceDescription(const std::string& folder) override {
+    asked.push_back("interface for " + folder);
+    return "/bus/interface.xml";
+  }
 };
 
 class CRecordingStarter : public IProgramStarter {
@@ -119,7 +139,7 @@ class SetupTest : public ::testing::Test {
   int Run(SetupMode mode, const std::string& setupFolder) {
     CSetupContext context{mode, setupFolder, "setup", m_root.Path() + "/home", m_root.Path() + "/bin",
                           m_root.Path() + "/share"};
-    return CSetup(context, m_prompts, m_starter, m_menu).Run();
+    return CSetup(context, m_prompts, m_starter, m_menu, &m_scheduler).Run();
   }
   int Install() { return Run(SetupMode::kInstall, m_media); }
   int Uninstall() { return Run(SetupMode::kUninstall, m_app); }
@@ -130,6 +150,7 @@ class SetupTest : public ::testing::Test {
   std::string m_marker = m_root.Path() + "/marker";
   CScriptedPrompts m_prompts;
   CRecordingStarter m_starter;
+  CFakeScheduler m_scheduler;
   platform::CDesktopMenu m_menu{m_root.Path() + "/config", m_root.Path() + "/data"};
 };
 
@@ -252,6 +273,193 @@ TEST_F(SetupTest, RegistrationProblemsAreReportedAndSetupGoesOn) {
       << "a file that is neither a program nor a registry file is taken for a library";
   EXPECT_TRUE(Contains(m_prompts.shown, "Component Registration Error: Failed to execute " + m_app +
                                             "/tool -silent -regserver -regsvr, which is needed"));
+}
+
+// A script line that would put a file anywhere but the three folders stops setup, before any
+// folder is made or file copied, and names the line; the uninstall refuses it the same way.
+TEST_F(SetupTest, DestinationsOutsideTheInstallFoldersAreRefused) {
+  const std::string outside = m_root.Path() + "/outside";
+  fs::create_directories(outside);
+  WriteFile(outside + "/victim.txt", "the user's");
+  fs::create_directories(m_app);
+  fs::create_directory_symlink(outside, m_app + "/link");
+  const std::string lines[] = {"File2=HELP.HTM,APP/../outside/victim.txt", "File2=HELP.HTM," + outside + "/victim.txt",
+                               "File2=HELP.HTM,app/victim.txt", "File2=HELP.HTM,APP/link/victim.txt",
+                               "File2=HELP.HTM,APPS/victim.txt", "File2=HELP.HTM,SYS/../../outside/victim.txt"};
+  for (const std::string& line : lines) {
+    WriteScript("File1=tool,APP/new/tool\n" + line + "\n");
+    m_prompts.directory = m_app;
+    m_prompts.shown.clear();
+    EXPECT_EQ(Install(), 1) << line;
+    EXPECT_TRUE(Contains(m_prompts.shown, "its line\n\n" + line + "\n\nputs a file outside the folders")) << line;
+    EXPECT_EQ(ReadFile(outside + "/victim.txt"), "the user's") << line;
+    EXPECT_FALSE(fs::exists(m_app + "/new")) << "nothing is made before the whole list is checked: " << line;
+    EXPECT_FALSE(fs::exists(m_root.Path() + "/app")) << line;
+  }
+  // Inside after all: ".." that stays within the folder is fine.
+  WriteScript("File1=tool,APP/new/../tool\n");
+  EXPECT_EQ(Install(), 0);
+  EXPECT_TRUE(fs::exists(m_app + "/tool"));
+
+  // An installed script changed afterwards: the uninstall deletes nothing outside either.
+  WriteFile(m_app + "/setup", "#!/bin/sh\n", 0755);
+  WriteFile(m_app + "/SETUP.INI", "[Settings]\nTitle=Tool\n[FileList]\nFile1=tool,APP/tool\nFile2=x,APP/../outside/victim.txt\n");
+  EXPECT_EQ(Uninstall(), 1);
+  EXPECT_EQ(ReadFile(outside + "/victim.txt"), "the user's");
+  EXPECT_TRUE(fs::exists(m_app + "/tool"));
+}
+
+// A file of an installed name that no install wrote is the user's: asked about (default: keep),
+// and the uninstall removes only what the install wrote.
+TEST_F(SetupTest, UserFilesAreAskedAboutAndOnlyInstalledFilesAreRemoved) {
+  WriteScript("File1=tool,APP/tool,NO,ICON,Tool\nFile2=HELP.HTM,APP/HELP.HTM\nFile3=shared,APP/shared\n");
+  fs::create_directories(m_app);
+  WriteFile(m_app + "/HELP.HTM", "my own notes");
+  WriteFile(m_app + "/shared", "mine too");
+  WriteFile(m_app + "/tool", Versioned("older tool", 3), 0755);  // an older copy of the program
+  m_prompts.directory = m_app;
+  m_prompts.replaceAnswers = {false, true};  // keep HELP.HTM, replace shared
+  ASSERT_EQ(Install(), 0);
+  EXPECT_TRUE(Contains(m_prompts.shown, m_app + "/HELP.HTM already exists, and Tool setup did not install it."));
+  EXPECT_FALSE(Contains(m_prompts.shown, m_app + "/tool already exists")) << "a copy of the same program is ours";
+  EXPECT_EQ(ReadFile(m_app + "/HELP.HTM"), "my own notes");
+  EXPECT_EQ(ReadFile(m_app + "/shared"), "shared");
+  EXPECT_EQ(ReadFile(m_app + "/tool"), Versioned("tool", 5));
+  EXPECT_TRUE(Contains(m_prompts.shown, "Your own files were kept as they were: " + m_app + "/HELP.HTM."));
+
+  // Again: what the first install wrote is replaced without a question, the kept file is asked
+  // about again, and its default keeps it.
+  m_prompts.shown.clear();
+  ASSERT_EQ(Install(), 0);
+  EXPECT_FALSE(Contains(m_prompts.shown, "/shared already exists"));
+  EXPECT_TRUE(Contains(m_prompts.shown, "/HELP.HTM already exists"));
+  EXPECT_EQ(ReadFile(m_app + "/HELP.HTM"), "my own notes");
+
+  WriteFile(m_app + "/later.txt", "made after the install");
+  m_prompts.shown.clear();
+  ASSERT_EQ(Uninstall(), 0);
+  EXPECT_EQ(ReadFile(m_app + "/HELP.HTM"), "my own notes");
+  EXPECT_TRUE(fs::exists(m_app + "/later.txt"));
+  for (const char* file : {"/tool", "/shared", "/setup", "/SETUP.INI", "/SETUP.LST"})
+    EXPECT_FALSE(fs::exists(m_app + file)) << file;
+  EXPECT_TRUE(Contains(m_prompts.shown, "what setup did not install: HELP.HTM, later.txt")) << m_prompts.shown.back();
+}
+
+TEST_F(SetupTest, ScriptWithoutFileListIsAMessageAndExitStatusOne) {
+  const std::string scripts[] = {"", "[Settings]\nTitle=Tool\n[FileList]\nFile1=too", std::string("\x7f" "ELF\0\x02\x01", 7),
+                                 "Title=Tool\nFile1=tool,APP/tool\n", "[FileList]\nFile2=tool,APP/tool\n"};
+  for (const std::string& script : scripts) {
+    WriteFile(m_media + "/SETUP.INI", script);
+    m_prompts.directory = m_app;
+    m_prompts.shown.clear();
+    EXPECT_EQ(Install(), 1);
+    EXPECT_TRUE(Contains(m_prompts.shown, "The setup script " + m_media + "/SETUP.INI has no file list")) << script;
+    EXPECT_FALSE(fs::exists(m_app));
+  }
+  fs::remove(m_media + "/SETUP.INI");
+  EXPECT_EQ(Install(), 1);
+  EXPECT_TRUE(Contains(m_prompts.shown, "SETUP.INI cannot be read and has no file list"));
+}
+
+// A folder with quotes, commas and parentheses: the items start the installed programs and
+// carry the right names.
+TEST_F(SetupTest, MenuItemsOfAFolderWithQuotesStartWhatWasInstalled) {
+  m_app = m_root.Path() + "/My \"Tool\", (new)";
+  WriteFullScript();
+  m_prompts.directory = m_app;
+  ASSERT_EQ(Install(), 0);
+  const std::string uninstall = ReadFile(m_menu.ItemFilePath("Tool Group", "Uninstall Tool"));
+  EXPECT_NE(uninstall.find("\nName=Uninstall Tool\n"), std::string::npos) << uninstall;
+  // The launcher reads \\" as \" and that as a quote inside the quoted argument.
+  EXPECT_NE(uninstall.find("\nExec=\"" + m_root.Path() + "/My \\\\\"Tool\\\\\", (new)/setup\" UNINSTALL\n"), std::string::npos)
+      << uninstall;
+  const std::string tool = ReadFile(m_menu.ItemFilePath("Tool Group", "Tool"));
+  EXPECT_NE(tool.find("\nPath=" + m_app + "/bin\n"), std::string::npos) << tool;
+}
+
+// Where it went, how to start it; the icon and categories in the items; and the uninstall says
+// what it kept, the tracker's scheduled tasks gone through the scheduler.
+TEST_F(SetupTest, InstallAndUninstallSayWhatTheyDidAndItemsCarryIconAndCategories) {
+  WriteFile(m_media + "/tool.svg", "<svg/>");
+  WriteFile(m_media + "/SETUP.INI",
+            "[Settings]\nTitle=Tool\nGroup=Tool Group\nUninstall=yes\nCategories=System;Utility\n"
+            "DataFile=WIN/tool/DATA.DB\n[FileList]\nFile1=tool,APP/bin/tool,NO,ICON,Tool\n"
+            "File2=tool.svg,APP/bin/tool.svg\nFile3=shared,SYS/shared\n");
+  m_prompts.directory = m_app;
+  ASSERT_EQ(Install(), 0);
+  ASSERT_FALSE(m_prompts.shown.empty());
+  const std::string& done = m_prompts.shown.back();
+  EXPECT_NE(done.find("Tool Setup: Tool is installed in " + m_app + "."), std::string::npos) << done;
+  EXPECT_NE(done.find("Also installed: " + m_root.Path() + "/bin/shared."), std::string::npos) << done;
+  EXPECT_NE(done.find("(Tool Group > Tool) or with\n" + m_app + "/bin/tool"), std::string::npos) << done;
+  EXPECT_NE(done.find(m_app + "/setup UNINSTALL"), std::string::npos) << done;
+  const std::string item = ReadFile(m_menu.ItemFilePath("Tool Group", "Tool"));
+  EXPECT_NE(item.find("\nIcon=" + m_app + "/bin/tool.svg\n"), std::string::npos) << item;
+  EXPECT_NE(item.find("\nCategories=System;Utility;X-tool-group;\n"), std::string::npos) << item;
+  EXPECT_NE(ReadFile(m_menu.ItemFilePath("Tool Group", "Uninstall Tool")).find("\nIcon=" + m_app + "/bin/tool.svg\n"),
+            std::string::npos);
+
+  fs::create_directories(m_root.Path() + "/share/tool");
+  WriteFile(m_root.Path() + "/share/tool/DATA.DB", "scans");
+  m_prompts.shown.clear();
+  ASSERT_EQ(Uninstall(), 0);
+  EXPECT_EQ(m_scheduler.asked, (std::vector<std::string>{"tasks in " + m_app, "interface for " + m_app}));
+  const std::string& gone = m_prompts.shown.back();
+  EXPECT_NE(gone.find("Tool Uninstall: Tool was removed from " + m_app +
+                      ": 4 files, its menu entries and the scheduler's interface description /bus/interface.xml."),
+            std::string::npos) << gone;
+  EXPECT_NE(gone.find("Kept: your data file " + m_root.Path() + "/share/tool/DATA.DB; " + m_root.Path() +
+                      "/bin/shared (a shared folder)."), std::string::npos) << gone;
+  EXPECT_NE(gone.find("2 scheduled alerts were removed."), std::string::npos) << gone;
+  EXPECT_EQ(ReadFile(m_root.Path() + "/share/tool/DATA.DB"), "scans");
+}
+
+// A second install into another folder makes its own group; uninstalling either leaves the
+// other's entries, and the uninstall of the first says nothing of scheduled tasks it could not
+// reach but what it could.
+TEST_F(SetupTest, SecondInstallElsewhereGetsItsOwnEntries) {
+  WriteFullScript();
+  m_prompts.directory = m_app;
+  ASSERT_EQ(Install(), 0);
+  const std::string second = m_root.Path() + "/home/Second";
+  m_prompts.directory = second;
+  ASSERT_EQ(Install(), 0);
+  const std::string group = "Tool Group (~/Second)";
+  EXPECT_TRUE(Contains(m_prompts.shown, "keeps its own menu entries; this copy's are in \"" + group + "\"."));
+  const std::string firstItem = ReadFile(m_menu.ItemFilePath("Tool Group", "Tool"));
+  EXPECT_NE(firstItem.find("Exec=\"" + m_app + "/bin/tool\""), std::string::npos) << "the first copy's item stays";
+  const std::string secondItem = ReadFile(m_menu.ItemFilePath(group, "Tool (~/Second)"));
+  EXPECT_NE(secondItem.find("Exec=" + second + "/bin/tool\n"), std::string::npos) << secondItem;
+
+  m_scheduler.tasks.reset();
+  m_prompts.shown.clear();
+  ASSERT_EQ(Uninstall(), 0);  // the first
+  EXPECT_TRUE(Contains(m_prompts.shown, "The scheduler could not be reached"));
+  EXPECT_FALSE(fs::exists(m_menu.ItemFilePath("Tool Group", "Tool")));
+  EXPECT_TRUE(fs::exists(m_menu.ItemFilePath(group, "Tool (~/Second)")));
+  EXPECT_TRUE(fs::exists(m_menu.MenuFilePath(group)));
+
+  // A reinstall of the second keeps its group; its uninstall removes it.
+  m_prompts.shown.clear();
+  ASSERT_EQ(Install(), 0);
+  EXPECT_FALSE(Contains(m_prompts.shown, "keeps its own menu entries"));
+  ASSERT_EQ(Run(SetupMode::kUninstall, second), 0);
+  EXPECT_FALSE(fs::exists(m_menu.ItemFilePath(group, "Tool (~/Second)")));
+  EXPECT_FALSE(fs::exists(m_menu.MenuFilePath(group)));
+}
+
+TEST(SetupUsageTest, HelpAndUnknownArgumentsAskForTheUsage) {
+  const char* help[] = {"setup", "--help"};
+  EXPECT_EQ(ParseSetupCommandLine(2, help).action, SetupAction::kUsage);
+  const char* shortHelp[] = {"setup", "/DIR=/tmp/x", "-h"};
+  EXPECT_EQ(ParseSetupCommandLine(3, shortHelp).action, SetupAction::kUsage);
+  const char* unknown[] = {"setup", "--prefix=/opt", "UNINSTALL"};
+  const CSetupCommandLine line = ParseSetupCommandLine(3, unknown);
+  EXPECT_EQ(line.action, SetupAction::kBadArgument);
+  EXPECT_EQ(line.badArgument, "--prefix=/opt");
+  const char* fine[] = {"setup", "/dir=/tmp/x"};
+  EXPECT_EQ(ParseSetupCommandLine(2, fine).action, SetupAction::kRun);
+  EXPECT_NE(SetupUsage().find("--help"), std::string::npos);
 }
 
 }  // namespace

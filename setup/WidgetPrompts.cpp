@@ -60,9 +60,10 @@ CopyErrorAnswer CWidgetPrompts::AskCopyError(const std::string& caption, const s
                                          : CopyErrorAnswer::kAbort;
 }
 
-bool CWidgetPrompts::AskYesNo(const std::string& caption, const std::string& text) {
+bool CWidgetPrompts::AskYesNo(const std::string& caption, const std::string& text, DefaultAnswer defaultAnswer) {
   return QMessageBox::warning(m_screen.get(), Text(caption), Text(text), QMessageBox::Yes | QMessageBox::No,
-                              QMessageBox::Yes) == QMessageBox::Yes;
+                              defaultAnswer == DefaultAnswer::kYes ? QMessageBox::Yes : QMessageBox::No) ==
+         QMessageBox::Yes;
 }
 
 void CWidgetPrompts::ShowMessage(const std::string& caption, const std::string& text, MessageIcon icon) {

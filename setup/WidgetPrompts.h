@@ -20,7 +20,7 @@ class CWidgetPrompts : public ISetupPrompts {
   bool CopyCancelled() override;
   void EndCopying() override;
   CopyErrorAnswer AskCopyError(const std::string& caption, const std::string& text) override;
-  bool AskYesNo(const std::string& caption, const std::string& text) override;
+  bool AskYesNo(const std::string& caption, const std::string& text, DefaultAnswer defaultAnswer) override;
   void ShowMessage(const std::string& caption, const std::string& text, MessageIcon icon) override;
   void OpenDocument(const std::string& path) override;
 

@@ -1,6 +1,7 @@
 // setup: installs the product from the folder it runs from, as its SETUP.INI says, or removes it
 // again when started with UNINSTALL from the installed folder. With /DIR=folder, or without a
 // display, it runs unattended.
+#include "setup/BusSchedulerCleanup.h"
 #include "setup/CommandLine.h"
 #include "setup/ConsolePrompts.h"
 #include "setup/Setup.h"
@@ -13,6 +14,7 @@
 #include <QApplication>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -47,14 +49,25 @@ int main(int argc, char** argv) {
   // A file size limit then shows as a copy error instead of ending setup.
   std::signal(SIGXFSZ, SIG_IGN);
   const setup::CSetupCommandLine commandLine = setup::ParseSetupCommandLine(argc, argv);
+  if (commandLine.action == setup::SetupAction::kUsage) {
+    std::fputs(setup::SetupUsage().c_str(), stdout);
+    return 2;
+  }
+  if (commandLine.action == setup::SetupAction::kBadArgument) {
+    std::fprintf(stderr, "setup: unknown argument \"%s\"\n%s", commandLine.badArgument.c_str(),
+                 setup::SetupUsage().c_str());
+    return 2;
+  }
   setup::CDetachedStarter starter;
   platform::CDesktopMenu menu;
+  setup::CBusSchedulerCleanup scheduler;
   const setup::CSetupContext context = ContextFor(commandLine.mode);
   if (commandLine.directory || !HasDisplay()) {
+    QCoreApplication app(argc, argv);  // for the session bus
     setup::CConsolePrompts prompts(commandLine.directory);
-    return setup::CSetup(context, prompts, starter, menu).Run();
+    return setup::CSetup(context, prompts, starter, menu, &scheduler).Run();
   }
   QApplication app(argc, argv);
   setup::CWidgetPrompts prompts;
-  return setup::CSetup(context, prompts, starter, menu).Run();
+  return setup::CSetup(context, prompts, starter, menu, &scheduler).Run();
 }

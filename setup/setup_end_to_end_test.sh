@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # A user's install from the medium's tarball into a private home on a private session bus:
-# install unattended, check files, menu entries and the scheduler's bus activation, run the
-# installed tracker, install again over it, decline the uninstall, then uninstall.
+# ask for the usage, install unattended, check files, menu entries and the scheduler's bus
+# activation, run the installed tracker, install a second copy elsewhere and remove it, install
+# again over the first, decline the uninstall, then uninstall with a scheduled alert and a data
+# file in place.
 # Usage: setup_end_to_end_test.sh MEDIUM_FOLDER   (its tarball beside it is used when present)
 set -euo pipefail
 MEDIUM=$(cd "$1" && pwd)
@@ -29,7 +31,7 @@ HIVE="$XDG_CONFIG_HOME/zentrel/registry/HKEY_CURRENT_USER.reg"
 stop_installed_servers() {
   for exe in /proc/[0-9]*/exe; do
     case "$(readlink "$exe" 2>/dev/null)" in
-      "$APP/orvsched"*) pid=${exe#/proc/}; kill "${pid%/exe}" 2>/dev/null || true ;;
+      "$APP/orvsched"* | "$HOME/Second/orvsched"*) pid=${exe#/proc/}; kill "${pid%/exe}" 2>/dev/null || true ;;
     esac
   done
 }
@@ -65,7 +67,20 @@ if [ -f "$MEDIUM/../varnow-setup.tar.gz" ]; then
 else
   cp -a "$MEDIUM" "$WORK/Varnow"
 fi
-"$WORK/Varnow/setup" "/DIR=$APP/" </dev/null || fail "setup ended with status $?"
+# The usage, and a mistyped argument: nothing is installed.
+for arguments in --help -h --prefix=/opt; do
+  set +e
+  "$WORK/Varnow/setup" "$arguments" >"$WORK/usage" 2>&1 </dev/null
+  status=$?
+  set -e
+  [ $status = 2 ] || fail "setup $arguments ended with status $status"
+  grep -q '^Usage: setup' "$WORK/usage" || fail "setup $arguments shows no usage"
+  [ ! -e "$APP" ] && [ ! -e "$HOME/Varnow" ] || fail "setup $arguments installed something"
+done
+
+"$WORK/Varnow/setup" "/DIR=$APP/" </dev/null 2>"$WORK/installed" || fail "setup ended with status $?"
+grep -q "Varnow is installed in $APP\." "$WORK/installed" || fail "the install does not say where it went"
+grep -qF "(Varnow > Varnow) or with" "$WORK/installed" || fail "the install does not say how to start it"
 
 mode() { stat -c %a "$1"; }
 for program in varnow orvsched setup; do
@@ -87,6 +102,9 @@ for file in "${written[@]}"; do
 done
 grep -q "^Exec=\"$APP/setup\" UNINSTALL$" "$ENTRIES/varnow-uninstall-varnow.desktop" ||
   fail "the uninstall item does not start the installed setup with UNINSTALL"
+grep -qxF "Icon=$APP/varnow.svg" "$ENTRIES/varnow-varnow.desktop" || fail "the item does not show the installed icon"
+grep -q '^Categories=System;Filesystem;Utility;' "$ENTRIES/varnow-varnow.desktop" ||
+  fail "the item lacks the desktop entry's categories"
 
 # Registration wrote the activation file; the server it started and a bus-activated one answer.
 wait_for "no activation file" test -f "$ACTIVATION"
@@ -100,6 +118,19 @@ head -c 100000 /dev/zero >"$WORK/tree/sub/file"
 "$APP/varnow" "/DIR=$WORK/tree" /SCAN /PRINT=FILE=- >"$WORK/report" || fail "the automated scan failed"
 grep -q sub "$WORK/report" || fail "the scan's report lacks the subdirectory"
 grep -qi 'Software\\Zentrel\\VARNOW' "$HIVE" || fail "the tracker wrote no settings"
+
+# A second copy elsewhere gets entries of its own; removing it leaves the first copy's.
+SECOND="$HOME/Second"
+"$WORK/Varnow/setup" "/DIR=$SECOND" </dev/null 2>"$WORK/second" || fail "the second install ended with status $?"
+grep -qF 'this copy'"'"'s are in "Varnow (~/Second)"' "$WORK/second" || fail "the second install does not say so"
+grep -qF "Exec=$SECOND/varnow" "$ENTRIES/varnow-second-varnow-second.desktop" || fail "the second copy has no entry"
+grep -qF "Exec=\"$APP/varnow\"" "$ENTRIES/varnow-varnow.desktop" || fail "the second install took the first's entry"
+"$SECOND/setup" UNINSTALL </dev/null 2>/dev/null || fail "the second copy's uninstall ended with status $?"
+[ ! -e "$ENTRIES/varnow-second-varnow-second.desktop" ] || fail "the second copy's entry stays"
+for file in "${written[@]}" "$MENU"; do
+  [ -f "$file" ] || fail "removing the second copy removed $file"
+done
+[ -f "$APP/varnow" ] || fail "removing the second copy removed the first"
 
 # Again over the installed copy: equal versions are simply replaced.
 "$WORK/Varnow/setup" "/DIR=$APP" </dev/null || fail "setup over the install ended with status $?"
@@ -115,7 +146,27 @@ grep -q "Uninstall Confirmation" "$WORK/declined" || fail "no confirmation was a
 [ -f "$APP/varnow" ] && [ -f "$ENTRIES/varnow-varnow.desktop" ] && [ -f "$ACTIVATION" ] ||
   fail "a declined uninstall removed something"
 
-"$APP/setup" UNINSTALL </dev/null || fail "the uninstall ended with status $?"
+# A scheduled alert of the installed tracker (at log-on, so it never runs here) and one of
+# another program; the user's data file.
+trigger="byte 48$(printf ', byte 0%.0s' $(seq 31)), byte 7$(printf ', byte 0%.0s' $(seq 15))"
+create_task() {  # create_task COMMAND_LINE OWNER
+  gdbus call --session --dest "$SERVICE" --object-path /OrvTaskMgr --method com.zentrel.IOrvTaskMgr.CreateNewTask \
+    "(uint32 2, 'alert', '$1', [$trigger], byte 0, uint32 0, uint32 $2)" | grep -q '^(0, ' ||
+    fail "the scheduler did not take the task $1"
+}
+create_task "\"$APP/varnow\" /DIR=/tmp /ALERTPERCENT=10" 2
+create_task "/bin/true" 1
+mkdir -p "$XDG_DATA_HOME/varnow"
+echo scans >"$XDG_DATA_HOME/varnow/VNDATA.DB"
+
+"$APP/setup" UNINSTALL </dev/null 2>"$WORK/uninstalled" || fail "the uninstall ended with status $?"
+grep -qF "1 scheduled alert was removed." "$WORK/uninstalled" || fail "the alert was not removed"
+grep -qF "Kept: your data file ~/.local/share/varnow/VNDATA.DB" "$WORK/uninstalled" ||
+  fail "the uninstall does not say it kept the data file"
+[ "$(cat "$XDG_DATA_HOME/varnow/VNDATA.DB")" = scans ] || fail "the data file was touched"
+count=$(gdbus call --session --dest "$SERVICE" --object-path /OrvTaskMgr --method com.zentrel.IOrvTaskMgr.GetNumTasks)
+[ "$count" = "(0, 1)" ] || fail "the scheduler holds $count tasks, not the other program's one"
+[ ! -e "$XDG_DATA_HOME/dbus-1/interfaces/com.zentrel.IOrvTaskMgr.xml" ] || fail "the interface description stays"
 for file in varnow orvsched setup SETUP.INI VNHELP.HTM; do
   [ ! -e "$APP/$file" ] || fail "$file was not removed"
 done
