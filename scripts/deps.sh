@@ -13,6 +13,8 @@ PACKAGES=(
   desktop-file-utils xvfb xdotool imagemagick x11-utils
 )
 PACKAGES+=(ncdu gdu time)
+# The streaming JSON reader of /IMPORT=; promtool and node_exporter for the metrics tests.
+PACKAGES+=(nlohmann-json3-dev prometheus prometheus-node-exporter)
 
 missing=()
 for p in "${PACKAGES[@]}"; do

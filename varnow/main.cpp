@@ -25,11 +25,15 @@ constexpr char kUsage[] =
     "Usage: varnow [/DIR=directory] [/SCAN] [/SAVE] [/SAVESUBDIRS] [/DEBUG=tracefile]\n"
     "              [/ALERTPERCENT=n] [/ALERTSIZE=k] [/FREEALERT=k] [/NOTIFY=command ...]\n"
     "              [/PRINT=LPT1 | /PRINT=FILE=path]\n"
+    "              [/METRICS=file [/METRICSDEPTH=n]] [/EXPORT=file.json] [/IMPORT=file.json]\n"
     "       varnow --version\n"
     "With /DIR= and /SCAN the tracker scans unattended and ends; /SAVE keeps the result.\n"
     "/PRINT=FILE=- writes the report to standard output. Exit status: 2 when a value on\n"
     "the command line cannot be right (nothing is done); for an unattended run 4 when the\n"
-    "data file could not be read or written, 3 when an alert fired, otherwise 0.\n"
+    "data file could not be read or written, 5 when a /METRICS= or /EXPORT= file could\n"
+    "not be written, 3 when an alert fired, otherwise 0; a refused /IMPORT= gives 2.\n"
+    "/METRICS= writes the saved figures for Prometheus; /EXPORT= and /IMPORT= read and\n"
+    "write trees in ncdu's JSON export format (- for standard output or input).\n"
     "Switch names may be written in any case; quote a directory with blanks.\n";
 
 int PrintVersion() {

@@ -14,53 +14,132 @@ using Json = nlohmann::json;
 // Every file's space together stays below this, so no sum the scan makes of them can overflow.
 constexpr std::uint64_t kMaxSpace = std::uint64_t{1} << 62;
 
-// The document's bytes, read in blocks. A string or number longer than the limit ends the
-// input there: the parser then stops at a truncated document instead of buffering it whole.
+// The document's bytes, read in blocks, as the parser is to see them:
+// - A string or number longer than the limit ends the input there: the parser then stops at a
+//   truncated document instead of buffering it whole.
+// - Names are bytes, and ncdu writes a name that is not valid UTF-8 byte for byte. Inside a
+//   string, each byte that is not part of valid UTF-8 is handed on as the code point
+//   kByteCodePoints + byte, which the handler turns back into the byte; the text of a genuine
+//   code point of that range would be taken for a byte, so such a string ends the input.
 class CBoundedInput {
  public:
   CBoundedInput(std::FILE* in, std::size_t maxToken) : m_in(in), m_maxToken(maxToken), m_buffer(1 << 16) {
-    Fill();
+    Produce();
   }
-  bool AtEnd() const { return m_pos == m_end; }
-  const char& Current() const { return m_buffer[m_pos]; }
+  bool AtEnd() const { return m_outPos == m_outLen; }
+  const char& Current() const { return m_out[m_outPos]; }
   void Advance() {
-    if (++m_pos == m_end) Fill();
-    else Track(m_buffer[m_pos]);
+    if (++m_outPos == m_outLen) Produce();
   }
   bool TokenTooLong() const { return m_tooLong; }
+  bool ReservedCodePoint() const { return m_reserved; }
   bool ReadFailed() const { return m_readFailed; }
 
  private:
-  void Fill() {
-    m_pos = 0;
-    m_end = m_stopped ? 0 : std::fread(m_buffer.data(), 1, m_buffer.size(), m_in);
-    if (m_end == 0 && std::ferror(m_in)) m_readFailed = true;
-    if (m_end != 0) Track(m_buffer[0]);
-  }
-  // Called for each byte as it becomes the current one.
-  void Track(char c) {
-    if (m_inString) {
-      if (m_escape) {
-        m_escape = false;
-      } else if (c == '\\') {
-        m_escape = true;
-      } else if (c == '"') {
-        m_inString = false;
-        return;
+  int RawByte() {
+    if (m_pos == m_end) {
+      m_pos = 0;
+      m_end = std::fread(m_buffer.data(), 1, m_buffer.size(), m_in);
+      if (m_end == 0) {
+        if (std::ferror(m_in)) m_readFailed = true;
+        return EOF;
       }
-    } else if (c == '"') {
-      m_inString = true;
-      m_run = 0;
-      return;
-    } else if (c == '[' || c == ']' || c == '{' || c == '}' || c == ',' || c == ':' || c == ' ' || c == '\n' ||
-               c == '\r' || c == '\t') {
-      m_run = 0;
-      return;
     }
+    return static_cast<unsigned char>(m_buffer[m_pos++]);
+  }
+  // Fills the output with the next byte's worth (a held sequence may come out at once).
+  void Produce() {
+    m_outPos = m_outLen = 0;
+    while (m_outLen == 0 && !m_stopped) {
+      const int c = RawByte();
+      if (c == EOF) {
+        EmitHeldAsBytes();
+        m_stopped = true;
+      } else {
+        Feed(static_cast<unsigned char>(c));
+      }
+    }
+  }
+  void Emit(unsigned char byte) {
     if (++m_run > m_maxToken) {
       m_tooLong = m_stopped = true;
-      m_end = m_pos;
+      m_outLen = 0;
+      return;
     }
+    m_out[m_outLen++] = static_cast<char>(byte);
+  }
+  void EmitByteCodePoint(unsigned char byte) {
+    // U+10FF00 + byte in UTF-8.
+    Emit(0xF4);
+    Emit(0x8F);
+    Emit(static_cast<unsigned char>(0xBC | (byte >> 6)));
+    Emit(static_cast<unsigned char>(0x80 | (byte & 0x3F)));
+  }
+  void EmitHeldAsBytes() {
+    for (int i = 0; i < m_held; ++i) EmitByteCodePoint(m_heldBytes[i]);
+    m_held = m_need = 0;
+  }
+  void Feed(unsigned char b) {
+    if (!m_inString) {
+      if (b == '"') {
+        m_inString = true;
+        m_run = 0;
+      } else if (b == '[' || b == ']' || b == '{' || b == '}' || b == ',' || b == ':' || b == ' ' || b == '\n' ||
+                 b == '\r' || b == '\t') {
+        m_run = 0;
+        m_out[m_outLen++] = static_cast<char>(b);
+        return;
+      }
+      Emit(b);
+      return;
+    }
+    if (m_need > 0) {
+      if (b >= m_low && b <= m_high) {
+        m_heldBytes[m_held++] = b;
+        m_low = 0x80, m_high = 0xBF;
+        if (--m_need == 0) EmitHeldSequence();
+        return;
+      }
+      EmitHeldAsBytes();  // cut short: the bytes so far are no character; b starts afresh
+    }
+    if (m_escape) {
+      m_escape = false;
+      Emit(b);
+    } else if (b == '\\') {
+      m_escape = true;
+      Emit(b);
+    } else if (b == '"') {
+      m_inString = false;
+      m_out[m_outLen++] = static_cast<char>(b);
+    } else if (b < 0x80) {
+      Emit(b);
+    } else if (!StartSequence(b)) {
+      EmitByteCodePoint(b);
+    }
+  }
+  // A lead byte of UTF-8: held with the range of the byte that must follow it.
+  bool StartSequence(unsigned char lead) {
+    if (lead >= 0xC2 && lead <= 0xDF) m_need = 1, m_low = 0x80, m_high = 0xBF;
+    else if (lead == 0xE0) m_need = 2, m_low = 0xA0, m_high = 0xBF;
+    else if (lead == 0xED) m_need = 2, m_low = 0x80, m_high = 0x9F;
+    else if (lead >= 0xE1 && lead <= 0xEF) m_need = 2, m_low = 0x80, m_high = 0xBF;
+    else if (lead == 0xF0) m_need = 3, m_low = 0x90, m_high = 0xBF;
+    else if (lead >= 0xF1 && lead <= 0xF3) m_need = 3, m_low = 0x80, m_high = 0xBF;
+    else if (lead == 0xF4) m_need = 3, m_low = 0x80, m_high = 0x8F;
+    else return false;
+    m_heldBytes[0] = lead;
+    m_held = 1;
+    return true;
+  }
+  void EmitHeldSequence() {
+    if (m_held == 4 && m_heldBytes[0] == 0xF4 && m_heldBytes[1] == 0x8F && m_heldBytes[2] >= 0xBC) {
+      m_reserved = m_stopped = true;  // a genuine U+10FF00..U+10FFFF
+      m_held = 0;
+      m_outLen = 0;
+      return;
+    }
+    for (int i = 0; i < m_held; ++i) Emit(m_heldBytes[i]);
+    m_held = 0;
   }
 
   std::FILE* m_in;
@@ -68,13 +147,39 @@ class CBoundedInput {
   std::vector<char> m_buffer;
   std::size_t m_pos = 0;
   std::size_t m_end = 0;
+  char m_out[32];
+  int m_outPos = 0;
+  int m_outLen = 0;
+  unsigned char m_heldBytes[4] = {};
+  int m_held = 0;
+  int m_need = 0;
+  unsigned char m_low = 0x80;
+  unsigned char m_high = 0xBF;
   std::size_t m_run = 0;
   bool m_inString = false;
   bool m_escape = false;
   bool m_tooLong = false;
+  bool m_reserved = false;
   bool m_stopped = false;
   bool m_readFailed = false;
 };
+
+// Turns the code points that stand for bytes (see CBoundedInput) back into the bytes.
+void RestoreBytes(std::string& text) {
+  if (text.find('\xF4') == std::string::npos) return;
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto at = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    if (at(i) == 0xF4 && i + 3 < text.size() && at(i + 1) == 0x8F && at(i + 2) >= 0xBC) {
+      out += static_cast<char>(((at(i + 2) & 3) << 6) | (at(i + 3) & 0x3F));
+      i += 3;
+    } else {
+      out += text[i];
+    }
+  }
+  text = std::move(out);
+}
 
 class CInputIterator {
  public:
@@ -142,7 +247,10 @@ class CExportHandler : public nlohmann::json_sax<Json> {
   }
   bool number_unsigned(number_unsigned_t value) override { return OnScalar({Scalar::Unsigned, false, value, nullptr}); }
   bool number_float(number_float_t, const string_t&) override { return OnScalar({Scalar::Float, false, 0, nullptr}); }
-  bool string(string_t& value) override { return OnScalar({Scalar::String, false, 0, &value}); }
+  bool string(string_t& value) override {
+    RestoreBytes(value);
+    return OnScalar({Scalar::String, false, 0, &value});
+  }
   bool binary(binary_t&) override { return Fail("binary data"); }
   bool key(string_t& value) override {
     m_key = std::move(value);
@@ -211,6 +319,7 @@ class CExportHandler : public nlohmann::json_sax<Json> {
   bool m_haveTimestamp = false;
   bool m_done = false;
   std::uint64_t m_space = 0;
+  std::uint64_t m_linkedFiles = 0;
 };
 
 bool CExportHandler::OnScalar(const Scalar& value) {
@@ -410,6 +519,8 @@ bool CExportHandler::AddItem(const Fields& fields) {
   ++m_out.files;
   ++dir.node->fileCount;
   if (fields.hasIno && (fields.hlnkc || fields.nlink > 1)) {
+    if (++m_linkedFiles > m_limits.maxLinkedFiles)
+      return Fail("the export holds more than " + std::to_string(m_limits.maxLinkedFiles) + " files with several links");
     const std::uint64_t device = fields.hasDev ? fields.dev : dir.device;
     dir.node->linkedFiles.push_back({static_cast<dev_t>(device), static_cast<ino_t>(fields.ino), space});
   } else {
@@ -434,6 +545,8 @@ bool ReadNcduExport(std::FILE* in, const CNcduImportTarget& target, CNcduTree& o
   }
   if (input.ReadFailed()) {
     error = "the file cannot be read";
+  } else if (input.ReservedCodePoint()) {
+    error = "the file holds a character of U+10FF00 to U+10FFFF, which this program reads as a byte of a name";
   } else if (input.TokenTooLong()) {
     error = "the file holds a string or number longer than " + std::to_string(limits.maxToken) + " bytes";
   } else if (!parsed || !handler.Complete()) {

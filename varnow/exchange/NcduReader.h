@@ -17,6 +17,7 @@ namespace varnow {
 struct CNcduImportLimits {
   int maxDepth = 1024;                         // directory levels below the top
   std::uint64_t maxDirectories = 5'000'000;    // what the listing holds grows with these
+  std::uint64_t maxLinkedFiles = 10'000'000;   // and with the files that have several links
   std::size_t maxToken = 65536;                // bytes of one string or number in the document
 };
 

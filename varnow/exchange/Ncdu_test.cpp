@@ -44,6 +44,7 @@ void MakeTree(const TempDir& dir) {
   File(dir, "caf\xc3\xa9/f", 333);
   File(dir, "empty file dir/zero", 0);
   dir.MakeDir("empty");
+  File(dir, "latin \xe9t\xe9/\xff", 4097);
   File(dir, "links/first", 9000);
   dir.MakeDir("other");
   ASSERT_EQ(::link((dir.Path() + "links/first").c_str(), (dir.Path() + "other/second").c_str()), 0);
@@ -265,7 +266,8 @@ TEST(NcduExchange, DamagedOrHostileExportsAreRefusedWithAMessage) {
       {"name with a slash", head + R"([{"name":"/a"},{"name":"../etc"}]])"},
       {"name ..", head + R"([{"name":"/a"},[{"name":".."}]]])"},
       {"name with a zero byte", head + R"([{"name":"/a"},{"name":"a\u0000b"}]])"},
-      {"invalid UTF-8", head + "[{\"name\":\"/a\"},{\"name\":\"\xff\xfe\"}]]"},
+      {"a byte that is no UTF-8 outside a string", head + "[{\"name\":\"/a\"},\xff{\"name\":\"f\"}]]"},
+      {"a character that would stand for a byte", head + "[{\"name\":\"/a\"},{\"name\":\"\xf4\x8f\xbc\x80\"}]]"},
       {"directory without fields", head + R"([{"name":"/a"},[]]])"},
       {"directory starting with a directory", head + R"([[{"name":"/a"}]]])"},
       {"number in a directory", head + R"([{"name":"/a"},5]])"},
@@ -285,6 +287,27 @@ TEST(NcduExchange, DamagedOrHostileExportsAreRefusedWithAMessage) {
   few.maxDirectories = 2;
   EXPECT_FALSE(Read(head + R"([{"name":"/a"},[{"name":"b"}],[{"name":"c"}]]])", tree, error, 1, few));
   EXPECT_NE(error.find("more than 2 directories"), std::string::npos) << error;
+}
+
+// ncdu writes a name that is not UTF-8 byte for byte; the name keeps its bytes, and valid
+// characters around them stay as they are.
+TEST(NcduExchange, NamesThatAreNotUtf8KeepTheirBytes) {
+  const std::string names[] = {"\xff", "caf\xe9", "\xc3", "a\xc3\xa9\xe2\x82", "\xed\xa0\x80", "\xf0\x9f\x98\x80\xc0", "x\xe2\x82"};
+  for (const std::string& name : names) {
+    const std::string text = R"([1,2,{"timestamp":1600000000},[{"name":"/d"},[{"name":")" + name + R"("}]]])";
+    CNcduTree tree;
+    std::string error;
+    ASSERT_TRUE(Read(text, tree, error)) << error;
+    ASSERT_EQ(tree.tree.subdirectories.size(), 1u);
+    EXPECT_EQ(tree.tree.subdirectories[0], name);
+  }
+  // Its export reads back the same.
+  TempDir dir;
+  File(dir, "\xfe\xff/\x80", 10);
+  CNcduTree tree;
+  std::string error;
+  ASSERT_TRUE(Read(ExportByScan(dir.Path()), tree, error)) << error;
+  EXPECT_EQ(tree.tree.subdirectories, std::vector<std::string>{"\xfe\xff"});
 }
 
 TEST(NcduExchange, TheTargetCanRefuseTheTopBeforeAnythingIsRead) {

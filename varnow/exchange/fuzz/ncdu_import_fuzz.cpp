@@ -20,6 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   varnow::CNcduImportLimits limits;
   limits.maxDepth = 64;
   limits.maxDirectories = 2000;
+  limits.maxLinkedFiles = 2000;
   limits.maxToken = 300;
   varnow::CNcduTree tree;
   std::string error;
