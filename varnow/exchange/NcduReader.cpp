@@ -2,6 +2,7 @@
 
 #include <iterator>
 #include <limits>
+#include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -47,10 +48,20 @@ class CBoundedInput {
     }
     return static_cast<unsigned char>(m_buffer[m_pos++]);
   }
-  // Fills the output with the next byte's worth (a held sequence may come out at once).
+  // Fills the output with what the next raw bytes make (in blocks: the parser takes one byte
+  // at a time).
   void Produce() {
     m_outPos = m_outLen = 0;
-    while (m_outLen == 0 && !m_stopped) {
+    while (m_outLen < kOutBlock && !m_stopped) {
+      // Plain ASCII inside a string, the bulk of a document, goes straight through.
+      if (m_pos < m_end && m_inString && m_need == 0 && !m_escape) {
+        const auto b = static_cast<unsigned char>(m_buffer[m_pos]);
+        if (b >= 0x20 && b < 0x80 && b != '"' && b != '\\') {
+          ++m_pos;
+          Emit(b);
+          continue;
+        }
+      }
       const int c = RawByte();
       if (c == EOF) {
         EmitHeldAsBytes();
@@ -147,7 +158,10 @@ class CBoundedInput {
   std::vector<char> m_buffer;
   std::size_t m_pos = 0;
   std::size_t m_end = 0;
-  char m_out[32];
+  // Room for a block and what one raw byte can add to it (three held bytes and itself, each
+  // as four).
+  static constexpr int kOutBlock = 4096;
+  char m_out[kOutBlock + 16];
   int m_outPos = 0;
   int m_outLen = 0;
   unsigned char m_heldBytes[4] = {};
@@ -254,6 +268,7 @@ class CExportHandler : public nlohmann::json_sax<Json> {
   bool binary(binary_t&) override { return Fail("binary data"); }
   bool key(string_t& value) override {
     m_key = std::move(value);
+    m_field = KeyOf(m_key);
     return true;
   }
   bool start_object(std::size_t) override;
@@ -292,10 +307,17 @@ class CExportHandler : public nlohmann::json_sax<Json> {
     return true;
   }
   bool InFields() const { return !m_frames.empty() && (m_frames.back() == Frame::Info || m_frames.back() == Frame::Item); }
-  static bool IsKnownField(const std::string& key) {
-    return key == "name" || key == "asize" || key == "dsize" || key == "dev" || key == "ino" || key == "nlink" ||
-           key == "hlnkc" || key == "read_error" || key == "excluded" || key == "notreg";
+  enum class Key { Other, Name, Asize, Dsize, Dev, Ino, Nlink, Hlnkc, ReadError, Excluded, Notreg, Timestamp };
+  static Key KeyOf(const std::string& key) {
+    static const std::pair<std::string_view, Key> kFields[] = {
+        {"name", Key::Name},   {"asize", Key::Asize}, {"dsize", Key::Dsize},         {"dev", Key::Dev},
+        {"ino", Key::Ino},     {"nlink", Key::Nlink}, {"hlnkc", Key::Hlnkc},         {"read_error", Key::ReadError},
+        {"excluded", Key::Excluded}, {"notreg", Key::Notreg}, {"timestamp", Key::Timestamp}};
+    for (const auto& [name, field] : kFields)
+      if (key == name) return field;
+    return Key::Other;
   }
+  bool IsKnownField() const { return m_field != Key::Other && m_field != Key::Timestamp; }
 
   bool OnScalar(const Scalar& value);
   bool OuterValue(const Scalar* value, Frame opened);
@@ -312,6 +334,7 @@ class CExportHandler : public nlohmann::json_sax<Json> {
   std::vector<OpenDirectory> m_dirs;
   Fields m_fields;
   std::string m_key;
+  Key m_field = Key::Other;
   std::string m_error;
   int m_outerIndex = 0;
   bool m_expectInfo = false;
@@ -328,7 +351,7 @@ bool CExportHandler::OnScalar(const Scalar& value) {
     case Frame::Outer:
       return OuterValue(&value, Frame::Outer);
     case Frame::Meta:
-      if (m_key != "timestamp") return true;
+      if (m_field != Key::Timestamp) return true;
       if (value.kind != Scalar::Unsigned || value.number == 0 ||
           value.number > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
         return Fail("the export's timestamp is no time this program can keep");
@@ -368,27 +391,38 @@ bool CExportHandler::OuterValue(const Scalar* value, Frame opened) {
 bool CExportHandler::Field(const Scalar& value) {
   Fields& f = m_fields;
   const std::string& key = m_key;
-  if (!IsKnownField(key)) return true;
-  if (key == "name" || key == "excluded") {
-    if (value.kind != Scalar::String) return Fail("the field \"" + key + "\" is no string");
-    (key == "name" ? f.name : f.excluded) = *value.text;
-    f.hasName = f.hasName || key == "name";
-    return true;
-  }
-  if (key == "hlnkc" || key == "read_error" || key == "notreg") {
-    if (value.kind != Scalar::Bool) return Fail("the field \"" + key + "\" is no true or false");
-    if (key == "hlnkc") f.hlnkc = value.boolean;
-    if (key == "read_error") f.readError = value.boolean;
-    return true;
+  switch (m_field) {
+    case Key::Name:
+    case Key::Excluded:
+      if (value.kind != Scalar::String) return Fail("the field \"" + key + "\" is no string");
+      (m_field == Key::Name ? f.name : f.excluded) = *value.text;
+      f.hasName = f.hasName || m_field == Key::Name;
+      return true;
+    case Key::Hlnkc:
+    case Key::ReadError:
+    case Key::Notreg:
+      if (value.kind != Scalar::Bool) return Fail("the field \"" + key + "\" is no true or false");
+      if (m_field == Key::Hlnkc) f.hlnkc = value.boolean;
+      if (m_field == Key::ReadError) f.readError = value.boolean;
+      return true;
+    case Key::Asize:
+    case Key::Dsize:
+    case Key::Dev:
+    case Key::Ino:
+    case Key::Nlink:
+      break;
+    case Key::Other:
+    case Key::Timestamp:
+      return true;
   }
   if (value.kind != Scalar::Unsigned) return Fail("the field \"" + key + "\" of \"" + f.name + "\" is no whole number of 0 or more");
-  if ((key == "asize" || key == "dsize") && value.number > kMaxSpace)
+  if ((m_field == Key::Asize || m_field == Key::Dsize) && value.number > kMaxSpace)
     return Fail("the size of \"" + f.name + "\" is larger than any file can be");
-  if (key == "asize") f.asize = value.number;
-  if (key == "dsize") f.dsize = value.number;
-  if (key == "dev") f.dev = value.number, f.hasDev = true;
-  if (key == "ino") f.ino = value.number, f.hasIno = true;
-  if (key == "nlink") f.nlink = value.number;
+  if (m_field == Key::Asize) f.asize = value.number;
+  if (m_field == Key::Dsize) f.dsize = value.number;
+  if (m_field == Key::Dev) f.dev = value.number, f.hasDev = true;
+  if (m_field == Key::Ino) f.ino = value.number, f.hasIno = true;
+  if (m_field == Key::Nlink) f.nlink = value.number;
   return true;
 }
 
@@ -409,11 +443,12 @@ bool CExportHandler::start_object(std::size_t) {
     case Frame::Directory:
       m_fields = Fields{};
       m_key.clear();
+      m_field = Key::Other;
       return Push(m_expectInfo ? Frame::Info : Frame::Item);
     case Frame::Meta:
     case Frame::Info:
     case Frame::Item:
-      if (InFields() && IsKnownField(m_key)) return Fail("the field \"" + m_key + "\" holds an object");
+      if (InFields() && IsKnownField()) return Fail("the field \"" + m_key + "\" holds an object");
       return Push(Frame::Skip);
     case Frame::Skip:
       return Push(Frame::Skip);
@@ -441,7 +476,7 @@ bool CExportHandler::start_array(std::size_t) {
     case Frame::Meta:
     case Frame::Info:
     case Frame::Item:
-      if (InFields() && IsKnownField(m_key)) return Fail("the field \"" + m_key + "\" holds an array");
+      if (InFields() && IsKnownField()) return Fail("the field \"" + m_key + "\" holds an array");
       return Push(Frame::Skip);
     case Frame::Skip:
       return Push(Frame::Skip);
