@@ -20,7 +20,7 @@ constexpr std::uint64_t kMaxSpace = std::uint64_t{1} << 62;
 //   truncated document instead of buffering it whole.
 // - Names are bytes, and ncdu writes a name that is not valid UTF-8 byte for byte. Inside a
 //   string, each byte that is not part of valid UTF-8 is handed on as the code point
-//   kByteCodePoints + byte, which the handler turns back into the byte; the text of a genuine
+//   U+10FF00 + byte (private use), which the handler turns back into the byte; the text of a genuine
 //   code point of that range would be taken for a byte, so such a string ends the input.
 class CBoundedInput {
  public:
@@ -310,9 +310,10 @@ class CExportHandler : public nlohmann::json_sax<Json> {
   enum class Key { Other, Name, Asize, Dsize, Dev, Ino, Nlink, Hlnkc, ReadError, Excluded, Notreg, Timestamp };
   static Key KeyOf(const std::string& key) {
     static const std::pair<std::string_view, Key> kFields[] = {
-        {"name", Key::Name},   {"asize", Key::Asize}, {"dsize", Key::Dsize},         {"dev", Key::Dev},
-        {"ino", Key::Ino},     {"nlink", Key::Nlink}, {"hlnkc", Key::Hlnkc},         {"read_error", Key::ReadError},
-        {"excluded", Key::Excluded}, {"notreg", Key::Notreg}, {"timestamp", Key::Timestamp}};
+        {"name", Key::Name},   {"asize", Key::Asize},   {"dsize", Key::Dsize},         {"dev", Key::Dev},
+        {"ino", Key::Ino},     {"nlink", Key::Nlink},   {"hlnkc", Key::Hlnkc},         {"read_error", Key::ReadError},
+        {"excluded", Key::Excluded}, {"notreg", Key::Notreg}, {"timestamp", Key::Timestamp},
+    };
     for (const auto& [name, field] : kFields)
       if (key == name) return field;
     return Key::Other;
@@ -394,14 +395,14 @@ bool CExportHandler::Field(const Scalar& value) {
   switch (m_field) {
     case Key::Name:
     case Key::Excluded:
-      if (value.kind != Scalar::String) return Fail("the field \"" + key + "\" is no string");
+      if (value.kind != Scalar::String) return Fail("the field " + QuotedForMessage(key) + " is no string");
       (m_field == Key::Name ? f.name : f.excluded) = *value.text;
       f.hasName = f.hasName || m_field == Key::Name;
       return true;
     case Key::Hlnkc:
     case Key::ReadError:
     case Key::Notreg:
-      if (value.kind != Scalar::Bool) return Fail("the field \"" + key + "\" is no true or false");
+      if (value.kind != Scalar::Bool) return Fail("the field " + QuotedForMessage(key) + " is no true or false");
       if (m_field == Key::Hlnkc) f.hlnkc = value.boolean;
       if (m_field == Key::ReadError) f.readError = value.boolean;
       return true;
@@ -415,9 +416,10 @@ bool CExportHandler::Field(const Scalar& value) {
     case Key::Timestamp:
       return true;
   }
-  if (value.kind != Scalar::Unsigned) return Fail("the field \"" + key + "\" of \"" + f.name + "\" is no whole number of 0 or more");
+  if (value.kind != Scalar::Unsigned)
+    return Fail("the field " + QuotedForMessage(key) + " of " + QuotedForMessage(f.name) + " is no whole number of 0 or more");
   if ((m_field == Key::Asize || m_field == Key::Dsize) && value.number > kMaxSpace)
-    return Fail("the size of \"" + f.name + "\" is larger than any file can be");
+    return Fail("the size of " + QuotedForMessage(f.name) + " is larger than any file can be");
   if (m_field == Key::Asize) f.asize = value.number;
   if (m_field == Key::Dsize) f.dsize = value.number;
   if (m_field == Key::Dev) f.dev = value.number, f.hasDev = true;
@@ -428,10 +430,11 @@ bool CExportHandler::Field(const Scalar& value) {
 
 bool CExportHandler::CheckName(const Fields& fields, bool top) {
   if (!fields.hasName || fields.name.empty()) return Fail("an entry of the export has no name");
-  if (fields.name.find('\0') != std::string::npos) return Fail("the name \"" + fields.name + "\" holds a zero byte");
+  if (fields.name.find('\0') != std::string::npos)
+    return Fail("the name " + QuotedForMessage(fields.name) + " holds a zero byte");
   if (top) return true;
   if (fields.name.find('/') != std::string::npos || fields.name == "." || fields.name == "..")
-    return Fail("\"" + fields.name + "\" is no name of a directory entry");
+    return Fail(QuotedForMessage(fields.name) + " is no name of a directory entry");
   return true;
 }
 
@@ -448,7 +451,7 @@ bool CExportHandler::start_object(std::size_t) {
     case Frame::Meta:
     case Frame::Info:
     case Frame::Item:
-      if (InFields() && IsKnownField()) return Fail("the field \"" + m_key + "\" holds an object");
+      if (InFields() && IsKnownField()) return Fail("the field " + QuotedForMessage(m_key) + " holds an object");
       return Push(Frame::Skip);
     case Frame::Skip:
       return Push(Frame::Skip);
@@ -476,7 +479,7 @@ bool CExportHandler::start_array(std::size_t) {
     case Frame::Meta:
     case Frame::Info:
     case Frame::Item:
-      if (InFields() && IsKnownField()) return Fail("the field \"" + m_key + "\" holds an array");
+      if (InFields() && IsKnownField()) return Fail("the field " + QuotedForMessage(m_key) + " holds an array");
       return Push(Frame::Skip);
     case Frame::Skip:
       return Push(Frame::Skip);
@@ -565,6 +568,22 @@ bool CExportHandler::AddItem(const Fields& fields) {
 }
 
 }  // namespace
+
+std::string QuotedForMessage(std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out = "\"";
+  for (const char c : text.substr(0, 200)) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      out += "\\x";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out + (text.size() > 200 ? "...\"" : "\"");
+}
 
 bool ReadNcduExport(std::FILE* in, const CNcduImportTarget& target, CNcduTree& out, std::string& error,
                     const CNcduImportLimits& limits) {

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "varnow/scan/TreeLister.h"
 
@@ -43,5 +44,9 @@ struct CNcduImportTarget {
 // and where, when it is no complete export within the limits or the target refused it.
 bool ReadNcduExport(std::FILE* in, const CNcduImportTarget& target, CNcduTree& out, std::string& error,
                     const CNcduImportLimits& limits = {});
+
+// A name from an export for a message: quoted, control characters shown as \xNN (a hostile
+// file must not steer the terminal), a long one cut.
+std::string QuotedForMessage(std::string_view text);
 
 }  // namespace varnow

@@ -283,6 +283,10 @@ TEST(NcduExchange, DamagedOrHostileExportsAreRefusedWithAMessage) {
   }
   CNcduTree tree;
   std::string error;
+  // What a message repeats of the file cannot steer the terminal.
+  EXPECT_FALSE(Read(head + R"([{"name":"/a"},{"name":"\u001b[31mred","asize":-1}]])", tree, error));
+  EXPECT_EQ(error.find('\x1b'), std::string::npos) << error;
+  EXPECT_NE(error.find("\"\\x1b[31mred\""), std::string::npos) << error;
   CNcduImportLimits few;
   few.maxDirectories = 2;
   EXPECT_FALSE(Read(head + R"([{"name":"/a"},[{"name":"b"}],[{"name":"c"}]]])", tree, error, 1, few));

@@ -131,6 +131,12 @@ home export
 "$VARNOW" "/DIR=$TREE" /SCAN /EXPORT=- >"$WORK/stdout.json" || fail "/EXPORT=- ended with $?"
 cmp -s <(sed 's/"timestamp":[0-9]*//' "$WORK/stdout.json") <(sed 's/"timestamp":[0-9]*//' "$WORK/tree.json") ||
   fail "/EXPORT=- wrote another export than /EXPORT=file"
+set +e
+"$VARNOW" "/DIR=$TREE" /SCAN /SAVE "/EXPORT=$WORK/no such folder/t.json" 2>"$WORK/err"
+status=$?
+set -e
+[ "$status" = 5 ] && grep -q "cannot be created" "$WORK/err" || fail "an export that cannot be created ended with $status"
+[ -s "$WORK/export/data/VNDATA.DB" ] || fail "the scan was not saved when its export could not be created"
 # Every file of the export, as a reader of the format sees it: path, apparent and disk size.
 FILES_OF='
 import json, sys

@@ -75,7 +75,11 @@ bool ScanWithExport(CScanInfo& session, const std::string& file, const std::func
       out = std::make_unique<QSaveFile>(QString::fromLocal8Bit(file.c_str()));
       out->open(QIODevice::WriteOnly);
     }
-    if (!out->isOpen()) return Tell("/EXPORT=" + file + ": the file cannot be created: " + out->errorString().toStdString());
+    if (!out->isOpen()) {
+      Tell("/EXPORT=" + file + ": the file cannot be created: " + out->errorString().toStdString());
+      scan();  // the rest of the run still has its scan
+      return false;
+    }
     CNcduWriter writer(*out, ProgramVersion(), std::time(nullptr));
     session.SetScanVisitor(&writer);
     const bool scanned = scan();
@@ -106,14 +110,14 @@ bool ImportTreeFile(CScanInfo& session, const std::string& file, bool directoryG
     CNcduImportTarget target;
     target.acceptRoot = [&](const std::string& root, std::string& error) {
       if (root.empty() || root[0] != '/') {
-        error = "the export's top \"" + root + "\" is no absolute path";
+        error = "the export's top " + QuotedForMessage(root) + " is no absolute path";
         return false;
       }
       const std::string directory = session.GetUniversalName(root + (root.back() == '/' ? "" : "/"));
       if (!directoryGiven) {
         session.SetScanDir(directory);  // reads the directory's saved record and cluster size
       } else if (directory != session.GetScanDir()) {
-        error = "the export is of " + root + ", not of " + session.GetScanDir() +
+        error = "the export is of " + QuotedForMessage(root) + ", not of " + session.GetScanDir() +
                 " (leave out /DIR= to take the export's directory)";
         return false;
       }

@@ -16,7 +16,7 @@ bool WriteMetricsFile(CScanInfo& session, const std::string& file, int depth);
 
 // Runs scan (the session's scan of its directory; false when it was cancelled or declined)
 // with the tree written to file ("-": standard output) as it is walked. A file appears only
-// once the whole tree is in it.
+// once the whole tree is in it; when it cannot be created the scan still runs.
 bool ScanWithExport(CScanInfo& session, const std::string& file, const std::function<bool()>& scan);
 
 // Takes the export in file ("-": standard input) as a scan of the session's directory, made
