@@ -99,7 +99,7 @@ void HandleFullAlert(const std::string& value, CRunFlags& flags, ICommandLineOwn
 
 // The print file must be one a report can be written to and the run end: "-" (standard
 // output), a regular file, or a name that does not exist yet. A FIFO would block for ever.
-bool UsablePrintFile(const std::string& path) {
+bool UsableOutputFile(const std::string& path) {
   if (path == "-") return true;
   struct stat info {};
   if (path.empty()) return false;
@@ -113,7 +113,7 @@ void HandlePrint(const std::string& value, CRunFlags& flags, ICommandLineOwner& 
   if (EqualsIgnoringCase(value, "LPT1")) {
     owner.SetPrintDestination(1);
   } else if (MatchSwitch(value, "FILE=", path)) {
-    if (!UsablePrintFile(path))
+    if (!UsableOutputFile(path))
       flags.errors.push_back("/PRINT=FILE=" + path + ": the report can only go to a regular file or - (standard output)");
     owner.SetPrintDestination(2);
     owner.SetPrintFilePath(path);
@@ -123,6 +123,43 @@ void HandlePrint(const std::string& value, CRunFlags& flags, ICommandLineOwner& 
     flags.errors.push_back("/PRINT=" + value + ": use /PRINT=LPT1 or /PRINT=FILE=path");
     VN_TRACE("Automated /FILE to printer");
   }
+}
+
+// A file the run writes (/METRICS=, /EXPORT=) or reads (/IMPORT=); "-" is standard output or
+// input. A file to read is opened when the run reads it.
+void HandleFileSwitch(const char* name, const std::string& value, bool output, int& flag, std::string& field,
+                      CRunFlags& flags) {
+  flag = 1;
+  field = value;
+  VN_TRACE("Automated %s%s", name, value.c_str());
+  if (value.empty() || (output && !UsableOutputFile(value)))
+    flags.errors.push_back(std::string(name) + value + ": give a regular file or - (standard " +
+                           (output ? "output)" : "input)"));
+}
+
+// The switches that take the tree and its figures to other programs.
+void HandleExchangeSwitches(const std::string& text, CRunFlags& flags, ICommandLineOwner& owner) {
+  CCommandLineFields& fields = owner.CommandLineFields();
+  std::string value;
+  if (MatchSwitch(text, "/METRICSDEPTH=", value)) {
+    const bool digits = !value.empty() && value.size() <= 9 &&
+                        std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (digits) fields.metricsDepth = static_cast<std::int32_t>(LeadingInteger(value));
+    else flags.errors.push_back("/METRICSDEPTH=" + value + ": give the number of levels, 0 or more (/METRICSDEPTH=3)");
+  } else if (MatchSwitch(text, "/METRICS=", value)) {
+    HandleFileSwitch("/METRICS=", value, true, flags.metrics, fields.metricsFile, flags);
+  } else if (MatchSwitch(text, "/EXPORT=", value)) {
+    HandleFileSwitch("/EXPORT=", value, true, flags.exportTree, fields.exportFile, flags);
+  } else if (MatchSwitch(text, "/IMPORT=", value)) {
+    HandleFileSwitch("/IMPORT=", value, false, flags.importTree, fields.importFile, flags);
+  }
+}
+
+// What the exchange switches cannot be combined with.
+void CheckExchangeSwitches(CRunFlags& flags) {
+  if (flags.exportTree && !flags.scanGiven) flags.errors.push_back("/EXPORT= writes the tree a scan walks: add /SCAN");
+  if (flags.importTree && flags.scanGiven) flags.errors.push_back("/IMPORT= takes the place of /SCAN: give only one of them");
+  if (flags.importTree && flags.exportTree) flags.errors.push_back("/IMPORT= and /EXPORT= cannot be combined");
 }
 
 // A threshold below zero would fire on every run.
@@ -141,6 +178,7 @@ bool HandleToken(const std::string& commandLine, const CCommandToken& token, CRu
     if (!value.empty()) {
       owner->SetScanDirectory(value);
       directoryGiven = true;
+      flags.dirGiven = 1;
     }
   }
   if (owner && MatchSwitch(text, "/SAVESUBDIRS", value)) {
@@ -188,9 +226,11 @@ bool HandleToken(const std::string& commandLine, const CCommandToken& token, CRu
   }
   if (MatchSwitch(text, "/SCAN", value)) {
     flags.scan = 1;
+    flags.scanGiven = 1;
     VN_TRACE("Automated /SCAN");
   }
   if (owner && MatchSwitch(text, "/PRINT=", value)) HandlePrint(value, flags, *owner);
+  if (owner) HandleExchangeSwitches(text, flags, *owner);
   return true;
 }
 
@@ -209,10 +249,12 @@ int ParseCommandLine(const std::string& commandLine, CRunFlags& flags, ICommandL
     for (const CCommandToken& token : SplitCommandLine(commandLine)) {
       if (!HandleToken(commandLine, token, flags, owner, directoryGiven)) break;
     }
-    // The growth report and the disk-full alert read saved records: like the free-space alert
-    // they need no directory (the current one is taken) and no scan.
+    if (owner) CheckExchangeSwitches(flags);
+    // The growth report, the metrics and the disk-full alert read saved records: like the
+    // free-space alert they need no directory (the current one is taken) and no scan; an
+    // import names its directory itself.
     if (owner && ((directoryGiven && (flags.print || flags.scan)) || flags.freeAlert || flags.fullAlert ||
-                  flags.growth)) {
+                  flags.growth || flags.metrics || flags.exportTree || flags.importTree)) {
       flags.automated = 1;
       owner->SetAutoSave(flags.save);
     }

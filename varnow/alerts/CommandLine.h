@@ -30,6 +30,11 @@ struct CRunFlags {
   int freeAlert = 0;
   int fullAlert = 0;  // /FULLALERT=
   int growth = 0;     // /GROWTH
+  int scanGiven = 0;   // /SCAN itself (the growth alerts set scan too)
+  int dirGiven = 0;    // /DIR= with a directory
+  int metrics = 0;     // /METRICS=
+  int exportTree = 0;  // /EXPORT=
+  int importTree = 0;  // /IMPORT=
   // Values that cannot be right (a negative threshold, an unknown print destination, a print
   // file that is no regular file): the program refuses the run and says why.
   std::vector<std::string> errors;
@@ -45,6 +50,10 @@ struct CCommandLineFields {
   std::int64_t freeMinimum = 0;    // bytes
   std::int32_t fullAlertDays = 0;  // /FULLALERT=: alert when the disk fills sooner
   std::int32_t growthLines = 20;   // /GROWTH=: lines of each list
+  std::string metricsFile;         // /METRICS=: the Prometheus text file, or "-"
+  std::int32_t metricsDepth = 3;   // /METRICSDEPTH=: levels below the directory
+  std::string exportFile;          // /EXPORT=: the ncdu export the scan writes, or "-"
+  std::string importFile;          // /IMPORT=: the ncdu export taken as the scan, or "-"
   int automatedRun = 0;            // 1 only during the scan of an automated run
 };
 

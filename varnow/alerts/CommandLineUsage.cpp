@@ -8,7 +8,8 @@ const platform::CUsage& CommandLineUsage() {
       .summary = "disk space tracker that shows which directories grow, scan after scan",
       .synopsis = {"varnow [/DIR=directory] [/SCAN] [/SAVE] [/SAVESUBDIRS] [/DEBUG=tracefile] "
                    "[/ALERTPERCENT=n] [/ALERTSIZE=k] [/FREEALERT=k] [/FULLALERT=days] "
-                   "[/GROWTH[=n]] [/PRINT=LPT1 | /PRINT=FILE=path] [/NOTIFY=command ...]",
+                   "[/GROWTH[=n]] [/PRINT=LPT1 | /PRINT=FILE=path] [/METRICS=file [/METRICSDEPTH=n]] "
+                   "[/EXPORT=file.json] [/IMPORT=file.json] [/NOTIFY=command ...]",
                    "varnow --version", "varnow --help"},
       .description =
           {"Varnow walks a directory tree and keeps, for every directory, the sizes of its "
@@ -42,6 +43,14 @@ const platform::CUsage& CommandLineUsage() {
                            "between their two newest saved scans, instead of the report"},
            {"/PRINT=LPT1", "print the report on the default printer"},
            {"/PRINT=FILE=path", "write the report to a file; /PRINT=FILE=- writes it to standard output"},
+           {"/METRICS=file", "write the saved figures of the directory and its saved subdirectories "
+                             "for Prometheus (the text exposition format), atomically"},
+           {"/METRICSDEPTH=n", "how many levels of saved subdirectories /METRICS= lists (default 3)"},
+           {"/EXPORT=file.json", "write the scan's tree, files included, in ncdu's JSON export "
+                                 "format (- for standard output); needs /SCAN"},
+           {"/IMPORT=file.json", "take an ncdu export (- for standard input) as a scan of the "
+                                 "directory made at the export's time; without /DIR= the export's "
+                                 "root is the directory"},
            {"/NOTIFY=command ...",
             "the command to run when an alert fires: everything after /NOTIFY= to the end of the "
             "line, split into arguments like words in double quotes but never run by a shell; "
@@ -51,7 +60,8 @@ const platform::CUsage& CommandLineUsage() {
       .exitStatus = {{"0", "the run ended normally"},
                      {"2", "a value on the command line cannot be right; nothing was done"},
                      {"3", "an alert fired"},
-                     {"4", "the data file could not be read or written (4 wins over 3)"}},
+                     {"4", "the data file could not be read or written (4 wins over 5 and 3)"},
+                     {"5", "a /METRICS= or /EXPORT= file could not be written (5 wins over 3)"}},
       .environment =
           {{"DISPLAY, WAYLAND_DISPLAY, QT_QPA_PLATFORM",
             "when none is set, the tracker shows no window: messages go to standard error"},

@@ -301,5 +301,45 @@ TEST(CommandLine, TraceLinesOfBothPasses) {
   EXPECT_EQ(text.find("NOTIFY was passed"), std::string::npos);
 }
 
+TEST(CommandLine, MetricsExportAndImportSwitches) {
+  {
+    FakeOwner owner;  // metrics read saved records: no directory and no scan needed
+    CRunFlags flags = Parse("/METRICS=/tmp/v.prom /metricsdepth=0", owner);
+    EXPECT_THAT(flags.errors, IsEmpty());
+    EXPECT_EQ(flags.metrics, 1);
+    EXPECT_EQ(flags.automated, 1);
+    EXPECT_EQ(owner.fields.metricsFile, "/tmp/v.prom");
+    EXPECT_EQ(owner.fields.metricsDepth, 0);
+  }
+  {
+    FakeOwner owner;
+    CRunFlags flags = Parse("/DIR=/d /SCAN /SAVESUBDIRS /EXPORT=- /METRICS=-", owner);
+    EXPECT_THAT(flags.errors, IsEmpty());
+    EXPECT_EQ(owner.fields.exportFile, "-");
+    EXPECT_EQ(owner.fields.metricsDepth, 3);
+  }
+  {
+    FakeOwner owner;  // an import names its directory itself
+    CRunFlags flags = Parse("/IMPORT=/tmp/old.json /SAVE", owner);
+    EXPECT_THAT(flags.errors, IsEmpty());
+    EXPECT_EQ(flags.automated, 1);
+    EXPECT_EQ(flags.dirGiven, 0);
+    EXPECT_EQ(owner.fields.importFile, "/tmp/old.json");
+  }
+  {
+    FakeOwner owner;  // a growth alert scans, and an import takes that scan's place
+    EXPECT_THAT(Parse("/DIR=/d /IMPORT=- /ALERTPERCENT=5", owner).errors, IsEmpty());
+  }
+  const std::string folder = ::testing::TempDir();
+  for (const std::string& line :
+       std::vector<std::string>{"/DIR=/d /EXPORT=/tmp/t.json", "/DIR=/d /SCAN /IMPORT=/tmp/t.json",
+                                "/DIR=/d /SCAN /EXPORT=/tmp/a.json /IMPORT=/tmp/b.json", "/METRICS=",
+                                "/METRICS=" + folder, "/DIR=/d /SCAN /EXPORT=" + folder, "/IMPORT=",
+                                "/METRICS=- /METRICSDEPTH=-1", "/METRICS=- /METRICSDEPTH=3x", "/METRICS=- /METRICSDEPTH="}) {
+    FakeOwner owner;
+    EXPECT_THAT(Parse(line, owner).errors, ::testing::Not(IsEmpty())) << line;
+  }
+}
+
 }  // namespace
 }  // namespace varnow

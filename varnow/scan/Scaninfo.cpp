@@ -47,9 +47,9 @@ void UndoAgeing(CDirData& record) {
   }
 }
 
-void AgeTimes(CDirData& record) {
+void AgeTimes(CDirData& record, std::int32_t scanTime) {
   std::copy_backward(record.m_times.begin(), record.m_times.end() - 1, record.m_times.end());
-  record.m_times[0] = static_cast<std::int32_t>(std::time(nullptr));
+  record.m_times[0] = scanTime != 0 ? scanTime : static_cast<std::int32_t>(std::time(nullptr));
   record.m_newScans = std::min(record.m_newScans + 1, static_cast<int>(record.m_times.size()));
 }
 
@@ -75,6 +75,7 @@ struct CScanInfo::ScanContext {
   std::size_t topLength = 0;
   bool haveFreeSpace = false;
   std::int64_t freeSpace = 0;
+  std::int32_t scanTime = 0;  // 0: now
 };
 
 CScanInfo::CScanInfo(IScanOwner* owner, IPrompts* prompts, std::unique_ptr<IScanStore> store, CScanOptions options)
@@ -304,7 +305,7 @@ std::int64_t CScanInfo::DoScan(int level, CDirData& record, bool silent) {
     return 0;
   }
   platform::DirListing listing;
-  if (level == 1 && !CurrentProgress() && ScanThreads() > 1) {
+  if (level == 1 && !CurrentProgress() && ScanThreads() > 1 && !m_visitor) {
     // Nothing to show and nothing to cancel: the file system is read by several threads first.
     CListedDirectory tree = ListTree(record.m_currentScanDir, ScanThreads(), m_clusterSize,
                                      [this](const std::string& path) { return IsPseudoMount(path); });
@@ -331,6 +332,7 @@ std::vector<std::string> CScanInfo::TakeEntries(platform::DirListing& listing, C
   platform::DirEntry entry;
   while (listing.Next(entry)) {
     if (!entry.isDirectory) {
+      if (m_visitor) m_visitor->OnFile(entry, FileSpace(entry));
       total += CountFile(entry);
       ++m_filesScanned;
     } else if (!IsDots(entry.name)) {
@@ -351,6 +353,8 @@ std::int64_t CScanInfo::ScanTree(int level, CDirData& record, bool silent, platf
     AgeSizes(record);
 
     const bool opened = listed ? listed->opened : listing.IsOpen();
+    IScanVisitor* visitor = listed ? nullptr : m_visitor;
+    if (visitor) visitor->OnDirectoryBegin(record.m_currentScanDir, opened, listing.Device(), listing.Inode());
     if (opened) {
       CScanProgress* progress = CurrentProgress();
       std::vector<std::string> subdirectories = TakeEntries(listing, listed, total);
@@ -394,11 +398,34 @@ std::int64_t CScanInfo::ScanTree(int level, CDirData& record, bool silent, platf
       listing.Close();
       MergeScannedSubdirectories(record, found);
     }
+    if (visitor) visitor->OnDirectoryEnd();
     FinishRecord(level, record, opened, total);
   } catch (...) {
     VN_TRACE("** Exception in DoScan\n");
   }
   VN_TRACE("DoScan End");
+  return total;
+}
+
+std::int64_t CScanInfo::ImportScan(CDirData& record, CListedDirectory tree, std::int32_t scanTime) {
+  VN_TRACE("ImportScan Begin");
+  std::int64_t total = -1;
+  try {
+    m_scan = std::make_unique<ScanContext>();
+    m_scan->scanTime = scanTime;
+    m_scan->haveFreeSpace = true;
+    m_scan->freeSpace = kNoSize;
+    m_directoriesScanned = 0;
+    m_filesScanned = 0;
+    m_saveQueue.BeginReads();
+    platform::DirListing unused;
+    total = ScanTree(1, record, true, unused, &tree, true, Place{});
+  } catch (...) {
+    VN_TRACE("** Exception in ImportScan\n");
+  }
+  m_scan.reset();
+  m_saveQueue.EndReads();
+  VN_TRACE("ImportScan End");
   return total;
 }
 
@@ -412,10 +439,12 @@ bool CScanInfo::IsPseudoMount(const std::string& path) const {
 std::int64_t CScanInfo::ScanSubdirectory(const Place& place, CDirData& child, bool silent, bool consultFile) {
   if (IsPseudoMount(child.m_currentScanDir)) {
     VN_TRACE("Not scanning %s: pseudo file system\n", child.m_currentScanDir.c_str());
+    if (m_visitor) m_visitor->OnSkippedDirectory(place.relative.substr(place.relative.rfind('/') + 1));
     return 0;
   }
   platform::DirListing listing;
-  if (place.anchor->IsOpen()) listing.OpenAt(place.anchor->Fd(), place.relative, false);
+  // An observer is told each directory's device, which only identifying it gives.
+  if (place.anchor->IsOpen()) listing.OpenAt(place.anchor->Fd(), place.relative, m_visitor != nullptr);
   VN_TRACE("DoScan Begin");
   return ScanTree(0, child, silent, listing, nullptr, consultFile, place);
 }
@@ -453,6 +482,10 @@ void CScanInfo::PreparePseudoMounts(const std::string& top) {
 std::int64_t CScanInfo::CountFile(const platform::DirEntry& entry) {
   if (entry.links > 1 && m_scan && !m_scan->linkedFiles.insert(FileId{entry.device, entry.inode}).second)
     return 0;
+  return FileSpace(entry);
+}
+
+std::int64_t CScanInfo::FileSpace(const platform::DirEntry& entry) const {
   return RoundToCluster(entry.length, m_clusterSize);
 }
 
@@ -471,7 +504,7 @@ void CScanInfo::FinishRecord(int level, CDirData& record, bool listed, std::int6
   if (listed) {
     record.FindOrAddEntry(kTotalFree).sizes[0] = ScanFreeSpace();
     record.FindOrAddEntry(kTotalUsed).sizes[0] = total;
-    AgeTimes(record);
+    AgeTimes(record, m_scan->scanTime);
   }
   DropStaleEntries(record);
   record.m_total = total;

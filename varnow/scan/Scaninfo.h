@@ -15,6 +15,7 @@
 #include "varnow/scan/SaveQueue.h"
 #include "varnow/scan/ScanOwner.h"
 #include "varnow/scan/ScanStore.h"
+#include "varnow/scan/ScanVisitor.h"
 
 namespace platform {
 class DirListing;
@@ -73,6 +74,13 @@ class CScanInfo {
   // Scans record.m_currentScanDir into record; level 1 for the directory the user scans.
   // Returns the total, or -1 when cancelled or declined.
   std::int64_t DoScan(int level, CDirData& record, bool silent);
+  // Takes a tree listed elsewhere (an imported listing) as a scan of record.m_currentScanDir
+  // made at scanTime: the records come out, and are saved, as a scan of the same tree would
+  // make them, but without a free-space figure, which the listing does not tell.
+  std::int64_t ImportScan(CDirData& record, CListedDirectory tree, std::int32_t scanTime);
+  // The observer of the scans that follow, or nullptr; it must outlive them. A scan with an
+  // observer reads the tree on one thread, in the order it tells it.
+  void SetScanVisitor(IScanVisitor* visitor) { m_visitor = visitor; }
   bool ClearDirData(CDirData& record);
   int GetNumSubDirs(std::string path);
 
@@ -128,6 +136,7 @@ class CScanInfo {
   int ScanThreads() const;
   void PreparePseudoMounts(const std::string& top);
   std::int64_t CountFile(const platform::DirEntry& entry);
+  std::int64_t FileSpace(const platform::DirEntry& entry) const;
   void FinishRecord(int level, CDirData& record, bool listed, std::int64_t total);
   std::int64_t ScanFreeSpace();
   std::uint32_t DriveClusterSize(const std::string& root);
@@ -143,6 +152,7 @@ class CScanInfo {
   std::int32_t m_directoriesScanned = 0;
   std::int32_t m_filesScanned = 0;
   std::unique_ptr<ScanContext> m_scan;  // state of the top-level scan under way
+  IScanVisitor* m_visitor = nullptr;
 };
 
 }  // namespace varnow

@@ -11,9 +11,13 @@ int RunAutomatedSequence(CRunFlags& flags, IAutomatedRunOwner& owner) {
   owner.SetSubDirSave(flags.saveSubdirs);
   owner.SetAutoSave(flags.save);
 
-  if (flags.scan) {
+  bool outputFailed = false;
+  if (flags.importTree) {
+    if (!owner.ImportTree()) return kExitBadCommandLine;
+  } else if (flags.scan) {
     owner.CommandLineFields().automatedRun = 1;
-    owner.OnScan();
+    if (!flags.exportTree) owner.OnScan();
+    else outputFailed = !owner.ExportScan();
     owner.CommandLineFields().automatedRun = 0;
   }
   if (flags.save) owner.OnSave();
@@ -31,6 +35,8 @@ int RunAutomatedSequence(CRunFlags& flags, IAutomatedRunOwner& owner) {
     owner.CommandLineFields().notifyCommand = run.notifyCommand;
   }
 
+  if (flags.metrics && !owner.WriteMetrics()) outputFailed = true;
+
   if (flags.growth) {
     if (!flags.print) {
       owner.SetPrintDestination(2);
@@ -46,6 +52,7 @@ int RunAutomatedSequence(CRunFlags& flags, IAutomatedRunOwner& owner) {
     }
   }
   if (owner.DataFileFailed()) return kExitDataFileFailed;
+  if (outputFailed) return kExitOutputFailed;
   return alertFired ? kExitAlertFired : 0;
 }
 

@@ -26,6 +26,14 @@ class IAutomatedRunOwner : public ICommandLineOwner {
   // Writes what waits to be saved, then tells whether the data file could not be read or
   // written at some point of the run (the user has been told how).
   virtual bool DataFileFailed() { return false; }
+  // The scan of OnScan, writing the tree to the /EXPORT= file as it goes; false when the
+  // export could not be written (the user has been told why).
+  virtual bool ExportScan() { return false; }
+  // Takes the /IMPORT= file as the scan; false when it was refused (the user has been told
+  // why): then nothing is saved.
+  virtual bool ImportTree() { return false; }
+  // Writes the /METRICS= file from the saved records; false when it could not be written.
+  virtual bool WriteMetrics() { return false; }
 };
 
 // Exit statuses of a run: a command line with values that cannot be right (nothing is done),
@@ -34,13 +42,16 @@ class IAutomatedRunOwner : public ICommandLineOwner {
 inline constexpr int kExitBadCommandLine = 2;
 inline constexpr int kExitAlertFired = 3;
 inline constexpr int kExitDataFileFailed = 4;
+// A file the run was to write (/EXPORT=, /METRICS=) could not be written; wins over an alert.
+inline constexpr int kExitOutputFailed = 5;
 
 // Runs the automated sequence for the flags of the second pass. Settings the sequence changes
 // (auto-save, save-subdirectories) change only the owner's in-memory copies. The growth checks
 // are left out when the saved scans could not be read: there is nothing to compare with.
 // With /GROWTH the growth report takes the directory report's place: it goes where /PRINT=
 // says, or to standard output without it.
-// Returns the run's exit status: kExitDataFileFailed, kExitAlertFired or 0.
+// An import that is refused ends the run at once with kExitBadCommandLine, saving nothing.
+// Returns the run's exit status: kExitDataFileFailed, kExitOutputFailed, kExitAlertFired or 0.
 int RunAutomatedSequence(CRunFlags& flags, IAutomatedRunOwner& owner);
 
 }  // namespace varnow

@@ -34,9 +34,49 @@ class FakeOwner : public test::CFakeCommandLineOwner<IAutomatedRunOwner> {
     calls.push_back("report");
     return nullptr;
   }
+  bool ExportScan() override {
+    calls.push_back("export scan:" + std::to_string(fields.automatedRun));
+    return exportWorks;
+  }
+  bool ImportTree() override {
+    calls.push_back("import");
+    return importWorks;
+  }
+  bool WriteMetrics() override {
+    calls.push_back("metrics");
+    return metricsWork;
+  }
   int subDirSave = -1;
+  bool exportWorks = true;
+  bool importWorks = true;
+  bool metricsWork = true;
   std::vector<std::string> calls;
 };
+
+TEST(AutomatedRun, ExportImportAndMetricsTakeTheirPlacesAndTheirStatus) {
+  FakeOwner exporting;
+  CRunFlags flags = Parse("/DIR=/d /SCAN /SAVESUBDIRS /EXPORT=/tmp/t.json /METRICS=/tmp/m.prom /PRINT=FILE=-", exporting);
+  EXPECT_EQ(RunAutomatedSequence(flags, exporting), 0);
+  EXPECT_THAT(exporting.calls, ElementsAre("export scan:1", "save", "metrics", "report"));
+
+  FakeOwner importing;  // the import is the scan, also the one a growth alert asks for
+  flags = Parse("/DIR=/d /IMPORT=/tmp/t.json /SAVE /ALERTSIZE=1", importing);
+  RunAutomatedSequence(flags, importing);
+  EXPECT_THAT(importing.calls, ElementsAre("import", "save"));
+
+  FakeOwner refused;  // a refused import saves nothing and checks nothing
+  refused.importWorks = false;
+  flags = Parse("/DIR=/d /IMPORT=/tmp/t.json /SAVE /METRICS=-", refused);
+  EXPECT_EQ(RunAutomatedSequence(flags, refused), kExitBadCommandLine);
+  EXPECT_THAT(refused.calls, ElementsAre("import"));
+
+  FakeOwner unwritable;  // the run goes on, and ends saying the file is missing
+  unwritable.exportWorks = false;
+  unwritable.metricsWork = false;
+  flags = Parse("/DIR=/d /SCAN /SAVE /EXPORT=/tmp/t.json /METRICS=-", unwritable);
+  EXPECT_EQ(RunAutomatedSequence(flags, unwritable), kExitOutputFailed);
+  EXPECT_THAT(unwritable.calls, ElementsAre("export scan:1", "save", "metrics"));
+}
 
 TEST(AutomatedRun, GrowthTakesTheReportsPlaceAndGoesToStandardOutputWithoutPrint) {
   FakeOwner owner;

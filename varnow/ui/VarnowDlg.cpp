@@ -6,6 +6,7 @@
 #include "varnow/report/FullProjection.h"
 #include "varnow/report/GrowthText.h"
 #include "varnow/store/DataFile.h"
+#include "varnow/ui/TreeExchange.h"
 
 namespace varnow {
 
@@ -56,6 +57,25 @@ bool CVarnowDlg::ScanDirectoryText() {
   session.dd = std::move(record);
   if (!automated) RefreshView();
   return true;
+}
+
+bool CVarnowDlg::ExportScan() {
+  VN_TRACE("CVarnowDlg::ExportScan Begin");
+  const bool exported = ScanWithExport(Session(), m_commandLine.exportFile, [this] { return ScanDirectoryText(); });
+  VN_TRACE("CVarnowDlg::ExportScan End");
+  return exported;
+}
+
+bool CVarnowDlg::ImportTree() {
+  CScanInfo& session = Session();
+  const bool directoryGiven = !m_directoryText.empty();
+  if (!ImportTreeFile(session, m_commandLine.importFile, directoryGiven)) return false;
+  m_directoryText = session.GetScanDir();
+  return true;
+}
+
+bool CVarnowDlg::WriteMetrics() {
+  return WriteMetricsFile(Session(), m_commandLine.metricsFile, m_commandLine.metricsDepth);
 }
 
 void CVarnowDlg::OnSave() {

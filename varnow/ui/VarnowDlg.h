@@ -58,6 +58,9 @@ class CVarnowDlg : public IScanOwner, public IAutomatedRunOwner, public IPrintOw
   IPrintOwner* PrintOwner() override { return this; }
   bool PrintGrowthReport() override;
   bool DataFileFailed() override { return Session().DataFileFailed(); }
+  bool ExportScan() override;
+  bool ImportTree() override;
+  bool WriteMetrics() override;
 
   // IPrintOwner: the print settings change only this object's copies; the report is the
   // session's record of its scan directory.

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Times the ncdu export written during a scan against the scan alone and against ncdu's own
+# export of the tree, and the import of that export against ncdu reading it; prints medians,
+# ratios and each program's peak memory (warm cache, several runs each, interleaved).
+#   bench/exchange/exchange_bench.sh                  tree in /tmp/varnow-bench-tree (made once)
+#   RUNS=5 VARNOW_BENCH_TREE=/path bench/exchange/exchange_bench.sh
+# For the 100k/1M tree: gen_scan_tree.py --dirs 100000 --files 1000000 /path first.
+# The CPU may be shared with other work: read the load figures printed beside the results.
+set -euo pipefail
+HERE=$(cd "$(dirname "$0")/../.." && pwd)
+TREE=${VARNOW_BENCH_TREE:-/tmp/varnow-bench-tree}
+RUNS=${RUNS:-5}
+BUILD=${VARNOW_BENCH_BUILD:-$HERE/build/release}
+
+if [ -z "${VARNOW_BENCH_BUILD:-}" ]; then
+  cmake -S "$HERE" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNOW_TESTS=OFF >/dev/null
+  cmake --build "$BUILD" -j2 --target varnow
+fi
+VARNOW=$(find "$BUILD" -name varnow -type f -perm -u+x | head -1)
+[ -d "$TREE" ] || python3 "$HERE/bench/gen_scan_tree.py" "$TREE"
+command -v ncdu >/dev/null || { echo "ncdu is not installed" >&2; exit 1; }
+
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+# A private home: nothing is saved into the user's data file.
+export HOME="$WORK/home" XDG_CONFIG_HOME="$WORK/home/config" XDG_DATA_HOME="$WORK/home/data"
+mkdir -p "$XDG_CONFIG_HOME" "$XDG_DATA_HOME"
+unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
+"$VARNOW" "/DIR=$TREE" /SCAN "/EXPORT=$WORK/tree.json"  # warms the cache and makes the export
+
+exec python3 - "$RUNS" "$VARNOW" "$TREE" "$WORK" <<'PY'
+import os, statistics, subprocess, sys, time
+runs, varnow, tree, work = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4]
+export = os.path.join(work, "tree.json")
+cases = [
+    ("scan", [varnow, "/DIR=" + tree, "/SCAN"]),
+    ("scan + export", [varnow, "/DIR=" + tree, "/SCAN", "/EXPORT=" + os.path.join(work, "out.json")]),
+    ("ncdu -0 -o", ["ncdu", "-0", "-o", os.path.join(work, "ncdu.json"), tree]),
+    ("import", [varnow, "/IMPORT=" + export]),
+    ("ncdu -f -0 -o", ["ncdu", "-f", export, "-0", "-o", os.path.join(work, "again.json")]),
+]
+times = {name: [] for name, _ in cases}
+peaks = {name: 0 for name, _ in cases}
+for _ in range(runs):
+    for name, command in cases:  # interleaved: a change of load falls on every case alike
+        start = time.perf_counter()
+        process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        _, status, usage = os.wait4(process.pid, 0)
+        times[name].append(time.perf_counter() - start)
+        if status != 0:
+            sys.exit("%s failed with status %d" % (name, status))
+        peaks[name] = max(peaks[name], usage.ru_maxrss // 1024)
+median = {name: statistics.median(t) for name, t in times.items()}
+for name, _ in cases:
+    print("%-16s median %7.3f s  peak %5d MB  (runs: %s)" % (
+        name, median[name], peaks[name], " ".join("%.3f" % t for t in times[name])))
+print("export during scan / scan alone   %.2f  (target <= 1.3)" % (median["scan + export"] / median["scan"]))
+print("export during scan / ncdu -0 -o   %.2f  (target <= 1.0)" % (median["scan + export"] / median["ncdu -0 -o"]))
+print("import / ncdu -f -0 -o            %.2f  (target <= 1.0)" % (median["import"] / median["ncdu -f -0 -o"]))
+print("load average:", " ".join("%.2f" % l for l in os.getloadavg()))
+PY

@@ -1,0 +1,152 @@
+#include "varnow/ui/TreeExchange.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <memory>
+
+#include "platform/atomicfile.h"
+#include "platform/tracelog.h"
+#include "varnow/exchange/NcduReader.h"
+#include "varnow/exchange/NcduWriter.h"
+#include "varnow/report/Metrics.h"
+#include "varnow/report/PrintFile.h"
+#include "varnow/scan/Scaninfo.h"
+#include "varnow/scan/scandir.h"
+#include "varnow/ui/osinfo.h"
+
+namespace varnow {
+namespace {
+
+bool Tell(const std::string& message) {
+  std::fprintf(stderr, "varnow: %s\n", message.c_str());
+  VN_TRACE("%s", message.c_str());
+  return false;
+}
+
+std::string ProgramVersion() {
+  unsigned short major = 0, minor = 0, build = 0;
+  GetProgramVersion(&major, &minor, &build);
+  return std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(build);
+}
+
+std::string TimeText(std::time_t time) {
+  char text[64] = "";
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", std::localtime(&time));
+  return text;
+}
+
+}  // namespace
+
+bool WriteMetricsFile(CScanInfo& session, const std::string& file, int depth) {
+  try {
+    const std::string top = session.GetScanDir();
+    CMetricsBuilder metrics(top, depth);
+    session.ReadSavedTree(top, [&metrics](const CDirData& record) { metrics.Add(record); });
+    const std::string text = metrics.Text();
+    if (file == kStandardOutputName) {
+      if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)
+        return Tell("/METRICS=-: the metrics could not be written to standard output");
+      return true;
+    }
+    // Readable by the exporter, which may run as another user.
+    if (!platform::WriteFileAtomically(file, text, 0644))
+      return Tell("/METRICS=" + file + ": the metrics could not be written: " + std::strerror(errno));
+    return true;
+  } catch (...) {
+    VN_TRACE("** Exception in WriteMetricsFile\n");
+  }
+  return Tell("/METRICS=" + file + ": the metrics could not be written");
+}
+
+bool ScanWithExport(CScanInfo& session, const std::string& file, const std::function<bool()>& scan) {
+  try {
+    const bool toStandardOutput = file == kStandardOutputName;
+    std::unique_ptr<QFileDevice> out;
+    if (toStandardOutput) {
+      auto standardOutput = std::make_unique<QFile>();
+      standardOutput->open(stdout, QIODevice::WriteOnly);
+      out = std::move(standardOutput);
+    } else {
+      out = std::make_unique<QSaveFile>(QString::fromLocal8Bit(file.c_str()));
+      out->open(QIODevice::WriteOnly);
+    }
+    if (!out->isOpen()) {
+      Tell("/EXPORT=" + file + ": the file cannot be created: " + out->errorString().toStdString());
+      scan();  // the rest of the run still has its scan
+      return false;
+    }
+    CNcduWriter writer(*out, ProgramVersion(), std::time(nullptr));
+    session.SetScanVisitor(&writer);
+    const bool scanned = scan();
+    session.SetScanVisitor(nullptr);
+    const bool written = writer.Finish() && scanned;
+    if (!toStandardOutput) {
+      auto* saveFile = static_cast<QSaveFile*>(out.get());
+      if (!written) saveFile->cancelWriting();
+      if (!saveFile->commit() && written)
+        return Tell("/EXPORT=" + file + ": the export could not be written: " + saveFile->errorString().toStdString());
+    } else if (!out->flush()) {
+      return Tell("/EXPORT=-: the export could not be written to standard output");
+    }
+    if (!written) return Tell("/EXPORT=" + file + ": the scan did not finish; no export was written");
+    return true;
+  } catch (...) {
+    VN_TRACE("** Exception in ScanWithExport\n");
+    session.SetScanVisitor(nullptr);
+  }
+  return Tell("/EXPORT=" + file + ": the export could not be written");
+}
+
+bool ImportTreeFile(CScanInfo& session, const std::string& file, bool directoryGiven) {
+  const std::string name = "/IMPORT=" + file + ": ";
+  try {
+    std::FILE* in = file == kStandardOutputName ? stdin : std::fopen(file.c_str(), "rb");
+    if (!in) return Tell(name + "the file cannot be opened: " + std::strerror(errno));
+    CNcduImportTarget target;
+    target.acceptRoot = [&](const std::string& root, std::string& error) {
+      if (root.empty() || root[0] != '/') {
+        error = "the export's top " + QuotedForMessage(root) + " is no absolute path";
+        return false;
+      }
+      const std::string directory = session.GetUniversalName(root + (root.back() == '/' ? "" : "/"));
+      if (!directoryGiven) {
+        session.SetScanDir(directory);  // reads the directory's saved record and cluster size
+      } else if (directory != session.GetScanDir()) {
+        error = "the export is of " + QuotedForMessage(root) + ", not of " + session.GetScanDir() +
+                " (leave out /DIR= to take the export's directory)";
+        return false;
+      }
+      return true;
+    };
+    // Counted as a scan here would count it: the length rounded to this volume's unit.
+    target.countFile = [&session](std::uint64_t asize, std::uint64_t) {
+      return RoundToCluster(asize, session.ClusterSize());
+    };
+    CNcduTree tree;
+    std::string error;
+    const bool read = ReadNcduExport(in, target, tree, error);
+    if (in != stdin) std::fclose(in);
+    if (!read) return Tell(name + error);
+    const std::int32_t newest = session.dd.m_times[0];
+    if (newest != 0 && newest >= tree.timestamp)
+      return Tell(name + "the export (" + TimeText(tree.timestamp) + ") is not newer than the newest saved scan of " +
+                  session.GetScanDir() + " (" + TimeText(newest) + "); import older exports first");
+    VN_TRACE("Import of %s: %llu directories, %llu files", tree.root.c_str(),
+             static_cast<unsigned long long>(tree.directories), static_cast<unsigned long long>(tree.files));
+    CDirData record = session.dd;
+    if (session.ImportScan(record, std::move(tree.tree), static_cast<std::int32_t>(tree.timestamp)) < 0)
+      return Tell(name + "the import failed");
+    session.dd = std::move(record);
+    return true;
+  } catch (...) {
+    VN_TRACE("** Exception in ImportTreeFile\n");
+  }
+  return Tell(name + "the import failed");
+}
+
+}  // namespace varnow
