@@ -1,7 +1,5 @@
 #include "orvsched/registration.h"
 
-#include "platform/process.h"
-
 #include "taskmgr/taskmgrbus.h"
 
 #include <QCoreApplication>
@@ -9,8 +7,6 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
-
-#include <unistd.h>
 
 namespace orvsched {
 namespace {
@@ -53,11 +49,10 @@ QString DesktopExecQuoted(const QString& text) {
 QString DataDirectory() {
   const QString overridden = qEnvironmentVariable("ORVSCHED_DATA_DIR");
   if (!overridden.isEmpty()) return overridden;
-  const QString own = QFileInfo(QFile::decodeName(platform::ProgramPath().c_str())).absolutePath();
-  if (!own.isEmpty() && ::access(QFile::encodeName(own).constData(), W_OK) == 0) return own;
-  const QString fallback = DataHome() + QLatin1String("/orvsched");
-  QDir().mkpath(fallback);
-  return fallback;
+  // Never the program's own folder: a build tree or a package removes it, the tasks must stay.
+  const QString folder = DataHome() + QLatin1String("/orvsched");
+  QDir().mkpath(folder);
+  return folder;
 }
 
 QString TaskStorePath() { return DataDirectory() + QLatin1String("/ORVSCHED.DAT"); }

@@ -3,6 +3,7 @@
 #include "taskmgr/taskmgrbus.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -77,7 +78,12 @@ TEST_F(Registration, WritesActivationFileAndInterfaceAndUnregisterRemovesThem) {
   EXPECT_TRUE(UnregisterServer());  // nothing left to remove is not a failure
 }
 
-TEST_F(Registration, DataDirectoryCanBeOverridden) {
+TEST_F(Registration, TaskStoreLivesInTheUserDataFolderUnlessOverridden) {
+  // The test program's folder is writable, yet the store never goes beside the program.
+  qunsetenv("ORVSCHED_DATA_DIR");
+  EXPECT_EQ(TaskStorePath(), m_home.filePath("data/orvsched/ORVSCHED.DAT"));
+  EXPECT_TRUE(QFileInfo(m_home.filePath("data/orvsched")).isDir());
+
   qputenv("ORVSCHED_DATA_DIR", QFile::encodeName(m_home.path()));
   EXPECT_EQ(TaskStorePath(), m_home.filePath("ORVSCHED.DAT"));
   qunsetenv("ORVSCHED_DATA_DIR");

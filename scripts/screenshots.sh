@@ -22,8 +22,8 @@ if [ ! -f "$BUILD/CMakeCache.txt" ]; then
   cmake -S "$HERE" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNOW_TESTS=OFF >/dev/null
 fi
 cmake --build "$BUILD" -j"$(nproc)" --target varnow orvsched >/dev/null
-VARNOW="$BUILD/varnow/varnow"
-export PATH="$BUILD/orvsched:$PATH"
+VARNOW="$BUILD/bin/varnow"
+export PATH="$BUILD/bin:$PATH"
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/varnow-shots-XXXXXX")
 VARNOW_PID=

@@ -1,9 +1,12 @@
 // The tracker program: an automated run from the command line, or the window.
 #include <QApplication>
 #include <QCoreApplication>
+#include <algorithm>
 #include <cstdio>
+#include <initializer_list>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/versionrecord.h"
@@ -21,17 +24,6 @@
 
 namespace {
 
-constexpr char kUsage[] =
-    "Usage: varnow [/DIR=directory] [/SCAN] [/SAVE] [/SAVESUBDIRS] [/DEBUG=tracefile]\n"
-    "              [/ALERTPERCENT=n] [/ALERTSIZE=k] [/FREEALERT=k] [/NOTIFY=command ...]\n"
-    "              [/PRINT=LPT1 | /PRINT=FILE=path]\n"
-    "       varnow --version\n"
-    "With /DIR= and /SCAN the tracker scans unattended and ends; /SAVE keeps the result.\n"
-    "/PRINT=FILE=- writes the report to standard output. Exit status: 2 when a value on\n"
-    "the command line cannot be right (nothing is done); for an unattended run 4 when the\n"
-    "data file could not be read or written, 3 when an alert fired, otherwise 0.\n"
-    "Switch names may be written in any case; quote a directory with blanks.\n";
-
 int PrintVersion() {
   unsigned short major = 0, minor = 0, build = 0;
   if (!varnow::GetProgramVersion(&major, &minor, &build)) {
@@ -46,11 +38,16 @@ int PrintVersion() {
 
 int main(int argc, char** argv) {
   const std::vector<std::string> arguments(argv + 1, argv + argc);
-  if (arguments.size() == 1 && arguments[0] == "--version") return PrintVersion();
-  if (arguments.size() == 1 && (arguments[0] == "--help" || arguments[0] == "/?")) {
-    std::fputs(kUsage, stdout);
+  auto given = [&arguments](std::initializer_list<std::string_view> names) {
+    return std::any_of(arguments.begin(), arguments.end(), [names](const std::string& argument) {
+      return std::find(names.begin(), names.end(), argument) != names.end();
+    });
+  };
+  if (given({"--help", "/?"})) {
+    std::fputs(varnow::UsageText().c_str(), stdout);
     return 0;
   }
+  if (given({"--version"})) return PrintVersion();
   // Without a display only the automated paths can run, and they must not need one: messages go
   // to standard error and questions take their default answers.
   std::unique_ptr<QCoreApplication> application;

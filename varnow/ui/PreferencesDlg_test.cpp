@@ -230,17 +230,21 @@ TEST_F(PreferencesTest, OpensWithTheSettingsOkKeepsTheChoicesCancelNone) {
 
 TEST_F(PreferencesTest, DataFolderGetsItsSlashAnEmptyFieldMeansTheDefaultAndSavesGoThere) {
   auto enter = [this](const std::string& text) {
-    RunPreferences([text](CPreferencesDlg* dialog) {
-      EXPECT_EQ(dialog->DataFolderField()->text().back(), '/');  // the folder in effect
-      dialog->DataFolderField()->setText(QString::fromStdString(text));
+    RunPreferences([this, text](CPreferencesDlg* dialog) {
+      // The folder in effect; the default one greyed as the placeholder of an empty field.
+      QLineEdit* field = dialog->DataFolderField();
+      EXPECT_EQ(field->placeholderText().toStdString(), DefaultDataDirectory());
+      if (Dlg().Settings().dataDirectory == DefaultDataDirectory()) EXPECT_TRUE(field->text().isEmpty());
+      else EXPECT_EQ(field->text().toStdString(), Dlg().Settings().dataDirectory);
+      field->setText(QString::fromStdString(text));
       Click(dialog, "&OK");
     });
     return Dlg().Settings().dataDirectory;
   };
   EXPECT_EQ(enter("/srv/scandata"), "/srv/scandata/");
   EXPECT_EQ(enter("/srv/scandata/"), "/srv/scandata/");
-  EXPECT_EQ(enter(""), ResolveDataDirectory(""));
-  EXPECT_FALSE(ResolveDataDirectory("").empty());
+  EXPECT_EQ(enter(""), DefaultDataDirectory());
+  EXPECT_EQ(enter(""), DefaultDataDirectory());  // shown empty, kept as the default
 
   // The session writes into the folder chosen.
   const std::string other = m_home.MakeFolder("other");

@@ -72,7 +72,7 @@ TEST_F(VarnowDlgTest, QuestionsWithoutWindows) {
   EXPECT_TRUE(prompts.AskScanMissingDirectory());
   prompts.ShowMessage("Disk Write Error", "Varnow");
   const std::string err = ::testing::internal::GetCapturedStderr();
-  EXPECT_THAT(err, HasSubstr("Directory Doesn't Exist!: Thr directory"));
+  EXPECT_THAT(err, HasSubstr("Directory Doesn't Exist!: The directory"));
   EXPECT_THAT(err, HasSubstr("Varnow: Disk Write Error"));
 }
 

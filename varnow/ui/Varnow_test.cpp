@@ -35,9 +35,9 @@ struct CRun {
 class VarnowProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* binary = std::getenv("VARNOW_BINARY_DIR");
+    const char* binary = std::getenv("VARNOW_BIN_DIR");
     ASSERT_NE(binary, nullptr);
-    m_program = std::string(binary) + "/varnow/varnow";
+    m_program = std::string(binary) + "/varnow";
     // The run must find no display, whatever the test runner has.
     unsetenv("DISPLAY");
     unsetenv("WAYLAND_DISPLAY");
@@ -138,7 +138,7 @@ TEST_F(VarnowProgramTest, MissingDirectoryTakesTheDefaultAnswer) {
   const std::string trace = m_home.Root() + "/trace.txt";
   CRun run = Run({"/DEBUG=" + trace, "/DIR=" + m_home.Root() + "/does not exist", "/SCAN", "/SAVE"});
   EXPECT_EQ(run.status, 0);
-  EXPECT_THAT(run.err, HasSubstr("Directory Doesn't Exist!: Thr directory you are trying to scan"));
+  EXPECT_THAT(run.err, HasSubstr("Directory Doesn't Exist!: The directory you are trying to scan"));
   EXPECT_THAT(test::ReadWholeFile(trace), HasSubstr("Continuing scan even though it appear the directory doesn't exist"));
 
   // Told not to ask: no question at all.
@@ -419,7 +419,7 @@ TEST_F(VarnowPrintTest, PrinterGetsATemporaryFileThroughLp) {
 TEST_F(VarnowPrintTest, MissingPrintProgramIsReportedAndTheFileStillDeleted) {
   CRun run = RunPrinting({"/DIR=" + m_root, "/SCAN", "/PRINT=LPT1"}, m_bin);  // no lp there
   EXPECT_EQ(run.status, 0);
-  EXPECT_THAT(run.err, HasSubstr("Print Failure: Failed to launch lp"));
+  EXPECT_THAT(run.err, HasSubstr("Print Failure: The print program lp was not found; it was looked for on PATH ("));
   EXPECT_TRUE(NoPrintFileLeft());
 }
 
@@ -428,7 +428,7 @@ TEST_F(VarnowPrintTest, EnhancedPrintingThroughZizeruvWithoutADisplay) {
   const std::string pdf = m_home.Root() + "/report.pdf";
   ::setenv("ZIZERUV_OUTPUT", pdf.c_str(), 1);
   CRun run = RunPrinting({"/DIR=" + m_root, "/SCAN", "/PRINT=LPT1"},
-                         std::string(std::getenv("VARNOW_BINARY_DIR")) + "/zizeruv");
+                         std::string(std::getenv("VARNOW_BIN_DIR")));
   ::unsetenv("ZIZERUV_OUTPUT");
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(test::ReadWholeFile(pdf).rfind("%PDF", 0), 0u);
