@@ -108,6 +108,10 @@ shoot_dialog '^Growth of ' growth-dialog.png
 xd_click "$(xd_button_x 2)" "$(xd_button_y)"
 shoot_dialog '^Print Options$' print-options.png
 
+# The preferences from their button: the data folder field shows the default folder greyed.
+xd_click "$(xd_button_x 4)" "$(xd_button_y)"
+shoot_dialog '^Varnow Preferences$' preferences.png
+
 # The alert dialog from the Alerts button; the first time it registers the scheduler service.
 xd_click "$(xd_button_x 5)" "$(xd_button_y)"
 shoot_dialog '^Varnow Alert Management$' alert-management.png

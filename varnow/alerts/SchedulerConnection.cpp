@@ -45,10 +45,7 @@ pid_t RegisterSchedulerComponents(const std::string& folder) {
   try {
     taskmgr::InstallInterfaceDescription();  // a failure shows in the next attempt
     const std::string program = FindSchedulerProgram(folder);
-    if (program.empty()) {
-      VN_TRACE("%s", MissingSchedulerText(folder).c_str());
-      return 0;
-    }
+    if (program.empty()) return 0;
     return platform::StartQuietly({program, "-regserver", "-regsvr"});
   } catch (...) {
     VN_TRACE("** Exception in RegisterSchedulerComponents\n");

@@ -33,7 +33,7 @@ std::string FindProgram(const char* name, const std::vector<std::string>& firstD
 // Where FindProgram looks, for a message that it found nothing.
 std::string SearchedPlaces(const std::vector<std::string>& firstDirs = {}) {
   std::string places;
-  for (const std::string& dir : firstDirs) places += dir + ", then ";
+  for (const std::string& dir : firstDirs) places += "in " + dir + ", then ";
   const char* path = std::getenv("PATH");
   return places + "on PATH (" + (path ? path : "") + ")";
 }
@@ -145,7 +145,7 @@ bool CPrintJob::Print(const MessageSink* messages) {
 bool CPrintJob::RunPrintProgram(const std::string& file, bool enhanced, const MessageSink* messages) {
   const CPrintCommand command = enhanced ? EnhancedPrintCommand(file) : PlainPrintCommand(file);
   if (command.program.empty()) {
-    Tell(messages, "The print program " + command.name + " was not found; it was looked for in " + command.searched +
+    Tell(messages, "The print program " + command.name + " was not found; it was looked for " + command.searched +
                        ".  Report will not be printed.",
          kPrintFailure);
     return false;

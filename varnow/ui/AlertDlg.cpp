@@ -383,6 +383,8 @@ void AlertManagementDialog::OnBrowse() {
 // program is missing.
 static std::string ErrorNote(taskmgr::HRESULT hr) {
   std::string note = "[Error " + StatusText(hr) + "]";
+  // The bus knows no such service: the scheduler may never have been found to register it.
+  if (hr != taskmgr::REGDB_E_CLASSNOTREG) return note;
   if (const std::string missing = MissingSchedulerText(); !missing.empty()) note += "  " + missing;
   return note;
 }
@@ -486,8 +488,8 @@ void AlertManagementDialog::OnRemoveAlert() {
   }
   FillEventList();
   if (Failed(hr))
-    Message("There has been an error communicating with the scheduler.  The alert might not have been removed.  "
-            ErrorNote(hr),
+    Message("There has been an error communicating with the scheduler.  The alert might not have been removed.  " +
+                ErrorNote(hr),
             "Alerts Not Removed");
 }
 

@@ -44,6 +44,7 @@ TEST_F(VarnowDlgTest, AutomatedScanKeepsTheResultAndSaveQueuesIt) {
   const std::string root = m_home.MakeFolder("tree");
   m_home.MakeFolder("tree/sub");
   test::WriteWholeFile(root + "sub/f", std::string(100, 'f'));
+  WriteProfileInt(kSettingsSection, setting::kPreferredClusterSetting.name, 4);  // the exact length
   {
     auto dlg = MakeDlg();
     dlg->SetAutoSave(0);

@@ -368,9 +368,9 @@ TEST_F(VarnowWindowTest, ClusterFieldSaysTheSizesAreOnDisk) {
   EXPECT_EQ(text.toStdString(), FormatSize(volume.f_frsize, true, kUnitSmart) + ", on disk");
   EXPECT_GE(m_window->ClusterValue()->width(), QFontMetrics(m_window->font()).horizontalAdvance(text));
   EXPECT_LT(m_window->ClusterValue()->geometry().right(), m_window->ScannedSizeValue()->x());
-  // 5,000 and 100 bytes written: one unit each on disk.
+  // 5,000 and 100 bytes written: two units and one on disk.
   EXPECT_EQ(m_window->TotalUsedValue()->text().toStdString(),
-            FormatSize(2 * static_cast<std::int64_t>(volume.f_frsize), true, kUnitK));
+            FormatSize(3 * static_cast<std::int64_t>(volume.f_frsize), true, kUnitK));
 }
 
 TEST_F(VarnowWindowTest, ColumnWidthsAreReadClampedAndStoredBounded) {
