@@ -9,7 +9,7 @@ BUILD="$HERE/build/release"
 cmake -S "$HERE" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNOW_TESTS=OFF >/dev/null
 cmake --build "$BUILD" -j"$(nproc)"
 
-VARNOW="$BUILD/varnow/varnow"
+VARNOW="$BUILD/bin/varnow"
 if [ ! -x "$VARNOW" ]; then
   echo "Built: $(find "$BUILD" -maxdepth 2 -type f -executable -printf '%f ' 2>/dev/null)"
   echo "The tracker itself is not built yet."

@@ -9,7 +9,7 @@
 # many subdirectories).
 set -euo pipefail
 HERE=$(cd "$(dirname "$0")/.." && pwd)
-VARNOW="$HERE/build/release/varnow/varnow"
+VARNOW="$HERE/build/release/bin/varnow"
 args=()
 while [ $# -gt 0 ]; do
   case "$1" in

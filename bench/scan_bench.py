@@ -41,8 +41,8 @@ def main():
     parser.add_argument("--build", required=True)
     args = parser.parse_args()
     tree, runs = args.tree, args.runs
-    bench = os.path.join(args.build, "bench", "scan", "scan_bench")
-    varnow = os.path.join(args.build, "varnow", "varnow")
+    bench = os.path.join(args.build, "bin", "scan_bench")
+    varnow = os.path.join(args.build, "bin", "varnow")
     work = tempfile.mkdtemp(prefix="varnow-bench-")
     data = os.path.join(work, "data") + "/"
     # The tracker reads and writes its settings under these: never the real home folder.

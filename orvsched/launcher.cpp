@@ -9,7 +9,7 @@ namespace orvsched {
 
 void CProcessLauncher::Start(const std::string& cmdLine, bool /*runMinimized*/) {
   std::vector<std::string> arguments;
-  for (const platform::CCommandToken& token : platform::SplitCommandLine(cmdLine)) arguments.push_back(token.text);
+  for (const platform::CCommandToken& token : platform::SplitCommandLine(cmdLine, true)) arguments.push_back(token.text);
   platform::StartDetached(arguments);
 }
 

@@ -11,8 +11,6 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
-#include <unistd.h>
-
 namespace orvsched {
 namespace {
 
@@ -55,11 +53,10 @@ bool StartsOther(const QString& path, const QByteArray& exec) {
 QString DataDirectory() {
   const QString overridden = qEnvironmentVariable("ORVSCHED_DATA_DIR");
   if (!overridden.isEmpty()) return overridden;
-  const QString own = QFileInfo(QFile::decodeName(platform::ProgramPath().c_str())).absolutePath();
-  if (!own.isEmpty() && ::access(QFile::encodeName(own).constData(), W_OK) == 0) return own;
-  const QString fallback = DataHome() + QLatin1String("/orvsched");
-  QDir().mkpath(fallback);
-  return fallback;
+  // Never the program's own folder: a build tree or a package removes it, the tasks must stay.
+  const QString folder = DataHome() + QLatin1String("/orvsched");
+  QDir().mkpath(folder);
+  return folder;
 }
 
 QString TaskStorePath() { return DataDirectory() + QLatin1String("/ORVSCHED.DAT"); }

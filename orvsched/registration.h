@@ -9,8 +9,8 @@
 
 namespace orvsched {
 
-// ORVSCHED_DATA_DIR when set; else the server's own folder when it is writable (a build tree
-// or a portable install); else $XDG_DATA_HOME/orvsched.
+// ORVSCHED_DATA_DIR when set; else $XDG_DATA_HOME/orvsched (created), wherever the server runs
+// from.
 QString DataDirectory();
 QString TaskStorePath();  // DataDirectory()/ORVSCHED.DAT
 

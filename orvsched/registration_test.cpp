@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -113,7 +114,12 @@ TEST_F(Registration, UnregisteringOneCopyLeavesTheOthersRegistration) {
   EXPECT_FALSE(QFile::exists(AutostartFilePath()));
 }
 
-TEST_F(Registration, DataDirectoryCanBeOverridden) {
+TEST_F(Registration, TaskStoreLivesInTheUserDataFolderUnlessOverridden) {
+  // The test program's folder is writable, yet the store never goes beside the program.
+  qunsetenv("ORVSCHED_DATA_DIR");
+  EXPECT_EQ(TaskStorePath(), m_home.filePath("data/orvsched/ORVSCHED.DAT"));
+  EXPECT_TRUE(QFileInfo(m_home.filePath("data/orvsched")).isDir());
+
   qputenv("ORVSCHED_DATA_DIR", QFile::encodeName(m_home.path()));
   EXPECT_EQ(TaskStorePath(), m_home.filePath("ORVSCHED.DAT"));
   qunsetenv("ORVSCHED_DATA_DIR");

@@ -44,7 +44,7 @@ class PrivateBus : public ::testing::Environment {
 
 PrivateBus* g_bus = nullptr;
 
-QString ServerPath() { return qEnvironmentVariable("VARNOW_BINARY_DIR") + "/orvsched/orvsched"; }
+QString ServerPath() { return qEnvironmentVariable("VARNOW_BIN_DIR") + "/orvsched"; }
 
 struct ProgramRun {
   int exitCode = -1;

@@ -103,6 +103,7 @@ bool DirListing::Next(DirEntry& entry) {
     entry.name.assign(m_dots == 0 ? "." : "..");
     entry.isDirectory = true;
     entry.length = 0;
+    entry.allocated = 0;
     entry.device = m_dots == 0 ? m_device : 0;
     entry.inode = m_dots == 0 ? m_inode : 0;
     entry.links = 0;
@@ -118,6 +119,7 @@ bool DirListing::Next(DirEntry& entry) {
 
     entry.name.assign(name);
     entry.length = 0;
+    entry.allocated = 0;
     entry.device = 0;
     entry.inode = 0;
     entry.links = 0;
@@ -135,6 +137,7 @@ bool DirListing::Next(DirEntry& entry) {
     entry.isDirectory = S_ISDIR(st.st_mode);
     if (!entry.isDirectory) {
       entry.length = static_cast<std::uint64_t>(st.st_size);
+      entry.allocated = static_cast<std::uint64_t>(st.st_blocks) * 512;
       entry.device = st.st_dev;
       entry.inode = st.st_ino;
       entry.links = st.st_nlink;

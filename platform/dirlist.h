@@ -15,6 +15,7 @@ struct DirEntry {
   std::string name;          // raw bytes
   bool isDirectory = false;  // S_ISDIR of the entry itself (a link to a directory is no directory)
   std::uint64_t length = 0;  // st_size; 0 for directories
+  std::uint64_t allocated = 0;  // st_blocks * 512: the space the file system holds for it
   // Identity, filled for everything that is not a directory (for "." the listed directory's
   // own). Subdirectories are identified by opening them (DirListing::Device()).
   dev_t device = 0;

@@ -159,7 +159,7 @@ bool QueryVolume(const std::string& path, VolumeFigures& out) {
   struct statvfs figures {};
   if (::statvfs(path.c_str(), &figures) != 0) return false;
   out.clusterSize = static_cast<std::uint32_t>(figures.f_frsize);
-  out.freeBytes = static_cast<std::uint64_t>(figures.f_bfree) * figures.f_frsize;
+  out.freeBytes = static_cast<std::uint64_t>(figures.f_bavail) * figures.f_frsize;
   return true;
 }
 

@@ -48,7 +48,7 @@ std::string ResolvePath(const std::string& path);
 
 struct VolumeFigures {
   std::uint32_t clusterSize = 0;  // statvfs f_frsize
-  std::uint64_t freeBytes = 0;    // f_bfree * f_frsize: all free bytes
+  std::uint64_t freeBytes = 0;    // f_bavail * f_frsize: what the user may still write, as df shows it
 };
 
 // statvfs of the path; false (figures 0) when it cannot be queried.

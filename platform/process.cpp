@@ -40,14 +40,14 @@ std::string ProgramFolder() {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-std::vector<CCommandToken> SplitCommandLine(const std::string& commandLine) {
+std::vector<CCommandToken> SplitCommandLine(const std::string& commandLine, bool keepEmpty) {
   std::vector<CCommandToken> tokens;
   std::string current;
   bool inQuote = false;
   bool started = false;  // a token is under way (it may still turn out empty)
   int quotes = 0;
   auto finish = [&](std::size_t end) {
-    if (!current.empty()) tokens.push_back({current, end});
+    if (!current.empty() || (keepEmpty && started)) tokens.push_back({current, end});
     current.clear();
     started = false;
   };
@@ -76,9 +76,14 @@ std::vector<CCommandToken> SplitCommandLine(const std::string& commandLine) {
 
 std::string JoinCommandLine(const std::vector<std::string>& arguments) {
   std::string line;
+  bool first = true;
   for (const std::string& argument : arguments) {
-    if (argument.empty()) continue;
-    if (!line.empty()) line += ' ';
+    if (!first) line += ' ';
+    first = false;
+    if (argument.empty()) {
+      line += "\"\"";
+      continue;
+    }
     const bool needsQuotes = std::any_of(argument.begin(), argument.end(), [](char c) { return IsBlank(c) || c == '"'; });
     if (!needsQuotes) {
       line += argument;

@@ -22,9 +22,10 @@ struct CCommandToken {
   std::size_t end = 0;  // offset just after the token in the command line
 };
 
-// Splits a command line into tokens (see above). Empty tokens ("") are dropped.
-std::vector<CCommandToken> SplitCommandLine(const std::string& commandLine);
-// The command line whose split gives back exactly these (non-empty) arguments.
+// Splits a command line into tokens (see above). Empty tokens ("") are dropped, unless
+// keepEmpty: a program started with the arguments gets them as empty arguments.
+std::vector<CCommandToken> SplitCommandLine(const std::string& commandLine, bool keepEmpty = false);
+// The command line whose split gives back exactly these arguments (an empty one as "").
 std::string JoinCommandLine(const std::vector<std::string>& arguments);
 
 // Starts arguments[0] (looked up on PATH when it has no "/") with the rest as its arguments.

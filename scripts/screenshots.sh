@@ -22,8 +22,8 @@ if [ ! -f "$BUILD/CMakeCache.txt" ]; then
   cmake -S "$HERE" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNOW_TESTS=OFF >/dev/null
 fi
 cmake --build "$BUILD" -j"$(nproc)" --target varnow orvsched >/dev/null
-VARNOW="$BUILD/varnow/varnow"
-export PATH="$BUILD/orvsched:$PATH"
+VARNOW="$BUILD/bin/varnow"
+export PATH="$BUILD/bin:$PATH"
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/varnow-shots-XXXXXX")
 VARNOW_PID=
@@ -107,6 +107,10 @@ shoot_dialog '^Growth of ' growth-dialog.png
 # The print options dialog from the Print button.
 xd_click "$(xd_button_x 2)" "$(xd_button_y)"
 shoot_dialog '^Print Options$' print-options.png
+
+# The preferences from their button: the data folder field shows the default folder greyed.
+xd_click "$(xd_button_x 4)" "$(xd_button_y)"
+shoot_dialog '^Varnow Preferences$' preferences.png
 
 # The alert dialog from the Alerts button; the first time it registers the scheduler service.
 xd_click "$(xd_button_x 5)" "$(xd_button_y)"

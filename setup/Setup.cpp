@@ -65,12 +65,12 @@ const char* CopyErrorMessage(std::uint32_t result) {
   switch (result) {
     case VIF_TEMPFILE:
       return "The file needs to be copied to the current directory.  Run Setup from a directory other than the "
-             "application directory and the Windows directory";
+             "application directory and the system's own folders";
     case VIF_MISMATCH: return "The existing and new files' versions couldn't be correctly compared";
     case VIF_SRCOLD: return "A newer version of the file is already installed";
     case VIF_DIFFCODEPG:
       return "The file requires a different code page (display driver/language) to display its contents correctly";
-    case VIF_DIFFLANG: return "The file is built for a different language than this version of Windows";
+    case VIF_DIFFLANG: return "The file is built for a different language than this system";
     case VIF_DIFFTYPE:
       return "The file is for a different operating system, or is a different type than the existing file";
     case VIF_WRITEPROT: return "The file is write protected";

@@ -1,9 +1,12 @@
 // The tracker program: an automated run from the command line, or the window.
 #include <QApplication>
 #include <QCoreApplication>
+#include <algorithm>
 #include <cstdio>
+#include <initializer_list>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/versionrecord.h"
@@ -37,14 +40,19 @@ int PrintVersion() {
 
 int main(int argc, char** argv) {
   const std::vector<std::string> arguments(argv + 1, argv + argc);
-  if (arguments.size() == 1 && arguments[0] == "--version") return PrintVersion();
+  auto given = [&arguments](std::initializer_list<std::string_view> names) {
+    return std::any_of(arguments.begin(), arguments.end(), [names](const std::string& argument) {
+      return std::find(names.begin(), names.end(), argument) != names.end();
+    });
+  };
   // The detached waiter that an alert's desktop notification left behind.
   if (!arguments.empty() && arguments[0] == varnow::kAwaitNotificationSwitch)
     return varnow::AwaitNotificationAction(argc, argv);
-  if (arguments.size() == 1 && (arguments[0] == "--help" || arguments[0] == "/?")) {
+  if (given({"--help", "/?"})) {
     std::fputs(platform::HelpText(varnow::CommandLineUsage()).c_str(), stdout);
     return 0;
   }
+  if (given({"--version"})) return PrintVersion();
   // Without a display only the automated paths can run, and they must not need one: messages go
   // to standard error and questions take their default answers.
   std::unique_ptr<QCoreApplication> application;

@@ -14,15 +14,15 @@ trap 'rm -rf "$WORK"' EXIT
 xd_private_home "$WORK" "$WORK/data"
 unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
 TOP=/growth-bench/top/  # not scanned: the report reads saved records only
-"$BUILD/bench/growth/growth_bench_data" "$WORK/data/" "$TOP" "$RECORDS"
+"$BUILD/bin/growth_bench_data" "$WORK/data/" "$TOP" "$RECORDS"
 ls -l "$WORK/data/VNDATA.DB"
-"$BUILD/varnow/varnow" "/DIR=$TOP" /GROWTH=1 >/dev/null  # warm the cache
+"$BUILD/bin/varnow" "/DIR=$TOP" /GROWTH=1 >/dev/null  # warm the cache
 for run in 1 2 3; do
-  /usr/bin/time -f "run $run: %e s wall (%U user + %S sys), %M KB peak" "$BUILD/varnow/varnow" "/DIR=$TOP" /GROWTH >"$WORK/out.txt"
+  /usr/bin/time -f "run $run: %e s wall (%U user + %S sys), %M KB peak" "$BUILD/bin/varnow" "/DIR=$TOP" /GROWTH >"$WORK/out.txt"
 done
 head -8 "$WORK/out.txt"
 # One directory with 20,000 subdirectories: finding each one's storage must not compare it with
 # all of its siblings.
 rm -f "$WORK/data/VNDATA.DB"
-"$BUILD/bench/growth/growth_bench_data" "$WORK/data/" /growth-bench/wide/ 20001 20000
-/usr/bin/time -f "wide: %e s wall, %M KB peak" "$BUILD/varnow/varnow" /DIR=/growth-bench/wide/ /GROWTH >/dev/null
+"$BUILD/bin/growth_bench_data" "$WORK/data/" /growth-bench/wide/ 20001 20000
+/usr/bin/time -f "wide: %e s wall, %M KB peak" "$BUILD/bin/varnow" /DIR=/growth-bench/wide/ /GROWTH >/dev/null

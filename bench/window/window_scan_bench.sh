@@ -35,17 +35,17 @@ xd_private_home "$WORK" "$WORK/data"
 printf '"AutoSave"=dword:00000000\r\n"SubDirSave"=dword:00000000\r\n' >>"$XDG_CONFIG_HOME/zentrel/registry/HKEY_CURRENT_USER.reg"
 
 echo "== grid fill"
-QT_QPA_PLATFORM=offscreen "$BUILD/bench/window/grid_fill_bench" 100000 "$RUNS"
+QT_QPA_PLATFORM=offscreen "$BUILD/bin/grid_fill_bench" 100000 "$RUNS"
 
 xd_start_display
 echo "== scan in one process ($DISPLAY)"
-"$BUILD/bench/window/window_scan_bench" "$TREE" "$RUNS"
+"$BUILD/bin/window_scan_bench" "$TREE" "$RUNS"
 
 echo "== whole programs"
 unattended=()
 for _ in $(seq "$RUNS"); do
   start=$(date +%s.%N)
-  env -u DISPLAY "$BUILD/varnow/varnow" "/DEBUG=$WORK/unattended.txt" "/DIR=$TREE" /SCAN
+  env -u DISPLAY "$BUILD/bin/varnow" "/DEBUG=$WORK/unattended.txt" "/DIR=$TREE" /SCAN
   unattended+=("$(awk "BEGIN { print $(date +%s.%N) - $start }")")
   grep -q "CVarnowDlg::OnScan End" "$WORK/unattended.txt" || xd_fail "the unattended run did not scan"
   rm -f "$WORK/unattended.txt"
@@ -55,7 +55,7 @@ window=()
 for _ in $(seq "$RUNS"); do
   TRACE="$WORK/window.txt"
   rm -f "$TRACE"
-  "$BUILD/varnow/varnow" "/DEBUG=$TRACE" >/dev/null 2>&1 &
+  "$BUILD/bin/varnow" "/DEBUG=$TRACE" >/dev/null 2>&1 &
   VARNOW_PID=$!
   main=$(xd_wait_window '^Varnow [0-9]+\.[0-9]+')
   xd_main_window "$main"

@@ -21,7 +21,7 @@ struct Result {
 };
 
 Result RunTool(const std::string& args) {
-  const std::string tool = std::string(std::getenv("VARNOW_BINARY_DIR")) + "/compoundfile/cfb";
+  const std::string tool = std::string(std::getenv("VARNOW_BIN_DIR")) + "/cfb";
   Result r;
   FILE* p = ::popen((tool + " " + args + " 2>&1").c_str(), "r");
   if (!p) return r;

@@ -60,8 +60,7 @@ void Notify(CAlertRun& run, EAlertKind kind, const std::string& dir, const std::
             std::string message) {
   if (!run.notifyCommand.empty()) {
     if (RunNotifyCommand(run.notifyCommand, dir, sizeText, message)) return;
-    message += " [This MessageBox is appearing because" + run.notifyCommand +
-               " could not be executed]";
+    message += " [This message is shown because " + run.notifyCommand + " could not be started]";
   }
   if (run.prompts) run.prompts->ShowAlert(CAlertNotice{dir, kind, message});
 }
@@ -78,6 +77,13 @@ bool GrowthCheck(CAlertRun& run, EAlertKind kind, const char* checkName, const s
     VN_TRACE("Doing %s for %s with %s", checkName, entry.name.c_str(), setting.c_str());
     const std::int64_t current = entry.sizes[0];
     if (current == -1 || entry.name != kTotalUsed) continue;
+    if (entry.sizes[1] == kNoSize) {
+      // Nothing to grow from: a first run must not report growth since a scan never saved.
+      const std::string text = "no saved scan of " + run.scanDir + " to compare with; save one with /SAVE";
+      VN_TRACE("%s: %s", checkName, text.c_str());
+      if (run.prompts) run.prompts->ShowMessage(text, "Varnow");
+      return false;
+    }
     if (current <= threshold(static_cast<__int128>(entry.sizes[1]))) continue;
     const std::string sizeText = FormatSize(current, true, run.displayUnit);
     Notify(run, kind, run.scanDir, sizeText,
@@ -100,7 +106,8 @@ bool RunNotifyCommand(std::string& command, const std::string& dir, const std::s
                       const std::string& message) {
   const Substitution substitutions[] = {{"$SIZE$", size}, {"$DIR$", dir}, {"$MSG$", message}};
   std::vector<std::string> arguments;
-  for (const CCommandToken& token : SplitCommandLine(command))
+  // An empty argument ("") is one the program expects: it is kept.
+  for (const CCommandToken& token : SplitCommandLine(command, true))
     arguments.push_back(Substitute(token.text, substitutions));
   command = JoinCommandLine(arguments);
   VN_TRACE("Notify: %s", command.c_str());

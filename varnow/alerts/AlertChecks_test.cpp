@@ -48,6 +48,9 @@ bool Percent(std::int32_t p, std::int64_t saved, std::int64_t current) {
   f.run.alertPercent = p;
   const bool fired = AlertPercentCheck(f.run);
   EXPECT_EQ(fired, f.owner.boxes.size() == 1);
+  if (saved != kNoSize) {
+    EXPECT_THAT(f.owner.messages, IsEmpty());
+  }
   return fired;
 }
 
@@ -56,6 +59,9 @@ bool Size(std::int64_t s, std::int64_t saved, std::int64_t current) {
   f.run.alertSize = s;
   const bool fired = AlertSizeCheck(f.run);
   EXPECT_EQ(fired, f.owner.boxes.size() == 1);
+  if (saved != kNoSize) {
+    EXPECT_THAT(f.owner.messages, IsEmpty());
+  }
   return fired;
 }
 
@@ -77,13 +83,19 @@ TEST(GrowthChecks, SizeThresholdIsExclusive) {
   EXPECT_TRUE(Size(0, 5000, 5001));
 }
 
-TEST(GrowthChecks, NoSavedSize) {
-  // -1 + 1024: fires once the total reaches S
-  EXPECT_FALSE(Size(1024, -1, 1022));
-  EXPECT_FALSE(Size(1024, -1, 1023));
-  EXPECT_TRUE(Size(1024, -1, 1024));
-  // -1 + (-1 * 10) / 100 = -1: any known size fires
-  EXPECT_TRUE(Percent(10, -1, 0));
+TEST(GrowthChecks, WithoutASavedScanNothingFiresAndTheRunSaysSo) {
+  // A first run has nothing to grow from, however large the directory is.
+  for (std::int64_t current : {std::int64_t{0}, std::int64_t{1024}, std::int64_t{1} << 40}) {
+    for (bool percent : {false, true}) {
+      Fixture f(kNoSize, current);
+      f.run.alertSize = 1024;
+      f.run.alertPercent = 10;
+      EXPECT_FALSE(percent ? AlertPercentCheck(f.run) : AlertSizeCheck(f.run)) << current;
+      EXPECT_THAT(f.owner.boxes, IsEmpty());
+      EXPECT_THAT(f.owner.messages,
+                  ElementsAre("no saved scan of /srv/data/ to compare with; save one with /SAVE"));
+    }
+  }
   // no current size: skipped, whatever the threshold
   EXPECT_FALSE(Size(0, -5, -1));
   EXPECT_FALSE(Percent(0, -5, -1));
@@ -260,16 +272,15 @@ TEST(Notification, MissingProgramFallsBackToTheBoxNamingTheCommand) {
   ASSERT_TRUE(AlertSizeCheck(f.run));
   ASSERT_THAT(f.owner.boxes, SizeIs(1));
   const std::string first = f.owner.boxes[0];
-  const std::string message = first.substr(0, first.find(" [This MessageBox"));
-  EXPECT_EQ(first, message + " [This MessageBox is appearing because" + f.run.notifyCommand +
-                       " could not be executed]");
+  const std::string message = first.substr(0, first.find(" [This message is shown"));
+  EXPECT_EQ(first, message + " [This message is shown because " + f.run.notifyCommand + " could not be started]");
   EXPECT_EQ(f.run.notifyCommand, "/nonexistent/notify /srv/data/ \"" + message + "\"");
 
   // Both growth switches fire: the second starts from the command as the first substituted it.
   const std::string substituted = f.run.notifyCommand;
   ASSERT_TRUE(AlertPercentCheck(f.run));
   EXPECT_EQ(f.run.notifyCommand, substituted);
-  EXPECT_THAT(f.owner.boxes[1], EndsWith("because" + substituted + " could not be executed]"));
+  EXPECT_THAT(f.owner.boxes[1], EndsWith("because " + substituted + " could not be started]"));
   EXPECT_THAT(f.owner.boxes[1], HasSubstr("more than 0%"));
 }
 
@@ -333,6 +344,16 @@ TEST(Notification, ProgramReceivesDirectorySizeAndMessageAsSingleArguments) {
                               " increased by more than 10% since the last saved scan.  (Current size: " +
                               FormatSize(1099, true, kUnitBytes) + ")";
   EXPECT_THAT(script.WaitForRun(1), ElementsAre(dir, FormatSize(1099, true, kUnitBytes), message));
+}
+
+TEST(Notification, EmptyArgumentsReachTheProgramAsEmptyArguments) {
+  NotifyScript script;
+  Fixture f(999, 1099);
+  f.run.alertPercent = 10;
+  // As the tracker's own command line hands it over: argv joined, "" kept.
+  f.run.notifyCommand = script.Command(JoinCommandLine({"", "$DIR$", ""}));
+  ASSERT_TRUE(AlertPercentCheck(f.run));
+  EXPECT_THAT(script.WaitForRun(1), ElementsAre("", "/srv/data/", ""));
 }
 
 }  // namespace

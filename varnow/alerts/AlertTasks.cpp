@@ -111,7 +111,7 @@ std::string AlertFieldsProblem(const CAlertFields& fields) {
     return "Can't add the new alert because \"Run Check Every\" must be a whole number from 1 to " +
            std::to_string(most) + "." + (most == MaxIntervalCount(kUnitDays) ? "" : "  Count longer intervals in days.");
   if (fields.directory.empty())
-    return "Can't add the new alert because no drive or directory to run the check on is given.";
+    return "Can't add the new alert because no directory to run the check on is given.";
   const CAlertKind& kind = KindOf(fields);
   if (kind.valueSwitch && LeadingInt32(fields.value) < kind.minValue)
     return kind.minValue == 0 ? "Can't add the new alert because the amount is negative.  Enter 0 or more."

@@ -1,6 +1,7 @@
 #include "varnow/alerts/CommandLine.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -53,106 +54,237 @@ std::int64_t LeadingInteger(std::string_view text) {
   return value == std::numeric_limits<std::int64_t>::min() ? std::numeric_limits<std::int64_t>::max() : -value;
 }
 
-// A count of K (1024 bytes) in bytes, saturated.
-std::int64_t KilobytesToBytes(std::int64_t kilobytes) {
-  std::int64_t bytes = 0;
-  if (__builtin_mul_overflow(kilobytes, 1024, &bytes))
-    return kilobytes < 0 ? std::numeric_limits<std::int64_t>::min() : std::numeric_limits<std::int64_t>::max();
-  return bytes;
-}
-
 bool AnyAlert(const CRunFlags& flags) {
   return flags.alertSize || flags.alertPercent || flags.freeAlert || flags.fullAlert;
+}
+
+bool AllDigits(std::string_view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// A whole number written out in full: an optional sign, then digits and nothing else
+// ("/ALERTPERCENT=10GB" is a typing error, not 10). False when it is not one or overflows.
+bool WholeNumber(std::string_view text, std::int64_t& number) {
+  std::string_view digits = text;
+  if (!digits.empty() && (digits[0] == '+' || digits[0] == '-')) digits.remove_prefix(1);
+  if (!AllDigits(digits) || digits.size() > 19) return false;
+  number = LeadingInteger(text);
+  return number != std::numeric_limits<std::int64_t>::max() && number != std::numeric_limits<std::int64_t>::min();
+}
+
+// A size threshold in bytes: a whole number of K, or of the unit its suffix names (K, M, G or
+// T, binary: 1M = 1024K). False when it is no such size or does not fit.
+bool SizeInBytes(std::string_view text, std::int64_t& bytes) {
+  static constexpr std::string_view kUnits = "KMGT";
+  int shift = 10;
+  if (!text.empty()) {
+    const std::size_t unit = kUnits.find(static_cast<char>(std::toupper(static_cast<unsigned char>(text.back()))));
+    if (unit != std::string_view::npos) {
+      shift = 10 * static_cast<int>(unit + 1);
+      text.remove_suffix(1);
+    }
+  }
+  std::int64_t count = 0;
+  return WholeNumber(text, count) && !__builtin_mul_overflow(count, std::int64_t{1} << shift, &bytes);
 }
 
 // A count that must be written out in digits and be at least 1 (no leading-digits reading:
 // "/GROWTH=1O" is a typing error, not 1). 0 when it is not such a count.
 std::int32_t PositiveCount(std::string_view text) {
-  if (text.empty() || text.size() > 9 || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
-    return 0;
+  if (text.size() > 9 || !AllDigits(text)) return 0;
   return static_cast<std::int32_t>(LeadingInteger(text));
 }
 
-// /GROWTH or /GROWTH=N: N lines in each list of the growth report.
-void HandleGrowth(const std::string& value, CRunFlags& flags, ICommandLineOwner& owner) {
-  flags.growth = 1;
-  if (value.empty()) return;  // the default count
-  const std::int32_t lines = value[0] == '=' ? PositiveCount(std::string_view(value).substr(1)) : 0;
-  if (lines == 0) {
-    flags.errors.push_back("/GROWTH" + value + ": give the number of directories to list, 1 or more (/GROWTH=20)");
+// The state of one pass over the tokens.
+struct CParse {
+  const std::string& commandLine;
+  const CCommandToken& token;
+  CRunFlags& flags;
+  ICommandLineOwner* owner;  // nullptr in the first pass
+  bool& directoryGiven;
+  bool stop = false;         // /NOTIFY= took the rest of the line
+};
+
+void HandleDirectory(CParse& p, const std::string& value) {
+  VN_TRACE("Automated /DIR=%s", value.c_str());
+  // An empty value names no directory; taking it would scan whatever "" resolves to.
+  if (value.empty()) return;
+  p.owner->SetScanDirectory(value);
+  p.flags.directory = value;
+  p.flags.dirGiven = 1;
+  p.directoryGiven = true;
+}
+
+void HandleSaveSubdirs(CParse& p, const std::string&) {
+  p.flags.saveSubdirs = 1;
+  p.flags.save = 1;  // saving the subdirectories saves the directory too
+  VN_TRACE("Automated /SAVESUBDIRS");
+  VN_TRACE("Automated /SAVE");
+}
+
+void HandleNotify(CParse& p, const std::string& value) {
+  if (!AnyAlert(p.flags)) {
+    VN_TRACE("/NOTIFY was passed on command-line before any of the three alert types was found");
     return;
   }
-  owner.CommandLineFields().growthLines = lines;
+  // The command runs to the end of the line, blanks and quoting included.
+  std::string command = value + p.commandLine.substr(p.token.end);
+  VN_TRACE("Automated /NOTIFY=%s", command.c_str());
+  p.owner->CommandLineFields().notifyCommand = std::move(command);
+  p.stop = true;
+}
+
+// A threshold must be a whole number; below zero it would fire on every run.
+bool CheckThreshold(CParse& p, bool valid, std::int64_t number, const std::string& example) {
+  const std::string given = p.token.text;
+  if (!valid) {
+    p.flags.errors.push_back(given + ": not a whole number in range; write digits only (" + example + ")");
+    return false;
+  }
+  if (number < 0) {
+    p.flags.errors.push_back(given + ": a threshold cannot be negative");
+    return false;
+  }
+  return true;
+}
+
+void HandleAlertPercent(CParse& p, const std::string& value) {
+  VN_TRACE("Automated /ALERT%%=%s", value.c_str());
+  p.flags.alertPercent = 1;
+  p.flags.scan = 1;
+  std::int64_t percent = 0;
+  const bool valid = WholeNumber(value, percent) && percent <= std::numeric_limits<std::int32_t>::max();
+  if (CheckThreshold(p, valid, percent, "/ALERTPERCENT=10"))
+    p.owner->CommandLineFields().percentThreshold = static_cast<std::int32_t>(percent);
+}
+
+void HandleAlertSize(CParse& p, const std::string& value) {
+  VN_TRACE("Automated /ALERTSIZE=%s", value.c_str());
+  p.flags.alertSize = 1;
+  p.flags.scan = 1;
+  std::int64_t bytes = 0;
+  const bool valid = SizeInBytes(value, bytes);
+  if (CheckThreshold(p, valid, bytes, "/ALERTSIZE=1048576 or /ALERTSIZE=1G"))
+    p.owner->CommandLineFields().sizeThreshold = bytes;
+}
+
+void HandleFreeAlert(CParse& p, const std::string& value) {
+  VN_TRACE("Automated /FREEALERT=%s", value.c_str());
+  p.flags.freeAlert = 1;
+  std::int64_t bytes = 0;
+  const bool valid = SizeInBytes(value, bytes);
+  if (CheckThreshold(p, valid, bytes, "/FREEALERT=10485760 or /FREEALERT=10G"))
+    p.owner->CommandLineFields().freeMinimum = bytes;
 }
 
 // /FULLALERT=days: the days must be given, and be 1 or more.
-void HandleFullAlert(const std::string& value, CRunFlags& flags, ICommandLineOwner& owner) {
-  flags.fullAlert = 1;
-  const std::int32_t days = value.size() > 1 && value[0] == '=' ? PositiveCount(std::string_view(value).substr(1)) : 0;
+void HandleFullAlert(CParse& p, const std::string& value) {
+  p.flags.fullAlert = 1;
+  const std::int32_t days = PositiveCount(value);
   if (days == 0) {
-    flags.errors.push_back("/FULLALERT" + value + ": give the number of days, 1 or more (/FULLALERT=30)");
+    p.flags.errors.push_back(p.token.text + ": give the number of days, 1 or more (/FULLALERT=30)");
     return;
   }
-  owner.CommandLineFields().fullAlertDays = days;
+  p.owner->CommandLineFields().fullAlertDays = days;
   VN_TRACE("Automated /FULLALERT=%d", days);
 }
 
+// /GROWTH or /GROWTH=N: N lines in each list of the growth report.
+void HandleGrowth(CParse& p, const std::string& value) {
+  p.flags.growth = 1;
+  if (p.token.text.size() == std::string_view("/GROWTH").size()) return;  // the default count
+  const std::int32_t lines = PositiveCount(value);
+  if (lines == 0) {
+    p.flags.errors.push_back(p.token.text + ": give the number of directories to list, 1 or more (/GROWTH=20)");
+    return;
+  }
+  p.owner->CommandLineFields().growthLines = lines;
+}
+
+void HandleDebug(CParse& p, const std::string& value) {
+  if (!platform::TraceLog::Open(value))
+    p.flags.warnings.push_back("/DEBUG=" + value + ": the trace file cannot be created; the run goes on without it");
+}
+
+void HandleSave(CParse& p, const std::string&) {
+  p.flags.save = 1;
+  VN_TRACE("Automated /SAVE");
+}
+
+void HandleScan(CParse& p, const std::string&) {
+  p.flags.scan = 1;
+  p.flags.scanGiven = 1;
+  VN_TRACE("Automated /SCAN");
+}
+
+// True when info is the file of one of our own open descriptors (/dev/stdout on a pipe).
+bool IsOwnDescriptor(const struct stat& info, int fd) {
+  struct stat own {};
+  return ::fstat(fd, &own) == 0 && own.st_dev == info.st_dev && own.st_ino == info.st_ino;
+}
+
 // The print file must be one a report can be written to and the run end: "-" (standard
-// output), a regular file, or a name that does not exist yet. A FIFO would block for ever.
+// output), a regular file, a character device (/dev/null, /dev/stdout on a terminal), our own
+// standard output or error whatever they are, or a name that does not exist yet. Another FIFO
+// would block for ever.
 bool UsableOutputFile(const std::string& path) {
   if (path == "-") return true;
   struct stat info {};
   if (path.empty()) return false;
   if (::stat(path.c_str(), &info) != 0) return errno == ENOENT;
-  return S_ISREG(info.st_mode);
+  return S_ISREG(info.st_mode) || S_ISCHR(info.st_mode) || IsOwnDescriptor(info, STDOUT_FILENO) ||
+         IsOwnDescriptor(info, STDERR_FILENO);
 }
 
-void HandlePrint(const std::string& value, CRunFlags& flags, ICommandLineOwner& owner) {
-  flags.print = 1;
+void HandlePrint(CParse& p, const std::string& value) {
+  p.flags.print = 1;
   std::string path;
   if (EqualsIgnoringCase(value, "LPT1")) {
-    owner.SetPrintDestination(1);
+    p.owner->SetPrintDestination(1);
   } else if (MatchSwitch(value, "FILE=", path)) {
     if (!UsableOutputFile(path))
-      flags.errors.push_back("/PRINT=FILE=" + path + ": the report can only go to a regular file or - (standard output)");
-    owner.SetPrintDestination(2);
-    owner.SetPrintFilePath(path);
+      p.flags.errors.push_back("/PRINT=FILE=" + path +
+                               ": the report can only go to a regular file, a device such as /dev/null, or - "
+                               "(standard output)");
+    p.owner->SetPrintDestination(2);
+    p.owner->SetPrintFilePath(path);
     VN_TRACE("Automated /FILE=%s", path.c_str());
   } else {
-    flags.print = 0;
-    flags.errors.push_back("/PRINT=" + value + ": use /PRINT=LPT1 or /PRINT=FILE=path");
+    p.flags.print = 0;
+    p.flags.errors.push_back("/PRINT=" + value + ": use /PRINT=LPT1 or /PRINT=FILE=path");
     VN_TRACE("Automated /FILE to printer");
   }
 }
 
 // A file the run writes (/METRICS=, /EXPORT=) or reads (/IMPORT=); "-" is standard output or
 // input. A file to read is opened when the run reads it.
-void HandleFileSwitch(const char* name, const std::string& value, bool output, int& flag, std::string& field,
-                      CRunFlags& flags) {
+void HandleFileSwitch(CParse& p, const char* name, const std::string& value, bool output, int& flag,
+                      std::string& field) {
   flag = 1;
   field = value;
   VN_TRACE("Automated %s%s", name, value.c_str());
   if (value.empty() || (output && !UsableOutputFile(value)))
-    flags.errors.push_back(std::string(name) + value + ": give a regular file or - (standard " +
-                           (output ? "output)" : "input)"));
+    p.flags.errors.push_back(std::string(name) + value + ": give a regular file or - (standard " +
+                             (output ? "output)" : "input)"));
 }
 
-// The switches that take the tree and its figures to other programs.
-void HandleExchangeSwitches(const std::string& text, CRunFlags& flags, ICommandLineOwner& owner) {
-  CCommandLineFields& fields = owner.CommandLineFields();
-  std::string value;
-  if (MatchSwitch(text, "/METRICSDEPTH=", value)) {
-    const bool digits = !value.empty() && value.size() <= 9 &&
-                        std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
-    if (digits) fields.metricsDepth = static_cast<std::int32_t>(LeadingInteger(value));
-    else flags.errors.push_back("/METRICSDEPTH=" + value + ": give the number of levels, 0 or more (/METRICSDEPTH=3)");
-  } else if (MatchSwitch(text, "/METRICS=", value)) {
-    HandleFileSwitch("/METRICS=", value, true, flags.metrics, fields.metricsFile, flags);
-  } else if (MatchSwitch(text, "/EXPORT=", value)) {
-    HandleFileSwitch("/EXPORT=", value, true, flags.exportTree, fields.exportFile, flags);
-  } else if (MatchSwitch(text, "/IMPORT=", value)) {
-    HandleFileSwitch("/IMPORT=", value, false, flags.importTree, fields.importFile, flags);
-  }
+void HandleMetrics(CParse& p, const std::string& value) {
+  HandleFileSwitch(p, "/METRICS=", value, true, p.flags.metrics, p.owner->CommandLineFields().metricsFile);
+}
+
+void HandleExport(CParse& p, const std::string& value) {
+  HandleFileSwitch(p, "/EXPORT=", value, true, p.flags.exportTree, p.owner->CommandLineFields().exportFile);
+}
+
+void HandleImport(CParse& p, const std::string& value) {
+  HandleFileSwitch(p, "/IMPORT=", value, false, p.flags.importTree, p.owner->CommandLineFields().importFile);
+}
+
+void HandleMetricsDepth(CParse& p, const std::string& value) {
+  const bool digits = !value.empty() && value.size() <= 9 &&
+                      std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+  if (digits) p.owner->CommandLineFields().metricsDepth = static_cast<std::int32_t>(LeadingInteger(value));
+  else p.flags.errors.push_back("/METRICSDEPTH=" + value + ": give the number of levels, 0 or more (/METRICSDEPTH=3)");
 }
 
 // What the exchange switches cannot be combined with.
@@ -162,79 +294,118 @@ void CheckExchangeSwitches(CRunFlags& flags) {
   if (flags.importTree && flags.exportTree) flags.errors.push_back("/IMPORT= and /EXPORT= cannot be combined");
 }
 
-// A threshold below zero would fire on every run.
-void CheckThreshold(CRunFlags& flags, const char* name, const std::string& value, std::int64_t number) {
-  if (number < 0) flags.errors.push_back(std::string(name) + value + ": a threshold cannot be negative");
+// How a switch takes its value: "/SCAN" none, "/DIR=x" one after "=", "/GROWTH" or "/GROWTH=n".
+enum class CValue { None, Required, Optional };
+enum class CPass { First, Second, Both };
+
+struct CSwitch {
+  std::string_view name;  // without "="
+  CValue value;
+  CPass pass;
+  void (*handle)(CParse&, const std::string& value);
+  std::string_view usage;    // as --help writes it
+  std::string_view meaning;  // one line of --help
+};
+
+// Every switch of the tracker, in the order --help lists them and a token is handled. A new
+// switch is one more row here (and its handler).
+constexpr CSwitch kSwitches[] = {
+    {"/DIR", CValue::Required, CPass::Second, HandleDirectory, "/DIR=directory",
+     "the directory to scan, check or report on (quote it when it has blanks)"},
+    {"/SCAN", CValue::None, CPass::Both, HandleScan, "/SCAN", "scan the directory"},
+    {"/SAVE", CValue::None, CPass::Both, HandleSave, "/SAVE", "save the scan, so that later scans compare with it"},
+    {"/SAVESUBDIRS", CValue::None, CPass::Second, HandleSaveSubdirs, "/SAVESUBDIRS",
+     "save the record of every subdirectory too (implies /SAVE)"},
+    {"/DEBUG", CValue::Required, CPass::First, HandleDebug, "/DEBUG=tracefile", "write a trace log of the run"},
+    {"/ALERTPERCENT", CValue::Required, CPass::Second, HandleAlertPercent, "/ALERTPERCENT=n",
+     "alert when the directory grew by more than n % since the last saved scan"},
+    {"/ALERTSIZE", CValue::Required, CPass::Second, HandleAlertSize, "/ALERTSIZE=size",
+     "alert when it grew by more than size since then (in K, or with K, M, G or T)"},
+    {"/FREEALERT", CValue::Required, CPass::Second, HandleFreeAlert, "/FREEALERT=size",
+     "alert when its disk has less than size free (in K, or with K, M, G or T)"},
+    {"/FULLALERT", CValue::Optional, CPass::Second, HandleFullAlert, "/FULLALERT=days",
+     "alert when, at the rate its free space falls, its disk fills within days"},
+    {"/GROWTH", CValue::Optional, CPass::Second, HandleGrowth, "/GROWTH[=n]",
+     "list the n directories (default 20) that grew most, instead of the report"},
+    {"/PRINT", CValue::Required, CPass::Second, HandlePrint, "/PRINT=LPT1 | /PRINT=FILE=path",
+     "print the report, or write it to a file (- is standard output)"},
+    {"/NOTIFY", CValue::Required, CPass::Second, HandleNotify, "/NOTIFY=command ...",
+     "the command to run when an alert fires: the rest of the line, after the alert switches"},
+};
+
+// The switch the token names, and its value; nullptr when it names none. The name matches in
+// any letter case and must stand alone or be followed by "=" (for a switch that takes a value).
+const CSwitch* FindSwitch(const std::string& token, std::string& value) {
+  for (const CSwitch& entry : kSwitches) {
+    std::string rest;
+    if (!MatchSwitch(token, entry.name, rest)) continue;
+    const bool bare = rest.empty();
+    const bool withValue = !rest.empty() && rest[0] == '=';
+    if ((entry.value == CValue::None && bare) || (entry.value == CValue::Required && withValue) ||
+        (entry.value == CValue::Optional && (bare || withValue))) {
+      value = withValue ? rest.substr(1) : std::string();
+      return &entry;
+    }
+  }
+  return nullptr;
 }
 
-// The switches of one token; false ends the parse (after /NOTIFY=, which takes the rest).
+// False ends the parse (after /NOTIFY=, which takes the rest of the line).
 bool HandleToken(const std::string& commandLine, const CCommandToken& token, CRunFlags& flags,
                  ICommandLineOwner* owner, bool& directoryGiven) {
-  const std::string& text = token.text;
   std::string value;
-  if (owner && MatchSwitch(text, "/DIR=", value)) {
-    VN_TRACE("Automated /DIR=%s", value.c_str());
-    // An empty value names no directory; taking it would scan whatever "" resolves to.
-    if (!value.empty()) {
-      owner->SetScanDirectory(value);
-      directoryGiven = true;
-      flags.dirGiven = 1;
-    }
-  }
-  if (owner && MatchSwitch(text, "/SAVESUBDIRS", value)) {
-    flags.saveSubdirs = 1;
-    VN_TRACE("Automated /SAVESUBDIRS");
-  }
-  if (owner && MatchSwitch(text, "/NOTIFY=", value)) {
-    if (AnyAlert(flags)) {
-      // The command runs to the end of the line, blanks and quoting included.
-      std::string command = value + commandLine.substr(token.end);
-      VN_TRACE("Automated /NOTIFY=%s", command.c_str());
-      owner->CommandLineFields().notifyCommand = std::move(command);
-      return false;
-    }
-    VN_TRACE("/NOTIFY was passed on command-line before any of the three alert types was found");
+  const CSwitch* entry = FindSwitch(token.text, value);
+  if (!entry) {
+    // Told once, by the pass that handles every switch.
+    if (owner) flags.errors.push_back(token.text + ": unknown switch");
     return true;
   }
-  if (owner && MatchSwitch(text, "/ALERTPERCENT=", value)) {
-    owner->CommandLineFields().percentThreshold = LeadingInt32(value);
-    CheckThreshold(flags, "/ALERTPERCENT=", value, LeadingInteger(value));
-    VN_TRACE("Automated /ALERT%%=%s", value.c_str());
-    flags.alertPercent = 1;
-    flags.scan = 1;
-  }
-  if (owner && MatchSwitch(text, "/ALERTSIZE=", value)) {
-    owner->CommandLineFields().sizeThreshold = KilobytesToBytes(LeadingInteger(value));
-    CheckThreshold(flags, "/ALERTSIZE=", value, LeadingInteger(value));
-    VN_TRACE("Automated /ALERTSIZE=%s", value.c_str());
-    flags.alertSize = 1;
-    flags.scan = 1;
-  }
-  if (owner && MatchSwitch(text, "/FREEALERT=", value)) {
-    owner->CommandLineFields().freeMinimum = KilobytesToBytes(LeadingInteger(value));
-    CheckThreshold(flags, "/FREEALERT=", value, LeadingInteger(value));
-    VN_TRACE("Automated /FREEALERT=%s", value.c_str());
-    flags.freeAlert = 1;
-  }
-  if (owner && MatchSwitch(text, "/FULLALERT", value)) HandleFullAlert(value, flags, *owner);
-  if (owner && MatchSwitch(text, "/GROWTH", value)) HandleGrowth(value, flags, *owner);
-  if (!owner && MatchSwitch(text, "/DEBUG=", value) && !platform::TraceLog::Open(value))
-    flags.warnings.push_back("/DEBUG=" + value + ": the trace file cannot be created; the run goes on without it");
-  if (MatchSwitch(text, "/SAVE", value)) {
-    flags.save = 1;
-    VN_TRACE("Automated /SAVE");
-  }
-  if (MatchSwitch(text, "/SCAN", value)) {
-    flags.scan = 1;
-    flags.scanGiven = 1;
-    VN_TRACE("Automated /SCAN");
-  }
-  if (owner && MatchSwitch(text, "/PRINT=", value)) HandlePrint(value, flags, *owner);
-  if (owner) HandleExchangeSwitches(text, flags, *owner);
-  return true;
+  const bool runs = entry->pass == CPass::Both || (entry->pass == CPass::First) == (owner == nullptr);
+  if (!runs) return true;
+  CParse parse{commandLine, token, flags, owner, directoryGiven};
+  entry->handle(parse, value);
+  return !parse.stop;
 }
 
 }  // namespace
+
+std::vector<platform::CUsageItem> SwitchUsage() {
+  std::vector<platform::CUsageItem> items;
+  for (const CSwitch& entry : kSwitches) items.push_back({std::string(entry.usage), std::string(entry.meaning)});
+  return items;
+}
+
+std::string UsageText() {
+  std::string text =
+      "Usage: varnow [switch ...]\n"
+      "       varnow --version | --help\n"
+      "Switches (names in any letter case, values as typed):\n";
+  for (const CSwitch& entry : kSwitches) {
+    std::string line = "  " + std::string(entry.usage);
+    line.resize(std::max<std::size_t>(line.size() + 2, 34), ' ');
+    text += line + std::string(entry.meaning) + "\n";
+  }
+  text +=
+      "With /DIR= and one of /SCAN, /PRINT= or an alert switch, or with /FREEALERT=, /FULLALERT= or\n"
+      "/GROWTH alone (these take the current directory), the tracker runs unattended and ends\n"
+      "without opening its window. Sizes without a unit are in K (1024 bytes); 1M = 1024K.\n"
+      "Exit status: 2 when the command line cannot be right (an unknown switch, a value that is no\n"
+      "number or out of range, a directory to scan that does not exist; nothing is done); for an\n"
+      "unattended run 4 when the data file could not be read or written, 5 when a /METRICS= or\n"
+      "/EXPORT= file could not be written, 3 when an alert fired, otherwise 0. --help tells more.\n";
+  return text;
+}
+
+void CheckUnattendedDirectory(CRunFlags& flags) {
+  // A run that only reads saved records (the report, the growth list, the disk-full
+  // projection) can report on a directory that is gone; a scan or a free-space check cannot.
+  if (!flags.automated || flags.directory.empty() || !(flags.scan || flags.freeAlert)) return;
+  struct stat info {};
+  if (::stat(flags.directory.c_str(), &info) != 0)
+    flags.errors.push_back("/DIR=" + flags.directory + ": no such directory");
+  else if (!S_ISDIR(info.st_mode))
+    flags.errors.push_back("/DIR=" + flags.directory + ": not a directory");
+}
 
 std::int32_t LeadingInt32(std::string_view text) {
   return static_cast<std::int32_t>(std::clamp<std::int64_t>(LeadingInteger(text), std::numeric_limits<std::int32_t>::min(),

@@ -9,6 +9,8 @@
 // and only at the start of a token; values keep their bytes and their case.
 #pragma once
 
+#include "platform/usage.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -30,13 +32,15 @@ struct CRunFlags {
   int freeAlert = 0;
   int fullAlert = 0;  // /FULLALERT=
   int growth = 0;     // /GROWTH
+  std::string directory;  // the /DIR= value as given; empty without one
   int scanGiven = 0;   // /SCAN itself (the growth alerts set scan too)
   int dirGiven = 0;    // /DIR= with a directory
   int metrics = 0;     // /METRICS=
   int exportTree = 0;  // /EXPORT=
   int importTree = 0;  // /IMPORT=
-  // Values that cannot be right (a negative threshold, an unknown print destination, a print
-  // file that is no regular file): the program refuses the run and says why.
+  // What cannot be right (an unknown switch, a number with trailing characters, a negative
+  // threshold, an unknown print destination, a print file that is a FIFO or a folder): the
+  // program refuses the run and says why.
   std::vector<std::string> errors;
   // What the run goes on without (a trace file that cannot be created).
   std::vector<std::string> warnings;
@@ -79,10 +83,23 @@ using platform::SplitCommandLine;
 // without any digits; saturated to 32 bits.
 std::int32_t LeadingInt32(std::string_view text);
 
-// Reads the command line (the part after the program name). With owner == nullptr this is the
+// Reads the command line (the part after the program name). Every token must be a switch of
+// the tracker's switch table; one that is not is an error, as is a number with trailing
+// characters. Size thresholds take an optional unit suffix K, M, G or T (binary), K without. With owner == nullptr this is the
 // first pass: it only opens the trace log (/DEBUG=) and notes /SAVE and /SCAN. With the owner
 // it is the second pass: every other switch, and the decision whether the run is automated.
 // Always returns 1.
 int ParseCommandLine(const std::string& commandLine, CRunFlags& flags, ICommandLineOwner* owner);
+
+// After the second pass: an unattended run that scans or measures free space needs its /DIR=
+// to be an existing directory; one that is not is an error.
+void CheckUnattendedDirectory(CRunFlags& flags);
+
+// The text of --help: every switch of the table with one line of meaning, then when a run is
+// unattended and the exit statuses.
+std::string UsageText();
+
+// The switch table's rows as usage items: the one source of --help and the manual page.
+std::vector<platform::CUsageItem> SwitchUsage();
 
 }  // namespace varnow

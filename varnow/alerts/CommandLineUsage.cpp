@@ -1,5 +1,7 @@
 #include "varnow/alerts/CommandLineUsage.h"
 
+#include "varnow/alerts/CommandLine.h"
+
 namespace varnow {
 
 const platform::CUsage& CommandLineUsage() {
@@ -27,36 +29,12 @@ const platform::CUsage& CommandLineUsage() {
            "\"Varnow Alert\" message box; with /NOTIFY= the command is run instead. Without a "
            "display (no DISPLAY, WAYLAND_DISPLAY or QT_QPA_PLATFORM) every message, alerts "
            "included, goes to standard error, and every question takes its default answer."},
-      .options =
-          {{"/DIR=directory", "the directory to scan, check or report on"},
-           {"/SCAN", "scan the directory"},
-           {"/SAVE", "save the scan into the data file, so later scans compare with it"},
-           {"/SAVESUBDIRS", "save the record of every subdirectory too (implies /SAVE)"},
-           {"/DEBUG=tracefile", "write a trace log of the run to that file"},
-           {"/ALERTPERCENT=n", "alert when the directory grew by more than n % since the last saved scan"},
-           {"/ALERTSIZE=k", "alert when the directory grew by more than k K (1024 bytes) since then"},
-           {"/FREEALERT=k", "alert when its disk has less than k K free (without /DIR=: the current "
-                            "directory's disk)"},
-           {"/FULLALERT=days", "alert when, at the rate its free space falls, the directory's disk "
-                               "fills in fewer than that many days"},
-           {"/GROWTH[=n]", "list the n directories (default 20) below the directory that grew most "
-                           "between their two newest saved scans, instead of the report"},
-           {"/PRINT=LPT1", "print the report on the default printer"},
-           {"/PRINT=FILE=path", "write the report to a file; /PRINT=FILE=- writes it to standard output"},
-           {"/METRICS=file", "write the saved figures of the directory and its saved subdirectories "
-                             "for Prometheus (the text exposition format), atomically"},
-           {"/METRICSDEPTH=n", "how many levels of saved subdirectories /METRICS= lists (default 3)"},
-           {"/EXPORT=file.json", "write the scan's tree, files included, in ncdu's JSON export "
-                                 "format (- for standard output); needs /SCAN"},
-           {"/IMPORT=file.json", "take an ncdu export (- for standard input) as a scan of the "
-                                 "directory made at the export's time; without /DIR= the export's "
-                                 "root is the directory"},
-           {"/NOTIFY=command ...",
-            "the command to run when an alert fires: everything after /NOTIFY= to the end of the "
-            "line, split into arguments like words in double quotes but never run by a shell; "
-            "$DIR$, $SIZE$ and $MSG$ (any case) are replaced inside each argument"},
-           {"--version", "print the program's version and end"},
-           {"--help", "print this text and end"}},
+      .options = [] {
+        std::vector<platform::CUsageItem> items = SwitchUsage();
+        items.push_back({"--version", "print the program's version and end"});
+        items.push_back({"--help", "print this text and end"});
+        return items;
+      }(),
       .exitStatus = {{"0", "the run ended normally"},
                      {"2", "a value on the command line cannot be right; nothing was done"},
                      {"3", "an alert fired"},

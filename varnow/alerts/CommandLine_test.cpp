@@ -116,7 +116,53 @@ TEST(CommandLine, SwitchesMatchOnlyAtTheStartOfAToken) {
   EXPECT_EQ(flags.scan, 0);
   EXPECT_EQ(flags.save, 0);
   EXPECT_EQ(flags.print, 0);
-  EXPECT_EQ(flags.automated, 0);
+  // Whatever is not a switch is refused by name, for cron to report.
+  EXPECT_THAT(flags.errors, ElementsAre("x/SCAN: unknown switch", "-/PRINT=LPT1: unknown switch", "/FOO: unknown switch",
+                                        "/BAR=1: unknown switch"));
+}
+
+// A typing error must not pass silently: every token is one of the switches, spelt out whole,
+// with "=" exactly where the switch takes a value.
+TEST(CommandLine, TyposAndUnknownArgumentsAreRefusedByName) {
+  for (const std::string bad : {"/SCNA", "--dir=/srv", "-d", "/SCANX", "/SAVEX", "/SCAN=1", "/DIR", "/DIR/srv",
+                                "/PRINT", "/NOTIFY", "/ALERTPERCENT", "/SAVESUBDIR", "scan", "/GROWTHS", "/DEBUG"}) {
+    FakeOwner owner;
+    const CRunFlags flags = Parse("/DIR=/d /SCAN " + bad, owner);
+    EXPECT_THAT(flags.errors, ElementsAre(bad + ": unknown switch")) << bad;
+  }
+  // The first pass says nothing of them: each is told once.
+  CRunFlags first;
+  ParseCommandLine("/SCNA /SCAN", first, nullptr);
+  EXPECT_THAT(first.errors, IsEmpty());
+  EXPECT_EQ(first.scan, 1);
+  // Empty arguments (an unset shell variable in quotes) are no switch and no error.
+  FakeOwner owner;
+  EXPECT_THAT(Parse(JoinCommandLine({"/DIR=/d", "", "/SCAN"}), owner).errors, IsEmpty());
+}
+
+TEST(CommandLine, NumbersMustBeWholeAndSizesTakeAUnit) {
+  const struct {
+    const char* line;
+    std::int64_t size;  // /ALERTSIZE= or /FREEALERT= in bytes
+  } sizes[] = {
+      {"/ALERTSIZE=5", 5 * 1024},       {"/ALERTSIZE=5K", 5 * 1024},       {"/ALERTSIZE=5k", 5 * 1024},
+      {"/ALERTSIZE=3M", 3LL << 20},     {"/ALERTSIZE=2g", 2LL << 30},      {"/ALERTSIZE=1T", 1LL << 40},
+      {"/FREEALERT=10G", 10LL << 30},   {"/FREEALERT=10485760", 10LL << 30}, {"/FREEALERT=0", 0},
+  };
+  for (const auto& c : sizes) {
+    FakeOwner owner;
+    const CRunFlags flags = Parse(std::string("/DIR=/d ") + c.line, owner);
+    EXPECT_THAT(flags.errors, IsEmpty()) << c.line;
+    EXPECT_EQ(flags.alertSize ? owner.fields.sizeThreshold : owner.fields.freeMinimum, c.size) << c.line;
+  }
+  for (const std::string bad : {"/ALERTPERCENT=10GB", "/ALERTPERCENT=abc", "/ALERTPERCENT=", "/ALERTPERCENT=1.5",
+                                "/ALERTPERCENT=99999999999", "/ALERTSIZE=10GB", "/ALERTSIZE=M", "/ALERTSIZE=1 ",
+                                "/ALERTSIZE=9999999T", "/FREEALERT=", "/FREEALERT=x", "/FREEALERT=12abc",
+                                "/FREEALERT=99999999999999999999"}) {
+    FakeOwner owner;
+    const CRunFlags flags = Parse(JoinCommandLine({"/DIR=/d", bad}), owner);
+    EXPECT_THAT(flags.errors, ElementsAre(HasSubstr(bad + ": not a whole number in range; write digits only ("))) << bad;
+  }
 }
 
 TEST(CommandLine, SaveSubdirsAlsoSaves) {
@@ -142,26 +188,21 @@ TEST(CommandLine, DirectoriesWithBlanksAndUtf8) {
   EXPECT_EQ(flags.automated, 1);
 }
 
-TEST(CommandLine, NumbersFromLeadingDigitsWithoutOverflow) {
+TEST(CommandLine, NumbersThatDoNotFitAreRefusedNotSaturated) {
   FakeOwner owner;
-  Parse("/ALERTPERCENT=12abc /ALERTSIZE=99999999999999999999 /FREEALERT=x", owner);
-  EXPECT_EQ(owner.fields.percentThreshold, 12);
-  EXPECT_EQ(owner.fields.sizeThreshold, std::numeric_limits<std::int64_t>::max());
-  EXPECT_EQ(owner.fields.freeMinimum, 0);
-
-  FakeOwner big;
-  Parse("/ALERTPERCENT=99999999999 /ALERTSIZE=-5 /FREEALERT=9007199254740993", big);
-  EXPECT_EQ(big.fields.percentThreshold, std::numeric_limits<std::int32_t>::max());
-  EXPECT_EQ(big.fields.sizeThreshold, -5120);
-  EXPECT_EQ(big.fields.freeMinimum, std::numeric_limits<std::int64_t>::max());
-  EXPECT_EQ(owner.fields.freeMinimum, 0);
+  CRunFlags flags = Parse("/ALERTPERCENT=2147483647 /ALERTSIZE=9007199254740991 /FREEALERT=9007199254740992", owner);
+  EXPECT_EQ(owner.fields.percentThreshold, std::numeric_limits<std::int32_t>::max());
+  EXPECT_EQ(owner.fields.sizeThreshold, 9007199254740991LL * 1024);
+  EXPECT_THAT(flags.errors, ElementsAre(HasSubstr("/FREEALERT=9007199254740992: not a whole number in range")));
+  EXPECT_EQ(owner.fields.freeMinimum, 0);  // a refused value sets nothing
+  EXPECT_EQ(LeadingInt32("15%"), 15);      // the alert dialog's fields are read leniently
 }
 
 TEST(CommandLine, ValuesThatCannotBeRightAreErrors) {
   FakeOwner negative;
-  CRunFlags flags = Parse("/DIR=/d /ALERTSIZE=-1 /ALERTPERCENT=-0 /FREEALERT=-99999999999999999999", negative);
+  CRunFlags flags = Parse("/DIR=/d /ALERTSIZE=-1 /ALERTPERCENT=-0 /FREEALERT=-2M", negative);
   EXPECT_THAT(flags.errors, ElementsAre("/ALERTSIZE=-1: a threshold cannot be negative",
-                                        "/FREEALERT=-99999999999999999999: a threshold cannot be negative"));
+                                        "/FREEALERT=-2M: a threshold cannot be negative"));
   const std::string folder = ::testing::TempDir();
   const std::string fifo = folder + "/commandline_fifo_" + std::to_string(::getpid());
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
@@ -172,9 +213,12 @@ TEST(CommandLine, ValuesThatCannotBeRightAreErrors) {
     EXPECT_THAT(flags.errors[0], HasSubstr("/PRINT=" + value + ": ")) << value;
   }
   std::remove(fifo.c_str());
-  for (const std::string& value : std::vector<std::string>{"LPT1", "lpt1", "FILE=-", "FILE=" + folder + "/not yet there.txt"}) {
+  // Character devices take a report and end at once; FIFOs and folders do not.
+  for (const std::string& value : std::vector<std::string>{"LPT1", "lpt1", "FILE=-", "FILE=" + folder + "/not yet there.txt",
+                                                           "FILE=/dev/null", "FILE=/dev/stdout"}) {
     FakeOwner owner;
-    EXPECT_THAT(Parse("/DIR=/d /SCAN /ALERTSIZE=0 /PRINT=" + value, owner).errors, IsEmpty()) << value;
+    EXPECT_THAT(Parse(JoinCommandLine({"/DIR=/d", "/SCAN", "/ALERTSIZE=0", "/PRINT=" + value}), owner).errors, IsEmpty())
+        << value;
   }
   CRunFlags first;  // the first pass opens the trace log: one that cannot be created is a warning
   ParseCommandLine("/DEBUG=/no/such/folder/trace.txt /SCAN", first, nullptr);
@@ -200,7 +244,7 @@ TEST(CommandLine, GrowthAndFullAlertCountsAreCheckedLikeTheOtherValues) {
     EXPECT_THAT(Parse("/DIR=/d /SCAN /GROWTH=5", owner).errors, IsEmpty());
     EXPECT_EQ(owner.fields.growthLines, 5);
   }
-  for (const std::string bad : {"/GROWTH=0", "/GROWTH=", "/GROWTH=-3", "/GROWTH=1O", "/GROWTHS", "/GROWTH=9999999999",
+  for (const std::string bad : {"/GROWTH=0", "/GROWTH=", "/GROWTH=-3", "/GROWTH=1O", "/GROWTH=9999999999",
                                 "/FULLALERT", "/FULLALERT=", "/FULLALERT=0", "/FULLALERT=ten", "/FULLALERT=-1"}) {
     FakeOwner owner;
     const CRunFlags flags = Parse(bad, owner);
@@ -257,6 +301,13 @@ TEST(SplitCommandLine, QuotingRules) {
   const std::vector<std::string> awkward = {"plain", "two words", "a\"quote", "\"", "\"\"\"", "tab\there",
                                             "new\nline", "Ünï", "\x80\xff"};
   EXPECT_EQ(texts(JoinCommandLine(awkward)), awkward);
+
+  // A command that a program runs keeps its empty arguments; the join writes them as "".
+  std::vector<std::string> kept;
+  for (const CCommandToken& token : SplitCommandLine("prog \"\" x  \"\"", true)) kept.push_back(token.text);
+  EXPECT_THAT(kept, ElementsAre("prog", "", "x", ""));
+  EXPECT_EQ(JoinCommandLine({"prog", "", "a b", ""}), "prog \"\" \"a b\" \"\"");
+  EXPECT_THAT(texts(JoinCommandLine({"prog", "", "x"})), ElementsAre("prog", "x"));
 }
 
 // The scheduler keeps a tracker command line as one text and starts it through Qt's splitter;
@@ -285,7 +336,7 @@ std::string ReadFile(const std::string& path) {
 
 TEST(CommandLine, TraceLinesOfBothPasses) {
   const std::string trace = ::testing::TempDir() + "cmdline_trace.txt";
-  const std::string line = "/DEBUG=" + trace + " /SCAN /dir=/Data /alertpercent=7x /NOTIFY=a b";
+  const std::string line = "/DEBUG=" + trace + " /SCAN /dir=/Data /alertpercent=7 /NOTIFY=a b";
   FakeOwner owner;
   Parse(line, owner);
   platform::TraceLog::Close();
@@ -296,7 +347,7 @@ TEST(CommandLine, TraceLinesOfBothPasses) {
   EXPECT_NE(text.find("Automated /SCAN (CommandLine, ", first + 1), std::string::npos) << text;
   EXPECT_THAT(text, HasSubstr("Command Line: " + line + " (CommandLine, "));
   EXPECT_THAT(text, HasSubstr("Automated /DIR=/Data (CommandLine, "));
-  EXPECT_THAT(text, HasSubstr("Automated /ALERT%=7x (CommandLine, "));
+  EXPECT_THAT(text, HasSubstr("Automated /ALERT%=7 (CommandLine, "));
   EXPECT_THAT(text, HasSubstr("Automated /NOTIFY=a b (CommandLine, "));
   EXPECT_EQ(text.find("NOTIFY was passed"), std::string::npos);
 }

@@ -2,6 +2,7 @@
 
 #include <QDBusConnectionInterface>
 #include <QElapsedTimer>
+#include <QStandardPaths>
 #include <QThread>
 
 #include <sys/wait.h>
@@ -9,11 +10,15 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 
 #include "platform/tracelog.h"
 #include "taskmgr/taskmgrbus.h"
 
 namespace varnow {
+namespace {
+constexpr char kSchedulerProgram[] = "orvsched";
+}  // namespace
 
 std::string StatusText(taskmgr::HRESULT hr) {
   char text[16];
@@ -21,14 +26,26 @@ std::string StatusText(taskmgr::HRESULT hr) {
   return text;
 }
 
+std::string FindSchedulerProgram(const std::string& folder) {
+  if (!folder.empty()) {
+    const std::string beside = folder + (folder.back() == '/' ? "" : "/") + kSchedulerProgram;
+    if (::access(beside.c_str(), X_OK) == 0) return beside;
+  }
+  return QStandardPaths::findExecutable(QLatin1String(kSchedulerProgram)).toStdString();
+}
+
+std::string MissingSchedulerText(const std::string& folder) {
+  if (!FindSchedulerProgram(folder).empty()) return {};
+  const char* path = std::getenv("PATH");
+  return std::string("The scheduler program ") + kSchedulerProgram + " was not found; it was looked for in " +
+         (folder.empty() ? std::string() : folder + ", then ") + "on PATH (" + (path ? path : "") + ").";
+}
+
 pid_t RegisterSchedulerComponents(const std::string& folder) {
   try {
     taskmgr::InstallInterfaceDescription();  // a failure shows in the next attempt
-    std::string program = "orvsched";        // looked up on PATH
-    if (!folder.empty()) {
-      const std::string beside = folder + (folder.back() == '/' ? "" : "/") + "orvsched";
-      if (::access(beside.c_str(), X_OK) == 0) program = beside;
-    }
+    const std::string program = FindSchedulerProgram(folder);
+    if (program.empty()) return 0;
     return platform::StartQuietly({program, "-regserver", "-regsvr"});
   } catch (...) {
     VN_TRACE("** Exception in RegisterSchedulerComponents\n");

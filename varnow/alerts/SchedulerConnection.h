@@ -24,6 +24,13 @@ std::string StatusText(taskmgr::HRESULT hr);
 // its exit.
 pid_t RegisterSchedulerComponents(const std::string& folder = platform::ProgramFolder());
 
+// The path of the scheduler program: beside the tracker (in `folder`) first, then on PATH;
+// empty when neither has one.
+std::string FindSchedulerProgram(const std::string& folder = platform::ProgramFolder());
+// "" when the scheduler program can be found; otherwise a sentence that names it and where it
+// was looked for, for the messages that tell why the scheduler could not be reached.
+std::string MissingSchedulerText(const std::string& folder = platform::ProgramFolder());
+
 class CSchedulerConnection {
  public:
   // How long the second attempt waits for a server it started to take its name on the bus.

@@ -63,6 +63,18 @@ TEST_F(Registering, InstallsTheInterfaceAndStartsTheServerBesideTheTrackerFirst)
   EXPECT_TRUE(Ran(m_home.Root() + "/on-path.txt"));
 }
 
+TEST_F(Registering, AMissingSchedulerProgramIsNamedWithWhereItWasLookedFor) {
+  const std::string beside = m_home.MakeFolder("bin");
+  const std::string text = MissingSchedulerText(beside);
+  EXPECT_EQ(text, "The scheduler program orvsched was not found; it was looked for in " + beside + ", then on PATH (" +
+                      m_home.Root() + "/on-path/:/usr/bin:/bin).");
+  EXPECT_EQ(RegisterSchedulerComponents(beside), 0);
+
+  WriteStandIn(beside, m_home.Root() + "/beside.txt");
+  EXPECT_EQ(FindSchedulerProgram(beside), beside + "orvsched");
+  EXPECT_EQ(MissingSchedulerText(beside), "");
+}
+
 TEST_F(Registering, WithoutASessionBusNoServerIsStarted) {
   WriteStandIn(m_home.Root() + "/on-path/", m_home.Root() + "/on-path.txt");
   CSchedulerConnection connection(false, QDBusConnection(QString()));
@@ -105,7 +117,7 @@ class Connecting : public ::testing::Test {
 };
 
 TEST_F(Connecting, TheSecondAttemptReachesTheServerThatTheFirstRegistered) {
-  const QString serverFolder = qEnvironmentVariable("VARNOW_BINARY_DIR") + "/orvsched";
+  const QString serverFolder = qEnvironmentVariable("VARNOW_BIN_DIR");
   qputenv("PATH", (serverFolder + ":/usr/bin:/bin").toUtf8());
   const std::string trace = m_bus.Path("trace.txt").toStdString();
   ASSERT_TRUE(platform::TraceLog::Open(trace));

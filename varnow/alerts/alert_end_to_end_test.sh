@@ -72,6 +72,6 @@ grep -q "Varnow Alert: Free disk space on $TREE/ has dropped below " "$WORK/stde
 status=0
 "$VARNOW" "/DIR=$TREE" /FREEALERT=9000000000000000 "/NOTIFY=$WORK/missing" '$DIR$' 2>"$WORK/stderr" || status=$?
 [ "$status" -eq 3 ] || fail "the fallback run ended with status $status, not 3"
-grep -qF "[This MessageBox is appearing because$WORK/missing \"$TREE/\" could not be executed]" "$WORK/stderr" ||
+grep -qF "[This message is shown because $WORK/missing \"$TREE/\" could not be started]" "$WORK/stderr" ||
   fail "fallback text: $(cat "$WORK/stderr")"
 echo "alert end to end: ok"

@@ -107,7 +107,8 @@ void WriteTextBody(PieceWriter& out, const CDirData& record, const std::string& 
                    const std::vector<const CDirInfo*>& rows, const CReportOptions& options) {
   const Layout layout = MakeLayout(record, options);
   out.Write(std::string(kProduct) + " Directory Size Report\r\nSub-directories of " + scanDir +
-            "\r\nTotal Size: " + FormatSize(record.m_total, true, options.units) + "\r\n\r\n");
+            "\r\nTotal Size: " + FormatSize(record.m_total, true, options.units) + "\r\nSizes: " +
+            SizeKindText(options.onDisk) + "\r\n\r\n");
   out.Write(FormatRow(layout, "Directory", HeadingDates(record, kHeadingDateFormat), "\r\n", false));
   std::size_t rule = layout.nameWidth + 2 * layout.widths.size() + 2;
   for (std::size_t width : layout.widths) rule += width;
@@ -121,7 +122,8 @@ void WriteRtfBody(PieceWriter& out, const CDirData& record, const std::string& s
                   const std::vector<const CDirInfo*>& rows, const CReportOptions& options, std::time_t now) {
   const Layout layout = MakeLayout(record, options);
   out.Write(std::string(kRtfPrologue) + RtfEscape(scanDir) + " \\par \\plain\\f4\\fs24\\par Printed:  " +
-            FormatScanTime(now, kPrintedDateFormat) + " \\par  \\par\\par \\plain\\f5\\fs20\\ul ");
+            FormatScanTime(now, kPrintedDateFormat) + " \\par Sizes: " + SizeKindText(options.onDisk) +
+            " \\par  \\par\\par \\plain\\f5\\fs20\\ul ");
   out.Write(FormatRow(layout, "Directory", HeadingDates(record, kHeadingDateFormat), "\\par ", true) + "\\par " +
             kRtfTableFont);
   for (const CDirInfo* entry : rows) {
@@ -222,6 +224,8 @@ std::string DescribeFileError(int error, const std::string& name) {
       return "An unexpected error occurred while accessing " + fileName + ".";
   }
 }
+
+const char* SizeKindText(bool onDisk) { return onDisk ? "on disk" : "apparent"; }
 
 std::string TextReportFooter(const CReportOptions& options, const std::string& projection) {
   return "\r\n" + projection + "\r\n\r\nReport written by " + kProduct + " Disk Space Tracker\r\nSee " +

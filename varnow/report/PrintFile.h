@@ -24,7 +24,11 @@ struct CReportOptions {
   bool commaDelimited = false;  // decides the format alone when set
   bool enhanced = true;      // rich text when set, plain text when clear
   int columns = 3;           // size columns of the text formats, 1 to 6
+  bool onDisk = true;        // the sizes are space on disk (else apparent lengths)
 };
+
+// How a report names the kind of its sizes: "on disk" or "apparent".
+const char* SizeKindText(bool onDisk);
 
 // kind 0: characters of the longest stored entry name ("KOB*" included); kind 1: the widest
 // decorated size text of any entry and any heading date of a scan that took place.

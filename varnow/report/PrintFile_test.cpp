@@ -77,9 +77,9 @@ TEST_F(PrintFileTest, EachFormatMatchesItsExpectedFile) {
 TEST_F(PrintFileTest, UnsetScanTimesGiveEmptyOneCharacterColumns) {
   CDirData record;
   const fs::path out = dir / "empty.txt";
-  ASSERT_TRUE(CreatePrintFile(out.string(), record, "/x/", CReportOptions{2, 2, "home", false, false, 3}, nullptr));
+  ASSERT_TRUE(CreatePrintFile(out.string(), record, "/x/", CReportOptions{2, 2, "home", false, false, 3, false}, nullptr));
   EXPECT_EQ(ReadAll(out),
-            "Varnow Directory Size Report\r\nSub-directories of /x/\r\nTotal Size: \r\n\r\n"
+            "Varnow Directory Size Report\r\nSub-directories of /x/\r\nTotal Size: \r\nSizes: apparent\r\n\r\n"
             "Directory         \r\n===========\r\n"
             "\r\nNot enough history yet\r\n\r\nReport written by Varnow Disk Space Tracker\r\nSee home for latest information\r\n");
 }

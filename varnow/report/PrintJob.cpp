@@ -30,6 +30,14 @@ std::string FindProgram(const char* name, const std::vector<std::string>& firstD
   return found.toStdString();
 }
 
+// Where FindProgram looks, for a message that it found nothing.
+std::string SearchedPlaces(const std::vector<std::string>& firstDirs = {}) {
+  std::string places;
+  for (const std::string& dir : firstDirs) places += "in " + dir + ", then ";
+  const char* path = std::getenv("PATH");
+  return places + "on PATH (" + (path ? path : "") + ")";
+}
+
 // $TMPDIR as given (a folder that is missing must fail, not be swapped for another), else /tmp.
 std::string TemporaryFolder() {
   const char* folder = std::getenv("TMPDIR");
@@ -71,11 +79,12 @@ std::string CPrintCommand::Text() const {
 }
 
 CPrintCommand PlainPrintCommand(const std::string& file) {
-  return {"lp", FindProgram("lp"), {"-t", kPrintTitle, file}};
+  return {"lp", FindProgram("lp"), {"-t", kPrintTitle, file}, SearchedPlaces()};
 }
 
 CPrintCommand EnhancedPrintCommand(const std::string& file) {
-  return {"zizeruv", FindProgram("zizeruv", {platform::ProgramFolder()}), {"/p", file}};
+  const std::vector<std::string> beside{platform::ProgramFolder()};
+  return {"zizeruv", FindProgram("zizeruv", beside), {"/p", file}, SearchedPlaces(beside)};
 }
 
 CPrintJob::CPrintJob(IPrintOwner& owner) : m_owner(owner) {
@@ -118,7 +127,7 @@ bool CPrintJob::Print(const MessageSink* messages) {
     // Rich text is unreadable on a terminal: standard output gets the plain form.
     const bool enhanced = m_enhanced && file != kStandardOutputName && !m_writer;
     const CReportOptions options{source.units, source.sortMethod, source.homePage,
-                                 m_commaDelimited, enhanced, m_columns};
+                                 m_commaDelimited, enhanced, m_columns, source.onDisk};
     printed = m_writer ? m_writer(file, options, messages)
                        : CreatePrintFile(file, source.record ? *source.record : empty, source.scanDir, options, messages);
     if (printed && temporary) printed = RunPrintProgram(file, enhanced, messages);
@@ -135,6 +144,12 @@ bool CPrintJob::Print(const MessageSink* messages) {
 
 bool CPrintJob::RunPrintProgram(const std::string& file, bool enhanced, const MessageSink* messages) {
   const CPrintCommand command = enhanced ? EnhancedPrintCommand(file) : PlainPrintCommand(file);
+  if (command.program.empty()) {
+    Tell(messages, "The print program " + command.name + " was not found; it was looked for " + command.searched +
+                       ".  Report will not be printed.",
+         kPrintFailure);
+    return false;
+  }
   const pid_t pid = Start(command);
   if (pid == 0) {
     Tell(messages, "Failed to launch " + command.Text() + " to handle print job.  Report will not be printed.",

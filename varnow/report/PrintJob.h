@@ -30,6 +30,7 @@ struct CReportSource {
   int units = 2;
   int sortMethod = 2;
   std::string homePage;
+  bool onDisk = true;  // sizes are space on disk, not apparent lengths
 };
 
 // What printing needs of the main window.
@@ -49,6 +50,7 @@ struct CPrintCommand {
   std::string name;
   std::string program;
   std::vector<std::string> args;
+  std::string searched;      // where it was looked for, as a message names it
   std::string Text() const;  // as shown in messages, arguments with blanks quoted
 };
 

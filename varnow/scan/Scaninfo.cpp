@@ -177,18 +177,19 @@ void CScanInfo::GetClusterSize() {
   try {
     std::string root = GetScanRoot();
     if (root.empty() || !platform::PathExists(root)) {
-      m_clusterSize = 1;
+      m_rule.clusterSize = 1;
       return;
     }
     for (int asked = 0;; ++asked) {
       VN_TRACE("GetClusterSize Begin");
       int preference = m_owner->PreferredClusterSetting();
+      if (preference >= 1 && preference <= 4) m_rule.onDisk = preference != 4;
       if (preference == 2) {
-        m_clusterSize = 256;
+        m_rule.clusterSize = 256;
       } else if (preference == 4) {
-        m_clusterSize = 1;
+        m_rule.clusterSize = 1;
       } else if (preference == 3 && IsCompressedVolume(root)) {
-        m_clusterSize = 256;
+        m_rule.clusterSize = 256;
       } else if (preference == 1 || preference == 3) {
         std::uint32_t size = DriveClusterSize(root);
         if (size == 0 && asked < kMaxClusterQuestions) {
@@ -200,14 +201,14 @@ void CScanInfo::GetClusterSize() {
                    kDefaultAskedClusterSize);
           size = kDefaultAskedClusterSize;
         }
-        m_clusterSize = size;
+        m_rule.clusterSize = size;
       }
       break;
     }
   } catch (...) {
     VN_TRACE("** Exception in GetClusterSize\n");
   }
-  VN_TRACE("GetClusterSize End  size=%ld", static_cast<long>(m_clusterSize));
+  VN_TRACE("GetClusterSize End  size=%ld", static_cast<long>(m_rule.clusterSize));
 }
 
 bool CScanInfo::IsCompressedVolume(const std::string& root) const {
@@ -307,7 +308,7 @@ std::int64_t CScanInfo::DoScan(int level, CDirData& record, bool silent) {
   platform::DirListing listing;
   if (level == 1 && !CurrentProgress() && ScanThreads() > 1 && !m_visitor) {
     // Nothing to show and nothing to cancel: the file system is read by several threads first.
-    CListedDirectory tree = ListTree(record.m_currentScanDir, ScanThreads(), m_clusterSize,
+    CListedDirectory tree = ListTree(record.m_currentScanDir, ScanThreads(), m_rule,
                                      [this](const std::string& path) { return IsPseudoMount(path); });
     return ScanTree(level, record, silent, listing, &tree, true, Place{});
   }
@@ -486,7 +487,7 @@ std::int64_t CScanInfo::CountFile(const platform::DirEntry& entry) {
 }
 
 std::int64_t CScanInfo::FileSpace(const platform::DirEntry& entry) const {
-  return RoundToCluster(entry.length, m_clusterSize);
+  return CountedSize(entry, m_rule);
 }
 
 // Measured once per top-level scan: every record of it has the same root.
@@ -547,7 +548,7 @@ bool CScanInfo::LoadData(CDirData& record) {
     std::int64_t total = 0;
     for (const CDirInfo& entry : record.m_entries)
       if (!IsSpecialEntryName(entry.name) && entry.sizes[0] != kNoSize) total += entry.sizes[0];
-    record.m_total = total + GetDirectorySize(record.m_currentScanDir, m_clusterSize);
+    record.m_total = total + GetDirectorySize(record.m_currentScanDir, m_rule);
   } catch (...) {
     VN_TRACE("** Exception in LoadData\n");
   }

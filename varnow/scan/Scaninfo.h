@@ -16,6 +16,7 @@
 #include "varnow/scan/ScanOwner.h"
 #include "varnow/scan/ScanStore.h"
 #include "varnow/scan/ScanVisitor.h"
+#include "varnow/scan/scandir.h"
 
 namespace platform {
 class DirListing;
@@ -104,8 +105,13 @@ class CScanInfo {
   void SetDataDirectory(const std::string& folder);
 
   // Allocation unit in bytes that sizes are rounded to; 4096 until GetClusterSize runs.
-  std::uint32_t ClusterSize() const { return m_clusterSize; }
-  void SetClusterSize(std::uint32_t size) { m_clusterSize = size; }
+  std::uint32_t ClusterSize() const { return m_rule.clusterSize; }
+  void SetClusterSize(std::uint32_t size) { m_rule.clusterSize = size; }
+  // Whether files count the space they hold on disk (the modes that count allocation units)
+  // or their apparent length ("ignore"); set by GetClusterSize with the cluster size.
+  bool CountsOnDisk() const { return m_rule.onDisk; }
+  void SetCountsOnDisk(bool onDisk) { m_rule.onDisk = onDisk; }
+  const CSizeRule& SizeRule() const { return m_rule; }
   // Counters of the last top-level scan: reset when it starts, kept after it ends.
   std::int32_t DirectoriesScanned() const { return m_directoriesScanned; }
   std::int32_t FilesScanned() const { return m_filesScanned; }
@@ -148,7 +154,7 @@ class CScanInfo {
   CScanOptions m_options;
   CSaveQueue m_saveQueue;
 
-  std::uint32_t m_clusterSize = 4096;
+  CSizeRule m_rule;  // 4096 bytes on disk until GetClusterSize runs
   std::int32_t m_directoriesScanned = 0;
   std::int32_t m_filesScanned = 0;
   std::unique_ptr<ScanContext> m_scan;  // state of the top-level scan under way

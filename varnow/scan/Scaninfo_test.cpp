@@ -45,8 +45,13 @@ class ScanTest : public ::testing::Test {
     state = std::make_shared<MemoryStore::State>();
   }
 
+  // The trees these tests make are sparse files, and the tests are about rounding lengths to
+  // the cluster size they set: their sessions count apparent lengths (the space-on-disk rule has
+  // tests of its own below).
   std::unique_ptr<CScanInfo> Session(CScanOptions options = {}) {
-    return std::make_unique<CScanInfo>(&owner, &owner, std::make_unique<MemoryStore>(state), options);
+    auto session = std::make_unique<CScanInfo>(&owner, &owner, std::make_unique<MemoryStore>(state), options);
+    session->SetCountsOnDisk(false);
+    return session;
   }
   // What the window and the command line do: scan a copy, keep it when not cancelled.
   std::int64_t Scan(CScanInfo& session, const std::string& dir, bool silent = true) {
@@ -668,14 +673,14 @@ TEST_F(SessionSettingsTest, ScanDirGetsTrailingSlashAndReloadsOnlyWhenChanged) {
   EXPECT_EQ(session->GetScanRoot(), mounts.MountOf(dir.Path())->mountPoint);
 }
 
-TEST_F(SessionSettingsTest, FreeSpaceIsAllFreeBytesOfTheVolume) {
+TEST_F(SessionSettingsTest, FreeSpaceIsWhatTheUserMayStillWrite) {
   auto session = Session();
   struct statvfs before {}, after {};
   std::uint64_t free = 0;
   ::statvfs(dir.Path().c_str(), &before);
   EXPECT_TRUE(session->ORVGetFreeSpace(dir.Path(), free));
   ::statvfs(dir.Path().c_str(), &after);
-  std::uint64_t a = before.f_bfree * before.f_frsize, b = after.f_bfree * after.f_frsize;
+  std::uint64_t a = before.f_bavail * before.f_frsize, b = after.f_bavail * after.f_frsize;
   EXPECT_GE(free, std::min(a, b));
   EXPECT_LE(free, std::max(a, b));
   EXPECT_FALSE(session->ORVGetFreeSpace(dir.Path() + "missing/", free));
@@ -743,6 +748,87 @@ TEST_F(SessionSettingsTest, RootIsTheMountPointOfAFakedTable) {
   EXPECT_EQ(session->ClusterSize(), 256u);
   session->SetScanDir(dir.Path());
   EXPECT_EQ(session->GetScanRoot(), "/");
+}
+
+// Space on disk: a file counts its length rounded up to the unit, but never more than the blocks
+// it holds; "ignore" counts the apparent length. Checked on a sparse file, a file with a hole, a
+// fallocated one and a plain one, in each cluster mode, against what stat says they hold.
+TEST_F(SessionSettingsTest, FilesCountTheSpaceTheyHoldInTheModesThatCountUnits) {
+  const std::int64_t sparseLength = 100LL << 30;  // a 100 GB disk image that holds nothing yet
+  const std::int64_t holeLength = (10 << 20) + 1;
+  const std::int64_t fallocated = 1 << 20;
+  dir.MakeDir("top");
+  dir.MakeFile("top/image.qcow", static_cast<std::uint64_t>(sparseLength));
+  dir.MakeDataFile("top/plain", 1);
+  {
+    const std::string path = dir.Path() + "top/holed";
+    dir.MakeDataFile("top/holed", 8192);
+    int fd = ::open(path.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::pwrite(fd, "x", 1, holeLength - 1), 1);
+    ::fsync(fd);
+    ::close(fd);
+    fd = ::open((dir.Path() + "top/reserved").c_str(), O_CREAT | O_WRONLY, 0644);
+    ASSERT_GE(fd, 0);
+    const int reserved = ::posix_fallocate(fd, 0, fallocated);
+    ::close(fd);
+    if (reserved != 0) GTEST_SKIP() << "the file system of /tmp cannot allocate files";
+  }
+  struct stat image {}, holed {}, reserved {}, plain {};
+  ASSERT_EQ(::stat((dir.Path() + "top/image.qcow").c_str(), &image), 0);
+  ASSERT_EQ(::stat((dir.Path() + "top/holed").c_str(), &holed), 0);
+  ASSERT_EQ(::stat((dir.Path() + "top/reserved").c_str(), &reserved), 0);
+  ASSERT_EQ(::stat((dir.Path() + "top/plain").c_str(), &plain), 0);
+  if (image.st_blocks != 0 || holed.st_blocks * 512 >= holeLength)
+    GTEST_SKIP() << "the file system of /tmp keeps no sparse files";
+
+  auto session = Session();
+  session->SetScanDir(dir.Path() + "top");
+  struct statvfs volume {};
+  ASSERT_EQ(::statvfs(dir.Path().c_str(), &volume), 0);
+  const auto unit = static_cast<std::uint32_t>(volume.f_frsize);
+  auto held = [](const struct stat& st, std::uint32_t cluster) {
+    return std::min(RoundToCluster(static_cast<std::uint64_t>(st.st_size), cluster),
+                    static_cast<std::int64_t>(st.st_blocks) * 512);
+  };
+  auto onDisk = [&](std::uint32_t cluster) {
+    return held(image, cluster) + held(holed, cluster) + held(reserved, cluster) + held(plain, cluster);
+  };
+  const struct {
+    int preference;
+    bool countsOnDisk;
+    std::int64_t total;
+  } cases[] = {
+      {1, true, onDisk(unit)},
+      {2, true, onDisk(256)},
+      {3, true, onDisk(unit)},  // not a compressed volume: as normal
+      {4, false, sparseLength + holeLength + fallocated + 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.preference);
+    owner.preferredCluster = c.preference;
+    session->GetClusterSize();
+    EXPECT_EQ(session->CountsOnDisk(), c.countsOnDisk);
+    EXPECT_EQ(GetDirectorySize(dir.Path() + "top/", session->SizeRule()), c.total);
+    // The scan counts the same, read by one thread or by several.
+    for (int threads : {1, 3}) {
+      CScanOptions options;
+      options.scanThreads = threads;
+      auto scanner = Session(options);
+      scanner->SetCountsOnDisk(c.countsOnDisk);
+      scanner->SetClusterSize(session->ClusterSize());
+      CDirData record;
+      record.m_currentScanDir = dir.Path();
+      owner.preferredCluster = 9;  // keep the rule just set
+      EXPECT_EQ(scanner->DoScan(1, record, true), c.total) << threads;
+      owner.preferredCluster = c.preference;
+    }
+  }
+  // On disk, the image holds nothing and the holed file only its written blocks; the
+  // fallocated one holds its whole length.
+  EXPECT_EQ(held(image, unit), 0);
+  EXPECT_LT(held(holed, unit), RoundToCluster(static_cast<std::uint64_t>(holeLength), unit));
+  EXPECT_EQ(held(reserved, unit), fallocated);
 }
 
 }  // namespace

@@ -21,8 +21,7 @@ struct Task {
 
 class Walk {
  public:
-  Walk(std::uint32_t clusterSize, const std::function<bool(const std::string&)>& skip)
-      : m_clusterSize(clusterSize), m_skip(skip) {}
+  Walk(const CSizeRule& rule, const std::function<bool(const std::string&)>& skip) : m_rule(rule), m_skip(skip) {}
 
   void Add(Task task) {
     {
@@ -72,8 +71,8 @@ class Walk {
           continue;
         }
         ++node.fileCount;
-        if (entry.links > 1) node.linkedFiles.push_back({entry.device, entry.inode, RoundToCluster(entry.length, m_clusterSize)});
-        else node.filesSize += RoundToCluster(entry.length, m_clusterSize);
+        if (entry.links > 1) node.linkedFiles.push_back({entry.device, entry.inode, CountedSize(entry, m_rule)});
+        else node.filesSize += CountedSize(entry, m_rule);
       }
       node.children.resize(node.subdirectories.size());
       const bool holds = !task.anchor || HoldsDescriptor(task.depth, task.relative.size());
@@ -95,7 +94,7 @@ class Walk {
     }
   }
 
-  const std::uint32_t m_clusterSize;
+  const CSizeRule m_rule;
   const std::function<bool(const std::string&)>& m_skip;
   std::mutex m_mutex;
   std::condition_variable m_cv;
@@ -105,10 +104,10 @@ class Walk {
 
 }  // namespace
 
-CListedDirectory ListTree(const std::string& path, int threads, std::uint32_t clusterSize,
+CListedDirectory ListTree(const std::string& path, int threads, const CSizeRule& rule,
                           const std::function<bool(const std::string&)>& skip) {
   CListedDirectory root;
-  Walk walk(clusterSize, skip);
+  Walk walk(rule, skip);
   walk.Add(Task{0, &root, nullptr, std::string(), path});
   std::vector<std::thread> helpers;
   for (int i = 1; i < threads; ++i) helpers.emplace_back([&walk] { walk.Work(); });

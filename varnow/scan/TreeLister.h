@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "varnow/scan/scandir.h"
+
 namespace varnow {
 
 // A walk opens every directory relative to an ancestor whose descriptor it holds: a full path
@@ -42,10 +44,10 @@ struct CListedDirectory {
   std::vector<CListedDirectory> children;   // one per subdirectory, same order
 };
 
-// path ends in "/"; file sizes are rounded to clusterSize. skip(path of a subdirectory, ending
+// path ends in "/"; files are counted by rule. skip(path of a subdirectory, ending
 // in "/") decides which are not entered; it is called from several threads. threads counts the
 // caller, which works too.
-CListedDirectory ListTree(const std::string& path, int threads, std::uint32_t clusterSize,
+CListedDirectory ListTree(const std::string& path, int threads, const CSizeRule& rule,
                           const std::function<bool(const std::string&)>& skip);
 
 }  // namespace varnow

@@ -1,5 +1,7 @@
 #include "varnow/scan/scandir.h"
 
+#include <algorithm>
+
 #include "platform/tracelog.h"
 #include "varnow/scan/Prompts.h"
 
@@ -12,7 +14,13 @@ std::int64_t RoundToCluster(std::uint64_t length, std::uint32_t clusterSize) {
   return static_cast<std::int64_t>(rest == 0 ? length : length + (cluster - rest));
 }
 
-std::int64_t GetDirectorySize(std::string path, std::uint32_t clusterSize, CScanProgress* progress) {
+std::int64_t CountedSize(const platform::DirEntry& entry, const CSizeRule& rule) {
+  const std::int64_t rounded = RoundToCluster(entry.length, rule.clusterSize);
+  if (!rule.onDisk) return rounded;
+  return std::min(rounded, static_cast<std::int64_t>(entry.allocated));
+}
+
+std::int64_t GetDirectorySize(std::string path, const CSizeRule& rule, CScanProgress* progress) {
   std::int64_t total = 0;
   try {
     if (progress && progress->CheckCancel()) return 0;
@@ -25,7 +33,7 @@ std::int64_t GetDirectorySize(std::string path, std::uint32_t clusterSize, CScan
         if (!dots && progress && progress->CheckCancel()) return 0;
         continue;  // directories report no length
       }
-      total += RoundToCluster(entry.length, clusterSize);
+      total += CountedSize(entry, rule);
     }
   } catch (...) {
     VN_TRACE("** Exception in GetDirectorySize\n");

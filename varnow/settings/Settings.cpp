@@ -8,7 +8,7 @@
 
 #include "platform/registry.h"
 #include "platform/tracelog.h"
-#include "platform/process.h"
+#include "platform/xdgdirs.h"
 
 namespace varnow {
 
@@ -28,13 +28,6 @@ std::optional<std::string> ReadString(const std::string& section, const std::str
   return value->text;
 }
 
-// $XDG_DATA_HOME, or ~/.local/share when it is unset or not absolute.
-std::string DataHome() {
-  if (const char* data = std::getenv("XDG_DATA_HOME"); data && data[0] == '/') return data;
-  const char* home = std::getenv("HOME");
-  return std::string(home && *home ? home : "/tmp") + "/.local/share";
-}
-
 // The size an override value stands for: a double word, or a text that starts with a digit
 // ("-5" would read as a huge size); 0 for anything else.
 std::uint32_t OverrideSize(const platform::RegValue& value) {
@@ -43,8 +36,6 @@ std::uint32_t OverrideSize(const platform::RegValue& value) {
     return 0;
   return static_cast<std::uint32_t>(std::strtoul(value.text.c_str(), nullptr, 10));
 }
-
-bool IsWritableFolder(const std::string& folder) { return !folder.empty() && ::access(folder.c_str(), W_OK) == 0; }
 
 }  // namespace
 
@@ -171,7 +162,7 @@ void WriteWindowSettings(const CVarnowSettings& s, const std::array<int, 7>& col
   WriteProfileInt(kSettingsSection, setting::kPreferredUnits.name, s.preferredUnits);
   WriteProfileInt(kSettingsSection, setting::kPreferredClusterSetting.name, s.preferredClusterSetting);
   WriteProfileInt(kSettingsSection, setting::kPreferredSortMethod.name, s.preferredSortMethod);
-  WriteProfileString(kSettingsSection, setting::kDataDirectory.name, s.dataDirectory);
+  WriteProfileString(kSettingsSection, setting::kDataDirectory.name, StoredDataDirectory(s.dataDirectory));
   WriteProfileInt(kSettingsSection, setting::kFirstRun.name, 0);
   WriteProfileInt(kSettingsSection, setting::kAutoSave.name, s.autoSave);
   WriteProfileInt(kSettingsSection, setting::kSubDirSave.name, s.subDirSave);
@@ -183,17 +174,20 @@ void WriteWindowSettings(const CVarnowSettings& s, const std::array<int, 7>& col
   WriteProfileInt(kSettingsSection, setting::kPrintColumns.name, s.printColumns);
 }
 
-std::string ResolveDataDirectory(const std::string& stored) { return ResolveDataDirectory(stored, platform::ProgramFolder()); }
+std::string DefaultDataDirectory() { return platform::DataHome() + "/varnow/"; }
 
-std::string ResolveDataDirectory(const std::string& stored, const std::string& programFolder) {
+std::string ResolveDataDirectory(const std::string& stored) {
   if (!stored.empty() && stored != setting::kDataDirectory.defaultValue)
     return stored.back() == '/' ? stored : stored + "/";
-  if (IsWritableFolder(programFolder)) return programFolder.back() == '/' ? programFolder : programFolder + "/";
-  const std::string folder = DataHome() + "/varnow/";
+  const std::string folder = DefaultDataDirectory();
   std::error_code error;
   std::filesystem::create_directories(folder, error);
   if (error) VN_TRACE("Cannot create the data folder %s: %s", folder.c_str(), error.message().c_str());
   return folder;
+}
+
+std::string StoredDataDirectory(const std::string& folder) {
+  return folder.empty() || folder == DefaultDataDirectory() ? setting::kDataDirectory.defaultValue : folder;
 }
 
 }  // namespace varnow

@@ -52,7 +52,7 @@ struct Text {
   const char* defaultValue;
 };
 inline constexpr Int kPreferredUnits{"PreferredUnits", 2};         // 1 bytes, 2 K, 3 MB, 4 GB, 5 smart
-inline constexpr Int kPreferredClusterSetting{"PreferredClusterSetting", 4};  // 1 normal .. 4 ignore
+inline constexpr Int kPreferredClusterSetting{"PreferredClusterSetting", 1};  // 1 normal .. 4 ignore
 inline constexpr Int kPreferredSortMethod{"PreferredSortMethod", 2};  // 1 size, 2 name, 3 change
 inline constexpr Text kDataDirectory{"DataDirectory", "APPDIR"};
 inline constexpr Int kFirstRun{"FirstRun", 1};
@@ -112,14 +112,18 @@ CVarnowSettings ReadWindowSettings();
 
 // Writes the window-owned settings back at the end of an interactive session, in their order:
 // the column widths (name column first, then Col1Width..Col6Width, already bounded by the
-// caller), the preferences, the data folder (resolved, never "APPDIR") and FirstRun = 0.
+// caller), the preferences, the data folder ("APPDIR" unless the user chose another) and
+// FirstRun = 0.
 void WriteWindowSettings(const CVarnowSettings& settings, const std::array<int, 7>& columnWidths);
 
-// The data folder for a stored DataDirectory value: "APPDIR" (exactly) stands for the program's
-// folder when that is writable, otherwise $XDG_DATA_HOME/varnow/ (created); any other folder
-// gets a "/" appended when it lacks one. An empty value counts as "APPDIR".
+// The default data folder, $XDG_DATA_HOME/varnow/, wherever the program runs from: a folder
+// beside the program goes when a build tree or a package is removed, the data must not.
+std::string DefaultDataDirectory();
+// The data folder for a stored DataDirectory value: "APPDIR" (exactly) or an empty value stands
+// for the default folder (created); any other folder gets a "/" appended when it lacks one.
 std::string ResolveDataDirectory(const std::string& stored);
-// The same with the program's folder given.
-std::string ResolveDataDirectory(const std::string& stored, const std::string& programFolder);
+// What DataDirectory keeps for a folder in effect: "APPDIR" for the default folder (so that it
+// follows $XDG_DATA_HOME), the folder itself otherwise.
+std::string StoredDataDirectory(const std::string& folder);
 
 }  // namespace varnow

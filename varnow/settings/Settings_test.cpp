@@ -111,7 +111,7 @@ TEST_F(SettingsTest, FirstRunReadsEveryWindowSettingWithItsDefaultAndTracesIt) {
 
   EXPECT_EQ(s.dataDirectory, data);
   EXPECT_THAT(test::TraceLines(test::ReadWholeFile(tracePath)),
-              ElementsAre("Settings: CurrentUnits=2", "Settings: Cluster=4", "Settings: Sort=2", "Settings: FirstRun=1",
+              ElementsAre("Settings: CurrentUnits=2", "Settings: Cluster=1", "Settings: Sort=2", "Settings: FirstRun=1",
                           "Settings: AutoSave=1", "Settings: SubDirSave=1", "Settings: CommaDelimited=0",
                           "Settings: EnhancedPrinting=1", "Settings: PrintPath=DIRSIZE.TXT",
                           "Settings: PrintDestination=1", "Settings: ScanOnClick=0", "Settings: PrintColumns=3",
@@ -124,7 +124,7 @@ TEST_F(SettingsTest, FirstRunReadsEveryWindowSettingWithItsDefaultAndTracesIt) {
   for (const auto& [name, value] : *values)
     stored[name] = value.type == platform::RegType::Dword ? std::to_string(value.dword) : value.text;
   const std::map<std::string, std::string> expected = {
-      {"PreferredUnits", "2"},   {"PreferredClusterSetting", "4"},   {"PreferredSortMethod", "2"},
+      {"PreferredUnits", "2"},   {"PreferredClusterSetting", "1"},   {"PreferredSortMethod", "2"},
       {"DataDirectory", data.substr(0, data.size() - 1)},            {"FirstRun", "1"},
       {"AutoSave", "1"},         {"SubDirSave", "1"},                {"CommaDelimited", "0"},
       {"EnhancedPrinting", "1"}, {"PrintFilePath", "DIRSIZE.TXT"},   {"PrintDestination", "1"},
@@ -159,25 +159,39 @@ TEST_F(SettingsTest, DamagedRegistryFileGivesDefaults) {
   }
 }
 
-TEST_F(SettingsTest, DataDirectoryResolution) {
-  const std::string program = m_home.MakeFolder("bin");
-  EXPECT_EQ(ResolveDataDirectory("/srv/scans", program), "/srv/scans/");
-  EXPECT_EQ(ResolveDataDirectory("/srv/scans/", program), "/srv/scans/");
-  EXPECT_EQ(ResolveDataDirectory("APPDIR", program), program);
-  EXPECT_EQ(ResolveDataDirectory("APPDIR", program.substr(0, program.size() - 1)), program);
-  EXPECT_EQ(ResolveDataDirectory("", program), program);
-  // Only the exact word stands for the program's folder.
-  EXPECT_EQ(ResolveDataDirectory("AppDir", program), "AppDir/");
-
-  // A program folder that cannot be written to: the per-user data folder, created.
-  const std::string fallback = m_home.Root() + "/data/varnow/";
-  EXPECT_EQ(ResolveDataDirectory("APPDIR", "/nonexistent-folder/"), fallback);
-  EXPECT_TRUE(std::filesystem::is_directory(fallback));
-  EXPECT_EQ(ResolveDataDirectory("APPDIR", ""), fallback);
+TEST_F(SettingsTest, DataDirectoryIsTheUserDataFolderUnlessAnotherWasChosen) {
+  EXPECT_EQ(ResolveDataDirectory("/srv/scans"), "/srv/scans/");
+  EXPECT_EQ(ResolveDataDirectory("/srv/scans/"), "/srv/scans/");
+  // "APPDIR" and an empty value stand for the default folder, created; the program's own folder
+  // (writable here) is never used.
+  const std::string folder = m_home.Root() + "/data/varnow/";
+  EXPECT_EQ(DefaultDataDirectory(), folder);
+  EXPECT_EQ(ResolveDataDirectory("APPDIR"), folder);
+  EXPECT_TRUE(std::filesystem::is_directory(folder));
+  EXPECT_EQ(ResolveDataDirectory(""), folder);
+  // Only the exact word stands for the default folder.
+  EXPECT_EQ(ResolveDataDirectory("AppDir"), "AppDir/");
 
   // Without XDG_DATA_HOME (or with a relative one) it is ~/.local/share/varnow/.
   setenv("XDG_DATA_HOME", "relative/dir", 1);
-  EXPECT_EQ(ResolveDataDirectory("APPDIR", ""), m_home.Root() + "/.local/share/varnow/");
+  EXPECT_EQ(ResolveDataDirectory("APPDIR"), m_home.Root() + "/.local/share/varnow/");
+}
+
+TEST_F(SettingsTest, WindowWritesBackAppdirUnlessTheUserChoseAFolder) {
+  auto storedAfterSession = [](const std::string& folder) {
+    CVarnowSettings s = ReadWindowSettings();
+    s.dataDirectory = folder;
+    WriteWindowSettings(s, {170, 130, 130, 130, 130, 130, 130});
+    auto value = Registry::GetValue(Hive::CurrentUser, SettingsKey(kSettingsSection), "DataDirectory");
+    return value ? value->text : std::string("(none)");
+  };
+  EXPECT_EQ(storedAfterSession(DefaultDataDirectory()), "APPDIR");
+  EXPECT_EQ(storedAfterSession("/srv/scans/"), "/srv/scans/");
+  // Stored as "APPDIR", the folder follows the data home: a moved home or a removed build tree
+  // never strands the data.
+  EXPECT_EQ(storedAfterSession(DefaultDataDirectory()), "APPDIR");
+  setenv("XDG_DATA_HOME", (m_home.Root() + "/moved").c_str(), 1);
+  EXPECT_EQ(ReadWindowSettings().dataDirectory, m_home.Root() + "/moved/varnow/");
 }
 
 }  // namespace

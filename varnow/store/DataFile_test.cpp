@@ -557,8 +557,9 @@ TEST_F(DataFileTest, RescanWithOneOpenDocumentSavesWhatOneOpenPerDirectorySaves)
   TempDir tree;
   const std::vector<std::string> dirs = {"", "a/", "a/b/", "a/b/c/", "a/B/", "Docs/", "DOCS/", "z/", "z/\xc3\xbc/"};
   for (const std::string& relative : dirs) tree.MakeDir(relative);
-  tree.MakeFile("a/b/c/f", 10000);
-  tree.MakeFile("DOCS/g", 5000);
+  // Written files: the scan counts the blocks they hold, here whole 4,096-byte units.
+  tree.MakeDataFile("a/b/c/f", 10000);
+  tree.MakeDataFile("DOCS/g", 5000);
   owner.autoSave = owner.subDirSave = 1;
   auto scanInto = [&](std::unique_ptr<IScanStore> store) {
     CScanInfo session(&owner, &owner, std::move(store));
@@ -573,7 +574,7 @@ TEST_F(DataFileTest, RescanWithOneOpenDocumentSavesWhatOneOpenPerDirectorySaves)
     std::ofstream to(other.Path() + "VNDATA.DB", std::ios::binary);
     to << from.rdbuf();
   }
-  tree.MakeFile("a/b/new", 5000);
+  tree.MakeDataFile("a/b/new", 5000);
   tree.MakeDir("a/b/c/d");
   scanInto(std::make_unique<CDataFile>(data.Path()));
   scanInto(std::make_unique<OpenPerRead>(other.Path()));
@@ -656,8 +657,8 @@ TEST_F(DataFileTest, SavedScanOfATreeLoadsBackAtEveryLevel) {
   tree.MakeDir("a/b/c");
   tree.MakeDir("a/Blank name/ü");
   tree.MakeDir("z");
-  tree.MakeFile("a/b/c/f", 10000);
-  tree.MakeFile("z/g", 1);
+  tree.MakeDataFile("a/b/c/f", 10000);  // written: it holds three 4,096-byte units
+  tree.MakeDataFile("z/g", 1);
   owner.autoSave = owner.subDirSave = 1;
   std::vector<CDirData> scanned;
   {

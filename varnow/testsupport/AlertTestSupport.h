@@ -40,19 +40,20 @@ inline CRunFlags Parse(const std::string& line, ICommandLineOwner& owner) {
   return flags;
 }
 
-// Records the alert boxes; no other prompt is expected of the checks.
+// Records the alert boxes and the other messages; no question is expected of the checks.
 class CRecordingPrompts : public IPrompts {
  public:
   bool AskScanMissingDirectory() override { return false; }
   void AskClusterSize(const std::string&) override {}
   std::unique_ptr<CScanProgress> CreateScanProgress() override { return nullptr; }
-  void ShowMessage(const std::string& text, const std::string&) override { ADD_FAILURE() << text; }
+  void ShowMessage(const std::string& text, const std::string&) override { messages.push_back(text); }
   void ShowAlert(const CAlertNotice& alert) override {
     boxes.push_back(alert.message);
     alerts.push_back(alert);
   }
   std::vector<std::string> boxes;
   std::vector<CAlertNotice> alerts;  // the same, with directory and kind
+  std::vector<std::string> messages;
 };
 
 // A record whose total went from `saved` to `current`, next to a subdirectory that grew a lot

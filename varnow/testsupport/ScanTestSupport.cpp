@@ -40,6 +40,20 @@ std::string TempDir::MakeFile(const std::string& relative, std::uint64_t length)
   return path;
 }
 
+std::string TempDir::MakeDataFile(const std::string& relative, std::uint64_t length) const {
+  std::string path = m_path + relative;
+  int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+  if (fd < 0) throw std::runtime_error("create " + path);
+  const std::string block(64 * 1024, 'x');
+  for (std::uint64_t left = length; left > 0;) {
+    const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(left, block.size()));
+    if (::write(fd, block.data(), piece) != static_cast<ssize_t>(piece)) throw std::runtime_error("write " + path);
+    left -= piece;
+  }
+  ::close(fd);
+  return path;
+}
+
 std::vector<std::string> ListedSubdirectories(const std::string& path) {
   std::vector<std::string> names;
   for (const platform::DirEntry& entry : platform::ListDirectory(path))

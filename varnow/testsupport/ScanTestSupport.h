@@ -25,8 +25,10 @@ class TempDir {
   const std::string& Path() const { return m_path; }
   // Creates the directory (and parents) relative to Path().
   std::string MakeDir(const std::string& relative) const;
-  // Creates a file of length bytes relative to Path().
+  // Creates a file of length bytes relative to Path(). It is sparse: it holds no blocks.
   std::string MakeFile(const std::string& relative, std::uint64_t length) const;
+  // The same with length bytes written, so that it holds its blocks on disk.
+  std::string MakeDataFile(const std::string& relative, std::uint64_t length) const;
 
  private:
   std::string m_path;

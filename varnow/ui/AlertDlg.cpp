@@ -151,7 +151,7 @@ void AlertManagementDialog::BuildControls() {
   existingLayout->addLayout(listButtons);
 
   auto* fresh = new QGroupBox("New Alert", this);
-  auto* directoryLabel = new QLabel("Drive and/or directory to run check on", fresh);
+  auto* directoryLabel = new QLabel("Directory to run the check on", fresh);
   m_directory = new QLineEdit(fresh);
   m_directory->setObjectName("directory");
   m_directory->setAccessibleName("Directory");
@@ -379,6 +379,16 @@ void AlertManagementDialog::OnBrowse() {
   }
 }
 
+// The status of a failed scheduler action, and why the scheduler could not be started when its
+// program is missing.
+static std::string ErrorNote(taskmgr::HRESULT hr) {
+  std::string note = "[Error " + StatusText(hr) + "]";
+  // The bus knows no such service: the scheduler may never have been found to register it.
+  if (hr != taskmgr::REGDB_E_CLASSNOTREG) return note;
+  if (const std::string missing = MissingSchedulerText(); !missing.empty()) note += "  " + missing;
+  return note;
+}
+
 void AlertManagementDialog::FillEventList() {
   HRESULT hr = taskmgr::S_OK;
   m_alerts->clear();
@@ -408,7 +418,7 @@ void AlertManagementDialog::FillEventList() {
   }
   if (Failed(hr))
     Message("There has been an error communicating with the scheduler.  Some existing alerts might not be "
-            "displayed.  [Error " + StatusText(hr) + "]",
+            "displayed.  " + ErrorNote(hr),
             "Not All Alerts Displayed");
 }
 
@@ -449,8 +459,8 @@ void AlertManagementDialog::OnNewAlert() {
   }
   FillEventList();
   if (Failed(hr))
-    Message("There has been an error communicating with the scheduler.  This alert has not been scheduled. [Error " +
-                StatusText(hr) + "]",
+    Message("There has been an error communicating with the scheduler.  This alert has not been scheduled. " +
+                ErrorNote(hr),
             "Alert Not Scheduled");
 }
 
@@ -478,8 +488,8 @@ void AlertManagementDialog::OnRemoveAlert() {
   }
   FillEventList();
   if (Failed(hr))
-    Message("There has been an error communicating with the scheduler.  The alert might not have been removed.  "
-            "[Error " + StatusText(hr) + "]",
+    Message("There has been an error communicating with the scheduler.  The alert might not have been removed.  " +
+                ErrorNote(hr),
             "Alerts Not Removed");
 }
 
@@ -510,8 +520,8 @@ void AlertManagementDialog::OnShowLine() {
   }
   if (changed) FillEventList();
   if (Failed(hr))
-    Message("There has been an error communicating with the scheduler.  The command line can't be shown. [Error " +
-                StatusText(hr) + "]",
+    Message("There has been an error communicating with the scheduler.  The command line can't be shown. " +
+                ErrorNote(hr),
             "Data Not Retrieved");
 }
 

@@ -47,7 +47,7 @@ using taskmgr::test::WaitFor;
 
 taskmgr::test::CPrivateBus* g_bus = nullptr;
 
-std::string BinaryDir() { return qEnvironmentVariable("VARNOW_BINARY_DIR").toStdString(); }
+std::string BinaryDir() { return qEnvironmentVariable("VARNOW_BIN_DIR").toStdString(); }
 QString ActivationFile() { return g_bus->Path("data") + "/dbus-1/services/com.zentrel.OrvSched.service"; }
 
 bool ServerRunning() {
@@ -458,7 +458,7 @@ TEST_F(AlertDialog, EndToEndTheSchedulerRunsTheTrackerWhichNotifies) {
   std::filesystem::create_directories(root + "/later/more");
   for (int i = 0; i < 10; ++i) test::WriteWholeFile(tree + "/docs/f" + std::to_string(i), std::string(40960, 'x'));
   for (int i = 0; i < 2; ++i) test::WriteWholeFile(root + "/later/more/g" + std::to_string(i), std::string(40960, 'x'));
-  const std::string varnow = BinaryDir() + "/varnow/varnow";
+  const std::string varnow = BinaryDir() + "/varnow";
   QProcess save;
   save.start(QString::fromStdString(varnow), {QString::fromStdString("/DIR=" + tree), "/SCAN", "/SAVE"});
   ASSERT_TRUE(save.waitForFinished(60000));
@@ -510,7 +510,7 @@ int main(int argc, char** argv) {
   for (const char* name : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "ORVSCHED_DATA_DIR", "DBUS_SESSION_BUS_ADDRESS"})
     setenv(name, bus.Env().value(name).toUtf8().constData(), 1);
   // The server program is found on PATH (none lies beside this test program).
-  setenv("PATH", (varnow::BinaryDir() + "/orvsched:" + std::getenv("PATH")).c_str(), 1);
+  setenv("PATH", (varnow::BinaryDir() + ":" + std::getenv("PATH")).c_str(), 1);
   // The tracker's settings: its data file in the bus's folder, sizes in bytes.
   varnow::test::WriteWholeFile(bus.Path("config").toStdString() + "/zentrel/registry/HKEY_CURRENT_USER.reg",
                                "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Zentrel\\VARNOW\\Settings]\r\n"

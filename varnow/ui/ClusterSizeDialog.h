@@ -16,7 +16,7 @@ namespace varnow {
 
 inline constexpr char kClusterSizeCaption[] = "Get Cluster Size";
 inline constexpr char kClusterSizeText[] =
-    "Varnow was unable to automatically determine the cluster size of the selected drive.  If you know the cluster "
+    "Varnow was unable to automatically determine the cluster size of the selected disk.  If you know the cluster "
     "size, enter it below.  Otherwise, just use the default given.";
 
 class CClusterSizeDialog : public QDialog {

@@ -45,8 +45,8 @@ TEST_F(DialogsTest, MissingDirectoryTexts) {
   auto* label = dialog.findChild<QLabel*>();
   ASSERT_NE(label, nullptr);
   EXPECT_EQ(label->text(),
-            "Thr directory you are trying to scan doesn't appear to exist.  Do you want to try and scan it anyway?  "
-            "Note: Scanning a non-existant directory could potentially cause Windows 95 to crash.");
+            "The directory you are trying to scan doesn't appear to exist.  Do you want to try and scan it anyway?  "
+            "Note: A directory that does not exist scans as empty, and a save keeps it so.");
   ASSERT_NE(Button(&dialog, "&Scan"), nullptr);
   ASSERT_NE(Button(&dialog, "&Don't Scan"), nullptr);
   EXPECT_TRUE(Button(&dialog, "&Scan")->isDefault());

@@ -19,7 +19,10 @@ bool DisplayAvailable() { return IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY") ||
 
 void ReportWithoutWindow(const std::string& caption, const std::string& text) {
   VN_TRACE("%s: %s", caption.c_str(), text.c_str());
-  std::fprintf(stderr, "varnow: %s: %s\n", caption.c_str(), text.c_str());
+  // Every line already starts with the program's name: a caption that is only that name again
+  // ("Varnow") would say it twice.
+  if (caption.empty() || caption == "Varnow") std::fprintf(stderr, "varnow: %s\n", text.c_str());
+  else std::fprintf(stderr, "varnow: %s: %s\n", caption.c_str(), text.c_str());
 }
 
 bool NeverAskMissingDirectory() {

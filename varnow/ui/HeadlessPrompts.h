@@ -11,8 +11,8 @@ namespace varnow {
 
 inline constexpr char kMissingDirectoryCaption[] = "Directory Doesn't Exist!";
 inline constexpr char kMissingDirectoryText[] =
-    "Thr directory you are trying to scan doesn't appear to exist.  Do you want to try and scan it anyway?  "
-    "Note: Scanning a non-existant directory could potentially cause Windows 95 to crash.";
+    "The directory you are trying to scan doesn't appear to exist.  Do you want to try and scan it anyway?  "
+    "Note: A directory that does not exist scans as empty, and a save keeps it so.";
 inline constexpr char kAlertCaption[] = "Varnow Alert";
 
 // The size taken for a volume whose allocation unit could not be read, until the user picks one.

@@ -164,7 +164,11 @@ void CPreferencesDlg::OnInitDialog() {
   try {
     const CVarnowSettings& settings = m_dlg.Settings();
     m_autoSaveChecked = settings.autoSave != 0;
-    m_dataFolderText = QString::fromUtf8(settings.dataDirectory.data(), static_cast<qsizetype>(settings.dataDirectory.size()));
+    // The default folder is shown greyed as the field's placeholder: an empty field means it.
+    const std::string defaultFolder = DefaultDataDirectory();
+    m_dataFolder->setPlaceholderText(QString::fromStdString(defaultFolder));
+    const std::string shown = settings.dataDirectory == defaultFolder ? std::string() : settings.dataDirectory;
+    m_dataFolderText = QString::fromUtf8(shown.data(), static_cast<qsizetype>(shown.size()));
     m_subDirSaveChecked = settings.subDirSave != 0;
     // A code that has no button leaves the index as it was.
     if (int index = SortIndexOf(settings.preferredSortMethod); index >= 0) m_sortIndex = index;

@@ -20,10 +20,14 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <fstream>
 
 #include "platform/mounts.h"
 #include "platform/registry.h"
+#include "varnow/report/FormatSize.h"
 #include "varnow/settings/Settings.h"
 #include "varnow/store/DataFile.h"
 #include "varnow/testsupport/TestHome.h"
@@ -230,17 +234,21 @@ TEST_F(PreferencesTest, OpensWithTheSettingsOkKeepsTheChoicesCancelNone) {
 
 TEST_F(PreferencesTest, DataFolderGetsItsSlashAnEmptyFieldMeansTheDefaultAndSavesGoThere) {
   auto enter = [this](const std::string& text) {
-    RunPreferences([text](CPreferencesDlg* dialog) {
-      EXPECT_EQ(dialog->DataFolderField()->text().back(), '/');  // the folder in effect
-      dialog->DataFolderField()->setText(QString::fromStdString(text));
+    RunPreferences([this, text](CPreferencesDlg* dialog) {
+      // The folder in effect; the default one greyed as the placeholder of an empty field.
+      QLineEdit* field = dialog->DataFolderField();
+      EXPECT_EQ(field->placeholderText().toStdString(), DefaultDataDirectory());
+      if (Dlg().Settings().dataDirectory == DefaultDataDirectory()) EXPECT_TRUE(field->text().isEmpty());
+      else EXPECT_EQ(field->text().toStdString(), Dlg().Settings().dataDirectory);
+      field->setText(QString::fromStdString(text));
       Click(dialog, "&OK");
     });
     return Dlg().Settings().dataDirectory;
   };
   EXPECT_EQ(enter("/srv/scandata"), "/srv/scandata/");
   EXPECT_EQ(enter("/srv/scandata/"), "/srv/scandata/");
-  EXPECT_EQ(enter(""), ResolveDataDirectory(""));
-  EXPECT_FALSE(ResolveDataDirectory("").empty());
+  EXPECT_EQ(enter(""), DefaultDataDirectory());
+  EXPECT_EQ(enter(""), DefaultDataDirectory());  // shown empty, kept as the default
 
   // The session writes into the folder chosen.
   const std::string other = m_home.MakeFolder("other");
@@ -537,7 +545,11 @@ TEST_F(PreferencesTest, UnreadableVolumeAsksOnceAndTheNextScanUsesTheOverride) {
   EXPECT_EQ(asked, 1);
   EXPECT_THAT(StoredOverrides(), ElementsAre(vol + "=8192", "=0"));  // the empty rows under the empty name
   EXPECT_EQ(Dlg().Session().ClusterSize(), 8192u);
-  EXPECT_EQ(Window().TotalUsedValue()->text(), "8,192 bytes");  // one file, one unit of the override
+  // One file: one unit of the override, but never more than the blocks it holds on disk.
+  struct stat held {};
+  ASSERT_EQ(::stat((vol + "/data/f").c_str(), &held), 0);
+  EXPECT_EQ(Window().TotalUsedValue()->text().toStdString(),
+            FormatSize(std::min<std::int64_t>(8192, static_cast<std::int64_t>(held.st_blocks) * 512), true, kUnitBytes));
 
   Window().CommandButton(CVarnowWindow::kScan)->click();  // the next scan: no question
   EXPECT_EQ(asked, 1);

@@ -40,9 +40,11 @@ bool CVarnowApp::InitInstance(const std::string& commandLine) {
     dlg = std::make_unique<CVarnowDlg>(m_prompts);
     m_mainWindow = dlg.get();
     ParseCommandLine(commandLine, m_flags, dlg.get());
+    CheckUnattendedDirectory(m_flags);
     VN_TRACE("Version: %d.%d Bld %d\n", m_major, m_minor, m_build);
     if (!m_flags.errors.empty()) {
       TellAboutCommandLine(m_flags.errors);
+      std::fputs(UsageText().c_str(), stderr);
       m_exitStatus = kExitBadCommandLine;  // nothing is scanned, saved or shown
     } else if (m_flags.automated) {
       m_exitStatus = RunAutomatedSequence(m_flags, *dlg);

@@ -160,7 +160,7 @@ void CVarnowDlg::SetPrintSettings(const CPrintSettings& settings) {
 CReportSource CVarnowDlg::ReportSource() {
   CScanInfo& session = Session();
   return {&session.dd, session.GetScanDir(), m_settings.preferredUnits, m_settings.preferredSortMethod,
-          GetProfileStringEx(setting::kHomePage)};
+          GetProfileStringEx(setting::kHomePage), session.CountsOnDisk()};
 }
 
 void CVarnowDlg::SetScanDirectory(const std::string& directory) {

@@ -14,6 +14,7 @@ namespace varnow {
 namespace {
 
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 // Keeps written records in memory.
 class CMemoryStore : public IScanStore {
@@ -43,6 +44,7 @@ TEST_F(VarnowDlgTest, AutomatedScanKeepsTheResultAndSaveQueuesIt) {
   const std::string root = m_home.MakeFolder("tree");
   m_home.MakeFolder("tree/sub");
   test::WriteWholeFile(root + "sub/f", std::string(100, 'f'));
+  WriteProfileInt(kSettingsSection, setting::kPreferredClusterSetting.name, 4);  // the exact length
   {
     auto dlg = MakeDlg();
     dlg->SetAutoSave(0);
@@ -71,9 +73,13 @@ TEST_F(VarnowDlgTest, QuestionsWithoutWindows) {
   ::testing::internal::CaptureStderr();
   EXPECT_TRUE(prompts.AskScanMissingDirectory());
   prompts.ShowMessage("Disk Write Error", "Varnow");
+  prompts.ShowAlert("grew");
   const std::string err = ::testing::internal::GetCapturedStderr();
-  EXPECT_THAT(err, HasSubstr("Directory Doesn't Exist!: Thr directory"));
-  EXPECT_THAT(err, HasSubstr("Varnow: Disk Write Error"));
+  EXPECT_THAT(err, HasSubstr("varnow: Directory Doesn't Exist!: The directory"));
+  // The program's name once: a caption that is only the name again is left out.
+  EXPECT_THAT(err, HasSubstr("\nvarnow: Disk Write Error\n"));
+  EXPECT_THAT(err, Not(HasSubstr("varnow: Varnow: ")));
+  EXPECT_THAT(err, HasSubstr("\nvarnow: Varnow Alert: grew\n"));
 }
 
 }  // namespace

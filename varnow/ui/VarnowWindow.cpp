@@ -160,7 +160,7 @@ void CVarnowWindow::PlaceControls() {
   m_filesLabel = AddLabel("Files Scanned:", QRect(5, 50, 64, 8), false, nullptr);
   m_files = AddLabel("0", QRect(70, 50, 70, 8), false, "Files Scanned");
   m_clusterLabel = AddLabel("Cluster Size:", QRect(5, 60, 64, 8), false, nullptr);
-  m_clusterSize = AddLabel("0", QRect(70, 60, 70, 8), false, "Cluster Size");
+  m_clusterSize = AddLabel("0", QRect(70, 60, 76, 8), false, "Cluster Size");
   m_projection = AddLabel("", QRect(5, 70, 301, 8), false, "Disk full projection");
   FitCountLabels();
 }
@@ -457,12 +457,15 @@ void CVarnowWindow::UpdateStats() {
     std::uint64_t freeBytes = 0;
     session.ORVGetFreeSpace(root, freeBytes);
     m_freeSpace->setText(Text(FormatSize(static_cast<std::int64_t>(freeBytes), true, unit)));
-    const std::int64_t own = GetDirectorySize(session.dd.m_currentScanDir, session.ClusterSize());
+    const std::int64_t own = GetDirectorySize(session.dd.m_currentScanDir, session.SizeRule());
     m_scannedSize->setText(Text(FormatSize(own, true, unit)));
     m_totalUsed->setText(Text(FormatSize(session.dd.m_total, true, unit)));
     m_directories->setText(QString::number(session.DirectoriesScanned()));
     m_files->setText(QString::number(session.FilesScanned()));
-    m_clusterSize->setText(Text(FormatSize(session.ClusterSize(), true, kUnitSmart)));
+    // Which of the two the figures are: whole allocation units held on disk, or plain lengths.
+    m_clusterSize->setText(session.CountsOnDisk()
+                               ? Text(FormatSize(session.ClusterSize(), true, kUnitSmart)) + ", on disk"
+                               : QString("apparent sizes"));
     const bool compressed = platform::PathExists(root) && session.IsCompressedVolume(root);
     m_clusterLabel->setText(compressed ? "Cluster Size* :" : "Cluster Size :");
     m_projectionText = Text(m_dlg.ProjectionLine());

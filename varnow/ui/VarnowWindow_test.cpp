@@ -4,6 +4,7 @@
 #include "varnow/ui/VarnowWindow.h"
 
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 #include <algorithm>
 
@@ -26,6 +27,7 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include "varnow/report/FormatSize.h"
 #include "varnow/scan/scandir.h"
 #include "varnow/settings/Settings.h"
 #include "varnow/store/DataFile.h"
@@ -168,7 +170,7 @@ TEST_F(VarnowWindowTest, ScanFillsGridAndStatusAndACancelledScanLeavesThem) {
   EXPECT_EQ(m_window->DirectoriesValue()->text().toStdString(), "3");
   EXPECT_EQ(m_window->FilesValue()->text().toStdString(), "2");
   EXPECT_EQ(m_window->TotalUsedValue()->text().toStdString(), "4 K");  // 5,100 bytes
-  EXPECT_EQ(m_window->ClusterValue()->text().toStdString(), "1 bytes");
+  EXPECT_EQ(m_window->ClusterValue()->text().toStdString(), "apparent sizes");  // "ignore": plain lengths
 
   // Cancel at once: grid and status stay as they were.
   const QString total = m_window->TotalUsedValue()->text();
@@ -355,6 +357,23 @@ TEST_F(VarnowWindowTest, StatusLabelsKeepTheirWholeTextBesideTheirValues) {
   for (QLabel* value : {m_window->DirectoriesValue(), m_window->FilesValue(), m_window->ClusterValue()})
     EXPECT_EQ(value->x(), m_window->DirectoriesValue()->x());
   EXPECT_LT(m_window->ClusterLabel()->geometry().right(), m_window->ClusterValue()->x());
+}
+
+// The default mode counts space on disk in the volume's unit, and the cluster field says so,
+// whole, beside its label.
+TEST_F(VarnowWindowTest, ClusterFieldSaysTheSizesAreOnDisk) {
+  WriteProfileInt(kSettingsSection, setting::kPreferredClusterSetting.name, 1);
+  Open();
+  Scan(m_tree);
+  struct statvfs volume {};
+  ASSERT_EQ(::statvfs(m_tree.c_str(), &volume), 0);
+  const QString text = m_window->ClusterValue()->text();
+  EXPECT_EQ(text.toStdString(), FormatSize(volume.f_frsize, true, kUnitSmart) + ", on disk");
+  EXPECT_GE(m_window->ClusterValue()->width(), QFontMetrics(m_window->font()).horizontalAdvance(text));
+  EXPECT_LT(m_window->ClusterValue()->geometry().right(), m_window->ScannedSizeValue()->x());
+  // 5,000 and 100 bytes written: two units and one on disk.
+  EXPECT_EQ(m_window->TotalUsedValue()->text().toStdString(),
+            FormatSize(3 * static_cast<std::int64_t>(volume.f_frsize), true, kUnitK));
 }
 
 TEST_F(VarnowWindowTest, ColumnWidthsAreReadClampedAndStoredBounded) {

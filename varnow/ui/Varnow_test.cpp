@@ -6,11 +6,14 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <filesystem>
 #include <set>
 
+#include "platform/registry.h"
+#include "varnow/report/FormatSize.h"
 #include "varnow/report/PrintFile.h"
 #include "varnow/store/DataFile.h"
 #include "varnow/settings/Settings.h"
@@ -35,15 +38,17 @@ struct CRun {
 class VarnowProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* binary = std::getenv("VARNOW_BINARY_DIR");
+    const char* binary = std::getenv("VARNOW_BIN_DIR");
     ASSERT_NE(binary, nullptr);
-    m_program = std::string(binary) + "/varnow/varnow";
+    m_program = std::string(binary) + "/varnow";
     // The run must find no display, whatever the test runner has.
     unsetenv("DISPLAY");
     unsetenv("WAYLAND_DISPLAY");
     unsetenv("QT_QPA_PLATFORM");
     m_data = m_home.MakeFolder("scan data");
     ASSERT_TRUE(WriteProfileString(kSettingsSection, "DataDirectory", m_data));
+    // These tests count exact file lengths; the default (space on disk) has tests of its own.
+    ASSERT_TRUE(WriteProfileInt(kSettingsSection, "PreferredClusterSetting", 4));
   }
 
   CRun Run(const std::vector<std::string>& arguments) {
@@ -134,27 +139,123 @@ TEST_F(VarnowProgramTest, ScanWithoutSaveLeavesNoDataFile) {
   EXPECT_FALSE(std::filesystem::exists(m_data + "VNDATA.DB"));
 }
 
-TEST_F(VarnowProgramTest, MissingDirectoryTakesTheDefaultAnswer) {
-  const std::string trace = m_home.Root() + "/trace.txt";
-  CRun run = Run({"/DEBUG=" + trace, "/DIR=" + m_home.Root() + "/does not exist", "/SCAN", "/SAVE"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_THAT(run.err, HasSubstr("Directory Doesn't Exist!: Thr directory you are trying to scan"));
-  EXPECT_THAT(test::ReadWholeFile(trace), HasSubstr("Continuing scan even though it appear the directory doesn't exist"));
+TEST_F(VarnowProgramTest, AMissingDirectoryToScanIsRefusedNotReportedEmpty) {
+  const std::string missing = m_home.Root() + "/does not exist";
+  for (const std::vector<std::string>& arguments :
+       std::vector<std::vector<std::string>>{{"/DIR=" + missing, "/SCAN", "/SAVE", "/PRINT=FILE=-"},
+                                             {"/DIR=" + missing, "/ALERTPERCENT=10"},
+                                             {"/DIR=" + missing, "/FREEALERT=1G"}}) {
+    CRun run = Run(arguments);
+    EXPECT_EQ(run.status, 2) << arguments[1];
+    EXPECT_THAT(run.err, HasSubstr("varnow: /DIR=" + missing + ": no such directory\nUsage: varnow")) << run.err;
+    EXPECT_EQ(run.out, "") << arguments[1];
+    EXPECT_FALSE(std::filesystem::exists(m_data + "VNDATA.DB")) << arguments[1];
+  }
+  const std::string file = m_home.Root() + "/a file";
+  test::WriteWholeFile(file, "x");
+  EXPECT_THAT(Run({"/DIR=" + file, "/SCAN"}).err, HasSubstr("/DIR=" + file + ": not a directory"));
 
-  // Told not to ask: no question at all.
-  ASSERT_TRUE(WriteProfileInt(kSettingsSection, "DontAskNonExistantDir", 1));
-  run = Run({"/DIR=" + m_home.Root() + "/does not exist", "/SCAN"});
+  // The last saved scan of a directory that has gone can still be reported on.
+  const std::string gone = m_home.MakeFolder("gone");
+  ASSERT_EQ(Run({"/DIR=" + gone, "/SCAN", "/SAVE"}).status, 0);
+  std::filesystem::remove(gone);
+  CRun report = Run({"/DIR=" + gone, "/PRINT=FILE=-"});
+  EXPECT_EQ(report.status, 0) << report.err;
+  EXPECT_THAT(report.out, HasSubstr("Sub-directories of " + gone));
+}
+
+// From cron a typing error must not pass silently: it is named, the usage follows on standard
+// error, the status is 2, and nothing is scanned or saved.
+TEST_F(VarnowProgramTest, UnknownSwitchesAndMalformedNumbersAreRefusedWithTheUsage) {
+  const std::string root = m_home.MakeFolder("tree");
+  const std::pair<std::string, std::vector<std::string>> refused[] = {
+      {"/SCNA", {"/DIR=" + root, "/SCNA", "/SAVE"}},
+      {"--dir=" + root, {"--dir=" + root, "/SCAN", "/SAVE"}},
+      {"-d", {"/DIR=" + root, "/SCAN", "/SAVE", "-d"}},
+      {"/ALERTPERCENT=10GB", {"/DIR=" + root, "/SAVE", "/ALERTPERCENT=10GB"}},
+      {"/ALERTPERCENT=abc", {"/DIR=" + root, "/SAVE", "/ALERTPERCENT=abc"}},
+      {"/FREEALERT=", {"/DIR=" + root, "/SCAN", "/SAVE", "/FREEALERT="}}};
+  for (const auto& [named, arguments] : refused) {
+    CRun run = Run(arguments);
+    EXPECT_EQ(run.status, 2) << named;
+    EXPECT_THAT(run.err, HasSubstr("varnow: " + named + ": ")) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("Usage: varnow")) << named;
+    EXPECT_FALSE(std::filesystem::exists(m_data + "VNDATA.DB")) << named;
+  }
+  // Sizes take a unit: 1T free is more than any test disk has.
+  CRun suffixed = Run({"/DIR=" + root, "/FREEALERT=1000T"});
+  EXPECT_EQ(suffixed.status, 3) << suffixed.err;
+  EXPECT_THAT(suffixed.err, HasSubstr("has dropped below 1,073,741,824,000 K"));
+}
+
+TEST_F(VarnowProgramTest, HelpListsEverySwitch) {
+  CRun run = Run({"--help"});
   EXPECT_EQ(run.status, 0);
-  EXPECT_THAT(run.err, Not(HasSubstr("Doesn't Exist")));
+  for (const char* name : {"/DIR=", "/SCAN", "/SAVE", "/SAVESUBDIRS", "/DEBUG=", "/ALERTPERCENT=", "/ALERTSIZE=",
+                           "/FREEALERT=", "/FULLALERT=", "/GROWTH", "/PRINT=LPT1", "/PRINT=FILE=", "/NOTIFY=",
+                           "--version", "Exit status"})
+    EXPECT_THAT(run.out, HasSubstr(name)) << name;
+}
+
+TEST_F(VarnowProgramTest, AGrowthAlertWithoutASavedScanSaysSoAndDoesNotFire) {
+  const std::string root = m_home.MakeFolder("tree");
+  test::WriteWholeFile(root + "f", std::string(5000, 'f'));
+  CRun first = Run({"/DIR=" + root, "/ALERTSIZE=0", "/SAVE"});
+  EXPECT_EQ(first.status, 0) << first.err;
+  EXPECT_THAT(first.err, HasSubstr("varnow: no saved scan of " + root + " to compare with; save one with /SAVE\n"));
+  EXPECT_THAT(first.err, Not(HasSubstr("Alert")));
+  // Once saved, growth since then fires.
+  test::WriteWholeFile(root + "g", std::string(5000, 'g'));
+  CRun second = Run({"/DIR=" + root, "/ALERTSIZE=0"});
+  EXPECT_EQ(second.status, 3) << second.err;
+  EXPECT_THAT(second.err, HasSubstr("varnow: Varnow Alert: The disk space taken up by " + root));
+}
+
+TEST_F(VarnowProgramTest, ReportsGoToCharacterDevices) {
+  const std::string root = m_home.MakeFolder("tree");
+  CRun run = Run({"/DIR=" + root, "/SCAN", "/PRINT=FILE=/dev/null"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  run = Run({"/DIR=" + root, "/SCAN", "/PRINT=FILE=/dev/stdout"});  // a file here: the rich-text report
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_THAT(run.out, HasSubstr(root));
+}
+
+// The default counts the space files hold on disk, as du does: a sparse image counts nothing,
+// a written file its blocks; "ignore" counts their lengths. The report says which.
+TEST_F(VarnowProgramTest, TheDefaultCountsSpaceOnDiskAndTheReportSaysSo) {
+  const std::string root = m_home.MakeFolder("tree");
+  m_home.MakeFolder("tree/vm");
+  const std::string image = root + "vm/disk.img";
+  test::WriteWholeFile(image, "");
+  ASSERT_EQ(::truncate(image.c_str(), 100LL << 30), 0);
+  test::WriteWholeFile(root + "vm/notes", std::string(5000, 'n'));
+  struct stat notes {};
+  ASSERT_EQ(::stat((root + "vm/notes").c_str(), &notes), 0);
+  ASSERT_TRUE(WriteProfileInt(kSettingsSection, "PreferredUnits", 1));
+
+  ASSERT_TRUE(platform::Registry::DeleteValue(platform::Hive::CurrentUser, SettingsKey(kSettingsSection),
+                                              "PreferredClusterSetting"));
+  CRun onDisk = Run({"/DIR=" + root, "/SCAN", "/PRINT=FILE=-"});
+  ASSERT_EQ(onDisk.status, 0) << onDisk.err;
+  EXPECT_THAT(onDisk.out, HasSubstr("Sizes: on disk"));
+  EXPECT_THAT(onDisk.out, HasSubstr("Total Size: " + FormatSize(notes.st_blocks * 512, true, 1)));
+  EXPECT_EQ(GetProfileInt(kSettingsSection, "PreferredClusterSetting", -1), 1);  // the default, written back
+
+  ASSERT_TRUE(WriteProfileInt(kSettingsSection, "PreferredClusterSetting", 4));
+  CRun apparent = Run({"/DIR=" + root, "/SCAN", "/PRINT=FILE=-"});
+  ASSERT_EQ(apparent.status, 0) << apparent.err;
+  EXPECT_THAT(apparent.out, HasSubstr("Sizes: apparent"));
+  EXPECT_THAT(apparent.out, HasSubstr("Total Size: " + FormatSize((100LL << 30) + 5000, true, 1)));
 }
 
 TEST_F(VarnowProgramTest, AFileGivenAsTheDirectory) {
   const std::string file = m_home.Root() + "/plain.txt";
   test::WriteWholeFile(file, "text");
   CRun run = Run({"/DIR=" + file, "/SCAN", "/SAVE"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_THAT(run.err, HasSubstr("Directory Doesn't Exist!"));  // no directory of that name
+  EXPECT_EQ(run.status, 2);  // refused before anything runs
+  EXPECT_THAT(run.err, HasSubstr("/DIR=" + file + ": not a directory"));
   EXPECT_THAT(run.err, Not(HasSubstr("Sanitizer")));
+  EXPECT_FALSE(std::filesystem::exists(m_data + "VNDATA.DB"));
   EXPECT_EQ(test::ReadWholeFile(file), "text");
 }
 
@@ -347,7 +448,7 @@ class VarnowPrintTest : public VarnowProgramTest {
   // The plain report of the saved record with the given number of columns.
   std::string ExpectedReport(int columns) {
     const std::string file = m_home.Root() + "/expected.txt";
-    const CReportOptions options{2, 2, setting::kHomePage.defaultValue, false, false, columns};
+    const CReportOptions options{2, 2, setting::kHomePage.defaultValue, false, false, columns, false};
     CDirData record = Load(m_root);
     record.m_total = Sizes(record, kTotalUsed)[0];  // the total of the scan just made
     EXPECT_TRUE(CreatePrintFile(file, record, m_root, options, nullptr));
@@ -419,7 +520,7 @@ TEST_F(VarnowPrintTest, PrinterGetsATemporaryFileThroughLp) {
 TEST_F(VarnowPrintTest, MissingPrintProgramIsReportedAndTheFileStillDeleted) {
   CRun run = RunPrinting({"/DIR=" + m_root, "/SCAN", "/PRINT=LPT1"}, m_bin);  // no lp there
   EXPECT_EQ(run.status, 0);
-  EXPECT_THAT(run.err, HasSubstr("Print Failure: Failed to launch lp"));
+  EXPECT_THAT(run.err, HasSubstr("Print Failure: The print program lp was not found; it was looked for on PATH ("));
   EXPECT_TRUE(NoPrintFileLeft());
 }
 
@@ -428,7 +529,7 @@ TEST_F(VarnowPrintTest, EnhancedPrintingThroughZizeruvWithoutADisplay) {
   const std::string pdf = m_home.Root() + "/report.pdf";
   ::setenv("ZIZERUV_OUTPUT", pdf.c_str(), 1);
   CRun run = RunPrinting({"/DIR=" + m_root, "/SCAN", "/PRINT=LPT1"},
-                         std::string(std::getenv("VARNOW_BINARY_DIR")) + "/zizeruv");
+                         std::string(std::getenv("VARNOW_BIN_DIR")));
   ::unsetenv("ZIZERUV_OUTPUT");
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(test::ReadWholeFile(pdf).rfind("%PDF", 0), 0u);

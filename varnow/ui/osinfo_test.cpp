@@ -11,15 +11,15 @@ namespace varnow {
 namespace {
 
 TEST(OsInfo, TheBuiltProgramCarriesItsVersion) {
-  const char* binary = std::getenv("VARNOW_BINARY_DIR");
+  const char* binary = std::getenv("VARNOW_BIN_DIR");
   ASSERT_NE(binary, nullptr);
   unsigned short major = 9, minor = 9, build = 9;
-  ASSERT_EQ(GetFileVersion(std::string(binary) + "/varnow/varnow", &major, &minor, &build), 1);
+  ASSERT_EQ(GetFileVersion(std::string(binary) + "/varnow", &major, &minor, &build), 1);
   EXPECT_EQ(major, 2);
   EXPECT_EQ(minor, 0);
   EXPECT_EQ(build, 74);
   // Outputs may be left out.
-  EXPECT_EQ(GetFileVersion(std::string(binary) + "/varnow/varnow", nullptr, &minor, nullptr), 1);
+  EXPECT_EQ(GetFileVersion(std::string(binary) + "/varnow", nullptr, &minor, nullptr), 1);
 }
 
 TEST(OsInfo, WithoutARecordTheOutputsStayAsTheyWere) {

@@ -250,7 +250,7 @@ TEST_F(UpdateCheckTest, UnattendedRunNeverChecks) {
   const std::string folder = m_home.MakeFolder("scanned");
   WriteProfileString(kSettingsSection, "DataDirectory", m_home.MakeFolder("data"));
   QProcess run;  // with the test's home
-  run.start(QString::fromStdString(std::string(std::getenv("VARNOW_BINARY_DIR")) + "/varnow/varnow"),
+  run.start(QString::fromStdString(std::string(std::getenv("VARNOW_BIN_DIR")) + "/varnow"),
             {QString::fromStdString("/DIR=" + folder), "/SCAN", "/SAVE"});
   ASSERT_TRUE(run.waitForFinished(60000));
   EXPECT_EQ(run.exitCode(), 0);
