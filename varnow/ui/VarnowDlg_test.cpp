@@ -73,7 +73,7 @@ TEST_F(VarnowDlgTest, QuestionsWithoutWindows) {
   ::testing::internal::CaptureStderr();
   EXPECT_TRUE(prompts.AskScanMissingDirectory());
   prompts.ShowMessage("Disk Write Error", "Varnow");
-  prompts.ShowAlert("grew");
+  prompts.ShowAlert(CAlertNotice{"/", EAlertKind::kSize, "grew"});
   const std::string err = ::testing::internal::GetCapturedStderr();
   EXPECT_THAT(err, HasSubstr("varnow: Directory Doesn't Exist!: The directory"));
   // The program's name once: a caption that is only the name again is left out.
