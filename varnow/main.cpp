@@ -1,6 +1,7 @@
 // The tracker program: an automated run from the command line, or the window.
 #include <QApplication>
 #include <QCoreApplication>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -45,6 +46,9 @@ int PrintVersion() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A file size limit (ulimit -f) makes a write past it fail with EFBIG, which the save reports
+  // like any other write failure, instead of killing the program without a word.
+  std::signal(SIGXFSZ, SIG_IGN);
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   if (arguments.size() == 1 && arguments[0] == "--version") return PrintVersion();
   if (arguments.size() == 1 && (arguments[0] == "--help" || arguments[0] == "/?")) {
