@@ -192,7 +192,7 @@ void FaultTest::FailEveryCall(int err) {
                (Succeeded(hr) ? "saved, " : "failed, ") + StateName(state)]++;
       if (Failed(hr) && state == State::kBefore && inCommit) {
         ASSERT_TRUE(Ok(Save(m_file))) << "the next save did not start clean";
-        ASSERT_EQ(ReadFileBytes(m_file), m_after);
+        ASSERT_TRUE(ReadFileBytes(m_file) == m_after) << "the file is not as the save wrote it";
       }
     }
     std::string counts;
@@ -219,7 +219,7 @@ TEST_F(FaultTest, InterruptedCallsAndShortWritesAreCarriedOn) {
     const HRESULT hr = Save(m_file);
     io::UseFiles(nullptr);
     ASSERT_TRUE(Ok(hr));
-    ASSERT_EQ(ReadFileBytes(m_file), m_after);
+    ASSERT_TRUE(ReadFileBytes(m_file) == m_after) << "the file is not as the save wrote it";
     ++interrupted;
   }
   const std::size_t writes = static_cast<std::size_t>(std::count(m_log.begin(), m_log.end(), Call::kWrite));
@@ -232,7 +232,7 @@ TEST_F(FaultTest, InterruptedCallsAndShortWritesAreCarriedOn) {
     const HRESULT hr = Save(m_file);
     io::UseFiles(nullptr);
     ASSERT_TRUE(Ok(hr));
-    ASSERT_EQ(ReadFileBytes(m_file), m_after);
+    ASSERT_TRUE(ReadFileBytes(m_file) == m_after) << "the file is not as the save wrote it";
     ++partial;
   }
   std::printf("[ faults ] EINTR at %zu of %zu calls, a partial write at each of %zu writes: all saved\n",
