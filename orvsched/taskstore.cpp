@@ -1,7 +1,8 @@
 #include "orvsched/taskstore.h"
 
 #include <QFile>
-#include <QSaveFile>
+
+#include "platform/atomicfile.h"
 
 #include <cstring>
 
@@ -135,13 +136,7 @@ TaskStoreContents ParseTaskStore(const QByteArray& bytes) {
 }
 
 bool WriteTaskStoreFile(const QString& path, const QByteArray& bytes) {
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly)) return false;
-  if (file.write(bytes) != bytes.size()) {
-    file.cancelWriting();
-    return false;
-  }
-  return file.commit();
+  return platform::WriteFileAtomically(QFile::encodeName(path).toStdString(), bytes.toStdString());
 }
 
 TaskStoreContents ReadTaskStoreFile(const QString& path) {

@@ -10,6 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
+#include "platform/filesystem.h"
+#include "platform/testfaultfiles.h"
+
 namespace orvsched {
 namespace {
 
@@ -263,6 +268,25 @@ TEST_F(TaskListStore, FailedSaveReportsFailureAndLeavesTheListAsItWas) {
   EXPECT_FALSE(unsaved.Add(unsaved.MakeTask({})));
   EXPECT_EQ(unsaved.Count(), 0);
   EXPECT_FALSE(m_startup.registered);
+}
+
+// The store is replaced whole: under a failing disk or a power cut at any call it holds the
+// old tasks or the new ones, and a save reported done survives.
+TEST(TaskStoreFaults, AStoreIsOldOrNewAfterAnyFault) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("ORVSCHED.DAT");
+  std::vector<ScheduledTask> tasks = ThreeTasks();
+  const QByteArray before = SerializeTaskStore(1, 200, {tasks[0]});
+  const QByteArray after = SerializeTaskStore(2, 300, tasks);
+  const std::string counts = testfaults::CheckWholeFileWrite<platform::FileSystem>(
+      platform::SystemFiles(), [](platform::FileSystem* fs) { platform::UseFiles(fs); }, dir.path().toStdString(),
+      [&] { testfaults::WriteWhole(path.toStdString(), before.toStdString()); },
+      [&] { return WriteTaskStoreFile(path, after); },
+      [&] {
+        const std::string now = testfaults::ReadWhole(path.toStdString());
+        return now == before.toStdString() ? 0 : now == after.toStdString() ? 1 : -1;
+      });
+  std::printf("[ faults ] task store: %s\n", counts.c_str());
 }
 
 }  // namespace
