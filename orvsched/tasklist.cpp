@@ -54,7 +54,7 @@ int TaskList::Count() const {
 bool TaskList::Add(const ScheduledTask& task) {
   std::lock_guard lock(m_lock);
   m_tasks.push_back(task);
-  if (!Save()) {
+  if (!SaveAdded(task)) {
     m_tasks.pop_back();  // as before the call: a client that retries adds no duplicate
     return false;
   }
@@ -111,7 +111,21 @@ bool TaskList::Replace(const ScheduledTask& task) {
 
 bool TaskList::Save() {
   std::lock_guard lock(m_lock);
-  return WriteTaskStoreFile(m_storePath, SerializeTaskStore(m_sessionNumber, m_idCounter, m_tasks));
+  const QByteArray bytes = SerializeTaskStore(m_sessionNumber, m_idCounter, m_tasks);
+  m_storedLength.reset();
+  if (!WriteTaskStoreFile(m_storePath, bytes)) return false;
+  m_storedLength = bytes.size();
+  return true;
+}
+
+bool TaskList::SaveAdded(const ScheduledTask& task) {
+  // Rewriting the whole store for each new task would make creating many tasks quadratic.
+  if (m_storedLength) {
+    m_storedLength = AppendToTaskStoreFile(m_storePath, *m_storedLength, m_sessionNumber, m_idCounter,
+                                           m_tasks.size(), task);
+    if (m_storedLength) return true;
+  }
+  return Save();
 }
 
 ScheduledTask TaskList::MakeTask(const TASK_STRUCT& record) {
