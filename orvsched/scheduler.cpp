@@ -13,7 +13,7 @@ using namespace taskmgr;
 
 namespace {
 
-constexpr std::chrono::milliseconds kSettleAfterChange{100};
+constexpr std::chrono::milliseconds kSettleAfterChange{250};
 
 bool IsStartupTrigger(const TASK_TRIGGER& t) {
   return t.TriggerType == TASK_EVENT_TRIGGER_AT_SYSTEMSTART || t.TriggerType == TASK_EVENT_TRIGGER_AT_LOGON;
@@ -91,14 +91,16 @@ RunContext CScheduler::ContextFor(const ScheduledTask& task, const OleTime& now)
 CScheduler::Choice CScheduler::ChooseNext(const OleTime& now) {
   Choice choice;
   choice.best = MakeOleTime(9999, 1, 1, 1, 1, 1);
+  const ScheduledTask* chosen = nullptr;
   std::lock_guard lock(m_list.Mutex());
-  for (const ScheduledTask& task : m_list.Snapshot()) {
+  m_list.VisitTasks([&](const ScheduledTask& task) {
     const std::optional<OleTime> next = NextRunTime(task, ContextFor(task, now));
     if (next && next->seconds < choice.best.seconds) {  // strictly: ties go to the earlier task
       choice.best = *next;
-      choice.task = task;
+      chosen = &task;
     }
-  }
+  });
+  if (chosen) choice.task = *chosen;  // copied while the lock still holds the list as it was
   return choice;
 }
 

@@ -18,6 +18,7 @@ void TaskList::Load() {
   std::lock_guard lock(m_lock);
   TaskStoreContents contents = ReadTaskStoreFile(m_storePath);
   for (ScheduledTask& task : contents.tasks) m_tasks.push_back(std::move(task));
+  m_idsMayRepeat = true;
   if (!contents.complete) {
     KeepDamagedStore();
     m_sessionNumber = 0;
@@ -27,6 +28,7 @@ void TaskList::Load() {
   m_sessionNumber = static_cast<std::uint16_t>(contents.sessionNumber + 1);
   // Each record read takes an identifier before the stored one replaces it.
   m_idCounter = contents.idCounter + static_cast<std::uint32_t>(m_tasks.size());
+  m_idsMayRepeat = std::any_of(m_tasks.begin(), m_tasks.end(), [&](const auto& t) { return t.taskID > m_idCounter; });
   if (m_tasks.empty())
     m_startupEntry.Unregister();
   else
@@ -153,7 +155,7 @@ std::uint32_t TaskList::NextTaskID() {
   // higher identifiers are still listed: skip those so identifiers stay unique (and never 0).
   do {
     ++m_idCounter;
-  } while (m_idCounter == 0 || HasTask(m_idCounter));
+  } while (m_idCounter == 0 || (m_idsMayRepeat && HasTask(m_idCounter)));
   return m_idCounter;
 }
 

@@ -54,6 +54,12 @@ class TaskList {
   // A new task from a caller's record, with the next identifier (the caller's is ignored).
   ScheduledTask MakeTask(const TASK_STRUCT& record);
   std::vector<ScheduledTask> Snapshot() const;
+  // Calls visit for each task in list order, under the lock, without copying them.
+  template <class Visit>
+  void VisitTasks(Visit visit) const {
+    std::lock_guard lock(m_lock);
+    for (const ScheduledTask& task : m_tasks) visit(task);
+  }
 
   std::uint16_t SessionNumber() const;
   std::uint32_t IdCounter() const;
@@ -77,6 +83,8 @@ class TaskList {
   std::vector<ScheduledTask> m_tasks;
   std::uint16_t m_sessionNumber = 0;
   std::uint32_t m_idCounter = 0;
+  // The counter may reach identifiers that listed tasks already have (after a damaged store).
+  bool m_idsMayRepeat = false;
   // The length of the store as this process last wrote it whole or in part; unknown after a
   // failed write or before the first, when the next change saves it whole.
   std::optional<qint64> m_storedLength;
