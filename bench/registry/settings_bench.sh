@@ -49,7 +49,7 @@ for _ in $(seq "$RUNS"); do
   start=$(now)
   "$VARNOW" "/DIR=$WORK/scanned" >/dev/null 2>&1 &
   VARNOW_PID=$!
-  xd_wait_window '^Varnow' 60 >/dev/null
+  xd_wait_window '^Varnow' "${WINDOW_WAIT:-300}" >/dev/null
   echo "$(now) - $start" | bc
   kill "$VARNOW_PID" 2>/dev/null || true
   wait "$VARNOW_PID" 2>/dev/null || true
