@@ -465,6 +465,35 @@ TEST_F(Server, CallsWhileAnIdleServerEndsAreAnsweredOrStartANewOne) {
   EXPECT_TRUE(ServerGone());
 }
 
+// The session ends while the server is sending long answers that nobody will read any more.
+TEST_F(Server, ServerEndsWithItsBusWhileAnswering) {
+  auto session = std::make_unique<test::CPrivateBus>();
+  ASSERT_FALSE(session->Address().isEmpty());
+  QProcess server;
+  server.setProcessEnvironment(session->Env());
+  server.start(ServerPath(), {});
+  ASSERT_TRUE(server.waitForStarted());
+  const auto stopServer = qScopeGuard([&] {
+    server.kill();
+    server.waitForFinished();
+  });
+  {
+    QDBusConnection bus = QDBusConnection::connectToBus(session->Address(), "answering");
+    ASSERT_TRUE(WaitFor([&] { return bus.interface()->isServiceRegistered(kServiceName).value(); }, 10000));
+    COrvTaskMgrClient client(bus);
+    ASSERT_EQ(client.CreateInstance(), S_OK);
+    std::uint32_t taskID = 0;
+    const QString longest = "/bin/true " + QString(::sysconf(_SC_ARG_MAX) - 100, 'x');
+    ASSERT_EQ(client.CreateNewTask(NewTask(OnceAt(QDateTime(QDate(2099, 1, 1), QTime(0, 0))), longest), &taskID), S_OK);
+    for (int i = 0; i < 40; ++i)
+      bus.asyncCall(QDBusMessage::createMethodCall(kServiceName, kObjectPath, kInterfaceName, "GetTask") << taskID);
+    QThread::msleep(20);
+  }
+  QDBusConnection::disconnectFromBus("answering");
+  session.reset();
+  EXPECT_TRUE(server.waitForFinished(15000));
+}
+
 // Helper process for the test above: takes a lock and waits to be killed.
 int HoldLock(const QString& address) {
   QDBusConnection bus = QDBusConnection::connectToBus(address, "holder");
