@@ -2,6 +2,7 @@
 
 #include "platform/filesystem.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -12,6 +13,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <ctime>
+#include <string_view>
 
 namespace platform {
 namespace {
@@ -32,6 +34,14 @@ bool WriteAll(FileSystem& files, int fd, const std::string& text) {
 std::string FolderOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string LocalTimeText(const char* format) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local {};
+  char text[32];
+  std::strftime(text, sizeof text, format, ::localtime_r(&now, &local));
+  return text;
 }
 
 }  // namespace
@@ -81,11 +91,7 @@ bool WriteFileAtomically(const std::string& path, const std::string& text, unsig
 }
 
 std::optional<std::string> KeepDamagedCopy(const std::string& path) {
-  const std::time_t now = std::time(nullptr);
-  std::tm local {};
-  char stamp[32];
-  std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", ::localtime_r(&now, &local));
-  const std::string base = path + ".damaged-" + stamp;
+  const std::string base = path + ".damaged-" + LocalTimeText("%Y%m%d-%H%M%S");
   for (int n = 1; n < 100; ++n) {
     const std::string name = n == 1 ? base : base + "-" + std::to_string(n);
     // A second link keeps the bytes when the file is later replaced by rename; where links
@@ -101,6 +107,19 @@ std::optional<std::string> KeepDamagedCopy(const std::string& path) {
     return std::nullopt;
   }
   return std::nullopt;
+}
+
+bool HasDamagedCopyFromToday(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const std::string prefix = path.substr(slash + 1) + ".damaged-" + LocalTimeText("%Y%m%d") + "-";
+  DIR* listing = ::opendir(folder.c_str());
+  if (!listing) return false;
+  bool found = false;
+  while (const dirent* entry = ::readdir(listing))
+    if (std::string_view(entry->d_name).starts_with(prefix)) found = true;
+  ::closedir(listing);
+  return found;
 }
 
 bool MakeFolders(const std::string& folder, unsigned mode) {
