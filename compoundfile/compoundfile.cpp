@@ -24,6 +24,8 @@ HRESULT Guarded(const std::shared_ptr<Document>& doc, std::uint32_t entry, std::
     return fn(*doc);
   } catch (const std::bad_alloc&) {
     return STG_E_INSUFFICIENTMEMORY;
+  } catch (const MissingEntry&) {
+    return STG_E_DOCFILECORRUPT;
   }
 }
 
@@ -156,8 +158,9 @@ HRESULT Storage::EnumElements(std::vector<ElementInfo>& out) const {
                  [&](Document& doc) { return doc.Enumerate(m_entry, out); });
 }
 
-HRESULT Storage::Commit() {
-  return Guarded(m_doc, m_entry, m_generation, [&](Document& doc) { return doc.Commit(); });
+HRESULT Storage::Commit(std::uint64_t* spaceNeeded) {
+  if (spaceNeeded) *spaceNeeded = 0;
+  return Guarded(m_doc, m_entry, m_generation, [&](Document& doc) { return doc.Commit(spaceNeeded); });
 }
 
 HRESULT StgOpenStorage(const std::string& path, const OpenOptions& options, Storage& root) {
@@ -172,7 +175,7 @@ HRESULT StgOpenStorage(const std::string& path, const OpenOptions& options, Stor
   if (Failed(hr)) return hr;
   root.m_doc = std::move(doc);
   root.m_entry = 0;
-  root.m_generation = root.m_doc->Generation(0);
+  root.m_generation = root.m_doc->Generation(0);  // the root is always in the model
   return S_OK;
 }
 

@@ -122,7 +122,10 @@ class Storage {
   // Lists the children in the file's enumeration order (the sibling tree's in-order walk).
   HRESULT EnumElements(std::vector<ElementInfo>& out) const;
   // Writes the batch so far to the file (all or nothing) without releasing anything.
-  HRESULT Commit();
+  // *spaceNeeded (when given) receives the free space on the file's disk that the batch took
+  // or, when it failed, would have taken (its rollback journal and what the file grows by).
+  // After a failure the batch is lost: every handle of the file sees STG_E_REVERTED.
+  HRESULT Commit(std::uint64_t* spaceNeeded = nullptr);
   void Release();
 
  private:

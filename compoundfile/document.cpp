@@ -3,10 +3,10 @@
 #include "compoundfile/document.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -26,68 +26,94 @@ namespace {
 // True for an empty file and for the start of a header that was never finished.
 bool IsUnfinishedFile(int fd) {
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || st.st_size >= static_cast<off_t>(kHeaderSize)) return false;
+  if (io::Files().Stat(fd, st) != 0 || st.st_size >= static_cast<off_t>(kHeaderSize)) return false;
   std::uint8_t head[kSignature.size()] = {};
   std::size_t got = 0;
   if (Failed(io::ReadAt(fd, 0, head, sizeof head, &got))) return false;
   return std::memcmp(head, kSignature.data(), got) == 0;
 }
 
+// Writes the image of a new file and syncs it.
+HRESULT WriteImage(int fd, const std::vector<std::uint8_t>& image) {
+  HRESULT hr = io::WriteAt(fd, 0, image.data(), image.size());
+  if (Succeeded(hr)) hr = io::Sync(fd);
+  return hr;
+}
+
 // Creates the file directly; a crash part way leaves a short file, which an open with create
 // takes for an empty one and an open without create reports as not a compound file.
 HRESULT CreateInPlace(const std::string& path, const std::vector<std::uint8_t>& image) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0) return errno == EEXIST ? S_OK : io::StatusFromErrno(errno);
-  HRESULT hr = ::flock(fd, LOCK_EX) == 0 ? journal::Remove(path) : STG_E_LOCKVIOLATION;
-  if (Succeeded(hr)) hr = io::WriteAt(fd, 0, image.data(), image.size());
-  if (Succeeded(hr)) hr = io::Sync(fd);
-  ::close(fd);
+  io::FileSystem& files = io::Files();
+  const int fd = io::OpenFile(path, O_RDWR | O_CREAT | O_EXCL, 0644);
+  if (fd < 0) return fd == -EEXIST ? S_OK : io::StatusFromErrno(-fd);
+  HRESULT hr = io::LockFile(fd, LOCK_EX) == 0 ? journal::Remove(path) : STG_E_LOCKVIOLATION;
+  if (Succeeded(hr)) hr = WriteImage(fd, image);
+  if (Succeeded(hr)) hr = io::SyncFolderOf(path);
+  files.Close(fd);
   return hr;
 }
 
 constexpr char kTempInfix[] = ".new";
-constexpr std::size_t kTempSuffix = 6;  // the XXXXXX that mkstemp fills in
+constexpr std::size_t kTempSuffix = 6;  // random letters and digits
 // A creator locks its temporary file at once; an unlocked one this old is no creator's.
 constexpr std::time_t kUnlockedTempAge = 60;
-
-std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
 
 // Writes and locks the image of a new file, then links it (reachable as `from`) into place;
 // when another opener linked one first, theirs stands. A leftover journal of an earlier file
 // of this name is removed while the new file is locked, so it can never be applied to it.
-HRESULT PutInPlace(int fd, const std::string& from, int linkFlags, const std::string& path) {
+HRESULT PutInPlace(int fd, const std::string& from, bool follow, const std::string& path) {
+  io::FileSystem& files = io::Files();
   ::fchmod(fd, 0644);
   // Locked while it is being made: an opener that finds a temporary file unlocked knows its
   // creator died.
-  HRESULT hr = ::flock(fd, LOCK_EX) == 0 ? S_OK : STG_E_LOCKVIOLATION;
+  HRESULT hr = io::LockFile(fd, LOCK_EX) == 0 ? S_OK : STG_E_LOCKVIOLATION;
   const std::vector<std::uint8_t> image = NewFileImage();
-  if (Succeeded(hr)) hr = io::WriteAt(fd, 0, image.data(), image.size());
-  if (Succeeded(hr)) hr = io::Sync(fd);
+  if (Succeeded(hr)) hr = WriteImage(fd, image);
   if (Failed(hr)) return hr;
-  if (::linkat(AT_FDCWD, from.c_str(), AT_FDCWD, path.c_str(), linkFlags) == 0) return journal::Remove(path);
-  if (errno == EPERM || errno == ENOTSUP || errno == EMLINK) return CreateInPlace(path, image);  // no hard links
-  return errno == EEXIST ? S_OK : io::StatusFromErrno(errno);
+  const int linked = files.Link(from, path, follow);
+  if (linked == 0) {
+    // The new name must last before anyone is told the file exists.
+    hr = io::SyncFolderOf(path);
+    return Succeeded(hr) ? journal::Remove(path) : hr;
+  }
+  if (linked == -EPERM || linked == -ENOTSUP || linked == -EMLINK) return CreateInPlace(path, image);  // no hard links
+  return linked == -EEXIST ? S_OK : io::StatusFromErrno(-linked);
+}
+
+// Opens a new temporary file beside path, named path.newXXXXXX.
+int OpenTemporary(const std::string& path, std::string& temp) {
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  static std::atomic<std::uint64_t> s_serial{0};
+  std::uint64_t seed = (static_cast<std::uint64_t>(::getpid()) << 32) ^
+                       static_cast<std::uint64_t>(std::time(nullptr)) ^ (s_serial++ * 0x9E3779B97F4A7C15ull);
+  int fd = -EEXIST;
+  for (int attempt = 0; attempt < 100 && fd == -EEXIST; ++attempt) {
+    temp = path + kTempInfix;
+    for (std::size_t i = 0; i < kTempSuffix; ++i) {
+      seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+      temp += kLetters[(seed >> 33) % (sizeof kLetters - 1)];
+    }
+    fd = io::OpenFile(temp, O_RDWR | O_CREAT | O_EXCL, 0600);
+  }
+  return fd;
 }
 
 // Creates the file whole before it appears under its name: as an unnamed file where the file
 // system has them (a kill leaves nothing behind), else under a temporary name.
 HRESULT CreateFile(const std::string& path) {
-  const int unnamed = ::open(FolderOf(path).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0644);
+  io::FileSystem& files = io::Files();
+  const int unnamed = io::OpenFile(io::FolderOf(path), O_TMPFILE | O_RDWR, 0644);
   if (unnamed >= 0) {
-    const HRESULT hr = PutInPlace(unnamed, "/proc/self/fd/" + std::to_string(unnamed), AT_SYMLINK_FOLLOW, path);
-    ::close(unnamed);
+    const HRESULT hr = PutInPlace(unnamed, "/proc/self/fd/" + std::to_string(unnamed), true, path);
+    files.Close(unnamed);
     if (hr != STG_E_FILENOTFOUND) return hr;  // without /proc the unnamed file cannot be linked
   }
-  std::string temp = path + kTempInfix + std::string(kTempSuffix, 'X');
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) return io::StatusFromErrno(errno) == STG_E_FILENOTFOUND ? STG_E_PATHNOTFOUND
-                                                                       : io::StatusFromErrno(errno);
-  const HRESULT hr = PutInPlace(fd, temp, 0, path);
-  ::unlink(temp.c_str());
-  ::close(fd);
+  std::string temp;
+  const int fd = OpenTemporary(path, temp);
+  if (fd < 0) return io::StatusFromErrno(-fd) == STG_E_FILENOTFOUND ? STG_E_PATHNOTFOUND : io::StatusFromErrno(-fd);
+  const HRESULT hr = PutInPlace(fd, temp, false, path);
+  files.Remove(temp);
+  files.Close(fd);
   return hr;
 }
 
@@ -96,30 +122,29 @@ HRESULT CreateFile(const std::string& path) {
 // locked, or that may have been made an instant ago and not yet locked, stays. One that is a
 // second link to the file itself was left after it was put in place.
 void RemoveStaleTemporaries(const std::string& path, int fd) {
+  io::FileSystem& files = io::Files();
   struct stat self {};
-  if (::fstat(fd, &self) != 0) return;
-  const std::string folder = FolderOf(path);
+  if (files.Stat(fd, self) != 0) return;
+  const std::string folder = io::FolderOf(path);
   const std::size_t slash = path.rfind('/');
   const std::string prefix = path.substr(slash == std::string::npos ? 0 : slash + 1) + kTempInfix;
-  DIR* dir = ::opendir(folder.c_str());
-  if (!dir) return;
+  std::vector<std::string> names;
+  if (files.List(folder, names) != 0) return;
   const std::time_t now = std::time(nullptr);
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string name = entry->d_name;
+  for (const std::string& name : names) {
     if (name.size() != prefix.size() + kTempSuffix || name.compare(0, prefix.size(), prefix) != 0) continue;
     const std::string temp = folder + "/" + name;
-    const int tempFd = ::open(temp.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    const int tempFd = io::OpenFile(temp, O_RDONLY | O_NOFOLLOW, 0);
     if (tempFd < 0) continue;
     struct stat st {};
-    if (::fstat(tempFd, &st) == 0 && S_ISREG(st.st_mode)) {
+    if (files.Stat(tempFd, st) == 0 && S_ISREG(st.st_mode)) {
       const bool linkToSelf = st.st_dev == self.st_dev && st.st_ino == self.st_ino;
-      const bool abandoned = ::flock(tempFd, LOCK_EX | LOCK_NB) == 0 &&
+      const bool abandoned = io::LockFile(tempFd, LOCK_EX | LOCK_NB) == 0 &&
                              (st.st_size > 0 || now - st.st_mtime > kUnlockedTempAge);
-      if (linkToSelf || abandoned) ::unlink(temp.c_str());
+      if (linkToSelf || abandoned) files.Remove(temp);
     }
-    ::close(tempFd);
+    files.Close(tempFd);
   }
-  ::closedir(dir);
 }
 
 }  // namespace
@@ -135,7 +160,7 @@ HRESULT Document::Open(const std::string& path, const OpenOptions& options,
   doc->m_readOnly = options.readOnly;
 
   struct stat st {};
-  if (options.create && !options.readOnly && ::stat(path.c_str(), &st) != 0 && errno == ENOENT) {
+  if (options.create && !options.readOnly && io::Files().StatPath(path, st) == -ENOENT) {
     HRESULT hr = CreateFile(path);
     if (Failed(hr)) return hr;
   }
@@ -167,9 +192,7 @@ HRESULT Document::Open(const std::string& path, const OpenOptions& options,
   if (options.create && !options.readOnly && IsUnfinishedFile(fd)) {
     // An empty file, or one cut short while being created, is made a compound file: it held
     // nothing to lose.
-    const std::vector<std::uint8_t> image = NewFileImage();
-    HRESULT hr = io::WriteAt(fd, 0, image.data(), image.size());
-    if (Succeeded(hr)) hr = io::Sync(fd);
+    HRESULT hr = WriteImage(fd, NewFileImage());
     if (Failed(hr)) return hr;
   }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <exception>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -93,6 +94,12 @@ HRESULT WalkChain(Model& m, int fd, std::uint32_t start, bool mini, std::uint64_
 // The bytes of a new empty file (header, FAT and a directory holding the root).
 std::vector<std::uint8_t> NewFileImage();
 
+// Thrown by Document::NodeAt for an entry the model does not hold; the handles report it as
+// STG_E_DOCFILECORRUPT.
+struct MissingEntry : std::exception {
+  const char* what() const noexcept override { return "directory entry not in the model"; }
+};
+
 class Document {
  public:
   static HRESULT Open(const std::string& path, const OpenOptions& options,
@@ -117,15 +124,25 @@ class Document {
                      std::uint32_t& got);
   HRESULT WriteStream(std::uint32_t id, std::uint64_t pos, const void* buffer, std::uint32_t cb);
   HRESULT Resize(std::uint32_t id, std::uint64_t size);
-  HRESULT Commit();
+  // *spaceNeeded (when given) receives the free space the batch took or would have taken on
+  // the file's disk.
+  HRESULT Commit(std::uint64_t* spaceNeeded = nullptr);
 
  private:
   Document() = default;
   HRESULT CheckWritable() const;
 
-  // An entry the model holds (in a partial model, one read already).
+  // An entry the model holds (in a partial model, one read already); MissingEntry for any
+  // other id, which only a file damaged in a way the reader did not foresee can lead to.
   Node& NodeAt(std::uint32_t id) const {
-    return m_model->partial ? m_model->loaded.find(id)->second : m_model->nodes[id];
+    Model& m = *m_model;
+    if (m.partial) {
+      const auto it = m.loaded.find(id);
+      if (it == m.loaded.end()) throw MissingEntry();
+      return it->second;
+    }
+    if (id >= m.nodes.size()) throw MissingEntry();
+    return m.nodes[id];
   }
   // Partial models: reads entry id, met in the sibling tree of parent, unless it was read.
   HRESULT LoadEntry(std::uint32_t id, std::uint32_t parent, Node*& out);
@@ -164,10 +181,7 @@ class Document {
   void InsertIntoTree(std::uint32_t storage, std::uint32_t id);
   void Renew(std::uint32_t id, std::u16string_view name, std::uint8_t type);
   void FreeSubtrees(std::vector<std::uint32_t> pending);
-  HRESULT WriteBatch();
-  // Serialises sector k of the directory, the FAT, the MiniFAT or the DIFAT (kind as in
-  // commit.cpp) into b.
-  void SerializeSector(std::uint8_t kind, std::uint32_t k, std::uint8_t* b) const;
+  HRESULT WriteBatch(std::uint64_t* spaceNeeded);
 
   std::string m_path;
   bool m_readOnly = false;

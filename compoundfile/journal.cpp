@@ -4,7 +4,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "compoundfile/fileio.h"
 #include "compoundfile/format.h"
@@ -53,7 +52,7 @@ std::string PathFor(const std::string& file) { return file + "-journal"; }
 
 bool Exists(const std::string& file) {
   struct stat st {};
-  return ::lstat(PathFor(file).c_str(), &st) == 0;
+  return io::Files().StatPath(PathFor(file), st) == 0;
 }
 
 namespace {
@@ -109,8 +108,9 @@ class JournalWriter {
 
 HRESULT Write(const std::string& file, std::uint64_t oldLength, const std::vector<Extent>& saved) {
   const std::string path = PathFor(file);
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return io::StatusFromErrno(errno) == STG_E_MEDIUMFULL ? STG_E_MEDIUMFULL : STG_E_WRITEFAULT;
+  io::FileSystem& files = io::Files();
+  const int fd = io::OpenFile(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) return io::WriteStatusFromErrno(-fd);
   HRESULT hr;
   {
     JournalWriter out(fd);
@@ -125,33 +125,44 @@ HRESULT Write(const std::string& file, std::uint64_t oldLength, const std::vecto
     hr = out.Finish();
   }
   if (Succeeded(hr)) hr = io::Sync(fd);
-  ::close(fd);
-  // Syncing the folder makes the journal's name survive a power cut; some file systems
-  // cannot sync a folder, and a killed process does not need it, so it is only attempted.
-  if (Succeeded(hr)) io::SyncDirectoryOf(path);
-  if (Failed(hr)) ::unlink(path.c_str());
+  files.Close(fd);
+  // The journal's name must last too: were it lost in a power cut, in-place writes that
+  // reached the disk could not be rolled back.
+  if (Succeeded(hr)) hr = io::SyncFolderOf(path);
+  if (Failed(hr)) files.Remove(path);
   return hr;
 }
 
+std::uint64_t Size(const std::vector<Extent>& saved) {
+  std::uint64_t bytes = 24 + 16;  // magic, old length, count; checksum and trailer
+  for (const Extent& e : saved) bytes += 16 + e.bytes.size();
+  return bytes;
+}
+
 HRESULT Remove(const std::string& file) {
-  if (::unlink(PathFor(file).c_str()) != 0 && errno != ENOENT) return STG_E_WRITEFAULT;
-  return S_OK;
+  const std::string path = PathFor(file);
+  const int removed = io::Files().Remove(path);
+  if (removed == -ENOENT) return S_OK;
+  if (removed < 0) return io::WriteStatusFromErrno(-removed);
+  // Synced, so that a power cut cannot bring the journal back and roll a finished batch back.
+  return io::SyncFolderOf(path);
 }
 
 HRESULT Recover(const std::string& file, int fd) {
   const std::string path = PathFor(file);
-  const int jfd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (jfd < 0) return errno == ENOENT ? S_OK : STG_E_ACCESSDENIED;
+  io::FileSystem& files = io::Files();
+  const int jfd = io::OpenFile(path, O_RDONLY, 0);
+  if (jfd < 0) return jfd == -ENOENT ? S_OK : STG_E_ACCESSDENIED;
   struct stat st {};
   std::vector<std::uint8_t> image;
-  HRESULT hr = ::fstat(jfd, &st) == 0 ? S_OK : STG_E_READFAULT;
+  HRESULT hr = files.Stat(jfd, st) == 0 ? S_OK : STG_E_READFAULT;
   if (Succeeded(hr)) {
     image.resize(static_cast<std::size_t>(st.st_size));
     std::size_t got = 0;
     hr = io::ReadAt(jfd, 0, image.data(), image.size(), &got);
     image.resize(got);
   }
-  ::close(jfd);
+  files.Close(jfd);
   if (Failed(hr)) return hr;
 
   std::uint64_t oldLength = 0;
@@ -161,8 +172,8 @@ HRESULT Recover(const std::string& file, int fd) {
       hr = io::WriteAt(fd, e.offset, e.bytes.data(), e.bytes.size());
       if (Failed(hr)) return hr;
     }
-    if (::ftruncate(fd, static_cast<off_t>(oldLength)) != 0) return STG_E_WRITEFAULT;
-    hr = io::Sync(fd);
+    hr = io::Truncate(fd, oldLength);
+    if (Succeeded(hr)) hr = io::Sync(fd);
     if (Failed(hr)) return hr;
   }
   return Remove(file);

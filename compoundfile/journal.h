@@ -22,10 +22,12 @@ struct Extent {
 std::string PathFor(const std::string& file);
 bool Exists(const std::string& file);
 
-// Writes and syncs the journal for a commit that will overwrite the given extents of a file
+// Writes and syncs the journal (and its folder) for a commit that will overwrite the given extents of a file
 // that is now oldLength bytes long.
 HRESULT Write(const std::string& file, std::uint64_t oldLength, const std::vector<Extent>& saved);
-// Removes the journal of a completed commit.
+// The bytes the journal of these extents takes.
+std::uint64_t Size(const std::vector<Extent>& saved);
+// Removes the journal of a completed commit and syncs its folder.
 HRESULT Remove(const std::string& file);
 // Rolls a leftover journal back into the file open for writing at fd (the caller holds the
 // exclusive lock), then removes it. S_OK also when there was nothing to do.

@@ -37,7 +37,7 @@ class Loader {
  private:
   HRESULT ReadHeader() {
     struct stat st {};
-    if (::fstat(m_fd, &st) != 0) return STG_E_READFAULT;
+    if (io::Files().Stat(m_fd, st) != 0) return STG_E_READFAULT;
     m.fileLength = static_cast<std::uint64_t>(st.st_size);
     if (m.fileLength < kHeaderSize) return STG_E_INVALIDHEADER;
     std::uint8_t bytes[kHeaderSize];

@@ -23,7 +23,7 @@ std::list<Slot> g_slots;  // most recently put first
 
 bool StampOf(int fd, Stamp& out) {
   struct stat st {};
-  if (::fstat(fd, &st) != 0) return false;
+  if (io::Files().Stat(fd, st) != 0) return false;
   out.device = st.st_dev;
   out.inode = st.st_ino;
   out.length = static_cast<std::uint64_t>(st.st_size);

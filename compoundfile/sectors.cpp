@@ -183,7 +183,12 @@ HRESULT Document::WritableSector(std::uint32_t s, bool fresh, std::uint8_t*& out
     std::vector<std::uint8_t> bytes(m_model->sectorSize, 0);
     if (!fresh) {
       HRESULT hr = ReadSector(s, bytes.data());
-      if (Failed(hr)) return hr;
+      if (Failed(hr)) {
+        // The change under way stops half done, and releasing the file would commit that
+        // half: the batch is lost instead, like one whose writes failed.
+        m_broken = true;
+        return hr;
+      }
     }
     it = m_dirtySectors.emplace(s, std::move(bytes)).first;
   }

@@ -10,15 +10,19 @@ namespace orvsched {
 class CTaskLauncher {
  public:
   virtual ~CTaskLauncher() = default;
-  // Failures are not reported: a task that could not start still counts as run.
-  virtual void Start(const std::string& cmdLine, bool runMinimized) = 0;
+  // False when the program could not be started.
+  virtual bool Start(const std::string& cmdLine, bool runMinimized) = 0;
 };
 
 class CProcessLauncher : public CTaskLauncher {
  public:
   // Desktop programs have no "start minimized" that a launcher can ask for, so the flag is
   // carried but not acted on.
-  void Start(const std::string& cmdLine, bool runMinimized) override;
+  bool Start(const std::string& cmdLine, bool runMinimized) override;
 };
+
+// Whether the command line names a program that can be started: its first word is an
+// executable file, found on PATH when it has no "/" (as the start looks for it).
+bool NamesStartableProgram(const std::string& cmdLine);
 
 }  // namespace orvsched

@@ -67,35 +67,46 @@ std::unique_ptr<CClock> MakeClock() {
 int Serve(bool startupMode) {
   const QString self = QFile::decodeName(platform::ProgramPath().c_str());
   QDBusConnection bus = QDBusConnection::sessionBus();
-  if (!bus.isConnected()) {
+  if (!bus.isConnected())
     std::fprintf(stderr, "orvsched: no session bus; running tasks without serving the list\n");
-  } else if (!OwnServiceName(bus)) {
-    return 0;  // another server has the name: it serves, this one ends at once
-  }
   CAutostartEntry autostart(self);
   TaskList list(TaskStorePath(), autostart);
+  const std::unique_ptr<CClock> clock = MakeClock();
+  CProcessLauncher launcher;
+  CScheduler scheduler(list, *clock, launcher);
+  if (bus.isConnected()) scheduler.SetSessionCheck([&bus] { return bus.isConnected(); });
+
+  COrvTaskMgrServer server(list, bus, [&] {
+    scheduler.Stop();
+    // The name goes first, so that the daemon starts a new server for every call from now on.
+    // Calls it routed here before are queued ahead of its answer; the object stays until the
+    // event loop has answered them, so none of them meets a missing object.
+    if (bus.isConnected()) bus.interface()->unregisterService(QLatin1String(taskmgr::kServiceName));
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [&] {
+          bus.unregisterObject(QLatin1String(taskmgr::kObjectPath));
+          QCoreApplication::quit();
+        },
+        Qt::QueuedConnection);
+  });
+  // The object is there before the name: the daemon hands the new owner the calls that made it
+  // start this server at once, and they must not meet a missing object. They are answered once
+  // the event loop runs, after the list has been read.
+  if (bus.isConnected()) {
+    if (!server.Publish()) {
+      std::fprintf(stderr, "orvsched: cannot export %s\n", taskmgr::kObjectPath);
+      return 1;
+    }
+    if (!OwnServiceName(bus)) return 0;  // another server has the name: it serves, this one ends at once
+  }
   list.Load();
   if (!list.DamagedCopy().isEmpty())
     std::fprintf(stderr, "orvsched: the task store %s is damaged; the tasks read from it are kept and the file is saved as %s\n",
                  qPrintable(list.StorePath()), qPrintable(list.DamagedCopy()));
   if (startupMode && list.Count() == 0) return 0;
 
-  const std::unique_ptr<CClock> clock = MakeClock();
-  CProcessLauncher launcher;
-  CScheduler scheduler(list, *clock, launcher);
   scheduler.Start();
-
-  COrvTaskMgrServer server(list, bus, [&] {
-    scheduler.Stop();
-    // Giving up the name waits for the daemon's answer, which follows every reply sent before.
-    bus.unregisterObject(QLatin1String(taskmgr::kObjectPath));
-    if (bus.isConnected()) bus.interface()->unregisterService(QLatin1String(taskmgr::kServiceName));
-    QCoreApplication::quit();
-  });
-  if (bus.isConnected() && !server.Publish()) {
-    std::fprintf(stderr, "orvsched: cannot export %s\n", taskmgr::kObjectPath);
-    return 1;
-  }
   LetGoOfTheStartersTerminal();
   QTimer::singleShot(kIdleGraceMs, &server, &COrvTaskMgrServer::CheckIdle);
   return QCoreApplication::exec();

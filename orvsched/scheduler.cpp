@@ -1,12 +1,19 @@
 #include "orvsched/scheduler.h"
 
 #include "orvsched/nextrun.h"
+#include "platform/tracelog.h"
+
+#include <syslog.h>
+
+#include <chrono>
 
 namespace orvsched {
 
 using namespace taskmgr;
 
 namespace {
+
+constexpr std::chrono::milliseconds kSettleAfterChange{250};
 
 bool IsStartupTrigger(const TASK_TRIGGER& t) {
   return t.TriggerType == TASK_EVENT_TRIGGER_AT_SYSTEMSTART || t.TriggerType == TASK_EVENT_TRIGGER_AT_LOGON;
@@ -29,7 +36,11 @@ void CScheduler::Start() {
   m_list.ThreadStateFlag() = kThreadRunning;
   m_thread = std::thread([this] {
     try {
-      while (m_list.ThreadStateFlag() != kStopRequested) RunPass();
+      while (m_list.ThreadStateFlag() != kStopRequested) {
+        // A client that creates many tasks wakes the thread once for each: a short pause lets
+        // the burst pass before the next pass looks at the whole list again.
+        if (RunPass().woken) std::this_thread::sleep_for(kSettleAfterChange);
+      }
     } catch (...) {
       // A pass that fails ends the thread; the interface keeps serving.
     }
@@ -80,14 +91,16 @@ RunContext CScheduler::ContextFor(const ScheduledTask& task, const OleTime& now)
 CScheduler::Choice CScheduler::ChooseNext(const OleTime& now) {
   Choice choice;
   choice.best = MakeOleTime(9999, 1, 1, 1, 1, 1);
+  const ScheduledTask* chosen = nullptr;
   std::lock_guard lock(m_list.Mutex());
-  for (const ScheduledTask& task : m_list.Snapshot()) {
+  m_list.VisitTasks([&](const ScheduledTask& task) {
     const std::optional<OleTime> next = NextRunTime(task, ContextFor(task, now));
     if (next && next->seconds < choice.best.seconds) {  // strictly: ties go to the earlier task
       choice.best = *next;
-      choice.task = task;
+      chosen = &task;
     }
-  }
+  });
+  if (chosen) choice.task = *chosen;  // copied while the lock still holds the list as it was
   return choice;
 }
 
@@ -107,6 +120,10 @@ void CScheduler::RunChosen(std::uint32_t taskID, const OleTime& best) {
   ScheduledTask task;
   // Deleted while the thread waited: neither run nor written back.
   if (!m_list.GetById(taskID, &task)) return;
+  if (m_inSession && !m_inSession()) {
+    m_list.ThreadStateFlag() = kStopRequested;  // the task stays due: passing again would spin
+    return;
+  }
   if (RunTask(task, now) == Fate::kDelete) {
     m_list.Remove(taskID);
     m_passedOver.erase(taskID);
@@ -122,11 +139,16 @@ CScheduler::Fate CScheduler::RunTask(ScheduledTask& task, const OleTime& now) {
     const bool pending = m_startupPending.erase(task.taskID) > 0;  // one chance per session
     acts = acts && pending;
   }
+  // A message-box task shows nothing: the service has no user interface.
+  if (acts && task.taskType == atEXECUTE && !m_launcher.Start(task.cmdLine, task.bRunMinimized != 0)) {
+    // Not a run: the task keeps its last run, and this occurrence is not offered again at once.
+    VN_TRACE("Task %u: %s could not be started", task.taskID, task.cmdLine.c_str());
+    ::syslog(LOG_WARNING, "task %u: %s could not be started", task.taskID, task.cmdLine.c_str());
+    acts = false;
+  }
   if (acts) {
     task.lastRun = {ToOleDate(now), 0};
     task.trigger.Reserved1 = m_list.SessionNumber();
-    // A message-box task shows nothing: the service has no user interface.
-    if (task.taskType == atEXECUTE) m_launcher.Start(task.cmdLine, task.bRunMinimized != 0);
   } else {
     m_passedOver[task.taskID] = now;
   }

@@ -10,6 +10,7 @@
 #include "orvsched/tasklist.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -26,6 +27,9 @@ class CScheduler {
   CScheduler(const CScheduler&) = delete;
   CScheduler& operator=(const CScheduler&) = delete;
 
+  // A server that has lost its session must not start tasks beside the next session's server:
+  // while inSession answers false, due tasks are neither run nor written back.
+  void SetSessionCheck(std::function<bool()> inSession) { m_inSession = std::move(inSession); }
   void Start();
   // Asks the thread to end, wakes it and waits for it; a second call does nothing.
   void Stop();
@@ -57,6 +61,7 @@ class CScheduler {
   CClock& m_clock;
   CTaskLauncher& m_launcher;
   std::thread m_thread;
+  std::function<bool()> m_inSession;
   bool m_firstPass = true;
   // Start-up and log-on tasks present when the server started that have not yet had their run.
   std::set<std::uint32_t> m_startupPending;

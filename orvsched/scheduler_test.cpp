@@ -3,6 +3,8 @@
 #include "orvsched/nextrun.h"
 #include "orvsched/taskstore.h"
 #include "orvsched/testsupport.h"
+#include "platform/atomicfile.h"
+#include "platform/tracelog.h"
 
 #include <QTemporaryDir>
 
@@ -193,6 +195,30 @@ TEST_F(Schedules, ADayOfTheThreeHourAlert) {
   ASSERT_EQ(saved.tasks.size(), 1u);
   EXPECT_EQ(FromOleDate(saved.tasks[0].lastRun.value), At(2026, 12, 8, 9, 1));
   EXPECT_EQ(saved.tasks[0].trigger.Reserved1, m_list.SessionNumber());
+}
+
+TEST_F(Schedules, StartThatFailsIsTracedAndIsNoRun) {
+  const std::string trace = m_dir.filePath("trace.txt").toStdString();
+  ASSERT_TRUE(platform::TraceLog::Open(trace));
+  Start({Task(7, Daily(2026, 12, 7, 10, 0, 1), "/gone/program --now")});
+  m_launcher.fails = true;
+  // The run due at once fails; the task is not tried again at once, but at its next time.
+  const int passes = RunUntil(At(2026, 12, 7, 12, 0));
+  platform::TraceLog::Close();
+  EXPECT_LE(passes, 3);
+  ScheduledTask stored;
+  ASSERT_TRUE(m_list.GetAt(0, &stored));
+  EXPECT_FALSE(stored.lastRun.IsValid());
+  EXPECT_EQ(stored.trigger.Reserved1, 0u);
+  const std::optional<std::string> lines = platform::ReadWholeFile(trace);
+  ASSERT_TRUE(lines);
+  EXPECT_NE(lines->find("Task 7: /gone/program --now could not be started"), std::string::npos) << *lines;
+
+  m_launcher.fails = false;  // the program is back by the next day
+  RunUntil(At(2026, 12, 8, 11, 0));
+  ASSERT_EQ(LaunchTimes(), (std::vector<OleTime>{At(2026, 12, 8, 10, 0)}));
+  ASSERT_TRUE(m_list.GetAt(0, &stored));
+  EXPECT_EQ(FromOleDate(stored.lastRun.value), At(2026, 12, 8, 10, 0));
 }
 
 TEST_F(Schedules, OneTimeTasksAreDeletedAfterTheirTimeDisabledOnesWithoutRunning) {

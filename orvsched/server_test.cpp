@@ -1,12 +1,15 @@
 // The real server on a private session bus started here, with its data, configuration and
 // store folders in a temporary folder; gdbus serves as a client nobody here wrote.
+#include "orvsched/taskmgrserver.h"
 #include "taskmgr/taskmgrbus.h"
 #include "taskmgr/taskmgrclient.h"
 #include "taskmgr/testbus.h"
 
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
+#include <QDBusPendingCall>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -18,11 +21,14 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+
+#include <unistd.h>
 #include <functional>
 
 namespace {
 
 using namespace taskmgr;
+using orvsched::kMaxDescriptionBytes;
 
 using test::WaitFor;
 
@@ -146,7 +152,7 @@ TEST_F(Server, RegistrationLetsTheFirstCallStartTheServer) {
 
 TEST_F(Server, ForeignClientCreatesTaskAndTheListAgrees) {
   const TASK_TRIGGER trigger = OnceAt(QDateTime(QDate(2099, 1, 2), QTime(3, 4)));
-  const ProgramRun created = Gdbus("CreateNewTask", {QString("(2, 'Alert on /srv', '/usr/bin/varnow /DIR=/srv', %1, byte 1, 12345, 2)")
+  const ProgramRun created = Gdbus("CreateNewTask", {QString("(2, 'Alert on /srv', '/bin/true /DIR=/srv', %1, byte 1, 12345, 2)")
                                                   .arg(GdbusBytes(trigger))});
   const QRegularExpressionMatch id = QRegularExpression(R"(^\(0, uint32 (\d+)\)$)").match(created.output.trimmed());
   ASSERT_TRUE(id.hasMatch()) << created.output.toStdString();
@@ -161,7 +167,7 @@ TEST_F(Server, ForeignClientCreatesTaskAndTheListAgrees) {
   ASSERT_EQ(client.GetTask(taskID, &task), S_OK);
   EXPECT_EQ(task.taskType, atEXECUTE);
   EXPECT_EQ(task.description, "Alert on /srv");
-  EXPECT_EQ(task.cmdLine, "/usr/bin/varnow /DIR=/srv");
+  EXPECT_EQ(task.cmdLine, "/bin/true /DIR=/srv");
   EXPECT_EQ(ToBytes(task.taskTrigger), ToBytes(trigger));
   EXPECT_EQ(task.bRunMinimized, 1);
   EXPECT_EQ(task.taskID, taskID);
@@ -370,6 +376,121 @@ TEST_F(Server, ServerEndsWithItsBus) {
   }
   QDBusConnection::disconnectFromBus("session");
   session.reset();  // the session ends: its bus daemon goes
+  EXPECT_TRUE(server.waitForFinished(15000));
+}
+
+TEST_F(Server, TaskThatCouldNeverRunIsRefusedWithoutAnIdentifier) {
+  const QString later = GdbusBytes(OnceAt(QDateTime(QDate(2099, 1, 1), QTime(0, 0))));
+  auto create = [&](int type, const QString& cmdLine) {
+    return Gdbus("CreateNewTask", {QString("(%1, 'task', %2, %3, byte 0, 0, 2)").arg(type).arg(cmdLine, later)})
+        .output.trimmed();
+  };
+  const QString plainFile = g_bus->Path("out/plain.txt");
+  QFile(plainFile).open(QIODevice::WriteOnly);
+  const QString refused = QString("(%1, uint32 0)").arg(E_INVALIDARG);
+  EXPECT_EQ(create(2, "'/no/such/program --now'"), refused);
+  EXPECT_EQ(create(2, "'no-such-program-on-the-path'"), refused);
+  EXPECT_EQ(create(2, "'" + g_bus->Path("out") + " x'"), refused);  // a folder
+  EXPECT_EQ(create(2, "'" + plainFile + "'"), refused);             // not executable
+  EXPECT_EQ(create(2, "''"), refused);
+  EXPECT_EQ(create(2, "'\"\" '"), refused);  // only an empty argument
+  EXPECT_EQ(Gdbus("GetNumTasks").output.trimmed(), "(0, 0)");
+
+  // A program on the path is found as the start finds it; a message-box task starts nothing.
+  const QString onThePath = create(2, "'true --flag'");
+  EXPECT_TRUE(onThePath.startsWith("(0, uint32 ")) << onThePath.toStdString();
+  EXPECT_TRUE(create(1, "''").startsWith("(0, uint32 "));
+
+  // A store that cannot be written: nothing is created, and no identifier is handed out.
+  QFile::remove(g_bus->Path("store/ORVSCHED.DAT"));
+  ASSERT_TRUE(QDir().mkpath(g_bus->Path("store/ORVSCHED.DAT")));
+  const auto restore = qScopeGuard([] { QDir().rmdir(g_bus->Path("store/ORVSCHED.DAT")); });
+  EXPECT_EQ(create(2, "'/bin/true'"), QString("(%1, uint32 0)").arg(E_FAIL));
+  EXPECT_EQ(Gdbus("GetNumTasks").output.trimmed(), "(0, 2)");
+}
+
+TEST_F(Server, TextsLongerThanACommandLineAreRefused) {
+  const TASK_TRIGGER later = OnceAt(QDateTime(QDate(2099, 1, 1), QTime(0, 0)));
+  const long argMax = ::sysconf(_SC_ARG_MAX);
+  ASSERT_GT(argMax, 100000);
+  COrvTaskMgrClient client(m_bus);
+  ASSERT_EQ(client.CreateInstance(), S_OK);
+  std::uint32_t taskID = 0;
+  EXPECT_EQ(client.CreateNewTask(NewTask(later, "/bin/true " + QString(argMax, 'x')), &taskID), E_INVALIDARG);
+  TASK_STRUCT wordy = NewTask(later, "/bin/true");
+  wordy.description = QString(kMaxDescriptionBytes + 1, 'd');
+  EXPECT_EQ(client.CreateNewTask(wordy, &taskID), E_INVALIDARG);
+  wordy.description = QString(kMaxDescriptionBytes / 2, QChar(0xe9));  // two bytes each in the store
+  wordy.description += "e";
+  EXPECT_EQ(client.CreateNewTask(wordy, &taskID), E_INVALIDARG);
+  std::int32_t count = -1;
+  ASSERT_EQ(client.GetNumTasks(&count), S_OK);
+  EXPECT_EQ(count, 0);
+
+  // Long, but within what a program can be started with: kept and given back whole.
+  TASK_STRUCT longest = NewTask(later, "/bin/true " + QString(100000, 'x'));
+  longest.description = QString(kMaxDescriptionBytes, 'd');
+  ASSERT_EQ(client.CreateNewTask(longest, &taskID), S_OK);
+  TASK_STRUCT back;
+  ASSERT_EQ(client.GetTask(taskID, &back), S_OK);
+  EXPECT_EQ(back.cmdLine, longest.cmdLine);
+  EXPECT_EQ(back.description, longest.description);
+  ASSERT_EQ(client.DeleteTask(taskID), S_OK);
+  ASSERT_EQ(client.Release(), S_OK);
+  EXPECT_TRUE(ServerGone());
+}
+
+TEST_F(Server, CallsWhileAnIdleServerEndsAreAnsweredOrStartANewOne) {
+  ASSERT_EQ(RunProgram(ServerPath(), {"-RegServer"}).exitCode, 0);
+  // Callers that hold no lock: each answer lets an empty server end, while the next calls are
+  // on their way to it.
+  std::vector<QDBusPendingCall> calls;
+  QElapsedTimer sending;
+  sending.start();
+  int servers = 0;
+  uint lastPid = 0;
+  while (sending.elapsed() < 4000) {
+    calls.push_back(m_bus.asyncCall(QDBusMessage::createMethodCall(kServiceName, kObjectPath, kInterfaceName, "GetNumTasks")));
+    if (const uint pid = m_bus.interface()->servicePid(kServiceName); pid && pid != lastPid) {
+      ++servers;
+      lastPid = pid;
+    }
+    QThread::msleep(3);
+  }
+  for (QDBusPendingCall& call : calls) {
+    call.waitForFinished();
+    ASSERT_FALSE(call.isError()) << call.error().name().toStdString() << ": " << call.error().message().toStdString();
+  }
+  EXPECT_GT(servers, 1);  // the race was run: servers ended and new ones were started
+  EXPECT_TRUE(ServerGone());
+}
+
+// The session ends while the server is sending long answers that nobody will read any more.
+TEST_F(Server, ServerEndsWithItsBusWhileAnswering) {
+  auto session = std::make_unique<test::CPrivateBus>();
+  ASSERT_FALSE(session->Address().isEmpty());
+  QProcess server;
+  server.setProcessEnvironment(session->Env());
+  server.start(ServerPath(), {});
+  ASSERT_TRUE(server.waitForStarted());
+  const auto stopServer = qScopeGuard([&] {
+    server.kill();
+    server.waitForFinished();
+  });
+  {
+    QDBusConnection bus = QDBusConnection::connectToBus(session->Address(), "answering");
+    ASSERT_TRUE(WaitFor([&] { return bus.interface()->isServiceRegistered(kServiceName).value(); }, 10000));
+    COrvTaskMgrClient client(bus);
+    ASSERT_EQ(client.CreateInstance(), S_OK);
+    std::uint32_t taskID = 0;
+    const QString longest = "/bin/true " + QString(::sysconf(_SC_ARG_MAX) - 100, 'x');
+    ASSERT_EQ(client.CreateNewTask(NewTask(OnceAt(QDateTime(QDate(2099, 1, 1), QTime(0, 0))), longest), &taskID), S_OK);
+    for (int i = 0; i < 40; ++i)
+      bus.asyncCall(QDBusMessage::createMethodCall(kServiceName, kObjectPath, kInterfaceName, "GetTask") << taskID);
+    QThread::msleep(20);
+  }
+  QDBusConnection::disconnectFromBus("answering");
+  session.reset();
   EXPECT_TRUE(server.waitForFinished(15000));
 }
 

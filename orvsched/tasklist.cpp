@@ -18,6 +18,7 @@ void TaskList::Load() {
   std::lock_guard lock(m_lock);
   TaskStoreContents contents = ReadTaskStoreFile(m_storePath);
   for (ScheduledTask& task : contents.tasks) m_tasks.push_back(std::move(task));
+  m_idsMayRepeat = true;
   if (!contents.complete) {
     KeepDamagedStore();
     m_sessionNumber = 0;
@@ -27,6 +28,7 @@ void TaskList::Load() {
   m_sessionNumber = static_cast<std::uint16_t>(contents.sessionNumber + 1);
   // Each record read takes an identifier before the stored one replaces it.
   m_idCounter = contents.idCounter + static_cast<std::uint32_t>(m_tasks.size());
+  m_idsMayRepeat = std::any_of(m_tasks.begin(), m_tasks.end(), [&](const auto& t) { return t.taskID > m_idCounter; });
   if (m_tasks.empty())
     m_startupEntry.Unregister();
   else
@@ -54,7 +56,7 @@ int TaskList::Count() const {
 bool TaskList::Add(const ScheduledTask& task) {
   std::lock_guard lock(m_lock);
   m_tasks.push_back(task);
-  if (!Save()) {
+  if (!SaveAdded(task)) {
     m_tasks.pop_back();  // as before the call: a client that retries adds no duplicate
     return false;
   }
@@ -111,7 +113,21 @@ bool TaskList::Replace(const ScheduledTask& task) {
 
 bool TaskList::Save() {
   std::lock_guard lock(m_lock);
-  return WriteTaskStoreFile(m_storePath, SerializeTaskStore(m_sessionNumber, m_idCounter, m_tasks));
+  const QByteArray bytes = SerializeTaskStore(m_sessionNumber, m_idCounter, m_tasks);
+  m_storedLength.reset();
+  if (!WriteTaskStoreFile(m_storePath, bytes)) return false;
+  m_storedLength = bytes.size();
+  return true;
+}
+
+bool TaskList::SaveAdded(const ScheduledTask& task) {
+  // Rewriting the whole store for each new task would make creating many tasks quadratic.
+  if (m_storedLength) {
+    m_storedLength = AppendToTaskStoreFile(m_storePath, *m_storedLength, m_sessionNumber, m_idCounter,
+                                           m_tasks.size(), task);
+    if (m_storedLength) return true;
+  }
+  return Save();
 }
 
 ScheduledTask TaskList::MakeTask(const TASK_STRUCT& record) {
@@ -139,7 +155,7 @@ std::uint32_t TaskList::NextTaskID() {
   // higher identifiers are still listed: skip those so identifiers stay unique (and never 0).
   do {
     ++m_idCounter;
-  } while (m_idCounter == 0 || HasTask(m_idCounter));
+  } while (m_idCounter == 0 || (m_idsMayRepeat && HasTask(m_idCounter)));
   return m_idCounter;
 }
 

@@ -1,5 +1,5 @@
 // The server's one list of tasks, kept in insertion order and saved to the task store after
-// every change. Every operation holds the list lock, which is re-entrant so that Add and
+// every change (a new task is appended to the file this process wrote). Every operation holds the list lock, which is re-entrant so that Add and
 // Remove can save while holding it. Tasks are handed out only as copies.
 #pragma once
 
@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace orvsched {
@@ -53,6 +54,12 @@ class TaskList {
   // A new task from a caller's record, with the next identifier (the caller's is ignored).
   ScheduledTask MakeTask(const TASK_STRUCT& record);
   std::vector<ScheduledTask> Snapshot() const;
+  // Calls visit for each task in list order, under the lock, without copying them.
+  template <class Visit>
+  void VisitTasks(Visit visit) const {
+    std::lock_guard lock(m_lock);
+    for (const ScheduledTask& task : m_tasks) visit(task);
+  }
 
   std::uint16_t SessionNumber() const;
   std::uint32_t IdCounter() const;
@@ -64,6 +71,8 @@ class TaskList {
 
  private:
   void KeepDamagedStore();
+  // Saves the list after task was appended to it.
+  bool SaveAdded(const ScheduledTask& task);
   std::uint32_t NextTaskID();
   bool HasTask(std::uint32_t taskID) const;
 
@@ -74,6 +83,11 @@ class TaskList {
   std::vector<ScheduledTask> m_tasks;
   std::uint16_t m_sessionNumber = 0;
   std::uint32_t m_idCounter = 0;
+  // The counter may reach identifiers that listed tasks already have (after a damaged store).
+  bool m_idsMayRepeat = false;
+  // The length of the store as this process last wrote it whole or in part; unknown after a
+  // failed write or before the first, when the next change saves it whole.
+  std::optional<qint64> m_storedLength;
   CWakeEvent m_wakeEvent;
   std::atomic<int> m_threadState{kThreadCreated};
 };

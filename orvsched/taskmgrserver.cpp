@@ -1,13 +1,22 @@
 #include "orvsched/taskmgrserver.h"
 
+#include "orvsched/launcher.h"
 #include "orvsched/nextrun.h"
 
 #include <QDBusMessage>
 #include <QMetaObject>
 
+#include <unistd.h>
+
+#include <algorithm>
+
 namespace orvsched {
 
 using namespace taskmgr;
+
+namespace {
+constexpr int kBusCheckMs = 2000;
+}  // namespace
 
 COrvTaskMgrServer::COrvTaskMgrServer(TaskList& list, QDBusConnection bus, std::function<void()> shutdown)
     : m_list(list), m_bus(std::move(bus)), m_shutdown(std::move(shutdown)) {
@@ -17,6 +26,12 @@ COrvTaskMgrServer::COrvTaskMgrServer(TaskList& list, QDBusConnection bus, std::f
   // The library delivers the loss of the connection as this local signal.
   m_bus.connect(QString(), QStringLiteral("/org/freedesktop/DBus/Local"), QStringLiteral("org.freedesktop.DBus.Local"),
                 QStringLiteral("Disconnected"), this, SLOT(OnBusLost()));
+  if (m_bus.isConnected()) {
+    connect(&m_busCheck, &QTimer::timeout, this, [this] {
+      if (!m_bus.isConnected()) OnBusLost();
+    });
+    m_busCheck.start(kBusCheckMs);
+  }
 }
 
 bool COrvTaskMgrServer::Publish() {
@@ -34,11 +49,28 @@ void COrvTaskMgrServer::AfterCall() {
 int COrvTaskMgrServer::CreateNewTask(const TASK_STRUCT& newTask, uint& taskID) {
   AfterCall();
   taskID = 0;
+  if (m_ended) return CO_E_SERVER_EXEC_FAILURE;
+  const HRESULT refused = CheckNewTask(newTask);
+  if (refused != S_OK) return refused;
+  const ScheduledTask task = m_list.MakeTask(newTask);
+  if (!m_list.Add(task)) return E_FAIL;
+  taskID = task.taskID;
+  return S_OK;
+}
+
+HRESULT COrvTaskMgrServer::CheckNewTask(const TASK_STRUCT& newTask) {
   // A trigger the scheduler cannot step through would never run (or would stall it).
   if (!IsUsableTrigger(newTask.taskTrigger)) return E_INVALIDARG;
-  const ScheduledTask task = m_list.MakeTask(newTask);
-  taskID = task.taskID;
-  return m_list.Add(task) ? S_OK : E_FAIL;
+  // Nothing longer than a program can be started with: the store and every answer carry the
+  // texts whole, and an answer too long for the bus cannot be sent at all.
+  static const long argMax = std::max(::sysconf(_SC_ARG_MAX), 4096L);
+  if (newTask.cmdLine.size() > argMax || newTask.cmdLine.toUtf8().size() > argMax) return E_INVALIDARG;
+  if (newTask.description.size() > kMaxDescriptionBytes ||
+      newTask.description.toUtf8().size() > kMaxDescriptionBytes)
+    return E_INVALIDARG;
+  // A program that is not there now would fail at every run without anyone seeing it.
+  if (newTask.taskType == atEXECUTE && !NamesStartableProgram(newTask.cmdLine.toStdString())) return E_INVALIDARG;
+  return S_OK;
 }
 
 int COrvTaskMgrServer::GetNumTasks(int& count) {

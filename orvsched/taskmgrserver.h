@@ -15,10 +15,14 @@
 #include <QDBusServiceWatcher>
 #include <QHash>
 #include <QObject>
+#include <QTimer>
 
 #include <functional>
 
 namespace orvsched {
+
+// The longest description a new task may have: a few lines of text naming a folder.
+inline constexpr qsizetype kMaxDescriptionBytes = 8192;
 
 class COrvTaskMgrServer : public QObject, protected QDBusContext {
   Q_OBJECT
@@ -49,6 +53,8 @@ class COrvTaskMgrServer : public QObject, protected QDBusContext {
 
  private:
   void AfterCall();
+  // S_OK, or why a new task is refused.
+  taskmgr::HRESULT CheckNewTask(const taskmgr::TASK_STRUCT& newTask);
   void ReleaseLock();
   QString Caller() const;
 
@@ -60,6 +66,9 @@ class COrvTaskMgrServer : public QObject, protected QDBusContext {
   bool m_ended = false;
   QHash<QString, int> m_clientLocks;
   QDBusServiceWatcher m_watcher;
+  // Looks at the connection now and then: the loss of the bus is not always announced (a
+  // connection broken while a reply is being sent, say).
+  QTimer m_busCheck;
 };
 
 }  // namespace orvsched

@@ -1,9 +1,16 @@
 #include "orvsched/taskstore.h"
 
 #include <QFile>
-#include <QSaveFile>
+
+#include "platform/atomicfile.h"
 
 #include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 namespace orvsched {
 namespace {
@@ -88,32 +95,73 @@ bool ReadTask(CStoreReader& in, ScheduledTask* task) {
   return true;
 }
 
+void PutHeader(CStoreWriter& out, std::uint16_t sessionNumber, std::uint32_t idCounter, std::size_t count) {
+  out.Put(sessionNumber);
+  out.Put(idCounter);
+  if (count < 0xFFFF) {
+    out.Put(static_cast<std::uint16_t>(count));
+  } else {
+    out.Put<std::uint16_t>(0xFFFF);
+    out.Put(static_cast<std::uint32_t>(count));
+  }
+}
+
+void PutTask(CStoreWriter& out, const ScheduledTask& task) {
+  out.PutString(task.description);
+  out.PutString(task.cmdLine);
+  out.Put(task.taskType);
+  const taskmgr::TriggerBytes trigger = taskmgr::ToBytes(task.trigger);
+  out.PutRaw(trigger.data(), trigger.size());
+  out.Put<std::uint32_t>(task.bRunMinimized);
+  out.Put(task.taskID);
+  out.Put(task.taskOwner);
+  out.Put<std::uint32_t>(task.lastRun.IsValid() ? 0 : 1);
+  out.Put(task.lastRun.value);
+}
+
+bool WriteAllAt(int fd, const QByteArray& bytes, off_t at) {
+  const char* data = bytes.constData();
+  std::size_t left = static_cast<std::size_t>(bytes.size());
+  while (left > 0) {
+    const ssize_t written = ::pwrite(fd, data, left, at);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    data += written;
+    left -= static_cast<std::size_t>(written);
+    at += written;
+  }
+  return true;
+}
+
 }  // namespace
 
 QByteArray SerializeTaskStore(std::uint16_t sessionNumber, std::uint32_t idCounter,
                               const std::vector<ScheduledTask>& tasks) {
   CStoreWriter out;
-  out.Put(sessionNumber);
-  out.Put(idCounter);
-  if (tasks.size() < 0xFFFF) {
-    out.Put(static_cast<std::uint16_t>(tasks.size()));
-  } else {
-    out.Put<std::uint16_t>(0xFFFF);
-    out.Put(static_cast<std::uint32_t>(tasks.size()));
-  }
-  for (const ScheduledTask& task : tasks) {
-    out.PutString(task.description);
-    out.PutString(task.cmdLine);
-    out.Put(task.taskType);
-    const taskmgr::TriggerBytes trigger = taskmgr::ToBytes(task.trigger);
-    out.PutRaw(trigger.data(), trigger.size());
-    out.Put<std::uint32_t>(task.bRunMinimized);
-    out.Put(task.taskID);
-    out.Put(task.taskOwner);
-    out.Put<std::uint32_t>(task.lastRun.IsValid() ? 0 : 1);
-    out.Put(task.lastRun.value);
-  }
+  PutHeader(out, sessionNumber, idCounter, tasks.size());
+  for (const ScheduledTask& task : tasks) PutTask(out, task);
   return out.Take();
+}
+
+std::optional<qint64> AppendToTaskStoreFile(const QString& path, qint64 storedLength, std::uint16_t sessionNumber,
+                                            std::uint32_t idCounter, std::size_t count, const ScheduledTask& task) {
+  if (count >= 0xFFFF) return std::nullopt;  // the count would no longer fit the short header
+  CStoreWriter header;
+  PutHeader(header, sessionNumber, idCounter, count);
+  CStoreWriter record;
+  PutTask(record, task);
+  const QByteArray headerBytes = header.Take();
+  const QByteArray recordBytes = record.Take();
+  const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  struct stat info {};
+  // The file must still be the one this process wrote; anything else is saved whole.
+  bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size == storedLength &&
+            WriteAllAt(fd, recordBytes, storedLength) &&
+            ::fdatasync(fd) == 0 && WriteAllAt(fd, headerBytes, 0) && ::fdatasync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
+  if (!ok) return std::nullopt;
+  return storedLength + recordBytes.size();
 }
 
 TaskStoreContents ParseTaskStore(const QByteArray& bytes) {
@@ -135,13 +183,7 @@ TaskStoreContents ParseTaskStore(const QByteArray& bytes) {
 }
 
 bool WriteTaskStoreFile(const QString& path, const QByteArray& bytes) {
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly)) return false;
-  if (file.write(bytes) != bytes.size()) {
-    file.cancelWriting();
-    return false;
-  }
-  return file.commit();
+  return platform::WriteFileAtomically(QFile::encodeName(path).toStdString(), bytes.toStdString());
 }
 
 TaskStoreContents ReadTaskStoreFile(const QString& path) {

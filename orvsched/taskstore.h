@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace orvsched {
@@ -26,6 +27,13 @@ TaskStoreContents ParseTaskStore(const QByteArray& bytes);
 
 // Replaces the file atomically: readers see the old file or the new one, never a part.
 bool WriteTaskStoreFile(const QString& path, const QByteArray& bytes);
+// Adds one task to a store file of storedLength bytes that holds the other count - 1 tasks:
+// the task's record goes after them and reaches the disk before the header that counts it, so
+// a crash in between leaves the file as it was (its reader stops at the old count). The file's
+// new length; nullopt when the file is not as expected or the write fails, and the caller then
+// saves the file whole.
+std::optional<qint64> AppendToTaskStoreFile(const QString& path, qint64 storedLength, std::uint16_t sessionNumber,
+                                            std::uint32_t idCounter, std::size_t count, const ScheduledTask& task);
 // Not complete, with no tasks, when the file is missing or unreadable.
 TaskStoreContents ReadTaskStoreFile(const QString& path);
 

@@ -10,6 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
+#include "platform/filesystem.h"
+#include "platform/testfaultfiles.h"
+
 namespace orvsched {
 namespace {
 
@@ -228,6 +233,49 @@ TEST_F(TaskListStore, AddAndRemoveSaveAndKeepTheStartupEntryWithTheList) {
   EXPECT_EQ(stored.idCounter, b.taskID);
 }
 
+// New tasks are appended to the store rather than saved whole each time: the file is the same
+// as if it had been, and a crash in the middle of an append leaves it as it was.
+TEST_F(TaskListStore, AppendedTasksGiveTheSameFileAndACutAppendReadsAsBefore) {
+  TaskList list(StorePath(), m_startup);
+  list.Load();
+  std::vector<ScheduledTask> added;
+  for (int i = 0; i < 300; ++i) {  // descriptions of 254, 255 and more bytes among them
+    TASK_STRUCT record;
+    record.description = QString(250 + i % 10, QChar('a' + i % 26));
+    record.cmdLine = QString("/bin/true %1").arg(i);
+    added.push_back(list.MakeTask(record));
+    ASSERT_TRUE(list.Add(added.back()));
+  }
+  ASSERT_TRUE(list.Remove(added[7].taskID));  // saved whole
+  added.erase(added.begin() + 7);
+  added.push_back(list.MakeTask({}));
+  ASSERT_TRUE(list.Add(added.back()));
+  QFile file(StorePath());
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QByteArray stored = file.readAll();
+  file.close();
+  EXPECT_EQ(stored, SerializeTaskStore(list.SessionNumber(), list.IdCounter(), added));
+
+  // Killed after the new record was written but before the header counted it.
+  std::vector<ScheduledTask> more = added;
+  more.push_back(list.MakeTask({}));
+  const QByteArray appended = SerializeTaskStore(list.SessionNumber(), list.IdCounter(), more);
+  for (const int cut : {1, 40, int(appended.size() - stored.size())}) {
+    WriteStore(stored + appended.mid(stored.size(), cut));
+    TaskList reloaded(StorePath(), m_startup);
+    reloaded.Load();
+    EXPECT_TRUE(reloaded.DamagedCopy().isEmpty());
+    ASSERT_EQ(reloaded.Count(), static_cast<int>(added.size()));
+    ScheduledTask last;
+    ASSERT_TRUE(reloaded.GetAt(reloaded.Count() - 1, &last));
+    EXPECT_EQ(last.taskID, added.back().taskID);
+  }
+  // A store that another hand has changed meanwhile is saved whole, not appended to.
+  WriteStore(SerializeTaskStore(1, 5000, {}));
+  ASSERT_TRUE(list.Add(more.back()));
+  EXPECT_EQ(ReadTaskStoreFile(StorePath()).tasks.size(), added.size() + 1);
+}
+
 TEST_F(TaskListStore, IndexOutsideTheListFails) {
   TaskList list(StorePath(), m_startup);
   list.Load();
@@ -263,6 +311,25 @@ TEST_F(TaskListStore, FailedSaveReportsFailureAndLeavesTheListAsItWas) {
   EXPECT_FALSE(unsaved.Add(unsaved.MakeTask({})));
   EXPECT_EQ(unsaved.Count(), 0);
   EXPECT_FALSE(m_startup.registered);
+}
+
+// The store is replaced whole: under a failing disk or a power cut at any call it holds the
+// old tasks or the new ones, and a save reported done survives.
+TEST(TaskStoreFaults, AStoreIsOldOrNewAfterAnyFault) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("ORVSCHED.DAT");
+  std::vector<ScheduledTask> tasks = ThreeTasks();
+  const QByteArray before = SerializeTaskStore(1, 200, {tasks[0]});
+  const QByteArray after = SerializeTaskStore(2, 300, tasks);
+  const std::string counts = testfaults::CheckWholeFileWrite<platform::FileSystem>(
+      platform::SystemFiles(), [](platform::FileSystem* fs) { platform::UseFiles(fs); }, dir.path().toStdString(),
+      [&] { testfaults::WriteWhole(path.toStdString(), before.toStdString()); },
+      [&] { return WriteTaskStoreFile(path, after); },
+      [&] {
+        const std::string now = testfaults::ReadWhole(path.toStdString());
+        return now == before.toStdString() ? 0 : now == after.toStdString() ? 1 : -1;
+      });
+  std::printf("[ faults ] task store: %s\n", counts.c_str());
 }
 
 }  // namespace

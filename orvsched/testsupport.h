@@ -48,8 +48,13 @@ struct Launch {
 class CRecordingLauncher : public CTaskLauncher {
  public:
   explicit CRecordingLauncher(CClock& clock) : m_clock(clock) {}
-  void Start(const std::string& cmdLine, bool) override { launches.push_back({cmdLine, m_clock.Now()}); }
+  bool Start(const std::string& cmdLine, bool) override {
+    if (fails) return false;
+    launches.push_back({cmdLine, m_clock.Now()});
+    return true;
+  }
   std::vector<Launch> launches;
+  bool fails = false;  // every start fails, as for a program that has gone
 
  private:
   CClock& m_clock;

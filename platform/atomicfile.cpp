@@ -1,7 +1,11 @@
 #include "platform/atomicfile.h"
 
+#include "platform/filesystem.h"
+
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,19 +13,35 @@
 #include <cerrno>
 #include <cstdint>
 #include <ctime>
+#include <string_view>
 
 namespace platform {
 namespace {
 
-bool WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    ssize_t written = ::write(fd, data, size);
-    if (written < 0 && errno == EINTR) continue;
+// Writes all of text from the start of the new file, going on after short writes.
+bool WriteAll(FileSystem& files, int fd, const std::string& text) {
+  std::uint64_t done = 0;
+  while (done < text.size()) {
+    iovec piece{const_cast<char*>(text.data() + done), text.size() - done};
+    const std::int64_t written = files.WriteAt(fd, &piece, 1, done);
+    if (written == -EINTR) continue;
     if (written <= 0) return false;
-    data += written;
-    size -= static_cast<size_t>(written);
+    done += static_cast<std::uint64_t>(written);
   }
   return true;
+}
+
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string LocalTimeText(const char* format) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local {};
+  char text[32];
+  std::strftime(text, sizeof text, format, ::localtime_r(&now, &local));
+  return text;
 }
 
 }  // namespace
@@ -46,26 +66,32 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t ma
 }
 
 bool WriteFileAtomically(const std::string& path, const std::string& text, unsigned mode) {
+  FileSystem& files = Files();
   struct stat existing {};
-  if (::stat(path.c_str(), &existing) == 0) mode = existing.st_mode & 07777;
+  if (files.StatPath(path, existing) == 0) mode = existing.st_mode & 07777;
   static std::atomic<unsigned> s_serial{0};
   const std::string temp = path + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(s_serial++);
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  int fd;
+  do {
+    fd = files.Open(temp, O_WRONLY | O_CREAT | O_TRUNC, mode);
+  } while (fd == -EINTR);
   if (fd < 0) return false;
   ::fchmod(fd, mode);  // the umask must not narrow or widen a replaced file's mode
-  bool ok = WriteAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
-  ok = ::close(fd) == 0 && ok;
-  if (ok && ::rename(temp.c_str(), path.c_str()) == 0) return true;
-  ::unlink(temp.c_str());
+  // The bytes reach the disk before the name does, and the new name is synced before the
+  // write counts as done: a power cut leaves the old file or the new one, never an empty one,
+  // and never takes back a write that was reported.
+  const bool ok = WriteAll(files, fd, text) && files.Sync(fd) == 0;
+  files.Close(fd);
+  if (ok && files.Rename(temp, path) == 0) {
+    const int synced = files.SyncFolder(FolderOf(path));
+    return synced == 0 || synced == -EINVAL || synced == -ENOTSUP;  // or the folder cannot be synced
+  }
+  files.Remove(temp);
   return false;
 }
 
 std::optional<std::string> KeepDamagedCopy(const std::string& path) {
-  const std::time_t now = std::time(nullptr);
-  std::tm local {};
-  char stamp[32];
-  std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", ::localtime_r(&now, &local));
-  const std::string base = path + ".damaged-" + stamp;
+  const std::string base = path + ".damaged-" + LocalTimeText("%Y%m%d-%H%M%S");
   for (int n = 1; n < 100; ++n) {
     const std::string name = n == 1 ? base : base + "-" + std::to_string(n);
     // A second link keeps the bytes when the file is later replaced by rename; where links
@@ -81,6 +107,19 @@ std::optional<std::string> KeepDamagedCopy(const std::string& path) {
     return std::nullopt;
   }
   return std::nullopt;
+}
+
+bool HasDamagedCopyFromToday(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const std::string prefix = path.substr(slash + 1) + ".damaged-" + LocalTimeText("%Y%m%d") + "-";
+  DIR* listing = ::opendir(folder.c_str());
+  if (!listing) return false;
+  bool found = false;
+  while (const dirent* entry = ::readdir(listing))
+    if (std::string_view(entry->d_name).starts_with(prefix)) found = true;
+  ::closedir(listing);
+  return found;
 }
 
 bool MakeFolders(const std::string& folder, unsigned mode) {

@@ -23,6 +23,9 @@ bool WriteFileAtomically(const std::string& path, const std::string& text, unsig
 // Returns the new name, nullopt when the file could not be kept.
 std::optional<std::string> KeepDamagedCopy(const std::string& path);
 
+// Whether KeepDamagedCopy has kept a copy of the file today (local time).
+bool HasDamagedCopyFromToday(const std::string& path);
+
 // Creates the folder and its parents with the given mode; true when it exists afterwards.
 bool MakeFolders(const std::string& folder, unsigned mode = 0700);
 

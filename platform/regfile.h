@@ -28,6 +28,8 @@ class RegDocument {
   // The text held more than the document: no header, lines that could not be read, or
   // sections of other hives. Writing a hive file back from it would lose them.
   bool Damaged() const { return m_damaged; }
+  // Once the damaged text has been kept aside and replaced by this document's own.
+  void ForgetDamage() { m_damaged = false; }
   // The same reading applied on top of this document, as an import does.
   void Apply(std::string_view text, std::string_view hiveName);
   // Whether the text has a section (or a key deletion) of the named hive.

@@ -265,6 +265,91 @@ TEST_F(RegistryTest, HundredThousandKeysReadAndWrite) {
   EXPECT_TRUE(KeptCopies().empty());
 }
 
+// Bytes this process has read through read(2) so far.
+long long BytesRead() {
+  const std::string io = platform::ReadWholeFile("/proc/self/io").value_or("");
+  const size_t at = io.find("rchar: ");
+  return at == std::string::npos ? -1 : std::atoll(io.c_str() + at + 7);
+}
+
+TEST_F(RegistryTest, ABatchOfReadsParsesTheFileOnce) {
+  std::string text = "REGEDIT4\n\n";
+  for (int i = 0; i < 10000; ++i)
+    text += "[HKEY_CURRENT_USER\\Software\\Many\\Key" + std::to_string(i) + "]\n\"v\"=dword:00000001\n\n";
+  WriteHiveText(text);
+  ASSERT_EQ(Dword(Registry::GetValue(Hive::CurrentUser, "Software\\Many\\Key1", "v")), 1u);
+  const long long before = BytesRead();
+  ASSERT_GE(before, 0);
+  for (int i = 0; i < 50; ++i) {
+    EXPECT_EQ(Dword(Registry::GetValue(Hive::CurrentUser, "Software\\Many\\Key" + std::to_string(i * 100), "v")), 1u);
+    EXPECT_TRUE(Registry::KeyExists(Hive::CurrentUser, "Software\\Many\\Key" + std::to_string(i)));
+  }
+  EXPECT_LT(BytesRead() - before, static_cast<long long>(text.size()));
+  // Its own writes do not make the process read the file again either.
+  ASSERT_TRUE(Registry::SetDword(Hive::CurrentUser, "Software\\Many\\Key7", "v", 7));
+  const long long afterWrite = BytesRead();
+  EXPECT_EQ(Dword(Registry::GetValue(Hive::CurrentUser, "Software\\Many\\Key7", "v")), 7u);
+  EXPECT_LT(BytesRead() - afterWrite, static_cast<long long>(text.size()));
+}
+
+TEST_F(RegistryTest, ChangesByOthersAreSeenAtOnce) {
+  ASSERT_TRUE(Registry::SetDword(Hive::CurrentUser, kKey, "a", 1));
+  EXPECT_EQ(Dword(Registry::GetValue(Hive::CurrentUser, kKey, "a")), 1u);
+  // Another process changes the value within the same second: same size, same second.
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) _exit(Registry::SetDword(Hive::CurrentUser, kKey, "a", 2) ? 0 : 1);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(Dword(Registry::GetValue(Hive::CurrentUser, kKey, "a")), 2u);
+  // An editor that rewrites the file in place, keeping its length.
+  std::string text = HiveText();
+  const size_t at = text.find("dword:00000002");
+  ASSERT_NE(at, std::string::npos);
+  text.replace(at, 14, "dword:00000003");
+  WriteHiveText(text);
+  EXPECT_EQ(Dword(Registry::GetValue(Hive::CurrentUser, kKey, "a")), 3u);
+  // A change made here builds on the other's, not on what this process saw before.
+  ASSERT_TRUE(Registry::SetDword(Hive::CurrentUser, kKey, "b", 4));
+  EXPECT_NE(HiveText().find("\"a\"=dword:00000003"), std::string::npos);
+  ASSERT_TRUE(platform::WriteFileAtomically(Registry::HiveFile(Hive::CurrentUser), "REGEDIT4\n\n"));
+  EXPECT_FALSE(Registry::GetValue(Hive::CurrentUser, kKey, "a"));
+}
+
+TEST_F(RegistryTest, HiveOverSixtyFourMebibytesIsReadWhole) {
+  std::string text = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Zentrel\\VARNOW]\n\"big\"=\"";
+  text.append(65u << 20, 'b');
+  text += "\"\n\n[HKEY_CURRENT_USER\\Software\\After]\n\"past\"=dword:00000001\n\n";
+  WriteHiveText(text);
+  EXPECT_EQ(Dword(Registry::GetValue(Hive::CurrentUser, "Software\\After", "past")), 1u);
+  EXPECT_EQ(Text(Registry::GetValue(Hive::CurrentUser, kKey, "big")).size(), 65u << 20);
+  ASSERT_TRUE(Registry::SetDword(Hive::CurrentUser, kKey, "new", 1));
+  EXPECT_TRUE(KeptCopies().empty());
+  const platform::RegDocument written =
+      platform::RegDocument::Parse(platform::ReadWholeFile(Registry::HiveFile(Hive::CurrentUser), SIZE_MAX).value(),
+                                   "HKEY_CURRENT_USER");
+  EXPECT_FALSE(written.Damaged());
+  ASSERT_TRUE(written.FindKey("Software\\After"));
+  ASSERT_TRUE(written.FindKey("Software\\Zentrel\\VARNOW"));
+  EXPECT_EQ(platform::RegDocument::FindValue(*written.FindKey("Software\\Zentrel\\VARNOW"), "big")->text.size(), 65u << 20);
+}
+
+TEST_F(RegistryTest, DamagedHiveIsKeptOnceADay) {
+  const std::string damaged = "REGEDIT4\n[HKEY_CURRENT_USER\\Software\\Zentrel\\VARNOW]\n\"a\"=dword:zz\n";
+  WriteHiveText(damaged);
+  ASSERT_TRUE(Registry::SetDword(Hive::CurrentUser, kKey, "b", 1));
+  ASSERT_EQ(KeptCopies().size(), 1u);
+  // Something keeps damaging the file: it is repaired each time, but kept only once.
+  for (int i = 0; i < 3; ++i) {
+    WriteHiveText(damaged + std::string(static_cast<size_t>(i + 1), '\n') + "\"c\"=hex:q\n");
+    ASSERT_TRUE(Registry::SetDword(Hive::CurrentUser, kKey, "b", static_cast<std::uint32_t>(i + 2)));
+    EXPECT_EQ(Dword(Registry::GetValue(Hive::CurrentUser, kKey, "b")), static_cast<std::uint32_t>(i + 2));
+  }
+  EXPECT_EQ(KeptCopies().size(), 1u);
+  EXPECT_EQ(platform::ReadWholeFile(KeptCopies()[0]), damaged);
+}
+
 TEST_F(RegistryTest, UnreadableHiveIsNotOverwritten) {
   const std::string file = Registry::HiveFile(Hive::CurrentUser);
   ASSERT_TRUE(platform::MakeFolders(file));  // a folder where the file should be

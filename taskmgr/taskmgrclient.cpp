@@ -50,9 +50,11 @@ HRESULT COrvTaskMgrClient::CreateInstance() {
   if (m_locked) return S_OK;
   QDBusMessage reply;
   HRESULT hr = Call("Lock", {}, &reply);
-  // A server that is just ending has withdrawn its object but may still hold the name for a
-  // moment; once it has let go, the next call activates a fresh one.
-  if (m_lastError == QDBusError::UnknownObject || m_lastError == QDBusError::UnknownMethod) {
+  // A server that is just ending refuses new locks (or, from an older server, has withdrawn
+  // its object while it still held the name); once it has let go, the next call activates a
+  // fresh one.
+  const bool ending = m_lastError == QDBusError::NoError && hr == CO_E_SERVER_EXEC_FAILURE;
+  if (ending || m_lastError == QDBusError::UnknownObject || m_lastError == QDBusError::UnknownMethod) {
     QThread::msleep(200);
     hr = Call("Lock", {}, &reply);
   }

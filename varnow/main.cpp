@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <initializer_list>
 #include <memory>
@@ -39,6 +40,9 @@ int PrintVersion() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A file size limit (ulimit -f) makes a write past it fail with EFBIG, which the save reports
+  // like any other write failure, instead of killing the program without a word.
+  std::signal(SIGXFSZ, SIG_IGN);
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   auto given = [&arguments](std::initializer_list<std::string_view> names) {
     return std::any_of(arguments.begin(), arguments.end(), [names](const std::string& argument) {

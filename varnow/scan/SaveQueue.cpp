@@ -36,6 +36,10 @@ void CSaveQueue::Queue(CDirData&& record) {
   std::size_t queued;
   {
     std::unique_lock lock(m_queueLock);
+    if (m_diskFull) {
+      VN_TRACE("The data for %s is not saved: the disk is full\n", record.m_currentScanDir.c_str());
+      return;
+    }
     auto it = m_queueIndex.find(record.m_currentScanDir);
     if (it == m_queueIndex.end() && m_queue.size() >= m_maxQueued && m_writerRuns) {
       m_signals.Set(CSignalPair::kFirst);
@@ -114,6 +118,7 @@ IScanStore::LoadResult CSaveQueue::ReadTree(const std::string& top, const IScanS
 
 void CSaveQueue::BeginReads() {
   std::lock_guard storageLock(m_storageLock);
+  m_diskFull = false;  // a new scan tries to save again
   if (m_store) m_store->BeginReads();
 }
 
@@ -132,9 +137,20 @@ void CSaveQueue::EndReads() {
 
 void CSaveQueue::WriteRecords(const std::vector<CDirData>& records) {
   if (!m_store || records.empty()) return;
+  if (m_diskFull) {
+    VN_TRACE("%zu directory records are not saved: the disk is full\n", records.size());
+    return;
+  }
   std::vector<std::int32_t> reported;
   m_store->Write(records, [&](const CDirData& record, std::int32_t status) {
     m_failed = true;
+    if (status == kDiskFull) {
+      // Said once for the whole save below; every later batch would only fail the same way.
+      m_diskFull = true;
+      VN_TRACE("The data for %s can not be saved (Error=0x%X)\n", record.m_currentScanDir.c_str(),
+               static_cast<unsigned>(status));
+      return;
+    }
     // One failure cause (a file that cannot be opened fails every record) is shown once.
     if (std::find(reported.begin(), reported.end(), status) != reported.end()) {
       VN_TRACE("The data for %s can not be saved (Error=0x%X)\n", record.m_currentScanDir.c_str(),
@@ -149,6 +165,12 @@ void CSaveQueue::WriteRecords(const std::vector<CDirData>& records) {
                                  " can not be saved because of a disk error.  " + text,
                              "Disk Write Error");
   });
+  if (m_diskFull) {
+    std::string notice = m_store->TakeNotice();
+    if (notice.empty()) notice = "The disk is full: the scan data can not be saved.  The rest of this scan is not saved.";
+    VN_TRACE("%s\n", notice.c_str());
+    if (m_prompts) m_prompts->ShowMessage(notice, "Disk Full");
+  }
   TellNotice();
 }
 

@@ -98,6 +98,10 @@ class CSaveQueue {
   CSignalPair m_signals;  // save event, shutdown event
   std::atomic<std::chrono::steady_clock::rep> m_lastRequest{0};
   std::atomic<bool> m_failed{false};
+  // A batch found the disk full: the rest of the save is dropped (told once) until the next
+  // scan begins.
+  std::atomic<bool> m_diskFull{false};
+  static constexpr std::int32_t kDiskFull = static_cast<std::int32_t>(0x80030070u);  // STG_E_MEDIUMFULL
   std::unordered_set<std::string> m_told;
   std::thread m_writer;
 };

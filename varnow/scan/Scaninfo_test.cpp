@@ -638,6 +638,36 @@ TEST_F(ScanTest, FailedWriteShowsTheDiskErrorOncePerCause) {
                           "(Error=0x80030005)"));
 }
 
+TEST_F(ScanTest, AFullDiskIsToldOnceAndStopsTheSaveUntilTheNextScan) {
+  state->failWith = static_cast<std::int32_t>(0x80030070u);  // STG_E_MEDIUMFULL
+  CScanOptions options;
+  options.maxBatch = 2;
+  auto session = Session(options);
+  auto queue = [&](const std::string& prefix) {
+    for (const char* name : {"a/", "b/", "c/", "d/", "e/", "f/"}) {
+      CDirData record;
+      record.m_currentScanDir = prefix + name;
+      session->QueueSave(record);
+    }
+  };
+  queue("/first/");
+  session->SaveOutData(nullptr);
+  EXPECT_EQ(state->batches, 1);  // the first batch that failed, and no more
+  ASSERT_EQ(owner.Messages().size(), 1u);
+  EXPECT_THAT(owner.Messages()[0], ::testing::StartsWith("Disk Full: The disk is full"));
+  queue("/later/");  // the same scan goes on: nothing is tried, nothing more is told
+  session->SaveOutData(nullptr);
+  EXPECT_EQ(state->batches, 1);
+  EXPECT_EQ(owner.Messages().size(), 1u);
+
+  Scan(*session, dir.Path());  // a new scan tries again
+  queue("/again/");
+  session->ShutdownWarning();
+  EXPECT_EQ(state->batches, 2);
+  EXPECT_EQ(owner.Messages().size(), 2u);
+  EXPECT_TRUE(session->DataFileFailed());
+}
+
 // ---------------------------------------------------------------------------------------------
 // Scan directory, root, cluster size, free space
 

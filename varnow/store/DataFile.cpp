@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "platform/atomicfile.h"
+#include "platform/mounts.h"
 #include "platform/tracelog.h"
 
 namespace varnow {
@@ -52,6 +53,38 @@ cfb::HRESULT OpenDataFile(const std::string& file, bool forWriting, std::chrono:
 // The statuses of a file that is not (or no longer) a readable compound file.
 bool IsDamage(cfb::HRESULT hr) {
   return hr == cfb::STG_E_INVALIDHEADER || hr == cfb::STG_E_DOCFILECORRUPT || hr == cfb::STG_E_FILEALREADYEXISTS;
+}
+
+// "512 bytes", "12.3 KB", "4.0 MB", "1.5 GB".
+std::string ByteCount(std::uint64_t bytes) {
+  if (bytes < 1024) return std::to_string(bytes) + " bytes";
+  static const char* const kUnits[] = {"KB", "MB", "GB", "TB"};
+  double value = static_cast<double>(bytes) / 1024;
+  int unit = 0;
+  while (value >= 1024 && unit < 3) {
+    value /= 1024;
+    ++unit;
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f %s", value, kUnits[unit]);
+  return text;
+}
+
+// Says that the disk holding the file is full: which disk, what the save needed (when known)
+// and what is free.
+std::string DiskFullNotice(const std::string& file, std::uint64_t needed) {
+  const platform::MountTable mounts = platform::MountTable::Load();
+  const platform::MountInfo* mount = mounts.MountOf(file);
+  std::string disk = mount ? mount->mountPoint : file.substr(0, file.rfind('/') + 1);
+  if (mount && !mount->source.empty() && mount->source != mount->mountPoint) disk += " (" + mount->source + ")";
+  std::string text = "The disk " + disk + " is full: the scan data can not be saved in " + file + ".";
+  platform::VolumeFigures volume;
+  const bool known = platform::QueryVolume(file.substr(0, file.rfind('/') + 1), volume);
+  if (needed > 0) {
+    text += "  Saving needed " + ByteCount(needed) + " of free space";
+    text += known ? ", and " + ByteCount(volume.freeBytes) + " is free." : ".";
+  }
+  return text + "  The rest of this scan is not saved; free some space on the disk and scan again.";
 }
 
 std::string UnreadableNotice(const std::string& file, cfb::HRESULT hr) {
@@ -373,6 +406,7 @@ void CDataFile::Write(const std::vector<CDirData>& records, const FailureHandler
     replaced = true;
   }
   if (cfb::Failed(hr)) {
+    if (hr == cfb::STG_E_MEDIUMFULL) m_notice = DiskFullNotice(file, 0);
     for (const CDirData& record : records) onFailure(record, hr);
     return;
   }
@@ -429,8 +463,10 @@ void CDataFile::WriteBatch(cfb::Storage& root, const std::vector<CDirData>& reco
     written.emplace_back(&record, content->m_times);
   }
   root = m_path.Detach();
-  hr = root.Commit();
+  std::uint64_t needed = 0;
+  hr = root.Commit(&needed);
   NoteWritten(cfb::Succeeded(hr));
+  if (hr == cfb::STG_E_MEDIUMFULL) m_notice = DiskFullNotice(FilePath(), needed);
   if (cfb::Failed(hr)) {
     for (const auto& [record, stored] : written) failed.emplace_back(record, hr);
     return;

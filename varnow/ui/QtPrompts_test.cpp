@@ -75,7 +75,7 @@ class CBoxCloser {
 TEST_F(AlertBoxTest, WriteFailureOfTheSaveThreadIsShownOnceOnTheGuiThread) {
   test::FakeOwner owner;
   auto state = std::make_shared<test::MemoryStore::State>();
-  state->failWith = 0x80030070;  // STG_E_MEDIUMFULL
+  state->failWith = 0x8003001D;  // STG_E_WRITEFAULT (a full disk is told once per save instead)
   CScanOptions options;
   options.idleFlush = std::chrono::milliseconds(50);
   CScanInfo session(&owner, &m_prompts, std::make_unique<test::MemoryStore>(state), options);
@@ -92,7 +92,7 @@ TEST_F(AlertBoxTest, WriteFailureOfTheSaveThreadIsShownOnceOnTheGuiThread) {
   closer.WaitFor(1);
   ASSERT_EQ(closer.boxes.size(), 1u);  // three records, one batch, one status: one box
   EXPECT_THAT(closer.boxes[0], ::testing::StartsWith("Disk Write Error: The data for /first/"));
-  EXPECT_THAT(closer.boxes[0], ::testing::HasSubstr("(Error=0x80030070)"));
+  EXPECT_THAT(closer.boxes[0], ::testing::HasSubstr("(Error=0x8003001D)"));
   EXPECT_TRUE(closer.onGuiThread[0]);
 
   queueBatch("/second/");  // the next batch tells again

@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <fcntl.h>
@@ -52,18 +53,23 @@ class VarnowProgramTest : public ::testing::Test {
   }
 
   CRun Run(const std::vector<std::string>& arguments) {
+    std::vector<std::string> command{m_program};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return RunCommand(command);
+  }
+  // Runs a command (found on PATH unless it is a path) with the same output files.
+  CRun RunCommand(std::vector<std::string> command) {
     const std::string outPath = m_home.Root() + "/stdout", errPath = m_home.Root() + "/stderr";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<char*> argv{m_program.data()};
-    std::vector<std::string> copies = arguments;
-    for (std::string& argument : copies) argv.push_back(argument.data());
+    std::vector<char*> argv;
+    for (std::string& argument : command) argv.push_back(argument.data());
     argv.push_back(nullptr);
     CRun run;
     pid_t pid = 0;
-    if (posix_spawn(&pid, m_program.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
+    if (posix_spawnp(&pid, command[0].c_str(), &actions, nullptr, argv.data(), environ) == 0) {
       int status = 0;
       waitpid(pid, &status, 0);
       run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -330,6 +336,42 @@ TEST_F(VarnowProgramTest, UnreadableDataFileFiresNoGrowthAlertAndEndsWithStatus4
   EXPECT_EQ(run.status, 4);
   EXPECT_THAT(run.err, HasSubstr("VNDATA.DB can not be read"));
   EXPECT_THAT(run.err, Not(HasSubstr("Varnow Alert")));
+}
+
+// A tree whose records take some hundred kilobytes in the data file.
+std::string ManyDirectories(test::CTestHome& home) {
+  const std::string root = home.MakeFolder("many");
+  for (int i = 0; i < 400; ++i) std::filesystem::create_directories(root + "directory number " + std::to_string(i) + "/sub");
+  return root;
+}
+
+TEST_F(VarnowProgramTest, AFileSizeLimitEndsTheRunWithAMessageAndStatus4) {
+  const std::string root = ManyDirectories(m_home);
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  rlimit limit = saved;
+  limit.rlim_cur = 16 * 1024;  // the child inherits it; this process writes nothing meanwhile
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  CRun run = Run({"/DIR=" + root, "/SCAN", "/SAVESUBDIRS"});
+  setrlimit(RLIMIT_FSIZE, &saved);
+  EXPECT_EQ(run.status, 4) << "killed by signal " << run.status - 128;
+  EXPECT_THAT(run.err, HasSubstr("can not be saved because of a disk error"));
+}
+
+// A data folder on a file system of 96 KB, in a mount namespace of the test's own.
+TEST_F(VarnowProgramTest, AFullDiskIsToldOnceWithWhatTheSaveNeededAndStatus4) {
+  const std::string root = ManyDirectories(m_home);
+  CRun probe = RunCommand({"unshare", "-rm", "sh", "-c", "mount -t tmpfs -o size=96k tmpfs \"$0\"", m_data});
+  if (probe.status != 0) GTEST_SKIP() << "no private mounts here: " << probe.err;
+  CRun run = RunCommand({"unshare", "-rm", "sh", "-c", "mount -t tmpfs -o size=96k tmpfs \"$0\" && exec \"$@\"",
+                         m_data, m_program, "/DIR=" + root, "/SCAN", "/SAVESUBDIRS"});
+  EXPECT_EQ(run.status, 4);
+  const std::size_t told = run.err.find("is full");
+  ASSERT_NE(told, std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("is full", told + 1), std::string::npos) << "told more than once:\n" << run.err;
+  EXPECT_THAT(run.err, HasSubstr("Saving needed "));
+  EXPECT_THAT(run.err, HasSubstr("The disk " + m_data.substr(0, m_data.size() - 1)));
+  EXPECT_THAT(run.err, Not(HasSubstr("Disk Write Error")));
 }
 
 TEST_F(VarnowProgramTest, GrowthListsWhereATreeScannedTwiceGrew) {

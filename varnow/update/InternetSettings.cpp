@@ -45,40 +45,14 @@ bool IsWebAddress(const std::string& text) {
   return url.isValid() && (url.scheme() == "http" || url.scheme() == "https") && !url.host().isEmpty();
 }
 
-void SetValueFromPage(const std::string& line) {
-  if (line.size() < 4) return;
-  const std::string rest = line.substr(4);
-  const std::size_t dash = rest.find('-');
-  if (dash == std::string::npos) return;
-  const std::string requested = rest.substr(0, dash);
-  const std::string value = rest.substr(dash + 1);
-  const std::optional<std::string> name = PageSettableName(requested);
-  if (!name) {
-    VN_TRACE("Settings page may not set %s; ignored", requested.c_str());
-    return;
-  }
-  if (*name == setting::kHomePage.name && !IsWebAddress(value)) {
-    VN_TRACE("Settings page's HomePage is no web address; ignored");
-    return;
-  }
-  if (const std::optional<int> number = ExactInteger(value)) {
-    WriteProfileInt(kSettingsSection, *name, *number);
-  } else {
-    WriteProfileString(kSettingsSection, *name, value);
-  }
-}
-
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-void ShowMessageFromPage(const std::string& line, IUpdateOwner& owner) {
-  if (line.size() < 5 || !IsDigit(line[3]) || !IsDigit(line[4])) return;
-  const int number = (line[3] - '0') * 10 + (line[4] - '0');
-  const auto highest = static_cast<unsigned short>(GetProfileIntEx(setting::kHighestMsgNum));
-  if (number <= highest) return;
-  // Recorded first: a message is shown at most once, even when its box is still open at the
-  // next check.
-  WriteProfileInt(kSettingsSection, setting::kHighestMsgNum.name, number);
-  owner.ShowUpdateMessage(line.size() > 6 ? line.substr(6) : std::string());
+void WriteValueFromPage(const std::string& name, const std::string& value) {
+  if (const std::optional<int> number = ExactInteger(value)) {
+    WriteProfileInt(kSettingsSection, name, *number);
+  } else {
+    WriteProfileString(kSettingsSection, name, value);
+  }
 }
 
 }  // namespace
@@ -111,13 +85,61 @@ bool CInternetLineReader::ReadInternetLine(std::string& line) {
   return true;
 }
 
-void ProcessInternetLineSetting(const std::string& line, IUpdateOwner& owner) {
+void CSettingsPageLines::ProcessInternetLineSetting(const std::string& line) {
   try {
     if (line.compare(0, 3, "REG") == 0) {
       SetValueFromPage(line);
     } else if (line.compare(0, 3, "MSG") == 0) {
-      ShowMessageFromPage(line, owner);
+      NoteMessageFromPage(line);
     }
+  } catch (...) {
+    VN_TRACE("** Exception in ProcessInternetLineSetting\n");
+  }
+}
+
+void CSettingsPageLines::SetValueFromPage(const std::string& line) {
+  if (line.size() < 4) return;
+  const std::string rest = line.substr(4);
+  const std::size_t dash = rest.find('-');
+  if (dash == std::string::npos) return;
+  const std::string requested = rest.substr(0, dash);
+  std::string value = rest.substr(dash + 1);
+  const std::optional<std::string> name = PageSettableName(requested);
+  if (!name) {
+    VN_TRACE("Settings page may not set %s; ignored", requested.c_str());
+    return;
+  }
+  if (*name == setting::kHomePage.name && !IsWebAddress(value)) {
+    VN_TRACE("Settings page's HomePage is no web address; ignored");
+    return;
+  }
+  const auto same = std::find_if(m_values.begin(), m_values.end(), [&](const auto& v) { return v.first == *name; });
+  if (same != m_values.end())
+    same->second = std::move(value);
+  else
+    m_values.emplace_back(*name, std::move(value));
+}
+
+void CSettingsPageLines::NoteMessageFromPage(const std::string& line) {
+  if (line.size() < 5 || !IsDigit(line[3]) || !IsDigit(line[4])) return;
+  // "MSG12345 text" is no message 12 with the text "45 text".
+  if (line.size() > 5 && IsDigit(line[5])) return;
+  const int number = (line[3] - '0') * 10 + (line[4] - '0');
+  if (number <= m_messageNumber) return;
+  m_messageNumber = number;
+  m_message = line.size() > 6 ? line.substr(6) : std::string();
+}
+
+void CSettingsPageLines::Apply(IUpdateOwner& owner) {
+  try {
+    for (const auto& [name, value] : m_values) WriteValueFromPage(name, value);
+    if (m_messageNumber < 0) return;
+    const auto highest = static_cast<unsigned short>(GetProfileIntEx(setting::kHighestMsgNum));
+    if (m_messageNumber <= highest) return;
+    // Recorded first: a message is shown at most once, even when its box is still open at the
+    // next check.
+    WriteProfileInt(kSettingsSection, setting::kHighestMsgNum.name, m_messageNumber);
+    owner.ShowUpdateMessage(m_message);
   } catch (...) {
     VN_TRACE("** Exception in ProcessInternetLineSetting\n");
   }

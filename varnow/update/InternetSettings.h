@@ -8,6 +8,8 @@
 #include <deque>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "varnow/update/UpdateOwner.h"
 
@@ -35,12 +37,28 @@ class CInternetLineReader {
   std::size_t m_bodyLength = 0;
 };
 
-// One line of the page. "REG<c>Name-Value": Name, compared without regard to case, must be one
-// of LatestMajor, LatestMinor, LatestBuild, DaysBetweenChecks, HomePage (an http or https
-// address) and PageName; other names are ignored and traced. Value is written as an integer
-// when it is exactly the decimal text of one ("75", "-3"; not "075" or "+3"), else as text.
-// "MSGnn<c>Text": when nn (two digits) is above HighestMsgNum, owner shows Text and nn becomes
-// the highest. Any other line (markup around these) is ignored. Never throws.
-void ProcessInternetLineSetting(const std::string& line, IUpdateOwner& owner);
+// What the page's lines ask for, gathered as they are read and carried out once the whole page
+// has come, so that a page of many lines costs one write per value and at most one box.
+// "REG<c>Name-Value": Name, compared without regard to case, must be one of LatestMajor,
+// LatestMinor, LatestBuild, DaysBetweenChecks, HomePage (an http or https address) and PageName;
+// other names are ignored and traced. Value is written as an integer when it is exactly the
+// decimal text of one ("75", "-3"; not "075" or "+3"), else as text; of several lines for one
+// name the last wins. "MSGnn<c>Text" (nn two digits, <c> no digit): of the messages numbered
+// above HighestMsgNum the newest (highest numbered, first of equals) is shown and its number
+// becomes the highest. Any other line (markup around these) is ignored. Never throws.
+class CSettingsPageLines {
+ public:
+  void ProcessInternetLineSetting(const std::string& line);
+  // Writes the values and shows the message, if any, through owner.
+  void Apply(IUpdateOwner& owner);
+
+ private:
+  void SetValueFromPage(const std::string& line);
+  void NoteMessageFromPage(const std::string& line);
+
+  std::vector<std::pair<std::string, std::string>> m_values;  // name, value; in first-set order
+  int m_messageNumber = -1;
+  std::string m_message;
+};
 
 }  // namespace varnow

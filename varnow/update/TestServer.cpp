@@ -38,11 +38,12 @@ CTestServer::~CTestServer() {
 
 std::string CTestServer::HomePage() const { return "http://127.0.0.1:" + std::to_string(m_port) + "/varnow/"; }
 
-void CTestServer::Answer(int status, const std::string& body) {
+void CTestServer::Answer(int status, const std::string& body, const std::string& headers) {
   std::lock_guard lock(m_mutex);
   m_mode = Mode::Answer;
   m_status = status;
   m_body = body;
+  m_headers = headers;
 }
 
 void CTestServer::SendEndlessBody(const std::string& fill) {
@@ -96,7 +97,7 @@ void CTestServer::Respond(QTcpSocket* socket) {
   }
   const std::string head = "HTTP/1.1 " + std::to_string(m_status) + " " + Reason(m_status) +
                            "\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(m_body.size()) +
-                           "\r\nConnection: close\r\n\r\n";
+                           "\r\n" + m_headers + "Connection: close\r\n\r\n";
   socket->write(QByteArray::fromStdString(head + m_body));
   socket->disconnectFromHost();
 }

@@ -28,7 +28,8 @@ class CTestServer {
 
   // The address of the folder that holds the page: "http://127.0.0.1:<port>/varnow/".
   std::string HomePage() const;
-  void Answer(int status, const std::string& body);
+  // headers: more header lines, each ending in "\r\n".
+  void Answer(int status, const std::string& body, const std::string& headers = "");
   void SendEndlessBody(const std::string& fill);
   void NeverAnswer();
 
@@ -47,6 +48,7 @@ class CTestServer {
   Mode m_mode = Mode::Answer;
   int m_status = 200;
   std::string m_body;
+  std::string m_headers;
   std::vector<std::string> m_requests;
 };
 

@@ -10,6 +10,9 @@ namespace varnow {
 
 namespace {
 
+// The About box's child that runs its check.
+constexpr char kAboutCheckName[] = "varnow-manual-update-check";
+
 void ShowInformationBox(QWidget* parent, const QString& caption, const QString& text) {
   if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
     VN_TRACE("%s: %s", caption.toUtf8().constData(), text.toUtf8().constData());
@@ -68,11 +71,33 @@ void CWindowUpdateCheck::ShowPendingMessages() {
 
 void ShowUpdateMessageBox(QWidget* parent, const QString& text) { ShowInformationBox(parent, "Varnow Message", text); }
 
-CManualCheckResult ShowManualUpdateCheck(QWidget* about, const CProgramVersion& own, CUpdateCheckOptions options) {
-  const CManualCheckResult result = RunManualUpdateCheck(own, std::move(options));
-  for (const std::string& message : result.messages) ShowUpdateMessageBox(about, QString::fromStdString(message));
-  ShowInformationBox(about, "Update Status", QString::fromStdString(result.text));
-  return result;
+CAboutUpdateCheck::CAboutUpdateCheck(QWidget* about, const CProgramVersion& own, CUpdateCheckOptions options)
+    : QObject(about),
+      m_about(about),
+      m_check(own, std::move(options), [this] {
+        QMetaObject::invokeMethod(this, &CAboutUpdateCheck::OnCheckEnded, Qt::QueuedConnection);
+      }) {
+  setObjectName(kAboutCheckName);
+  if (m_about) m_about->setCursor(Qt::BusyCursor);
+}
+
+void CAboutUpdateCheck::OnCheckEnded() {
+  CManualCheckResult result = m_check.Result();
+  if (m_about) m_about->unsetCursor();
+  try {
+    for (const std::string& message : result.messages) ShowUpdateMessageBox(m_about, QString::fromStdString(message));
+    ShowInformationBox(m_about, "Update Status", QString::fromStdString(result.text));
+  } catch (...) {
+    VN_TRACE("** Exception in OnCheckForUpdate\n");
+  }
+  m_result = std::move(result);
+}
+
+CAboutUpdateCheck* ShowManualUpdateCheck(QWidget* about, const CProgramVersion& own, CUpdateCheckOptions options) {
+  auto* previous = static_cast<CAboutUpdateCheck*>(about->findChild<QObject*>(kAboutCheckName, Qt::FindDirectChildrenOnly));
+  if (previous && previous->Running()) return previous;
+  delete previous;
+  return new CAboutUpdateCheck(about, own, std::move(options));
 }
 
 }  // namespace varnow

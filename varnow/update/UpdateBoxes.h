@@ -15,6 +15,7 @@
 
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "varnow/update/UpdateCheck.h"
@@ -52,10 +53,28 @@ class CWindowUpdateCheck : public QObject, public IUpdateOwner {
 // A "Varnow Message" box: information icon, OK only, text shown as plain text (never markup).
 void ShowUpdateMessageBox(QWidget* parent, const QString& text);
 
-// The "Check For Update" button: runs the manual check (the About box waits, at most 15 s),
-// shows the page's new messages, then the "Update Status" box with the text for the status,
-// all owned by about. Returns what the check found.
-CManualCheckResult ShowManualUpdateCheck(QWidget* about, const CProgramVersion& own,
+// The About box's "Check For Update": the manual check on its worker thread while the box stays
+// responsive. When the check has ended, the page's newest new message and then the "Update
+// Status" box with the text for the status come up, owned by the box. The object is a child of
+// the box: closing the box stops a check still running, and no box comes up after.
+class CAboutUpdateCheck : public QObject {
+ public:
+  CAboutUpdateCheck(QWidget* about, const CProgramVersion& own, CUpdateCheckOptions options = {});
+  bool Running() const { return !m_result.has_value(); }
+  // What the check found, once its boxes have been closed.
+  const std::optional<CManualCheckResult>& Result() const { return m_result; }
+
+ private:
+  void OnCheckEnded();
+
+  QPointer<QWidget> m_about;
+  std::optional<CManualCheckResult> m_result;
+  CManualUpdateCheck m_check;  // last: goes first, so the worker has ended before the rest
+};
+
+// The button's handler: starts a check for the box and returns at once; while one runs, a
+// further click only returns it.
+CAboutUpdateCheck* ShowManualUpdateCheck(QWidget* about, const CProgramVersion& own,
                                          CUpdateCheckOptions options = {});
 
 }  // namespace varnow

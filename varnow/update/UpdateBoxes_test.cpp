@@ -59,6 +59,14 @@ class CBoxRecorder {
 class UpdateBoxesTest : public ::testing::Test {
  protected:
   UpdateBoxesTest() { WriteProfileString(kSettingsSection, "HomePage", m_server.HomePage()); }
+  // Clicks "Check For Update" and keeps the window's events going until its boxes are closed.
+  CManualCheckResult CheckManually(CUpdateCheckOptions options = {}) {
+    CAboutUpdateCheck* check = ShowManualUpdateCheck(&m_about, kOwn, options);
+    QElapsedTimer waited;
+    waited.start();
+    while (check->Running() && waited.elapsed() < 30000) QApplication::processEvents(QEventLoop::AllEvents, 20);
+    return check->Result().value_or(CManualCheckResult{});
+  }
   void Publish(int major, int minor, int build, const std::string& more = "") {
     m_server.Answer(200, "REG:LatestMajor-" + std::to_string(major) + "\nREG:LatestMinor-" + std::to_string(minor) +
                              "\nREG:LatestBuild-" + std::to_string(build) + "\n" + more);
@@ -72,15 +80,15 @@ class UpdateBoxesTest : public ::testing::Test {
 
 TEST_F(UpdateBoxesTest, AboutBoxAnswersInWordsForEachStatus) {
   Publish(2, 0, 74);
-  EXPECT_EQ(ShowManualUpdateCheck(&m_about, kOwn).status, 0);
+  EXPECT_EQ(CheckManually().status, 0);
   Publish(2, 1, 0);
-  EXPECT_EQ(ShowManualUpdateCheck(&m_about, kOwn).status, 1);
+  EXPECT_EQ(CheckManually().status, 1);
   Publish(2, 0, 75);
-  EXPECT_EQ(ShowManualUpdateCheck(&m_about, kOwn).status, 2);
+  EXPECT_EQ(CheckManually().status, 2);
   CUpdateCheckOptions quick;
   quick.timeLimit = std::chrono::milliseconds(300);
   m_server.NeverAnswer();
-  EXPECT_EQ(ShowManualUpdateCheck(&m_about, kOwn, quick).status, 3);
+  EXPECT_EQ(CheckManually(quick).status, 3);
   EXPECT_THAT(m_boxes.Texts(),
               ElementsAre("Update Status: There are currently no updates available.",
                           "Update Status: There is currently a newer version of Varnow available.",
@@ -93,15 +101,39 @@ TEST_F(UpdateBoxesTest, AboutBoxAnswersInWordsForEachStatus) {
   }
 }
 
-TEST_F(UpdateBoxesTest, AboutBoxShowsNewMessagesBeforeTheStatus) {
-  Publish(2, 0, 74, "MSG01 <b>Read me</b>\nMSG02 And me\n");
-  ShowManualUpdateCheck(&m_about, kOwn);
-  EXPECT_THAT(m_boxes.Texts(), ElementsAre("Varnow Message: <b>Read me</b>", "Varnow Message: And me",
+TEST_F(UpdateBoxesTest, AboutBoxShowsTheNewestMessageBeforeTheStatus) {
+  Publish(2, 0, 74, "MSG01 Read me\nMSG03 <b>And me</b>\nMSG02 Not me\n");
+  CheckManually();
+  EXPECT_THAT(m_boxes.Texts(), ElementsAre("Varnow Message: <b>And me</b>",
                                            "Update Status: There are currently no updates available."));
   EXPECT_TRUE(m_boxes.m_boxes[0].plain);
 }
 
-TEST_F(UpdateBoxesTest, AutomaticCheckShowsItsMessagesOnTheGuiThreadOneAfterAnother) {
+// The box stays responsive while the server takes its time, a second click starts no second
+// check, and closing the box ends the check without a box coming up afterwards.
+TEST_F(UpdateBoxesTest, AboutBoxCheckRunsBesideTheWindow) {
+  m_server.NeverAnswer();
+  auto about = std::make_unique<QWidget>();
+  CUpdateCheckOptions slow;
+  slow.timeLimit = std::chrono::minutes(5);
+  QElapsedTimer clicked;
+  clicked.start();
+  CAboutUpdateCheck* check = ShowManualUpdateCheck(about.get(), kOwn, slow);
+  EXPECT_LT(clicked.elapsed(), 2000);
+  EXPECT_EQ(ShowManualUpdateCheck(about.get(), kOwn, slow), check);
+  bool ticked = false;
+  QTimer::singleShot(50, [&] { ticked = true; });
+  while ((!ticked || m_server.Requests().empty()) && clicked.elapsed() < 10000)
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+  EXPECT_TRUE(ticked);
+  EXPECT_TRUE(check->Running());
+  EXPECT_EQ(m_server.Requests().size(), 1u);
+  about.reset();
+  QApplication::processEvents(QEventLoop::AllEvents, 100);
+  EXPECT_TRUE(m_boxes.m_boxes.empty());
+}
+
+TEST_F(UpdateBoxesTest, AutomaticCheckShowsTheNewestMessageOnTheGuiThread) {
   QWidget window;
   Publish(2, 0, 74, "MSG03 First\nMSG04 Second\n");
   CWindowUpdateCheck check(&window);
@@ -110,8 +142,9 @@ TEST_F(UpdateBoxesTest, AutomaticCheckShowsItsMessagesOnTheGuiThreadOneAfterAnot
   EXPECT_EQ(check.Wait(), UpdateCheckResult::Completed);
   QElapsedTimer waited;
   waited.start();
-  while (m_boxes.m_boxes.size() < 2 && waited.elapsed() < 10000) QApplication::processEvents(QEventLoop::AllEvents, 50);
-  EXPECT_THAT(m_boxes.Texts(), ElementsAre("Varnow Message: First", "Varnow Message: Second"));
+  while (m_boxes.m_boxes.empty() && waited.elapsed() < 10000) QApplication::processEvents(QEventLoop::AllEvents, 50);
+  QApplication::processEvents(QEventLoop::AllEvents, 200);
+  EXPECT_THAT(m_boxes.Texts(), ElementsAre("Varnow Message: Second"));
   for (const CBox& box : m_boxes.m_boxes) EXPECT_EQ(box.parent, &window);
   EXPECT_EQ(m_server.Requests().size(), 1u);
 }

@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 
@@ -50,8 +51,8 @@ void ForgetLatestVersion() {
 // One POST for the settings page, its body processed line by line as it arrives.
 class CSettingsPageRequest {
  public:
-  CSettingsPageRequest(IUpdateOwner& owner, std::chrono::milliseconds timeLimit)
-      : m_owner(owner), m_timeLimit(timeLimit) {}
+  CSettingsPageRequest(IUpdateOwner& owner, std::chrono::steady_clock::time_point deadline)
+      : m_owner(owner), m_deadline(deadline) {}
 
   UpdateCheckResult Run(const QUrl& url) {
     QNetworkAccessManager manager;
@@ -60,6 +61,8 @@ class CSettingsPageRequest {
     request.setHeader(QNetworkRequest::UserAgentHeader, "Varnow");
     request.setHeader(QNetworkRequest::ContentTypeHeader, "application/x-www-form-urlencoded");
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    // The page's host was checked; a redirect elsewhere would let any host answer for it.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
     const std::unique_ptr<QNetworkReply> reply(manager.post(request, QByteArray()));
     m_reply = reply.get();
     // Bounds what the reply buffers between two reads.
@@ -71,7 +74,8 @@ class CSettingsPageRequest {
     QObject::connect(&deadline, &QTimer::timeout, [this] { EndWith(UpdateCheckResult::Failed, "out of time"); });
     QObject::connect(m_reply, &QNetworkReply::readyRead, [this] { OnReadyRead(); });
     QObject::connect(m_reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    deadline.start(m_timeLimit);
+    deadline.start(std::max(std::chrono::milliseconds(0), std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                              m_deadline - std::chrono::steady_clock::now())));
     if (!reply->isFinished()) loop.exec(QEventLoop::ExcludeUserInputEvents);
     // The loop also ends when the thread is told to quit (and never starts once it has been).
     if (!reply->isFinished()) {
@@ -103,6 +107,7 @@ class CSettingsPageRequest {
         return;
       }
       ProcessReadyLines();
+      if (m_ended) return;
       if (QThread::currentThread()->isInterruptionRequested()) {
         EndWith(UpdateCheckResult::Interrupted, nullptr);
         return;
@@ -127,12 +132,21 @@ class CSettingsPageRequest {
     if (m_ended) return m_result;
     m_reader.Finish();
     ProcessReadyLines();
+    if (m_ended) return m_result;
+    m_lines.Apply(m_owner);
     return UpdateCheckResult::Completed;
   }
 
+  // The time limit holds here too: the timer cannot end the check while lines are processed.
   void ProcessReadyLines() {
     std::string line;
-    while (m_reader.ReadInternetLine(line)) ProcessInternetLineSetting(line, m_owner);
+    while (!m_ended && m_reader.ReadInternetLine(line)) {
+      if (std::chrono::steady_clock::now() >= m_deadline) {
+        EndWith(UpdateCheckResult::Failed, "out of time");
+        return;
+      }
+      m_lines.ProcessInternetLineSetting(line);
+    }
   }
 
   void EndWith(UpdateCheckResult result, const char* why) {
@@ -144,19 +158,13 @@ class CSettingsPageRequest {
   }
 
   IUpdateOwner& m_owner;
-  std::chrono::milliseconds m_timeLimit;
+  std::chrono::steady_clock::time_point m_deadline;
   QNetworkReply* m_reply = nullptr;
   CInternetLineReader m_reader;
+  CSettingsPageLines m_lines;
   bool m_statusChecked = false;
   bool m_ended = false;
   UpdateCheckResult m_result = UpdateCheckResult::Completed;
-};
-
-// Keeps the manual check's messages for the caller to show after its wait.
-class CCollectedMessages : public IUpdateOwner {
- public:
-  void ShowUpdateMessage(const std::string& text) override { m_messages.push_back(text); }
-  std::vector<std::string> m_messages;
 };
 
 }  // namespace
@@ -173,6 +181,8 @@ std::string SettingsPageAddress(const std::string& homePage, const std::string& 
 }
 
 UpdateCheckResult DownloadInternetSettings(IUpdateOwner& owner, const CUpdateCheckOptions& options) {
+  // The limit covers the whole check, the settings it reads and writes included.
+  const auto deadline = std::chrono::steady_clock::now() + options.timeLimit;
   try {
     platform::OleTime checkTime;  // the manual check stores none
     if (!options.manual) {
@@ -193,7 +203,7 @@ UpdateCheckResult DownloadInternetSettings(IUpdateOwner& owner, const CUpdateChe
       ForgetLatestVersion();
       return UpdateCheckResult::Failed;
     }
-    const UpdateCheckResult result = CSettingsPageRequest(owner, options.timeLimit).Run(url);
+    const UpdateCheckResult result = CSettingsPageRequest(owner, deadline).Run(url);
     if (result == UpdateCheckResult::Completed) StoreCheckTime(checkTime);
     if (result == UpdateCheckResult::Failed) {
       VN_TRACE("** Exception in DownloadInternetSettings\n");
@@ -237,9 +247,10 @@ std::string UpdateStatusText(int status) {
   }
 }
 
-CUpdateCheckThread::CUpdateCheckThread(IUpdateOwner& owner, CUpdateCheckOptions options)
-    : m_thread(QThread::create([this, &owner, options = std::move(options)] {
+CUpdateCheckThread::CUpdateCheckThread(IUpdateOwner& owner, CUpdateCheckOptions options, std::function<void()> ended)
+    : m_thread(QThread::create([this, &owner, options = std::move(options), ended = std::move(ended)] {
         m_result = DownloadInternetSettings(owner, options);
+        if (ended) ended();
       })) {
   m_thread->start();
 }
@@ -256,24 +267,30 @@ UpdateCheckResult CUpdateCheckThread::Wait() {
   return m_result;
 }
 
-CManualCheckResult RunManualUpdateCheck(const CProgramVersion& own, CUpdateCheckOptions options) {
-  CManualCheckResult result;
-  try {
-    options.manual = true;
-    CCollectedMessages messages;
-    {
-      // Waits for the worker, which ends within the time limit.
-      CUpdateCheckThread check(messages, std::move(options));
-      result.check = check.Wait();
+CManualUpdateCheck::CManualUpdateCheck(const CProgramVersion& own, CUpdateCheckOptions options,
+                                       std::function<void()> ended)
+    : m_own(own) {
+  options.manual = true;
+  IUpdateOwner& collector = *this;
+  m_thread = std::make_unique<CUpdateCheckThread>(collector, std::move(options), [this, ended = std::move(ended)] {
+    try {
+      m_result.status = GetUpdateStatus(m_own);
+    } catch (...) {
+      VN_TRACE("** Exception in RunManualUpdateCheck\n");
+      m_result.status = kUpdateUnknown;
     }
-    result.messages = std::move(messages.m_messages);
-    result.status = GetUpdateStatus(own);
-  } catch (...) {
-    VN_TRACE("** Exception in RunManualUpdateCheck\n");
-    result.status = kUpdateUnknown;
-  }
-  result.text = UpdateStatusText(result.status);
-  return result;
+    m_result.text = UpdateStatusText(m_result.status);
+    if (ended) ended();
+  });
+}
+
+CManualUpdateCheck::~CManualUpdateCheck() { m_thread.reset(); }
+
+void CManualUpdateCheck::ShowUpdateMessage(const std::string& text) { m_result.messages.push_back(text); }
+
+CManualCheckResult CManualUpdateCheck::Result() {
+  m_result.check = m_thread->Wait();
+  return m_result;
 }
 
 }  // namespace varnow

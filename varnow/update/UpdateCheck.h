@@ -6,7 +6,8 @@
 //     check runs, so it tells what the previous check found;
 //   - once per interactive start: CWindowUpdateCheck::Start() (automatic check on a worker
 //     thread, at most every DaysBetweenChecks days);
-//   - the About box's "Check For Update" button: ShowManualUpdateCheck(aboutBox, own).
+//   - the About box's "Check For Update" button: ShowManualUpdateCheck(aboutBox, own), which
+//     returns at once and shows its answer when the check has ended.
 // Automated runs never check: nothing on their path reaches this module.
 #pragma once
 
@@ -81,10 +82,12 @@ UpdateCheckResult DownloadInternetSettings(IUpdateOwner& owner, const CUpdateChe
 std::string SettingsPageAddress(const std::string& homePage, const std::string& pageName);
 
 // One check on a worker thread of its own, started at construction: the automatic check of the
-// window (CWindowUpdateCheck) and the wait of the manual one. Messages reach owner on that thread.
+// window (CWindowUpdateCheck) and the manual one (CManualUpdateCheck). Messages reach owner on
+// that thread, and so does the call of ended, the last thing the thread does.
 class CUpdateCheckThread {
  public:
-  explicit CUpdateCheckThread(IUpdateOwner& owner, CUpdateCheckOptions options = {});
+  explicit CUpdateCheckThread(IUpdateOwner& owner, CUpdateCheckOptions options = {},
+                              std::function<void()> ended = {});
   // A check still running is stopped (it stores nothing) and its thread waited for, so owner
   // is no longer used once this returns.
   ~CUpdateCheckThread();
@@ -102,13 +105,29 @@ class CUpdateCheckThread {
 struct CManualCheckResult {
   int status = kUpdateUnknown;        // GetUpdateStatus after the check
   std::string text;                   // UpdateStatusText(status)
-  std::vector<std::string> messages;  // the page's new messages, in page order, to be shown
+  std::vector<std::string> messages;  // the page's newest new message, if any, to be shown
   UpdateCheckResult check = UpdateCheckResult::Interrupted;
 };
 
-// The manual check: runs at once whatever the date, on a worker thread while the caller waits
-// (at most options.timeLimit, 15 s by default), and clears the time of the last check. Its
-// messages are returned rather than shown, so that they never interrupt the wait.
-CManualCheckResult RunManualUpdateCheck(const CProgramVersion& own, CUpdateCheckOptions options = {});
+// The manual check: runs at once whatever the date, on a worker thread, and clears the time of
+// the last check. Its message is kept for the caller rather than shown. ended is called on the
+// worker thread once Result() is ready; an object going away stops a check still running.
+class CManualUpdateCheck : private IUpdateOwner {
+ public:
+  CManualUpdateCheck(const CProgramVersion& own, CUpdateCheckOptions options = {}, std::function<void()> ended = {});
+  ~CManualUpdateCheck() override;
+  CManualUpdateCheck(const CManualUpdateCheck&) = delete;
+  CManualUpdateCheck& operator=(const CManualUpdateCheck&) = delete;
+
+  // Waits for the check to end (at most options.timeLimit, 15 s by default); what it found.
+  CManualCheckResult Result();
+
+ private:
+  void ShowUpdateMessage(const std::string& text) override;
+
+  CProgramVersion m_own;
+  CManualCheckResult m_result;  // written by the worker before ended
+  std::unique_ptr<CUpdateCheckThread> m_thread;
+};
 
 }  // namespace varnow

@@ -7,6 +7,8 @@
 #include <QCoreApplication>
 #include <QProcess>
 
+#include <sys/stat.h>
+
 #include <bit>
 #include <cstdint>
 
@@ -178,19 +180,67 @@ TEST_F(UpdateCheckTest, PageCannotSetOtherValues) {
   EXPECT_EQ(Stored("HomePage")->text, m_server.HomePage());
 }
 
-TEST_F(UpdateCheckTest, MessagesAreShownOnceInPageOrder) {
+TEST_F(UpdateCheckTest, OnlyTheNewestMessageIsShownAndOnlyOnce) {
   WriteProfileInt(kSettingsSection, "HighestMsgNum", 5);
   m_server.Answer(200,
                   "MSG07 Seven <b>as typed</b>\n"
                   "MSG03 Three, already seen\n"
-                  "MSG07 Seven again\n"
                   "MSG12 Twelve\n"
+                  "MSG12345 not message 12\n"
+                  "MSG99999 not message 99 either\n"
+                  "MSG12 Twelve again\n"
                   "MSGx1 not numbered\n");
   ASSERT_EQ(CheckManually(), UpdateCheckResult::Completed);
-  EXPECT_THAT(m_owner.m_messages, ElementsAre("Seven <b>as typed</b>", "Twelve"));
+  EXPECT_THAT(m_owner.m_messages, ElementsAre("Twelve"));
   EXPECT_EQ(Stored("HighestMsgNum")->dword, 12u);
   ASSERT_EQ(CheckManually(), UpdateCheckResult::Completed);
-  EXPECT_EQ(m_owner.m_messages.size(), 2u);
+  EXPECT_EQ(m_owner.m_messages.size(), 1u);
+  m_server.Answer(200, "MSG04 Four\n");
+  ASSERT_EQ(CheckManually(), UpdateCheckResult::Completed);
+  EXPECT_EQ(m_owner.m_messages.size(), 1u);
+}
+
+// A page of many lines for one value: the check writes the value once, the last one, however
+// long the settings file is.
+TEST_F(UpdateCheckTest, ManyLinesWriteEachValueOnceTheLastOneWinning) {
+  for (int i = 0; i < 2000; ++i)
+    WriteProfileString("Padding" + std::to_string(i / 100), "Value" + std::to_string(i), std::string(40, 'p'));
+  std::string page;
+  for (int i = 0; i < 20000; ++i) page += "REG:LatestBuild-" + std::to_string(100 + i % 2) + "\nMSG" + std::to_string(10 + i % 80) + " Box\n";
+  page += "REG:LatestBuild-77\nREG:PageName-last.htm\n";
+  m_server.Answer(200, page);
+  const std::string hive = platform::Registry::HiveFile(platform::Hive::CurrentUser);
+  auto inode = [&] {
+    struct stat info {};
+    return ::stat(hive.c_str(), &info) == 0 ? info.st_ino : 0;
+  };
+  auto written = [] {
+    const std::string io = test::ReadWholeFile("/proc/self/io");
+    const std::size_t at = io.find("wchar: ");
+    return at == std::string::npos ? 0LL : std::atoll(io.c_str() + at + 7);
+  };
+  const auto hiveBefore = inode();
+  const long long writtenBefore = written();
+  ASSERT_EQ(CheckManually(), UpdateCheckResult::Completed);
+  EXPECT_EQ(Stored("LatestBuild")->dword, 77u);
+  EXPECT_EQ(GetProfileString(kSettingsSection, "PageName", ""), "last.htm");
+  EXPECT_THAT(m_owner.m_messages, ElementsAre("Box"));
+  EXPECT_NE(inode(), hiveBefore);
+  // A few rewrites of the settings file (about 100 KB each), not one per line.
+  const long long hiveSize = static_cast<long long>(test::ReadWholeFile(hive).size());
+  EXPECT_LT(written() - writtenBefore, 20 * hiveSize);
+}
+
+TEST_F(UpdateCheckTest, RedirectToAnotherHostIsNotFollowed) {
+  test::CTestServer elsewhere;
+  elsewhere.Answer(200, "REG:LatestBuild-99\n");
+  std::string other = elsewhere.HomePage();
+  other.replace(other.find("127.0.0.1"), 9, "localhost");
+  m_server.Answer(302, "", "Location: " + other + "settings.htm\r\n");
+  SetVersion(2, 0, 74);
+  EXPECT_EQ(CheckManually(), UpdateCheckResult::EndedQuietly);
+  EXPECT_TRUE(elsewhere.Requests().empty());
+  EXPECT_EQ(Stored("LatestBuild")->dword, 74u);
 }
 
 TEST_F(UpdateCheckTest, LinesEndAtLineFeedsWhateverCarriageReturnsSurroundThem) {
