@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "varnow/scan/LargestFiles.h"
+
 namespace varnow {
 
 // A walk opens every directory relative to an ancestor whose descriptor it holds: a full path
@@ -44,8 +46,8 @@ struct CListedDirectory {
 
 // path ends in "/"; file sizes are rounded to clusterSize. skip(path of a subdirectory, ending
 // in "/") decides which are not entered; it is called from several threads. threads counts the
-// caller, which works too.
+// caller, which works too. largest, when given, takes in the largest files met.
 CListedDirectory ListTree(const std::string& path, int threads, std::uint32_t clusterSize,
-                          const std::function<bool(const std::string&)>& skip);
+                          const std::function<bool(const std::string&)>& skip, CLargestFiles* largest = nullptr);
 
 }  // namespace varnow
