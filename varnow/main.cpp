@@ -1,6 +1,7 @@
 // The tracker program: an automated run from the command line, or the window.
 #include <QApplication>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -25,9 +26,12 @@ constexpr char kUsage[] =
     "Usage: varnow [/DIR=directory] [/SCAN] [/SAVE] [/SAVESUBDIRS] [/DEBUG=tracefile]\n"
     "              [/ALERTPERCENT=n] [/ALERTSIZE=k] [/FREEALERT=k] [/NOTIFY=command ...]\n"
     "              [/PRINT=LPT1 | /PRINT=FILE=path]\n"
+    "              [/GROWTH[=n] | /LARGEST[=n]] [/TREEMAP=picture.png|.svg] [/TREEMAPSIZE=WxH]\n"
     "       varnow --version\n"
     "With /DIR= and /SCAN the tracker scans unattended and ends; /SAVE keeps the result.\n"
-    "/PRINT=FILE=- writes the report to standard output. Exit status: 2 when a value on\n"
+    "/PRINT=FILE=- writes the report to standard output. /LARGEST scans and lists the n\n"
+    "largest files (default 20) instead of the report; /TREEMAP= draws the saved tree coloured\n"
+    "by what changed (default size 1200x800). Exit status: 2 when a value on\n"
     "the command line cannot be right (nothing is done); for an unattended run 4 when the\n"
     "data file could not be read or written, 3 when an alert fired, otherwise 0.\n"
     "Switch names may be written in any case; quote a directory with blanks.\n";
@@ -40,6 +44,17 @@ int PrintVersion() {
   }
   std::printf("Varnow Version %d.%d (Build %d)\n", major, minor, build);
   return 0;
+}
+
+// A picture's labels need fonts, which only a GUI application has: without a display the
+// treemap is drawn on the offscreen platform.
+bool WantsPicture(const std::vector<std::string>& arguments) {
+  for (const std::string& argument : arguments) {
+    std::string head = argument.substr(0, 9);
+    for (char& c : head) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (head == "/TREEMAP=") return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -64,6 +79,10 @@ int main(int argc, char** argv) {
       mainWindow.DoModal();
     };
     prompts = std::move(qtPrompts);
+  } else if (WantsPicture(arguments)) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    application = std::make_unique<QGuiApplication>(argc, argv);
+    prompts = std::make_unique<varnow::CHeadlessPrompts>();
   } else {
     application = std::make_unique<QCoreApplication>(argc, argv);
     prompts = std::make_unique<varnow::CHeadlessPrompts>();

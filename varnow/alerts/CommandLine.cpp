@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "platform/tracelog.h"
+#include "varnow/scan/LargestFiles.h"
 
 namespace varnow {
 
@@ -97,6 +98,55 @@ void HandleFullAlert(const std::string& value, CRunFlags& flags, ICommandLineOwn
   VN_TRACE("Automated /FULLALERT=%d", days);
 }
 
+// /TREEMAP=file: a picture whose extension says PNG or SVG, in a place a file can be written.
+void HandleTreemap(const std::string& value, CRunFlags& flags, ICommandLineOwner& owner) {
+  flags.treemap = 1;
+  const std::string file = value.empty() || value[0] != '=' ? std::string() : value.substr(1);
+  std::string lower = file;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (!lower.ends_with(".png") && !lower.ends_with(".svg")) {
+    flags.errors.push_back("/TREEMAP" + value + ": name the picture file with .png or .svg (/TREEMAP=growth.png)");
+    return;
+  }
+  struct stat info {};
+  if (::stat(file.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    flags.errors.push_back("/TREEMAP=" + file + ": the picture can only be written to a regular file");
+    return;
+  }
+  owner.CommandLineFields().treemapFile = file;
+  VN_TRACE("Automated /TREEMAP=%s", file.c_str());
+}
+
+// /TREEMAPSIZE=WIDTHxHEIGHT in pixels; a picture larger than kMaxTreemapSide a side would take
+// gigabytes of memory.
+void HandleTreemapSize(const std::string& value, CRunFlags& flags, ICommandLineOwner& owner) {
+  constexpr std::int32_t kMaxTreemapSide = 16000;
+  const std::size_t x = value.find_first_of("xX");
+  const std::int32_t width = x == std::string::npos ? 0 : PositiveCount(std::string_view(value).substr(0, x));
+  const std::int32_t height = x == std::string::npos ? 0 : PositiveCount(std::string_view(value).substr(x + 1));
+  if (width < 16 || height < 16 || width > kMaxTreemapSide || height > kMaxTreemapSide) {
+    flags.errors.push_back("/TREEMAPSIZE=" + value + ": give the picture's width and height in pixels, 16 to " +
+                           std::to_string(kMaxTreemapSide) + " each (/TREEMAPSIZE=1200x800)");
+    return;
+  }
+  owner.CommandLineFields().treemapWidth = width;
+  owner.CommandLineFields().treemapHeight = height;
+}
+
+// /LARGEST or /LARGEST=N: the N largest files of this run's scan (which the switch asks for).
+void HandleLargest(const std::string& value, CRunFlags& flags, ICommandLineOwner& owner) {
+  flags.largest = 1;
+  flags.scan = 1;
+  if (value.empty()) return;
+  const std::int32_t lines = value[0] == '=' ? PositiveCount(std::string_view(value).substr(1)) : 0;
+  if (lines == 0 || lines > static_cast<std::int32_t>(kLargestFilesKept)) {
+    flags.errors.push_back("/LARGEST" + value + ": give the number of files to list, 1 to " +
+                           std::to_string(kLargestFilesKept) + " (/LARGEST=20)");
+    return;
+  }
+  owner.CommandLineFields().largestLines = lines;
+}
+
 // The print file must be one a report can be written to and the run end: "-" (standard
 // output), a regular file, or a name that does not exist yet. A FIFO would block for ever.
 bool UsablePrintFile(const std::string& path) {
@@ -180,6 +230,9 @@ bool HandleToken(const std::string& commandLine, const CCommandToken& token, CRu
   }
   if (owner && MatchSwitch(text, "/FULLALERT", value)) HandleFullAlert(value, flags, *owner);
   if (owner && MatchSwitch(text, "/GROWTH", value)) HandleGrowth(value, flags, *owner);
+  if (owner && MatchSwitch(text, "/TREEMAPSIZE=", value)) HandleTreemapSize(value, flags, *owner);
+  else if (owner && MatchSwitch(text, "/TREEMAP", value)) HandleTreemap(value, flags, *owner);
+  if (owner && MatchSwitch(text, "/LARGEST", value)) HandleLargest(value, flags, *owner);
   if (!owner && MatchSwitch(text, "/DEBUG=", value) && !platform::TraceLog::Open(value))
     flags.warnings.push_back("/DEBUG=" + value + ": the trace file cannot be created; the run goes on without it");
   if (MatchSwitch(text, "/SAVE", value)) {
@@ -209,10 +262,14 @@ int ParseCommandLine(const std::string& commandLine, CRunFlags& flags, ICommandL
     for (const CCommandToken& token : SplitCommandLine(commandLine)) {
       if (!HandleToken(commandLine, token, flags, owner, directoryGiven)) break;
     }
+    // Both would take the report's place in one file.
+    if (owner && flags.growth && flags.largest)
+      flags.errors.push_back("/GROWTH and /LARGEST: ask for one of the two lists in a run");
     // The growth report and the disk-full alert read saved records: like the free-space alert
     // they need no directory (the current one is taken) and no scan.
+    // So does the picture of the saved tree; the largest files come with a scan of their own.
     if (owner && ((directoryGiven && (flags.print || flags.scan)) || flags.freeAlert || flags.fullAlert ||
-                  flags.growth)) {
+                  flags.growth || flags.treemap || flags.largest)) {
       flags.automated = 1;
       owner->SetAutoSave(flags.save);
     }

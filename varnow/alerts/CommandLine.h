@@ -30,6 +30,8 @@ struct CRunFlags {
   int freeAlert = 0;
   int fullAlert = 0;  // /FULLALERT=
   int growth = 0;     // /GROWTH
+  int treemap = 0;    // /TREEMAP=
+  int largest = 0;    // /LARGEST
   // Values that cannot be right (a negative threshold, an unknown print destination, a print
   // file that is no regular file): the program refuses the run and says why.
   std::vector<std::string> errors;
@@ -45,6 +47,10 @@ struct CCommandLineFields {
   std::int64_t freeMinimum = 0;    // bytes
   std::int32_t fullAlertDays = 0;  // /FULLALERT=: alert when the disk fills sooner
   std::int32_t growthLines = 20;   // /GROWTH=: lines of each list
+  std::string treemapFile;         // /TREEMAP=: the picture to write (.png or .svg)
+  std::int32_t treemapWidth = 1200;  // /TREEMAPSIZE=WIDTHxHEIGHT
+  std::int32_t treemapHeight = 800;
+  std::int32_t largestLines = 20;  // /LARGEST=: files listed
   int automatedRun = 0;            // 1 only during the scan of an automated run
 };
 

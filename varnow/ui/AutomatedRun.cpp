@@ -31,12 +31,14 @@ int RunAutomatedSequence(CRunFlags& flags, IAutomatedRunOwner& owner) {
     owner.CommandLineFields().notifyCommand = run.notifyCommand;
   }
 
-  if (flags.growth) {
+  if (flags.treemap && !owner.WriteTreemap()) VN_TRACE("The treemap was not written");
+  if (flags.growth || flags.largest) {
     if (!flags.print) {
       owner.SetPrintDestination(2);
       owner.SetPrintFilePath(kStandardOutputName);
     }
-    if (!owner.PrintGrowthReport()) VN_TRACE("The growth report was not written");
+    if (flags.growth && !owner.PrintGrowthReport()) VN_TRACE("The growth report was not written");
+    if (flags.largest && !owner.PrintLargestReport()) VN_TRACE("The largest files were not written");
   } else if (flags.print) {
     IPrintOwner* printOwner = owner.PrintOwner();
     if (printOwner) {
