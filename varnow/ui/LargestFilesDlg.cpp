@@ -58,7 +58,11 @@ CLargestFilesDlg::CLargestFilesDlg(const std::vector<CLargeFile>& files, const s
     item->setToolTip(2, Text(PrintableText(file.path)));
     item->setTextAlignment(0, Qt::AlignRight | Qt::AlignVCenter);
   }
-  for (int column = 0; column < 2; ++column) m_list->resizeColumnToContents(column);
+  // Room beside the widest text: a column fitted to it exactly cuts it off in some styles.
+  for (int column = 0; column < 2; ++column) {
+    m_list->resizeColumnToContents(column);
+    m_list->setColumnWidth(column, m_list->columnWidth(column) + m_list->fontMetrics().averageCharWidth() * 3);
+  }
   if (m_list->topLevelItemCount() > 0) m_list->setCurrentItem(m_list->topLevelItem(0));
   layout->addWidget(m_list, 1);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);

@@ -13,8 +13,6 @@ constexpr double kMinShareRead = 1e-7;
 // Inside a directory's tile its children leave a frame of its own colour, and a strip at the top
 // for its name where the tile is large enough.
 constexpr double kFrame = 1.0;
-constexpr double kHeader = 14.0;
-constexpr double kHeaderMinimum = 3 * kHeader;
 
 std::int64_t TotalAt(const CDirData& record, int scan) {
   const CDirInfo* total = record.FindEntry(kTotalUsed);
@@ -47,8 +45,10 @@ void CTreemapTree::Add(const CDirData& record) {
 }
 
 void CTreemapTree::AddChildren(std::int32_t index, const CDirData& record) {
-  // Without an older scan nothing is known to have changed: every tile shows as unchanged.
+  // Without an older scan nothing is known to have changed: every tile shows as unchanged, unless
+  // the directory itself is new, and with it everything in it.
   const bool compared = record.m_times[1] != 0;
+  const bool fresh = index > 0 && m_nodes[static_cast<std::size_t>(index)].before == kNoSize;
   const std::string& path = record.m_currentScanDir;
   const std::int64_t topNow = m_nodes[0].now;
   std::int64_t childrenNow = 0;
@@ -62,7 +62,7 @@ void CTreemapTree::AddChildren(std::int32_t index, const CDirData& record) {
     CTreemapNode child;
     child.name = entry.name;
     child.now = entry.sizes[0];
-    child.before = compared ? entry.sizes[1] : child.now;
+    child.before = fresh ? kNoSize : compared ? entry.sizes[1] : child.now;
     child.parent = index;
     childrenNow += child.now;
     if (child.before != kNoSize) childrenBefore += child.before;
@@ -78,7 +78,7 @@ void CTreemapTree::AddChildren(std::int32_t index, const CDirData& record) {
     own.ownFiles = true;
     own.parent = index;
     own.now = totalNow - childrenNow;
-    own.before = totalBefore == kNoSize ? kNoSize : std::max<std::int64_t>(totalBefore - childrenBefore, 0);
+    own.before = fresh || totalBefore == kNoSize ? kNoSize : std::max<std::int64_t>(totalBefore - childrenBefore, 0);
     m_nodes.push_back(own);
   }
   CTreemapNode& node = m_nodes[static_cast<std::size_t>(index)];
@@ -229,7 +229,7 @@ void CTreemapLayout::LayChildren(const CTreemapTree& tree, std::int32_t index, c
     tile.before = node.before;
     m_tiles.push_back(tile);
     if (!node.hasRecord || node.childCount == 0) continue;
-    const double header = p.rect.height() >= kHeaderMinimum && p.rect.width() >= kHeaderMinimum ? kHeader : 0;
+    const double header = p.rect.height() >= 3 * m_header && p.rect.width() >= 3 * m_header ? m_header : 0;
     QRectF inner = p.rect.adjusted(kFrame, kFrame + header, -kFrame, -kFrame);
     if (inner.width() < 2 || inner.height() < 2) continue;
     const std::size_t at = m_tiles.size() - 1;

@@ -88,6 +88,9 @@ class CTreemapLayout {
 
   // Lays the tree out in bounds: tiles of parents before those of their children.
   void Lay(const CTreemapTree& tree, const QRectF& bounds);
+  // The strip a directory's tile keeps above its children for its name (a line of the label
+  // font); tiles less than three strips high or wide keep none.
+  void SetHeaderHeight(double height) { m_header = height; }
 
   const std::vector<CTile>& Tiles() const { return m_tiles; }
   // The innermost tile at point, or -1.
@@ -99,6 +102,7 @@ class CTreemapLayout {
   void LayChildren(const CTreemapTree& tree, std::int32_t node, const QRectF& rect, int depth);
 
   std::vector<CTile> m_tiles;
+  double m_header = 14.0;
 };
 
 }  // namespace varnow

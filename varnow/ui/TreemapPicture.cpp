@@ -49,8 +49,9 @@ void PaintLabel(QPainter& painter, const QFontMetrics& metrics, const QRectF& re
     painter.drawText(QRectF(inside.x(), inside.y() + line, inside.width(), line), Qt::AlignLeft | Qt::AlignVCenter,
                      metrics.elidedText(second, Qt::ElideRight, width));
   } else {
+    // One line (a directory's strip): its name first, the size as far as it goes.
     painter.drawText(QRectF(inside.x(), inside.y(), inside.width(), line), Qt::AlignLeft | Qt::AlignVCenter,
-                     metrics.elidedText(first, Qt::ElideMiddle, width));
+                     metrics.elidedText(first, Qt::ElideRight, width));
   }
 }
 
@@ -146,6 +147,8 @@ void PaintTreemapTiles(QPainter& painter, const CTreemapTree& tree, const CTreem
   painter.restore();
 }
 
+double TreemapHeaderHeight(const QFont& font) { return QFontMetrics(font).height() + 3; }
+
 int TreemapLegendHeight(const QFont& font) { return QFontMetrics(font).height() + 10; }
 
 void PaintTreemapLegend(QPainter& painter, const QRect& area) {
@@ -161,11 +164,11 @@ void PaintTreemapLegend(QPainter& painter, const QRect& area) {
     const char* text;
   };
   const Item items[] = {
-      {ChangeColour(TileChange::Grown, 0.25), ChangeColour(TileChange::Grown, 1), "Grew (deeper: more of it is new)"},
+      {ChangeColour(TileChange::Grown, 0.25), ChangeColour(TileChange::Grown, 1), "Grew (deeper: more of it new)"},
       {ChangeColour(TileChange::Shrunk, 0.25), ChangeColour(TileChange::Shrunk, 1), "Shrank"},
       {ChangeColour(TileChange::Unchanged, 0), ChangeColour(TileChange::Unchanged, 0), "Unchanged"},
-      {ChangeColour(TileChange::New, 0), ChangeColour(TileChange::New, 0), "New directory"},
-      {QColor(0xd0, 0xd0, 0xd0), QColor(0xd0, 0xd0, 0xd0), "Too small to show apart"},
+      {ChangeColour(TileChange::New, 0), ChangeColour(TileChange::New, 0), "New"},
+      {QColor(0xd0, 0xd0, 0xd0), QColor(0xd0, 0xd0, 0xd0), "Small ones merged"},
   };
   painter.setPen(Qt::black);
   for (const Item& item : items) {
@@ -208,6 +211,7 @@ void PaintTreemapPicture(QPainter& painter, const QSize& size, const CTreemapTre
     painter.drawText(tiles, Qt::AlignCenter, "No saved scan of this directory");
   } else {
     CTreemapLayout layout;
+    layout.SetHeaderHeight(TreemapHeaderHeight(painter.font()));
     layout.Lay(tree, tiles);
     PaintTreemapTiles(painter, tree, layout, {units});
   }

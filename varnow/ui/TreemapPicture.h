@@ -25,6 +25,9 @@ QString TreemapNodeName(const CTreemapTree& tree, std::int32_t node);
 // The tooltip of a tile: path, both sizes, the change and the two scan dates.
 QString TreemapTileTip(const CTreemapTree& tree, const CTile& tile, int units);
 
+// The header strip a layout keeps for a directory's name in the painter's font.
+double TreemapHeaderHeight(const QFont& font);
+
 // Paints the laid-out tiles (and nothing else) with their labels.
 void PaintTreemapTiles(QPainter& painter, const CTreemapTree& tree, const CTreemapLayout& layout,
                        const CTreemapPaintOptions& options);

@@ -56,6 +56,7 @@ QRect CTreemapView::TileArea() const {
 
 const CTreemapLayout& CTreemapView::Layout() {
   if (m_laidFor != size()) {
+    m_layout.SetHeaderHeight(TreemapHeaderHeight(font()));
     m_layout.Lay(m_tree, TileArea());
     m_laidFor = size();
   }

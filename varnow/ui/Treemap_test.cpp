@@ -149,6 +149,10 @@ TEST(TreemapTree, NestsSavedRecordsGivesOwnFilesATileAndKeepsNamesAsBytes) {
   EXPECT_EQ(byPath["/t/a/(files)"]->now, 100);
   ASSERT_EQ(byPath.count("/t/" + odd + "/inner/"), 1u);  // reachable by its exact bytes
   EXPECT_EQ(byPath["/t/new/"]->before, kNoSize);
+  // What a new directory holds is new too, though its own record has one scan only.
+  tree.Add(Record("/t/new/", {{"sub", 0, 20}}, 0, 30, false));
+  for (std::int32_t i = 1; i < static_cast<std::int32_t>(tree.Nodes().size()); ++i)
+    if (tree.PathOf(i).rfind("/t/new/", 0) == 0) EXPECT_EQ(tree.Node(i).before, kNoSize) << tree.PathOf(i);
   EXPECT_TRUE(byPath["/t/a/"]->hasRecord);
 
   // A size of 0 takes no room; every other box has a tile, the parents theirs too.
