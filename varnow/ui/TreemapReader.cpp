@@ -12,12 +12,13 @@ struct CReadAbandoned {};
 
 }  // namespace
 
-void CTreemapReader::Start(const std::string& folder, const CDirData& top, Done done) {
+void CTreemapReader::Start(const std::string& folder, const CDirData& top, Flush flush, Done done) {
   Cancel();
   auto cancelled = std::make_shared<std::atomic<bool>>(false);
   m_cancelled = cancelled;
-  m_thread = std::thread([folder, top, done = std::move(done), cancelled] {
+  m_thread = std::thread([folder, top, flush = std::move(flush), done = std::move(done), cancelled] {
     try {
+      if (flush) flush();
       auto tree = std::make_shared<CTreemapTree>();
       tree->SetTop(top);
       CDataFile file(folder);

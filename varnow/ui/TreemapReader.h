@@ -24,9 +24,12 @@ class CTreemapReader {
   CTreemapReader& operator=(const CTreemapReader&) = delete;
   ~CTreemapReader() { Cancel(); }
 
+  // Runs first, on the reader's thread: writes what the session has queued, so that the read
+  // finds it (the window's thread does not wait for the save).
+  using Flush = std::function<void()>;
   // Builds on top (the shown record), then on the records below it saved in the data file in
-  // folder, opened for this read alone (what the session has queued must be written first).
-  void Start(const std::string& folder, const CDirData& top, Done done);
+  // folder, opened for this read alone.
+  void Start(const std::string& folder, const CDirData& top, Flush flush, Done done);
   // Abandons the read under way and waits for its thread, which stops at its next record.
   void Cancel();
 

@@ -137,14 +137,15 @@ void CVarnowWindow::ShowTreemapNow() {
     m_treemap->SetUnits(m_dlg.Settings().preferredUnits);
     m_actions->SetUnits(m_dlg.Settings().preferredUnits);
     CScanInfo& session = m_dlg.Session();
-    session.SaveOutData();  // what waits in the queue is part of the saved tree
     if (m_treemap->Tree().Top() != session.dd.m_currentScanDir) {
       CTreemapTree empty;
       m_treemap->SetTree(std::move(empty));
       m_treemap->SetPlaceholder("Reading the saved tree ...");
     }
     const int generation = ++m_treemapGeneration;
-    m_treemapReader->Start(m_dlg.Settings().dataDirectory, session.dd, [this, generation](std::shared_ptr<CTreemapTree> tree) {
+    // What waits in the save queue is part of the saved tree.
+    m_treemapReader->Start(m_dlg.Settings().dataDirectory, session.dd, [&session] { session.SaveOutData(); },
+                           [this, generation](std::shared_ptr<CTreemapTree> tree) {
       QMetaObject::invokeMethod(this, [this, tree, generation] { ShowTreemap(tree, generation); }, Qt::QueuedConnection);
     });
   } catch (...) {
