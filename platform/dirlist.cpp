@@ -123,6 +123,7 @@ bool DirListing::Next(DirEntry& entry) {
     entry.device = 0;
     entry.inode = 0;
     entry.links = 0;
+    entry.modified = 0;
     if (record->d_type == DT_DIR) {
       entry.isDirectory = true;
       return true;
@@ -141,6 +142,7 @@ bool DirListing::Next(DirEntry& entry) {
       entry.device = st.st_dev;
       entry.inode = st.st_ino;
       entry.links = st.st_nlink;
+      entry.modified = st.st_mtim.tv_sec;
     }
     return true;
   }

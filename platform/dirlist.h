@@ -21,6 +21,7 @@ struct DirEntry {
   dev_t device = 0;
   ino_t inode = 0;
   nlink_t links = 0;
+  std::int64_t modified = 0;  // st_mtime of what is not a directory
 };
 
 // The entries of one directory in listing order, "." and ".." first.

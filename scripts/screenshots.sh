@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Pictures of the tracker's windows on a virtual display, for a person to look at: the main
-# window after scanning a small generated tree (at its first size and at 1000 × 700), the About
-# box, the Growth dialog, the print options dialog and the alert dialog.
+# window after scanning a small generated tree (at its first size and at 1000 × 700, the treemap
+# below the grid), the treemap at 1200 × 900, the About box, the Growth dialog, the Largest Files
+# dialog, the print options dialog and the alert dialog.
 #   scripts/screenshots.sh OUTDIR
 #   BUILD=/path/to/build scripts/screenshots.sh OUTDIR    (default build/release, as run.sh builds)
 # Needs Xvfb, xdotool and ImageMagick's import (scripts/deps.sh installs them).
@@ -49,15 +50,19 @@ make_file "$TREE/top.txt" 4096
 xd_private_home "$WORK" "$WORK/data"
 export ORVSCHED_DATA_DIR="$WORK/scheduler"
 mkdir -p "$ORVSCHED_DATA_DIR"
-# The window's scan stays unsaved, so that the Growth dialog compares the two saved below.
-printf '"AutoSave"=dword:00000000\r\n"SubDirSave"=dword:00000000\r\n' >>"$XDG_CONFIG_HOME/zentrel/registry/HKEY_CURRENT_USER.reg"
-# Two saved scans with growth in between, so that the grid's trend bars and the Growth dialog
-# have a history to show.
+# The window's scan is saved with its subdirectories: the grid's trend bars, the treemap and the
+# Growth dialog compare it with the one saved before, with growth, a new directory and a removed
+# file in between.
+printf '"AutoSave"=dword:00000001\r\n"SubDirSave"=dword:00000001\r\n' >>"$XDG_CONFIG_HOME/zentrel/registry/HKEY_CURRENT_USER.reg"
+make_file "$TREE/gamma/old.dat" 1048576
 DISPLAY= "$VARNOW" "/DIR=$TREE/" /SCAN /SAVESUBDIRS >/dev/null
 sleep 1
 make_file "$TREE/alpha/inner/more.bin" 3145728
 make_file "$TREE/gamma/new.dat" 524288
-DISPLAY= "$VARNOW" "/DIR=$TREE/" /SCAN /SAVESUBDIRS >/dev/null
+rm "$TREE/gamma/old.dat"
+make_file "$TREE/beta with blanks/three.txt" 400000
+mkdir -p "$TREE/downloads"
+make_file "$TREE/downloads/image.iso" 1572864
 xd_start_display
 TRACE="$WORK/trace.txt"
 "$VARNOW" "/DEBUG=$TRACE" >"$WORK/varnow.out" 2>&1 &
@@ -91,6 +96,20 @@ xdotool windowmove --sync "$main" 0 0 windowsize --sync "$main" 1000 700
 sleep 0.5
 xd_geometry "$main"
 import -window "$main" "$OUT/main-window-1000x700.png"
+
+# Larger, the treemap takes more room: its labels, the nesting and the legend.
+xdotool windowsize --sync "$main" 1200 900
+sleep 0.5
+xd_geometry "$main"
+import -window "$main" "$OUT/main-window-treemap.png"
+# The Largest Files button at the right of the treemap's heading, below the splitter's middle.
+split_top=$(xd_unit_y 81)
+pane_top=$((split_top + (XD_H - 10 - split_top) / 2))
+xd_click $((XD_W - 60)) $((pane_top + 16))
+shoot_dialog '^Largest Files$' largest-files.png
+xdotool windowsize --sync "$main" 1000 700
+sleep 0.5
+xd_geometry "$main"
 
 # The About box from the context menu (a right click beside the status fields); the menu's
 # first entry lies just below and right of the pointer.

@@ -94,11 +94,12 @@ xd_wait_line() {
 }
 
 # The main window is laid out in dialog units: x × average character width / 4 and
-# y × line height / 8 of its font. Its first size is 315 × 192 units, which gives both bases back.
+# y × line height / 8 of its font. Its first size is 315 × 300 units (the grid and the treemap
+# below it), which gives both bases back.
 xd_main_window() {
   xd_geometry "$1"
   XD_BASE_X=$(((XD_W * 4 + 157) / 315))
-  XD_BASE_Y=$((XD_H / 24))
+  XD_BASE_Y=$(((XD_H * 8 + 299) / 300))
 }
 
 xd_geometry() {

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <algorithm>
 #include <csignal>
+#include <QGuiApplication>
 #include <cstdio>
 #include <initializer_list>
 #include <memory>
@@ -35,6 +36,17 @@ int PrintVersion() {
   }
   std::printf("Varnow Version %d.%d (Build %d)\n", major, minor, build);
   return 0;
+}
+
+// A picture's labels need fonts, which only a GUI application has: without a display the
+// treemap is drawn on the offscreen platform.
+bool WantsPicture(const std::vector<std::string>& arguments) {
+  for (const std::string& argument : arguments) {
+    std::string head = argument.substr(0, 9);
+    for (char& c : head) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (head == "/TREEMAP=") return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -70,6 +82,10 @@ int main(int argc, char** argv) {
       mainWindow.DoModal();
     };
     prompts = std::move(qtPrompts);
+  } else if (WantsPicture(arguments)) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    application = std::make_unique<QGuiApplication>(argc, argv);
+    prompts = std::make_unique<varnow::CHeadlessPrompts>();
   } else {
     application = std::make_unique<QCoreApplication>(argc, argv);
     prompts = std::make_unique<varnow::CHeadlessPrompts>();

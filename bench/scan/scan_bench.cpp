@@ -1,6 +1,8 @@
 // Headless runs of the scan engine for the benchmark script.
-//   scan_bench scan DIR DATADIR [--save]   one automated scan (with --save: every record saved,
-//                                          final flush included)
+//   scan_bench scan DIR DATADIR [--save] [--no-largest]
+//                                          one automated scan (with --save: every record saved,
+//                                          final flush included; --no-largest: without keeping
+//                                          the largest files)
 //   scan_bench load DATADIR RECORDS [RUNS] builds a data file of RECORDS records (once) and
 //                                          prints the median time of one LoadData
 #include <algorithm>
@@ -37,7 +39,7 @@ class HeadlessOwner : public varnow::IScanOwner, public varnow::IPrompts {
   std::string m_dataDirectory;
 };
 
-int Scan(const std::string& dir, const std::string& dataDirectory, bool save) {
+int Scan(const std::string& dir, const std::string& dataDirectory, bool save, bool largest) {
   HeadlessOwner owner(dataDirectory);
   owner.save = save ? 1 : 0;
   std::int64_t total;
@@ -45,7 +47,9 @@ int Scan(const std::string& dir, const std::string& dataDirectory, bool save) {
   auto seconds = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
   double scanned, flushed;
   {
-    varnow::CScanInfo session(&owner, &owner, std::make_unique<varnow::CDataFile>(owner.DataDirectory()));
+    varnow::CScanOptions options;
+    options.keepLargestFiles = largest;
+    varnow::CScanInfo session(&owner, &owner, std::make_unique<varnow::CDataFile>(owner.DataDirectory()), options);
     session.SetScanDir(dir);
     varnow::CDirData copy = session.dd;
     total = session.DoScan(1, copy, true);
@@ -110,9 +114,13 @@ int Load(const std::string& dataDirectory, int records, int runs) {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.size() >= 3 && args[0] == "scan") return Scan(args[1], args[2], args.size() > 3 && args[3] == "--save");
+  if (args.size() >= 3 && args[0] == "scan") {
+    const bool save = std::find(args.begin() + 3, args.end(), "--save") != args.end();
+    const bool largest = std::find(args.begin() + 3, args.end(), "--no-largest") == args.end();
+    return Scan(args[1], args[2], save, largest);
+  }
   if (args.size() >= 3 && args[0] == "load")
     return Load(args[1], std::atoi(args[2].c_str()), args.size() > 3 ? std::atoi(args[3].c_str()) : 21);
-  std::fprintf(stderr, "usage: scan_bench scan DIR DATADIR [--save] | load DATADIR RECORDS [RUNS]\n");
+  std::fprintf(stderr, "usage: scan_bench scan DIR DATADIR [--save] [--no-largest] | load DATADIR RECORDS [RUNS]\n");
   return 2;
 }

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "platform/tracelog.h"
+#include "varnow/scan/LargestFiles.h"
 
 namespace varnow {
 
@@ -223,6 +224,54 @@ bool IsOwnDescriptor(const struct stat& info, int fd) {
   return ::fstat(fd, &own) == 0 && own.st_dev == info.st_dev && own.st_ino == info.st_ino;
 }
 
+// /TREEMAP=file: a picture whose extension says PNG or SVG, in a place a file can be written.
+void HandleTreemap(CParse& p, const std::string& file) {
+  p.flags.treemap = 1;
+  std::string lower = file;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (!lower.ends_with(".png") && !lower.ends_with(".svg")) {
+    p.flags.errors.push_back("/TREEMAP=" + file + ": name the picture file with .png or .svg (/TREEMAP=growth.png)");
+    return;
+  }
+  struct stat info {};
+  if (::stat(file.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    p.flags.errors.push_back("/TREEMAP=" + file + ": the picture can only be written to a regular file");
+    return;
+  }
+  p.owner->CommandLineFields().treemapFile = file;
+  VN_TRACE("Automated /TREEMAP=%s", file.c_str());
+}
+
+// /TREEMAPSIZE=WIDTHxHEIGHT in pixels; a picture larger than kMaxTreemapSide a side would take
+// gigabytes of memory.
+void HandleTreemapSize(CParse& p, const std::string& value) {
+  constexpr std::int32_t kMaxTreemapSide = 16000;
+  const std::size_t x = value.find_first_of("xX");
+  const std::int32_t width = x == std::string::npos ? 0 : PositiveCount(std::string_view(value).substr(0, x));
+  const std::int32_t height = x == std::string::npos ? 0 : PositiveCount(std::string_view(value).substr(x + 1));
+  if (width < 16 || height < 16 || width > kMaxTreemapSide || height > kMaxTreemapSide) {
+    p.flags.errors.push_back("/TREEMAPSIZE=" + value + ": give the picture's width and height in pixels, 16 to " +
+                             std::to_string(kMaxTreemapSide) + " each (/TREEMAPSIZE=1200x800)");
+    return;
+  }
+  p.owner->CommandLineFields().treemapWidth = width;
+  p.owner->CommandLineFields().treemapHeight = height;
+}
+
+// /LARGEST or /LARGEST=N: the N largest files of this run's scan (which the switch asks for).
+void HandleLargest(CParse& p, const std::string& value) {
+  p.flags.largest = 1;
+  p.flags.scan = 1;
+  if (p.token.text.size() == std::string_view("/LARGEST").size()) return;  // the default count
+  const std::int32_t lines = PositiveCount(value);
+  if (lines == 0 || lines > static_cast<std::int32_t>(kLargestFilesKept)) {
+    p.flags.errors.push_back(p.token.text + ": give the number of files to list, 1 to " +
+                             std::to_string(kLargestFilesKept) + " (/LARGEST=20)");
+    return;
+  }
+  p.owner->CommandLineFields().largestLines = lines;
+}
+
 // The print file must be one a report can be written to and the run end: "-" (standard
 // output), a regular file, a character device (/dev/null, /dev/stdout on a terminal), our own
 // standard output or error whatever they are, or a name that does not exist yet. Another FIFO
@@ -421,11 +470,16 @@ int ParseCommandLine(const std::string& commandLine, CRunFlags& flags, ICommandL
       if (!HandleToken(commandLine, token, flags, owner, directoryGiven)) break;
     }
     if (owner) CheckExchangeSwitches(flags);
-    // The growth report, the metrics and the disk-full alert read saved records: like the
-    // free-space alert they need no directory (the current one is taken) and no scan; an
-    // import names its directory itself.
+    // Both would take the report's place in one file.
+    if (owner && flags.growth && flags.largest)
+      flags.errors.push_back("/GROWTH and /LARGEST: ask for one of the two lists in a run");
+    // The growth report, the metrics, the picture of the saved tree and the disk-full alert read
+    // saved records: like the free-space alert they need no directory (the current one is taken)
+    // and no scan; an import names its directory itself; the largest files come with a scan of
+    // their own.
     if (owner && ((directoryGiven && (flags.print || flags.scan)) || flags.freeAlert || flags.fullAlert ||
-                  flags.growth || flags.metrics || flags.exportTree || flags.importTree)) {
+                  flags.growth || flags.metrics || flags.exportTree || flags.importTree || flags.treemap ||
+                  flags.largest)) {
       flags.automated = 1;
       owner->SetAutoSave(flags.save);
     }

@@ -38,6 +38,8 @@ struct CRunFlags {
   int metrics = 0;     // /METRICS=
   int exportTree = 0;  // /EXPORT=
   int importTree = 0;  // /IMPORT=
+  int treemap = 0;    // /TREEMAP=
+  int largest = 0;    // /LARGEST
   // What cannot be right (an unknown switch, a number with trailing characters, a negative
   // threshold, an unknown print destination, a print file that is a FIFO or a folder): the
   // program refuses the run and says why.
@@ -58,6 +60,10 @@ struct CCommandLineFields {
   std::int32_t metricsDepth = 3;   // /METRICSDEPTH=: levels below the directory
   std::string exportFile;          // /EXPORT=: the ncdu export the scan writes, or "-"
   std::string importFile;          // /IMPORT=: the ncdu export taken as the scan, or "-"
+  std::string treemapFile;         // /TREEMAP=: the picture to write (.png or .svg)
+  std::int32_t treemapWidth = 1200;  // /TREEMAPSIZE=WIDTHxHEIGHT
+  std::int32_t treemapHeight = 800;
+  std::int32_t largestLines = 20;  // /LARGEST=: files listed
   int automatedRun = 0;            // 1 only during the scan of an automated run
 };
 

@@ -252,6 +252,48 @@ TEST(CommandLine, GrowthAndFullAlertCountsAreCheckedLikeTheOtherValues) {
   }
 }
 
+TEST(CommandLine, TreemapAndLargestFilesRunUnattendedWithTheirValuesChecked) {
+  {
+    FakeOwner owner;  // the picture reads saved records: no scan, no directory needed
+    const CRunFlags flags = Parse("/treemap=/tmp/Out.SVG /TreemapSize=640x480", owner);
+    EXPECT_THAT(flags.errors, IsEmpty());
+    EXPECT_EQ(flags.automated, 1);
+    EXPECT_EQ(flags.scan, 0);
+    EXPECT_EQ(flags.treemap, 1);
+    EXPECT_EQ(owner.fields.treemapFile, "/tmp/Out.SVG");
+    EXPECT_EQ(owner.fields.treemapWidth, 640);
+    EXPECT_EQ(owner.fields.treemapHeight, 480);
+  }
+  {
+    FakeOwner owner;  // the largest files come from a scan of this run
+    const CRunFlags flags = Parse("/DIR=/d /LARGEST=7 /TREEMAP=a.png", owner);
+    EXPECT_THAT(flags.errors, IsEmpty());
+    EXPECT_EQ(flags.automated, 1);
+    EXPECT_EQ(flags.scan, 1);
+    EXPECT_EQ(flags.largest, 1);
+    EXPECT_EQ(owner.fields.largestLines, 7);
+    EXPECT_EQ(owner.fields.treemapWidth, 1200);
+    EXPECT_EQ(owner.fields.treemapHeight, 800);
+    EXPECT_EQ(Parse("/LARGEST", owner).errors.size(), 0u);
+  }
+  for (const std::string bad : {"/TREEMAP=", "/TREEMAP=a.jpg", "/TREEMAP=/tmp", "/TREEMAP=/tmp/.png/", "/TREEMAPX",
+                                "/TREEMAPSIZE=", "/TREEMAPSIZE=800", "/TREEMAPSIZE=0x10", "/TREEMAPSIZE=100x99999",
+                                "/TREEMAPSIZE=12ax40", "/LARGEST=0", "/LARGEST=101", "/LARGEST=x", "/LARGESTS",
+                                "/GROWTH /LARGEST"}) {
+    FakeOwner owner;
+    EXPECT_EQ(Parse(bad, owner).errors.size(), 1u) << bad;
+  }
+  // A picture file that is a directory (a name with the right ending) is refused too.
+  char folder[] = "/tmp/treemap-dir-XXXXXX";
+  ASSERT_NE(::mkdtemp(folder), nullptr);
+  const std::string dir = std::string(folder) + "/pic.png";
+  ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
+  FakeOwner owner;
+  EXPECT_THAT(Parse("/TREEMAP=" + dir, owner).errors, ElementsAre(HasSubstr("regular file")));
+  ::rmdir(dir.c_str());
+  ::rmdir(folder);
+}
+
 TEST(CommandLine, PrintDestinations) {
   FakeOwner file;
   CRunFlags flags = Parse("/DIR=/d /PRINT=FILE=/tmp/out.txt", file);

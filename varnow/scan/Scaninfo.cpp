@@ -294,6 +294,9 @@ std::int64_t CScanInfo::DoScan(int level, CDirData& record, bool silent) {
       if (!silent) m_scan->progress = m_prompts->CreateScanProgress();
       m_directoriesScanned = 0;
       m_filesScanned = 0;
+      m_largestFiles.Clear();
+      m_lastScanTime = std::time(nullptr);
+      m_lastScanDir = record.m_currentScanDir;
       if (CScanProgress* progress = CurrentProgress()) {
         int subdirectories = GetNumSubDirs(GetScanDir());
         progress->SetRange(0, subdirectories + 1);
@@ -309,7 +312,8 @@ std::int64_t CScanInfo::DoScan(int level, CDirData& record, bool silent) {
   if (level == 1 && !CurrentProgress() && ScanThreads() > 1 && !m_visitor) {
     // Nothing to show and nothing to cancel: the file system is read by several threads first.
     CListedDirectory tree = ListTree(record.m_currentScanDir, ScanThreads(), m_rule,
-                                     [this](const std::string& path) { return IsPseudoMount(path); });
+                                     [this](const std::string& path) { return IsPseudoMount(path); },
+                                     m_options.keepLargestFiles ? &m_largestFiles : nullptr);
     return ScanTree(level, record, silent, listing, &tree, true, Place{});
   }
   listing.Open(record.m_currentScanDir);
@@ -318,8 +322,8 @@ std::int64_t CScanInfo::DoScan(int level, CDirData& record, bool silent) {
 
 // Reads the directory's entries (from the live listing, or taken out of what ListTree found):
 // adds the files to total and returns the subdirectories in listing order.
-std::vector<std::string> CScanInfo::TakeEntries(platform::DirListing& listing, CListedDirectory* listed,
-                                                std::int64_t& total) {
+std::vector<std::string> CScanInfo::TakeEntries(const std::string& directory, platform::DirListing& listing,
+                                                CListedDirectory* listed, std::int64_t& total) {
   std::vector<std::string> subdirectories;
   if (listed) {
     total += listed->filesSize;
@@ -334,8 +338,10 @@ std::vector<std::string> CScanInfo::TakeEntries(platform::DirListing& listing, C
   while (listing.Next(entry)) {
     if (!entry.isDirectory) {
       if (m_visitor) m_visitor->OnFile(entry, FileSpace(entry));
-      total += CountFile(entry);
+      const std::int64_t size = CountFile(entry);
+      total += size;
       ++m_filesScanned;
+      m_largestFiles.Offer(directory, entry.name, size, entry.modified, entry.device, entry.inode, entry.links);
     } else if (!IsDots(entry.name)) {
       subdirectories.push_back(entry.name);
     }
@@ -358,7 +364,7 @@ std::int64_t CScanInfo::ScanTree(int level, CDirData& record, bool silent, platf
     if (visitor) visitor->OnDirectoryBegin(record.m_currentScanDir, opened, listing.Device(), listing.Inode());
     if (opened) {
       CScanProgress* progress = CurrentProgress();
-      std::vector<std::string> subdirectories = TakeEntries(listing, listed, total);
+      std::vector<std::string> subdirectories = TakeEntries(record.m_currentScanDir, listing, listed, total);
       const bool holds = !place.anchor || HoldsDescriptor(place.depth, place.relative.size());
       if (!holds) listing.Close();
 

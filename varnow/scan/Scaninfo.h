@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "varnow/scan/DirData.h"
+#include "varnow/scan/LargestFiles.h"
 #include "varnow/scan/Prompts.h"
 #include "varnow/scan/SaveQueue.h"
 #include "varnow/scan/ScanOwner.h"
@@ -46,6 +47,8 @@ struct CScanOptions {
   // Threads that read the file system for a scan without progress display; 0: one per core
   // (at most 4). A scan with a progress display reads on the calling thread only.
   int scanThreads = 0;
+  // Keep the largest files the scan meets (the benchmark measures the scan without it).
+  bool keepLargestFiles = true;
 };
 
 class CScanInfo {
@@ -117,6 +120,13 @@ class CScanInfo {
   std::int32_t FilesScanned() const { return m_filesScanned; }
   // The progress display of the scan under way, or nullptr (silent run, no scan).
   CScanProgress* CurrentProgress() const;
+  // The largest files of the last top-level scan (empty before the first one); read it when no
+  // scan is under way.
+  const CLargestFiles& LargestFiles() const { return m_largestFiles; }
+  bool HasScanned() const { return m_lastScanTime != 0; }
+  // When the last top-level scan started (0: none yet), and its directory.
+  std::int64_t LastScanTime() const { return m_lastScanTime; }
+  const std::string& LastScanDir() const { return m_lastScanDir; }
 
  private:
   struct ScanContext;
@@ -133,8 +143,8 @@ class CScanInfo {
 
   std::int64_t ScanTree(int level, CDirData& record, bool silent, platform::DirListing& listing,
                         CListedDirectory* listed, bool consultFile, const Place& place);
-  std::vector<std::string> TakeEntries(platform::DirListing& listing, CListedDirectory* listed,
-                                       std::int64_t& total);
+  std::vector<std::string> TakeEntries(const std::string& directory, platform::DirListing& listing,
+                                       CListedDirectory* listed, std::int64_t& total);
   std::int64_t ScanSubdirectory(const Place& place, CDirData& child, bool silent, bool consultFile);
   std::int64_t ScanListedSubdirectory(CListedDirectory& listed, CDirData& child, bool silent,
                                       bool consultFile);
@@ -159,6 +169,9 @@ class CScanInfo {
   std::int32_t m_filesScanned = 0;
   std::unique_ptr<ScanContext> m_scan;  // state of the top-level scan under way
   IScanVisitor* m_visitor = nullptr;
+  CLargestFiles m_largestFiles{m_options.keepLargestFiles ? kLargestFilesKept : 0};
+  std::int64_t m_lastScanTime = 0;
+  std::string m_lastScanDir;
 };
 
 }  // namespace varnow

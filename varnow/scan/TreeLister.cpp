@@ -21,7 +21,8 @@ struct Task {
 
 class Walk {
  public:
-  Walk(const CSizeRule& rule, const std::function<bool(const std::string&)>& skip) : m_rule(rule), m_skip(skip) {}
+  Walk(const CSizeRule& rule, const std::function<bool(const std::string&)>& skip, CLargestFiles* largest)
+      : m_rule(rule), m_skip(skip), m_largest(largest) {}
 
   void Add(Task task) {
     {
@@ -33,12 +34,14 @@ class Walk {
 
   // Takes tasks until none is left and no other thread can add more.
   void Work() {
+    CLargestFiles largest;  // this thread's, merged once at the end
     for (;;) {
       Task task;
       {
         std::unique_lock lock(m_mutex);
         m_cv.wait(lock, [this] { return !m_stack.empty() || m_active == 0; });
         if (m_stack.empty()) {
+          if (m_largest) m_largest->Merge(largest);
           m_cv.notify_all();
           return;
         }
@@ -46,7 +49,7 @@ class Walk {
         m_stack.pop_back();
         ++m_active;
       }
-      List(task);
+      List(task, largest);
       {
         std::lock_guard lock(m_mutex);
         --m_active;
@@ -56,7 +59,7 @@ class Walk {
   }
 
  private:
-  void List(Task& task) {
+  void List(Task& task, CLargestFiles& largest) {
     auto listing = std::make_shared<platform::DirListing>();
     CListedDirectory& node = *task.node;
     try {
@@ -71,8 +74,10 @@ class Walk {
           continue;
         }
         ++node.fileCount;
-        if (entry.links > 1) node.linkedFiles.push_back({entry.device, entry.inode, CountedSize(entry, m_rule)});
-        else node.filesSize += CountedSize(entry, m_rule);
+        const std::int64_t size = CountedSize(entry, m_rule);
+        if (entry.links > 1) node.linkedFiles.push_back({entry.device, entry.inode, size});
+        else node.filesSize += size;
+        if (m_largest) largest.Offer(task.path, entry.name, size, entry.modified, entry.device, entry.inode, entry.links);
       }
       node.children.resize(node.subdirectories.size());
       const bool holds = !task.anchor || HoldsDescriptor(task.depth, task.relative.size());
@@ -96,6 +101,7 @@ class Walk {
 
   const CSizeRule m_rule;
   const std::function<bool(const std::string&)>& m_skip;
+  CLargestFiles* m_largest;  // written under m_mutex
   std::mutex m_mutex;
   std::condition_variable m_cv;
   std::vector<Task> m_stack;
@@ -105,9 +111,9 @@ class Walk {
 }  // namespace
 
 CListedDirectory ListTree(const std::string& path, int threads, const CSizeRule& rule,
-                          const std::function<bool(const std::string&)>& skip) {
+                          const std::function<bool(const std::string&)>& skip, CLargestFiles* largest) {
   CListedDirectory root;
-  Walk walk(rule, skip);
+  Walk walk(rule, skip, largest);
   walk.Add(Task{0, &root, nullptr, std::string(), path});
   std::vector<std::thread> helpers;
   for (int i = 1; i < threads; ++i) helpers.emplace_back([&walk] { walk.Work(); });

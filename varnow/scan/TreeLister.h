@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "varnow/scan/scandir.h"
+#include "varnow/scan/LargestFiles.h"
 
 namespace varnow {
 
@@ -46,8 +47,8 @@ struct CListedDirectory {
 
 // path ends in "/"; files are counted by rule. skip(path of a subdirectory, ending
 // in "/") decides which are not entered; it is called from several threads. threads counts the
-// caller, which works too.
+// caller, which works too. largest, when given, takes in the largest files met.
 CListedDirectory ListTree(const std::string& path, int threads, const CSizeRule& rule,
-                          const std::function<bool(const std::string&)>& skip);
+                          const std::function<bool(const std::string&)>& skip, CLargestFiles* largest = nullptr);
 
 }  // namespace varnow

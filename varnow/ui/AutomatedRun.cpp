@@ -36,13 +36,15 @@ int RunAutomatedSequence(CRunFlags& flags, IAutomatedRunOwner& owner) {
   }
 
   if (flags.metrics && !owner.WriteMetrics()) outputFailed = true;
+  if (flags.treemap && !owner.WriteTreemap()) VN_TRACE("The treemap was not written");
 
-  if (flags.growth) {
+  if (flags.growth || flags.largest) {
     if (!flags.print) {
       owner.SetPrintDestination(2);
       owner.SetPrintFilePath(kStandardOutputName);
     }
-    if (!owner.PrintGrowthReport()) VN_TRACE("The growth report was not written");
+    if (flags.growth && !owner.PrintGrowthReport()) VN_TRACE("The growth report was not written");
+    if (flags.largest && !owner.PrintLargestReport()) VN_TRACE("The largest files were not written");
   } else if (flags.print) {
     IPrintOwner* printOwner = owner.PrintOwner();
     if (printOwner) {

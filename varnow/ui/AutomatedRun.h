@@ -23,6 +23,11 @@ class IAutomatedRunOwner : public ICommandLineOwner {
   // Writes the growth report of the scan directory where the print settings say; false when
   // it could not be written.
   virtual bool PrintGrowthReport() { return false; }
+  // The same for the largest files of the run's scan.
+  virtual bool PrintLargestReport() { return false; }
+  // Writes the picture of the scan directory's saved tree to the /TREEMAP= file; false (the
+  // user has been told why) when it could not be written.
+  virtual bool WriteTreemap() { return false; }
   // Writes what waits to be saved, then tells whether the data file could not be read or
   // written at some point of the run (the user has been told how).
   virtual bool DataFileFailed() { return false; }
@@ -48,8 +53,8 @@ inline constexpr int kExitOutputFailed = 5;
 // Runs the automated sequence for the flags of the second pass. Settings the sequence changes
 // (auto-save, save-subdirectories) change only the owner's in-memory copies. The growth checks
 // are left out when the saved scans could not be read: there is nothing to compare with.
-// With /GROWTH the growth report takes the directory report's place: it goes where /PRINT=
-// says, or to standard output without it.
+// With /GROWTH (or /LARGEST) that list takes the directory report's place: it goes where
+// /PRINT= says, or to standard output without it. /TREEMAP= writes its picture before it.
 // An import that is refused ends the run at once with kExitBadCommandLine, saving nothing.
 // Returns the run's exit status: kExitDataFileFailed, kExitOutputFailed, kExitAlertFired or 0.
 int RunAutomatedSequence(CRunFlags& flags, IAutomatedRunOwner& owner);

@@ -1,5 +1,6 @@
 #include "varnow/ui/Grid.h"
 
+#include <QBrush>
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QPainter>
@@ -120,6 +121,9 @@ QVariant CDirGridModel::data(const QModelIndex& index, int role) const {
   switch (role) {
     case Qt::DisplayRole:
       return QString::fromStdString(FormatSize(entry->sizes[static_cast<std::size_t>(index.column())], true, m_unit));
+    case Qt::ForegroundRole:
+      if (Removed(*entry)) return QBrush(Qt::gray);
+      return {};
     case kNameBytesRole:
       return QByteArray::fromStdString(entry->name);
     default:
@@ -141,11 +145,22 @@ QVariant CDirGridModel::headerData(int section, Qt::Orientation orientation, int
   switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole:  // names wider than the column
-      return GridDisplayName(entry->name);
+      return Removed(*entry) ? GridDisplayName(entry->name) + " (in the trash)" : GridDisplayName(entry->name);
+    case Qt::ForegroundRole:
+      if (Removed(*entry)) return QBrush(Qt::gray);
+      return {};
     case kNameBytesRole:
       return QByteArray::fromStdString(entry->name);
     default:
       return {};
+  }
+}
+
+void CDirGridModel::SetRemoved(std::function<bool(const std::string& name)> removed) {
+  m_removed = std::move(removed);
+  if (rowCount() > 0) {
+    emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
+    emit headerDataChanged(Qt::Vertical, 0, rowCount() - 1);
   }
 }
 

@@ -13,6 +13,7 @@
 #include <QTableView>
 
 #include <array>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,10 @@ class CDirGridModel : public QAbstractTableModel {
   // Shows one empty row and forgets the record.
   void Clear();
 
+  // Rows whose entry this names are shown as moved to the trash (greyed, marked), until the
+  // next fill without it.
+  void SetRemoved(std::function<bool(const std::string& name)> removed);
+
   // The entry name of a row as the record holds it; "" for the empty row or a row out of range.
   std::string EntryName(int row) const;
   // True for the rows of "[Total Used]" and "[Total Free]".
@@ -87,6 +92,8 @@ class CDirGridModel : public QAbstractTableModel {
   std::vector<const CDirInfo*> m_rows;
   std::array<QString, kGridSizeColumns> m_headings;
   int m_unit = 2;
+  std::function<bool(const std::string&)> m_removed;
+  bool Removed(const CDirInfo& entry) const { return m_removed && m_removed(entry.name); }
 };
 
 // A name as a row heading shows it: summary rows without "KOB*", a line break as a return arrow

@@ -9,6 +9,7 @@
 
 #include "platform/tracelog.h"
 #include "varnow/report/GrowthText.h"
+#include "varnow/ui/FileActions.h"
 
 namespace varnow {
 namespace {
@@ -76,6 +77,7 @@ void CGrowthDlg::FillList(const CGrowthReport& report, int unit) {
       for (const std::string& field : GrowthLineFields(line, report.top, true, unit)) fields << Text(field);
       auto* item = new QTreeWidgetItem(m_list, fields);
       item->setData(0, kPathRole, QByteArray::fromStdString(line.path));
+      item->setData(0, kPathRole + 1, QVariant::fromValue<qlonglong>(line.now == kNoSize ? 0 : line.now));
       item->setToolTip(kDirectoryColumn, Text(line.path));
       for (int column = 0; column < kDirectoryColumn; ++column)
         if (kRightAligned[column]) item->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
@@ -98,6 +100,29 @@ void CGrowthDlg::FitColumns() {
 void CGrowthDlg::changeEvent(QEvent* event) {
   QDialog::changeEvent(event);
   if (event->type() == QEvent::FontChange && m_list) FitColumns();
+}
+
+void CGrowthDlg::SetFileActions(CFileActions* actions) {
+  m_list->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(m_list, &QWidget::customContextMenuRequested, this, [this, actions](const QPoint& pos) {
+    QTreeWidgetItem* item = m_list->itemAt(pos);
+    const QByteArray path = item ? item->data(0, kPathRole).toByteArray() : QByteArray();
+    if (path.isEmpty()) return;  // a section's title
+    actions->ShowMenu({path.toStdString(), item->data(0, kPathRole + 1).toLongLong()}, m_list->viewport()->mapToGlobal(pos));
+  });
+  connect(actions, &CFileActions::Trashed, this, [this](const QString& trashed) {
+    for (int i = 0; i < m_list->topLevelItemCount(); ++i) {
+      QTreeWidgetItem* item = m_list->topLevelItem(i);
+      if (QString::fromUtf8(item->data(0, kPathRole).toByteArray()) != trashed) continue;
+      for (int column = 0; column < m_list->columnCount(); ++column) {
+        QFont font = item->font(column);
+        font.setStrikeOut(true);
+        item->setFont(column, font);
+        item->setForeground(column, m_list->palette().brush(QPalette::Disabled, QPalette::Text));
+      }
+      item->setToolTip(kDirectoryColumn, item->toolTip(kDirectoryColumn) + "\nMoved to the trash");
+    }
+  });
 }
 
 void CGrowthDlg::OnDblClickItem(QTreeWidgetItem* item) {

@@ -16,6 +16,8 @@ class QTreeWidgetItem;
 
 namespace varnow {
 
+class CFileActions;
+
 class CGrowthDlg : public QDialog {
   Q_OBJECT
  public:
@@ -29,6 +31,9 @@ class CGrowthDlg : public QDialog {
 
   // A double click on a directory's row: the main window goes there and the dialog closes.
   void OnDblClickItem(QTreeWidgetItem* item);
+
+  // Gives the lines a context menu that acts on their directories.
+  void SetFileActions(CFileActions* actions);
 
   QTreeWidget* List() const { return m_list; }
   QLabel* ProjectionLabel() const { return m_projection; }

@@ -5,6 +5,8 @@
 #include "platform/tracelog.h"
 #include "varnow/report/FullProjection.h"
 #include "varnow/report/GrowthText.h"
+#include "varnow/report/LargestText.h"
+#include "varnow/ui/TreemapPicture.h"
 #include "varnow/store/DataFile.h"
 #include "varnow/ui/TreeExchange.h"
 
@@ -140,6 +142,51 @@ bool CVarnowDlg::PrintGrowthReport() {
     });
   } catch (...) {
     VN_TRACE("** Exception in PrintGrowthReport\n");
+  }
+  return false;
+}
+
+bool CVarnowDlg::PrintLargestReport() {
+  try {
+    CScanInfo& session = Session();
+    std::vector<CLargeFile> files = session.LargestFiles().Sorted();
+    if (files.size() > static_cast<std::size_t>(m_commandLine.largestLines))
+      files.resize(static_cast<std::size_t>(m_commandLine.largestLines));
+    const std::time_t scanned = static_cast<std::time_t>(session.LastScanTime());
+    const std::string top = session.HasScanned() ? session.LastScanDir() : session.GetScanDir();
+    return PrintAutomated(*this, [&](const std::string& file, const CReportOptions& options, const MessageSink* messages) {
+      return WriteReportFile(file, LargestFilesReportText(files, top, scanned, options), messages);
+    });
+  } catch (...) {
+    VN_TRACE("** Exception in PrintLargestReport\n");
+  }
+  return false;
+}
+
+CTreemapTree CVarnowDlg::TreemapTree() {
+  CScanInfo& session = Session();
+  const std::string top = session.GetScanDir();
+  CTreemapTree tree;
+  tree.SetTop(session.dd);
+  std::size_t records = 0;
+  session.ReadSavedTree(top, [&](const CDirData& record) {
+    tree.Add(record);
+    ++records;
+  });
+  VN_TRACE("TreemapTree of %s: %zu saved records read, %zu boxes", top.c_str(), records, tree.Nodes().size());
+  return tree;
+}
+
+bool CVarnowDlg::WriteTreemap() {
+  try {
+    const CTreemapTree tree = TreemapTree();
+    std::string why;
+    const QSize size(m_commandLine.treemapWidth, m_commandLine.treemapHeight);
+    if (WriteTreemapPicture(m_commandLine.treemapFile, size, tree, m_settings.preferredUnits, why)) return true;
+    m_prompts.ShowMessage("The treemap could not be written: " + why, "Error Writing To File");
+    VN_TRACE("WriteTreemap failed: %s", why.c_str());
+  } catch (...) {
+    VN_TRACE("** Exception in WriteTreemap\n");
   }
   return false;
 }

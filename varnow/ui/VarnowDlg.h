@@ -12,6 +12,7 @@
 #include "varnow/scan/Scaninfo.h"
 #include "varnow/settings/Settings.h"
 #include "varnow/ui/AutomatedRun.h"
+#include "varnow/ui/Treemap.h"
 
 namespace varnow {
 
@@ -57,6 +58,8 @@ class CVarnowDlg : public IScanOwner, public IAutomatedRunOwner, public IPrintOw
   CAlertRun AlertRun() override;
   IPrintOwner* PrintOwner() override { return this; }
   bool PrintGrowthReport() override;
+  bool PrintLargestReport() override;
+  bool WriteTreemap() override;
   bool DataFileFailed() override { return Session().DataFileFailed(); }
   bool ExportScan() override;
   bool ImportTree() override;
@@ -71,6 +74,9 @@ class CVarnowDlg : public IScanOwner, public IAutomatedRunOwner, public IPrintOw
   // The growth ranking of the scan directory's tree from its saved records (what is queued is
   // written first); lines: the length of each list.
   CGrowthReport GrowthReport(int lines);
+  // The treemap's tree of the scan directory: the current record, and the saved records below it
+  // (what is queued is written first).
+  CTreemapTree TreemapTree();
   // The status line about when the scan directory's disk fills, from the current record.
   std::string ProjectionLine();
 

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QSplitter>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QToolButton>
@@ -25,12 +26,14 @@
 #include "varnow/ui/AlertDlg.h"
 #include "varnow/ui/DataFormatDialog.h"
 #include "varnow/ui/DisplayFont.h"
+#include "varnow/ui/FileActions.h"
 #include "varnow/ui/GrowthDlg.h"
 #include "varnow/ui/Images.h"
 #include "varnow/ui/PreferencesDlg.h"
 #include "varnow/ui/PrintDlg.h"
 #include "varnow/ui/QtPrompts.h"
 #include "varnow/ui/SplashWnd.h"
+#include "varnow/ui/TreemapReader.h"
 #include "varnow/ui/osinfo.h"
 #include "varnow/update/UpdateBoxes.h"
 
@@ -39,6 +42,8 @@ namespace varnow {
 namespace {
 
 constexpr char kHelpPage[] = "VNHELP.HTM";
+// The window's height in dialog units when it opens: room for the grid and the treemap below it.
+constexpr int kWindowHeightUnits = 300;
 
 struct CButtonSpec {
   const char* name;
@@ -74,6 +79,7 @@ CVarnowWindow::CVarnowWindow(CVarnowDlg& dlg, CQtPrompts& prompts, QWidget* pare
 }
 
 CVarnowWindow::~CVarnowWindow() {
+  DetachFindViews();
   m_dlg.SetView(nullptr);
   if (m_prompts.Parent() == this) m_prompts.SetParent(nullptr);
 }
@@ -133,10 +139,11 @@ void CVarnowWindow::BuildControls() {
   }
   m_grid = new CGrid(this);
   m_grid->setObjectName("grid");
+  BuildFindViews();
 }
 
 void CVarnowWindow::PlaceControls() {
-  resize(DialogUnits(0, 0, 315, 192).size());
+  resize(DialogUnits(0, 0, 315, kWindowHeightUnits).size());
   setMinimumSize(DialogUnits(0, 0, 315, 150).size());
   Place(m_programIcon, QRect(5, 5, 20, 20));
   Place(m_directory, QRect(40, 25, 192, 12));
@@ -145,7 +152,7 @@ void CVarnowWindow::PlaceControls() {
     const QRect& u = kButtonSpecs[i].units;
     Place(m_buttons[i], u);
   }
-  Place(m_grid, QRect(6, 81, 259, 105));
+  Place(m_split, QRect(6, 81, 259, kWindowHeightUnits - 87));
   AddLabel("Directory", QRect(5, 27, 32, 8), false, nullptr);
 
   // The right-aligned labels end two units before their values.
@@ -186,7 +193,7 @@ void CVarnowWindow::changeEvent(QEvent* event) {
     control->setGeometry(DialogUnits(units.x(), units.y(), units.width(), units.height()));
   FitCountLabels();
   setMinimumSize(DialogUnits(0, 0, 315, 150).size());
-  if (!m_shown) resize(DialogUnits(0, 0, 315, 192).size());
+  if (!m_shown) resize(DialogUnits(0, 0, 315, kWindowHeightUnits).size());
   OnSize();
 }
 
@@ -203,6 +210,7 @@ void CVarnowWindow::ConnectControls() {
   connect(m_buttons[kAlerts], &QToolButton::clicked, this, &CVarnowWindow::OnAlerts);
   connect(m_buttons[kHelp], &QToolButton::clicked, this, &CVarnowWindow::OnHelp);
   connect(m_buttons[kExit], &QToolButton::clicked, this, &QDialog::reject);
+  ConnectFindViews();
 }
 
 QString CVarnowWindow::TitleFor(unsigned major, unsigned minor, int updateStatus) {
@@ -217,6 +225,7 @@ void CVarnowWindow::OnInitDialog() {
     setWindowIcon(ResourceIcon(kProgramIconImage));
     m_programIcon->setPixmap(ResourcePixmap(kProgramIconImage, m_programIcon->size()));
     ApplyColumnWidths();
+    RestoreSplitter();
     bool iconsLoaded = true;
     for (int i = 0; i < kButtonCount; ++i) {
       const QIcon icon = ResourceIcon(kButtonSpecs[i].image);
@@ -258,6 +267,7 @@ void CVarnowWindow::OnShowWindow() {
     PushDirectoryText(m_dlg.DirectoryText());
     UpdateStats();
     FillInGrid();
+    RefreshTreemap();
     OnSize();
   } catch (...) {
     VN_TRACE("** Exception in OnShowWindow\n");
@@ -278,7 +288,7 @@ void CVarnowWindow::OnSize() {
     const int w = (width - left) / kButtonCount;
     for (int i = 0; i < kButtonCount; ++i)
       m_buttons[i]->setGeometry(left + i * w, 0, w, m_buttons[i]->height());
-    m_grid->setGeometry(10, m_grid->y(), width - 20, height - 10 - m_grid->y());
+    m_split->setGeometry(10, m_split->y(), width - 20, height - 10 - m_split->y());
     m_browse->move(width - 10 - m_browse->width(), m_browse->y());
     m_projection->resize(width - 10 - m_projection->x(), m_projection->height());
     ShowProjection();
@@ -352,6 +362,7 @@ void CVarnowWindow::OnChangePath() {
 
 void CVarnowWindow::OnScan() {
   m_dlg.SetDirectoryText(ReadDirectoryText());
+  m_trashed->Clear();  // the scan shows what is left
   m_dlg.OnScan();
   PushDirectoryText(m_dlg.DirectoryText());
 }
@@ -376,6 +387,7 @@ void CVarnowWindow::OnGrowth() {
     QApplication::restoreOverrideCursor();
     CGrowthDlg dialog(report, m_dlg.Settings().preferredUnits, m_dlg.ProjectionLine(),
                       [this](const std::string& path) { GoToDirectory(path); }, this);
+    dialog.SetFileActions(m_actions);
     dialog.exec();
   } catch (...) {
     if (QApplication::overrideCursor()) QApplication::restoreOverrideCursor();
@@ -387,8 +399,7 @@ void CVarnowWindow::OnPreference() {
   try {
     CPreferencesDlg preferences(m_dlg, this);
     preferences.exec();
-    UpdateStats();
-    FillInGrid();
+    RefreshView();
   } catch (...) {
     VN_TRACE("** Exception in OnPreference\n");
   }
@@ -433,7 +444,7 @@ void CVarnowWindow::OnAbout() {
 }
 
 void CVarnowWindow::contextMenuEvent(QContextMenuEvent* event) {
-  if (m_grid->geometry().contains(event->pos())) return;
+  if (m_split->geometry().contains(event->pos())) return;
   QMenu menu(this);
   menu.addAction("&About Varnow...", this, &CVarnowWindow::OnAbout);
   menu.exec(event->globalPos());
@@ -490,6 +501,7 @@ bool CVarnowWindow::FillInGrid() {
 void CVarnowWindow::RefreshView() {
   UpdateStats();
   FillInGrid();
+  RefreshTreemap();
 }
 
 void CVarnowWindow::OnDblClickGrid(const std::string& name) {
@@ -555,6 +567,7 @@ void CVarnowWindow::OnDestroy() {
   for (int column = 1; column <= kGridSizeColumns; ++column)
     widths[column] = WidthToStore(m_grid->ColWidth(column), kMinStoredColWidth);
   WriteWindowSettings(m_dlg.Settings(), widths);
+  SaveSplitter();
 }
 
 }  // namespace varnow

@@ -22,11 +22,16 @@
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QSplitter;
 class QToolButton;
 
 namespace varnow {
 
+class CFileActions;
 class CQtPrompts;
+class CTrashedPaths;
+class CTreemapReader;
+class CTreemapView;
 class CWindowUpdateCheck;
 
 // The help page that Help opens: beside the program, else where a package puts it
@@ -87,6 +92,17 @@ class CVarnowWindow : public QDialog, public IVarnowView, public IGridOwner {
   QLabel* ClusterLabel() const { return m_clusterLabel; }
   QLabel* ClusterValue() const { return m_clusterSize; }
   QLabel* ProjectionValue() const { return m_projection; }
+  CTreemapView* Treemap() const { return m_treemap; }
+  QSplitter* Splitter() const { return m_split; }
+  QPushButton* LargestButton() const { return m_largest; }
+  CFileActions* FileActions() const { return m_actions; }
+
+  // The largest files of this session's scan.
+  void OnLargest();
+  // The treemap shows the shown directory's saved tree afresh (soon, once per burst of calls).
+  void RefreshTreemap();
+  // True when the treemap shows the tree of the last refresh (its read runs in the background).
+  bool TreemapUpToDate() const { return !m_treemapPending && m_treemapShown == m_treemapGeneration; }
   // A rectangle in dialog units, in pixels of the window's font.
   QRect DialogUnits(int x, int y, int width, int height) const;
 
@@ -100,6 +116,16 @@ class CVarnowWindow : public QDialog, public IVarnowView, public IGridOwner {
 
  private:
   void BuildControls();
+  // The grid and the treemap below it, and what acts on the things they show (in VarnowFinds.cpp).
+  void BuildFindViews();
+  void ConnectFindViews();
+  void DetachFindViews();  // before the members they read go
+  void ShowTreemapNow();
+  void ShowTreemap(std::shared_ptr<CTreemapTree> tree, int generation);
+  void OnGridMenu(const QPoint& pos, QWidget* from);
+  void SelectGridRow(const std::string& name);
+  void RestoreSplitter();
+  void SaveSplitter();
   void PlaceControls();
   void ConnectControls();
   void OnSize();
@@ -128,6 +154,16 @@ class CVarnowWindow : public QDialog, public IVarnowView, public IGridOwner {
   QPushButton* m_browse = nullptr;
   std::array<QToolButton*, kButtonCount> m_buttons{};
   CGrid* m_grid = nullptr;
+  QSplitter* m_split = nullptr;       // the grid above, the treemap pane below
+  CTreemapView* m_treemap = nullptr;
+  QPushButton* m_largest = nullptr;
+  std::unique_ptr<CTrashedPaths> m_trashed;
+  CFileActions* m_actions = nullptr;
+  std::unique_ptr<CTreemapReader> m_treemapReader;
+  bool m_treemapPending = false;
+  int m_treemapGeneration = 0;  // of the read asked for last, and of the tree shown
+  int m_treemapShown = 0;
+  bool m_syncing = false;  // a selection is being passed between grid and treemap
   // The six right-aligned status controls move together when the window is resized.
   QLabel* m_freeSpaceLabel = nullptr;
   QLabel* m_freeSpace = nullptr;

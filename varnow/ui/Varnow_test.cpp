@@ -405,6 +405,60 @@ TEST_F(VarnowProgramTest, GrowthListsWhereATreeScannedTwiceGrew) {
   EXPECT_THAT(test::ReadWholeFile(file), HasSubstr("\r\nGrew,.,6144,"));
 }
 
+TEST_F(VarnowProgramTest, TreemapPictureOfTheSavedTreeAndTheLargestFilesOfTheRun) {
+  const std::string root = std::filesystem::canonical(m_home.MakeFolder("pictured")).string() + "/";
+  test::WriteWholeFile(root + "grew/a", std::string(1 << 20, 'a'));
+  test::WriteWholeFile(root + "same/b", std::string(3 << 20, 'b'));
+  test::WriteWholeFile(root + "c", std::string(4096, 'c'));
+  ASSERT_EQ(Run({"/DIR=" + root, "/SCAN", "/SAVESUBDIRS"}).status, 0);
+  test::WriteWholeFile(root + "grew/more", std::string(2 << 20, 'm'));
+  ASSERT_EQ(Run({"/DIR=" + root, "/SCAN", "/SAVESUBDIRS"}).status, 0);
+
+  // Without a display: the picture is drawn all the same, at the size asked for.
+  const std::string png = m_home.Root() + "/growth.png";
+  CRun picture = Run({"/DIR=" + root, "/TREEMAP=" + png, "/TREEMAPSIZE=640x400"});
+  ASSERT_EQ(picture.status, 0) << picture.err;
+  const std::string bytes = test::ReadWholeFile(png);
+  ASSERT_GT(bytes.size(), 24u);
+  EXPECT_EQ(bytes.substr(1, 3), "PNG");
+  // The PNG header's width and height, big-endian.
+  auto word = [&](std::size_t at) {
+    return (static_cast<unsigned char>(bytes[at]) << 24) | (static_cast<unsigned char>(bytes[at + 1]) << 16) |
+           (static_cast<unsigned char>(bytes[at + 2]) << 8) | static_cast<unsigned char>(bytes[at + 3]);
+  };
+  EXPECT_EQ(word(16), 640);
+  EXPECT_EQ(word(20), 400);
+  const std::string svg = m_home.Root() + "/growth.svg";
+  ASSERT_EQ(Run({"/DIR=" + root, "/TREEMAP=" + svg}).status, 0);
+  EXPECT_THAT(test::ReadWholeFile(svg), HasSubstr("<svg"));
+
+  // A picture that cannot be written: said on standard error, as a report file that cannot be
+  // written is, with the same exit status.
+  const std::string nowhere = m_home.Root() + "/no such folder/";
+  CRun report = Run({"/DIR=" + root, "/PRINT=FILE=" + nowhere + "report.txt"});
+  CRun failed = Run({"/DIR=" + root, "/TREEMAP=" + nowhere + "map.png"});
+  EXPECT_THAT(failed.err, HasSubstr("map.png"));
+  EXPECT_THAT(failed.err, HasSubstr("treemap could not be written"));
+  EXPECT_EQ(failed.status, report.status);
+  EXPECT_FALSE(std::filesystem::exists(nowhere));
+  EXPECT_EQ(Run({"/DIR=" + root, "/TREEMAP=" + m_home.Root() + "/map.gif"}).status, 2);
+
+  // The largest files of this run's scan, largest first, where /PRINT= says.
+  CRun largest = Run({"/DIR=" + root, "/LARGEST=2", "/PRINT=FILE=-"});
+  ASSERT_EQ(largest.status, 0) << largest.err;
+  EXPECT_THAT(largest.out, HasSubstr("The 2 largest files below " + root));
+  const std::size_t b = largest.out.find("  same/b\r\n");
+  const std::size_t more = largest.out.find("  grew/more\r\n");
+  ASSERT_NE(b, std::string::npos) << largest.out;
+  ASSERT_NE(more, std::string::npos) << largest.out;
+  EXPECT_LT(b, more);
+  EXPECT_THAT(largest.out, Not(HasSubstr("grew/a")));
+  ASSERT_TRUE(WriteProfileInt(kSettingsSection, "CommaDelimited", 1));
+  CRun comma = Run({"/DIR=" + root, "/LARGEST=1"});
+  EXPECT_THAT(comma.out, HasSubstr("Size,Modified,File\r\n"));
+  EXPECT_THAT(comma.out, HasSubstr(",same/b\r\n"));
+}
+
 TEST_F(VarnowProgramTest, FullAlertFiresOnAFallingFreeSpaceHistoryAndRunsTheNotifyProgram) {
   const std::string dir = std::filesystem::canonical(m_home.MakeFolder("filling")).string() + "/";
   const std::string received = m_home.Root() + "/received";
