@@ -6,16 +6,19 @@ cd "$(dirname "$0")"
 scripts/deps.sh
 
 BUILD=build/test
+# A compiler cache, where the machine has one, makes a rebuild after a small change quick.
+LAUNCHER=()
+command -v ccache >/dev/null 2>&1 && LAUNCHER=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 # The test build runs the fuzz targets of build/fuzz (below) for a bounded number of inputs, and
 # builds the Debian package in build/release, where the README builds it too.
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNOW_SANITIZE=ON \
-      -DVARNOW_FUZZ_BUILD_DIR="$PWD/build/fuzz" -DVARNOW_PACKAGE_BUILD_DIR="$PWD/build/release" >/dev/null
+      -DVARNOW_FUZZ_BUILD_DIR="$PWD/build/fuzz" -DVARNOW_PACKAGE_BUILD_DIR="$PWD/build/release" "${LAUNCHER[@]}" >/dev/null
 cmake --build "$BUILD" -j"$(nproc)"
 
 # Fuzz targets need clang's libFuzzer; they get a build of their own, which the tests run.
 if command -v clang++ >/dev/null 2>&1; then
   cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNOW_FUZZ=ON \
-        -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+        -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ "${LAUNCHER[@]}" >/dev/null
   cmake --build build/fuzz -j"$(nproc)"
 fi
 

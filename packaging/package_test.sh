@@ -83,7 +83,8 @@ done
 for program in varnow orvsched cfb zizeruv; do
   page="$ROOT/usr/share/man/man1/$program.1.gz"
   [ -f "$page" ] || continue
-  LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 "$page" >"$WORK/page" 2>"$WORK/warnings" ||
+  # col -b takes out the overstriking that marks bold and underlined words.
+  LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 "$page" 2>"$WORK/warnings" | col -b >"$WORK/page" ||
     fail "$program.1 does not render"
   [ ! -s "$WORK/warnings" ] || { cat "$WORK/warnings"; fail "$program.1 renders with warnings"; }
   "$ROOT/usr/bin/$program" --help >"$WORK/help" || fail "$program --help ended with status $?"

@@ -380,6 +380,20 @@ constexpr CSwitch kSwitches[] = {
      "print the report, or write it to a file (- is standard output)"},
     {"/NOTIFY", CValue::Required, CPass::Second, HandleNotify, "/NOTIFY=command ...",
      "the command to run when an alert fires: the rest of the line, after the alert switches"},
+    {"/METRICSDEPTH", CValue::Required, CPass::Second, HandleMetricsDepth, "/METRICSDEPTH=n",
+     "how many levels of saved subdirectories /METRICS= lists (default 3)"},
+    {"/METRICS", CValue::Required, CPass::Second, HandleMetrics, "/METRICS=file",
+     "write the saved figures for Prometheus, atomically (- is standard output)"},
+    {"/EXPORT", CValue::Required, CPass::Second, HandleExport, "/EXPORT=file.json",
+     "with /SCAN: write the scanned tree in ncdu's JSON export format (- is standard output)"},
+    {"/IMPORT", CValue::Required, CPass::Second, HandleImport, "/IMPORT=file.json",
+     "take an ncdu export as a scan of the directory, made at its time (- is standard input)"},
+    {"/TREEMAPSIZE", CValue::Required, CPass::Second, HandleTreemapSize, "/TREEMAPSIZE=WxH",
+     "the /TREEMAP= picture's width and height in pixels (default 1200x800)"},
+    {"/TREEMAP", CValue::Required, CPass::Second, HandleTreemap, "/TREEMAP=file",
+     "draw the saved tree coloured by what changed, as PNG or SVG by the file's extension"},
+    {"/LARGEST", CValue::Optional, CPass::Second, HandleLargest, "/LARGEST[=n]",
+     "scan and list the n largest files (default 20, at most 100), instead of the report"},
 };
 
 // The switch the token names, and its value; nullptr when it names none. The name matches in

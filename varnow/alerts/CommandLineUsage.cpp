@@ -9,8 +9,9 @@ const platform::CUsage& CommandLineUsage() {
       .program = "varnow",
       .summary = "disk space tracker that shows which directories grow, scan after scan",
       .synopsis = {"varnow [/DIR=directory] [/SCAN] [/SAVE] [/SAVESUBDIRS] [/DEBUG=tracefile] "
-                   "[/ALERTPERCENT=n] [/ALERTSIZE=k] [/FREEALERT=k] [/FULLALERT=days] "
-                   "[/GROWTH[=n]] [/PRINT=LPT1 | /PRINT=FILE=path] [/METRICS=file [/METRICSDEPTH=n]] "
+                   "[/ALERTPERCENT=n] [/ALERTSIZE=size] [/FREEALERT=size] [/FULLALERT=days] "
+                   "[/GROWTH[=n] | /LARGEST[=n]] [/TREEMAP=file [/TREEMAPSIZE=WxH]] "
+                   "[/PRINT=LPT1 | /PRINT=FILE=path] [/METRICS=file [/METRICSDEPTH=n]] "
                    "[/EXPORT=file.json] [/IMPORT=file.json] [/NOTIFY=command ...]",
                    "varnow --version", "varnow --help"},
       .description =

@@ -90,12 +90,15 @@ std::string ExportByScan(const std::string& path, Records* saved = nullptr) {
   return buffer.data().toStdString();
 }
 
-bool Read(const std::string& text, CNcduTree& tree, std::string& error, std::uint32_t clusterSize = 4096,
+// Files counted by their plain lengths.
+constexpr CSizeRule kLengths{1, false};
+
+bool Read(const std::string& text, CNcduTree& tree, std::string& error, const CSizeRule& rule = {4096, false},
           const CNcduImportLimits& limits = {}) {
   std::FILE* in = ::fmemopen(const_cast<char*>(text.data()), text.size(), "rb");
   if (!in) return false;
   CNcduImportTarget target;
-  target.countFile = [clusterSize](std::uint64_t asize, std::uint64_t) { return RoundToCluster(asize, clusterSize); };
+  target.countFile = [rule](std::uint64_t asize, std::uint64_t dsize) { return CountedSize(asize, dsize, rule); };
   const bool read = ReadNcduExport(in, target, tree, error, limits);
   std::fclose(in);
   return read;
@@ -106,8 +109,7 @@ Records Import(const std::string& text, const std::string& path, std::int64_t* t
   session.info->SetScanDir(path);
   CNcduTree tree;
   std::string error;
-  const std::uint32_t cluster = session.info->ClusterSize();
-  EXPECT_TRUE(Read(text, tree, error, cluster)) << error;
+  EXPECT_TRUE(Read(text, tree, error, session.info->SizeRule())) << error;
   if (timestamp) *timestamp = tree.timestamp;
   CDirData record = session.info->dd;
   EXPECT_GE(session.info->ImportScan(record, std::move(tree.tree), static_cast<std::int32_t>(tree.timestamp)), 0);
@@ -163,7 +165,9 @@ TEST(NcduExchange, ExportNamesTheTopByItsPathAndEscapesNames) {
 
 TEST(NcduExchange, HardLinksCarryTheirIdentityAndCountOnce) {
   TempDir dir;
-  File(dir, "a/file", 50000);
+  // Real bytes, so that the file holds its blocks whichever way sizes are counted.
+  dir.MakeDir("a");
+  std::ofstream(dir.Path() + "a/file") << std::string(50000, 'x');
   dir.MakeDir("b");
   ASSERT_EQ(::link((dir.Path() + "a/file").c_str(), (dir.Path() + "b/again").c_str()), 0);
   ASSERT_EQ(::link((dir.Path() + "a/file").c_str(), (dir.Path() + "a/third").c_str()), 0);
@@ -171,7 +175,7 @@ TEST(NcduExchange, HardLinksCarryTheirIdentityAndCountOnce) {
   EXPECT_NE(text.find(R"("hlnkc":true,"nlink":3})"), std::string::npos);
   CNcduTree tree;
   std::string error;
-  ASSERT_TRUE(Read(text, tree, error, 1)) << error;
+  ASSERT_TRUE(Read(text, tree, error, kLengths)) << error;
   EXPECT_EQ(tree.files, 3u);
   const Records imported = Import(text, dir.Path());
   const CDirInfo* used = imported.at(dir.Path()).FindEntry(kTotalUsed);
@@ -208,7 +212,7 @@ TEST(NcduExchange, UnreadableDirectoriesAndSkippedOnesKeepTheirPlace) {
       R"({"name":"skipped by pattern","excluded":"pattern"}]])";
   CNcduTree tree;
   std::string error;
-  ASSERT_TRUE(Read(text, tree, error, 1)) << error;
+  ASSERT_TRUE(Read(text, tree, error, kLengths)) << error;
   EXPECT_EQ(tree.root, "/srv/x");
   EXPECT_EQ(tree.tree.filesSize, 10);
   ASSERT_EQ(tree.tree.subdirectories, (std::vector<std::string>{"locked", "partly", "proc"}));
@@ -228,7 +232,7 @@ TEST(NcduExchange, LinkedFilesAreKnownByIdentityOnTheirDevice) {
       R"({"name":"single","asize":7,"ino":9}]])";
   CNcduTree tree;
   std::string error;
-  ASSERT_TRUE(Read(text, tree, error, 1)) << error;
+  ASSERT_TRUE(Read(text, tree, error, kLengths)) << error;
   EXPECT_EQ(tree.tree.filesSize, 7);  // one link only: counted at once
   ASSERT_EQ(tree.tree.linkedFiles.size(), 1u);
   EXPECT_EQ(tree.tree.linkedFiles[0].device, 1u);
@@ -289,7 +293,7 @@ TEST(NcduExchange, DamagedOrHostileExportsAreRefusedWithAMessage) {
   EXPECT_NE(error.find("\"\\x1b[31mred\""), std::string::npos) << error;
   CNcduImportLimits few;
   few.maxDirectories = 2;
-  EXPECT_FALSE(Read(head + R"([{"name":"/a"},[{"name":"b"}],[{"name":"c"}]]])", tree, error, 1, few));
+  EXPECT_FALSE(Read(head + R"([{"name":"/a"},[{"name":"b"}],[{"name":"c"}]]])", tree, error, kLengths, few));
   EXPECT_NE(error.find("more than 2 directories"), std::string::npos) << error;
 }
 

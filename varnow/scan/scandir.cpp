@@ -14,10 +14,14 @@ std::int64_t RoundToCluster(std::uint64_t length, std::uint32_t clusterSize) {
   return static_cast<std::int64_t>(rest == 0 ? length : length + (cluster - rest));
 }
 
-std::int64_t CountedSize(const platform::DirEntry& entry, const CSizeRule& rule) {
-  const std::int64_t rounded = RoundToCluster(entry.length, rule.clusterSize);
+std::int64_t CountedSize(std::uint64_t length, std::uint64_t allocated, const CSizeRule& rule) {
+  const std::int64_t rounded = RoundToCluster(length, rule.clusterSize);
   if (!rule.onDisk) return rounded;
-  return std::min(rounded, static_cast<std::int64_t>(entry.allocated));
+  return std::min(rounded, static_cast<std::int64_t>(allocated));
+}
+
+std::int64_t CountedSize(const platform::DirEntry& entry, const CSizeRule& rule) {
+  return CountedSize(entry.length, entry.allocated, rule);
 }
 
 std::int64_t GetDirectorySize(std::string path, const CSizeRule& rule, CScanProgress* progress) {

@@ -23,7 +23,9 @@ struct CSizeRule {
 // of 0 counts as 1).
 std::int64_t RoundToCluster(std::uint64_t length, std::uint32_t clusterSize);
 
-// What a listed file counts for under rule.
+// What a file of this length, for which the file system holds `allocated` bytes, counts for
+// under rule; the second form for a listed file.
+std::int64_t CountedSize(std::uint64_t length, std::uint64_t allocated, const CSizeRule& rule);
 std::int64_t CountedSize(const platform::DirEntry& entry, const CSizeRule& rule);
 
 // Counted size of the files directly in path (ends in "/"); 0 when it cannot be listed or the

@@ -124,12 +124,9 @@ bool ImportTreeFile(CScanInfo& session, const std::string& file, bool directoryG
       return true;
     };
     // Counted as a scan here would count it: the length rounded to this volume's unit, on disk
-    // no more than the export's dsize (which ncdu leaves out, as 0, when it does not know it).
+    // no more than the export's dsize (the space the file held where it was exported).
     target.countFile = [&session](std::uint64_t asize, std::uint64_t dsize) {
-      platform::DirEntry entry;
-      entry.length = asize;
-      entry.allocated = dsize ? dsize : asize + session.ClusterSize();
-      return CountedSize(entry, session.SizeRule());
+      return CountedSize(asize, dsize, session.SizeRule());
     };
     CNcduTree tree;
     std::string error;
