@@ -2,7 +2,8 @@
 # Pictures of the tracker's windows on a virtual display, for a person to look at: the main
 # window after scanning a small generated tree (at its first size and at 1000 × 700, the treemap
 # below the grid), the treemap at 1200 × 900, the About box, the Growth dialog, the Largest Files
-# dialog, the print options dialog and the alert dialog.
+# dialog, the print options dialog, the alert dialog, the preferences, and the main window again
+# with a 14-point display font.
 #   scripts/screenshots.sh OUTDIR
 #   BUILD=/path/to/build scripts/screenshots.sh OUTDIR    (default build/release, as run.sh builds)
 # Needs Xvfb, xdotool and ImageMagick's import (scripts/deps.sh installs them).
@@ -82,13 +83,16 @@ main=$(xd_wait_window '^Varnow [0-9]+\.[0-9]+')
 xd_main_window "$main"
 sleep 2.5  # the splash stands over the window for two seconds
 
-# Type the tree's path into the directory field, then Scan.
-xd_click "$(xd_unit_x 60)" "$(xd_unit_y 31)"
-xdotool key ctrl+a
-xdotool type --delay 15 "$TREE/"
-xd_click "$(xd_button_x 0)" "$(xd_button_y)"
-xd_wait_line "$TRACE" "CVarnowDlg::OnScan End"
-sleep 0.5
+# Types the tree's path into the directory field, and Enter scans it.
+scan_tree() {
+  xd_click "$(xd_unit_x 60)" "$(xd_unit_y 31)"
+  xdotool key ctrl+a
+  xdotool type --delay 15 "$TREE/"
+  xdotool key Return
+  xd_wait_line "$TRACE" "CVarnowDlg::OnScan End"
+  sleep 0.5
+}
+scan_tree
 import -window "$main" "$OUT/main-window.png"
 
 # Moved to the screen's corner first, so that the whole window is on the screen.
@@ -135,9 +139,48 @@ shoot_dialog '^Varnow Preferences$' preferences.png
 xd_click "$(xd_button_x 5)" "$(xd_button_y)"
 shoot_dialog '^Varnow Alert Management$' alert-management.png
 
+# The preferences from their button.
+xd_click "$(xd_button_x 4)" "$(xd_button_y)"
+shoot_dialog '^Varnow Preferences$' preferences.png
+
 # Exit.
-xd_click "$(xd_button_x "$XD_EXIT_BUTTON")" "$(xd_button_y)"
-for _ in $(seq 100); do kill -0 "$VARNOW_PID" 2>/dev/null || break; sleep 0.1; done
-wait "$VARNOW_PID" 2>/dev/null || true
-VARNOW_PID=
+exit_varnow() {
+  xd_click "$(xd_button_x "$XD_EXIT_BUTTON")" "$(xd_button_y)"
+  for _ in $(seq 100); do kill -0 "$VARNOW_PID" 2>/dev/null || break; sleep 0.1; done
+  wait "$VARNOW_PID" 2>/dev/null || true
+  VARNOW_PID=
+}
+exit_varnow
+
+# Again with a 14-point font (19 pixels at 96 dots per inch) stored as the display font: the
+# 60-byte record, height -19, weight 400, face "DejaVu Sans".
+/usr/bin/python3 - "$XDG_CONFIG_HOME/zentrel/registry/HKEY_CURRENT_USER.reg" <<'PY'
+import struct
+import sys
+path = sys.argv[1]
+record = struct.pack("<5i8B", -19, 0, 0, 0, 400, 0, 0, 0, 0, 0, 0, 0, 0) + b"DejaVu Sans".ljust(32, b"\0")
+line = '"Font"=hex:' + ",".join("%02x" % b for b in record)
+lines, skipping = [], False
+for l in open(path, encoding="utf-8").read().replace("\r\n", "\n").split("\n"):
+    if l.startswith('"Font"=') or skipping:  # the old value, with its continued lines
+        skipping = l.endswith("\\")
+        continue
+    lines.append(l)
+at = lines.index("[HKEY_CURRENT_USER\\Software\\Zentrel\\VARNOW\\Settings]") + 1
+lines.insert(at, line)
+open(path, "w", encoding="utf-8", newline="").write("\r\n".join(lines))
+PY
+"$VARNOW" "/DEBUG=$TRACE.2" >>"$WORK/varnow.out" 2>&1 &
+VARNOW_PID=$!
+TRACE="$TRACE.2"
+main=$(xd_wait_window '^Varnow [0-9]+\.[0-9]+')
+xd_main_window "$main"
+sleep 2.5
+scan_tree
+import -window "$main" "$OUT/main-window-14pt.png"
+xdotool windowmove --sync "$main" 0 0 windowsize --sync "$main" 1200 800
+sleep 0.5
+xd_geometry "$main"
+import -window "$main" "$OUT/main-window-14pt-1200x800.png"
+exit_varnow
 ls -1 "$OUT"/*.png

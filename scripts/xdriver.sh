@@ -135,13 +135,18 @@ xd_drag() {
 }
 
 # Where the resize handler puts the command buttons: the width right of the Scan button's first
-# left edge, shared among them. Their numbers: 0 Scan, 1 Save Data, 2 Print, 3 Growth,
-# 4 Preferences, 5 Alerts, 6 Help, 7 Exit.
+# left edge, shared among them, but at most 20 units each; then they end 10 pixels before the
+# window's right edge. Their numbers: 0 Scan, 1 Save Data, 2 Print, 3 Growth, 4 Preferences,
+# 5 Alerts, 6 Help, 7 Exit.
 XD_BUTTONS=8
 XD_EXIT_BUTTON=7
 xd_button_x() {
-  local left
+  local left w start
   left=$(xd_unit_x 156)
-  echo $((left + $1 * ((XD_W - left) / XD_BUTTONS) + (XD_W - left) / (2 * XD_BUTTONS)))
+  w=$(((XD_W - left) / XD_BUTTONS))
+  [ "$w" -le "$(xd_unit_x 20)" ] || w=$(xd_unit_x 20)
+  start=$((XD_W - 10 - XD_BUTTONS * w))
+  [ "$start" -ge "$left" ] || start=$left
+  echo $((start + $1 * w + w / 2))
 }
 xd_button_y() { echo $(($(xd_unit_y 21) / 2)); }

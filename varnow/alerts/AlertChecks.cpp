@@ -171,8 +171,8 @@ bool FullAlertCheck(CAlertRun& run) {
     if (projection.fullAt - now >= static_cast<std::time_t>(run.fullAlertDays) * 86400) return false;
     const std::string freeText = FormatSize(projection.freeNow, true, run.displayUnit);
     Notify(run, EAlertKind::kDiskFull, run.scanDir, freeText,
-           ProjectionText(projection, run.scanDir) + ", less than " + std::to_string(run.fullAlertDays) +
-               " days from now.  (Current free space: " + freeText + ")");
+           ProjectionText(projection, run.scanDir) + ", less than " + CountText(run.fullAlertDays, "day", "days") +
+               " from now.  (Current free space: " + freeText + ")");
     return true;
   } catch (...) {
     VN_TRACE("** Exception in FullAlertCheck\n");

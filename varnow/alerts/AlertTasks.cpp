@@ -9,6 +9,7 @@
 
 #include "platform/process.h"
 #include "varnow/alerts/CommandLine.h"
+#include "varnow/report/FormatSize.h"
 
 namespace varnow {
 
@@ -38,6 +39,7 @@ constexpr CAlertKind kAlertKinds[] = {
      "/FULLALERT=", "%s disk full within %s days, check every %s", 1},
 };
 
+constexpr const char* kIntervalUnitWord[] = {"day", "hour", "minute"};
 constexpr const char* kIntervalUnitWords[] = {"days", "hours", "minutes"};
 
 std::string Format(const char* format, const std::string& a, const std::string& b, const std::string& c) {
@@ -121,7 +123,8 @@ std::string AlertFieldsProblem(const CAlertFields& fields) {
 }
 
 std::string IntervalText(int count, int unit) {
-  return std::to_string(count) + " " + kIntervalUnitWords[UnitIndex(unit)];
+  const int index = UnitIndex(unit);
+  return CountText(count, kIntervalUnitWord[index], kIntervalUnitWords[index]);
 }
 
 std::string AlertCommandLine(const std::string& trackerPath, const CAlertFields& fields) {

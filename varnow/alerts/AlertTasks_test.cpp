@@ -69,8 +69,10 @@ TEST(AlertText, CommandLinesAndDescriptionsOfEachKind) {
   notify.notifyMode = kNotifyMessageBox;  // the program text stays in its field but is not used
   EXPECT_EQ(AlertCommandLine(tracker, notify), "/opt/varnow/varnow /DIR=/srv/data/ /ALERTPERCENT=10");
 
-  EXPECT_EQ(IntervalText(1, kUnitDays), "1 days");
+  EXPECT_EQ(IntervalText(1, kUnitDays), "1 day");
   EXPECT_EQ(IntervalText(20, kUnitMinutes), "20 minutes");
+  EXPECT_EQ(IntervalText(1, kUnitMinutes), "1 minute");
+  EXPECT_EQ(IntervalText(1, kUnitHours), "1 hour");
 }
 
 // The scheduler splits the stored line into the program's arguments; the tracker joins them

@@ -14,11 +14,13 @@ int Descending(std::int64_t a, std::int64_t b) { return a > b ? -1 : (a < b ? 1 
 
 std::int64_t NoSizeAsZero(std::int64_t size) { return size == kNoSize ? 0 : size; }
 
-}  // namespace
-
-int CompareEntries(const CDirInfo& a, const CDirInfo& b, int sortMethod) {
+int SummaryRowsLast(const CDirInfo& a, const CDirInfo& b) {
   if (int order = SummaryLast(a, b, kTotalFree)) return order;
-  if (int order = SummaryLast(a, b, kTotalUsed)) return order;
+  return SummaryLast(a, b, kTotalUsed);
+}
+
+// The order of two entries that are not summary rows.
+int CompareBodies(const CDirInfo& a, const CDirInfo& b, int sortMethod) {
   switch (sortMethod) {
     case kSortBySize:
       return Descending(NoSizeAsZero(a.sizes[0]), NoSizeAsZero(b.sizes[0]));
@@ -32,14 +34,36 @@ int CompareEntries(const CDirInfo& a, const CDirInfo& b, int sortMethod) {
   }
 }
 
-std::vector<const CDirInfo*> SortedEntries(const CDirData& record, int sortMethod) {
+template <typename Compare>
+std::vector<const CDirInfo*> Sorted(const CDirData& record, Compare compare) {
   std::vector<const CDirInfo*> order;
   order.reserve(record.m_entries.size());
   for (const CDirInfo& entry : record.m_entries) order.push_back(&entry);
-  std::stable_sort(order.begin(), order.end(), [sortMethod](const CDirInfo* a, const CDirInfo* b) {
-    return CompareEntries(*a, *b, sortMethod) < 0;
-  });
+  std::stable_sort(order.begin(), order.end(),
+                   [&compare](const CDirInfo* a, const CDirInfo* b) { return compare(*a, *b) < 0; });
   return order;
+}
+
+}  // namespace
+
+int CompareEntries(const CDirInfo& a, const CDirInfo& b, int sortMethod) {
+  if (int order = SummaryRowsLast(a, b)) return order;
+  return CompareBodies(a, b, sortMethod);
+}
+
+std::vector<const CDirInfo*> SortedEntries(const CDirData& record, int sortMethod) {
+  return Sorted(record, [sortMethod](const CDirInfo& a, const CDirInfo& b) { return CompareEntries(a, b, sortMethod); });
+}
+
+std::vector<const CDirInfo*> SortedEntries(const CDirData& record, const CEntryOrder& order) {
+  const bool bySize = order.sizeIndex >= 0 && order.sizeIndex < static_cast<int>(std::tuple_size_v<SizeHistory>);
+  return Sorted(record, [&order, bySize](const CDirInfo& a, const CDirInfo& b) {
+    if (int summary = SummaryRowsLast(a, b)) return summary;
+    const auto k = static_cast<std::size_t>(order.sizeIndex);
+    const int body = bySize ? Descending(NoSizeAsZero(a.sizes[k]), NoSizeAsZero(b.sizes[k]))
+                            : CompareBodies(a, b, order.sortMethod);
+    return order.reversed ? -body : body;
+  });
 }
 
 }  // namespace varnow

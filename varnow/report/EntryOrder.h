@@ -18,4 +18,15 @@ int CompareEntries(const CDirInfo& a, const CDirInfo& b, int sortMethod);
 // Entries that compare equal keep their record order.
 std::vector<const CDirInfo*> SortedEntries(const CDirData& record, int sortMethod);
 
+// An order the grid's headings choose besides the sort methods: the sizes of one scan, largest
+// first, and either order the other way round. The summary rows stay last whichever it is.
+struct CEntryOrder {
+  int sortMethod = kSortBySize;
+  int sizeIndex = -1;  // 0 to 5: by the sizes of that scan instead of by the sort method
+  bool reversed = false;
+
+  bool operator==(const CEntryOrder&) const = default;
+};
+std::vector<const CDirInfo*> SortedEntries(const CDirData& record, const CEntryOrder& order);
+
 }  // namespace varnow

@@ -46,7 +46,12 @@ std::string FormatSize(std::int64_t value, bool decorate, int unit) {
   else if (unit == kUnitGB) shown /= std::int64_t{1024} * 1024 * 1024;
   std::string digits = std::to_string(shown);
   if (!decorate) return digits;
+  if (unit == kUnitBytes && shown == 1) return "1 byte";
   return GroupThousands(digits) + Suffix(unit);
+}
+
+std::string CountText(long long count, const char* singular, const char* plural) {
+  return std::to_string(count) + " " + (count == 1 || count == -1 ? singular : plural);
 }
 
 }  // namespace varnow

@@ -16,6 +16,11 @@ TEST(FormatSize, DecoratedUnitsAndSmartThresholds) {
   EXPECT_EQ(FormatSize(999999999999LL, true, kUnitSmart), "953,674 MB");
   EXPECT_EQ(FormatSize(1000000000000LL, true, kUnitSmart), "931 GB");
   EXPECT_EQ(FormatSize(100, true, kUnitBytes), "100 bytes");
+  EXPECT_EQ(FormatSize(1, true, kUnitBytes), "1 byte");
+  EXPECT_EQ(FormatSize(1, true, kUnitSmart), "1 byte");
+  EXPECT_EQ(FormatSize(1, false, kUnitBytes), "1");
+  EXPECT_EQ(CountText(1, "day", "days"), "1 day");
+  EXPECT_EQ(CountText(0, "day", "days"), "0 days");
   EXPECT_EQ(FormatSize(123456, true, kUnitBytes), "123,456 bytes");
   EXPECT_EQ(FormatSize(INT64_MAX, true, kUnitBytes), "9,223,372,036,854,775,807 bytes");
 }

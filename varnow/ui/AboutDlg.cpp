@@ -12,6 +12,7 @@
 #include "varnow/ui/Images.h"
 #include "varnow/ui/StaticLink.h"
 #include "varnow/ui/osinfo.h"
+#include "varnow/update/UpdateBoxes.h"
 
 namespace varnow {
 
@@ -96,6 +97,18 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
 
 void CAboutDlg::OnCheckForUpdate() {
   if (m_checkForUpdate) m_checkForUpdate();
+}
+
+void ShowAboutBox(QWidget* parent) {
+  try {
+    CAboutDlg about(parent);
+    CProgramVersion own;
+    GetProgramVersion(&own.major, &own.minor, &own.build);
+    about.SetCheckForUpdate([&about, own] { ShowManualUpdateCheck(&about, own); });
+    about.exec();
+  } catch (...) {
+    VN_TRACE("** Exception in OnAbout\n");
+  }
 }
 
 }  // namespace varnow

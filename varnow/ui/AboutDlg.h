@@ -41,4 +41,7 @@ class CAboutDlg : public QDialog {
   std::function<void()> m_checkForUpdate;
 };
 
+// Shows the About box modally, owned by parent; its "Check For Update" runs the manual check.
+void ShowAboutBox(QWidget* parent);
+
 }  // namespace varnow

@@ -423,7 +423,7 @@ TEST_F(AlertDialog, ChangesTheSchedulerCannotKeepAreReported) {
   EXPECT_EQ(messages[2].text, "Failed to create the automated task.  Error=80004005");
   EXPECT_THAT(test::TraceLines(test::ReadWholeFile(trace)),
               ElementsAre("AlertDlg: DeleteTask returned 80004005\n", "AlertDlg: Failed to CreateNewTask: 80004005\n"));
-  EXPECT_THAT(Listed(), ElementsAre("/srv/a/ space usage change > 10%, check every 1 days"));
+  EXPECT_THAT(Listed(), ElementsAre("/srv/a/ space usage change > 10%, check every 1 day"));
   EXPECT_EQ(ListedId(0), id);
 }
 

@@ -1,6 +1,7 @@
 #include "varnow/ui/DisplayFont.h"
 
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QWidget>
 
 #include <algorithm>
@@ -91,6 +92,25 @@ CLogFont LogFontFromFont(const QFont& font) {
   record.strikeOut = font.strikeOut() ? 1 : 0;
   record.pitchAndFamily = static_cast<std::uint8_t>((font.fixedPitch() ? kFixedPitch : 0) | FamilyOf(font.styleHint()));
   record.faceName = font.family().toUtf8().toStdString();
+  return record;
+}
+
+QFont FontDialogStart(const CLogFont& record) {
+  const QFont font = FontFromLogFont(record);
+  const QFontInfo drawn(font);
+  QFont start(drawn.family());
+  start.setStyleName(drawn.styleName());
+  start.setWeight(font.weight());
+  start.setItalic(font.italic());
+  start.setUnderline(font.underline());
+  start.setStrikeOut(font.strikeOut());
+  start.setPointSizeF(drawn.pixelSize() * 72.0 / 96.0);
+  return start;
+}
+
+CLogFont ChosenLogFont(const QFont& chosen, const CLogFont& before) {
+  CLogFont record = LogFontFromFont(chosen);
+  if (chosen.pointSize() == FontDialogStart(before).pointSize()) record.height = before.height;
   return record;
 }
 

@@ -20,6 +20,14 @@ QFont FontFromLogFont(const CLogFont& record);
 // family as the face name. The fields a QFont does not have are 0.
 CLogFont LogFontFromFont(const QFont& font);
 
+// The font a font dialog opens on for a record: the installed face that draws it, in its exact
+// style (a dialog given only a weight picks the face's first style, which may be oblique), at
+// the record's size in points.
+QFont FontDialogStart(const CLogFont& record);
+// The record of the font chosen in a dialog that opened on FontDialogStart(before): a size left
+// as it was keeps before's pixel height, which whole points cannot always express.
+CLogFont ChosenLogFont(const QFont& chosen, const CLogFont& before);
+
 // Gives window, its children and every directory grid in it the stored display font (headings
 // bold, cells normal), writing the default first when none is stored. False, with the fonts
 // left as they were, when no font can be had.

@@ -1,14 +1,18 @@
 #include "varnow/ui/Grid.h"
 
 #include <QBrush>
+#include <QApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QStyleOptionHeader>
+#include <QToolButton>
 
 #include <algorithm>
+#include <ctime>
 #include <functional>
 
 #include "platform/tracelog.h"
@@ -36,6 +40,11 @@ QString GridDisplayName(const std::string& name) {
   return text;
 }
 
+QString FittedHeading(const QString& longText, const QString& shortText, const QFontMetrics& metrics, int width) {
+  const QString& text = metrics.horizontalAdvance(longText) <= width || shortText.isEmpty() ? longText : shortText;
+  return metrics.elidedText(text, Qt::ElideRight, width);
+}
+
 // ---- model ----
 
 static_assert(CDirGridModel::kSizesRole == CTrendDelegate::kSizesRole);
@@ -43,16 +52,42 @@ static_assert(CDirGridModel::kSizesRole == CTrendDelegate::kSizesRole);
 CDirGridModel::CDirGridModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 void CDirGridModel::Fill(const CDirData& record, int unit, int sortMethod) {
+  Fill(record, unit, CEntryOrder{sortMethod});
+}
+
+void CDirGridModel::Fill(const CDirData& record, int unit, const CEntryOrder& order) {
   beginResetModel();
   m_record = &record;
   m_entriesData = record.m_entries.data();
   m_entryCount = record.m_entries.size();
   m_unit = unit;
-  m_rows = SortedEntries(record, sortMethod);
-  for (int i = 0; i < kGridSizeColumns; ++i)
-    m_headings[i] = m_rows.empty() ? QString()
-                                   : QString::fromStdString(FormatScanTime(record.m_times[i], kHeadingDateFormat));
+  m_rows = SortedEntries(record, order);
+  m_headings = m_rows.empty() ? decltype(m_headings){} : HeadingTimes(record.m_times, std::time(nullptr));
   endResetModel();
+}
+
+void CDirGridModel::Reorder(const CEntryOrder& order) {
+  if (m_rows.empty() || !Entry(0)) return;
+  beginResetModel();
+  m_rows = SortedEntries(*m_record, order);
+  endResetModel();
+}
+
+int CDirGridModel::WidestCellText(int column, const QFontMetrics& metrics) const {
+  if (column < 0 || column >= kGridSizeColumns || m_rows.empty() || !Entry(0)) return 0;
+  // The longest texts are the widest: only those are measured.
+  std::size_t longest = 0;
+  std::vector<std::string> widest;
+  for (const CDirInfo* entry : m_rows) {
+    std::string text = FormatSize(entry->sizes[static_cast<std::size_t>(column)], true, m_unit);
+    if (text.size() < longest) continue;
+    if (text.size() > longest) widest.clear();
+    longest = text.size();
+    widest.push_back(std::move(text));
+  }
+  int width = 0;
+  for (const std::string& text : widest) width = std::max(width, metrics.horizontalAdvance(QString::fromStdString(text)));
+  return width;
 }
 
 void CDirGridModel::Clear() {
@@ -134,8 +169,16 @@ QVariant CDirGridModel::data(const QModelIndex& index, int role) const {
 QVariant CDirGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation == Qt::Horizontal) {
     if (role == Qt::TextAlignmentRole) return QVariant::fromValue(Qt::AlignCenter);
-    const bool text = role == Qt::DisplayRole || role == Qt::ToolTipRole;  // tip: for narrow columns
-    if (text && section >= 0 && section < kGridSizeColumns) return m_headings[section];
+    if (section >= 0 && section < kGridSizeColumns) {
+      const CHeadingTime& heading = m_headings[static_cast<std::size_t>(section)];
+      switch (role) {
+        case Qt::DisplayRole: return QString::fromStdString(heading.longText);
+        case kShortHeadingRole: return QString::fromStdString(heading.shortText);
+        case Qt::ToolTipRole: return QString::fromStdString(heading.toolTip);
+        default: return {};
+      }
+    }
+    const bool text = role == Qt::DisplayRole || role == Qt::ToolTipRole;
     if (text && section == kTrendColumn && !m_rows.empty()) return QStringLiteral("Trend");
     return {};
   }
@@ -172,7 +215,8 @@ Qt::ItemFlags CDirGridModel::flags(const QModelIndex& index) const {
 
 namespace {
 // Flat headings: one plain colour with a thin line after each section, no bevel or gradient.
-// Labels keep a small margin and end in "..." when they are wider than their section.
+// Labels keep a small margin; a scan time too wide for its section takes its short form, and
+// only what is wider still ends in "...".
 class CFlatHeadingStyle : public QProxyStyle {
  public:
   static constexpr int kLabelMargin = 4;
@@ -183,7 +227,11 @@ class CFlatHeadingStyle : public QProxyStyle {
       if (const auto* header = qstyleoption_cast<const QStyleOptionHeader*>(option)) {
         QStyleOptionHeader label(*header);
         label.rect = header->rect.adjusted(kLabelMargin, 0, -kLabelMargin, 0);
-        label.text = header->fontMetrics.elidedText(header->text, Qt::ElideRight, label.rect.width());
+        QString shorter;
+        const auto* view = qobject_cast<const QHeaderView*>(widget);
+        if (view && view->model() && header->orientation == Qt::Horizontal)
+          shorter = view->model()->headerData(header->section, Qt::Horizontal, CDirGridModel::kShortHeadingRole).toString();
+        label.text = FittedHeading(header->text, shorter, header->fontMetrics, label.rect.width());
         return QProxyStyle::drawControl(element, &label, painter, widget);
       }
     }
@@ -255,6 +303,7 @@ CGrid::CGrid(QWidget* parent) : QTableView(parent), m_model(new CDirGridModel(th
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setWordWrap(false);
     setCornerButtonEnabled(false);
+    setTabKeyNavigation(false);  // Tab leaves the grid, for "Back ..." and the other controls
     setVerticalHeader(new CNameHeading([this](int width) { SetColWidth(0, width); }, this));
     horizontalHeader()->setHighlightSections(false);
     verticalHeader()->setHighlightSections(false);
@@ -275,8 +324,19 @@ CGrid::CGrid(QWidget* parent) : QTableView(parent), m_model(new CDirGridModel(th
 
     m_back = new QPushButton("Back ...", this);
     m_back->setAccessibleName("Back ...");
-    m_back->setFocusPolicy(Qt::NoFocus);
+    m_back->setToolTip("Back to the parent directory (Backspace)");
+    m_back->setFocusPolicy(Qt::TabFocus);
     connect(m_back, &QPushButton::clicked, this, &CGrid::OnClickedButtonRowCol);
+    m_nameHeading = new QToolButton(this);
+    m_nameHeading->setAutoRaise(true);
+    m_nameHeading->setFocusPolicy(Qt::NoFocus);
+    m_nameHeading->setAccessibleName("Sort by name");
+    m_nameHeading->setToolTip("Sort by name");
+    connect(m_nameHeading, &QToolButton::clicked, this, [this] { OnHeadingClicked(0); });
+    horizontalHeader()->setSectionsClickable(true);
+    connect(horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int section) {
+      if (section >= 0 && section < kGridSizeColumns) OnHeadingClicked(section + 1);
+    });
     connect(this, &QTableView::doubleClicked, this, [this](const QModelIndex& index) {
       if (index.isValid()) OnLButtonDblClkRowCol(index.row());
     });
@@ -288,6 +348,7 @@ CGrid::CGrid(QWidget* parent) : QTableView(parent), m_model(new CDirGridModel(th
     // Until the window's font arrives the cells are bold as well.
     QTableView::setFont(WithWeight(start, QFont::Bold));
     SetUniformRowHeight();
+    ShowOrder();
     SetColWidth(0, kDefaultNameWidth);
     for (int column = 1; column <= kGridSizeColumns; ++column) SetColWidth(column, kDefaultColWidth);
   } catch (...) {
@@ -297,7 +358,13 @@ CGrid::CGrid(QWidget* parent) : QTableView(parent), m_model(new CDirGridModel(th
 
 bool CGrid::FillInGrid(const CDirData& record, int unit, int sortMethod) {
   try {
-    m_model->Fill(record, unit, sortMethod);
+    if (sortMethod != m_sortMethod) m_sessionOrder = false;
+    m_sortMethod = sortMethod;
+    if (!m_sessionOrder) m_order = CEntryOrder{sortMethod};
+    m_model->Fill(record, unit, m_order);
+    ShowOrder();
+    FitSizeColumns();
+    if (hasFocus()) selectRow(0);  // Enter and the arrow keys go on from the first row
     return true;
   } catch (...) {
     VN_TRACE("** Exception in FillInGrid\n");
@@ -326,7 +393,118 @@ void CGrid::SetGridFont(const QFont& font) {
   horizontalHeader()->setFont(heading);
   verticalHeader()->setFont(heading);
   m_back->setFont(heading);
+  m_nameHeading->setFont(heading);
   SetUniformRowHeight();
+  FitSizeColumns();
+  PlaceBackButton();
+}
+
+void CGrid::FitSizeColumns() {
+  const QFontMetrics cells(font());
+  const QFontMetrics heading(horizontalHeader()->font());
+  // The cell's margins and focus frame; a heading's margins and its sort mark.
+  const int cellRoom = 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1) + 6;
+  const int headingRoom = 2 * CFlatHeadingStyle::kLabelMargin + horizontalHeader()->height() / 2 +
+                          2 * style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, horizontalHeader()) + 4;
+  for (int column = 0; column < kGridSizeColumns; ++column) {
+    const QString shortHeading = m_model->headerData(column, Qt::Horizontal, CDirGridModel::kShortHeadingRole).toString();
+    int needed = m_model->WidestCellText(column, cells) + cellRoom;
+    if (!shortHeading.isEmpty()) needed = std::max(needed, heading.horizontalAdvance(shortHeading) + headingRoom);
+    needed = std::min(needed, kMaxReadWidth);
+    if (columnWidth(column) < needed) setColumnWidth(column, needed);
+  }
+}
+
+namespace {
+// Which heading an order belongs to: 0 the names, 1 to 6 a scan's sizes, -1 none (by change).
+int HeadingOf(const CEntryOrder& order) {
+  if (order.sizeIndex >= 0) return order.sizeIndex + 1;
+  if (order.sortMethod == kSortByName) return 0;
+  return order.sortMethod == kSortBySize ? 1 : -1;
+}
+}  // namespace
+
+void CGrid::OnHeadingClicked(int column) {
+  try {
+    if (column < 0 || column > kGridSizeColumns) return;
+    CEntryOrder next;
+    if (column == 0) next.sortMethod = kSortByName;
+    else next.sizeIndex = column - 1;
+    next.reversed = HeadingOf(m_order) == column && !m_order.reversed;
+    m_order = next;
+    // The name and the newest sizes, in their usual direction, are sort methods of the settings.
+    const int method = next.reversed ? 0 : (column == 0 ? kSortByName : (column == 1 ? kSortBySize : 0));
+    m_sessionOrder = method == 0;
+    if (method != 0) {
+      m_sortMethod = method;
+      if (m_owner) m_owner->OnSortMethodChosen(method);
+    }
+    m_model->Reorder(m_order);
+    ShowOrder();
+  } catch (...) {
+    VN_TRACE("** Exception in OnHeadingClicked\n");
+  }
+}
+
+void CGrid::ShowOrder() {
+  const int heading = HeadingOf(m_order);
+  QHeaderView* times = horizontalHeader();
+  times->setSortIndicatorShown(heading >= 1);
+  // Largest first is the descending order; names go up from A.
+  if (heading >= 1) times->setSortIndicator(heading - 1, m_order.reversed ? Qt::AscendingOrder : Qt::DescendingOrder);
+  QString name = QStringLiteral("Name");
+  if (heading == 0) name += m_order.reversed ? QStringLiteral(" \u25BC") : QStringLiteral(" \u25B2");
+  m_nameHeading->setText(name);
+}
+
+void CGrid::keyPressEvent(QKeyEvent* event) {
+  const bool alt = event->modifiers() & Qt::AltModifier;
+  switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      if (currentIndex().isValid()) OnLButtonDblClkRowCol(currentIndex().row());
+      return event->accept();
+    case Qt::Key_Backspace:
+      OnClickedButtonRowCol();
+      return event->accept();
+    case Qt::Key_Left:
+      if (!alt) break;
+      OnClickedButtonRowCol();
+      return event->accept();
+    case Qt::Key_Home:
+    case Qt::Key_End:
+      if (event->modifiers() != Qt::NoModifier) break;
+      {
+        // The first and the last row, as in a list; a table's Home and End stay in the row.
+        QKeyEvent toRow(event->type(), event->key(), Qt::ControlModifier, event->text());
+        QTableView::keyPressEvent(&toRow);
+        return event->accept();
+      }
+    default:
+      break;
+  }
+  QTableView::keyPressEvent(event);
+}
+
+void CGrid::keyboardSearch(const QString& search) {
+  const int rows = m_model->rowCount();
+  if (search.isEmpty() || rows == 0) return;
+  const bool going = m_typedClock.isValid() && m_typedClock.elapsed() < QApplication::keyboardInputInterval();
+  m_typedClock.start();
+  m_typed = going ? m_typed + search : search;
+  // The same letter again steps through the names that start with it.
+  const bool oneLetter = m_typed.count(m_typed.front()) == m_typed.size();
+  const QString prefix = oneLetter ? QString(m_typed.front()) : m_typed;
+  const int current = currentIndex().isValid() ? currentIndex().row() : -1;
+  const int start = (going && !oneLetter) ? std::max(current, 0) : current + 1;
+  for (int i = 0; i < rows; ++i) {
+    const int row = (start + i) % rows;
+    if (m_model->headerData(row, Qt::Vertical).toString().startsWith(prefix, Qt::CaseInsensitive)) {
+      selectRow(row);
+      scrollTo(m_model->index(row, 0));
+      return;
+    }
+  }
 }
 
 void CGrid::SetUniformRowHeight() {
@@ -366,12 +544,18 @@ void CGrid::updateGeometries() {
 }
 
 void CGrid::PlaceBackButton() {
-  if (!m_back) return;  // the view lays itself out while it is being built
-  // The corner above the names and left of the scan times.
+  if (!m_back || !m_nameHeading) return;  // the view lays itself out while it is being built
+  // The corner above the names and left of the scan times: "Back ...", then the name heading in
+  // what is left.
   const QRect names = verticalHeader()->geometry();
   const QRect times = horizontalHeader()->geometry();
-  m_back->setGeometry(names.left(), times.top(), names.width(), times.height());
+  const int back = std::min(names.width(), m_back->sizeHint().width());
+  m_back->setGeometry(names.left(), times.top(), back, times.height());
   m_back->raise();
+  const int rest = names.width() - back;
+  m_nameHeading->setGeometry(names.left() + back, times.top(), rest, times.height());
+  m_nameHeading->setVisible(rest >= m_nameHeading->fontMetrics().horizontalAdvance(QStringLiteral("Name")));
+  m_nameHeading->raise();
 }
 
 }  // namespace varnow

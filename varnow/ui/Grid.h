@@ -10,6 +10,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QElapsedTimer>
 #include <QTableView>
 
 #include <array>
@@ -17,9 +18,13 @@
 #include <string>
 #include <vector>
 
+#include "varnow/report/EntryOrder.h"
 #include "varnow/scan/DirData.h"
+#include "varnow/ui/HeadingTimes.h"
 
+class QFontMetrics;
 class QPushButton;
+class QToolButton;
 
 namespace varnow {
 
@@ -29,8 +34,10 @@ class IGridOwner {
   virtual ~IGridOwner() = default;
   // A subdirectory's row was double-clicked: its name as the record holds it (bytes unchanged).
   virtual void OnDblClickGrid(const std::string& name) = 0;
-  // "Back ..." was clicked.
+  // "Back ..." was clicked, or Backspace or Alt+Left pressed.
   virtual void OnBack() = 0;
+  // A heading click chose an order that the preferences also offer (1 size, 2 name).
+  virtual void OnSortMethodChosen(int /*sortMethod*/) {}
 };
 
 // Column widths in pixels. Column 0 is the name column, 1 to 6 the size columns.
@@ -56,6 +63,8 @@ class CDirGridModel : public QAbstractTableModel {
   static constexpr int kNameBytesRole = Qt::UserRole + 1;
   // The trend column's sizes: see CTrendDelegate::kSizesRole.
   static constexpr int kSizesRole = Qt::UserRole + 2;
+  // A scan-time heading's short form, for a column too narrow for the long one.
+  static constexpr int kShortHeadingRole = Qt::UserRole + 3;
 
   explicit CDirGridModel(QObject* parent = nullptr);
 
@@ -63,6 +72,12 @@ class CDirGridModel : public QAbstractTableModel {
   // 2 name, 3 change). A record without entries gives one empty row and no column headings.
   void Fill(const CDirData& record, int unit, int sortMethod);
   void Fill(const CDirData&& record, int unit, int sortMethod) = delete;  // would dangle
+  void Fill(const CDirData& record, int unit, const CEntryOrder& order);
+  void Fill(const CDirData&& record, int unit, const CEntryOrder& order) = delete;
+  // Shows the same record in another order; nothing when it changed since the fill.
+  void Reorder(const CEntryOrder& order);
+  // The width of the widest cell text of size column 0 to 5.
+  int WidestCellText(int column, const QFontMetrics& metrics) const;
   // Shows one empty row and forgets the record.
   void Clear();
 
@@ -90,7 +105,7 @@ class CDirGridModel : public QAbstractTableModel {
   const CDirInfo* m_entriesData = nullptr;  // where the entries were at the fill
   std::size_t m_entryCount = 0;
   std::vector<const CDirInfo*> m_rows;
-  std::array<QString, kGridSizeColumns> m_headings;
+  std::array<CHeadingTime, kGridSizeColumns> m_headings;
   int m_unit = 2;
   std::function<bool(const std::string&)> m_removed;
   bool Removed(const CDirInfo& entry) const { return m_removed && m_removed(entry.name); }
@@ -100,6 +115,10 @@ class CDirGridModel : public QAbstractTableModel {
 // (U+21B5), other control characters and bytes that are not UTF-8 as U+FFFD.
 QString GridDisplayName(const std::string& name);
 
+// The text of a scan-time heading in width pixels: the long form when it fits, else the short
+// form, ending in "..." only when even that is too wide.
+QString FittedHeading(const QString& longText, const QString& shortText, const QFontMetrics& metrics, int width);
+
 class CGrid : public QTableView {
   Q_OBJECT
  public:
@@ -108,11 +127,20 @@ class CGrid : public QTableView {
   // Who hears of double clicks and "Back ..."; may be null.
   void SetOwner(IGridOwner* owner) { m_owner = owner; }
 
-  // Rebuilds the grid from the record (see CDirGridModel::Fill). False after an exception.
+  // Rebuilds the grid from the record (see CDirGridModel::Fill). The order is the sort method,
+  // unless a heading click chose one for this session that the sort method cannot express; a
+  // new sort method ends that. False after an exception.
   bool FillInGrid(const CDirData& record, int unit, int sortMethod);
   bool FillInGrid(const CDirData&& record, int unit, int sortMethod) = delete;  // would dangle
   CDirGridModel* Model() const { return m_model; }
   QPushButton* BackButton() const { return m_back; }
+  // The heading of the name column, beside "Back ...": a click sorts by name.
+  QToolButton* NameHeading() const { return m_nameHeading; }
+  const CEntryOrder& Order() const { return m_order; }
+
+  // A heading click: the name (column 0) or a scan's sizes (1 to 6). The same heading again
+  // turns the order round.
+  void OnHeadingClicked(int column);
 
   // Width in pixels of column 0 (names) or 1 to 6 (sizes).
   int ColWidth(int column) const;
@@ -126,16 +154,30 @@ class CGrid : public QTableView {
   void OnLButtonDblClkRowCol(int row);
   void OnClickedButtonRowCol();
 
+  // Type-ahead: the next row whose name starts with what was typed in quick succession.
+  void keyboardSearch(const QString& search) override;
+
  protected:
   void updateGeometries() override;
+  // Enter opens the current row as a double click does; Backspace and Alt+Left go up.
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void PlaceBackButton();
   void SetUniformRowHeight();
+  void ShowOrder();
+  // Size columns grow to show their widest text whole, up to the widest width kept.
+  void FitSizeColumns();
 
   CDirGridModel* m_model;
   QPushButton* m_back = nullptr;
+  QToolButton* m_nameHeading = nullptr;
   IGridOwner* m_owner = nullptr;
+  CEntryOrder m_order;
+  bool m_sessionOrder = false;  // m_order came from a heading, not from the sort method
+  int m_sortMethod = kSortBySize;
+  QString m_typed;              // type-ahead so far
+  QElapsedTimer m_typedClock;   // since its last key
 };
 
 }  // namespace varnow

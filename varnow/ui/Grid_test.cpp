@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTest>
+#include <QToolButton>
 
 #include <functional>
 #include <string>
@@ -17,6 +18,7 @@
 #include "varnow/report/ReportText.h"
 #include "varnow/testsupport/WindowTestSupport.h"
 #include "varnow/ui/Grid.h"
+#include "varnow/ui/HeadingTimes.h"
 #include "varnow/ui/TrendDelegate.h"
 
 namespace varnow {
@@ -31,7 +33,9 @@ class CFakeOwner : public IGridOwner {
     if (then) then();
   }
   void OnBack() override { ++backs; }
+  void OnSortMethodChosen(int sortMethod) override { chosen.push_back(sortMethod); }
   std::vector<std::string> opened;
+  std::vector<int> chosen;
   int backs = 0;
   std::function<void()> then;  // what the window does next, e.g. refill the grid
 };
@@ -215,7 +219,12 @@ TEST_F(GridTest, BackButtonSitsInTheCornerAndCallsTheOwner) {
   EXPECT_TRUE(back->isVisible());
   m_grid.SetColWidth(0, 210);
   EXPECT_EQ(back->geometry().left(), m_grid.verticalHeader()->geometry().left());
-  EXPECT_EQ(back->width(), 210);
+  // Its own width, then the name heading up to the column's edge.
+  EXPECT_EQ(back->width(), back->sizeHint().width());
+  QToolButton* name = m_grid.NameHeading();
+  EXPECT_TRUE(name->isVisible());
+  EXPECT_EQ(name->geometry().left(), back->geometry().right() + 1);
+  EXPECT_EQ(name->geometry().right(), m_grid.verticalHeader()->geometry().right());
   EXPECT_EQ(back->geometry().top(), m_grid.horizontalHeader()->geometry().top());
   EXPECT_EQ(back->height(), m_grid.horizontalHeader()->height());
   QTest::mouseClick(back, Qt::LeftButton);
@@ -235,7 +244,7 @@ TEST_F(GridTest, NameColumnEdgeDragsAndItsDoubleClickOpensNothing) {
   QApplication::sendEvent(names, &move);
   QTest::mouseRelease(names, Qt::LeftButton, Qt::NoModifier, {edge + 60, y});
   EXPECT_EQ(m_grid.ColWidth(0), kDefaultNameWidth + 60);
-  EXPECT_EQ(m_grid.BackButton()->width(), kDefaultNameWidth + 60);
+  EXPECT_EQ(m_grid.NameHeading()->geometry().right(), m_grid.verticalHeader()->geometry().right());
   EXPECT_EQ(m_grid.viewport()->geometry().left(), m_grid.verticalHeader()->geometry().right() + 1);
 
   DoubleClick(names, {m_grid.ColWidth(0) - 2, y});
@@ -293,12 +302,140 @@ TEST_F(GridTest, CellsAreReadOnlyAndTheTableIsNamed) {
   EXPECT_EQ(cells->columnCount(), 7);
   QAccessibleInterface* cell = cells->cellAt(0, 0);
   ASSERT_NE(cell, nullptr);
-  EXPECT_EQ(cell->text(QAccessible::Name), "1 bytes");
+  EXPECT_EQ(cell->text(QAccessible::Name), "1 byte");
   const QList<QAccessibleInterface*> rowHeadings = cell->tableCellInterface()->rowHeaderCells();
   // Qt makes heading cells without keeping them; registered, its cache frees them at the end.
   for (QAccessibleInterface* heading : rowHeadings) QAccessible::uniqueId(heading);
   ASSERT_EQ(rowHeadings.size(), 1);
   EXPECT_EQ(rowHeadings[0]->text(QAccessible::Name), "a");
+}
+
+
+TEST_F(GridTest, KeysOpenGoUpMoveAndFindNames) {
+  const CDirData record = Record({Entry("beta", 4), Entry("bar", 3), Entry("Zeta", 2), Entry("alpha", 1)});
+  m_grid.FillInGrid(record, kUnitBytes, kSortByName);  // Zeta alpha bar beta [Total Used] [Total Free]
+  m_grid.setFocus();
+  QTest::keyClick(&m_grid, Qt::Key_Home);
+  QTest::keyClick(&m_grid, Qt::Key_Down);
+  QTest::keyClick(&m_grid, Qt::Key_Return);
+  QTest::keyClick(&m_grid, Qt::Key_End);
+  QTest::keyClick(&m_grid, Qt::Key_Enter);  // [Total Free] opens nothing
+  QTest::keyClick(&m_grid, Qt::Key_PageUp);
+  QTest::keyClick(&m_grid, Qt::Key_Enter, Qt::KeypadModifier);
+  EXPECT_EQ(m_owner.opened, std::vector<std::string>({"alpha", "Zeta"}));
+
+  QTest::keyClick(&m_grid, Qt::Key_Backspace);
+  QTest::keyClick(&m_grid, Qt::Key_Left, Qt::AltModifier);
+  QTest::keyClick(&m_grid, Qt::Key_Left);  // without Alt: only the cursor moves
+  EXPECT_EQ(m_owner.backs, 2);
+
+  // Type-ahead: letters in quick succession narrow the name, in any case; the same letter again
+  // steps through the names that start with it.
+  const auto selected = [this] { return m_grid.Model()->EntryName(m_grid.currentIndex().row()); };
+  QTest::keyClicks(&m_grid, "be");
+  EXPECT_EQ(selected(), "beta");
+  QTest::qWait(QApplication::keyboardInputInterval() + 50);
+  QTest::keyClicks(&m_grid, "z");
+  EXPECT_EQ(selected(), "Zeta");
+  QTest::qWait(QApplication::keyboardInputInterval() + 50);
+  QTest::keyClicks(&m_grid, "bb");
+  EXPECT_EQ(selected(), "beta");  // bar, then beta
+  QTest::keyClick(&m_grid, Qt::Key_Return);
+  EXPECT_EQ(m_owner.opened.back(), "beta");
+  // Tab leaves the grid for "Back ...".
+  EXPECT_FALSE(m_grid.tabKeyNavigation());
+  EXPECT_EQ(m_grid.BackButton()->focusPolicy() & Qt::TabFocus, Qt::TabFocus);
+}
+
+TEST_F(GridTest, HeadingClicksSortAndTurnTheOrderRound) {
+  CDirData record = Record({Entry("b", 5, 1), Entry("A", 1, 9), Entry("c", 3, kNoSize)});
+  m_grid.FillInGrid(record, kUnitBytes, kSortByChange);
+  QHeaderView* times = m_grid.horizontalHeader();
+  const auto clickHeading = [&](int section) {
+    QTest::mouseClick(times->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      {times->sectionViewportPosition(section) + 10, times->height() / 2});
+  };
+  const QStringList summary{"[Total Used]", "[Total Free]"};
+
+  QTest::mouseClick(m_grid.NameHeading(), Qt::LeftButton);
+  EXPECT_EQ(RowHeadings(m_grid), QStringList({"A", "b", "c"}) + summary);
+  EXPECT_TRUE(m_grid.NameHeading()->text().startsWith("Name "));  // with its arrow
+  QTest::mouseClick(m_grid.NameHeading(), Qt::LeftButton);
+  EXPECT_EQ(RowHeadings(m_grid), QStringList({"c", "b", "A"}) + summary);
+  clickHeading(0);  // the newest sizes, largest first
+  EXPECT_EQ(RowHeadings(m_grid), QStringList({"b", "c", "A"}) + summary);
+  EXPECT_TRUE(times->isSortIndicatorShown());
+  EXPECT_EQ(times->sortIndicatorSection(), 0);
+  clickHeading(0);
+  EXPECT_EQ(RowHeadings(m_grid), QStringList({"A", "c", "b"}) + summary);
+  clickHeading(1);  // the scan before: -1 counts as nothing
+  EXPECT_EQ(RowHeadings(m_grid), QStringList({"A", "b", "c"}) + summary);
+  EXPECT_EQ(m_grid.NameHeading()->text(), "Name");
+  // Only the name and the newest sizes, the usual way round, are sort methods of the settings.
+  EXPECT_EQ(m_owner.chosen, std::vector<int>({kSortByName, kSortBySize}));
+
+  // A session order stays through fills with the same sort method; a new one replaces it.
+  m_grid.FillInGrid(record, kUnitBytes, kSortBySize);
+  EXPECT_EQ(RowHeadings(m_grid), QStringList({"A", "b", "c"}) + summary);
+  m_grid.FillInGrid(record, kUnitBytes, kSortByName);
+  EXPECT_EQ(RowHeadings(m_grid), QStringList({"A", "b", "c"}) + summary);
+  EXPECT_FALSE(times->isSortIndicatorShown());
+  // The record's own order is left alone.
+  EXPECT_EQ(record.m_entries[2].name, "b");
+}
+
+TEST_F(GridTest, ScanTimeHeadingsFitTellSecondsApartAndGiveTheFullTimeAsTip) {
+  // 2026-12-08 08:16:05 and 08:16:50 UTC, one the minute after, one a year before.
+  constexpr std::int32_t kNow = 1796717765;
+  const std::array<std::int32_t, 6> times = {kNow, kNow + 45, kNow + 100, kNow - 365 * 86400, 0, 0};
+  const auto headings = HeadingTimes(times, kNow);
+  EXPECT_EQ(headings[0].longText, "Dec 8, 8:16:05 AM");
+  EXPECT_EQ(headings[0].shortText, "12-08 08:16:05");
+  EXPECT_EQ(headings[1].shortText, "12-08 08:16:50");
+  EXPECT_EQ(headings[2].longText, "Dec 8, 8:17 AM");
+  EXPECT_EQ(headings[2].shortText, "12-08 08:17");
+  EXPECT_EQ(headings[3].shortText, "2025-12-08 08:16");
+  EXPECT_EQ(headings[0].toolTip, "Tuesday, December 8, 2026, 8:16:05 AM");
+  EXPECT_EQ(headings[4].longText, "");
+
+  CDirData record = Record({Entry("a", 1)});
+  record.m_times = times;
+  m_grid.FillInGrid(record, kUnitK, kSortBySize);
+  QAbstractItemModel* model = m_grid.Model();
+  EXPECT_EQ(model->headerData(3, Qt::Horizontal, CDirGridModel::kShortHeadingRole).toString(), "2025-12-08 08:16");
+  EXPECT_EQ(model->headerData(0, Qt::Horizontal, Qt::ToolTipRole).toString(), "Tuesday, December 8, 2026, 8:16:05 AM");
+
+  // The long form where it fits, else the short one; "..." only when neither fits.
+  const QFontMetrics metrics(m_grid.horizontalHeader()->font());
+  const QString longText = "Dec 28, 12:59:59 PM", shortText = "12-28 12:59:59";
+  const int shortWidth = metrics.horizontalAdvance(shortText);
+  EXPECT_EQ(FittedHeading(longText, shortText, metrics, metrics.horizontalAdvance(longText)), longText);
+  EXPECT_EQ(FittedHeading(longText, shortText, metrics, shortWidth), shortText);
+  EXPECT_TRUE(FittedHeading(longText, shortText, metrics, shortWidth - 5).endsWith(QChar(0x2026)));
+  // Every size column has room for its short heading beside the sort mark, seconds included.
+  for (int column = 0; column < 4; ++column) {
+    const int needed = metrics.horizontalAdvance(QString::fromStdString(headings[column].shortText)) + 2 * 4 +
+                       m_grid.horizontalHeader()->height() / 2;
+    EXPECT_GT(m_grid.columnWidth(column), needed) << column;
+  }
+}
+
+TEST_F(GridTest, SizeColumnsGrowWithTheFontSoNoNumberIsCut) {
+  CDirData record = Record({Entry("big", 243013611 * 1024LL, 1)});
+  m_grid.FillInGrid(record, kUnitK, kSortBySize);
+  m_grid.SetColWidth(2, 400);
+  QFont large("DejaVu Sans");
+  large.setPointSize(14);
+  m_grid.SetGridFont(large);
+  const int number = QFontMetrics(m_grid.font()).horizontalAdvance("243,013,611 K");
+  EXPECT_EQ(Cell(m_grid, 0, 0), "243,013,611 K");
+  EXPECT_GT(m_grid.ColWidth(1), number);
+  EXPECT_EQ(m_grid.ColWidth(2), 400);  // a wider column keeps its width
+  // Never beyond the widest width the settings keep.
+  QFont huge = large;
+  huge.setPointSize(60);
+  m_grid.SetGridFont(huge);
+  EXPECT_EQ(m_grid.ColWidth(1), kMaxReadWidth);
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QFontDialog>
-#include <QFontInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -224,22 +223,14 @@ void CPreferencesDlg::OnOK() {
   QDialog::accept();
 }
 
-void CPreferencesDlg::OnAbout() {
-  try {
-    CAboutDlg about(this);
-    about.exec();
-  } catch (...) {
-    VN_TRACE("** Exception in OnAbout\n");
-  }
-}
+void CPreferencesDlg::OnAbout() { ShowAboutBox(this); }
 
 void CPreferencesDlg::OnChooseFont() {
   try {
-    QFont initial = FontFromLogFont(ReadFontSetting().value_or(DefaultLogFont()));
-    initial.setFamily(QFontInfo(initial).family());  // the dialog lists installed faces only
-    QFontDialog dialog(initial, this);
+    const CLogFont stored = ReadFontSetting().value_or(DefaultLogFont());
+    QFontDialog dialog(FontDialogStart(stored), this);
     if (dialog.exec() != QDialog::Accepted) return;
-    WriteFontSetting(LogFontFromFont(dialog.selectedFont()));
+    WriteFontSetting(ChosenLogFont(dialog.selectedFont(), stored));
     ApplyDisplayFont(parentWidget());
   } catch (...) {
     VN_TRACE("** Exception in OnChooseFont\n");

@@ -14,6 +14,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
@@ -32,6 +33,7 @@
 #include "varnow/store/DataFile.h"
 #include "varnow/testsupport/TestHome.h"
 #include "varnow/testsupport/WindowTestSupport.h"
+#include "varnow/ui/AboutDlg.h"
 #include "varnow/ui/ClusterSizeDialog.h"
 #include "varnow/ui/DisplayFont.h"
 #include "varnow/ui/QtPrompts.h"
@@ -402,6 +404,72 @@ TEST_F(PreferencesTest, ChosenFontIsWrittenAtOnceAndStaysAfterCancel) {
     Click(dialog, "&OK");
   });
   EXPECT_EQ(StoredFontBytes(), stored);
+}
+
+TEST_F(PreferencesTest, FontDialogOpensOnTheStoredFontAndOkWithoutChangesKeepsIt) {
+  struct CCase {
+    const char* face;
+    std::int32_t height, weight;
+    std::uint8_t italic;
+  };
+  const CCase cases[] = {{"MS Sans Serif", -14, 400, 0}, {"DejaVu Serif", -21, 700, 1},
+                         {"DejaVu Sans", -19, 400, 0}, {"DejaVu Sans Mono", -13, 700, 0}};
+  Window();
+  for (const CCase& c : cases) {
+    CLogFont record;
+    record.faceName = c.face;
+    record.height = c.height;
+    record.weight = c.weight;
+    record.italic = c.italic;
+    ASSERT_TRUE(WriteFontSetting(record));
+    QFont opened;
+    RunPreferences([&](CPreferencesDlg* dialog) {
+      WhenShown<QFontDialog>([&](QFontDialog* fonts) {
+        opened = fonts->currentFont();
+        fonts->accept();
+      });
+      Click(dialog, "Choose Font ...");
+      Click(dialog, "&Cancel");
+    });
+    // The face that draws the record, in its style (never a stray oblique), at its size.
+    const QString drawn = QFontInfo(FontFromLogFont(record)).family();
+    EXPECT_EQ(opened.family(), drawn) << c.face;
+    EXPECT_EQ(opened.italic(), c.italic != 0) << c.face;
+    EXPECT_EQ(opened.weight(), c.weight) << c.face;
+    EXPECT_EQ(opened.pointSize(), qRound(-c.height * 72.0 / 96.0)) << c.face;
+    // OK without a change writes the same font back, its pixel height included.
+    const std::optional<CLogFont> stored = DecodeLogFont(StoredFontBytes());
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->faceName, drawn.toStdString());
+    EXPECT_EQ(stored->italic, c.italic) << c.face;
+    EXPECT_EQ(stored->weight, c.weight) << c.face;
+    EXPECT_EQ(stored->height, c.height) << c.face;
+    EXPECT_EQ(Window().font().italic(), c.italic != 0) << c.face;
+  }
+}
+
+TEST_F(PreferencesTest, AboutBoxOfThePreferencesChecksForUpdates) {
+  // Nothing listens here: the check ends at once, unable to tell.
+  WriteProfileString(kSettingsSection, setting::kHomePage.name, "http://127.0.0.1:9/varnow/");
+  Window();
+  std::vector<std::string> boxes;
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      boxes.push_back(box->windowTitle().toStdString() + " over " + box->parentWidget()->metaObject()->className());
+      box->accept();
+    }
+  });
+  closer.start(5);
+  RunPreferences([&](CPreferencesDlg* dialog) {
+    WhenShown<CAboutDlg>([&](CAboutDlg* about) {
+      about->CheckForUpdateButton()->click();
+      about->accept();
+    });
+    Click(dialog, "&About ...");
+    Click(dialog, "&Cancel");
+  });
+  EXPECT_EQ(boxes, std::vector<std::string>{"Update Status over varnow::CAboutDlg"});
 }
 
 TEST_F(PreferencesTest, ResetToDefaultRestylesEveryControlAndTheGridHeadingsBold) {

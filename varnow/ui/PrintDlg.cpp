@@ -2,13 +2,19 @@
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
+
+#include <filesystem>
 
 #include "platform/tracelog.h"
 
@@ -30,6 +36,10 @@ PrintOptionsDialog::PrintOptionsDialog(IPrintOwner& owner, QWidget* parent)
   m_messages = [this](const std::string& text, const std::string& caption) {
     QMessageBox::warning(this, QString::fromStdString(caption), QString::fromStdString(text));
   };
+  m_writtenNotice = [this](const std::string& path) {
+    QMessageBox::information(this, QStringLiteral("Print to File"),
+                             QStringLiteral("The report was written to ") + QString::fromStdString(path));
+  };
   BuildControls();
   OnInitDialog();
 }
@@ -39,6 +49,9 @@ void PrintOptionsDialog::BuildControls() {
   m_toPrinter = new QRadioButton(QStringLiteral("Print to default printer"), this);
   m_toFile = new QRadioButton(QStringLiteral("Print to File"), this);
   m_path = new QLineEdit(this);
+  m_browse = new QPushButton(QStringLiteral("Browse ..."), this);
+  m_browse->setAutoDefault(false);
+  m_browse->setObjectName("browse");
   m_comma = new QCheckBox(QStringLiteral("Comma delimited file"), this);
   m_columns = new QLineEdit(this);
   m_enhanced = new QCheckBox(QStringLiteral("Print enhanced format"), this);
@@ -56,8 +69,16 @@ void PrintOptionsDialog::BuildControls() {
   print->setDefault(true);
   connect(buttons, &QDialogButtonBox::accepted, this, [this] { OnPrint(); });
   connect(buttons, &QDialogButtonBox::rejected, this, [this] { reject(); });
-  connect(m_toFile, &QRadioButton::clicked, this, [this] { ReadControls(); m_path->setEnabled(true); });
-  connect(m_toPrinter, &QRadioButton::clicked, this, [this] { m_path->setEnabled(false); });
+  connect(m_toFile, &QRadioButton::clicked, this, [this] {
+    ReadControls();
+    m_path->setEnabled(true);
+    m_browse->setEnabled(true);
+  });
+  connect(m_toPrinter, &QRadioButton::clicked, this, [this] {
+    m_path->setEnabled(false);
+    m_browse->setEnabled(false);
+  });
+  connect(m_browse, &QPushButton::clicked, this, [this] { OnBrowse(); });
   connect(m_comma, &QCheckBox::clicked, this, [this] { OnCommaDelimited(); });
 
   auto* columns = new QFormLayout;
@@ -65,7 +86,10 @@ void PrintOptionsDialog::BuildControls() {
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(m_toPrinter);
   layout->addWidget(m_toFile);
-  layout->addWidget(m_path);
+  auto* file = new QHBoxLayout;
+  file->addWidget(m_path, 1);
+  file->addWidget(m_browse);
+  layout->addLayout(file);
   layout->addWidget(m_comma);
   layout->addLayout(columns);
   layout->addWidget(m_enhanced);
@@ -90,6 +114,7 @@ void PrintOptionsDialog::ShowControls() {
   m_toFile->setChecked(m_job.m_destination == 1);
   m_path->setText(QString::fromStdString(m_job.m_filePath));
   m_path->setEnabled(m_job.m_destination == 1);
+  m_browse->setEnabled(m_job.m_destination == 1);
   m_comma->setChecked(m_job.m_commaDelimited);
   m_columns->setText(QString::number(m_job.m_columns));
   m_enhanced->setChecked(m_job.m_enhanced);
@@ -144,11 +169,24 @@ void PrintOptionsDialog::OnPrint() {
     if (!ReadColumns()) return;  // the dialog stays open, nothing printed
     m_job.m_destination = m_toFile->isChecked() ? 1 : 0;
     KeepSettings(false, true);
-    m_job.Print(&m_messages);
+    const bool written = m_job.Print(&m_messages);
+    // A relative path is taken from the folder the program started in: the note says where.
+    if (written && m_job.m_destination == 1 && m_job.m_filePath != kStandardOutputName && m_writtenNotice)
+      m_writtenNotice(std::filesystem::absolute(m_job.m_filePath).lexically_normal().string());
   } catch (...) {
     VN_TRACE("** Exception in OnPrint\n");
   }
   accept();
+}
+
+void PrintOptionsDialog::OnBrowse() {
+  try {
+    const QString start = m_path->text().isEmpty() ? QDir::currentPath() : QFileInfo(m_path->text()).absoluteFilePath();
+    const QString chosen = QFileDialog::getSaveFileName(this, QStringLiteral("Print to File"), start);
+    if (!chosen.isEmpty()) m_path->setText(chosen);
+  } catch (...) {
+    VN_TRACE("** Exception in OnBrowse\n");
+  }
 }
 
 void PrintOptionsDialog::reject() {

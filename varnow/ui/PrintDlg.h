@@ -8,6 +8,7 @@
 
 class QCheckBox;
 class QLineEdit;
+class QPushButton;
 class QRadioButton;
 
 namespace varnow {
@@ -25,6 +26,11 @@ class PrintOptionsDialog : public QDialog {
   CPrintJob& Job() { return m_job; }
   // Where the dialog's messages go; message boxes unless replaced (tests).
   void SetMessageSink(MessageSink sink) { m_messages = std::move(sink); }
+  // Where the note of a written report file goes (the file's full path); an information box
+  // unless replaced.
+  void SetWrittenNotice(std::function<void(const std::string& path)> notice) { m_writtenNotice = std::move(notice); }
+  // "Browse ..." beside the file path: a save dialog, whose choice becomes the path.
+  void OnBrowse();
 
  private:
   void BuildControls();
@@ -38,9 +44,11 @@ class PrintOptionsDialog : public QDialog {
   IPrintOwner& m_owner;
   CPrintJob m_job;
   MessageSink m_messages;
+  std::function<void(const std::string&)> m_writtenNotice;
   QRadioButton* m_toPrinter = nullptr;
   QRadioButton* m_toFile = nullptr;
   QLineEdit* m_path = nullptr;
+  QPushButton* m_browse = nullptr;
   QCheckBox* m_comma = nullptr;
   QLineEdit* m_columns = nullptr;
   QCheckBox* m_enhanced = nullptr;

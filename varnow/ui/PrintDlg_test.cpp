@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <filesystem>
 
@@ -78,6 +81,8 @@ TEST_F(PrintDlgTest, PrintKeepsAllFiveSettings) {
   owner.settings = {1, "DIRSIZE.TXT", 0, 1, 3};
   PrintOptionsDialog dlg(owner);
   dlg.SetMessageSink(sink);
+  std::vector<std::string> notes;
+  dlg.SetWrittenNotice([&notes](const std::string& path) { notes.push_back(path); });
   Control<QRadioButton>(dlg, "printToFile")->click();
   Control<QLineEdit>(dlg, "filePath")->setText(QString::fromStdString(out.string()));
   Control<QCheckBox>(dlg, "enhanced")->click();
@@ -86,6 +91,7 @@ TEST_F(PrintDlgTest, PrintKeepsAllFiveSettings) {
   dlg.OnPrint();
   EXPECT_EQ(dlg.result(), QDialog::Accepted);
   EXPECT_TRUE(shown.empty());
+  EXPECT_EQ(notes, std::vector<std::string>{out.string()});
   EXPECT_TRUE(owner.settings == (CPrintSettings{2, out.string(), 1, 0, 1}));
   EXPECT_EQ(ReadAll(out), Golden("report_comma_k.csv"));
 }
@@ -100,6 +106,37 @@ TEST_F(PrintDlgTest, CancelKeepsNone) {
   Control<QLineEdit>(dlg, "columns")->setText("6");
   dlg.reject();
   EXPECT_TRUE(owner.settings == before);
+}
+
+TEST_F(PrintDlgTest, BrowseChoosesTheFileAndTheNoteSaysWhereARelativePathWrote) {
+  owner.settings = {1, "DIRSIZE.TXT", 0, 0, 3};
+  PrintOptionsDialog dlg(owner);
+  dlg.SetMessageSink(sink);
+  QPushButton* browse = Control<QPushButton>(dlg, "browse");
+  EXPECT_FALSE(browse->isEnabled());  // printing to the printer: no file
+  Control<QRadioButton>(dlg, "printToFile")->click();
+  ASSERT_TRUE(browse->isEnabled());
+  const fs::path chosen = dir / "chosen report.txt";
+  test::CModalWatch watch([&](QWidget* modal) {
+    auto* files = qobject_cast<QFileDialog*>(modal);
+    ASSERT_NE(files, nullptr);
+    files->selectFile(QString::fromStdString(chosen.string()));
+    QMetaObject::invokeMethod(files, "accept");
+  });
+  browse->click();
+  EXPECT_EQ(Control<QLineEdit>(dlg, "filePath")->text().toStdString(), chosen.string());
+
+  // A path without a folder is written in the current one: the note gives the whole path.
+  const fs::path before = fs::current_path();
+  fs::current_path(dir);
+  std::vector<std::string> notes;
+  dlg.SetWrittenNotice([&notes](const std::string& path) { notes.push_back(path); });
+  Control<QLineEdit>(dlg, "filePath")->setText("relative.txt");
+  dlg.OnPrint();
+  fs::current_path(before);
+  EXPECT_TRUE(shown.empty());
+  EXPECT_EQ(notes, std::vector<std::string>{(dir / "relative.txt").string()});
+  EXPECT_TRUE(fs::exists(dir / "relative.txt"));
 }
 
 }  // namespace

@@ -7,11 +7,14 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace varnow {
 
 namespace {
 constexpr int kPumpMilliseconds = 15;
 constexpr int kCountersMilliseconds = 50;
+constexpr int kTitleBarRoom = 160;
 
 // True the first time, and then when at least the interval has passed since it last was.
 bool Due(QElapsedTimer& last, int milliseconds) {
@@ -42,6 +45,8 @@ CScanProgressDialog::CScanProgressDialog(QWidget* owner) : QDialog(owner) {
   layout->addWidget(m_progress);
   layout->addLayout(counters);
   layout->addWidget(cancel, 0, Qt::AlignRight);
+  // Wide enough for the whole title beside the title bar's icon and buttons.
+  setMinimumWidth(std::max(minimumSizeHint().width(), fontMetrics().horizontalAdvance(windowTitle()) + kTitleBarRoom));
   show();
 }
 

@@ -2,11 +2,14 @@
 
 #include <stdexcept>
 
+#include "platform/dirlist.h"
 #include "platform/tracelog.h"
+#include "varnow/report/FormatSize.h"
 #include "varnow/report/FullProjection.h"
 #include "varnow/report/GrowthText.h"
 #include "varnow/report/LargestText.h"
 #include "varnow/ui/TreemapPicture.h"
+#include "varnow/scan/scandir.h"
 #include "varnow/store/DataFile.h"
 #include "varnow/ui/TreeExchange.h"
 
@@ -55,8 +58,10 @@ bool CVarnowDlg::ScanDirectoryText() {
   m_directoryText = session.GetScanDir();
   CDirData record = session.dd;
   const bool automated = m_commandLine.automatedRun != 0;
+  m_countedDirectory.clear();  // the counters start again with this scan
   if (session.DoScan(1, record, automated) == -1) return false;
   session.dd = std::move(record);
+  m_countedDirectory = session.dd.m_currentScanDir;
   if (!automated) RefreshView();
   return true;
 }
@@ -89,7 +94,39 @@ void CVarnowDlg::OnSave() {
 }
 
 void CVarnowDlg::RefreshView() {
+  UpdateStats();
   if (m_view) m_view->RefreshView();
+}
+
+void CVarnowDlg::UpdateStats() {
+  VN_TRACE("CVarnowDlg::UpdateStats Begin");
+  try {
+    CScanInfo& session = Session();
+    const int unit = m_settings.preferredUnits;
+    const std::string root = session.GetScanRoot();
+    VN_TRACE("ScanRoot = %s", root.c_str());
+    CStatusTexts texts;
+    std::uint64_t freeBytes = 0;
+    session.ORVGetFreeSpace(root, freeBytes);
+    texts.freeSpace = FormatSize(static_cast<std::int64_t>(freeBytes), true, unit);
+    texts.scannedSize = FormatSize(GetDirectorySize(session.dd.m_currentScanDir, session.SizeRule()), true, unit);
+    texts.totalUsed = FormatSize(session.dd.m_total, true, unit);
+    if (!m_countedDirectory.empty() && m_countedDirectory == session.dd.m_currentScanDir) {
+      texts.directories = std::to_string(session.DirectoriesScanned());
+      texts.files = std::to_string(session.FilesScanned());
+    }
+    // Which of the two the figures are: whole allocation units held on disk, or plain lengths.
+    texts.clusterSize = session.CountsOnDisk() ? FormatSize(session.ClusterSize(), true, kUnitSmart) + ", on disk"
+                                               : std::string("apparent sizes");
+    // The rest is for a window only.
+    if (m_view) {
+      texts.compressed = platform::PathExists(root) && session.IsCompressedVolume(root);
+      m_view->ShowStats(texts);
+    }
+  } catch (...) {
+    VN_TRACE("** Exception in UpdateStats\n");
+  }
+  VN_TRACE("CVarnowDlg::UpdateStats End");
 }
 
 void CVarnowDlg::SetDataDirectory(const std::string& folder) {

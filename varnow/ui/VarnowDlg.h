@@ -16,10 +16,24 @@
 
 namespace varnow {
 
-// What a window showing this object implements: statistics and grid are shown afresh.
+// The status fields of the directory shown, as texts.
+struct CStatusTexts {
+  std::string freeSpace;
+  std::string scannedSize;  // the directory's own files
+  std::string totalUsed;
+  std::string directories;  // the counts of the last scan: "" when it was of another directory
+  std::string files;
+  std::string clusterSize;
+  bool compressed = false;  // the scan root's volume says it is compressed
+};
+
+// What a window showing this object implements.
 class IVarnowView {
  public:
   virtual ~IVarnowView() = default;
+  // The status fields were worked out afresh.
+  virtual void ShowStats(const CStatusTexts& texts) = 0;
+  // The record changed or was loaded again: the grid is shown afresh.
   virtual void RefreshView() = 0;
 };
 
@@ -41,6 +55,8 @@ class CVarnowDlg : public IScanOwner, public IAutomatedRunOwner, public IPrintOw
   bool ScanDirectoryText();
   // Queues the current record for saving.
   void OnSave() override;
+  // Works out the status fields (with their trace lines) and hands them to the window, if any.
+  void UpdateStats();
 
   // IScanOwner
   int PreferredClusterSetting() const override { return m_settings.preferredClusterSetting; }
@@ -97,6 +113,7 @@ class CVarnowDlg : public IScanOwner, public IAutomatedRunOwner, public IPrintOw
   CVarnowSettings m_settings;
   CCommandLineFields m_commandLine;
   std::string m_directoryText;
+  std::string m_countedDirectory;  // whose scan the session's counters hold; "" for none
   std::unique_ptr<CScanInfo> m_scanInfo;
 };
 

@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -18,10 +19,9 @@
 
 #include <algorithm>
 
+#include "platform/dirlist.h"
 #include "platform/process.h"
 #include "platform/tracelog.h"
-#include "varnow/report/FormatSize.h"
-#include "varnow/scan/scandir.h"
 #include "varnow/ui/AboutDlg.h"
 #include "varnow/ui/AlertDlg.h"
 #include "varnow/ui/DataFormatDialog.h"
@@ -34,6 +34,7 @@
 #include "varnow/ui/QtPrompts.h"
 #include "varnow/ui/SplashWnd.h"
 #include "varnow/ui/TreemapReader.h"
+#include "varnow/ui/WindowKeys.h"
 #include "varnow/ui/osinfo.h"
 #include "varnow/update/UpdateBoxes.h"
 
@@ -44,6 +45,10 @@ namespace {
 constexpr char kHelpPage[] = "VNHELP.HTM";
 // The window's height in dialog units when it opens: room for the grid and the treemap below it.
 constexpr int kWindowHeightUnits = 300;
+// The command buttons' width once the window is wide enough, in dialog units: what the first
+// size gives them, so that they do not stretch with the window.
+constexpr int kButtonUnits = 20;
+constexpr int kScanButtonLeftUnits = 156;
 
 struct CButtonSpec {
   const char* name;
@@ -73,6 +78,7 @@ CVarnowWindow::CVarnowWindow(CVarnowDlg& dlg, CQtPrompts& prompts, QWidget* pare
   BuildControls();
   PlaceControls();
   ConnectControls();
+  AddCommandKeys(*this);
   m_prompts.SetParent(this);
   m_dlg.SetView(this);
   GetProgramVersion(&m_version.major, &m_version.minor, &m_version.build);
@@ -127,7 +133,7 @@ void CVarnowWindow::BuildControls() {
   m_browse = new QPushButton("Browse ...", this);
   m_browse->setObjectName("browse");
   m_browse->setAccessibleName("Browse ...");
-  m_browse->setAutoDefault(false);  // Enter in the directory field ends the session, as OK does
+  m_browse->setAutoDefault(false);  // Enter in the directory field scans; it presses no button
 
   for (int i = 0; i < kButtonCount; ++i) {
     auto* button = new QToolButton(this);
@@ -202,6 +208,7 @@ void CVarnowWindow::ConnectControls() {
   connect(m_directory, &QLineEdit::textChanged, this, [this] {
     if (!m_pushing) OnChangePath();
   });
+  connect(m_directory, &QLineEdit::returnPressed, this, &CVarnowWindow::OnScan);
   connect(m_buttons[kScan], &QToolButton::clicked, this, &CVarnowWindow::OnScan);
   connect(m_buttons[kSaveData], &QToolButton::clicked, this, &CVarnowWindow::OnSave);
   connect(m_buttons[kPrint], &QToolButton::clicked, this, &CVarnowWindow::OnPrint);
@@ -283,11 +290,13 @@ void CVarnowWindow::OnSize() {
   try {
     const int width = this->width();
     const int height = this->height();
-    // The command buttons share the width right of the Scan button's left edge.
-    const int left = m_buttons[kScan]->x();
-    const int w = (width - left) / kButtonCount;
+    // The command buttons share the width right of the Scan button's first left edge, up to
+    // their comfortable width; then they end where the Browse button does.
+    const int left = DialogUnits(kScanButtonLeftUnits, 0, 0, 0).x();
+    const int w = std::min((width - left) / kButtonCount, DialogUnits(0, 0, kButtonUnits, 0).width());
+    const int start = std::max(left, width - 10 - kButtonCount * w);
     for (int i = 0; i < kButtonCount; ++i)
-      m_buttons[i]->setGeometry(left + i * w, 0, w, m_buttons[i]->height());
+      m_buttons[i]->setGeometry(start + i * w, 0, w, m_buttons[i]->height());
     m_split->setGeometry(10, m_split->y(), width - 20, height - 10 - m_split->y());
     m_browse->move(width - 10 - m_browse->width(), m_browse->y());
     m_projection->resize(width - 10 - m_projection->x(), m_projection->height());
@@ -311,13 +320,22 @@ void CVarnowWindow::ShowProjection() {
 
 void CVarnowWindow::PushDirectoryText(const std::string& text) {
   const QString shown = Text(text);
+  m_fieldText = shown;
+  m_fieldBytes = text;
   if (m_directory->text() == shown) return;
   m_pushing = true;
   m_directory->setText(shown);
   m_pushing = false;
 }
 
-std::string CVarnowWindow::ReadDirectoryText() const { return Bytes(m_directory->text()); }
+// The text the window put into the field stands for its bytes; what was typed after it is
+// added as typed.
+std::string CVarnowWindow::ReadDirectoryText() const {
+  const QString text = m_directory->text();
+  if (!m_fieldText.isEmpty() && text.startsWith(m_fieldText))
+    return m_fieldBytes + Bytes(text.mid(m_fieldText.size()));
+  return Bytes(text);
+}
 
 std::string CVarnowWindow::PickFolder(QWidget* parent, const std::string& start) {
   const QString folder = QFileDialog::getExistingDirectory(parent, "Select Directory to Scan", Text(start));
@@ -349,7 +367,7 @@ void CVarnowWindow::OnChangePath() {
     const std::size_t before = previous.size();
     m_dlg.SetDirectoryText(typed);
     const bool grew = typed.size() >= before;
-    if (typed.empty() || !QFileInfo::exists(Text(typed))) return;
+    if (typed.empty() || !platform::PathExists(typed)) return;
     m_dlg.Session().SetScanDir(typed);
     m_dlg.SetDirectoryText(m_dlg.Session().GetScanDir());
     if (!grew) return;
@@ -431,16 +449,32 @@ QString HelpPagePath() {
 void CVarnowWindow::OnHelp() {
   try {
     const QString page = HelpPagePath();
-    if (!page.isEmpty()) QDesktopServices::openUrl(QUrl::fromLocalFile(page));
+    if (page.isEmpty()) {
+      ShowMessageBox(this, "The help page could not be found. It belongs beside the program, as " +
+                               platform::ProgramFolder() + kHelpPage + ", or in /usr/share/doc/varnow/.",
+                     "Varnow Help");
+    } else if (!QDesktopServices::openUrl(QUrl::fromLocalFile(page))) {
+      ShowMessageBox(this, "There is no program set up to open web pages, so the help page could not be shown. "
+                           "You can open it in a browser yourself: " + Bytes(page), "Varnow Help");
+    }
   } catch (...) {
     VN_TRACE("** Exception in OnHelp\n");
   }
 }
 
-void CVarnowWindow::OnAbout() {
-  CAboutDlg about(this);
-  about.SetCheckForUpdate([this, &about] { ShowManualUpdateCheck(&about, m_version); });
-  about.exec();
+void CVarnowWindow::OnAbout() { ShowAboutBox(this); }
+
+// Escape does not close the main window, and Enter presses no default button: the focused
+// control has handled either key already (the directory field scans, the grid opens a row).
+void CVarnowWindow::keyPressEvent(QKeyEvent* event) {
+  switch (event->key()) {
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      return event->accept();
+    default:
+      QDialog::keyPressEvent(event);
+  }
 }
 
 void CVarnowWindow::contextMenuEvent(QContextMenuEvent* event) {
@@ -458,34 +492,23 @@ bool CVarnowWindow::eventFilter(QObject* watched, QEvent* event) {
   return QDialog::eventFilter(watched, event);
 }
 
-void CVarnowWindow::UpdateStats() {
-  VN_TRACE("CVarnowDlg::UpdateStats Begin");
+void CVarnowWindow::UpdateStats() { m_dlg.UpdateStats(); }
+
+void CVarnowWindow::ShowStats(const CStatusTexts& texts) {
   try {
-    CScanInfo& session = m_dlg.Session();
-    const int unit = m_dlg.Settings().preferredUnits;
-    const std::string root = session.GetScanRoot();
-    VN_TRACE("ScanRoot = %s", root.c_str());
-    std::uint64_t freeBytes = 0;
-    session.ORVGetFreeSpace(root, freeBytes);
-    m_freeSpace->setText(Text(FormatSize(static_cast<std::int64_t>(freeBytes), true, unit)));
-    const std::int64_t own = GetDirectorySize(session.dd.m_currentScanDir, session.SizeRule());
-    m_scannedSize->setText(Text(FormatSize(own, true, unit)));
-    m_totalUsed->setText(Text(FormatSize(session.dd.m_total, true, unit)));
-    m_directories->setText(QString::number(session.DirectoriesScanned()));
-    m_files->setText(QString::number(session.FilesScanned()));
-    // Which of the two the figures are: whole allocation units held on disk, or plain lengths.
-    m_clusterSize->setText(session.CountsOnDisk()
-                               ? Text(FormatSize(session.ClusterSize(), true, kUnitSmart)) + ", on disk"
-                               : QString("apparent sizes"));
-    const bool compressed = platform::PathExists(root) && session.IsCompressedVolume(root);
-    m_clusterLabel->setText(compressed ? "Cluster Size* :" : "Cluster Size :");
+    m_freeSpace->setText(Text(texts.freeSpace));
+    m_scannedSize->setText(Text(texts.scannedSize));
+    m_totalUsed->setText(Text(texts.totalUsed));
+    m_directories->setText(Text(texts.directories));
+    m_files->setText(Text(texts.files));
+    m_clusterSize->setText(Text(texts.clusterSize));
+    m_clusterLabel->setText(texts.compressed ? "Cluster Size* :" : "Cluster Size :");
     m_projectionText = Text(m_dlg.ProjectionLine());
     ShowProjection();
     PushDirectoryText(m_dlg.DirectoryText());
   } catch (...) {
     VN_TRACE("** Exception in UpdateStats\n");
   }
-  VN_TRACE("CVarnowDlg::UpdateStats End");
 }
 
 bool CVarnowWindow::FillInGrid() {
@@ -499,10 +522,11 @@ bool CVarnowWindow::FillInGrid() {
 }
 
 void CVarnowWindow::RefreshView() {
-  UpdateStats();
   FillInGrid();
   RefreshTreemap();
 }
+
+void CVarnowWindow::OnSortMethodChosen(int sortMethod) { m_dlg.MutableSettings().preferredSortMethod = sortMethod; }
 
 void CVarnowWindow::OnDblClickGrid(const std::string& name) {
   try {

@@ -63,8 +63,10 @@ class CVarnowWindow : public QDialog, public IVarnowView, public IGridOwner {
   void OnHelp();
   void OnAbout();
   void UpdateStats();
+  void ShowStats(const CStatusTexts& texts) override;
   bool FillInGrid();
   void OnDblClickGrid(const std::string& name) override;
+  void OnSortMethodChosen(int sortMethod) override;
   // Shows a directory (full path) as a double click in the grid does.
   void GoToDirectory(const std::string& path);
   void OnBack() override;
@@ -108,6 +110,7 @@ class CVarnowWindow : public QDialog, public IVarnowView, public IGridOwner {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void changeEvent(QEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
@@ -147,6 +150,10 @@ class CVarnowWindow : public QDialog, public IVarnowView, public IGridOwner {
   FolderPicker m_picker;
   bool m_shown = false;
   bool m_pushing = false;  // the field is being set from the object: no change handling
+  // What the window last put into the field, and the bytes it stands for (a name that is not
+  // UTF-8 is shown with replacement characters).
+  QString m_fieldText;
+  std::string m_fieldBytes;
   bool m_destroyed = false;
 
   QLabel* m_programIcon = nullptr;

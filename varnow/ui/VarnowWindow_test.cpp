@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFontMetrics>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -23,6 +24,7 @@
 #include <QDir>
 #include <QFile>
 #include <QSplitter>
+#include <QShortcut>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -36,7 +38,9 @@
 #include "varnow/testsupport/WindowTestSupport.h"
 #include "varnow/ui/GrowthDlg.h"
 #include "varnow/ui/MissingDirectoryDialog.h"
+#include "varnow/ui/PreferencesDlg.h"
 #include "varnow/ui/QtPrompts.h"
+#include "varnow/ui/ScanProgressDialog.h"
 
 namespace varnow {
 namespace {
@@ -324,11 +328,17 @@ TEST_F(VarnowWindowTest, ResizeMovesControlsByTheRules) {
     QCoreApplication::processEvents();
     const int width = m_window->width();
     const int height = m_window->height();
+    // Once the window is wider than at first, the buttons keep their width and end where the
+    // Browse button does.
     auto* scan = m_window->CommandButton(CVarnowWindow::kScan);
-    const int w = (width - scan->x()) / CVarnowWindow::kButtonCount;
+    const int left = m_window->DialogUnits(156, 0, 0, 0).x();
+    const int comfortable = m_window->DialogUnits(0, 0, 20, 0).width();
+    const int w = std::min((width - left) / CVarnowWindow::kButtonCount, comfortable);
+    const int start = std::max(left, width - 10 - CVarnowWindow::kButtonCount * w);
+    if (width >= 900) EXPECT_EQ(w, comfortable);
     for (int i = 0; i < CVarnowWindow::kButtonCount; ++i) {
       auto* button = m_window->CommandButton(static_cast<CVarnowWindow::Button>(i));
-      EXPECT_EQ(button->geometry(), QRect(scan->x() + i * w, 0, w, scan->height())) << i;
+      EXPECT_EQ(button->geometry(), QRect(start + i * w, 0, w, scan->height())) << i;
     }
     // The grid shares its place with the treemap below it.
     const QRect grid = m_window->Splitter()->geometry();
@@ -408,6 +418,230 @@ TEST_F(VarnowWindowTest, DamagedDataFileNeitherCrashesNorBlocks) {
   EXPECT_THAT(closer.boxes[1], HasSubstr("VNDATA.DB was damaged. It has been kept as"));
   m_window.reset();
   m_dlg.reset();
+}
+
+// ---- keys ----
+
+class VarnowWindowKeysTest : public VarnowWindowTest {
+ protected:
+  void OpenActive() {
+    Open();
+    m_dlg->MutableSettings().autoSave = 0;  // only what the test saves is saved
+    m_dlg->MutableSettings().subDirSave = 0;
+    Activate();
+  }
+  void Activate() {
+    if (QApplication::activeWindow() == m_window.get()) return;
+    m_window->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(m_window.get()));
+  }
+  // A key as the user types it: to the control that has the focus. The offscreen platform does
+  // not give the window back its activation when a dialog closes, as a desktop does: call
+  // Activate() first (before any watch for a dialog, which its event loop would set off).
+  void Press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QWidget* focus = QApplication::focusWidget();
+    QTest::keyClick(focus ? focus : m_window.get(), key, modifiers);
+  }
+  bool Scanned() const { return m_dlg->Session().dd.m_newScans > 0; }  // not only loaded
+};
+
+TEST_F(VarnowWindowKeysTest, EnterInTheFieldScansAndEscapeNeverClosesTheWindow) {
+  OpenActive();
+  Type(m_tree);
+  QTest::keyClick(m_window->DirectoryField(), Qt::Key_Return);
+  EXPECT_TRUE(Scanned());
+  EXPECT_EQ(RowHeadings(*m_window->Grid()), QStringList({"Zeta", "alpha", "[Total Used]", "[Total Free]"}));
+  for (QWidget* focus : {static_cast<QWidget*>(m_window->DirectoryField()), static_cast<QWidget*>(m_window->Grid()),
+                         static_cast<QWidget*>(m_window.get())})
+    QTest::keyClick(focus, Qt::Key_Escape);
+  QTest::keyClick(m_window->BrowseButton(), Qt::Key_Return);  // presses no other button
+  EXPECT_TRUE(m_window->isVisible());
+  Activate();
+  Press(Qt::Key_Q, Qt::ControlModifier);
+  EXPECT_FALSE(m_window->isVisible());
+  EXPECT_EQ(GetProfileInt(kSettingsSection, "FirstRun", -1), 0);  // closed as Exit closes it
+}
+
+TEST_F(VarnowWindowKeysTest, EscapeCancelsARunningScanAndClosesDialogs) {
+  OpenActive();
+  Scan(m_tree);
+  const QString total = m_window->TotalUsedValue()->text();
+  test::WriteWholeFile(m_tree + "alpha/more", std::string(100000, 'x'));
+  bool cancelled = false;
+  int progressWidth = 0, titleWidth = 0;
+  Activate();
+  QTimer::singleShot(0, [&] {
+    if (auto* progress = qobject_cast<CScanProgressDialog*>(QApplication::activeModalWidget())) {
+      cancelled = true;
+      progressWidth = progress->minimumWidth();
+      titleWidth = progress->fontMetrics().horizontalAdvance(progress->windowTitle());
+      QTest::keyClick(progress, Qt::Key_Escape);
+    }
+  });
+  QTest::keyClick(m_window->DirectoryField(), Qt::Key_F5);
+  EXPECT_TRUE(cancelled);
+  EXPECT_GT(progressWidth, titleWidth);  // room for the whole title
+  EXPECT_EQ(m_window->TotalUsedValue()->text(), total);
+  EXPECT_TRUE(m_window->isVisible());
+
+  bool preferencesShown = false;
+  Activate();
+  test::CModalWatch watch([&](QWidget* modal) {
+    preferencesShown = qobject_cast<CPreferencesDlg*>(modal) != nullptr;
+    if (modal) QTest::keyClick(modal, Qt::Key_Escape);
+  });
+  Press(Qt::Key_Comma, Qt::ControlModifier);
+  EXPECT_TRUE(preferencesShown);
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  EXPECT_TRUE(m_window->isVisible());
+}
+
+TEST_F(VarnowWindowKeysTest, CommandKeysAreNamedInTheTooltipsAndDoWhatTheButtonsDo) {
+  OpenActive();
+  const std::pair<CVarnowWindow::Button, const char*> named[] = {
+      {CVarnowWindow::kScan, "Scan (F5)"},          {CVarnowWindow::kSaveData, "Save Data (Ctrl+S)"},
+      {CVarnowWindow::kPrint, "Print (Ctrl+P)"},     {CVarnowWindow::kGrowth, "Growth (Ctrl+G)"},
+      {CVarnowWindow::kPreferences, "Preferences (Ctrl+,)"}, {CVarnowWindow::kHelp, "Help (F1)"},
+      {CVarnowWindow::kExit, "Exit (Ctrl+Q)"}};
+  for (const auto& [button, tip] : named) EXPECT_EQ(m_window->CommandButton(button)->toolTip().toStdString(), tip);
+
+  m_window->DirectoryField()->setText(QString::fromStdString(m_tree));
+  Activate();
+  Press(Qt::Key_F5);
+  ASSERT_TRUE(Scanned());
+  Activate();
+  Press(Qt::Key_S, Qt::ControlModifier);
+  m_dlg->Session().SaveOutData();
+  CDataFile file(m_data);
+  CDirData saved;
+  saved.m_currentScanDir = m_tree;
+  EXPECT_EQ(file.Read(saved), IScanStore::LoadResult::Loaded);
+
+  std::vector<std::string> dialogs;
+  for (Qt::Key key : {Qt::Key_P, Qt::Key_G}) {
+    Activate();
+    test::CModalWatch watch([&](QWidget* modal) {
+      dialogs.push_back(modal ? modal->windowTitle().toStdString() : "none");
+      if (modal) modal->close();
+    });
+    Press(key, Qt::ControlModifier);
+  }
+  EXPECT_EQ(dialogs, std::vector<std::string>({"Print Options", "Growth of " + m_tree}));
+}
+
+TEST_F(VarnowWindowKeysTest, HelpWithoutAProgramForThePageSaysWhereThePageIs) {
+  const std::string page = m_home.MakeFolder("data/varnow") + "VNHELP.HTM";
+  test::WriteWholeFile(page, "<html></html>");
+  const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+  ::setenv("PATH", m_home.MakeFolder("no programs").c_str(), 1);  // no xdg-open to be found
+  OpenActive();
+  CBoxCloser closer;
+  Activate();
+  Press(Qt::Key_F1);
+  ::setenv("PATH", path.c_str(), 1);
+  ASSERT_EQ(closer.boxes.size(), 1u);
+  EXPECT_THAT(closer.boxes[0], HasSubstr("Varnow Help: "));
+  EXPECT_THAT(closer.boxes[0], HasSubstr(page));
+}
+
+TEST_F(VarnowWindowKeysTest, GridKeysOpenRowsAsADoubleClickDoesAndGoBackUp) {
+  OpenActive();
+  Scan(m_tree);
+  CGrid* grid = m_window->Grid();
+  grid->setFocus();
+  QTest::keyClicks(grid, "al");
+  QTest::keyClick(grid, Qt::Key_Return);
+  EXPECT_EQ(Field(), m_tree + "alpha/");
+  EXPECT_FALSE(Scanned());  // ScanOnClick 0: the saved data only
+  QTest::keyClick(grid, Qt::Key_Backspace);
+  EXPECT_EQ(Field(), m_tree);
+
+  // "Back ..." is the next stop of Tab after the grid, and Space presses it.
+  m_window->OnDblClickGrid("alpha");
+  Activate();
+  grid->setFocus();
+  QTest::keyClick(grid, Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), grid->BackButton());
+  QTest::keyClick(grid->BackButton(), Qt::Key_Space);
+  EXPECT_EQ(Field(), m_tree);
+}
+
+TEST_F(VarnowWindowKeysTest, HeadingClicksChooseTheSortMethodThePreferencesKeep) {
+  OpenActive();
+  Scan(m_tree);
+  CGrid* grid = m_window->Grid();
+  QHeaderView* times = grid->horizontalHeader();
+  const auto clickNewest = [times] {
+    QTest::mouseClick(times->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      {times->sectionViewportPosition(0) + 10, times->height() / 2});
+  };
+  const QStringList bySize{"alpha", "Zeta", "[Total Used]", "[Total Free]"};  // 5,000 and 100 bytes
+  const QStringList byName{"Zeta", "alpha", "[Total Used]", "[Total Free]"};
+  clickNewest();
+  EXPECT_EQ(RowHeadings(*grid), bySize);
+  EXPECT_EQ(m_dlg->Settings().preferredSortMethod, 1);
+  QTest::mouseClick(grid->NameHeading(), Qt::LeftButton);
+  EXPECT_EQ(RowHeadings(*grid), byName);
+  EXPECT_EQ(m_dlg->Settings().preferredSortMethod, 2);
+  QTest::mouseClick(grid->NameHeading(), Qt::LeftButton);  // the other way round: for now only
+  EXPECT_EQ(RowHeadings(*grid), bySize);
+  EXPECT_EQ(m_dlg->Settings().preferredSortMethod, 2);
+  clickNewest();
+  EXPECT_EQ(m_dlg->Settings().preferredSortMethod, 1);
+  m_window->CommandButton(CVarnowWindow::kExit)->click();
+  EXPECT_EQ(GetProfileInt(kSettingsSection, "PreferredSortMethod", -1), 1);
+}
+
+// ---- what the window shows for a directory ----
+
+TEST_F(VarnowWindowTest, NamesThatAreNotUtf8AreScannedWhereTheyAre) {
+  const std::string odd = std::string("bad\xff") + "name";
+  m_home.MakeFolder("tree/" + odd + "/inner");
+  test::WriteWholeFile(m_tree + odd + "/inner/f", std::string(300, 'x'));
+  Open();
+  CBoxCloser closer;
+  Scan(m_tree);
+  m_window->OnDblClickGrid(odd);  // ScanOnClick 0, then Scan
+  EXPECT_TRUE(Field().find("\xEF\xBF\xBD") != std::string::npos);  // shown with U+FFFD
+  m_window->CommandButton(CVarnowWindow::kScan)->click();
+  ASSERT_NE(m_dlg->Session().dd.FindEntry(kTotalUsed), nullptr);
+  EXPECT_EQ(m_dlg->Session().dd.m_currentScanDir, m_tree + odd + "/");
+  EXPECT_EQ(m_dlg->Session().dd.FindEntry(kTotalUsed)->sizes[0], 300);
+
+  // With ScanOnClick 1, and typing a name after the one shown.
+  m_window->OnBack();
+  m_dlg->MutableSettings().scanOnClick = 1;
+  m_window->OnDblClickGrid(odd);
+  EXPECT_EQ(m_dlg->Session().dd.m_currentScanDir, m_tree + odd + "/");
+  ASSERT_NE(m_dlg->Session().dd.FindEntry("inner"), nullptr);
+  QTest::keyClicks(m_window->DirectoryField(), "inner");
+  EXPECT_EQ(m_dlg->Session().dd.m_currentScanDir, m_tree + odd + "/inner/");
+  EXPECT_TRUE(closer.questions.empty());  // never "Directory Doesn't Exist!"
+}
+
+TEST_F(VarnowWindowTest, CountsAreShownOnlyForTheDirectoryTheyCounted) {
+  Open();
+  EXPECT_EQ(m_window->DirectoriesValue()->text(), "");  // nothing scanned yet
+  Scan(m_tree);
+  EXPECT_EQ(m_window->DirectoriesValue()->text(), "3");
+  EXPECT_EQ(m_window->FilesValue()->text(), "2");
+  m_window->OnDblClickGrid("alpha");
+  EXPECT_EQ(m_window->DirectoriesValue()->text(), "");
+  EXPECT_EQ(m_window->FilesValue()->text(), "");
+  m_window->OnBack();
+  EXPECT_EQ(m_window->DirectoriesValue()->text(), "3");
+
+  // A cancelled scan leaves the window as it was, but it counted only part of the tree: its
+  // counts are shown for no directory.
+  QTimer::singleShot(0, [] {
+    if (QWidget* progress = QApplication::activeModalWidget()) QMetaObject::invokeMethod(progress, "reject");
+  });
+  Scan(m_tree);
+  EXPECT_EQ(m_window->DirectoriesValue()->text(), "3");
+  m_window->OnDblClickGrid("alpha");
+  m_window->OnBack();
+  EXPECT_EQ(m_window->DirectoriesValue()->text(), "");
+  EXPECT_EQ(m_window->FilesValue()->text(), "");
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The real program's window on a private virtual display, used as a person would, with real
-# pointer and key events: type a directory, Scan, double-click a subdirectory, "Back ...",
-# Save Data, Exit. Then the data file, the trace log and the settings are read back.
+# pointer and key events: type a directory and press Enter (a scan), double-click a
+# subdirectory, "Back ...", Return and Backspace in the grid, Escape (which leaves the window
+# open), a click on a scan's heading (sorts by size), column drags, Save Data, Exit. Then the
+# data file, the trace log and the settings are read back.
 # Usage: window_end_to_end_test.sh /path/to/varnow /path/to/cfb
 set -euo pipefail
 VARNOW=$1
@@ -43,7 +45,7 @@ sleep 2.5  # the splash stands over the window for two seconds
 xd_click "$(xd_unit_x 60)" "$(xd_unit_y 31)"
 xdotool key ctrl+a
 xdotool type --delay 15 "$TREE/"
-xd_click "$(xd_button_x 0)" "$(xd_button_y)"
+xdotool key Return  # Enter in the directory field scans
 xd_wait_line "$TRACE" "CVarnowDlg::OnScan End"
 sleep 0.3
 
@@ -55,13 +57,31 @@ first_row=$((grid_top + 1 + heading + (XD_BASE_Y + 6) / 2))
 xd_double_click 95 "$first_row"
 xd_wait_line "$TRACE" "OnDlgClickGrid scandir=$TREE/ gridDir=alpha"
 sleep 0.3
-xd_click 95 $((grid_top + 1 + heading / 2))  # "Back ..." in the corner cell
+xd_click 40 $((grid_top + 1 + heading / 2))  # "Back ..." at the left of the corner cell
 xd_wait_line "$TRACE" "OnBack"
+sleep 0.3
+# The keyboard in the grid: a click selects "alpha", Return opens it, Backspace goes back up.
+xd_click 95 "$first_row"
+sleep 0.2
+xdotool key Return
+for _ in $(seq 50); do [ "$(grep -c "gridDir=alpha" "$TRACE")" -ge 2 ] && break; sleep 0.1; done
+[ "$(grep -c "gridDir=alpha" "$TRACE")" -ge 2 ] || xd_fail "Return in the grid opened nothing"
+sleep 0.3
+xdotool key BackSpace
+for _ in $(seq 50); do [ "$(grep -c "OnBack" "$TRACE")" -ge 2 ] && break; sleep 0.1; done
+[ "$(grep -c "OnBack" "$TRACE")" -ge 2 ] || xd_fail "Backspace in the grid did not go up"
+# Escape leaves the main window open.
+xdotool key Escape
+sleep 0.5
+kill -0 "$VARNOW_PID" 2>/dev/null || xd_fail "Escape ended the program"
+xdotool search --onlyvisible --name '^Varnow [0-9]+\.[0-9]+' >/dev/null || xd_fail "Escape closed the window"
+# A click on the newest scan's heading (after the Trend column) sorts by size: sort method 1.
+trend=65
+xd_click $((11 + 170 + trend + 50)) $((grid_top + 1 + heading / 2))
 sleep 0.3
 # Widen the name column by 30 pixels at its right edge, and the first scan column (after the
 # Trend column, as wide as its bars in this font) by 40 at the line after it in the heading row;
 # the window keeps the widths when it closes.
-trend=65
 xd_drag 179 "$first_row" 30
 sleep 0.3
 xd_drag $((11 + 200 + trend + 130)) $((grid_top + 1 + heading / 2)) 40
@@ -82,6 +102,7 @@ VARNOW_PID=
 import sys
 trace, tree = open(sys.argv[1], encoding="utf-8", errors="replace").read(), sys.argv[2]
 expected = ["CVarnowDlg::OnInitDialog", "CVarnowDlg::OnScan Begin", "CVarnowDlg::OnScan End",
+            "OnDlgClickGrid scandir=%s/ gridDir=alpha" % tree, "OnBack",
             "OnDlgClickGrid scandir=%s/ gridDir=alpha" % tree, "OnBack", "CVarnowDlg::OnDestroy"]
 at = 0
 for line in expected:
@@ -130,6 +151,8 @@ for value in DirNameWidth Col1Width Col2Width Col3Width Col4Width Col5Width Col6
   grep -qx "\"$value\"=dword:[0-9a-f]\{8\}" <<<"$settings" || xd_fail "$value missing from $REG: $settings"
 done
 grep -qxF '"FirstRun"=dword:00000000' <<<"$settings" || xd_fail "FirstRun is not 0 in $REG: $settings"
+grep -qxF '"PreferredSortMethod"=dword:00000001' <<<"$settings" ||
+  xd_fail "the heading click did not choose sort method 1: $settings"
 stored() { sed -n "s/^\"$1\"=dword:\([0-9a-f]\{8\}\)\$/\1/p" <<<"$settings"; }
 near() { [ $((16#$(stored "$1"))) -ge $(($2 - 3)) ] && [ $((16#$(stored "$1"))) -le $(($2 + 3)) ]; }
 near DirNameWidth 200 || xd_fail "DirNameWidth is not about 200 after the drag: $(stored DirNameWidth)"
