@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <QToolButton>
 
@@ -464,6 +465,10 @@ TEST_F(PreferencesTest, AboutBoxOfThePreferencesChecksForUpdates) {
   RunPreferences([&](CPreferencesDlg* dialog) {
     WhenShown<CAboutDlg>([&](CAboutDlg* about) {
       about->CheckForUpdateButton()->click();
+      // The check runs beside the window: its answer comes while the About box is open.
+      QElapsedTimer waited;
+      waited.start();
+      while (boxes.empty() && waited.elapsed() < 10000) QApplication::processEvents(QEventLoop::AllEvents, 20);
       about->accept();
     });
     Click(dialog, "&About ...");

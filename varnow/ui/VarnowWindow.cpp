@@ -417,6 +417,7 @@ void CVarnowWindow::OnPreference() {
   try {
     CPreferencesDlg preferences(m_dlg, this);
     preferences.exec();
+    UpdateStats();
     RefreshView();
   } catch (...) {
     VN_TRACE("** Exception in OnPreference\n");
