@@ -51,13 +51,23 @@ get_num_tasks() {
   # A call without a lock stands for a client that comes and goes: with no tasks the server ends.
   wait_for "the scheduler did not end after its client left" name_free
 }
-# The server that setup's registration started is the installed one, and it answers.
-check_running_server() {
-  wait_for "the server started by setup did not come up" name_owned
+# The installed server answers: the one setup's registration started, or, when that one found
+# the name still held by a server that an earlier step woke (an uninstall asks the scheduler for
+# its tasks) and ended, the one the bus starts from the activation file on the first call.
+installed_server_runs() {
   local pid
   pid=$(gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
-          --method org.freedesktop.DBus.GetConnectionUnixProcessID "$SERVICE" | tr -dc '0-9 ' | awk '{print $NF}')
-  [ "$(readlink "/proc/$pid/exe")" = "$APP/orvsched" ] || fail "the running server is not the installed one"
+          --method org.freedesktop.DBus.GetConnectionUnixProcessID "$SERVICE" 2>/dev/null |
+        tr -dc '0-9 ' | awk '{print $NF}') || return 1
+  [ -n "$pid" ] && [ "$(readlink "/proc/$pid/exe")" = "$APP/orvsched" ]
+}
+lock_installed_server() {
+  gdbus call --session --dest "$SERVICE" --object-path /OrvTaskMgr --method com.zentrel.IOrvTaskMgr.Lock \
+    >/dev/null 2>&1 && installed_server_runs
+}
+check_running_server() {
+  if ! installed_server_runs; then sleep 1; fi
+  installed_server_runs || wait_for "the installed server did not come up" lock_installed_server
   get_num_tasks
 }
 
