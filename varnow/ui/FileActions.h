@@ -48,7 +48,7 @@ void OpenInFileManager(const std::string& path, QObject* context);
 // Puts the path on the clipboard as text and as a file address.
 void CopyPathToClipboard(const std::string& path);
 
-// Moves the item to the trash of the freedesktop specification (QFile::moveToTrash): false,
+// Moves the item to the desktop's trash folder (QFile::moveToTrash): false,
 // with why, when it is not moved.
 bool MoveItemToTrash(const std::string& path, std::string& why);
 
