@@ -8,10 +8,12 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/guarded.h"
 #include "platform/testtempfolder.h"
 
 namespace {
@@ -102,6 +104,22 @@ TEST_F(TraceLogTest, ThreadsNeverMixWithinALine) {
     ++count;
   }
   EXPECT_EQ(count, kThreads * kLines);
+}
+
+TEST_F(TraceLogTest, GuardedTracesTheCallersLineAndGivesTheFallback) {
+  ASSERT_TRUE(platform::TraceLog::Open(m_path));
+  bool ran = false;
+  platform::Guarded("OnQuiet", [&] { ran = true; });
+  EXPECT_TRUE(ran);
+  EXPECT_EQ(Contents(), "");
+  platform::Guarded("OnScan", [] { throw 1; });
+  EXPECT_EQ(platform::Guarded("Count", []() -> int { throw std::runtime_error("x"); }, -1), -1);
+  EXPECT_EQ(platform::Guarded("Count", [] { return 7; }, -1), 7);
+  EXPECT_FALSE(platform::Guarded("Check", []() -> bool { throw 2; }));
+  std::string log = Contents();
+  EXPECT_EQ(log.rfind("** Exception in OnScan\n (tracelog_test, ", 0), 0u) << log;
+  EXPECT_NE(log.find("** Exception in Count\n (tracelog_test, "), std::string::npos) << log;
+  EXPECT_NE(log.find("** Exception in Check\n (tracelog_test, "), std::string::npos) << log;
 }
 
 }  // namespace
