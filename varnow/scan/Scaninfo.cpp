@@ -112,16 +112,18 @@ bool CScanInfo::SetScanDir(std::string dir) {
     }
     if (dir.back() != '/') dir += '/';
     dir = GetUniversalName(dir);
+    bool loaded = true;
     if (dir != dd.m_currentScanDir) {
       dd.m_currentScanDir = dir;
-      LoadData(dd);
+      loaded = LoadData(dd);
     }
     GetClusterSize();
     m_owner->RefreshView();
+    return loaded;
   } catch (...) {
     VN_TRACE("** Exception in SetScanDir\n");
   }
-  return true;
+  return false;
 }
 
 std::string CScanInfo::GetScanDir() {

@@ -63,7 +63,8 @@ class CScanInfo {
   // The record of the current scan directory.
   CDirData dd;
 
-  // Current directory and its root.
+  // Current directory and its root. SetScanDir loads the directory's saved record when it is
+  // another one; false when that failed.
   bool SetScanDir(std::string dir);
   std::string GetScanDir();
   std::string GetUniversalName(std::string path);

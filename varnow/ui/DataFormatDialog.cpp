@@ -23,7 +23,12 @@ constexpr char kQuestion[] =
 }  // namespace
 
 DataFormatDialog::DataFormatDialog(QWidget* parent, CScanInfo& session, std::string dataDirectory)
-    : QDialog(parent), m_session(session), m_dataDirectory(std::move(dataDirectory)) {
+    : DataFormatDialog(parent, dataDirectory, [&session, dataDirectory](bool convert, bool cleanup) {
+        return ConvertLegacyData(session, dataDirectory, convert, cleanup);
+      }) {}
+
+DataFormatDialog::DataFormatDialog(QWidget* parent, std::string dataDirectory, Converter convert)
+    : QDialog(parent), m_dataDirectory(std::move(dataDirectory)), m_converter(std::move(convert)) {
   setWindowTitle(kCaption);
   auto* icon = new QLabel(this);
   icon->setPixmap(QApplication::windowIcon().pixmap(32, 32));
@@ -63,7 +68,7 @@ void DataFormatDialog::accept() {
     const bool cleanup = m_cleanup->isChecked();
     if (convert || cleanup) {
       QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-      const CLegacyConversion result = ConvertLegacyData(m_session, m_dataDirectory, convert, cleanup);
+      const CLegacyConversion result = m_converter(convert, cleanup);
       QGuiApplication::restoreOverrideCursor();
       VN_TRACE("Old data: %d converted, %d not converted, %d missing, %d files deleted",
                result.converted, result.failed, result.missing, result.deleted);

@@ -3,7 +3,10 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
 #include <string>
+
+#include "varnow/store/LegacyData.h"
 
 class QCheckBox;
 
@@ -16,6 +19,9 @@ class DataFormatDialog : public QDialog {
  public:
   // dataDirectory: where the old index and files are (ends in "/"); session writes the records.
   DataFormatDialog(QWidget* parent, CScanInfo& session, std::string dataDirectory);
+  // convert runs the conversion (whoever owns the session does it).
+  using Converter = std::function<CLegacyConversion(bool convert, bool cleanup)>;
+  DataFormatDialog(QWidget* parent, std::string dataDirectory, Converter convert);
 
   QCheckBox* ConvertBox() const { return m_convert; }
   QCheckBox* CleanupBox() const { return m_cleanup; }
@@ -27,8 +33,8 @@ class DataFormatDialog : public QDialog {
   void accept() override;
 
  private:
-  CScanInfo& m_session;
   std::string m_dataDirectory;
+  Converter m_converter;
   QCheckBox* m_convert;
   QCheckBox* m_cleanup;
 };

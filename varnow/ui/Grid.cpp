@@ -15,6 +15,7 @@
 #include <ctime>
 #include <functional>
 
+#include "platform/guarded.h"
 #include "platform/tracelog.h"
 #include "varnow/report/EntryOrder.h"
 #include "varnow/report/FormatSize.h"
@@ -51,30 +52,29 @@ static_assert(CDirGridModel::kSizesRole == CTrendDelegate::kSizesRole);
 
 CDirGridModel::CDirGridModel(QObject* parent) : QAbstractTableModel(parent) {}
 
-void CDirGridModel::Fill(const CDirData& record, int unit, int sortMethod) {
-  Fill(record, unit, CEntryOrder{sortMethod});
+void CDirGridModel::Fill(std::shared_ptr<const CDirData> record, int unit, int sortMethod) {
+  Fill(std::move(record), unit, CEntryOrder{sortMethod});
 }
 
-void CDirGridModel::Fill(const CDirData& record, int unit, const CEntryOrder& order) {
+void CDirGridModel::Fill(std::shared_ptr<const CDirData> record, int unit, const CEntryOrder& order) {
+  if (!record) record = std::make_shared<const CDirData>();
   beginResetModel();
-  m_record = &record;
-  m_entriesData = record.m_entries.data();
-  m_entryCount = record.m_entries.size();
+  m_record = std::move(record);
   m_unit = unit;
-  m_rows = SortedEntries(record, order);
-  m_headings = m_rows.empty() ? decltype(m_headings){} : HeadingTimes(record.m_times, std::time(nullptr));
+  m_rows = SortedEntries(*m_record, order);
+  m_headings = m_rows.empty() ? decltype(m_headings){} : HeadingTimes(m_record->m_times, std::time(nullptr));
   endResetModel();
 }
 
 void CDirGridModel::Reorder(const CEntryOrder& order) {
-  if (m_rows.empty() || !Entry(0)) return;
+  if (m_rows.empty()) return;
   beginResetModel();
   m_rows = SortedEntries(*m_record, order);
   endResetModel();
 }
 
 int CDirGridModel::WidestCellText(int column, const QFontMetrics& metrics) const {
-  if (column < 0 || column >= kGridSizeColumns || m_rows.empty() || !Entry(0)) return 0;
+  if (column < 0 || column >= kGridSizeColumns || m_rows.empty()) return 0;
   // The longest texts are the widest: only those are measured.
   std::size_t longest = 0;
   std::vector<std::string> widest;
@@ -92,20 +92,14 @@ int CDirGridModel::WidestCellText(int column, const QFontMetrics& metrics) const
 
 void CDirGridModel::Clear() {
   beginResetModel();
-  m_record = nullptr;
-  m_entriesData = nullptr;
-  m_entryCount = 0;
   m_rows.clear();
+  m_record = nullptr;
   m_headings = {};
   endResetModel();
 }
 
 const CDirInfo* CDirGridModel::Entry(int row) const {
   if (row < 0 || static_cast<std::size_t>(row) >= m_rows.size()) return nullptr;
-  // A record that was refilled elsewhere may have moved its entries: show nothing until the
-  // next fill instead of reading memory that is gone.
-  if (!m_record || m_record->m_entries.data() != m_entriesData || m_record->m_entries.size() != m_entryCount)
-    return nullptr;
   return m_rows[static_cast<std::size_t>(row)];
 }
 
@@ -294,7 +288,7 @@ QFont WithWeight(QFont font, QFont::Weight weight) {
 }  // namespace
 
 CGrid::CGrid(QWidget* parent) : QTableView(parent), m_model(new CDirGridModel(this)) {
-  try {
+  platform::Guarded("OnGridInitialUpdate", [&] {
     setAccessibleName("Directory grid");
     setModel(m_model);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -351,25 +345,26 @@ CGrid::CGrid(QWidget* parent) : QTableView(parent), m_model(new CDirGridModel(th
     ShowOrder();
     SetColWidth(0, kDefaultNameWidth);
     for (int column = 1; column <= kGridSizeColumns; ++column) SetColWidth(column, kDefaultColWidth);
-  } catch (...) {
-    VN_TRACE("** Exception in OnGridInitialUpdate\n");
-  }
+  });
 }
 
-bool CGrid::FillInGrid(const CDirData& record, int unit, int sortMethod) {
-  try {
+bool CGrid::FillInGrid(std::shared_ptr<const CDirData> record, int unit, int sortMethod) {
+  return platform::Guarded("FillInGrid", [&] {
     if (sortMethod != m_sortMethod) m_sessionOrder = false;
     m_sortMethod = sortMethod;
     if (!m_sessionOrder) m_order = CEntryOrder{sortMethod};
-    m_model->Fill(record, unit, m_order);
+    m_model->Fill(std::move(record), unit, m_order);
     ShowOrder();
     FitSizeColumns();
     if (hasFocus()) selectRow(0);  // Enter and the arrow keys go on from the first row
     return true;
-  } catch (...) {
-    VN_TRACE("** Exception in FillInGrid\n");
-    return false;
-  }
+  });
+}
+
+bool CGrid::FillInGrid(const CDirData& record, int unit, int sortMethod) {
+  return platform::Guarded("FillInGrid", [&] {
+    return FillInGrid(std::make_shared<const CDirData>(record), unit, sortMethod);
+  });
 }
 
 int CGrid::ColWidth(int column) const {
@@ -425,7 +420,7 @@ int HeadingOf(const CEntryOrder& order) {
 }  // namespace
 
 void CGrid::OnHeadingClicked(int column) {
-  try {
+  platform::Guarded("OnHeadingClicked", [&] {
     if (column < 0 || column > kGridSizeColumns) return;
     CEntryOrder next;
     if (column == 0) next.sortMethod = kSortByName;
@@ -441,9 +436,7 @@ void CGrid::OnHeadingClicked(int column) {
     }
     m_model->Reorder(m_order);
     ShowOrder();
-  } catch (...) {
-    VN_TRACE("** Exception in OnHeadingClicked\n");
-  }
+  });
 }
 
 void CGrid::ShowOrder() {
@@ -522,20 +515,16 @@ void CGrid::SetUniformRowHeight() {
 }
 
 void CGrid::OnLButtonDblClkRowCol(int row) {
-  try {
+  platform::Guarded("OnLButtonDblClkRowCol", [&] {
     if (row < 0 || row >= m_model->rowCount() || m_model->IsSummaryRow(row) || !m_owner) return;
     m_owner->OnDblClickGrid(m_model->EntryName(row));
-  } catch (...) {
-    VN_TRACE("** Exception in OnLButtonDblClkRowCol\n");
-  }
+  });
 }
 
 void CGrid::OnClickedButtonRowCol() {
-  try {
+  platform::Guarded("OnClickedButtonRowCol", [&] {
     if (m_owner) m_owner->OnBack();
-  } catch (...) {
-    VN_TRACE("** Exception in OnClickedButtonRowCol\n");
-  }
+  });
 }
 
 void CGrid::updateGeometries() {

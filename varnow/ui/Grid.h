@@ -3,10 +3,10 @@
 // headings and the names as row headings. The corner cell holds "Back ..."; a double click on a
 // row asks the owner to open that subdirectory.
 //
-// The model shows the record in place through pointers to its entries: nothing is copied and
-// the record's order is left alone. The record must stay alive, and must not gain or lose
-// entries, until the next FillInGrid or Clear; the model checks this and shows nothing rather
-// than read freed entries.
+// The model holds the record it shows (an immutable snapshot, shared with whoever published it)
+// and shows it through pointers to its entries: nothing is copied and the record's order is left
+// alone. Whatever happens to the record it was taken from, the grid shows the snapshot whole
+// until the next FillInGrid or Clear.
 #pragma once
 
 #include <QAbstractTableModel>
@@ -15,6 +15,7 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -68,14 +69,15 @@ class CDirGridModel : public QAbstractTableModel {
 
   explicit CDirGridModel(QObject* parent = nullptr);
 
-  // Shows record in the given display unit (1 bytes .. 5 smart) and sort method (1 size,
-  // 2 name, 3 change). A record without entries gives one empty row and no column headings.
-  void Fill(const CDirData& record, int unit, int sortMethod);
-  void Fill(const CDirData&& record, int unit, int sortMethod) = delete;  // would dangle
-  void Fill(const CDirData& record, int unit, const CEntryOrder& order);
-  void Fill(const CDirData&& record, int unit, const CEntryOrder& order) = delete;
-  // Shows the same record in another order; nothing when it changed since the fill.
+  // Shows record (null: as a record without entries) in the given display unit (1 bytes ..
+  // 5 smart) and sort method (1 size, 2 name, 3 change). A record without entries gives one
+  // empty row and no column headings.
+  void Fill(std::shared_ptr<const CDirData> record, int unit, int sortMethod);
+  void Fill(std::shared_ptr<const CDirData> record, int unit, const CEntryOrder& order);
+  // Shows the same record in another order.
   void Reorder(const CEntryOrder& order);
+  // The record shown; nullptr after Clear.
+  const std::shared_ptr<const CDirData>& Record() const { return m_record; }
   // The width of the widest cell text of size column 0 to 5.
   int WidestCellText(int column, const QFontMetrics& metrics) const;
   // Shows one empty row and forgets the record.
@@ -97,14 +99,12 @@ class CDirGridModel : public QAbstractTableModel {
   Qt::ItemFlags flags(const QModelIndex& index) const override;
 
  private:
-  // The entry of a row, or nullptr for the empty row or when the record changed under us.
+  // The entry of a row, or nullptr for the empty row.
   const CDirInfo* Entry(int row) const;
   QVariant TrendData(const CDirInfo& entry, int role) const;
 
-  const CDirData* m_record = nullptr;
-  const CDirInfo* m_entriesData = nullptr;  // where the entries were at the fill
-  std::size_t m_entryCount = 0;
-  std::vector<const CDirInfo*> m_rows;
+  std::shared_ptr<const CDirData> m_record;
+  std::vector<const CDirInfo*> m_rows;  // into m_record
   std::array<CHeadingTime, kGridSizeColumns> m_headings;
   int m_unit = 2;
   std::function<bool(const std::string&)> m_removed;
@@ -130,8 +130,9 @@ class CGrid : public QTableView {
   // Rebuilds the grid from the record (see CDirGridModel::Fill). The order is the sort method,
   // unless a heading click chose one for this session that the sort method cannot express; a
   // new sort method ends that. False after an exception.
+  bool FillInGrid(std::shared_ptr<const CDirData> record, int unit, int sortMethod);
+  // Shows a copy of record.
   bool FillInGrid(const CDirData& record, int unit, int sortMethod);
-  bool FillInGrid(const CDirData&& record, int unit, int sortMethod) = delete;  // would dangle
   CDirGridModel* Model() const { return m_model; }
   QPushButton* BackButton() const { return m_back; }
   // The heading of the name column, beside "Back ...": a click sorts by name.

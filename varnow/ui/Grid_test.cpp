@@ -10,6 +10,7 @@
 #include <QToolButton>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -170,13 +171,31 @@ TEST_F(GridTest, RecordWithoutEntriesGivesOneEmptyRowAndNoHeadings) {
   EXPECT_EQ(m_grid.Model()->EntryName(0), "");
 }
 
-TEST_F(GridTest, RecordThatChangedUnderTheGridShowsNothing) {
-  CDirData record = Record({Entry("a", 1)});
+TEST_F(GridTest, ShowsTheRecordItHoldsWhateverBecomesOfWhereItCameFrom) {
+  // A snapshot outlives its publisher's hold on it for as long as the grid shows it.
+  auto snapshot = std::make_shared<const CDirData>(Record({Entry("a", kMB)}));
+  const std::weak_ptr<const CDirData> held = snapshot;
+  m_grid.FillInGrid(snapshot, kUnitK, kSortBySize);
+  snapshot.reset();
+  ASSERT_FALSE(held.expired());
+  EXPECT_EQ(m_grid.Model()->EntryName(0), "a");
+  EXPECT_EQ(Cell(m_grid, 0, 0), "1,024 K");
+  m_grid.grab();
+
+  // A record given by value is shown from a copy: moving its entries changes nothing shown.
+  CDirData record = Record({Entry("b", kMB), Entry("c", 2 * kMB)});
   m_grid.FillInGrid(record, kUnitK, kSortBySize);
-  record.m_entries.resize(5000);  // moves the entries
-  EXPECT_EQ(Cell(m_grid, 0, 0), "");
+  EXPECT_TRUE(held.expired());  // the older snapshot was let go
+  record.m_entries.resize(5000);
+  record.m_entries[2].name = "changed";
+  EXPECT_EQ(RowHeadings(m_grid), QStringList({"c", "b", "[Total Used]", "[Total Free]"}));
+  EXPECT_EQ(Cell(m_grid, 1, 0), "1,024 K");
+  m_grid.OnHeadingClicked(0);  // a new order of the same rows
+  EXPECT_EQ(RowHeadings(m_grid), QStringList({"b", "c", "[Total Used]", "[Total Free]"}));
+  m_grid.grab();
+  m_grid.Model()->Clear();
+  EXPECT_EQ(m_grid.Model()->Record(), nullptr);
   EXPECT_EQ(m_grid.Model()->EntryName(0), "");
-  m_grid.grab();  // paints without reading the old entries
 }
 
 TEST_F(GridTest, OddNamesAreShownAndReachTheOwnerByteForByte) {

@@ -1,8 +1,10 @@
 #include "varnow/ui/Varnow.h"
 
 #include <cstdio>
+#include <exception>
 #include <memory>
 
+#include "platform/guarded.h"
 #include "platform/tracelog.h"
 #include "varnow/ui/AutomatedRun.h"
 #include "varnow/ui/VarnowDlg.h"
@@ -25,8 +27,8 @@ constexpr char kNoWindow[] =
     "varnow /DIR=<directory> /SCAN /SAVE";
 }
 
-CVarnowApp::CVarnowApp(IPrompts& prompts, InteractiveRun interactive)
-    : m_prompts(prompts), m_interactive(std::move(interactive)) {
+CVarnowApp::CVarnowApp(IPrompts& prompts, InteractiveRun interactive, MainWindowMaker make)
+    : m_prompts(prompts), m_interactive(std::move(interactive)), m_make(std::move(make)) {
   GetProgramVersion(&m_major, &m_minor, &m_build);
 }
 
@@ -34,10 +36,11 @@ bool CVarnowApp::InitInstance(const std::string& commandLine) {
   // Component library, grid control and 3D drawing need no set-up here; the settings key's
   // company part is fixed ("Software\Zentrel\VARNOW").
   std::unique_ptr<CVarnowDlg> dlg;
-  try {
+  platform::Guarded("InitInstance", [&] {
     ParseCommandLine(commandLine, m_flags, nullptr);
     TellAboutCommandLine(m_flags.warnings);
-    dlg = std::make_unique<CVarnowDlg>(m_prompts);
+    dlg = MakeMainWindow();
+    if (!dlg) return;
     m_mainWindow = dlg.get();
     ParseCommandLine(commandLine, m_flags, dlg.get());
     CheckUnattendedDirectory(m_flags);
@@ -49,15 +52,9 @@ bool CVarnowApp::InitInstance(const std::string& commandLine) {
     } else if (m_flags.automated) {
       m_exitStatus = RunAutomatedSequence(m_flags, *dlg);
     } else {
-      try {
-        RunInteractive(*dlg);
-      } catch (...) {
-        VN_TRACE("** Exception in dlg->DoModal()");
-      }
+      RunInteractive(*dlg);
     }
-  } catch (...) {
-    VN_TRACE("** Exception in InitInstance\n");
-  }
+  });
   // The object goes first, while the trace log is still open, so that the final flush of the
   // save queue and its failures are traced too.
   m_mainWindow = nullptr;
@@ -66,12 +63,39 @@ bool CVarnowApp::InitInstance(const std::string& commandLine) {
   return false;
 }
 
+std::unique_ptr<CVarnowDlg> CVarnowApp::MakeMainWindow() {
+  try {
+    return m_make ? m_make(m_prompts) : std::make_unique<CVarnowDlg>(m_prompts);
+  } catch (const std::exception& e) {
+    CannotStart("its main window object", e.what());
+  } catch (...) {
+    CannotStart("its main window object", "");
+  }
+  return nullptr;
+}
+
+void CVarnowApp::CannotStart(const std::string& what, const std::string& why) {
+  const std::string message = "Varnow could not start: " + what + " could not be made" +
+                              (why.empty() ? std::string(".") : " (" + why + ").");
+  VN_TRACE("%s", message.c_str());
+  m_exitStatus = kExitCannotStart;
+  m_prompts.ShowMessage(message, "Varnow");
+}
+
 void CVarnowApp::RunInteractive(CVarnowDlg& dlg) {
-  if (m_interactive) {
-    m_interactive(dlg);
+  if (!m_interactive) {
+    m_prompts.ShowMessage(kNoWindow, "Varnow");
     return;
   }
-  m_prompts.ShowMessage(kNoWindow, "Varnow");
+  try {
+    m_interactive(dlg);
+  } catch (const std::exception& e) {
+    VN_TRACE("** Exception in dlg->DoModal()");
+    CannotStart("its window", e.what());
+  } catch (...) {
+    VN_TRACE("** Exception in dlg->DoModal()");
+    CannotStart("its window", "");
+  }
 }
 
 }  // namespace varnow

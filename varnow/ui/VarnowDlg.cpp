@@ -1,8 +1,11 @@
 #include "varnow/ui/VarnowDlg.h"
 
-#include <stdexcept>
+#include <sys/stat.h>
+
+#include <filesystem>
 
 #include "platform/dirlist.h"
+#include "platform/guarded.h"
 #include "platform/tracelog.h"
 #include "varnow/report/FormatSize.h"
 #include "varnow/report/FullProjection.h"
@@ -15,8 +18,32 @@
 
 namespace varnow {
 
+CStatusTexts StatusTexts(const CDirSnapshot& snapshot, int unit) {
+  CStatusTexts texts;
+  texts.freeSpace = FormatSize(snapshot.freeSpace, true, unit);
+  texts.scannedSize = FormatSize(snapshot.scannedSize, true, unit);
+  texts.totalUsed = FormatSize(snapshot.record ? snapshot.record->m_total : 0, true, unit);
+  if (snapshot.counted) {
+    texts.directories = std::to_string(snapshot.directories);
+    texts.files = std::to_string(snapshot.files);
+  }
+  // Which of the two the figures are: whole allocation units held on disk, or plain lengths.
+  texts.clusterSize = snapshot.countsOnDisk ? FormatSize(snapshot.clusterSize, true, kUnitSmart) + ", on disk"
+                                            : std::string("apparent sizes");
+  texts.compressed = snapshot.compressed;
+  return texts;
+}
+
+std::string ParentDirectory(const std::string& dir) {
+  std::filesystem::path path = std::filesystem::path(dir).lexically_normal();
+  if (!path.has_filename()) path = path.parent_path();  // "/a/b/" names "/a/b"
+  std::string parent = path.parent_path().string();
+  if (parent.empty() || parent.back() != '/') parent += '/';
+  return parent;
+}
+
 CVarnowDlg::CVarnowDlg(IPrompts& prompts, std::unique_ptr<IScanStore> store, CScanOptions options)
-    : m_prompts(prompts) {
+    : m_prompts(prompts), m_mountinfoPath(options.mountinfoPath) {
   try {
     if (!store) store = std::make_unique<CDataFile>(std::string());
     // The session is constructed (and traces) before this object's own lines.
@@ -26,6 +53,7 @@ CVarnowDlg::CVarnowDlg(IPrompts& prompts, std::unique_ptr<IScanStore> store, CSc
     m_scanInfo->SetDataDirectory(m_settings.dataDirectory);
   } catch (...) {
     VN_TRACE("**Exception in CVarnowDlg Constructor\n");
+    throw;  // an object without its session would give a window of dead buttons
   }
 }
 
@@ -35,11 +63,6 @@ CVarnowDlg::~CVarnowDlg() {
   // Everything queued is written while the settings it needs still exist.
   if (m_scanInfo) m_scanInfo->ShutdownWarning();
   m_scanInfo.reset();
-}
-
-CScanInfo& CVarnowDlg::Session() {
-  if (!m_scanInfo) throw std::runtime_error("no scan session");
-  return *m_scanInfo;
 }
 
 void CVarnowDlg::OnScan() {
@@ -54,7 +77,8 @@ void CVarnowDlg::OnScan() {
 
 bool CVarnowDlg::ScanDirectoryText() {
   CScanInfo& session = Session();
-  session.SetScanDir(m_directoryText);
+  // A record that could not be loaded is not aged and overwritten by a scan.
+  if (!session.SetScanDir(m_directoryText)) return false;
   m_directoryText = session.GetScanDir();
   CDirData record = session.dd;
   const bool automated = m_commandLine.automatedRun != 0;
@@ -86,47 +110,92 @@ bool CVarnowDlg::WriteMetrics() {
 }
 
 void CVarnowDlg::OnSave() {
-  try {
-    Session().QueueSave(Session().dd);
-  } catch (...) {
-    VN_TRACE("** Exception in OnSave\n");
-  }
+  platform::Guarded("OnSave", [&] { Session().QueueSave(Session().dd); });
 }
 
-void CVarnowDlg::RefreshView() {
-  UpdateStats();
-  if (m_view) m_view->RefreshView();
-}
+void CVarnowDlg::RefreshView() { UpdateStats(); }
 
 void CVarnowDlg::UpdateStats() {
   VN_TRACE("CVarnowDlg::UpdateStats Begin");
-  try {
+  platform::Guarded("UpdateStats", [&] {
     CScanInfo& session = Session();
-    const int unit = m_settings.preferredUnits;
-    const std::string root = session.GetScanRoot();
-    VN_TRACE("ScanRoot = %s", root.c_str());
-    CStatusTexts texts;
+    const std::string& dir = session.dd.m_currentScanDir;
+    auto snapshot = std::make_shared<CDirSnapshot>();
+    const platform::MountInfo* mount = platform::PathExists(dir) ? MountOf(dir) : nullptr;
+    snapshot->scanRoot = mount ? mount->mountPoint : dir;
+    VN_TRACE("ScanRoot = %s", snapshot->scanRoot.c_str());
     std::uint64_t freeBytes = 0;
-    session.ORVGetFreeSpace(root, freeBytes);
-    texts.freeSpace = FormatSize(static_cast<std::int64_t>(freeBytes), true, unit);
-    texts.scannedSize = FormatSize(GetDirectorySize(session.dd.m_currentScanDir, session.SizeRule()), true, unit);
-    texts.totalUsed = FormatSize(session.dd.m_total, true, unit);
-    if (!m_countedDirectory.empty() && m_countedDirectory == session.dd.m_currentScanDir) {
-      texts.directories = std::to_string(session.DirectoriesScanned());
-      texts.files = std::to_string(session.FilesScanned());
-    }
-    // Which of the two the figures are: whole allocation units held on disk, or plain lengths.
-    texts.clusterSize = session.CountsOnDisk() ? FormatSize(session.ClusterSize(), true, kUnitSmart) + ", on disk"
-                                               : std::string("apparent sizes");
-    // The rest is for a window only.
-    if (m_view) {
-      texts.compressed = platform::PathExists(root) && session.IsCompressedVolume(root);
-      m_view->ShowStats(texts);
-    }
-  } catch (...) {
-    VN_TRACE("** Exception in UpdateStats\n");
-  }
+    session.ORVGetFreeSpace(snapshot->scanRoot, freeBytes);
+    snapshot->freeSpace = static_cast<std::int64_t>(freeBytes);
+    snapshot->scannedSize = GetDirectorySize(dir, session.SizeRule());
+    snapshot->counted = !m_countedDirectory.empty() && m_countedDirectory == dir;
+    snapshot->directories = session.DirectoriesScanned();
+    snapshot->files = session.FilesScanned();
+    snapshot->clusterSize = session.ClusterSize();
+    snapshot->countsOnDisk = session.CountsOnDisk();
+    snapshot->compressed = mount && mount->isCompressed;
+    if (!m_view) return;  // nothing to show it: the record is not copied
+    snapshot->record = std::make_shared<const CDirData>(session.dd);
+    snapshot->projection = ProjectionText(ProjectDiskFull(*snapshot->record), dir);
+    m_snapshot = std::move(snapshot);
+    m_view->ShowSnapshot(m_snapshot);
+  });
   VN_TRACE("CVarnowDlg::UpdateStats End");
+}
+
+// The table read last still tells dir's mount while dir lies on that mount's device; a mount
+// made or gone since shows as another device, and the table is read again.
+const platform::MountInfo* CVarnowDlg::MountOf(const std::string& dir) {
+  struct stat status {};
+  const platform::MountInfo* mount = m_mounts.MountOf(dir);
+  if (mount && ::stat(dir.c_str(), &status) == 0 && status.st_dev == mount->device) return mount;
+  m_mounts = m_mountinfoPath.empty() ? platform::MountTable::Load() : platform::MountTable::Load(m_mountinfoPath);
+  return m_mounts.MountOf(dir);
+}
+
+std::string CVarnowDlg::ScanDir() { return Session().GetScanDir(); }
+
+bool CVarnowDlg::GoToDirectory(const std::string& path) {
+  return platform::Guarded("GoToDirectory", [&] {
+    CScanInfo& session = Session();
+    const bool set = session.SetScanDir(path);
+    m_directoryText = session.GetScanDir();
+    return set;
+  });
+}
+
+bool CVarnowDlg::OpenSubdirectory(const std::string& name) {
+  return platform::Guarded("OnDblClickGrid", [&] {
+    const std::string scanDir = ScanDir();
+    if (name.empty() || name == "[Total Free]" || name == "[Total Used]" || IsSpecialEntryName(name)) return false;
+    VN_TRACE("OnDlgClickGrid scandir=%s gridDir=%s", scanDir.c_str(), name.c_str());
+    return GoToDirectory(scanDir + name);
+  });
+}
+
+bool CVarnowDlg::GoUp() {
+  return platform::Guarded("OnBack", [&] {
+    const std::string dir = ScanDir();
+    VN_TRACE("OnBack");
+    return GoToDirectory(ParentDirectory(dir));
+  });
+}
+
+bool CVarnowDlg::ChangeDirectoryText(const std::string& typed) {
+  m_directoryText = typed;
+  if (typed.empty() || !platform::PathExists(typed)) return false;
+  return GoToDirectory(typed);
+}
+
+CLargestFound CVarnowDlg::LargestFound() {
+  CScanInfo& session = Session();
+  return {session.LargestFiles().Sorted(), session.LastScanDir(), static_cast<std::time_t>(session.LastScanTime())};
+}
+
+void CVarnowDlg::SaveOutData() { Session().SaveOutData(); }
+
+CLegacyConversion CVarnowDlg::ConvertLegacyData(bool convert, bool cleanup) {
+  return varnow::ConvertLegacyData(Session(), m_settings.dataDirectory, convert, cleanup);
 }
 
 void CVarnowDlg::SetDataDirectory(const std::string& folder) {
@@ -171,33 +240,25 @@ std::string CVarnowDlg::ProjectionLine() {
 }
 
 bool CVarnowDlg::PrintGrowthReport() {
-  try {
+  return platform::Guarded("PrintGrowthReport", [&] {
     const CGrowthReport report = GrowthReport(m_commandLine.growthLines);
     const std::string projection = ProjectionLine();
     return PrintAutomated(*this, [&](const std::string& file, const CReportOptions& options, const MessageSink* messages) {
       return WriteReportFile(file, GrowthReportText(report, options, projection), messages);
     });
-  } catch (...) {
-    VN_TRACE("** Exception in PrintGrowthReport\n");
-  }
-  return false;
+  });
 }
 
 bool CVarnowDlg::PrintLargestReport() {
-  try {
-    CScanInfo& session = Session();
-    std::vector<CLargeFile> files = session.LargestFiles().Sorted();
-    if (files.size() > static_cast<std::size_t>(m_commandLine.largestLines))
-      files.resize(static_cast<std::size_t>(m_commandLine.largestLines));
-    const std::time_t scanned = static_cast<std::time_t>(session.LastScanTime());
-    const std::string top = session.HasScanned() ? session.LastScanDir() : session.GetScanDir();
+  return platform::Guarded("PrintLargestReport", [&] {
+    CLargestFound found = LargestFound();
+    if (found.files.size() > static_cast<std::size_t>(m_commandLine.largestLines))
+      found.files.resize(static_cast<std::size_t>(m_commandLine.largestLines));
+    if (!Session().HasScanned()) found.top = ScanDir();
     return PrintAutomated(*this, [&](const std::string& file, const CReportOptions& options, const MessageSink* messages) {
-      return WriteReportFile(file, LargestFilesReportText(files, top, scanned, options), messages);
+      return WriteReportFile(file, LargestFilesReportText(found.files, found.top, found.scanned, options), messages);
     });
-  } catch (...) {
-    VN_TRACE("** Exception in PrintLargestReport\n");
-  }
-  return false;
+  });
 }
 
 CTreemapTree CVarnowDlg::TreemapTree() {
@@ -215,17 +276,15 @@ CTreemapTree CVarnowDlg::TreemapTree() {
 }
 
 bool CVarnowDlg::WriteTreemap() {
-  try {
+  return platform::Guarded("WriteTreemap", [&] {
     const CTreemapTree tree = TreemapTree();
     std::string why;
     const QSize size(m_commandLine.treemapWidth, m_commandLine.treemapHeight);
     if (WriteTreemapPicture(m_commandLine.treemapFile, size, tree, m_settings.preferredUnits, why)) return true;
     m_prompts.ShowMessage("The treemap could not be written: " + why, "Error Writing To File");
     VN_TRACE("WriteTreemap failed: %s", why.c_str());
-  } catch (...) {
-    VN_TRACE("** Exception in WriteTreemap\n");
-  }
-  return false;
+    return false;
+  });
 }
 
 CPrintSettings CVarnowDlg::PrintSettings() const {

@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "platform/guarded.h"
 #include "platform/tracelog.h"
 #include "varnow/ui/FileActions.h"
 #include "varnow/ui/LargestFilesDlg.h"
@@ -73,14 +74,13 @@ void CVarnowWindow::ConnectFindViews() {
     connect(from, &QWidget::customContextMenuRequested, this, [this, from](const QPoint& pos) { OnGridMenu(pos, from); });
   }
   // What went to the trash shows as removed wherever it is shown, until the next scan.
-  m_grid->Model()->SetRemoved([this](const std::string& name) {
-    return !m_trashed->Empty() && m_trashed->Contains(m_dlg.Session().dd.m_currentScanDir + name + "/");
-  });
+  auto removed = [this](const std::string& name) {
+    return !m_trashed->Empty() && m_snapshot && m_trashed->Contains(m_snapshot->record->m_currentScanDir + name + "/");
+  };
+  m_grid->Model()->SetRemoved(removed);
   m_treemap->SetRemoved([this](const std::string& path) { return !m_trashed->Empty() && m_trashed->Contains(path); });
-  connect(m_actions, &CFileActions::Trashed, this, [this] {
-    m_grid->Model()->SetRemoved([this](const std::string& name) {
-      return !m_trashed->Empty() && m_trashed->Contains(m_dlg.Session().dd.m_currentScanDir + name + "/");
-    });
+  connect(m_actions, &CFileActions::Trashed, this, [this, removed] {
+    m_grid->Model()->SetRemoved(removed);
     m_treemap->update();
   });
 }
@@ -107,20 +107,18 @@ void CVarnowWindow::SelectGridRow(const std::string& name) {
 }
 
 void CVarnowWindow::OnGridMenu(const QPoint& pos, QWidget* from) {
-  try {
+  platform::Guarded("OnGridMenu", [&] {
     const int row = from == m_grid ? m_grid->rowAt(pos.y()) : m_grid->verticalHeader()->logicalIndexAt(pos);
     CDirGridModel* model = m_grid->Model();
-    if (row < 0 || model->IsSummaryRow(row) || model->EntryName(row).empty()) return;
+    if (!m_snapshot || row < 0 || model->IsSummaryRow(row) || model->EntryName(row).empty()) return;
     const std::string name = model->EntryName(row);
-    const CDirData& record = m_dlg.Session().dd;
+    const CDirData& record = *m_snapshot->record;
     const CDirInfo* entry = record.FindEntry(name);
     const std::int64_t size = entry && entry->sizes[0] != kNoSize ? entry->sizes[0] : 0;
     m_grid->selectRow(row);
     m_actions->SetUnits(m_dlg.Settings().preferredUnits);
     m_actions->ShowMenu({record.m_currentScanDir + name + "/", size}, from->mapToGlobal(pos));
-  } catch (...) {
-    VN_TRACE("** Exception in OnGridMenu\n");
-  }
+  });
 }
 
 void CVarnowWindow::RefreshTreemap() {
@@ -133,28 +131,27 @@ void CVarnowWindow::RefreshTreemap() {
 // The tree is read on the reader's thread; the window shows the directory's tiles when it is in.
 void CVarnowWindow::ShowTreemapNow() {
   m_treemapPending = false;
-  try {
+  platform::Guarded("ShowTreemapNow", [&] {
+    if (!m_snapshot) return;
     m_treemap->SetUnits(m_dlg.Settings().preferredUnits);
     m_actions->SetUnits(m_dlg.Settings().preferredUnits);
-    CScanInfo& session = m_dlg.Session();
-    if (m_treemap->Tree().Top() != session.dd.m_currentScanDir) {
+    const CDirData& shown = *m_snapshot->record;
+    if (m_treemap->Tree().Top() != shown.m_currentScanDir) {
       CTreemapTree empty;
       m_treemap->SetTree(std::move(empty));
       m_treemap->SetPlaceholder("Reading the saved tree ...");
     }
     const int generation = ++m_treemapGeneration;
     // What waits in the save queue is part of the saved tree.
-    m_treemapReader->Start(m_dlg.Settings().dataDirectory, session.dd, [&session] { session.SaveOutData(); },
+    m_treemapReader->Start(m_dlg.Settings().dataDirectory, shown, [&dlg = m_dlg] { dlg.SaveOutData(); },
                            [this, generation](std::shared_ptr<CTreemapTree> tree) {
       QMetaObject::invokeMethod(this, [this, tree, generation] { ShowTreemap(tree, generation); }, Qt::QueuedConnection);
     });
-  } catch (...) {
-    VN_TRACE("** Exception in ShowTreemapNow\n");
-  }
+  });
 }
 
 void CVarnowWindow::ShowTreemap(std::shared_ptr<CTreemapTree> tree, int generation) {
-  try {
+  platform::Guarded("ShowTreemap", [&] {
     // Only the tree of the last read asked for is shown.
     if (!tree || generation != m_treemapGeneration) return;
     m_treemapShown = generation;
@@ -163,23 +160,17 @@ void CVarnowWindow::ShowTreemap(std::shared_ptr<CTreemapTree> tree, int generati
     // The row the grid has selected stays selected in the treemap.
     const QModelIndex current = m_grid->currentIndex();
     if (current.isValid()) m_treemap->SelectEntry(m_grid->Model()->EntryName(current.row()));
-  } catch (...) {
-    VN_TRACE("** Exception in ShowTreemap\n");
-  }
+  });
 }
 
 void CVarnowWindow::OnLargest() {
-  try {
-    CScanInfo& session = m_dlg.Session();
-    const std::vector<CLargeFile> files = session.LargestFiles().Sorted();
+  platform::Guarded("OnLargest", [&] {
+    const CLargestFound found = m_dlg.LargestFound();
     m_actions->SetUnits(m_dlg.Settings().preferredUnits);
-    CLargestFilesDlg dialog(files, session.LastScanDir(), static_cast<std::time_t>(session.LastScanTime()),
-                            m_dlg.Settings().preferredUnits, [this](const std::string& dir) { GoToDirectory(dir); },
-                            m_actions, m_trashed.get(), this);
+    CLargestFilesDlg dialog(found.files, found.top, found.scanned, m_dlg.Settings().preferredUnits,
+                            [this](const std::string& dir) { GoToDirectory(dir); }, m_actions, m_trashed.get(), this);
     dialog.exec();
-  } catch (...) {
-    VN_TRACE("** Exception in OnLargest\n");
-  }
+  });
 }
 
 void CVarnowWindow::RestoreSplitter() {

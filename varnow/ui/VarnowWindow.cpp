@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSplitter>
 #include <QStandardPaths>
 #include <QTimer>
@@ -20,6 +21,7 @@
 #include <algorithm>
 
 #include "platform/dirlist.h"
+#include "platform/guarded.h"
 #include "platform/process.h"
 #include "platform/tracelog.h"
 #include "varnow/ui/AboutDlg.h"
@@ -79,9 +81,10 @@ CVarnowWindow::CVarnowWindow(CVarnowDlg& dlg, CQtPrompts& prompts, QWidget* pare
   PlaceControls();
   ConnectControls();
   AddCommandKeys(*this);
+  GetProgramVersion(&m_version.major, &m_version.minor, &m_version.build);
+  // Last: a window whose construction failed leaves nothing pointing at it.
   m_prompts.SetParent(this);
   m_dlg.SetView(this);
-  GetProgramVersion(&m_version.major, &m_version.minor, &m_version.build);
 }
 
 CVarnowWindow::~CVarnowWindow() {
@@ -225,7 +228,7 @@ QString CVarnowWindow::TitleFor(unsigned major, unsigned minor, int updateStatus
 }
 
 void CVarnowWindow::OnInitDialog() {
-  try {
+  platform::Guarded("OnInitDialog", [&] {
     VN_TRACE("CVarnowDlg::OnInitDialog");
     m_grid->SetOwner(this);
     if (!ApplyDisplayFont(this)) m_grid->SetGridFont(font());
@@ -242,13 +245,12 @@ void CVarnowWindow::OnInitDialog() {
     if (!iconsLoaded) VN_TRACE("OnInitDialog:: failed to load an icon resource");
     // The title tells what the previous check found; this start's check runs in the background.
     setWindowTitle(TitleFor(m_version.major, m_version.minor, GetUpdateStatus(m_version)));
-    DataFormatDialog legacy(this, m_dlg.Session(), m_dlg.Settings().dataDirectory);
+    DataFormatDialog legacy(this, m_dlg.Settings().dataDirectory,
+                            [this](bool convert, bool cleanup) { return m_dlg.ConvertLegacyData(convert, cleanup); });
     legacy.exec();
     m_updateCheck = std::make_unique<CWindowUpdateCheck>(this);
     m_updateCheck->Start();
-  } catch (...) {
-    VN_TRACE("** Exception in OnInitDialog\n");
-  }
+  });
 }
 
 void CVarnowWindow::ApplyColumnWidths() {
@@ -269,16 +271,12 @@ void CVarnowWindow::showEvent(QShowEvent* event) {
 }
 
 void CVarnowWindow::OnShowWindow() {
-  try {
-    m_dlg.SetDirectoryText(m_dlg.Session().GetScanDir());
+  platform::Guarded("OnShowWindow", [&] {
+    m_dlg.SetDirectoryText(m_dlg.ScanDir());
     PushDirectoryText(m_dlg.DirectoryText());
     UpdateStats();
-    FillInGrid();
-    RefreshTreemap();
     OnSize();
-  } catch (...) {
-    VN_TRACE("** Exception in OnShowWindow\n");
-  }
+  });
 }
 
 void CVarnowWindow::resizeEvent(QResizeEvent* event) {
@@ -287,7 +285,7 @@ void CVarnowWindow::resizeEvent(QResizeEvent* event) {
 }
 
 void CVarnowWindow::OnSize() {
-  try {
+  platform::Guarded("OnSize", [&] {
     const int width = this->width();
     const int height = this->height();
     // The command buttons share the width right of the Scan button's first left edge, up to
@@ -306,9 +304,7 @@ void CVarnowWindow::OnSize() {
     for (QLabel* status :
          {m_freeSpaceLabel, m_freeSpace, m_scannedSizeLabel, m_scannedSize, m_totalUsedLabel, m_totalUsed})
       status->move(status->x() + shift, status->y());
-  } catch (...) {
-    VN_TRACE("** Exception in OnSize\n");
-  }
+  });
 }
 
 // A line longer than the window loses the middle of its directory, never its date; the whole
@@ -346,16 +342,14 @@ std::string CVarnowWindow::PickFolder(QWidget* parent, const std::string& start)
 }
 
 void CVarnowWindow::OnBrowse() {
-  try {
+  platform::Guarded("OnBrowse", [&] {
     const std::string folder = m_picker(this, ReadDirectoryText());
     if (!folder.empty()) m_directory->setText(Text(folder));
-  } catch (...) {
-    VN_TRACE("** Exception in OnBrowse\n");
-  }
+  });
 }
 
 void CVarnowWindow::OnChangePath() {
-  try {
+  platform::Guarded("OnChangePath", [&] {
     const std::string previous = m_dlg.DirectoryText();
     std::string typed = ReadDirectoryText();
     // The field adds the separator when a directory is named; the one typed next is dropped
@@ -364,18 +358,11 @@ void CVarnowWindow::OnChangePath() {
       typed.pop_back();
       PushDirectoryText(typed);
     }
-    const std::size_t before = previous.size();
-    m_dlg.SetDirectoryText(typed);
-    const bool grew = typed.size() >= before;
-    if (typed.empty() || !platform::PathExists(typed)) return;
-    m_dlg.Session().SetScanDir(typed);
-    m_dlg.SetDirectoryText(m_dlg.Session().GetScanDir());
-    if (!grew) return;
+    const bool grew = typed.size() >= previous.size();
+    if (!m_dlg.ChangeDirectoryText(typed) || !grew) return;
     PushDirectoryText(m_dlg.DirectoryText());
     if (m_dlg.DirectoryText() != typed) m_directory->setCursorPosition(m_directory->text().size());
-  } catch (...) {
-    VN_TRACE("** Exception in OnChangePath\n");
-  }
+  });
 }
 
 void CVarnowWindow::OnScan() {
@@ -388,51 +375,44 @@ void CVarnowWindow::OnScan() {
 void CVarnowWindow::OnSave() { m_dlg.OnSave(); }
 
 void CVarnowWindow::OnPrint() {
-  try {
+  platform::Guarded("OnPrint", [&] {
     PrintOptionsDialog dialog(m_dlg, this);
     dialog.exec();
-  } catch (...) {
-    VN_TRACE("** Exception in OnPrint\n");
-  }
+  });
 }
 
 void CVarnowWindow::OnGrowth() {
-  try {
+  platform::Guarded("OnGrowth", [&] {
     // Growth lists more lines here than on the command line: the list scrolls.
     constexpr int kWindowGrowthLines = 100;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const CGrowthReport report = m_dlg.GrowthReport(kWindowGrowthLines);
-    QApplication::restoreOverrideCursor();
+    CGrowthReport report;
+    {
+      QApplication::setOverrideCursor(Qt::WaitCursor);
+      const auto restore = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
+      report = m_dlg.GrowthReport(kWindowGrowthLines);
+    }
     CGrowthDlg dialog(report, m_dlg.Settings().preferredUnits, m_dlg.ProjectionLine(),
                       [this](const std::string& path) { GoToDirectory(path); }, this);
     dialog.SetFileActions(m_actions);
     dialog.exec();
-  } catch (...) {
-    if (QApplication::overrideCursor()) QApplication::restoreOverrideCursor();
-    VN_TRACE("** Exception in OnGrowth\n");
-  }
+  });
 }
 
 void CVarnowWindow::OnPreference() {
-  try {
+  platform::Guarded("OnPreference", [&] {
     CPreferencesDlg preferences(m_dlg, this);
     preferences.exec();
-    UpdateStats();
-    RefreshView();
-  } catch (...) {
-    VN_TRACE("** Exception in OnPreference\n");
-  }
+    UpdateStats();  // a new unit, order or cluster mode: one new snapshot
+  });
 }
 
 void CVarnowWindow::OnAlerts() {
-  try {
+  platform::Guarded("OnAlerts", [&] {
     m_dlg.SetDirectoryText(ReadDirectoryText());
     AlertManagementDialog alerts(ReadDirectoryText(), this);
     alerts.SetFolderPicker(m_picker);
     alerts.DoModal();
-  } catch (...) {
-    VN_TRACE("** Exception in OnAlerts\n");
-  }
+  });
 }
 
 QString HelpPagePath() {
@@ -448,7 +428,7 @@ QString HelpPagePath() {
 }
 
 void CVarnowWindow::OnHelp() {
-  try {
+  platform::Guarded("OnHelp", [&] {
     const QString page = HelpPagePath();
     if (page.isEmpty()) {
       ShowMessageBox(this, "The help page could not be found. It belongs beside the program, as " +
@@ -458,9 +438,7 @@ void CVarnowWindow::OnHelp() {
       ShowMessageBox(this, "There is no program set up to open web pages, so the help page could not be shown. "
                            "You can open it in a browser yourself: " + Bytes(page), "Varnow Help");
     }
-  } catch (...) {
-    VN_TRACE("** Exception in OnHelp\n");
-  }
+  });
 }
 
 void CVarnowWindow::OnAbout() { ShowAboutBox(this); }
@@ -495,8 +473,16 @@ bool CVarnowWindow::eventFilter(QObject* watched, QEvent* event) {
 
 void CVarnowWindow::UpdateStats() { m_dlg.UpdateStats(); }
 
+void CVarnowWindow::ShowSnapshot(const std::shared_ptr<const CDirSnapshot>& snapshot) {
+  if (!snapshot || !snapshot->record) return;
+  m_snapshot = snapshot;
+  ShowStats(StatusTexts(*snapshot, m_dlg.Settings().preferredUnits));
+  FillInGrid();
+  RefreshTreemap();
+}
+
 void CVarnowWindow::ShowStats(const CStatusTexts& texts) {
-  try {
+  platform::Guarded("UpdateStats", [&] {
     m_freeSpace->setText(Text(texts.freeSpace));
     m_scannedSize->setText(Text(texts.scannedSize));
     m_totalUsed->setText(Text(texts.totalUsed));
@@ -504,77 +490,43 @@ void CVarnowWindow::ShowStats(const CStatusTexts& texts) {
     m_files->setText(Text(texts.files));
     m_clusterSize->setText(Text(texts.clusterSize));
     m_clusterLabel->setText(texts.compressed ? "Cluster Size* :" : "Cluster Size :");
-    m_projectionText = Text(m_dlg.ProjectionLine());
+    m_projectionText = Text(m_snapshot->projection);
     ShowProjection();
     PushDirectoryText(m_dlg.DirectoryText());
-  } catch (...) {
-    VN_TRACE("** Exception in UpdateStats\n");
-  }
+  });
 }
 
 bool CVarnowWindow::FillInGrid() {
-  try {
+  return platform::Guarded("FillInGrid", [&] {
+    if (!m_snapshot) return false;
     const CVarnowSettings& settings = m_dlg.Settings();
-    return m_grid->FillInGrid(m_dlg.Session().dd, settings.preferredUnits, settings.preferredSortMethod);
-  } catch (...) {
-    VN_TRACE("** Exception in FillInGrid\n");
-    return false;
-  }
-}
-
-void CVarnowWindow::RefreshView() {
-  FillInGrid();
-  RefreshTreemap();
+    return m_grid->FillInGrid(m_snapshot->record, settings.preferredUnits, settings.preferredSortMethod);
+  });
 }
 
 void CVarnowWindow::OnSortMethodChosen(int sortMethod) { m_dlg.MutableSettings().preferredSortMethod = sortMethod; }
 
 void CVarnowWindow::OnDblClickGrid(const std::string& name) {
-  try {
-    CScanInfo& session = m_dlg.Session();
-    const std::string scanDir = session.GetScanDir();
-    if (name == "[Total Free]" || name == "[Total Used]" || IsSpecialEntryName(name)) return;
-    VN_TRACE("OnDlgClickGrid scandir=%s gridDir=%s", scanDir.c_str(), name.c_str());
-    GoToDirectory(scanDir + name);
-  } catch (...) {
-    VN_TRACE("** Exception in OnDblClickGrid\n");
-  }
+  if (!m_dlg.OpenSubdirectory(name)) return;
+  PushDirectoryText(m_dlg.DirectoryText());
+  ScanOnClick();
 }
 
 void CVarnowWindow::GoToDirectory(const std::string& path) {
-  try {
-    CScanInfo& session = m_dlg.Session();
-    session.SetScanDir(path);
-    m_dlg.SetDirectoryText(session.GetScanDir());
-    PushDirectoryText(m_dlg.DirectoryText());
-    if (m_dlg.Settings().scanOnClick == 1) {
-      m_dlg.CommandLineFields().automatedRun = 0;
-      OnScan();
-    }
-  } catch (...) {
-    VN_TRACE("** Exception in GoToDirectory\n");
-  }
+  if (!m_dlg.GoToDirectory(path)) return;
+  PushDirectoryText(m_dlg.DirectoryText());
+  ScanOnClick();
+}
+
+void CVarnowWindow::ScanOnClick() {
+  if (m_dlg.Settings().scanOnClick != 1) return;
+  m_dlg.CommandLineFields().automatedRun = 0;
+  OnScan();
 }
 
 void CVarnowWindow::OnBack() {
-  try {
-    CScanInfo& session = m_dlg.Session();
-    std::string dir = session.GetScanDir();
-    VN_TRACE("OnBack");
-    const std::size_t length = dir.size();
-    auto cut = [&dir] {
-      const std::size_t slash = dir.rfind('/');
-      if (slash != std::string::npos) dir.erase(slash);
-    };
-    cut();
-    if (dir.size() + 1 == length) cut();
-    if (dir.empty()) dir = "/";  // above the root there is only the root
-    session.SetScanDir(dir);
-    m_dlg.SetDirectoryText(session.GetScanDir());
-    PushDirectoryText(m_dlg.DirectoryText());
-  } catch (...) {
-    VN_TRACE("** Exception in OnBack\n");
-  }
+  m_dlg.GoUp();
+  PushDirectoryText(m_dlg.DirectoryText());
 }
 
 void CVarnowWindow::done(int result) {

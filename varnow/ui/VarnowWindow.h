@@ -62,15 +62,17 @@ class CVarnowWindow : public QDialog, public IVarnowView, public IGridOwner {
   void OnAlerts();
   void OnHelp();
   void OnAbout();
+  // Publishes the status figures and the record afresh (the window shows them as they come).
   void UpdateStats();
-  void ShowStats(const CStatusTexts& texts) override;
+  void ShowSnapshot(const std::shared_ptr<const CDirSnapshot>& snapshot) override;
+  // The snapshot shown; nullptr before the first.
+  const std::shared_ptr<const CDirSnapshot>& Shown() const { return m_snapshot; }
   bool FillInGrid();
   void OnDblClickGrid(const std::string& name) override;
   void OnSortMethodChosen(int sortMethod) override;
   // Shows a directory (full path) as a double click in the grid does.
   void GoToDirectory(const std::string& path);
   void OnBack() override;
-  void RefreshView() override;
 
   // What a picker returns: a folder with its trailing "/", or "" when cancelled. Tests and the
   // alert dialog may replace the file dialog.
@@ -133,8 +135,11 @@ class CVarnowWindow : public QDialog, public IVarnowView, public IGridOwner {
   void ConnectControls();
   void OnSize();
   void FitCountLabels();
+  void ShowStats(const CStatusTexts& texts);
   void ShowProjection();
   void OnShowWindow();
+  // After a directory was opened from the grid or a list: scans it when the settings say so.
+  void ScanOnClick();
   void OnDestroy();
   void ApplyColumnWidths();
   void PushDirectoryText(const std::string& text);
@@ -145,6 +150,7 @@ class CVarnowWindow : public QDialog, public IVarnowView, public IGridOwner {
 
   CVarnowDlg& m_dlg;
   CQtPrompts& m_prompts;
+  std::shared_ptr<const CDirSnapshot> m_snapshot;  // what the grid, the status and the treemap show
   CProgramVersion m_version;
   std::unique_ptr<CWindowUpdateCheck> m_updateCheck;  // the automatic check of this start
   FolderPicker m_picker;
