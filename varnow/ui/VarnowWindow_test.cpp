@@ -219,6 +219,37 @@ TEST_F(VarnowWindowTest, DrillDownWithAndWithoutScanOnClickAndBackUp) {
   EXPECT_EQ(m_dlg->Session().GetScanDir(), "/");
 }
 
+TEST_F(VarnowWindowTest, TheGridShowsItsSnapshotUntilTheNextIsPublished) {
+  Open();
+  Scan(m_tree);
+  const std::shared_ptr<const CDirSnapshot> shown = m_window->Shown();
+  ASSERT_NE(shown, nullptr);
+  EXPECT_EQ(m_window->Grid()->Model()->Record(), shown->record);
+  const QStringList rows = RowHeadings(*m_window->Grid());
+  ASSERT_THAT(rows, ::testing::Contains("alpha"));
+  const QString alphaSize = m_window->Grid()->Model()->index(rows.indexOf("alpha"), 0).data().toString();
+
+  // The session's record is replaced, as a scan hands over its result: until that is published
+  // the grid reads and paints only what it was given.
+  CDirData replaced;
+  replaced.m_currentScanDir = m_tree;
+  replaced.m_entries.push_back({"other", {1, -1, -1, -1, -1, -1}});
+  m_dlg->Session().dd = std::move(replaced);
+  m_dlg->Session().dd.m_entries.shrink_to_fit();
+  EXPECT_EQ(RowHeadings(*m_window->Grid()), rows);
+  EXPECT_EQ(m_window->Grid()->Model()->index(rows.indexOf("alpha"), 0).data().toString(), alphaSize);
+  m_window->grab();
+  m_window->Grid()->OnHeadingClicked(0);  // reordered from the snapshot, too
+  EXPECT_THAT(RowHeadings(*m_window->Grid()), ::testing::Contains("alpha"));
+
+  m_window->UpdateStats();  // published
+  EXPECT_NE(m_window->Shown(), shown);
+  EXPECT_THAT(RowHeadings(*m_window->Grid()), ::testing::ElementsAre("other"));
+  EXPECT_THAT(rows, ::testing::Contains("alpha"));
+  EXPECT_EQ(shown->record->m_currentScanDir, m_tree);  // the old snapshot is still whole for whoever holds it
+  EXPECT_NE(shown->record->FindEntry("alpha"), nullptr);
+}
+
 TEST_F(VarnowWindowTest, OddNamesAreShownAndReachable) {
   const std::string odd = std::string("bad\xff") + "name";
   const std::string newline = "two\nlines";
