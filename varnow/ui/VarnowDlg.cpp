@@ -167,7 +167,7 @@ bool CVarnowDlg::GoToDirectory(const std::string& path) {
 bool CVarnowDlg::OpenSubdirectory(const std::string& name) {
   return platform::Guarded("OnDblClickGrid", [&] {
     const std::string scanDir = ScanDir();
-    if (name.empty() || name == "[Total Free]" || name == "[Total Used]" || IsSpecialEntryName(name)) return false;
+    if (name == "[Total Free]" || name == "[Total Used]" || IsSpecialEntryName(name)) return false;
     VN_TRACE("OnDlgClickGrid scandir=%s gridDir=%s", scanDir.c_str(), name.c_str());
     return GoToDirectory(scanDir + name);
   });

@@ -104,7 +104,8 @@ class CVarnowDlg : public IScanOwner, public IAutomatedRunOwner, public IPrintOw
   // The current scan directory (the working folder when none was set yet); ends in "/".
   std::string ScanDir();
   bool GoToDirectory(const std::string& path);
-  // A subdirectory of the scan directory, by its entry name; false for the summary rows.
+  // A subdirectory of the scan directory, by its entry name ("": the directory itself, as the
+  // empty row of a record without entries gives it); false for the summary rows.
   bool OpenSubdirectory(const std::string& name);
   // One level up; at "/" it stays there.
   bool GoUp();
