@@ -10,6 +10,7 @@
 #include <ctime>
 
 #include "platform/dirlist.h"
+#include "platform/guarded.h"
 #include "platform/mounts.h"
 #include "platform/tracelog.h"
 #include "varnow/scan/TreeLister.h"
@@ -104,7 +105,7 @@ bool CScanInfo::QueryVolume(const std::string& path, platform::VolumeFigures& ou
 // Current directory, root, cluster size, free space
 
 bool CScanInfo::SetScanDir(std::string dir) {
-  try {
+  platform::Guarded("SetScanDir", [&] {
     if (dir.empty() || dir[0] != '/') {
       std::string base = CurrentDirectory();
       dir = base + (base.back() == '/' ? "" : "/") + dir;
@@ -117,18 +118,14 @@ bool CScanInfo::SetScanDir(std::string dir) {
     }
     GetClusterSize();
     m_owner->RefreshView();
-  } catch (...) {
-    VN_TRACE("** Exception in SetScanDir\n");
-  }
+  });
   return true;
 }
 
 std::string CScanInfo::GetScanDir() {
-  try {
+  platform::Guarded("GetScanDir", [&] {
     if (dd.m_currentScanDir.empty()) SetScanDir(CurrentDirectory());
-  } catch (...) {
-    VN_TRACE("** Exception in GetScanDir\n");
-  }
+  });
   return dd.m_currentScanDir;
 }
 
@@ -136,13 +133,11 @@ std::string CScanInfo::GetScanDir() {
 // canonical form gives one directory one record, however it was named (".", "..", links).
 std::string CScanInfo::GetUniversalName(std::string path) {
   VN_TRACE("GetUniversalName Begin with %s", path.c_str());
-  try {
+  platform::Guarded("GetUniversalName", [&] {
     const bool directory = !path.empty() && path.back() == '/';
     path = platform::ResolvePath(path);
     if (directory && path.back() != '/') path += '/';
-  } catch (...) {
-    VN_TRACE("** Exception in GetUniversalName\n");
-  }
+  });
   VN_TRACE("GetUniversalName End with %s", path.c_str());
   return path;
 }
@@ -218,7 +213,7 @@ bool CScanInfo::IsCompressedVolume(const std::string& root) const {
 
 bool CScanInfo::ORVGetFreeSpace(const std::string& root, std::uint64_t& freeBytes) {
   freeBytes = 0;
-  try {
+  return platform::Guarded("ORVGetFreeSpace", [&] {
     if (!platform::PathExists(root)) return false;
     platform::VolumeFigures figures;
     if (!QueryVolume(root, figures)) {
@@ -227,11 +222,7 @@ bool CScanInfo::ORVGetFreeSpace(const std::string& root, std::uint64_t& freeByte
     }
     freeBytes = figures.freeBytes;
     return true;
-  } catch (...) {
-    VN_TRACE("** Exception in ORVGetFreeSpace\n");
-    freeBytes = 0;
-    return false;
-  }
+  }, false);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -239,11 +230,9 @@ bool CScanInfo::ORVGetFreeSpace(const std::string& root, std::uint64_t& freeByte
 
 bool CScanInfo::ClearDirData(CDirData& record) {
   VN_TRACE("ClearDirData Begin");
-  try {
+  platform::Guarded("ClearDirData", [&] {
     record.Reset();
-  } catch (...) {
-    VN_TRACE("** Exception in ClearDirData\n");
-  }
+  });
   VN_TRACE("ClearDirData End");
   return true;
 }
@@ -405,7 +394,7 @@ std::int64_t CScanInfo::ScanTree(int level, CDirData& record, CListedDirectory& 
 std::int64_t CScanInfo::ImportScan(CDirData& record, CListedDirectory tree, std::int32_t scanTime) {
   VN_TRACE("ImportScan Begin");
   std::int64_t total = -1;
-  try {
+  platform::Guarded("ImportScan", [&] {
     m_scan = std::make_unique<ScanContext>();
     m_scan->scanTime = scanTime;
     m_scan->haveFreeSpace = true;
@@ -415,9 +404,7 @@ std::int64_t CScanInfo::ImportScan(CDirData& record, CListedDirectory tree, std:
     m_saveQueue.BeginReads();
     total = ScanTree(1, record, tree, true);
     if (total != -1 && m_owner->AutoSave() != 0) QueueSave(record);
-  } catch (...) {
-    VN_TRACE("** Exception in ImportScan\n");
-  }
+  });
   m_scan.reset();
   m_saveQueue.EndReads();
   VN_TRACE("ImportScan End");
@@ -489,11 +476,9 @@ void CScanInfo::FinishRecord(int level, CDirData& record, bool listed, std::int6
 // Save queue and data file
 
 bool CScanInfo::QueueSave(const CDirData& record) {
-  try {
+  platform::Guarded("QueueSave", [&] {
     m_saveQueue.Queue(CDirData(record));
-  } catch (...) {
-    VN_TRACE("** Exception in QueueSave\n");
-  }
+  });
   return true;
 }
 
@@ -522,30 +507,22 @@ bool CScanInfo::LoadData(CDirData& record) {
 }
 
 void CScanInfo::SaveOutData(const CDirData* record) {
-  try {
+  platform::Guarded("SaveOutData", [&] {
     if (record) m_saveQueue.Write(*record);
     else m_saveQueue.WriteAll();
-  } catch (...) {
-    VN_TRACE("** Exception in SaveOutData\n");
-  }
+  });
 }
 
 IScanStore::LoadResult CScanInfo::ReadSavedTree(const std::string& top, const IScanStore::TreeVisitor& visit) {
-  try {
-    return m_saveQueue.ReadTree(top, visit);
-  } catch (...) {
-    VN_TRACE("** Exception in ReadSavedTree\n");
-  }
-  return IScanStore::LoadResult::Failed;
+  return platform::Guarded("ReadSavedTree", [&] { return m_saveQueue.ReadTree(top, visit); },
+                           IScanStore::LoadResult::Failed);
 }
 
 void CScanInfo::ShutdownWarning() {
   VN_TRACE("ShutdownWarning");
-  try {
+  platform::Guarded("ShutdownWarning", [&] {
     m_saveQueue.Shutdown();
-  } catch (...) {
-    VN_TRACE("** Exception in ShutdownWarning\n");
-  }
+  });
 }
 
 }  // namespace varnow
