@@ -293,7 +293,8 @@ std::int64_t CScanInfo::DoScan(int level, CDirData& record, bool silent) {
   std::int64_t total = -1;
   bool kept = false;
   const auto walk = [&] {
-    total = WalkAndMerge(level, record);
+    // A walk that fails (no thread could be started, no memory) leaves record to be dropped.
+    total = platform::Guarded("DoScan", [&] { return WalkAndMerge(level, record); }, std::int64_t{-1});
     // Kept and saved unless Cancel came first; a Cancel after this point is too late.
     kept = total != -1 && !m_scan->counters.Cancelled();
     if (kept && level == 1 && m_owner->AutoSave() != 0) QueueSave(record);
