@@ -4,19 +4,33 @@
 // that an unattended run never waits for a click. Keeps the engine free of widgets.
 #pragma once
 
+#include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 
 namespace varnow {
 
+// What a scan under way has met so far, written by the threads that read the tree and read by
+// its progress display from the GUI thread; and the flag with which the display cancels it.
+struct CScanCounters {
+  std::atomic<long> directories{0};  // subdirectories met
+  std::atomic<long> files{0};
+  std::atomic<int> topSubdirectories{0};  // of the scan directory, once it has been listed
+  std::atomic<int> topStarted{0};         // of those, how many the readers have entered ...
+  std::atomic<int> topMerged{0};          // ... and how many the session has made records for
+  std::atomic<bool> cancel{false};
+
+  bool Cancelled() const { return cancel.load(std::memory_order_relaxed); }
+};
+
 // A scan's progress display with its Cancel button (modeless, exists only during a scan).
 class CScanProgress {
  public:
   virtual ~CScanProgress() = default;
-  virtual void SetRange(int lower, int upper) = 0;
-  virtual void StepIt() = 0;                                   // pumps events, then steps
-  virtual void ShowCounters(long directories, long files) = 0;
-  virtual bool CheckCancel() = 0;                              // pumps events, true on Cancel
+  // Runs walk on a thread of its own and returns when it has ended, showing counters while it
+  // runs; Cancel sets counters.cancel. An exception of walk is thrown again here.
+  virtual void Run(CScanCounters& counters, const std::function<void()>& walk) = 0;
 };
 
 // What fired, on which directory, and the message that tells it.

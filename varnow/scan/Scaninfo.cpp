@@ -10,6 +10,7 @@
 #include <ctime>
 
 #include "platform/dirlist.h"
+#include "platform/guarded.h"
 #include "platform/mounts.h"
 #include "platform/tracelog.h"
 #include "varnow/scan/TreeLister.h"
@@ -53,8 +54,6 @@ void AgeTimes(CDirData& record, std::int32_t scanTime) {
   record.m_newScans = std::min(record.m_newScans + 1, static_cast<int>(record.m_times.size()));
 }
 
-bool IsDots(const std::string& name) { return name == "." || name == ".."; }
-
 std::string CurrentDirectory() {
   std::string buffer(PATH_MAX, '\0');
   if (!::getcwd(buffer.data(), buffer.size())) return "/";
@@ -66,7 +65,8 @@ std::string CurrentDirectory() {
 
 // State shared by every level of one top-level scan.
 struct CScanInfo::ScanContext {
-  std::unique_ptr<CScanProgress> progress;
+  CScanCounters counters;  // shown by the progress display, which may cancel through them
+  IScanVisitor* visitor = nullptr;
   std::unordered_set<FileId, FileIdHash> linkedFiles;  // files with several links, counted once
   // Mount points of pseudo file systems, and the scan directory with links resolved, so that
   // a subdirectory is recognised as one of them without a system call.
@@ -105,7 +105,7 @@ bool CScanInfo::QueryVolume(const std::string& path, platform::VolumeFigures& ou
 // Current directory, root, cluster size, free space
 
 bool CScanInfo::SetScanDir(std::string dir) {
-  try {
+  return platform::Guarded("SetScanDir", [&] {
     if (dir.empty() || dir[0] != '/') {
       std::string base = CurrentDirectory();
       dir = base + (base.back() == '/' ? "" : "/") + dir;
@@ -120,18 +120,13 @@ bool CScanInfo::SetScanDir(std::string dir) {
     GetClusterSize();
     m_owner->RefreshView();
     return loaded;
-  } catch (...) {
-    VN_TRACE("** Exception in SetScanDir\n");
-  }
-  return false;
+  }, false);
 }
 
 std::string CScanInfo::GetScanDir() {
-  try {
+  platform::Guarded("GetScanDir", [&] {
     if (dd.m_currentScanDir.empty()) SetScanDir(CurrentDirectory());
-  } catch (...) {
-    VN_TRACE("** Exception in GetScanDir\n");
-  }
+  });
   return dd.m_currentScanDir;
 }
 
@@ -139,13 +134,11 @@ std::string CScanInfo::GetScanDir() {
 // canonical form gives one directory one record, however it was named (".", "..", links).
 std::string CScanInfo::GetUniversalName(std::string path) {
   VN_TRACE("GetUniversalName Begin with %s", path.c_str());
-  try {
+  platform::Guarded("GetUniversalName", [&] {
     const bool directory = !path.empty() && path.back() == '/';
     path = platform::ResolvePath(path);
     if (directory && path.back() != '/') path += '/';
-  } catch (...) {
-    VN_TRACE("** Exception in GetUniversalName\n");
-  }
+  });
   VN_TRACE("GetUniversalName End with %s", path.c_str());
   return path;
 }
@@ -221,7 +214,7 @@ bool CScanInfo::IsCompressedVolume(const std::string& root) const {
 
 bool CScanInfo::ORVGetFreeSpace(const std::string& root, std::uint64_t& freeBytes) {
   freeBytes = 0;
-  try {
+  return platform::Guarded("ORVGetFreeSpace", [&] {
     if (!platform::PathExists(root)) return false;
     platform::VolumeFigures figures;
     if (!QueryVolume(root, figures)) {
@@ -230,11 +223,7 @@ bool CScanInfo::ORVGetFreeSpace(const std::string& root, std::uint64_t& freeByte
     }
     freeBytes = figures.freeBytes;
     return true;
-  } catch (...) {
-    VN_TRACE("** Exception in ORVGetFreeSpace\n");
-    freeBytes = 0;
-    return false;
-  }
+  }, false);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -242,11 +231,9 @@ bool CScanInfo::ORVGetFreeSpace(const std::string& root, std::uint64_t& freeByte
 
 bool CScanInfo::ClearDirData(CDirData& record) {
   VN_TRACE("ClearDirData Begin");
-  try {
+  platform::Guarded("ClearDirData", [&] {
     record.Reset();
-  } catch (...) {
-    VN_TRACE("** Exception in ClearDirData\n");
-  }
+  });
   VN_TRACE("ClearDirData End");
   return true;
 }
@@ -267,7 +254,7 @@ int CScanInfo::GetNumSubDirs(std::string path) {
 
 std::int64_t CScanInfo::DoScan(int level, CDirData& record, bool silent) {
   VN_TRACE("DoScan Begin");
-  // The context lives for the top-level call; the progress display goes with it on every return.
+  // The context lives for the call; the progress display goes with it on every return.
   struct ContextGuard {
     std::unique_ptr<ScanContext>& slot;
     CSaveQueue& saveQueue;
@@ -278,7 +265,9 @@ std::int64_t CScanInfo::DoScan(int level, CDirData& record, bool silent) {
       saveQueue.EndReads();
     }
   } guard{m_scan, m_saveQueue};
+  std::unique_ptr<CScanProgress> progress;
   try {
+    // Every question is asked here, before the walk starts.
     if (level == 1 && !platform::PathExists(record.m_currentScanDir)) {
       if (!m_prompts->AskScanMissingDirectory()) {
         VN_TRACE("DoScan was aborted because directory doesn't appear to exist\n");
@@ -286,74 +275,76 @@ std::int64_t CScanInfo::DoScan(int level, CDirData& record, bool silent) {
       }
       VN_TRACE("Continuing scan even though it appear the directory doesn't exist\n");
     }
-    if (level == 1 || !m_scan) {
-      m_scan = std::make_unique<ScanContext>();
-      guard.owned = true;
-      m_saveQueue.BeginReads();
-      PreparePseudoMounts(record.m_currentScanDir);
-    }
-    if (level == 1) {
-      if (!silent) m_scan->progress = m_prompts->CreateScanProgress();
-      m_directoriesScanned = 0;
-      m_filesScanned = 0;
-      m_largestFiles.Clear();
-      m_lastScanTime = std::time(nullptr);
-      m_lastScanDir = record.m_currentScanDir;
-      if (CScanProgress* progress = CurrentProgress()) {
-        int subdirectories = GetNumSubDirs(GetScanDir());
-        progress->SetRange(0, subdirectories + 1);
-        progress->StepIt();
-      }
-    }
+    m_scan = std::make_unique<ScanContext>();
+    guard.owned = true;
+    m_saveQueue.BeginReads();
+    PreparePseudoMounts(record.m_currentScanDir);
+    m_scan->visitor = m_visitor;
+    if (!silent) progress = m_prompts->CreateScanProgress();
+    m_directoriesScanned = 0;
+    m_filesScanned = 0;
+    m_largestFiles.Clear();
+    m_lastScanTime = std::time(nullptr);
+    m_lastScanDir = record.m_currentScanDir;
   } catch (...) {
     VN_TRACE("** Exception in DoScan\n");
     VN_TRACE("DoScan End");
     return 0;
   }
-  platform::DirListing listing;
-  if (level == 1 && !CurrentProgress() && ScanThreads() > 1 && !m_visitor) {
-    // Nothing to show and nothing to cancel: the file system is read by several threads first.
-    CListedDirectory tree = ListTree(record.m_currentScanDir, ScanThreads(), m_rule,
-                                     [this](const std::string& path) { return IsPseudoMount(path); },
-                                     m_options.keepLargestFiles ? &m_largestFiles : nullptr);
-    return ScanTree(level, record, silent, listing, &tree, true, Place{});
-  }
-  listing.Open(record.m_currentScanDir);
-  return ScanTree(level, record, silent, listing, nullptr, true, Place{});
+  std::int64_t total = -1;
+  bool kept = false;
+  const auto walk = [&] {
+    // A walk that fails (no thread could be started, no memory) leaves record to be dropped.
+    total = platform::Guarded("DoScan", [&] { return WalkAndMerge(level, record); }, std::int64_t{-1});
+    // Kept and saved unless Cancel came first; a Cancel after this point is too late.
+    kept = total != -1 && !m_scan->counters.Cancelled();
+    if (kept && level == 1 && m_owner->AutoSave() != 0) QueueSave(record);
+  };
+  // With a display the walk runs on a thread of its own and the display's thread stays free.
+  if (progress) progress->Run(m_scan->counters, walk);
+  else walk();
+  progress.reset();
+  if (kept) return total;
+  if (total != -1) VN_TRACE("DoScan End - Cancelled");  // after the walk's end
+  return -1;
 }
 
-// Reads the directory's entries (from the live listing, or taken out of what ListTree found):
-// adds the files to total and returns the subdirectories in listing order.
-std::vector<std::string> CScanInfo::TakeEntries(const std::string& directory, platform::DirListing& listing,
-                                                CListedDirectory* listed, std::int64_t& total) {
-  std::vector<std::string> subdirectories;
-  if (listed) {
-    total += listed->filesSize;
-    for (const CListedFile& file : listed->linkedFiles)
-      if (m_scan->linkedFiles.insert(FileId{file.device, file.inode}).second) total += file.size;
-    m_filesScanned += listed->fileCount;
-    listed->linkedFiles = {};
-    return std::move(listed->subdirectories);
+std::int64_t CScanInfo::WalkAndMerge(int level, CDirData& record) {
+  CListOptions options;
+  options.threads = ScanThreads();
+  options.rule = m_rule;
+  options.skip = [this](const std::string& path) {
+    if (m_options.onListing) m_options.onListing(path);
+    return IsPseudoMount(path);
+  };
+  options.largest = m_options.keepLargestFiles ? &m_largestFiles : nullptr;
+  options.counters = &m_scan->counters;
+  options.keepFiles = m_scan->visitor != nullptr;
+  CListedDirectory tree = ListTree(record.m_currentScanDir, options);
+  if (m_scan->counters.Cancelled()) {
+    VN_TRACE("DoScan End - Cancelled");
+    return -1;  // nothing was loaded or changed yet
   }
-  CScanProgress* progress = CurrentProgress();
-  platform::DirEntry entry;
-  while (listing.Next(entry)) {
-    if (!entry.isDirectory) {
-      if (m_visitor) m_visitor->OnFile(entry, FileSpace(entry));
-      const std::int64_t size = CountFile(entry);
-      total += size;
-      ++m_filesScanned;
-      m_largestFiles.Offer(directory, entry.name, size, entry.modified, entry.device, entry.inode, entry.links);
-    } else if (!IsDots(entry.name)) {
-      subdirectories.push_back(entry.name);
-    }
-    if (progress) progress->ShowCounters(m_directoriesScanned, m_filesScanned);
-  }
-  return subdirectories;
+  return ScanTree(level, record, tree, true);
 }
 
-std::int64_t CScanInfo::ScanTree(int level, CDirData& record, bool silent, platform::DirListing& listing,
-                                 CListedDirectory* listed, bool consultFile, const Place& place) {
+// Takes the directory's files out of what ListTree found (each file with several links counted
+// once per scan) and tells the observer of them; returns their total.
+std::int64_t CScanInfo::TakeFiles(const std::string& directory, CListedDirectory& listed) {
+  std::int64_t total = listed.filesSize;
+  for (const CListedFile& file : listed.linkedFiles)
+    if (m_scan->linkedFiles.insert(FileId{file.device, file.inode}).second) total += file.size;
+  m_filesScanned += listed.fileCount;
+  if (IScanVisitor* visitor = m_scan->visitor) {
+    visitor->OnDirectoryBegin(directory, listed.opened, listed.device, listed.inode);
+    for (const platform::DirEntry& entry : listed.files) visitor->OnFile(entry, CountedSize(entry, m_rule));
+  }
+  listed.linkedFiles = {};
+  listed.files = {};
+  return total;
+}
+
+std::int64_t CScanInfo::ScanTree(int level, CDirData& record, CListedDirectory& listed, bool consultFile) {
   std::int64_t total = 0;
   try {
     IScanStore::LoadResult loaded = m_saveQueue.Load(record, consultFile, nullptr);
@@ -361,54 +352,40 @@ std::int64_t CScanInfo::ScanTree(int level, CDirData& record, bool silent, platf
     VN_TRACE("Using dd.m_currentScanDir  = %s", record.m_currentScanDir.c_str());
     AgeSizes(record);
 
-    const bool opened = listed ? listed->opened : listing.IsOpen();
-    IScanVisitor* visitor = listed ? nullptr : m_visitor;
-    if (visitor) visitor->OnDirectoryBegin(record.m_currentScanDir, opened, listing.Device(), listing.Inode());
-    if (opened) {
-      CScanProgress* progress = CurrentProgress();
-      std::vector<std::string> subdirectories = TakeEntries(record.m_currentScanDir, listing, listed, total);
-      const bool holds = !place.anchor || HoldsDescriptor(place.depth, place.relative.size());
-      if (!holds) listing.Close();
-
+    total += TakeFiles(record.m_currentScanDir, listed);
+    if (listed.opened) {
       // Nothing below a directory without a storage can have been saved; a file that could not
       // be read (damaged, or locked past the wait) is not tried again for every subdirectory.
       // The saved records of subdirectories matter only to a scan that saves them again.
       const bool childrenConsult = consultFile && loaded != IScanStore::LoadResult::NoStorage &&
                                    loaded != IScanStore::LoadResult::Failed && m_owner->SubDirSave() != 0;
-      if (consultFile && !childrenConsult && !subdirectories.empty()) m_saveQueue.PauseReads();
+      if (consultFile && !childrenConsult && !listed.subdirectories.empty()) m_saveQueue.PauseReads();
       Found found;
-      found.reserve(subdirectories.size());
-      for (std::size_t i = 0; i < subdirectories.size(); ++i) {
-        const std::string& name = subdirectories[i];
+      found.reserve(listed.subdirectories.size());
+      for (std::size_t i = 0; i < listed.subdirectories.size(); ++i) {
+        const std::string& name = listed.subdirectories[i];
         ++m_directoriesScanned;
-        if (progress && progress->CheckCancel()) {
-          listing.Close();
-          m_scan->progress.reset();
+        if (m_scan->counters.Cancelled()) {
           VN_TRACE("DoScan End - Cancelled");
           UndoAgeing(record);
           return -1;
         }
         CDirData child;
         child.m_currentScanDir = record.m_currentScanDir + name + "/";
-        std::int64_t size =
-            listed ? ScanListedSubdirectory(listed->children[i], child, silent, childrenConsult)
-                   : ScanSubdirectory(holds ? Place{&listing, name, place.depth + 1}
-                                            : Place{place.anchor, place.relative + "/" + name, place.depth + 1},
-                                      child, silent, childrenConsult);
+        std::int64_t size = ScanSubdirectory(name, listed.children[i], child, childrenConsult);
         if (size == -1) return -1;
-        if (listed) listed->children[i] = {};  // walked: what was listed of it is not needed again
-        if (level == 1 && progress) progress->StepIt();
+        listed.children[i] = {};  // merged: what was listed of it is not needed again
+        if (level == 1) ++m_scan->counters.topMerged;
         if (IsSpecialEntryName(name))
           VN_TRACE("Subdirectory %s counted without an entry (reserved name)\n", child.m_currentScanDir.c_str());
         else
           found.emplace_back(name, size);
         total += size;
       }
-      listing.Close();
       MergeScannedSubdirectories(record, found);
     }
-    if (visitor) visitor->OnDirectoryEnd();
-    FinishRecord(level, record, opened, total);
+    if (m_scan->visitor) m_scan->visitor->OnDirectoryEnd();
+    FinishRecord(level, record, listed.opened, total);
   } catch (...) {
     VN_TRACE("** Exception in DoScan\n");
   }
@@ -419,7 +396,7 @@ std::int64_t CScanInfo::ScanTree(int level, CDirData& record, bool silent, platf
 std::int64_t CScanInfo::ImportScan(CDirData& record, CListedDirectory tree, std::int32_t scanTime) {
   VN_TRACE("ImportScan Begin");
   std::int64_t total = -1;
-  try {
+  platform::Guarded("ImportScan", [&] {
     m_scan = std::make_unique<ScanContext>();
     m_scan->scanTime = scanTime;
     m_scan->haveFreeSpace = true;
@@ -427,11 +404,9 @@ std::int64_t CScanInfo::ImportScan(CDirData& record, CListedDirectory tree, std:
     m_directoriesScanned = 0;
     m_filesScanned = 0;
     m_saveQueue.BeginReads();
-    platform::DirListing unused;
-    total = ScanTree(1, record, true, unused, &tree, true, Place{});
-  } catch (...) {
-    VN_TRACE("** Exception in ImportScan\n");
-  }
+    total = ScanTree(1, record, tree, true);
+    if (total != -1 && m_owner->AutoSave() != 0) QueueSave(record);
+  });
   m_scan.reset();
   m_saveQueue.EndReads();
   VN_TRACE("ImportScan End");
@@ -445,28 +420,15 @@ bool CScanInfo::IsPseudoMount(const std::string& path) const {
   return m_scan->pseudoMounts.count(resolved) != 0;
 }
 
-std::int64_t CScanInfo::ScanSubdirectory(const Place& place, CDirData& child, bool silent, bool consultFile) {
-  if (IsPseudoMount(child.m_currentScanDir)) {
-    VN_TRACE("Not scanning %s: pseudo file system\n", child.m_currentScanDir.c_str());
-    if (m_visitor) m_visitor->OnSkippedDirectory(place.relative.substr(place.relative.rfind('/') + 1));
-    return 0;
-  }
-  platform::DirListing listing;
-  // An observer is told each directory's device, which only identifying it gives.
-  if (place.anchor->IsOpen()) listing.OpenAt(place.anchor->Fd(), place.relative, m_visitor != nullptr);
-  VN_TRACE("DoScan Begin");
-  return ScanTree(0, child, silent, listing, nullptr, consultFile, place);
-}
-
-std::int64_t CScanInfo::ScanListedSubdirectory(CListedDirectory& listed, CDirData& child, bool silent,
-                                               bool consultFile) {
+std::int64_t CScanInfo::ScanSubdirectory(const std::string& name, CListedDirectory& listed, CDirData& child,
+                                         bool consultFile) {
   if (listed.skipped) {
     VN_TRACE("Not scanning %s: pseudo file system\n", child.m_currentScanDir.c_str());
+    if (m_scan->visitor) m_scan->visitor->OnSkippedDirectory(name);
     return 0;
   }
-  platform::DirListing unused;
   VN_TRACE("DoScan Begin");
-  return ScanTree(0, child, silent, unused, &listed, consultFile, Place{});
+  return ScanTree(0, child, listed, consultFile);
 }
 
 int CScanInfo::ScanThreads() const {
@@ -488,16 +450,6 @@ void CScanInfo::PreparePseudoMounts(const std::string& top) {
   m_scan->topLength = top.size();
 }
 
-std::int64_t CScanInfo::CountFile(const platform::DirEntry& entry) {
-  if (entry.links > 1 && m_scan && !m_scan->linkedFiles.insert(FileId{entry.device, entry.inode}).second)
-    return 0;
-  return FileSpace(entry);
-}
-
-std::int64_t CScanInfo::FileSpace(const platform::DirEntry& entry) const {
-  return CountedSize(entry, m_rule);
-}
-
 // Measured once per top-level scan: every record of it has the same root.
 std::int64_t CScanInfo::ScanFreeSpace() {
   if (!m_scan->haveFreeSpace) {
@@ -517,10 +469,7 @@ void CScanInfo::FinishRecord(int level, CDirData& record, bool listed, std::int6
   }
   DropStaleEntries(record);
   record.m_total = total;
-  if (level == 1) m_scan->progress.reset();
-  if (level == 1) {
-    if (m_owner->AutoSave() != 0) QueueSave(record);
-  } else if (m_owner->SubDirSave() != 0) {
+  if (level != 1 && m_owner->SubDirSave() != 0) {
     m_saveQueue.Queue(std::move(record));  // a subdirectory's record is not used after this
   }
 }
@@ -529,11 +478,9 @@ void CScanInfo::FinishRecord(int level, CDirData& record, bool listed, std::int6
 // Save queue and data file
 
 bool CScanInfo::QueueSave(const CDirData& record) {
-  try {
+  platform::Guarded("QueueSave", [&] {
     m_saveQueue.Queue(CDirData(record));
-  } catch (...) {
-    VN_TRACE("** Exception in QueueSave\n");
-  }
+  });
   return true;
 }
 
@@ -545,8 +492,6 @@ bool CScanInfo::DataFileFailed() {
 }
 
 void CScanInfo::SetDataDirectory(const std::string& folder) { m_saveQueue.SetFolder(folder); }
-
-CScanProgress* CScanInfo::CurrentProgress() const { return m_scan ? m_scan->progress.get() : nullptr; }
 
 bool CScanInfo::LoadData(CDirData& record) {
   try {
@@ -564,30 +509,22 @@ bool CScanInfo::LoadData(CDirData& record) {
 }
 
 void CScanInfo::SaveOutData(const CDirData* record) {
-  try {
+  platform::Guarded("SaveOutData", [&] {
     if (record) m_saveQueue.Write(*record);
     else m_saveQueue.WriteAll();
-  } catch (...) {
-    VN_TRACE("** Exception in SaveOutData\n");
-  }
+  });
 }
 
 IScanStore::LoadResult CScanInfo::ReadSavedTree(const std::string& top, const IScanStore::TreeVisitor& visit) {
-  try {
-    return m_saveQueue.ReadTree(top, visit);
-  } catch (...) {
-    VN_TRACE("** Exception in ReadSavedTree\n");
-  }
-  return IScanStore::LoadResult::Failed;
+  return platform::Guarded("ReadSavedTree", [&] { return m_saveQueue.ReadTree(top, visit); },
+                           IScanStore::LoadResult::Failed);
 }
 
 void CScanInfo::ShutdownWarning() {
   VN_TRACE("ShutdownWarning");
-  try {
+  platform::Guarded("ShutdownWarning", [&] {
     m_saveQueue.Shutdown();
-  } catch (...) {
-    VN_TRACE("** Exception in ShutdownWarning\n");
-  }
+  });
 }
 
 }  // namespace varnow

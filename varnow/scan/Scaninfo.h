@@ -20,9 +20,7 @@
 #include "varnow/scan/scandir.h"
 
 namespace platform {
-class DirListing;
 class MountTable;
-struct DirEntry;
 struct VolumeFigures;
 }
 
@@ -44,11 +42,14 @@ struct CScanOptions {
   // How a volume's figures are read (tests fake a volume that does not tell them); empty: the
   // file system is asked.
   std::function<bool(const std::string& path, platform::VolumeFigures& out)> queryVolume;
-  // Threads that read the file system for a scan without progress display; 0: one per core
-  // (at most 4). A scan with a progress display reads on the calling thread only.
+  // Threads that read the file system for a scan; 0: one per core (at most 4). A scan with a
+  // progress display reads on these while the display's thread only shows it.
   int scanThreads = 0;
   // Keep the largest files the scan meets (the benchmark measures the scan without it).
   bool keepLargestFiles = true;
+  // Called by the reading threads with each subdirectory's path before it is opened (tests
+  // change the tree under a scan, or cancel it, at a known point).
+  std::function<void(const std::string& path)> onListing;
 };
 
 class CScanInfo {
@@ -76,15 +77,17 @@ class CScanInfo {
   // True when the volume holding root compresses its files (a btrfs mount with compression).
   bool IsCompressedVolume(const std::string& root) const;
 
-  // Scans record.m_currentScanDir into record; level 1 for the directory the user scans.
-  // Returns the total, or -1 when cancelled or declined.
+  // Scans record.m_currentScanDir into record; level 1 for the directory the user scans. Its
+  // questions are asked first, on the calling thread; with a progress display (not silent) the
+  // tree is read and merged on other threads while the display runs the calling thread's events.
+  // Returns the total, or -1 when cancelled or declined (then record is to be dropped).
   std::int64_t DoScan(int level, CDirData& record, bool silent);
   // Takes a tree listed elsewhere (an imported listing) as a scan of record.m_currentScanDir
   // made at scanTime: the records come out, and are saved, as a scan of the same tree would
   // make them, but without a free-space figure, which the listing does not tell.
   std::int64_t ImportScan(CDirData& record, CListedDirectory tree, std::int32_t scanTime);
-  // The observer of the scans that follow, or nullptr; it must outlive them. A scan with an
-  // observer reads the tree on one thread, in the order it tells it.
+  // The observer of the scans that follow, or nullptr; it must outlive them. It is told the
+  // tree in listing order, from the thread that merges the scan.
   void SetScanVisitor(IScanVisitor* visitor) { m_visitor = visitor; }
   bool ClearDirData(CDirData& record);
   int GetNumSubDirs(std::string path);
@@ -119,8 +122,6 @@ class CScanInfo {
   // Counters of the last top-level scan: reset when it starts, kept after it ends.
   std::int32_t DirectoriesScanned() const { return m_directoriesScanned; }
   std::int32_t FilesScanned() const { return m_filesScanned; }
-  // The progress display of the scan under way, or nullptr (silent run, no scan).
-  CScanProgress* CurrentProgress() const;
   // The largest files of the last top-level scan (empty before the first one); read it when no
   // scan is under way.
   const CLargestFiles& LargestFiles() const { return m_largestFiles; }
@@ -134,26 +135,14 @@ class CScanInfo {
 
   using Found = std::vector<std::pair<std::string, std::int64_t>>;
 
-  // Where a directory is opened from: the listing of an ancestor that is still open (none for
-  // the top) and the path below it (see HoldsDescriptor).
-  struct Place {
-    const platform::DirListing* anchor = nullptr;
-    std::string relative;
-    int depth = 0;
-  };
-
-  std::int64_t ScanTree(int level, CDirData& record, bool silent, platform::DirListing& listing,
-                        CListedDirectory* listed, bool consultFile, const Place& place);
-  std::vector<std::string> TakeEntries(const std::string& directory, platform::DirListing& listing,
-                                       CListedDirectory* listed, std::int64_t& total);
-  std::int64_t ScanSubdirectory(const Place& place, CDirData& child, bool silent, bool consultFile);
-  std::int64_t ScanListedSubdirectory(CListedDirectory& listed, CDirData& child, bool silent,
-                                      bool consultFile);
+  std::int64_t WalkAndMerge(int level, CDirData& record);
+  std::int64_t ScanTree(int level, CDirData& record, CListedDirectory& listed, bool consultFile);
+  std::int64_t TakeFiles(const std::string& directory, CListedDirectory& listed);
+  std::int64_t ScanSubdirectory(const std::string& name, CListedDirectory& listed, CDirData& child,
+                                bool consultFile);
   bool IsPseudoMount(const std::string& path) const;
   int ScanThreads() const;
   void PreparePseudoMounts(const std::string& top);
-  std::int64_t CountFile(const platform::DirEntry& entry);
-  std::int64_t FileSpace(const platform::DirEntry& entry) const;
   void FinishRecord(int level, CDirData& record, bool listed, std::int64_t total);
   std::int64_t ScanFreeSpace();
   std::uint32_t DriveClusterSize(const std::string& root);

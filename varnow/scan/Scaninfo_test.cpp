@@ -155,7 +155,7 @@ TEST_F(ScanTest, ParallelReadingGivesTheSameRecordsAsAWalkOnOneThread) {
     CScanOptions options;
     options.scanThreads = threads[run];
     auto session = Session(options);
-    owner.interactive = run == 2;  // a progress display makes the walk sequential
+    owner.interactive = run == 2;  // a progress display runs the walk on a thread of its own
     session->SetScanDir(dir.Path());
     CDirData copy = session->dd;
     EXPECT_EQ(session->DoScan(1, copy, run != 2), expectedTotal);
@@ -359,17 +359,17 @@ TEST_F(ScanTest, VanishedSubdirectoryCountsZeroAndKeepsItsRecord) {
   dir.MakeDir("victim/sub");
   dir.MakeFile("victim/sub/f", 4096);
   dir.MakeFile("keep/f", 4096);
-  auto session = Session();
-  SavedScan(*session, dir.Path());
+  SavedScan(*Session(), dir.Path());
   CDirData saved = Stored(dir.Path() + "victim/");
 
   // The directory disappears after the listing named it, before it is opened.
+  CScanOptions options;
+  options.onListing = [&](const std::string& path) {
+    if (path == dir.Path() + "victim/") std::system(("rm -rf '" + dir.Path() + "victim'").c_str());
+  };
+  auto session = Session(options);
   owner.interactive = true;
   owner.subDirSave = 1;
-  owner.onCancelCheck = [&](int) {
-    std::system(("rm -rf '" + dir.Path() + "victim'").c_str());
-    return false;
-  };
   session->SetScanDir(dir.Path());
   CDirData copy = session->dd;
   EXPECT_EQ(session->DoScan(1, copy, false), 4096);
@@ -382,7 +382,61 @@ TEST_F(ScanTest, VanishedSubdirectoryCountsZeroAndKeepsItsRecord) {
   EXPECT_EQ(owner.progressAlive, 0);
 }
 
-TEST_F(ScanTest, CancelDeepInsideReturnsMinusOneAndLeavesRecordAsItWas) {
+// Cancel while the tree is read: the readers open nothing after they see the flag, and nothing
+// is loaded, saved or changed.
+TEST_F(ScanTest, CancelWhileReadingStopsBetweenDirectoriesAndChangesNothing) {
+  for (int i = 0; i < 40; ++i) {
+    const std::string sub = "d" + std::to_string(i % 4) + "/e" + std::to_string(i);
+    dir.MakeDir(sub);
+    dir.MakeFile(sub + "/f", 4096);
+  }
+  SavedScan(*Session(), dir.Path());
+  const std::map<std::string, CDirData> saved = state->records;
+  const std::size_t written = state->written.size();
+  for (int threads : {1, 3}) {
+    SCOPED_TRACE(threads);
+    std::atomic<int> calls{0}, callsAfterCancel{0};
+    CScanOptions options;
+    options.scanThreads = threads;
+    options.onListing = [&](const std::string&) {
+      if (owner.counters->Cancelled()) ++callsAfterCancel;
+      if (++calls == 3) owner.counters->cancel = true;
+    };
+    auto session = Session(options);
+    session->SetScanDir(dir.Path());
+    const CDirData before = session->dd;
+    const int reads = state->reads;
+    owner.interactive = true;
+    owner.autoSave = owner.subDirSave = 1;
+    EXPECT_EQ(Scan(*session, dir.Path(), false), -1);
+    EXPECT_NE(owner.walkThread, std::this_thread::get_id());  // the caller only waited
+    EXPECT_EQ(owner.progressAlive, 0);
+    session->SaveOutData();
+    EXPECT_EQ(session->dd, before);
+    EXPECT_EQ(state->reads, reads);
+    EXPECT_EQ(state->written.size(), written);
+    EXPECT_EQ(state->records, saved);
+    // One reader stops at once; each of the others may finish the directory it is in.
+    if (threads == 1) {
+      EXPECT_EQ(callsAfterCancel, 0);
+    }
+    EXPECT_LE(calls, 2 + threads);
+    owner.autoSave = owner.subDirSave = 0;
+  }
+
+  // Cancelled before the walk starts (pressed while the display was coming up): the same.
+  owner.interactive = true;
+  owner.onRun = [](CScanCounters& counters) { counters.cancel = true; };
+  auto session = Session();
+  session->SetScanDir(dir.Path());
+  const int reads = state->reads;
+  CDirData copy = session->dd;
+  EXPECT_EQ(session->DoScan(1, copy, false), -1);
+  EXPECT_EQ(copy, session->dd);
+  EXPECT_EQ(state->reads, reads);
+}
+
+TEST_F(ScanTest, CancelWhileMergingReturnsMinusOneAndLeavesRecordAsItWas) {
   dir.MakeDir("a/b/c/d");
   dir.MakeDir("z");
   auto session = Session();
@@ -390,23 +444,27 @@ TEST_F(ScanTest, CancelDeepInsideReturnsMinusOneAndLeavesRecordAsItWas) {
   CDirData before = session->dd;
 
   owner.interactive = true;
-  owner.onCancelCheck = [](int number) { return number == 3; };  // inside a/b
+  owner.subDirSave = 1;  // the records of subdirectories are read too
+  state->onRead = [&](const std::string& path) {
+    if (path == dir.Path() + "a/b/") owner.counters->cancel = true;
+  };
   EXPECT_EQ(Scan(*session, dir.Path(), false), -1);
   EXPECT_EQ(session->dd, before);
   EXPECT_EQ(owner.progressAlive, 0);
-  EXPECT_EQ(session->CurrentProgress(), nullptr);
 
   // Cancelled at the top level: the loaded record comes back with its ageing undone.
-  owner.cancelChecks = 0;
-  owner.onCancelCheck = [](int number) { return number == 1; };
+  state->onRead = [&](const std::string& path) {
+    if (path == dir.Path()) owner.counters->cancel = true;
+  };
   CDirData copy = session->dd;
   EXPECT_EQ(session->DoScan(1, copy, false), -1);
   EXPECT_EQ(copy.m_entries, before.m_entries);
+  state->onRead = nullptr;
 
-  // A silent run never asks.
-  owner.cancelChecks = 0;
+  // A silent run has no display, and nothing to cancel it.
+  const int runs = owner.runs;
   EXPECT_NE(Scan(*session, dir.Path(), true), -1);
-  EXPECT_EQ(owner.cancelChecks, 0);
+  EXPECT_EQ(owner.runs, runs);
 }
 
 TEST_F(ScanTest, MissingDirectoryOrFileAsksFirst) {

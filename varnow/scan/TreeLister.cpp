@@ -21,8 +21,7 @@ struct Task {
 
 class Walk {
  public:
-  Walk(const CSizeRule& rule, const std::function<bool(const std::string&)>& skip, CLargestFiles* largest)
-      : m_rule(rule), m_skip(skip), m_largest(largest) {}
+  explicit Walk(const CListOptions& options) : m_options(options) {}
 
   void Add(Task task) {
     {
@@ -41,7 +40,7 @@ class Walk {
         std::unique_lock lock(m_mutex);
         m_cv.wait(lock, [this] { return !m_stack.empty() || m_active == 0; });
         if (m_stack.empty()) {
-          if (m_largest) m_largest->Merge(largest);
+          if (m_options.largest) m_options.largest->Merge(largest);
           m_cv.notify_all();
           return;
         }
@@ -49,7 +48,7 @@ class Walk {
         m_stack.pop_back();
         ++m_active;
       }
-      List(task, largest);
+      if (!Cancelled()) List(task, largest);
       {
         std::lock_guard lock(m_mutex);
         --m_active;
@@ -59,35 +58,60 @@ class Walk {
   }
 
  private:
+  bool Cancelled() const { return m_options.counters && m_options.counters->Cancelled(); }
+
+  bool Open(Task& task, platform::DirListing& listing) {
+    if (!task.anchor) return listing.Open(task.path);
+    return listing.OpenAt(task.anchor->Fd(), task.relative, m_options.keepFiles);
+  }
+
+  void ReadEntries(Task& task, platform::DirListing& listing, CLargestFiles& largest) {
+    CListedDirectory& node = *task.node;
+    platform::DirEntry entry;
+    while (!Cancelled() && listing.Next(entry)) {
+      if (entry.isDirectory) {
+        if (entry.name != "." && entry.name != "..") node.subdirectories.push_back(entry.name);
+        continue;
+      }
+      ++node.fileCount;
+      const std::int64_t size = CountedSize(entry, m_options.rule);
+      if (entry.links > 1) node.linkedFiles.push_back({entry.device, entry.inode, size});
+      else node.filesSize += size;
+      if (m_options.largest)
+        largest.Offer(task.path, entry.name, size, entry.modified, entry.device, entry.inode, entry.links);
+      if (m_options.keepFiles) node.files.push_back(std::move(entry));
+    }
+  }
+
+  void Count(const Task& task) {
+    CScanCounters* counters = m_options.counters;
+    if (!counters) return;
+    const CListedDirectory& node = *task.node;
+    counters->directories += static_cast<long>(node.subdirectories.size());
+    counters->files += node.fileCount;
+    if (task.depth == 0) counters->topSubdirectories = static_cast<int>(node.subdirectories.size());
+    if (task.depth == 1) ++counters->topStarted;
+  }
+
   void List(Task& task, CLargestFiles& largest) {
     auto listing = std::make_shared<platform::DirListing>();
     CListedDirectory& node = *task.node;
     try {
-      const bool opened = task.anchor ? listing->OpenAt(task.anchor->Fd(), task.relative, false)
-                                      : listing->Open(task.path);
-      if (!opened) return;
+      if (!Open(task, *listing)) return;
       node.opened = true;
-      platform::DirEntry entry;
-      while (listing->Next(entry)) {
-        if (entry.isDirectory) {
-          if (entry.name != "." && entry.name != "..") node.subdirectories.push_back(entry.name);
-          continue;
-        }
-        ++node.fileCount;
-        const std::int64_t size = CountedSize(entry, m_rule);
-        if (entry.links > 1) node.linkedFiles.push_back({entry.device, entry.inode, size});
-        else node.filesSize += size;
-        if (m_largest) largest.Offer(task.path, entry.name, size, entry.modified, entry.device, entry.inode, entry.links);
-      }
+      node.device = listing->Device();
+      node.inode = listing->Inode();
+      ReadEntries(task, *listing, largest);
+      Count(task);
       node.children.resize(node.subdirectories.size());
       const bool holds = !task.anchor || HoldsDescriptor(task.depth, task.relative.size());
       std::shared_ptr<platform::DirListing> anchor = holds ? listing : task.anchor;
       if (!holds) listing->Close();
       task.anchor.reset();
-      for (std::size_t i = 0; i < node.subdirectories.size(); ++i) {
+      for (std::size_t i = 0; i < node.subdirectories.size() && !Cancelled(); ++i) {
         const std::string& name = node.subdirectories[i];
         std::string path = task.path + name + "/";
-        if (m_skip && m_skip(path)) {
+        if (m_options.skip && m_options.skip(path)) {
           node.children[i].skipped = true;
           continue;
         }
@@ -99,9 +123,7 @@ class Walk {
     }
   }
 
-  const CSizeRule m_rule;
-  const std::function<bool(const std::string&)>& m_skip;
-  CLargestFiles* m_largest;  // written under m_mutex
+  const CListOptions& m_options;  // its largest is written under m_mutex
   std::mutex m_mutex;
   std::condition_variable m_cv;
   std::vector<Task> m_stack;
@@ -110,13 +132,12 @@ class Walk {
 
 }  // namespace
 
-CListedDirectory ListTree(const std::string& path, int threads, const CSizeRule& rule,
-                          const std::function<bool(const std::string&)>& skip, CLargestFiles* largest) {
+CListedDirectory ListTree(const std::string& path, const CListOptions& options) {
   CListedDirectory root;
-  Walk walk(rule, skip, largest);
+  Walk walk(options);
   walk.Add(Task{0, &root, nullptr, std::string(), path});
   std::vector<std::thread> helpers;
-  for (int i = 1; i < threads; ++i) helpers.emplace_back([&walk] { walk.Work(); });
+  for (int i = 1; i < options.threads; ++i) helpers.emplace_back([&walk] { walk.Work(); });
   walk.Work();
   for (std::thread& helper : helpers) helper.join();
   return root;

@@ -1,7 +1,7 @@
-// Lists a whole directory tree with several threads ahead of a scan that shows no progress.
-// Only the file-system work happens here (listings, lengths, link identities); the scan then
-// walks the result in listing order on its own thread, so its records come out exactly as a
-// walk of the live tree would make them.
+// Lists a whole directory tree with several threads: the one walk of the file system that every
+// scan makes. Only the file-system work happens here (listings, lengths, link identities); the
+// scan session then merges the result in listing order on one thread, so its records come out
+// exactly as a walk of the live tree in that order would make them.
 #pragma once
 
 #include <sys/types.h>
@@ -11,8 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "varnow/scan/scandir.h"
+#include "platform/dirlist.h"
 #include "varnow/scan/LargestFiles.h"
+#include "varnow/scan/Prompts.h"
+#include "varnow/scan/scandir.h"
 
 namespace varnow {
 
@@ -38,17 +40,30 @@ struct CListedFile {  // a file with several links: counted once per scan by its
 struct CListedDirectory {
   bool opened = false;   // the listing could be read
   bool skipped = false;  // not entered (a pseudo file system)
+  dev_t device = 0;      // identity of the directory: only when files are kept
+  ino_t inode = 0;
   std::int64_t filesSize = 0;  // allocated size of the files with one link
   std::int32_t fileCount = 0;  // every file, linked ones included
   std::vector<CListedFile> linkedFiles;
   std::vector<std::string> subdirectories;  // listing order
   std::vector<CListedDirectory> children;   // one per subdirectory, same order
+  std::vector<platform::DirEntry> files;    // everything that is no directory: only when kept
 };
 
-// path ends in "/"; files are counted by rule. skip(path of a subdirectory, ending
-// in "/") decides which are not entered; it is called from several threads. threads counts the
-// caller, which works too. largest, when given, takes in the largest files met.
-CListedDirectory ListTree(const std::string& path, int threads, const CSizeRule& rule,
-                          const std::function<bool(const std::string&)>& skip, CLargestFiles* largest = nullptr);
+struct CListOptions {
+  int threads = 1;  // counts the caller, which works too
+  CSizeRule rule;   // how files are counted
+  // Decides which subdirectories (path ending in "/") are not entered; called from several
+  // threads, just before the subdirectory would be handed to a reader.
+  std::function<bool(const std::string&)> skip;
+  CLargestFiles* largest = nullptr;  // takes in the largest files met
+  // Counted up as directories are listed; once its cancel flag is set, the readers stop within
+  // the entry they read and open nothing more (what was listed so far comes back).
+  CScanCounters* counters = nullptr;
+  bool keepFiles = false;  // keep every file's entry and each directory's identity (an observer's)
+};
+
+// path ends in "/".
+CListedDirectory ListTree(const std::string& path, const CListOptions& options);
 
 }  // namespace varnow

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "platform/tracelog.h"
-#include "varnow/scan/Prompts.h"
 
 namespace varnow {
 
@@ -24,21 +23,14 @@ std::int64_t CountedSize(const platform::DirEntry& entry, const CSizeRule& rule)
   return CountedSize(entry.length, entry.allocated, rule);
 }
 
-std::int64_t GetDirectorySize(std::string path, const CSizeRule& rule, CScanProgress* progress) {
+std::int64_t GetDirectorySize(std::string path, const CSizeRule& rule) {
   std::int64_t total = 0;
   try {
-    if (progress && progress->CheckCancel()) return 0;
     platform::DirListing listing;
     if (!listing.Open(path)) return 0;
     platform::DirEntry entry;
-    while (listing.Next(entry)) {
-      if (entry.isDirectory) {
-        bool dots = entry.name == "." || entry.name == "..";
-        if (!dots && progress && progress->CheckCancel()) return 0;
-        continue;  // directories report no length
-      }
-      total += CountedSize(entry, rule);
-    }
+    while (listing.Next(entry))
+      if (!entry.isDirectory) total += CountedSize(entry, rule);  // directories report no length
   } catch (...) {
     VN_TRACE("** Exception in GetDirectorySize\n");
   }

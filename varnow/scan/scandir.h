@@ -9,8 +9,6 @@
 
 namespace varnow {
 
-class CScanProgress;
-
 // How a file is counted. On disk: its length rounded up to whole allocation units, but never
 // more than the space the file system holds for it (a sparse file counts what it holds).
 // Apparent: its length as it stands, rounded to clusterSize (1 in the "ignore" mode).
@@ -28,8 +26,7 @@ std::int64_t RoundToCluster(std::uint64_t length, std::uint32_t clusterSize);
 std::int64_t CountedSize(std::uint64_t length, std::uint64_t allocated, const CSizeRule& rule);
 std::int64_t CountedSize(const platform::DirEntry& entry, const CSizeRule& rule);
 
-// Counted size of the files directly in path (ends in "/"); 0 when it cannot be listed or the
-// progress display, when one is given, was cancelled.
-std::int64_t GetDirectorySize(std::string path, const CSizeRule& rule, CScanProgress* progress = nullptr);
+// Counted size of the files directly in path (ends in "/"); 0 when it cannot be listed.
+std::int64_t GetDirectorySize(std::string path, const CSizeRule& rule);
 
 }  // namespace varnow

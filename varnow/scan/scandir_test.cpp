@@ -58,17 +58,5 @@ TEST(Cluster, DirectorySizeCountsOnlyFilesDirectlyInside) {
   EXPECT_EQ(GetDirectorySize(dir.Path() + "a/", Apparent(1)), 0);  // a file is no directory
 }
 
-TEST(Cluster, DirectorySizeIsZeroWhenCancelled) {
-  test::TempDir dir;
-  dir.MakeDir("sub");
-  dir.MakeFile("f", 10);
-  test::FakeOwner owner;
-  owner.interactive = true;
-  owner.onCancelCheck = [](int) { return true; };
-  auto progress = owner.CreateScanProgress();
-  EXPECT_EQ(GetDirectorySize(dir.Path(), Apparent(4096), progress.get()), 0);
-  EXPECT_EQ(GetDirectorySize(dir.Path(), Apparent(4096)), 4096);
-}
-
 }  // namespace
 }  // namespace varnow

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
+#include <thread>
 
 #include "platform/dirlist.h"
 
@@ -65,12 +66,23 @@ class FakeProgress : public CScanProgress {
  public:
   explicit FakeProgress(FakeOwner& owner) : m_owner(owner) { ++m_owner.progressAlive; }
   ~FakeProgress() override { --m_owner.progressAlive; }
-  void SetRange(int, int) override {}
-  void StepIt() override {}
-  void ShowCounters(long, long) override {}
-  bool CheckCancel() override {
-    int number = ++m_owner.cancelChecks;
-    return m_owner.onCancelCheck && m_owner.onCancelCheck(number);
+  // As the window's display does: the walk on a thread of its own, the caller waiting.
+  void Run(CScanCounters& counters, const std::function<void()>& walk) override {
+    ++m_owner.runs;
+    m_owner.counters = &counters;
+    if (m_owner.onRun) m_owner.onRun(counters);
+    std::exception_ptr failure;
+    std::thread worker([&] {
+      m_owner.walkThread = std::this_thread::get_id();
+      try {
+        walk();
+      } catch (...) {
+        failure = std::current_exception();
+      }
+    });
+    worker.join();
+    m_owner.counters = nullptr;
+    if (failure) std::rethrow_exception(failure);
   }
 
  private:
@@ -85,6 +97,7 @@ std::unique_ptr<CScanProgress> FakeOwner::CreateScanProgress() {
 IScanStore::LoadResult MemoryStore::Read(CDirData& record) {
   std::lock_guard lock(m_state->mutex);
   ++m_state->reads;
+  if (m_state->onRead) m_state->onRead(record.m_currentScanDir);
   if (m_state->unreadable) return LoadResult::Failed;
   auto it = m_state->records.find(record.m_currentScanDir);
   if (it == m_state->records.end()) return LoadResult::NoRecord;

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "varnow/scan/DirData.h"
@@ -48,8 +49,8 @@ class FakeOwner : public IScanOwner, public IPrompts {
   int subDirSave = 0;
   bool scanMissing = true;
   bool interactive = false;  // CreateScanProgress gives a display
-  // Called at every cancel check with its number (1-based); true = Cancel.
-  std::function<bool(int)> onCancelCheck;
+  // Called as a display's Run starts, before the walk (may set the cancel flag).
+  std::function<void(CScanCounters&)> onRun;
   std::function<void(const std::string&)> onAskClusterSize;
 
   std::atomic<int> missingQuestions{0};
@@ -83,7 +84,9 @@ class FakeOwner : public IScanOwner, public IPrompts {
     return messages;
   }
 
-  int cancelChecks = 0;
+  int runs = 0;                            // walks run through a display
+  CScanCounters* counters = nullptr;       // of the walk under way through a display
+  std::thread::id walkThread;              // that the last such walk ran on
 };
 
 // Records in memory keyed by exact path; counts write batches; can fail every write.
@@ -99,6 +102,7 @@ class MemoryStore : public IScanStore {
     std::vector<std::string> written;  // paths in the order they were written
     std::size_t largestBatch = 0;
     bool holdingReads = false;  // between BeginReads and EndReads
+    std::function<void(const std::string& path)> onRead;  // told of every read, under the mutex
   };
   explicit MemoryStore(std::shared_ptr<State> state) : m_state(std::move(state)) {}
   LoadResult Read(CDirData& record) override;

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "platform/guarded.h"
 #include "platform/tracelog.h"
 #include "varnow/settings/Settings.h"
 #include "varnow/ui/HeadlessPrompts.h"
@@ -98,7 +99,7 @@ CClusterSizeDialog::CClusterSizeDialog(const std::string& directory, QWidget* pa
 }
 
 void CClusterSizeDialog::OnInitDialog(const std::string& directory) {
-  try {
+  platform::Guarded("OnInitDialog", [&] {
     for (const auto& [name, size] : GetFixedClusterSizes()) AddRow(name, std::to_string(size));
     if (!directory.empty()) {
       AddRow(directory, std::to_string(kDefaultClusterSize));
@@ -106,9 +107,7 @@ void CClusterSizeDialog::OnInitDialog(const std::string& directory) {
     }
     const int empty = m_table->rowCount() > 0 ? kEmptyRowsAfterFilled : kEmptyRowsAlone;
     for (int i = 0; i < empty; ++i) AddRow({}, {});
-  } catch (...) {
-    VN_TRACE("** Exception in OnInitDialog\n");
-  }
+  });
 }
 
 void CClusterSizeDialog::AddRow(const std::string& directory, const std::string& size) {
@@ -136,15 +135,13 @@ std::vector<std::pair<std::string, std::string>> CClusterSizeDialog::Rows() cons
 }
 
 void CClusterSizeDialog::accept() {
-  try {
+  platform::Guarded("ClusterSizeDialog", [&] {
     static_cast<CEditTable*>(m_table)->CommitEdit();
     std::vector<std::pair<std::string, int>> overrides;
     // Every row is stored, empty ones under the empty name, which readers skip.
     for (const auto& [directory, size] : Rows()) overrides.emplace_back(RootName(directory), SizeOfText(size));
     if (!WriteFixedClusterSizes(overrides)) VN_TRACE("The cluster size overrides could not be stored");
-  } catch (...) {
-    VN_TRACE("** Exception in ClusterSizeDialog\n");
-  }
+  });
   QDialog::accept();
 }
 

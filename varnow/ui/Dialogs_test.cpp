@@ -6,7 +6,10 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
+#include <chrono>
 #include <functional>
+#include <stdexcept>
+#include <thread>
 
 #include "varnow/ui/MissingDirectoryDialog.h"
 #include "varnow/ui/ScanProgressDialog.h"
@@ -81,7 +84,7 @@ TEST_F(DialogsTest, MissingDirectoryAnswersAndDontAskAgain) {
   EXPECT_FALSE(shown);
 }
 
-TEST_F(DialogsTest, ScanProgressCountsStepsAndCancels) {
+TEST_F(DialogsTest, ScanProgressRunsTheWalkElsewhereShowsItsCountersAndCancels) {
   QWidget owner;
   owner.show();
   {
@@ -91,18 +94,32 @@ TEST_F(DialogsTest, ScanProgressCountsStepsAndCancels) {
     EXPECT_EQ(QApplication::activeModalWidget(), &progress);  // the owner takes no input
     EXPECT_TRUE(progress.isEnabled());
 
-    progress.SetRange(0, 3);
-    progress.StepIt();
-    progress.StepIt();
-    EXPECT_EQ(progress.Position(), 2);
-    progress.ShowCounters(12, 3456789);
+    // The walk counts, then has the GUI thread press Cancel and waits until it sees the flag:
+    // it ends only if that thread handles its events while the walk runs.
+    CScanCounters counters;
+    std::thread::id walkThread;
+    progress.Run(counters, [&] {
+      walkThread = std::this_thread::get_id();
+      counters.topSubdirectories = 3;
+      counters.topStarted = 2;
+      counters.directories = 12;
+      counters.files = 3456789;
+      QMetaObject::invokeMethod(
+          &progress, [&] { Button(&progress, "Cancel")->click(); }, Qt::QueuedConnection);
+      while (!counters.Cancelled()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    EXPECT_NE(walkThread, std::this_thread::get_id());
+    EXPECT_TRUE(progress.Cancelled());
+    EXPECT_EQ(progress.Maximum(), 4);   // the directory and its three subdirectories
+    EXPECT_EQ(progress.Position(), 2);  // two entered, none taken in yet
     EXPECT_EQ(progress.DirectoriesText(), "12");
     EXPECT_EQ(progress.FilesText(), "3456789");
-
-    EXPECT_FALSE(progress.CheckCancel());
-    Button(&progress, "Cancel")->click();
-    EXPECT_TRUE(progress.CheckCancel());
     EXPECT_TRUE(progress.isVisible());  // stays until the scan ends
+
+    // What the walk throws reaches the caller, after the walk's thread has ended.
+    CScanCounters again;
+    EXPECT_THROW(progress.Run(again, [] { throw std::runtime_error("walk"); }), std::runtime_error);
+    EXPECT_TRUE(again.Cancelled());  // a display once cancelled cancels what it runs
   }
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
   EXPECT_TRUE(owner.isEnabled());

@@ -1,27 +1,22 @@
 #include "varnow/ui/ScanProgressDialog.h"
 
-#include <QCoreApplication>
+#include <QEventLoop>
 #include <QFormLayout>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <exception>
+#include <thread>
 
 namespace varnow {
 
 namespace {
-constexpr int kPumpMilliseconds = 15;
 constexpr int kCountersMilliseconds = 50;
 constexpr int kTitleBarRoom = 160;
-
-// True the first time, and then when at least the interval has passed since it last was.
-bool Due(QElapsedTimer& last, int milliseconds) {
-  if (last.isValid() && last.elapsed() < milliseconds) return false;
-  last.start();
-  return true;
-}
 }  // namespace
 
 CScanProgressDialog::CScanProgressDialog(QWidget* owner) : QDialog(owner) {
@@ -37,6 +32,9 @@ CScanProgressDialog::CScanProgressDialog(QWidget* owner) : QDialog(owner) {
   m_files = new QLabel("0", this);
   auto* cancel = new QPushButton("Cancel", this);
   connect(cancel, &QPushButton::clicked, this, &CScanProgressDialog::reject);
+  m_timer = new QTimer(this);
+  m_timer->setInterval(kCountersMilliseconds);
+  connect(m_timer, &QTimer::timeout, this, &CScanProgressDialog::ShowCounters);
 
   auto* counters = new QFormLayout;
   counters->addRow("Directories Scanned:", m_directories);
@@ -50,33 +48,49 @@ CScanProgressDialog::CScanProgressDialog(QWidget* owner) : QDialog(owner) {
   show();
 }
 
-void CScanProgressDialog::SetRange(int lower, int upper) {
-  m_progress->setRange(lower, upper);
-  m_progress->setValue(lower);
+void CScanProgressDialog::Run(CScanCounters& counters, const std::function<void()>& walk) {
+  m_counters = &counters;
+  if (m_cancelled) counters.cancel = true;
+  ShowCounters();
+  m_timer->start();
+  QEventLoop loop;
+  std::exception_ptr failure;
+  std::thread worker([&] {
+    try {
+      walk();
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    // Delivered when this thread next handles its events, even if that is before exec() runs.
+    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+  });
+  loop.exec();
+  worker.join();
+  m_timer->stop();
+  ShowCounters();
+  m_counters = nullptr;
+  if (failure) std::rethrow_exception(failure);
 }
 
-void CScanProgressDialog::StepIt() {
-  if (Due(m_lastPump, kPumpMilliseconds)) QCoreApplication::processEvents();
-  // Like a progress control's step: past the end it starts over.
-  int next = m_progress->value() + 1;
-  if (next > m_progress->maximum()) next = m_progress->minimum();
-  m_progress->setValue(next);
+// The bar steps once for the scan directory, then once for each of its subdirectories as the
+// readers enter it and as the session takes it in.
+void CScanProgressDialog::ShowCounters() {
+  if (!m_counters) return;
+  const int top = m_counters->topSubdirectories;
+  const int done = 1 + (m_counters->topStarted + m_counters->topMerged) / 2;
+  if (m_progress->maximum() != top + 1) m_progress->setRange(0, top + 1);
+  m_progress->setValue(std::min(done, top + 1));
+  m_directories->setText(QString::number(m_counters->directories.load()));
+  m_files->setText(QString::number(m_counters->files.load()));
 }
 
-void CScanProgressDialog::ShowCounters(long directories, long files) {
-  if (!Due(m_lastCounters, kCountersMilliseconds)) return;
-  m_directories->setText(QString::number(directories));
-  m_files->setText(QString::number(files));
+void CScanProgressDialog::reject() {
+  m_cancelled = true;
+  if (m_counters) m_counters->cancel = true;
 }
-
-bool CScanProgressDialog::CheckCancel() {
-  if (Due(m_lastPump, kPumpMilliseconds)) QCoreApplication::processEvents();
-  return m_cancelled;
-}
-
-void CScanProgressDialog::reject() { m_cancelled = true; }
 
 int CScanProgressDialog::Position() const { return m_progress->value(); }
+int CScanProgressDialog::Maximum() const { return m_progress->maximum(); }
 QString CScanProgressDialog::DirectoriesText() const { return m_directories->text(); }
 QString CScanProgressDialog::FilesText() const { return m_files->text(); }
 

@@ -3,12 +3,12 @@
 #pragma once
 
 #include <QDialog>
-#include <QElapsedTimer>
 
 #include "varnow/scan/Prompts.h"
 
 class QLabel;
 class QProgressBar;
+class QTimer;
 
 namespace varnow {
 
@@ -17,23 +17,25 @@ class CScanProgressDialog : public QDialog, public CScanProgress {
  public:
   explicit CScanProgressDialog(QWidget* owner = nullptr);
 
-  void SetRange(int lower, int upper) override;
-  void StepIt() override;
-  void ShowCounters(long directories, long files) override;
-  bool CheckCancel() override;
+  // The walk runs on a thread of its own while this thread handles its events as usual; the
+  // counters are drawn a few dozen times a second (painting for every directory and file would
+  // take longer than the scan itself).
+  void Run(CScanCounters& counters, const std::function<void()>& walk) override;
 
-  void reject() override;  // Cancel: remembered; the dialog stays until the scan ends
+  void reject() override;  // Cancel: sets the scan's cancel flag; the dialog stays until the walk ends
 
+  bool Cancelled() const { return m_cancelled; }
   int Position() const;
+  int Maximum() const;
   QString DirectoriesText() const;
   QString FilesText() const;
 
  private:
-  // Events are pumped, and the counters drawn, a few dozen times a second rather than for every
-  // directory and file: painting that often would take longer than the scan itself.
-  QElapsedTimer m_lastPump;
-  QElapsedTimer m_lastCounters;
+  void ShowCounters();
+
   bool m_cancelled = false;
+  CScanCounters* m_counters = nullptr;  // of the walk under way
+  QTimer* m_timer;
   QProgressBar* m_progress;
   QLabel* m_directories;
   QLabel* m_files;

@@ -7,6 +7,9 @@
 #include <sys/statvfs.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -97,8 +100,8 @@ class VarnowWindowTest : public ::testing::Test {
     // The window's update check finds nothing listening here and ends quietly.
     WriteProfileString(kSettingsSection, setting::kHomePage.name, "http://127.0.0.1:9/varnow/");
   }
-  void Open() {
-    m_dlg = std::make_unique<CVarnowDlg>(m_prompts);
+  void Open(CScanOptions options = {}) {
+    m_dlg = std::make_unique<CVarnowDlg>(m_prompts, nullptr, std::move(options));
     m_window = std::make_unique<CVarnowWindow>(*m_dlg, m_prompts);
     m_window->OnInitDialog();
     m_window->show();
@@ -455,8 +458,8 @@ TEST_F(VarnowWindowTest, DamagedDataFileNeitherCrashesNorBlocks) {
 
 class VarnowWindowKeysTest : public VarnowWindowTest {
  protected:
-  void OpenActive() {
-    Open();
+  void OpenActive(CScanOptions options = {}) {
+    Open(std::move(options));
     m_dlg->MutableSettings().autoSave = 0;  // only what the test saves is saved
     m_dlg->MutableSettings().subDirSave = 0;
     Activate();
@@ -494,7 +497,13 @@ TEST_F(VarnowWindowKeysTest, EnterInTheFieldScansAndEscapeNeverClosesTheWindow) 
 }
 
 TEST_F(VarnowWindowKeysTest, EscapeCancelsARunningScanAndClosesDialogs) {
-  OpenActive();
+  // The scan's readers wait for the Escape: it comes while the scan runs, however fast it is.
+  std::atomic<bool> escaped{true};
+  CScanOptions options;
+  options.onListing = [&](const std::string&) {
+    while (!escaped) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  };
+  OpenActive(std::move(options));
   Scan(m_tree);
   const QString total = m_window->TotalUsedValue()->text();
   test::WriteWholeFile(m_tree + "alpha/more", std::string(100000, 'x'));
@@ -508,7 +517,9 @@ TEST_F(VarnowWindowKeysTest, EscapeCancelsARunningScanAndClosesDialogs) {
       titleWidth = progress->fontMetrics().horizontalAdvance(progress->windowTitle());
       QTest::keyClick(progress, Qt::Key_Escape);
     }
+    escaped = true;
   });
+  escaped = false;
   QTest::keyClick(m_window->DirectoryField(), Qt::Key_F5);
   EXPECT_TRUE(cancelled);
   EXPECT_GT(progressWidth, titleWidth);  // room for the whole title
