@@ -279,8 +279,10 @@ def main():
         data_file_cases(runner, case, args.records)
     load_after = os.getloadavg()
 
-    print("Varnow %s; %d runs each, medians; %d cores; load average %.2f before, %.2f after; %s"
-          % (varnow, runs, os.cpu_count(), load_before[0], load_after[0], time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime())))
+    big_runs = " (%s: %d, no warm-up round)" % (BIG_TREE, args.big_runs) if BIG_TREE in trees else ""
+    print("Varnow %s; %d runs each%s, medians; %d cores; load average %.2f before, %.2f after; %s"
+          % (varnow, runs, big_runs, os.cpu_count(), load_before[0], load_after[0],
+             time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime())))
     print("%-36s %-16s %9s %9s %9s %13s" % ("case", "tool", "wall s", "CPU s", "peak MB", "varnow/tool"))
     medians = {}
     for title, label, samples, _ in rows:
