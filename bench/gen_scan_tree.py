@@ -59,7 +59,7 @@ def build(target, dirs, files, seed, wide=False):
     for i in range(files):
         # Some directories are much fuller than others.
         where = paths[int(len(paths) * (rng.random() ** 2))]
-        # os.open rather than open(): five million files are made in minutes, not tens of them.
+        # os.open rather than open(): no file object for each of millions of files.
         handle = os.open(os.path.join(where, FILE_STYLES[i % len(FILE_STYLES)](i)), flags, 0o644)
         length = pick_length(rng)
         if length:
