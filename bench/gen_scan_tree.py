@@ -55,13 +55,16 @@ def build(target, dirs, files, seed, wide=False):
         os.mkdir(path)
         paths.append(path)
         depths.append(depths[parent] + 1)
+    flags = os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC
     for i in range(files):
         # Some directories are much fuller than others.
         where = paths[int(len(paths) * (rng.random() ** 2))]
-        with open(os.path.join(where, FILE_STYLES[i % len(FILE_STYLES)](i)), "wb") as handle:
-            length = pick_length(rng)
-            if length:
-                handle.truncate(length)
+        # os.open rather than open(): no file object for each of millions of files.
+        handle = os.open(os.path.join(where, FILE_STYLES[i % len(FILE_STYLES)](i)), flags, 0o644)
+        length = pick_length(rng)
+        if length:
+            os.ftruncate(handle, length)
+        os.close(handle)
     return max(depths)
 
 

@@ -390,7 +390,7 @@ HRESULT Document::Create(std::uint32_t storage, std::u16string_view name, std::u
 
 // Frees the given entries with everything below them, and their streams' sectors.
 void Document::FreeSubtrees(std::vector<std::uint32_t> pending) {
-  std::vector<Node>& nodes = m_model->nodes;
+  NodeList& nodes = m_model->nodes;
   while (!pending.empty()) {
     const std::uint32_t cur = pending.back();
     pending.pop_back();
@@ -405,7 +405,7 @@ void Document::FreeSubtrees(std::vector<std::uint32_t> pending) {
 // below them) and makes it a new empty element of the given name and type. Handles of the old
 // element see it reverted.
 void Document::Renew(std::uint32_t id, std::u16string_view name, std::uint8_t type) {
-  std::vector<Node>& nodes = m_model->nodes;
+  NodeList& nodes = m_model->nodes;
   if (nodes[id].entry.type == kStream) Truncate(nodes[id].chain, 0, nodes[id].entry.size < kMiniStreamCutoff);
   FreeSubtrees(std::move(nodes[id].children));
   Node& n = nodes[id];
@@ -431,7 +431,7 @@ HRESULT Document::Destroy(std::uint32_t storage, std::u16string_view name) {
   std::uint32_t id = 0;
   hr = Find(storage, name, id);
   if (Failed(hr)) return hr;
-  std::vector<Node>& nodes = m_model->nodes;
+  NodeList& nodes = m_model->nodes;
   Node& parent = nodes[storage];
   // The order of the children does not matter until the tree is rebuilt, which sorts them.
   const std::uint32_t slot = nodes[id].slot;

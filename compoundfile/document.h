@@ -2,6 +2,7 @@
 // under way, and the operations the storage and stream handles perform on it.
 #pragma once
 
+#include <deque>
 #include <memory>
 #include <exception>
 #include <mutex>
@@ -31,19 +32,25 @@ enum class TreeCheck : std::uint8_t { kUnknown, kValid, kInvalid };
 // one at a time; a smaller one has its tree rebuilt whole when a batch changed it.
 inline constexpr std::size_t kIncrementalTree = 1024;
 
-// A directory entry with what the library keeps beside it in memory.
+// A directory entry with what the library keeps beside it in memory. A model holds one for
+// every entry of the file, so the small members sit together where they need no padding.
 struct Node {
   format::DirEntry entry;
   std::uint32_t parent = format::kNoStream;
   std::uint32_t generation = 0;          // bumped when the entry is freed; handles compare it
   std::uint32_t slot = 0;                // where the parent's `children` lists it (full models)
-  std::vector<std::uint32_t> children;   // storages: in enumeration order once sorted
-  std::vector<std::uint32_t> chain;      // streams: sectors (mini sectors when small)
   bool treeDirty = false;                // storages: children changed, tree to rebuild
   bool listed = false;                   // storages of a partial model: children read
   TreeCheck treeCheck = TreeCheck::kUnknown;
+  std::vector<std::uint32_t> children;   // storages: in enumeration order once sorted
+  std::vector<std::uint32_t> chain;      // streams: sectors (mini sectors when small)
   std::unique_ptr<NameIndex> index;      // children by name, made at the first lookup
 };
+
+// The entries of a full model. A deque grows without moving what it holds: a vector's doubling
+// kept the old and the new array of a large file's entries at once, half again as much memory as
+// the entries take, and left up to as much unused after.
+using NodeList = std::deque<Node>;
 
 // The parsed file, kept between opens while the file stays as it is.
 struct Model {
@@ -59,7 +66,7 @@ struct Model {
   std::vector<std::uint32_t> miniFatChain;
   std::vector<std::uint32_t> dirChain;
   std::vector<std::uint32_t> miniStreamChain;
-  std::vector<Node> nodes;          // every entry (empty while partial)
+  NodeList nodes;                   // every entry (empty while partial)
   // A model read for reading only is partial: it holds just the entries looked at so far (the
   // sibling trees on the way to them, the children of storages listed) in `loaded`, read from
   // the file on demand. The sectors of the chains read so far are claimed in `owned` and

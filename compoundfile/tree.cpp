@@ -11,7 +11,7 @@ namespace cfb {
 using namespace format;
 
 void Document::SortChildren(Node& storage) {
-  std::vector<Node>& nodes = m_model->nodes;
+  NodeList& nodes = m_model->nodes;
   std::vector<std::uint32_t>& children = storage.children;
   if (std::is_sorted(children.begin(), children.end(), [&](std::uint32_t a, std::uint32_t b) {
         return CompareNames(nodes[a].entry.name, nodes[b].entry.name) < 0;
@@ -26,7 +26,7 @@ void Document::SortChildren(Node& storage) {
 // Sorts a storage's children by the sibling rule and links them as a balanced tree, built by
 // midpoints: every level black except the deepest, which is red when it is not full.
 void Document::RebuildTree(std::uint32_t storage) {
-  std::vector<Node>& nodes = m_model->nodes;
+  NodeList& nodes = m_model->nodes;
   Node& p = nodes[storage];
   p.treeDirty = false;
   if (p.entry.type != kStorage && p.entry.type != kRoot) return;  // destroyed meanwhile
@@ -67,7 +67,7 @@ void Document::RebuildTree(std::uint32_t storage) {
 // black root, no red node with a red child, the same number of black nodes on every path.
 // Another writer's tree may be neither; it is then rebuilt whole. Checked once per model.
 bool Document::TreeIsValid(std::uint32_t storage) {
-  std::vector<Node>& nodes = m_model->nodes;
+  NodeList& nodes = m_model->nodes;
   Node& s = nodes[storage];
   if (s.treeCheck != TreeCheck::kUnknown) return s.treeCheck == TreeCheck::kValid;
   struct Frame {
@@ -112,7 +112,7 @@ bool Document::TreeIsValid(std::uint32_t storage) {
 // Inserts a new child (not linked yet) into a valid tree, then restores the red-black rules
 // by recolouring and rotating along the path it took.
 void Document::InsertIntoTree(std::uint32_t storage, std::uint32_t id) {
-  std::vector<Node>& nodes = m_model->nodes;
+  NodeList& nodes = m_model->nodes;
   auto entry = [&](std::uint32_t n) -> DirEntry& { return nodes[n].entry; };
   auto set = [&](std::uint32_t n, std::uint32_t& field, std::uint32_t value) {
     if (field != value) {

@@ -376,10 +376,8 @@ const CDirData* CDataFile::OverWhatIsSaved(const CDirData& record, cfb::Stream& 
   if (saved.m_times == record.m_savedTimes) return &record;  // nothing saved meanwhile
   // Written before by this object: its scans are in the file already. It replaces what it
   // wrote itself (changes other than scans are kept), never what holds other runs' scans.
-  const auto written = m_written.find(std::hash<std::string>()(record.m_currentScanDir));
-  if (written != m_written.end() && written->second.times == record.m_times &&
-      written->second.savedTimes == record.m_savedTimes) {
-    const bool ownAsItWas = written->second.storedTimes == record.m_times && saved.m_times == record.m_times;
+  if (const std::optional<bool> own = m_written.StoredOwnScans(record.m_currentScanDir, record.m_times, record.m_savedTimes)) {
+    const bool ownAsItWas = *own && saved.m_times == record.m_times;
     return ownAsItWas ? &record : nullptr;
   }
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
@@ -472,7 +470,7 @@ void CDataFile::WriteBatch(cfb::Storage& root, const std::vector<CDirData>& reco
     return;
   }
   for (const auto& [record, stored] : written)
-    m_written[std::hash<std::string>()(record->m_currentScanDir)] = {record->m_times, record->m_savedTimes, stored};
+    m_written.Note(record->m_currentScanDir, record->m_times, record->m_savedTimes, stored);
 }
 
 }  // namespace varnow

@@ -9,13 +9,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "compoundfile/compoundfile.h"
 #include "compoundfile/modelcache.h"
 #include "varnow/scan/ScanStore.h"
 #include "varnow/store/StoragePath.h"
+#include "varnow/store/WrittenRecords.h"
 
 namespace varnow {
 
@@ -82,16 +82,9 @@ class CDataFile : public IScanStore {
   // When the file was opened for reading, while it is.
   std::optional<std::chrono::steady_clock::time_point> m_readingSince;
   std::string m_notice;
-  // The records this object wrote, by the hash of their path: their own scan times, those
-  // they were built on, and those of what was written (with other runs' scans, if any).
-  // Written again, a record adds no scan a second time. Used by Write only, which its callers
-  // serialise.
-  struct Written {
-    std::array<std::int32_t, 6> times;
-    std::array<std::int32_t, 6> savedTimes;
-    std::array<std::int32_t, 6> storedTimes;
-  };
-  std::unordered_map<std::size_t, Written> m_written;
+  // The records this object wrote: written again, a record adds no scan a second time. Used by
+  // Write only, which its callers serialise.
+  CWrittenRecords m_written;
 };
 
 }  // namespace varnow
