@@ -4,6 +4,7 @@
 # ratios and each program's peak memory (warm cache, several runs each, interleaved).
 #   bench/exchange/exchange_bench.sh                  tree in /tmp/varnow-bench-tree (made once)
 #   RUNS=5 VARNOW_BENCH_TREE=/path bench/exchange/exchange_bench.sh
+#   VARNOW_BENCH_BASELINE=/other/build/bin/varnow ...  also times that program's import, to compare
 # For the 100k/1M tree: gen_scan_tree.py --dirs 100000 --files 1000000 /path first.
 # The CPU may be shared with other work: read the load figures printed beside the results.
 set -euo pipefail
@@ -28,9 +29,9 @@ mkdir -p "$XDG_CONFIG_HOME" "$XDG_DATA_HOME"
 unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
 "$VARNOW" "/DIR=$TREE" /SCAN "/EXPORT=$WORK/tree.json"  # warms the cache and makes the export
 
-exec python3 - "$RUNS" "$VARNOW" "$TREE" "$WORK" <<'PY'
+exec python3 - "$RUNS" "$VARNOW" "$TREE" "$WORK" "${VARNOW_BENCH_BASELINE:-}" <<'PY'
 import os, statistics, subprocess, sys, time
-runs, varnow, tree, work = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4]
+runs, varnow, tree, work, baseline = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4], sys.argv[5]
 export = os.path.join(work, "tree.json")
 cases = [
     ("scan", [varnow, "/DIR=" + tree, "/SCAN"]),
@@ -39,7 +40,10 @@ cases = [
     ("import", [varnow, "/IMPORT=" + export]),
     ("ncdu -f -0 -o", ["ncdu", "-f", export, "-0", "-o", os.path.join(work, "again.json")]),
 ]
+if baseline:
+    cases.append(("import baseline", [baseline, "/IMPORT=" + export]))
 times = {name: [] for name, _ in cases}
+cpu = {name: [] for name, _ in cases}  # user + system: less distorted than wall time by other load
 peaks = {name: 0 for name, _ in cases}
 for _ in range(runs):
     for name, command in cases:  # interleaved: a change of load falls on every case alike
@@ -47,15 +51,21 @@ for _ in range(runs):
         process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         _, status, usage = os.wait4(process.pid, 0)
         times[name].append(time.perf_counter() - start)
+        cpu[name].append(usage.ru_utime + usage.ru_stime)
         if status != 0:
             sys.exit("%s failed with status %d" % (name, status))
         peaks[name] = max(peaks[name], usage.ru_maxrss // 1024)
 median = {name: statistics.median(t) for name, t in times.items()}
+mcpu = {name: statistics.median(t) for name, t in cpu.items()}
 for name, _ in cases:
-    print("%-16s median %7.3f s  peak %5d MB  (runs: %s)" % (
-        name, median[name], peaks[name], " ".join("%.3f" % t for t in times[name])))
-print("export during scan / scan alone   %.2f  (target <= 1.3)" % (median["scan + export"] / median["scan"]))
-print("export during scan / ncdu -0 -o   %.2f  (target <= 1.0)" % (median["scan + export"] / median["ncdu -0 -o"]))
-print("import / ncdu -f -0 -o            %.2f  (target <= 1.0)" % (median["import"] / median["ncdu -f -0 -o"]))
+    print("%-16s median %7.3f s  cpu %7.3f s  peak %5d MB  (runs: %s)" % (
+        name, median[name], mcpu[name], peaks[name], " ".join("%.3f" % t for t in times[name])))
+ratios = [("export during scan / scan alone", "scan + export", "scan", 1.3),
+          ("export during scan / ncdu -0 -o", "scan + export", "ncdu -0 -o", 1.0),
+          ("import / ncdu -f -0 -o", "import", "ncdu -f -0 -o", 1.0)]
+if baseline:
+    ratios.append(("import baseline / ncdu -f -0 -o", "import baseline", "ncdu -f -0 -o", 1.0))
+for label, a, b, target in ratios:
+    print("%-33s %.2f  cpu %.2f  (target <= %.1f)" % (label, median[a] / median[b], mcpu[a] / mcpu[b], target))
 print("load average:", " ".join("%.2f" % l for l in os.getloadavg()))
 PY
