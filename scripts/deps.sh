@@ -16,7 +16,7 @@ PACKAGES+=(ncdu gdu time)
 # The Debian package: its dependencies, icon pictures, manual pages and checkers; notifications.
 PACKAGES+=(dpkg-dev lintian appstream librsvg2-bin man-db python3-dbusmock)
 # The streaming JSON reader of /IMPORT=; promtool and node_exporter for the metrics tests.
-PACKAGES+=(nlohmann-json3-dev prometheus prometheus-node-exporter)
+PACKAGES+=(rapidjson-dev prometheus prometheus-node-exporter)
 
 missing=()
 for p in "${PACKAGES[@]}"; do

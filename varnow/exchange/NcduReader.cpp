@@ -1,225 +1,144 @@
 #include "varnow/exchange/NcduReader.h"
 
-#include <iterator>
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
+#include <new>
 #include <string_view>
 #include <vector>
 
-#include <nlohmann/json.hpp>
+#include <rapidjson/error/en.h>
+#include <rapidjson/reader.h>
 
 namespace varnow {
 namespace {
 
-using Json = nlohmann::json;
-
 // Every file's space together stays below this, so no sum the scan makes of them can overflow.
 constexpr std::uint64_t kMaxSpace = std::uint64_t{1} << 62;
 
-// The document's bytes, read in blocks, as the parser is to see them:
-// - A string or number longer than the limit ends the input there: the parser then stops at a
-//   truncated document instead of buffering it whole.
-// - Names are bytes, and ncdu writes a name that is not valid UTF-8 byte for byte. Inside a
-//   string, each byte that is not part of valid UTF-8 is handed on as the code point
-//   U+10FF00 + byte (private use), which the handler turns back into the byte; the text of a genuine
-//   code point of that range would be taken for a byte, so such a string ends the input.
-class CBoundedInput {
+// The document's bytes as the parser takes them (a RapidJSON input stream), read in blocks. A
+// string or number longer than the limit ends the input there, so the parser stops at a
+// truncated document instead of holding the token whole. Names are bytes: ncdu writes a name
+// that is not valid UTF-8 byte for byte, and the parser hands such bytes on unchanged.
+class CBoundedStream {
  public:
-  CBoundedInput(std::FILE* in, std::size_t maxToken) : m_in(in), m_maxToken(maxToken), m_buffer(1 << 16) {
-    Produce();
+  using Ch = char;
+
+  CBoundedStream(std::FILE* in, std::size_t maxToken) : m_in(in), m_maxToken(maxToken), m_buffer(kBlock + 1) {
+    Fill();
   }
-  bool AtEnd() const { return m_outPos == m_outLen; }
-  const char& Current() const { return m_out[m_outPos]; }
-  void Advance() {
-    if (++m_outPos == m_outLen) Produce();
+  Ch Peek() const { return *m_current; }
+  Ch Take() {
+    const Ch c = *m_current;
+    if (m_current < m_last) ++m_current;
+    else Fill();
+    return c;
   }
+  std::size_t Tell() const { return m_count + static_cast<std::size_t>(m_current - m_buffer.data()); }
+  // Not an output stream; the parser never writes to its input without the in-place flag.
+  void Put(Ch) {}
+  void Flush() {}
+  Ch* PutBegin() { return nullptr; }
+  std::size_t PutEnd(Ch*) { return 0; }
+
+  // At the end of what was read, not at a zero byte the parser takes for the end.
+  bool AtEnd() const { return m_stopped && m_current == m_last; }
   bool TokenTooLong() const { return m_tooLong; }
-  bool ReservedCodePoint() const { return m_reserved; }
   bool ReadFailed() const { return m_readFailed; }
 
  private:
-  int RawByte() {
-    if (m_pos == m_end) {
-      m_pos = 0;
-      m_end = std::fread(m_buffer.data(), 1, m_buffer.size(), m_in);
-      if (m_end == 0) {
-        if (std::ferror(m_in)) m_readFailed = true;
-        return EOF;
-      }
-    }
-    return static_cast<unsigned char>(m_buffer[m_pos++]);
-  }
-  // Fills the output with what the next raw bytes make (in blocks: the parser takes one byte
-  // at a time).
-  void Produce() {
-    m_outPos = m_outLen = 0;
-    while (m_outLen < kOutBlock && !m_stopped) {
-      // Plain ASCII inside a string, the bulk of a document, goes straight through.
-      if (m_pos < m_end && m_inString && m_need == 0 && !m_escape) {
-        const auto b = static_cast<unsigned char>(m_buffer[m_pos]);
-        if (b >= 0x20 && b < 0x80 && b != '"' && b != '\\') {
-          ++m_pos;
-          Emit(b);
-          continue;
-        }
-      }
-      const int c = RawByte();
-      if (c == EOF) {
-        EmitHeldAsBytes();
-        m_stopped = true;
-      } else {
-        Feed(static_cast<unsigned char>(c));
-      }
-    }
-  }
-  void Emit(unsigned char byte) {
-    if (++m_run > m_maxToken) {
-      m_tooLong = m_stopped = true;
-      m_outLen = 0;
+  static constexpr std::size_t kBlock = std::size_t{1} << 16;
+
+  void Fill() {
+    if (m_stopped) return;
+    char* const buffer = m_buffer.data();
+    m_count += m_length;
+    const std::size_t length = std::fread(buffer, 1, kBlock, m_in);
+    if (length < kBlock && std::ferror(m_in)) m_readFailed = true;
+    const std::size_t kept = Bound(buffer, length);
+    m_tooLong = kept < length;
+    m_length = kept;
+    m_current = buffer;
+    if (length == kBlock && !m_tooLong) {
+      m_last = buffer + length - 1;
       return;
     }
-    m_out[m_outLen++] = static_cast<char>(byte);
+    // The end (or the cut): a zero byte after the last one, which the parser takes for the end.
+    buffer[kept] = '\0';
+    m_last = buffer + kept;
+    m_stopped = true;
   }
-  void EmitByteCodePoint(unsigned char byte) {
-    // U+10FF00 + byte in UTF-8.
-    Emit(0xF4);
-    Emit(0x8F);
-    Emit(static_cast<unsigned char>(0xBC | (byte >> 6)));
-    Emit(static_cast<unsigned char>(0x80 | (byte & 0x3F)));
-  }
-  void EmitHeldAsBytes() {
-    for (int i = 0; i < m_held; ++i) EmitByteCodePoint(m_heldBytes[i]);
-    m_held = m_need = 0;
-  }
-  void Feed(unsigned char b) {
-    if (!m_inString) {
-      if (b == '"') {
+  // How many bytes of the block keep every string and number within the limit; carries the
+  // state of the text from block to block.
+  std::size_t Bound(const char* block, std::size_t length) {
+    for (std::size_t i = 0; i < length; ++i) {
+      const char c = block[i];
+      if (m_inString) {
+        if (!m_escape) {
+          // The bulk of a document: the plain bytes of a name.
+          std::size_t plain = i;
+          while (plain < length && block[plain] != '"' && block[plain] != '\\') ++plain;
+          if (m_run + (plain - i) > m_maxToken) return i + (m_maxToken - m_run);
+          m_run += plain - i;
+          i = plain;
+          if (i == length) break;
+          if (block[i] == '"') {
+            m_inString = false;
+            continue;
+          }
+          m_escape = true;
+        } else {
+          m_escape = false;
+        }
+      } else if (c == '"') {
         m_inString = true;
         m_run = 0;
-      } else if (b == '[' || b == ']' || b == '{' || b == '}' || b == ',' || b == ':' || b == ' ' || b == '\n' ||
-                 b == '\r' || b == '\t') {
+        continue;
+      } else if (c == '[' || c == ']' || c == '{' || c == '}' || c == ',' || c == ':' || c == ' ' || c == '\n' ||
+                 c == '\r' || c == '\t') {
         m_run = 0;
-        m_out[m_outLen++] = static_cast<char>(b);
-        return;
+        continue;
       }
-      Emit(b);
-      return;
+      if (++m_run > m_maxToken) return i;
     }
-    if (m_need > 0) {
-      if (b >= m_low && b <= m_high) {
-        m_heldBytes[m_held++] = b;
-        m_low = 0x80, m_high = 0xBF;
-        if (--m_need == 0) EmitHeldSequence();
-        return;
-      }
-      EmitHeldAsBytes();  // cut short: the bytes so far are no character; b starts afresh
-    }
-    if (m_escape) {
-      m_escape = false;
-      Emit(b);
-    } else if (b == '\\') {
-      m_escape = true;
-      Emit(b);
-    } else if (b == '"') {
-      m_inString = false;
-      m_out[m_outLen++] = static_cast<char>(b);
-    } else if (b < 0x80) {
-      Emit(b);
-    } else if (!StartSequence(b)) {
-      EmitByteCodePoint(b);
-    }
-  }
-  // A lead byte of UTF-8: held with the range of the byte that must follow it.
-  bool StartSequence(unsigned char lead) {
-    if (lead >= 0xC2 && lead <= 0xDF) m_need = 1, m_low = 0x80, m_high = 0xBF;
-    else if (lead == 0xE0) m_need = 2, m_low = 0xA0, m_high = 0xBF;
-    else if (lead == 0xED) m_need = 2, m_low = 0x80, m_high = 0x9F;
-    else if (lead >= 0xE1 && lead <= 0xEF) m_need = 2, m_low = 0x80, m_high = 0xBF;
-    else if (lead == 0xF0) m_need = 3, m_low = 0x90, m_high = 0xBF;
-    else if (lead >= 0xF1 && lead <= 0xF3) m_need = 3, m_low = 0x80, m_high = 0xBF;
-    else if (lead == 0xF4) m_need = 3, m_low = 0x80, m_high = 0x8F;
-    else return false;
-    m_heldBytes[0] = lead;
-    m_held = 1;
-    return true;
-  }
-  void EmitHeldSequence() {
-    if (m_held == 4 && m_heldBytes[0] == 0xF4 && m_heldBytes[1] == 0x8F && m_heldBytes[2] >= 0xBC) {
-      m_reserved = m_stopped = true;  // a genuine U+10FF00..U+10FFFF
-      m_held = 0;
-      m_outLen = 0;
-      return;
-    }
-    for (int i = 0; i < m_held; ++i) Emit(m_heldBytes[i]);
-    m_held = 0;
+    return length;
   }
 
   std::FILE* m_in;
   const std::size_t m_maxToken;
   std::vector<char> m_buffer;
-  std::size_t m_pos = 0;
-  std::size_t m_end = 0;
-  // Room for a block and what one raw byte can add to it (three held bytes and itself, each
-  // as four).
-  static constexpr int kOutBlock = 4096;
-  char m_out[kOutBlock + 16];
-  int m_outPos = 0;
-  int m_outLen = 0;
-  unsigned char m_heldBytes[4] = {};
-  int m_held = 0;
-  int m_need = 0;
-  unsigned char m_low = 0x80;
-  unsigned char m_high = 0xBF;
+  char* m_current = nullptr;
+  char* m_last = nullptr;
+  std::size_t m_count = 0;  // bytes of the blocks before this one
+  std::size_t m_length = 0;
   std::size_t m_run = 0;
   bool m_inString = false;
   bool m_escape = false;
   bool m_tooLong = false;
-  bool m_reserved = false;
   bool m_stopped = false;
   bool m_readFailed = false;
 };
 
-// Turns the code points that stand for bytes (see CBoundedInput) back into the bytes.
-void RestoreBytes(std::string& text) {
-  if (text.find('\xF4') == std::string::npos) return;
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto at = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    if (at(i) == 0xF4 && i + 3 < text.size() && at(i + 1) == 0x8F && at(i + 2) >= 0xBC) {
-      out += static_cast<char>(((at(i + 2) & 3) << 6) | (at(i + 3) & 0x3F));
-      i += 3;
-    } else {
-      out += text[i];
+// The room the parser decodes a string in (RapidJSON's allocator concept). RapidJSON's own
+// allocator hands a failed allocation on as room to write to; this one throws, as new does.
+struct CParserAllocator {
+  [[maybe_unused]] static constexpr bool kNeedFree = true;
+  void* Malloc(std::size_t size) { return size ? Checked(std::malloc(size)) : nullptr; }
+  void* Realloc(void* block, std::size_t, std::size_t size) {
+    if (size == 0) {
+      std::free(block);
+      return nullptr;
     }
+    return Checked(std::realloc(block, size));
   }
-  text = std::move(out);
-}
-
-class CInputIterator {
- public:
-  using iterator_category = std::input_iterator_tag;
-  using value_type = char;
-  using difference_type = std::ptrdiff_t;
-  using pointer = const char*;
-  using reference = const char&;
-
-  CInputIterator() = default;
-  explicit CInputIterator(CBoundedInput* input) : m_input(input) {}
-  reference operator*() const { return m_input->Current(); }
-  CInputIterator& operator++() {
-    m_input->Advance();
-    return *this;
-  }
-  CInputIterator operator++(int) {
-    CInputIterator before = *this;
-    m_input->Advance();
-    return before;
-  }
-  bool operator==(const CInputIterator& other) const { return Done() == other.Done(); }
+  static void Free(void* block) { std::free(block); }
 
  private:
-  bool Done() const { return !m_input || m_input->AtEnd(); }
-  CBoundedInput* m_input = nullptr;
+  static void* Checked(void* block) {
+    if (!block) throw std::bad_alloc();
+    return block;
+  }
 };
 
 // One value of the document that is no object or array.
@@ -227,7 +146,7 @@ struct Scalar {
   enum Kind { Null, Bool, Unsigned, Negative, Float, String } kind = Null;
   bool boolean = false;
   std::uint64_t number = 0;
-  const std::string* text = nullptr;
+  std::string_view text;
 };
 
 // What an export says about one file or directory.
@@ -244,43 +163,44 @@ struct Fields {
   bool hlnkc = false;
   bool readError = false;
   std::string excluded;
+
+  // Ready for the next entry; the names keep their room.
+  void Reset() {
+    name.clear();
+    excluded.clear();
+    hasName = hasDev = hasIno = hlnkc = readError = false;
+    asize = dsize = dev = ino = nlink = 0;
+  }
 };
 
 // Builds the listing from the parser's events. The document is [major, minor, {metadata},
 // tree], a directory is [{its fields}, item, ...], an item is a file's {fields} or a directory.
-class CExportHandler : public nlohmann::json_sax<Json> {
+class CExportHandler {
  public:
   CExportHandler(const CNcduImportTarget& target, CNcduTree& out, const CNcduImportLimits& limits)
       : m_target(target), m_out(out), m_limits(limits) {}
 
-  bool null() override { return OnScalar({}); }
-  bool boolean(bool value) override { return OnScalar({Scalar::Bool, value, 0, nullptr}); }
-  bool number_integer(number_integer_t value) override {
-    // The parser gives non-negative integers as unsigned ones.
-    return OnScalar({value < 0 ? Scalar::Negative : Scalar::Unsigned, false, static_cast<std::uint64_t>(value), nullptr});
+  // The parser's events (RapidJSON's handler concept).
+  bool Null() { return OnScalar({}); }
+  bool Bool(bool value) { return OnScalar({Scalar::Bool, value, 0, {}}); }
+  bool Int(int value) { return Signed(value); }
+  bool Int64(std::int64_t value) { return Signed(value); }
+  bool Uint(unsigned value) { return Unsigned(value); }
+  bool Uint64(std::uint64_t value) { return Unsigned(value); }
+  bool Double(double) { return OnScalar({Scalar::Float, false, 0, {}}); }
+  bool RawNumber(const char*, rapidjson::SizeType, bool) { return OnScalar({Scalar::Float, false, 0, {}}); }
+  bool String(const char* text, rapidjson::SizeType length, bool) {
+    return OnScalar({Scalar::String, false, 0, std::string_view(text, length)});
   }
-  bool number_unsigned(number_unsigned_t value) override { return OnScalar({Scalar::Unsigned, false, value, nullptr}); }
-  bool number_float(number_float_t, const string_t&) override { return OnScalar({Scalar::Float, false, 0, nullptr}); }
-  bool string(string_t& value) override {
-    RestoreBytes(value);
-    return OnScalar({Scalar::String, false, 0, &value});
-  }
-  bool binary(binary_t&) override { return Fail("binary data"); }
-  bool key(string_t& value) override {
-    m_key = std::move(value);
+  bool Key(const char* text, rapidjson::SizeType length, bool) {
+    m_key.assign(text, length);
     m_field = KeyOf(m_key);
     return true;
   }
-  bool start_object(std::size_t) override;
-  bool end_object() override;
-  bool start_array(std::size_t) override;
-  bool end_array() override;
-  bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception& ex) override {
-    std::string what = ex.what();
-    if (const std::size_t end = what.find("] "); what.rfind("[json.", 0) == 0 && end != std::string::npos)
-      what.erase(0, end + 2);
-    return Fail("the file is damaged or incomplete at byte " + std::to_string(position) + ": " + what);
-  }
+  bool StartObject();
+  bool EndObject(rapidjson::SizeType);
+  bool StartArray();
+  bool EndArray(rapidjson::SizeType);
 
   const std::string& Error() const { return m_error; }
   bool Complete() const { return m_done && m_haveTimestamp; }
@@ -295,6 +215,11 @@ class CExportHandler : public nlohmann::json_sax<Json> {
     bool hasItems;
   };
 
+  // The parser gives non-negative integers as unsigned ones, and -0 as a signed one.
+  bool Signed(std::int64_t value) {
+    return OnScalar({value < 0 ? Scalar::Negative : Scalar::Unsigned, false, static_cast<std::uint64_t>(value), {}});
+  }
+  bool Unsigned(std::uint64_t value) { return OnScalar({Scalar::Unsigned, false, value, {}}); }
   bool Fail(std::string message) {
     if (m_error.empty()) m_error = std::move(message);
     return false;
@@ -307,18 +232,34 @@ class CExportHandler : public nlohmann::json_sax<Json> {
     return true;
   }
   bool InFields() const { return !m_frames.empty() && (m_frames.back() == Frame::Info || m_frames.back() == Frame::Item); }
-  enum class Key { Other, Name, Asize, Dsize, Dev, Ino, Nlink, Hlnkc, ReadError, Excluded, Notreg, Timestamp };
-  static Key KeyOf(const std::string& key) {
-    static const std::pair<std::string_view, Key> kFields[] = {
-        {"name", Key::Name},   {"asize", Key::Asize},   {"dsize", Key::Dsize},         {"dev", Key::Dev},
-        {"ino", Key::Ino},     {"nlink", Key::Nlink},   {"hlnkc", Key::Hlnkc},         {"read_error", Key::ReadError},
-        {"excluded", Key::Excluded}, {"notreg", Key::Notreg}, {"timestamp", Key::Timestamp},
-    };
-    for (const auto& [name, field] : kFields)
-      if (key == name) return field;
-    return Key::Other;
+  enum class FieldKey { Other, Name, Asize, Dsize, Dev, Ino, Nlink, Hlnkc, ReadError, Excluded, Notreg, Timestamp };
+  // Called for every key of the document: its length picks the few candidates.
+  static FieldKey KeyOf(std::string_view key) {
+    const auto is = [key](std::string_view name) { return std::memcmp(key.data(), name.data(), name.size()) == 0; };
+    switch (key.size()) {
+      case 3:
+        return is("dev") ? FieldKey::Dev : is("ino") ? FieldKey::Ino : FieldKey::Other;
+      case 4:
+        return is("name") ? FieldKey::Name : FieldKey::Other;
+      case 5:
+        return is("asize")   ? FieldKey::Asize
+               : is("dsize") ? FieldKey::Dsize
+               : is("nlink") ? FieldKey::Nlink
+               : is("hlnkc") ? FieldKey::Hlnkc
+                             : FieldKey::Other;
+      case 6:
+        return is("notreg") ? FieldKey::Notreg : FieldKey::Other;
+      case 8:
+        return is("excluded") ? FieldKey::Excluded : FieldKey::Other;
+      case 9:
+        return is("timestamp") ? FieldKey::Timestamp : FieldKey::Other;
+      case 10:
+        return is("read_error") ? FieldKey::ReadError : FieldKey::Other;
+      default:
+        return FieldKey::Other;
+    }
   }
-  bool IsKnownField() const { return m_field != Key::Other && m_field != Key::Timestamp; }
+  bool IsKnownField() const { return m_field != FieldKey::Other && m_field != FieldKey::Timestamp; }
 
   bool OnScalar(const Scalar& value);
   bool OuterValue(const Scalar* value, Frame opened);
@@ -335,7 +276,7 @@ class CExportHandler : public nlohmann::json_sax<Json> {
   std::vector<OpenDirectory> m_dirs;
   Fields m_fields;
   std::string m_key;
-  Key m_field = Key::Other;
+  FieldKey m_field = FieldKey::Other;
   std::string m_error;
   int m_outerIndex = 0;
   bool m_expectInfo = false;
@@ -352,7 +293,7 @@ bool CExportHandler::OnScalar(const Scalar& value) {
     case Frame::Outer:
       return OuterValue(&value, Frame::Outer);
     case Frame::Meta:
-      if (m_field != Key::Timestamp) return true;
+      if (m_field != FieldKey::Timestamp) return true;
       if (value.kind != Scalar::Unsigned || value.number == 0 ||
           value.number > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
         return Fail("the export's timestamp is no time this program can keep");
@@ -393,38 +334,38 @@ bool CExportHandler::Field(const Scalar& value) {
   Fields& f = m_fields;
   const std::string& key = m_key;
   switch (m_field) {
-    case Key::Name:
-    case Key::Excluded:
+    case FieldKey::Name:
+    case FieldKey::Excluded:
       if (value.kind != Scalar::String) return Fail("the field " + QuotedForMessage(key) + " is no string");
-      (m_field == Key::Name ? f.name : f.excluded) = *value.text;
-      f.hasName = f.hasName || m_field == Key::Name;
+      (m_field == FieldKey::Name ? f.name : f.excluded).assign(value.text);
+      f.hasName = f.hasName || m_field == FieldKey::Name;
       return true;
-    case Key::Hlnkc:
-    case Key::ReadError:
-    case Key::Notreg:
+    case FieldKey::Hlnkc:
+    case FieldKey::ReadError:
+    case FieldKey::Notreg:
       if (value.kind != Scalar::Bool) return Fail("the field " + QuotedForMessage(key) + " is no true or false");
-      if (m_field == Key::Hlnkc) f.hlnkc = value.boolean;
-      if (m_field == Key::ReadError) f.readError = value.boolean;
+      if (m_field == FieldKey::Hlnkc) f.hlnkc = value.boolean;
+      if (m_field == FieldKey::ReadError) f.readError = value.boolean;
       return true;
-    case Key::Asize:
-    case Key::Dsize:
-    case Key::Dev:
-    case Key::Ino:
-    case Key::Nlink:
+    case FieldKey::Asize:
+    case FieldKey::Dsize:
+    case FieldKey::Dev:
+    case FieldKey::Ino:
+    case FieldKey::Nlink:
       break;
-    case Key::Other:
-    case Key::Timestamp:
+    case FieldKey::Other:
+    case FieldKey::Timestamp:
       return true;
   }
   if (value.kind != Scalar::Unsigned)
     return Fail("the field " + QuotedForMessage(key) + " of " + QuotedForMessage(f.name) + " is no whole number of 0 or more");
-  if ((m_field == Key::Asize || m_field == Key::Dsize) && value.number > kMaxSpace)
+  if ((m_field == FieldKey::Asize || m_field == FieldKey::Dsize) && value.number > kMaxSpace)
     return Fail("the size of " + QuotedForMessage(f.name) + " is larger than any file can be");
-  if (m_field == Key::Asize) f.asize = value.number;
-  if (m_field == Key::Dsize) f.dsize = value.number;
-  if (m_field == Key::Dev) f.dev = value.number, f.hasDev = true;
-  if (m_field == Key::Ino) f.ino = value.number, f.hasIno = true;
-  if (m_field == Key::Nlink) f.nlink = value.number;
+  if (m_field == FieldKey::Asize) f.asize = value.number;
+  if (m_field == FieldKey::Dsize) f.dsize = value.number;
+  if (m_field == FieldKey::Dev) f.dev = value.number, f.hasDev = true;
+  if (m_field == FieldKey::Ino) f.ino = value.number, f.hasIno = true;
+  if (m_field == FieldKey::Nlink) f.nlink = value.number;
   return true;
 }
 
@@ -438,15 +379,15 @@ bool CExportHandler::CheckName(const Fields& fields, bool top) {
   return true;
 }
 
-bool CExportHandler::start_object(std::size_t) {
+bool CExportHandler::StartObject() {
   if (m_frames.empty()) return Fail("not an ncdu export: the document is no array");
   switch (m_frames.back()) {
     case Frame::Outer:
       return OuterValue(nullptr, Frame::Meta);
     case Frame::Directory:
-      m_fields = Fields{};
+      m_fields.Reset();
       m_key.clear();
-      m_field = Key::Other;
+      m_field = FieldKey::Other;
       return Push(m_expectInfo ? Frame::Info : Frame::Item);
     case Frame::Meta:
     case Frame::Info:
@@ -459,7 +400,7 @@ bool CExportHandler::start_object(std::size_t) {
   return true;
 }
 
-bool CExportHandler::end_object() {
+bool CExportHandler::EndObject(rapidjson::SizeType) {
   const Frame frame = m_frames.back();
   m_frames.pop_back();
   if (frame == Frame::Info) return OpenDirectoryOf(m_fields);
@@ -467,7 +408,7 @@ bool CExportHandler::end_object() {
   return true;
 }
 
-bool CExportHandler::start_array(std::size_t) {
+bool CExportHandler::StartArray() {
   if (m_frames.empty()) return Push(Frame::Outer);
   switch (m_frames.back()) {
     case Frame::Outer:
@@ -487,7 +428,7 @@ bool CExportHandler::start_array(std::size_t) {
   return true;
 }
 
-bool CExportHandler::end_array() {
+bool CExportHandler::EndArray(rapidjson::SizeType) {
   const Frame frame = m_frames.back();
   m_frames.pop_back();
   if (frame == Frame::Directory) return CloseDirectory();
@@ -567,6 +508,14 @@ bool CExportHandler::AddItem(const Fields& fields) {
   return true;
 }
 
+// The parser's message as a clause of ours.
+std::string ParserMessage(rapidjson::ParseErrorCode code) {
+  std::string text = rapidjson::GetParseError_En(code);
+  if (!text.empty() && text.back() == '.') text.pop_back();
+  if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+  return text;
+}
+
 }  // namespace
 
 std::string QuotedForMessage(std::string_view text) {
@@ -588,22 +537,29 @@ std::string QuotedForMessage(std::string_view text) {
 bool ReadNcduExport(std::FILE* in, const CNcduImportTarget& target, CNcduTree& out, std::string& error,
                     const CNcduImportLimits& limits) {
   out = CNcduTree{};
-  CBoundedInput input(in, limits.maxToken);
+  CBoundedStream input(in, limits.maxToken);
   CExportHandler handler(target, out, limits);
-  bool parsed = false;
+  rapidjson::ParseResult parsed;
   try {
-    parsed = Json::sax_parse(CInputIterator(&input), CInputIterator(), &handler);
+    // Iterative: the parser does not recurse, and the handler bounds the depth.
+    rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, CParserAllocator> reader;
+    parsed = reader.Parse<rapidjson::kParseIterativeFlag>(input, handler);
   } catch (const std::exception& ex) {
     error = std::string("the export cannot be read: ") + ex.what();  // out of memory, say
     return false;
   }
   if (input.ReadFailed()) {
     error = "the file cannot be read";
-  } else if (input.ReservedCodePoint()) {
-    error = "the file holds a character of U+10FF00 to U+10FFFF, which this program reads as a byte of a name";
   } else if (input.TokenTooLong()) {
     error = "the file holds a string or number longer than " + std::to_string(limits.maxToken) + " bytes";
-  } else if (!parsed || !handler.Complete()) {
+  } else if (parsed.Code() == rapidjson::kParseErrorTermination && !handler.Error().empty()) {
+    error = handler.Error();
+  } else if (parsed.IsError()) {
+    error = "the file is damaged or incomplete at byte " + std::to_string(parsed.Offset()) + ": " +
+            ParserMessage(parsed.Code());
+  } else if (!input.AtEnd()) {
+    error = "the file is damaged at byte " + std::to_string(input.Tell()) + ": a zero byte";
+  } else if (!handler.Complete()) {
     error = !handler.Error().empty() ? handler.Error()
             : !handler.HaveTimestamp() ? "the export does not tell when it was made (no timestamp)"
                                        : "the file is no complete ncdu export";

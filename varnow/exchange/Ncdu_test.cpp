@@ -271,7 +271,8 @@ TEST(NcduExchange, DamagedOrHostileExportsAreRefusedWithAMessage) {
       {"name ..", head + R"([{"name":"/a"},[{"name":".."}]]])"},
       {"name with a zero byte", head + R"([{"name":"/a"},{"name":"a\u0000b"}]])"},
       {"a byte that is no UTF-8 outside a string", head + "[{\"name\":\"/a\"},\xff{\"name\":\"f\"}]]"},
-      {"a character that would stand for a byte", head + "[{\"name\":\"/a\"},{\"name\":\"\xf4\x8f\xbc\x80\"}]]"},
+      {"a zero byte after the tree", head + std::string(R"([{"name":"/a"}]])") + '\0' + "x"},
+      {"a zero byte in a name", head + std::string(R"([{"name":"/a"},{"name":"a)") + '\0' + R"(b"}]])"},
       {"directory without fields", head + R"([{"name":"/a"},[]]])"},
       {"directory starting with a directory", head + R"([[{"name":"/a"}]]])"},
       {"number in a directory", head + R"([{"name":"/a"},5]])"},
@@ -300,7 +301,8 @@ TEST(NcduExchange, DamagedOrHostileExportsAreRefusedWithAMessage) {
 // ncdu writes a name that is not UTF-8 byte for byte; the name keeps its bytes, and valid
 // characters around them stay as they are.
 TEST(NcduExchange, NamesThatAreNotUtf8KeepTheirBytes) {
-  const std::string names[] = {"\xff", "caf\xe9", "\xc3", "a\xc3\xa9\xe2\x82", "\xed\xa0\x80", "\xf0\x9f\x98\x80\xc0", "x\xe2\x82"};
+  const std::string names[] = {"\xff", "caf\xe9", "\xc3", "a\xc3\xa9\xe2\x82", "\xed\xa0\x80", "\xf0\x9f\x98\x80\xc0", "x\xe2\x82",
+                               "\xf4\x8f\xbc\x80" /* U+10FF00 */};
   for (const std::string& name : names) {
     const std::string text = R"([1,2,{"timestamp":1600000000},[{"name":"/d"},[{"name":")" + name + R"("}]]])";
     CNcduTree tree;
@@ -316,6 +318,30 @@ TEST(NcduExchange, NamesThatAreNotUtf8KeepTheirBytes) {
   std::string error;
   ASSERT_TRUE(Read(ExportByScan(dir.Path()), tree, error)) << error;
   EXPECT_EQ(tree.tree.subdirectories, std::vector<std::string>{"\xfe\xff"});
+}
+
+// A string is bounded by its bytes in the file, wherever the reader's blocks happen to end.
+TEST(NcduExchange, AStringUpToTheLimitIsReadAndOneByteMoreIsNot) {
+  const std::string head = R"([1,2,{"timestamp":1600000000},[{"name":"/d"},[{"name":")";
+  for (const std::size_t limit : {std::size_t{300}, std::size_t{65536}}) {
+    CNcduImportLimits limits;
+    limits.maxToken = limit;
+    std::string name = R"(\\\")";  // two escapes: four bytes in the file
+    name += std::string(limit - name.size() - 2, 'n') + "\xc3\xa9";
+    for (const std::size_t extra : {0, 1}) {
+      CNcduTree tree;
+      std::string error;
+      const std::string text = head + name + std::string(extra, 'x') + R"("}]]])";
+      if (extra == 0) {
+        ASSERT_TRUE(Read(text, tree, error, kLengths, limits)) << limit << ": " << error;
+        ASSERT_EQ(tree.tree.subdirectories.size(), 1u);
+        EXPECT_EQ(tree.tree.subdirectories[0], "\\\"" + name.substr(4));
+      } else {
+        EXPECT_FALSE(Read(text, tree, error, kLengths, limits)) << limit;
+        EXPECT_NE(error.find("longer than " + std::to_string(limit) + " bytes"), std::string::npos) << error;
+      }
+    }
+  }
 }
 
 TEST(NcduExchange, TheTargetCanRefuseTheTopBeforeAnythingIsRead) {
