@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "platform/guarded.h"
 #include "platform/tracelog.h"
 #include "varnow/ui/FileActions.h"
 #include "varnow/ui/LargestFilesDlg.h"
@@ -107,7 +108,7 @@ void CVarnowWindow::SelectGridRow(const std::string& name) {
 }
 
 void CVarnowWindow::OnGridMenu(const QPoint& pos, QWidget* from) {
-  try {
+  platform::Guarded("OnGridMenu", [&] {
     const int row = from == m_grid ? m_grid->rowAt(pos.y()) : m_grid->verticalHeader()->logicalIndexAt(pos);
     CDirGridModel* model = m_grid->Model();
     if (row < 0 || model->IsSummaryRow(row) || model->EntryName(row).empty()) return;
@@ -118,9 +119,7 @@ void CVarnowWindow::OnGridMenu(const QPoint& pos, QWidget* from) {
     m_grid->selectRow(row);
     m_actions->SetUnits(m_dlg.Settings().preferredUnits);
     m_actions->ShowMenu({record.m_currentScanDir + name + "/", size}, from->mapToGlobal(pos));
-  } catch (...) {
-    VN_TRACE("** Exception in OnGridMenu\n");
-  }
+  });
 }
 
 void CVarnowWindow::RefreshTreemap() {
@@ -133,7 +132,7 @@ void CVarnowWindow::RefreshTreemap() {
 // The tree is read on the reader's thread; the window shows the directory's tiles when it is in.
 void CVarnowWindow::ShowTreemapNow() {
   m_treemapPending = false;
-  try {
+  platform::Guarded("ShowTreemapNow", [&] {
     m_treemap->SetUnits(m_dlg.Settings().preferredUnits);
     m_actions->SetUnits(m_dlg.Settings().preferredUnits);
     CScanInfo& session = m_dlg.Session();
@@ -148,13 +147,11 @@ void CVarnowWindow::ShowTreemapNow() {
                            [this, generation](std::shared_ptr<CTreemapTree> tree) {
       QMetaObject::invokeMethod(this, [this, tree, generation] { ShowTreemap(tree, generation); }, Qt::QueuedConnection);
     });
-  } catch (...) {
-    VN_TRACE("** Exception in ShowTreemapNow\n");
-  }
+  });
 }
 
 void CVarnowWindow::ShowTreemap(std::shared_ptr<CTreemapTree> tree, int generation) {
-  try {
+  platform::Guarded("ShowTreemap", [&] {
     // Only the tree of the last read asked for is shown.
     if (!tree || generation != m_treemapGeneration) return;
     m_treemapShown = generation;
@@ -163,13 +160,11 @@ void CVarnowWindow::ShowTreemap(std::shared_ptr<CTreemapTree> tree, int generati
     // The row the grid has selected stays selected in the treemap.
     const QModelIndex current = m_grid->currentIndex();
     if (current.isValid()) m_treemap->SelectEntry(m_grid->Model()->EntryName(current.row()));
-  } catch (...) {
-    VN_TRACE("** Exception in ShowTreemap\n");
-  }
+  });
 }
 
 void CVarnowWindow::OnLargest() {
-  try {
+  platform::Guarded("OnLargest", [&] {
     CScanInfo& session = m_dlg.Session();
     const std::vector<CLargeFile> files = session.LargestFiles().Sorted();
     m_actions->SetUnits(m_dlg.Settings().preferredUnits);
@@ -177,9 +172,7 @@ void CVarnowWindow::OnLargest() {
                             m_dlg.Settings().preferredUnits, [this](const std::string& dir) { GoToDirectory(dir); },
                             m_actions, m_trashed.get(), this);
     dialog.exec();
-  } catch (...) {
-    VN_TRACE("** Exception in OnLargest\n");
-  }
+  });
 }
 
 void CVarnowWindow::RestoreSplitter() {
