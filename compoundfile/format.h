@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/bytes.h"
+
 namespace cfb::format {
 
 inline constexpr std::uint32_t kMaxRegSect = 0xFFFFFFFAu;
@@ -83,27 +85,12 @@ int CompareNames(std::u16string_view a, std::u16string_view b);
 // True when the name may be stored: 1..31 units, none of / \ : !
 bool IsValidName(std::u16string_view name);
 
-// Little-endian field access.
-inline std::uint16_t Get16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-inline std::uint32_t Get32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-inline std::uint64_t Get64(const std::uint8_t* p) {
-  return Get32(p) | (static_cast<std::uint64_t>(Get32(p + 4)) << 32);
-}
-inline void Put16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-inline void Put32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-inline void Put64(std::uint8_t* p, std::uint64_t v) {
-  Put32(p, static_cast<std::uint32_t>(v));
-  Put32(p + 4, static_cast<std::uint32_t>(v >> 32));
-}
+// Little-endian field access, the platform's one codec (header-only: no link to platform).
+using platform::Get16;
+using platform::Get32;
+using platform::Get64;
+using platform::Put16;
+using platform::Put32;
+using platform::Put64;
 
 }  // namespace cfb::format

@@ -18,6 +18,8 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -126,7 +128,8 @@ int main(int argc, char* argv[]) {
   }
   QCoreApplication app(argc, argv);
   taskmgr::RegisterTaskMgrTypes();
-  const QString commandLine = QCoreApplication::arguments().mid(1).join(QLatin1Char(' '));
+  const QString commandLine =
+      QString::fromStdString(platform::JoinCommandLine(std::vector<std::string>(argv + 1, argv + argc)));
   const ServerSwitch choice = ParseServerCommandLine(commandLine);
   const QString self = QFile::decodeName(platform::ProgramPath().c_str());
   switch (choice) {

@@ -2,6 +2,7 @@
 
 #include "platform/desktop.h"
 #include "platform/process.h"
+#include "platform/xdgdirs.h"
 
 #include "taskmgr/taskmgrbus.h"
 
@@ -13,8 +14,6 @@
 
 namespace orvsched {
 namespace {
-
-QString DataHome() { return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation); }
 
 bool WriteFileAtomically(const QString& path, const QByteArray& bytes) {
   if (!QDir().mkpath(QFileInfo(path).absolutePath())) return false;
@@ -54,23 +53,19 @@ QString DataDirectory() {
   const QString overridden = qEnvironmentVariable("ORVSCHED_DATA_DIR");
   if (!overridden.isEmpty()) return overridden;
   // Never the program's own folder: a build tree or a package removes it, the tasks must stay.
-  const QString folder = DataHome() + QLatin1String("/orvsched");
+  const QString folder = taskmgr::UserDataFolder() + QLatin1String("/orvsched");
   QDir().mkpath(folder);
   return folder;
 }
 
 QString TaskStorePath() { return DataDirectory() + QLatin1String("/ORVSCHED.DAT"); }
 
-QString ActivationFilePath() {
-  return DataHome() + QLatin1String("/dbus-1/services/") + QLatin1String(taskmgr::kServiceName) +
-         QLatin1String(".service");
-}
+QString ActivationFilePath() { return taskmgr::ActivationFilePath(); }
 
 QString InterfaceFilePath() { return taskmgr::InterfaceFilePath(); }
 
 QString AutostartFilePath() {
-  return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-         QLatin1String("/autostart/orvsched.desktop");
+  return QFile::decodeName(platform::ConfigHome().c_str()) + QLatin1String("/autostart/orvsched.desktop");
 }
 
 bool RegisterServer(const QString& serverPath) {

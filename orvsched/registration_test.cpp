@@ -62,6 +62,26 @@ class Registration : public ::testing::Test {
   QTemporaryDir m_home;
 };
 
+// The server's files follow the base-folder rule of every program here: an empty or relative
+// XDG_DATA_HOME or XDG_CONFIG_HOME falls back under the home folder, as the tracker's data does.
+TEST_F(Registration, FoldersFallBackUnderHomeByTheOneRule) {
+  const QByteArray home = qgetenv("HOME");
+  const QByteArray storeFolder = qgetenv("ORVSCHED_DATA_DIR");
+  qputenv("HOME", QFile::encodeName(m_home.path()));
+  qunsetenv("ORVSCHED_DATA_DIR");
+  for (const char* value : {"", "relative/data"}) {
+    qputenv("XDG_DATA_HOME", value);
+    qputenv("XDG_CONFIG_HOME", value);
+    const QString share = m_home.path() + "/.local/share";
+    EXPECT_EQ(ActivationFilePath(), share + "/dbus-1/services/com.zentrel.OrvSched.service") << value;
+    EXPECT_EQ(InterfaceFilePath(), share + "/dbus-1/interfaces/com.zentrel.IOrvTaskMgr.xml") << value;
+    EXPECT_EQ(DataDirectory(), share + "/orvsched") << value;
+    EXPECT_EQ(AutostartFilePath(), m_home.path() + "/.config/autostart/orvsched.desktop") << value;
+  }
+  qputenv("HOME", home);
+  if (!storeFolder.isEmpty()) qputenv("ORVSCHED_DATA_DIR", storeFolder);
+}
+
 // A packaged server is started by the package's activation file; only another copy needs its own.
 TEST_F(Registration, APackagesActivationFileServesOnlyTheServerItNames) {
   const QString system = m_home.filePath("usr/share");

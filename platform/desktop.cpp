@@ -1,5 +1,6 @@
 #include "platform/desktop.h"
 
+#include "platform/asciicase.h"
 #include "platform/atomicfile.h"
 #include "platform/process.h"
 #include "platform/xdgdirs.h"
@@ -10,7 +11,6 @@
 #include <cerrno>
 #include <filesystem>
 #include <optional>
-#include <strings.h>
 #include <vector>
 
 namespace platform {
@@ -113,7 +113,7 @@ std::string IdOf(const std::string& name) {
     if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) {
       id += c;
     } else if (c >= 'A' && c <= 'Z') {
-      id += static_cast<char>(c - 'A' + 'a');
+      id += AsciiLower(c);
     } else if (!id.empty() && id.back() != '-') {
       id += '-';
     }
@@ -186,10 +186,6 @@ bool IsExecutableFile(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(path.c_str(), X_OK) == 0;
 }
 
-bool EndsWithNoCase(const std::string& text, const std::string& suffix) {
-  return text.size() >= suffix.size() && strcasecmp(text.c_str() + text.size() - suffix.size(), suffix.c_str()) == 0;
-}
-
 // An icon file beside the program with the program's name, else a theme icon for its kind.
 std::string IconFor(const std::string& target, bool program) {
   if (program) {
@@ -197,7 +193,7 @@ std::string IconFor(const std::string& target, bool program) {
       if (::access((target + extension).c_str(), R_OK) == 0) return target + extension;
     return "application-x-executable";
   }
-  return EndsWithNoCase(target, ".htm") || EndsWithNoCase(target, ".html") ? "text-html" : "text-x-generic";
+  return EndsWithIgnoringCase(target, ".htm") || EndsWithIgnoringCase(target, ".html") ? "text-html" : "text-x-generic";
 }
 
 std::string CategoryOf(const std::string& group) { return "X-" + IdOf(group); }
@@ -261,16 +257,16 @@ bool CDesktopMenu::Execute(const std::string& commands) {
   for (const CMenuCommand& command : *parsed) {
     const std::string& name = command.name;
     bool applied = false;
-    if (strcasecmp(name.c_str(), "CreateGroup") == 0) {
+    if (EqualsIgnoringCase(name, "CreateGroup")) {
       applied = CreateGroup(Argument(command, 0));
-    } else if (strcasecmp(name.c_str(), "ShowGroup") == 0) {
+    } else if (EqualsIgnoringCase(name, "ShowGroup")) {
       applied = ShowGroup(Argument(command, 0));
-    } else if (strcasecmp(name.c_str(), "ReplaceItem") == 0) {
+    } else if (EqualsIgnoringCase(name, "ReplaceItem")) {
       applied = ReplaceItem(Argument(command, 0));
-    } else if (strcasecmp(name.c_str(), "AddItem") == 0) {
+    } else if (EqualsIgnoringCase(name, "AddItem")) {
       applied = !command.arguments.empty() &&
                 AddItem(Trimmed(command.arguments[0]), Argument(command, 1), Argument(command, 2), Argument(command, 6));
-    } else if (strcasecmp(name.c_str(), "DeleteGroup") == 0) {
+    } else if (EqualsIgnoringCase(name, "DeleteGroup")) {
       applied = DeleteGroup(Argument(command, 0));
     }
     if (!applied) return false;
@@ -352,7 +348,7 @@ bool CDesktopMenu::DeleteGroup(const std::string& group) {
   bool removed = true;
   for (const auto& file : fs::directory_iterator(m_dataHome + "/applications", error)) {
     const std::string name = file.path().filename().string();
-    if (name.rfind(prefix, 0) != 0 || !EndsWithNoCase(name, ".desktop")) continue;
+    if (name.rfind(prefix, 0) != 0 || !EndsWithIgnoringCase(name, ".desktop")) continue;
     const auto text = ReadWholeFile(file.path().string(), 1 << 20);
     if (text && text->find(mark) != std::string::npos && !OwnedByOther(file.path().string()))
       removed = RemoveFile(file.path().string()) && removed;

@@ -149,6 +149,19 @@ TEST_F(DesktopMenuTest, QuotedArgumentsReadBackExactly) {
   EXPECT_EQ(platform::DesktopExecValue({"/x/\"q\"/t"}), "\"/x/\\\\\"q\\\\\"/t\"");
 }
 
+// The Exec value is quoted twice: the launcher's quoting of an argument (a reserved character
+// puts it in double quotes, with ", `, $ and \ escaped there), then the escapes of a string
+// value (\ doubled); % is doubled for the field codes. An empty argument stays one.
+TEST(DesktopExecValue, QuotesEachArgumentAsTheLauncherReadsIt) {
+  using platform::DesktopExecValue;
+  EXPECT_EQ(DesktopExecValue({"/bin/tool", "C:\\dir"}), "/bin/tool \"C:\\\\\\\\dir\"") << "a backslash, four times";
+  EXPECT_EQ(DesktopExecValue({"/bin/tool", "$HOME", "`id`"}), "/bin/tool \"\\\\$HOME\" \"\\\\`id\\\\`\"");
+  EXPECT_EQ(DesktopExecValue({"/bin/tool", "%f", "100% sure"}), "/bin/tool %%f \"100%% sure\"");
+  EXPECT_EQ(DesktopExecValue({"/bin/tool", ""}), "/bin/tool \"\"");
+  EXPECT_EQ(DesktopExecValue({"/bin/tool", "tab\there", "it's"}), "/bin/tool \"tab\\there\" \"it's\"");
+  EXPECT_EQ(DesktopExecValue({"/bin/plain-tool_1.2", "a=b,c"}), "/bin/plain-tool_1.2 a=b,c") << "nothing to quote";
+}
+
 // Entries stamped with an owner are left alone by a menu that acts for another owner.
 TEST_F(DesktopMenuTest, AnotherOwnersEntriesStay) {
   platform::CDesktopMenu first(m_config, m_data), second(m_config, m_data);

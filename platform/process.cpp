@@ -142,11 +142,33 @@ bool StartDetachedQuietly(const std::vector<std::string>& arguments) {
 }
 
 void ReapLater(pid_t pid) {
-  std::thread([pid] {
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  std::thread([pid] { WaitForExit(pid); }).detach();
+}
+
+bool WaitForExit(pid_t pid, std::chrono::milliseconds limit, int* status) {
+  using namespace std::chrono_literals;
+  int ignored = 0;
+  int* out = status ? status : &ignored;
+  if (limit == kWaitForever) {
+    pid_t done = 0;
+    while ((done = ::waitpid(pid, out, 0)) < 0 && errno == EINTR) {
     }
-  }).detach();
+    return done == pid;
+  }
+  // A limited wait looks in growing steps: a child that ends at once is seen at once, a long
+  // one costs a look every 50 ms.
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  std::chrono::milliseconds step = 1ms;
+  for (;;) {
+    const pid_t done = ::waitpid(pid, out, WNOHANG);
+    if (done == pid) return true;
+    if (done < 0 && errno == EINTR) continue;
+    if (done < 0) return false;
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) return false;
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(step, deadline - now));
+    step = std::min(step * 2, std::chrono::milliseconds(50));
+  }
 }
 
 }  // namespace platform

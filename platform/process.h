@@ -6,6 +6,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -42,5 +43,11 @@ bool StartDetachedQuietly(const std::vector<std::string>& arguments);
 pid_t StartQuietly(const std::vector<std::string>& arguments);
 // Collects the exit of a started child in the background.
 void ReapLater(pid_t pid);
+
+inline constexpr std::chrono::milliseconds kWaitForever = std::chrono::milliseconds::max();
+// Waits until a started child ends, for limit at the most (kWaitForever: as long as it takes;
+// zero: only looks), and collects it. True when it ended, with the wait status in *status;
+// false while it still runs after limit, or when pid is no child left to wait for.
+bool WaitForExit(pid_t pid, std::chrono::milliseconds limit = kWaitForever, int* status = nullptr);
 
 }  // namespace platform

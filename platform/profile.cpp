@@ -6,17 +6,13 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "platform/asciicase.h"
 #include "platform/atomicfile.h"
 
 namespace platform {
 namespace {
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
-}
+bool SameName(std::string_view a, std::string_view b) { return EqualsIgnoringCase(a, b); }
 
 std::string_view Trim(std::string_view text) {
   const char* blanks = " \t\r";
@@ -240,11 +236,7 @@ bool WritePrivateProfileString(std::string_view section, std::optional<std::stri
 }
 
 namespace {
-std::string LowerName(std::string_view name) {
-  std::string lower(name);
-  for (char& c : lower) c = LowerAscii(c);
-  return lower;
-}
+std::string LowerName(std::string_view name) { return ToAsciiLower(name); }
 std::string ValueKey(std::string_view section, std::string_view key) {
   return LowerName(Trim(section)) + '\n' + LowerName(Trim(key));
 }

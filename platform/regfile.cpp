@@ -1,5 +1,8 @@
 #include "platform/regfile.h"
 
+#include "platform/asciicase.h"
+#include "platform/bytes.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -9,23 +12,13 @@ namespace {
 constexpr std::string_view kHeader = "REGEDIT4";
 constexpr size_t kWrapColumn = 78;  // binary data wraps as the registry editor does
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string FoldCase(std::string_view text) {
-  std::string folded(text);
-  std::transform(folded.begin(), folded.end(), folded.begin(), LowerAscii);
-  return folded;
-}
+std::string FoldCase(std::string_view text) { return ToAsciiLower(text); }
 
 std::string_view Trim(std::string_view text) {
   const char* blanks = " \t\r";
   size_t first = text.find_first_not_of(blanks);
   if (first == std::string_view::npos) return {};
   return text.substr(first, text.find_last_not_of(blanks) - first + 1);
-}
-
-bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && EqualsIgnoreCase(text.substr(0, prefix.size()), prefix);
 }
 
 std::string_view ParentOf(std::string_view path) {
@@ -75,7 +68,7 @@ std::optional<std::string> ReadQuoted(std::string_view text, size_t& pos) {
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
-  c = LowerAscii(c);
+  c = AsciiLower(c);
   return (c >= 'a' && c <= 'f') ? c - 'a' + 10 : -1;
 }
 
@@ -123,7 +116,7 @@ RegValue FromTypedBytes(int kind, std::vector<std::uint8_t> bytes) {
     value.text.assign(bytes.begin(), end);
   } else if (kind == 4 && bytes.size() == 4) {
     value.type = RegType::Dword;
-    value.dword = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
+    value.dword = Get32(bytes.data());
   } else {
     value.type = RegType::Binary;
     value.bytes = std::move(bytes);
@@ -170,14 +163,14 @@ std::optional<RegValue> ReadData(std::string_view data, const std::vector<std::s
     value.text = std::move(*text);
     return value;
   }
-  if (StartsWithIgnoreCase(data, "dword:")) {
+  if (StartsWithIgnoringCase(data, "dword:")) {
     auto dword = ReadDword(data.substr(6));
     if (!dword) return std::nullopt;
     value.type = RegType::Dword;
     value.dword = *dword;
     return value;
   }
-  if (StartsWithIgnoreCase(data, "hex")) return ReadHexData(data, lines, index);
+  if (StartsWithIgnoringCase(data, "hex")) return ReadHexData(data, lines, index);
   return std::nullopt;
 }
 
@@ -194,7 +187,7 @@ std::optional<SectionLine> ReadSectionLine(std::string_view line, std::string_vi
   SectionLine section;
   section.remove = !inner.empty() && inner[0] == '-';
   if (section.remove) inner.remove_prefix(1);
-  if (!StartsWithIgnoreCase(inner, hiveName) || (inner.size() > hiveName.size() && inner[hiveName.size()] != '\\'))
+  if (!StartsWithIgnoringCase(inner, hiveName) || (inner.size() > hiveName.size() && inner[hiveName.size()] != '\\'))
     return std::nullopt;
   std::optional<std::string> path = NormaliseKeyPath(inner.substr(hiveName.size()));
   if (!path) return std::nullopt;
@@ -277,11 +270,6 @@ void AppendValue(std::string& out, const std::string& name, const RegValue& valu
 
 }  // namespace
 
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
-}
-
 std::optional<std::string> NormaliseKeyPath(std::string_view path) {
   std::string out;
   size_t start = 0;
@@ -311,7 +299,7 @@ bool RegDocument::MentionsHive(std::string_view text, std::string_view hiveName)
     line = Trim(line);
     if (line.empty() || line[0] != '[') continue;
     line.remove_prefix(line.size() > 1 && line[1] == '-' ? 2 : 1);
-    if (StartsWithIgnoreCase(line, hiveName) && line.size() > hiveName.size() &&
+    if (StartsWithIgnoringCase(line, hiveName) && line.size() > hiveName.size() &&
         (line[hiveName.size()] == '\\' || line[hiveName.size()] == ']'))
       return true;
   }
@@ -409,9 +397,9 @@ bool RegDocument::DeleteKey(std::string_view path) {
   }
   if (!FindKey(path)) return false;
   std::erase_if(m_keys, [&](const RegKeyRecord& key) {
-    return EqualsIgnoreCase(key.path, path) ||
+    return EqualsIgnoringCase(key.path, path) ||
            (key.path.size() > path.size() && key.path[path.size()] == '\\' &&
-            EqualsIgnoreCase(std::string_view(key.path).substr(0, path.size()), path));
+            EqualsIgnoringCase(std::string_view(key.path).substr(0, path.size()), path));
   });
   RebuildIndex();
   return true;
@@ -420,14 +408,14 @@ bool RegDocument::DeleteKey(std::string_view path) {
 std::vector<std::string> RegDocument::SubKeys(std::string_view path) const {
   std::vector<std::string> names;
   for (const RegKeyRecord& key : m_keys)
-    if (!key.path.empty() && EqualsIgnoreCase(ParentOf(key.path), path))
+    if (!key.path.empty() && EqualsIgnoringCase(ParentOf(key.path), path))
       names.emplace_back(LastComponent(key.path));
   return names;
 }
 
 void RegDocument::SetValue(RegKeyRecord& key, std::string_view name, RegValue value) {
   for (auto& [existingName, existingValue] : key.values)
-    if (EqualsIgnoreCase(existingName, name)) {
+    if (EqualsIgnoringCase(existingName, name)) {
       existingValue = std::move(value);
       return;
     }
@@ -435,12 +423,12 @@ void RegDocument::SetValue(RegKeyRecord& key, std::string_view name, RegValue va
 }
 
 bool RegDocument::DeleteValue(RegKeyRecord& key, std::string_view name) {
-  return std::erase_if(key.values, [&](const auto& entry) { return EqualsIgnoreCase(entry.first, name); }) > 0;
+  return std::erase_if(key.values, [&](const auto& entry) { return EqualsIgnoringCase(entry.first, name); }) > 0;
 }
 
 const RegValue* RegDocument::FindValue(const RegKeyRecord& key, std::string_view name) {
   for (const auto& [existingName, value] : key.values)
-    if (EqualsIgnoreCase(existingName, name)) return &value;
+    if (EqualsIgnoringCase(existingName, name)) return &value;
   return nullptr;
 }
 

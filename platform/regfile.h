@@ -62,7 +62,6 @@ class RegDocument {
   bool m_damaged = false;
 };
 
-bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 // A key path in canonical form: components between "\" with empty ones dropped. nullopt when a
 // component holds a line break, which the file format cannot carry in a section name.
 std::optional<std::string> NormaliseKeyPath(std::string_view path);

@@ -1,6 +1,7 @@
 #include "platform/usage.h"
 
-#include <cctype>
+#include "platform/asciicase.h"
+
 #include <sstream>
 
 namespace platform {
@@ -77,11 +78,6 @@ std::string Roff(const std::string& text) {
   return out;
 }
 
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
-
 std::string ManItems(const std::string& heading, const std::vector<CUsageItem>& items) {
   if (items.empty()) return {};
   std::string out = ".SH " + heading + "\n";
@@ -117,7 +113,7 @@ std::string HelpText(const CUsage& usage) {
 }
 
 std::string ManPage(const CUsage& usage, const std::string& date, const std::string& source) {
-  std::string out = ".TH " + Upper(usage.program) + " 1 " + date + " \"" + Roff(source) +
+  std::string out = ".TH " + ToAsciiUpper(usage.program) + " 1 " + date + " \"" + Roff(source) +
                     "\" \"User Commands\"\n";
   out += ".nh\n";  // paths and switches read badly when hyphenated
   out += ".SH NAME\n" + Roff(usage.program) + " \\- " + Roff(usage.summary) + "\n";

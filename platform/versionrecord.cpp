@@ -1,5 +1,7 @@
 #include "platform/versionrecord.h"
 
+#include "platform/bytes.h"
+
 #include <algorithm>
 #include <cstring>
 #include <fstream>
@@ -8,10 +10,6 @@
 namespace platform {
 
 namespace {
-
-std::uint32_t Get32(const unsigned char* at) {
-  return std::uint32_t{at[0]} | std::uint32_t{at[1]} << 8 | std::uint32_t{at[2]} << 16 | std::uint32_t{at[3]} << 24;
-}
 
 std::optional<CFileVersion> DecodeRecord(const unsigned char* at) {
   if (Get32(at + 16) != kVersionRecordSize || Get32(at + 60) != VersionRecordHash(at, 60)) return std::nullopt;

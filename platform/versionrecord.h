@@ -19,6 +19,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/bytes.h"
+
 namespace platform {
 
 inline constexpr std::size_t kVersionRecordSize = 64;
@@ -43,9 +45,7 @@ constexpr std::uint32_t VersionRecordHash(const unsigned char* data, std::size_t
 constexpr CVersionRecordBytes MakeVersionRecord(std::uint16_t major, std::uint16_t minor, std::uint16_t third,
                                                 std::uint16_t build, std::string_view productName) {
   CVersionRecordBytes bytes{};
-  auto put32 = [&bytes](std::size_t at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<unsigned char>(value >> (8 * i));
-  };
+  auto put32 = [&bytes](std::size_t at, std::uint32_t value) { Put32(bytes.data() + at, value); };
   for (std::size_t i = 0; i < kVersionRecordSignature.size(); ++i)
     bytes[i] = static_cast<unsigned char>(kVersionRecordSignature[i]);
   put32(16, kVersionRecordSize);

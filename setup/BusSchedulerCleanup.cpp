@@ -10,7 +10,6 @@
 #include "taskmgr/taskmgrclient.h"
 
 #include <QFile>
-#include <QStandardPaths>
 
 #include <unistd.h>
 
@@ -19,12 +18,7 @@
 namespace setup {
 namespace {
 
-std::string ActivationFilePath() {
-  return QFile::encodeName(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-                           QLatin1String("/dbus-1/services/") + QLatin1String(taskmgr::kServiceName) +
-                           QLatin1String(".service"))
-      .toStdString();
-}
+std::string ActivationFilePath() { return QFile::encodeName(taskmgr::ActivationFilePath()).toStdString(); }
 
 // The task's program lies in the folder: the first word of its command line.
 bool StartsProgramIn(const taskmgr::TASK_STRUCT& task, const std::string& folder) {

@@ -1,9 +1,8 @@
 #include "setup/CommandLine.h"
 
-#include <strings.h>
+#include "platform/asciicase.h"
 
 #include <algorithm>
-#include <cctype>
 
 namespace setup {
 
@@ -11,7 +10,7 @@ CSetupCommandLine ParseSetupCommandLine(int argc, const char* const* argv) {
   CSetupCommandLine result;
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
-    if (strncasecmp(argument.c_str(), "/DIR=", 5) == 0) {
+    if (platform::StartsWithIgnoringCase(argument, "/DIR=")) {
       result.directory = argument.substr(5);
       continue;
     }
@@ -19,9 +18,7 @@ CSetupCommandLine ParseSetupCommandLine(int argc, const char* const* argv) {
       result.action = SetupAction::kUsage;
       return result;
     }
-    std::string upper = argument;
-    std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return std::toupper(c); });
-    if (upper.find("UNINSTALL") != std::string::npos) {
+    if (platform::ToAsciiUpper(argument).find("UNINSTALL") != std::string::npos) {
       result.mode = SetupMode::kUninstall;
     } else if (result.action == SetupAction::kRun) {
       result.action = SetupAction::kBadArgument;

@@ -1,22 +1,17 @@
 #include "setup/Components.h"
 
+#include "platform/asciicase.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/tracelog.h"
 
 #include <dlfcn.h>
 #include <unistd.h>
-#include <strings.h>
 
 namespace setup {
 namespace {
 
 constexpr char kCaption[] = "Component Registration Error";
-
-bool EndsWithNoCase(const std::string& text, const char* suffix) {
-  const std::size_t length = std::char_traits<char>::length(suffix);
-  return text.size() >= length && strcasecmp(text.c_str() + text.size() - length, suffix) == 0;
-}
 
 std::string Joined(const std::string& program, const std::vector<std::string>& arguments) {
   std::string text = program;
@@ -77,9 +72,9 @@ bool CDetachedStarter::Start(const std::string& program, const std::vector<std::
 }
 
 ComponentKind KindOf(const std::string& path) {
-  if (EndsWithNoCase(path, ".reg")) return ComponentKind::kRegistryFile;
+  if (platform::EndsWithIgnoringCase(path, ".reg")) return ComponentKind::kRegistryFile;
   const std::string name = path.substr(path.rfind('/') + 1);
-  if (EndsWithNoCase(name, ".so") || name.find(".so.") != std::string::npos) return ComponentKind::kLibrary;
+  if (platform::EndsWithIgnoringCase(name, ".so") || name.find(".so.") != std::string::npos) return ComponentKind::kLibrary;
   return ::access(path.c_str(), X_OK) == 0 ? ComponentKind::kProgram : ComponentKind::kLibrary;
 }
 

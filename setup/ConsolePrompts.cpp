@@ -3,9 +3,10 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cstdio>
 #include <iostream>
+
+#include "platform/asciicase.h"
 
 namespace setup {
 namespace {
@@ -20,7 +21,7 @@ char ReadReply() {
   std::string line;
   if (!std::getline(std::cin, line)) return 0;
   const auto first = line.find_first_not_of(" \t");
-  return first == std::string::npos ? 0 : static_cast<char>(std::tolower(static_cast<unsigned char>(line[first])));
+  return first == std::string::npos ? 0 : platform::AsciiLower(line[first]);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "setup/Setup.h"
 
+#include "platform/asciicase.h"
 #include "platform/atomicfile.h"
+#include "platform/guarded.h"
 #include "platform/registry.h"
 #include "platform/tracelog.h"
 #include "platform/verinstall.h"
@@ -13,7 +15,6 @@
 #include <bit>
 #include <cstdio>
 #include <filesystem>
-#include <strings.h>
 
 namespace setup {
 namespace {
@@ -100,7 +101,7 @@ CSetup::CSetup(CSetupContext context, ISetupPrompts& prompts, IProgramStarter& s
       m_script(m_context.setupFolder + "/" + kScriptName) {}
 
 int CSetup::Run() {
-  try {
+  return platform::Guarded("Run", [&] {
     m_scriptText = platform::CProfileSnapshot::Read(m_script);
     m_settings = ReadSetupSettings(m_scriptText);
     const bool install = m_context.mode == SetupMode::kInstall;
@@ -122,10 +123,7 @@ int CSetup::Run() {
     m_prompts.CloseScreen();
     VN_TRACE("End with %d", result);
     return result;
-  } catch (...) {
-    VN_TRACE("** Exception in Run\n");
-    return 1;
-  }
+  }, 1);
 }
 
 int CSetup::Install() {
@@ -412,7 +410,7 @@ void CSetup::CleanRegistry() {
     // whole hive, which is never what a product's clean-up means.
     if (value.size() < 6) continue;
     for (const CCleanupRoot& root : kCleanupRoots) {
-      if (strncasecmp(value.c_str(), root.name, 4) != 0) continue;
+      if (!platform::StartsWithIgnoringCase(value, root.name)) continue;
       if (!platform::Registry::DeleteKey(root.hive, value.substr(5))) VN_TRACE("Key %s not removed", value.c_str());
     }
   }

@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <optional>
-#include <strings.h>
 #include <utility>
+
+#include "platform/asciicase.h"
 
 namespace setup {
 namespace {
@@ -13,11 +14,6 @@ constexpr int kMaxNumberedKeys = 100000;
 
 std::string Setting(const platform::CProfileSnapshot& script, const char* key) {
   return script.Value("Settings", key, "");
-}
-
-bool StartsWithNoCase(const std::string& text, const char* prefix) {
-  const std::size_t length = std::char_traits<char>::length(prefix);
-  return text.size() >= length && strncasecmp(text.c_str(), prefix, length) == 0;
 }
 
 std::string WithSlashes(std::string path) {
@@ -46,7 +42,7 @@ CSetupSettings ReadSetupSettings(const platform::CProfileSnapshot& script) {
   if (std::string group = Setting(script, "Group"); !group.empty()) settings.group = group;
   settings.readMe = Setting(script, "ReadMe");
   settings.run = Setting(script, "Run");
-  settings.uninstall = strcasecmp(Setting(script, "Uninstall").c_str(), "yes") == 0;
+  settings.uninstall = platform::EqualsIgnoringCase(Setting(script, "Uninstall"), "yes");
   if (std::string categories = Setting(script, "Categories"); !categories.empty()) {
     if (categories.back() != ';') categories += ';';
     settings.categories = categories;
@@ -86,10 +82,10 @@ std::vector<CFileEntry> ReadFileList(const platform::CProfileSnapshot& script, c
     entry.source = setupFolder + "/" + WithSlashes(fields[0]);
     entry.destination = WithSlashes(fields[1]);
     if (mode == SetupMode::kUninstall &&
-        (StartsWithNoCase(entry.destination, "SYS") || StartsWithNoCase(entry.destination, "WIN")))
+        (platform::StartsWithIgnoringCase(entry.destination, "SYS") || platform::StartsWithIgnoringCase(entry.destination, "WIN")))
       continue;
-    entry.registerFlag = fields.size() > 2 && strcasecmp(fields[2].c_str(), "REG") == 0;
-    entry.iconFlag = fields.size() > 3 && strcasecmp(fields[3].c_str(), "ICON") == 0;
+    entry.registerFlag = fields.size() > 2 && platform::EqualsIgnoringCase(fields[2], "REG");
+    entry.iconFlag = fields.size() > 3 && platform::EqualsIgnoringCase(fields[3], "ICON");
     if (entry.iconFlag && fields.size() > 4) entry.itemTitle = fields[4];
     entries.push_back(std::move(entry));
   }
@@ -97,7 +93,7 @@ std::vector<CFileEntry> ReadFileList(const platform::CProfileSnapshot& script, c
   for (const std::string& name : {std::string(kScriptName), setupProgramName}) {
     const std::string destination = "APP/" + name;
     const bool listed = std::any_of(entries.begin(), entries.end(), [&](const CFileEntry& entry) {
-      return strcasecmp(entry.destination.c_str(), destination.c_str()) == 0;
+      return platform::EqualsIgnoringCase(entry.destination, destination);
     });
     if (!listed) entries.push_back({setupFolder + "/" + name, destination, false, false, "", ""});
   }
@@ -107,7 +103,7 @@ std::vector<CFileEntry> ReadFileList(const platform::CProfileSnapshot& script, c
 std::size_t FindSetupEntry(const std::vector<CFileEntry>& entries, const std::string& setupProgramName) {
   const std::string destination = "APP/" + setupProgramName;
   for (std::size_t i = 0; i < entries.size(); ++i)
-    if (strcasecmp(entries[i].destination.c_str(), destination.c_str()) == 0) return i;
+    if (platform::EqualsIgnoringCase(entries[i].destination, destination)) return i;
   return std::string::npos;
 }
 

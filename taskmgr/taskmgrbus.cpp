@@ -5,9 +5,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QStandardPaths>
 
 #include <cstring>
+
+#include "platform/xdgdirs.h"
 
 namespace taskmgr {
 
@@ -25,9 +26,14 @@ TASK_TRIGGER FromBytes(const TriggerBytes& bytes) {
 
 const char* InterfaceXml() { return kInterfaceXmlText; }
 
+QString UserDataFolder() { return QFile::decodeName(platform::DataHome().c_str()); }
+
 QString InterfaceFilePath() {
-  return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-         QLatin1String("/dbus-1/interfaces/") + QLatin1String(kInterfaceName) + QLatin1String(".xml");
+  return UserDataFolder() + QLatin1String("/dbus-1/interfaces/") + QLatin1String(kInterfaceName) + QLatin1String(".xml");
+}
+
+QString ActivationFilePath() {
+  return UserDataFolder() + QLatin1String("/dbus-1/services/") + QLatin1String(kServiceName) + QLatin1String(".service");
 }
 
 bool InstallInterfaceDescription() {

@@ -24,6 +24,11 @@ const char* InterfaceXml();
 // client does before it starts a server it could not reach.
 QString InterfaceFilePath();
 bool InstallInterfaceDescription();
+// The session bus daemon's activation file of the server: $XDG_DATA_HOME/dbus-1/services/
+// com.zentrel.OrvSched.service.
+QString ActivationFilePath();
+// The user's data folder (platform::DataHome) as a file name.
+QString UserDataFolder();
 
 // Makes TASK_STRUCT known to Qt's type system and to Qt D-Bus; call before any marshalling.
 void RegisterTaskMgrTypes();

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/asciicase.h"
 #include "platform/versionrecord.h"
 #include "varnow/alerts/CommandLine.h"
 #include "varnow/alerts/CommandLineUsage.h"
@@ -42,9 +43,7 @@ int PrintVersion() {
 // treemap is drawn on the offscreen platform.
 bool WantsPicture(const std::vector<std::string>& arguments) {
   for (const std::string& argument : arguments) {
-    std::string head = argument.substr(0, 9);
-    for (char& c : head) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    if (head == "/TREEMAP=") return true;
+    if (platform::StartsWithIgnoringCase(argument, "/TREEMAP=")) return true;
   }
   return false;
 }

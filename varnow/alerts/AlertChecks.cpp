@@ -1,9 +1,10 @@
 #include "varnow/alerts/AlertChecks.h"
 
-#include <cctype>
 #include <span>
 #include <vector>
 
+#include "platform/asciicase.h"
+#include "platform/guarded.h"
 #include "platform/process.h"
 #include "platform/tracelog.h"
 #include "varnow/alerts/CommandLine.h"
@@ -20,16 +21,6 @@ struct Substitution {
   std::string_view value;
 };
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    const auto a = static_cast<unsigned char>(text[i]);
-    const auto b = static_cast<unsigned char>(prefix[i]);
-    if (a != b && !(a < 0x80 && b < 0x80 && std::tolower(a) == std::tolower(b))) return false;
-  }
-  return true;
-}
-
 // One left-to-right pass: a value, once inserted, is never searched for any placeholder, so a
 // directory named "$MSG$" stays what it is and the pass always ends.
 std::string Substitute(std::string_view text, std::span<const Substitution> substitutions) {
@@ -39,7 +30,7 @@ std::string Substitute(std::string_view text, std::span<const Substitution> subs
   while (i < text.size()) {
     const Substitution* hit = nullptr;
     for (const Substitution& s : substitutions) {
-      if (!s.placeholder.empty() && StartsWithNoCase(text.substr(i), s.placeholder)) {
+      if (!s.placeholder.empty() && platform::StartsWithIgnoringCase(text.substr(i), s.placeholder)) {
         hit = &s;
         break;
       }
@@ -116,31 +107,25 @@ bool RunNotifyCommand(std::string& command, const std::string& dir, const std::s
 }
 
 bool AlertSizeCheck(CAlertRun& run) {
-  try {
+  return platform::Guarded("AlertSizeCheck", [&] {
     return GrowthCheck(
         run, EAlertKind::kSize, "AlertSizeCheck", std::to_string(run.alertSize) + " size",
         [&](__int128 saved) { return saved + run.alertSize; },
         FormatSize(run.alertSize, true, run.displayUnit));
-  } catch (...) {
-    VN_TRACE("** Exception in AlertSizeCheck\n");
-  }
-  return false;
+  }, false);
 }
 
 bool AlertPercentCheck(CAlertRun& run) {
-  try {
+  return platform::Guarded("AlertPercentCheck", [&] {
     return GrowthCheck(
         run, EAlertKind::kPercent, "AlertPercentCheck", std::to_string(run.alertPercent) + "%",
         [&](__int128 saved) { return saved + saved * run.alertPercent / 100; },
         std::to_string(run.alertPercent) + "%");
-  } catch (...) {
-    VN_TRACE("** Exception in AlertPercentCheck\n");
-  }
-  return false;
+  }, false);
 }
 
 bool FreeAlertCheck(CAlertRun& run) {
-  try {
+  return platform::Guarded("FreeAlertCheck", [&] {
     std::uint64_t freeBytes = 0;
     if (!run.getFreeSpace || !run.getFreeSpace(run.scanDir, freeBytes)) {
       VN_TRACE("Failed to ORVGetFreeSpace for %s", run.scanDir.c_str());
@@ -155,14 +140,11 @@ bool FreeAlertCheck(CAlertRun& run) {
                FormatSize(run.freeAlert, true, run.displayUnit) +
                " (Current free space: " + freeText + ")");
     return true;
-  } catch (...) {
-    VN_TRACE("** Exception in FreeAlertCheck\n");
-  }
-  return false;
+  }, false);
 }
 
 bool FullAlertCheck(CAlertRun& run) {
-  try {
+  return platform::Guarded("FullAlertCheck", [&] {
     if (!run.dd) return false;
     const CFullProjection projection = ProjectDiskFull(*run.dd);
     VN_TRACE("Doing FullAlertCheck for %s with %d days", run.scanDir.c_str(), run.fullAlertDays);
@@ -174,10 +156,7 @@ bool FullAlertCheck(CAlertRun& run) {
            ProjectionText(projection, run.scanDir) + ", less than " + CountText(run.fullAlertDays, "day", "days") +
                " from now.  (Current free space: " + freeText + ")");
     return true;
-  } catch (...) {
-    VN_TRACE("** Exception in FullAlertCheck\n");
-  }
-  return false;
+  }, false);
 }
 
 bool RunAlertChecks(const CRunFlags& flags, CAlertRun& run) {

@@ -4,11 +4,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <limits>
 #include <string_view>
 
+#include "platform/asciicase.h"
+#include "platform/guarded.h"
 #include "platform/tracelog.h"
 #include "varnow/scan/LargestFiles.h"
 
@@ -22,19 +23,9 @@ bool IsBlank(char c) {
 
 // True when the token starts with the switch name in any letter case; value = the rest.
 bool MatchSwitch(const std::string& token, std::string_view name, std::string& value) {
-  if (token.size() < name.size()) return false;
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(token[i])) != static_cast<unsigned char>(name[i]))
-      return false;
-  }
+  if (!platform::StartsWithIgnoringCase(token, name)) return false;
   value = token.substr(name.size());
   return true;
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
-         });
 }
 
 // The number that the text's leading decimal digits make (after blanks and a sign), 0 without
@@ -79,7 +70,7 @@ bool SizeInBytes(std::string_view text, std::int64_t& bytes) {
   static constexpr std::string_view kUnits = "KMGT";
   int shift = 10;
   if (!text.empty()) {
-    const std::size_t unit = kUnits.find(static_cast<char>(std::toupper(static_cast<unsigned char>(text.back()))));
+    const std::size_t unit = kUnits.find(platform::AsciiUpper(text.back()));
     if (unit != std::string_view::npos) {
       shift = 10 * static_cast<int>(unit + 1);
       text.remove_suffix(1);
@@ -227,9 +218,7 @@ bool IsOwnDescriptor(const struct stat& info, int fd) {
 // /TREEMAP=file: a picture whose extension says PNG or SVG, in a place a file can be written.
 void HandleTreemap(CParse& p, const std::string& file) {
   p.flags.treemap = 1;
-  std::string lower = file;
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (!lower.ends_with(".png") && !lower.ends_with(".svg")) {
+  if (!platform::EndsWithIgnoringCase(file, ".png") && !platform::EndsWithIgnoringCase(file, ".svg")) {
     p.flags.errors.push_back("/TREEMAP=" + file + ": name the picture file with .png or .svg (/TREEMAP=growth.png)");
     return;
   }
@@ -288,7 +277,7 @@ bool UsableOutputFile(const std::string& path) {
 void HandlePrint(CParse& p, const std::string& value) {
   p.flags.print = 1;
   std::string path;
-  if (EqualsIgnoringCase(value, "LPT1")) {
+  if (platform::EqualsIgnoringCase(value, "LPT1")) {
     p.owner->SetPrintDestination(1);
   } else if (MatchSwitch(value, "FILE=", path)) {
     if (!UsableOutputFile(path))
@@ -476,8 +465,8 @@ std::int32_t LeadingInt32(std::string_view text) {
 }
 
 int ParseCommandLine(const std::string& commandLine, CRunFlags& flags, ICommandLineOwner* owner) {
-  try {
-    if (commandLine.empty()) return 1;
+  const bool read = platform::Guarded("ParseCommandLine", [&] {
+    if (commandLine.empty()) return true;
     if (owner) VN_TRACE("Command Line: %s", commandLine.c_str());
     bool directoryGiven = false;
     for (const CCommandToken& token : SplitCommandLine(commandLine)) {
@@ -497,9 +486,10 @@ int ParseCommandLine(const std::string& commandLine, CRunFlags& flags, ICommandL
       flags.automated = 1;
       owner->SetAutoSave(flags.save);
     }
-  } catch (...) {
-    VN_TRACE("** Exception in ParseCommandLine\n");
-  }
+    return true;
+  }, false);
+  // A command line read only in part is refused, never run as far as it was read.
+  if (!read) flags.errors.push_back("the command line could not be read");
   return 1;
 }
 

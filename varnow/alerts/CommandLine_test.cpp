@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -292,6 +293,18 @@ TEST(CommandLine, TreemapAndLargestFilesRunUnattendedWithTheirValuesChecked) {
   EXPECT_THAT(Parse("/TREEMAP=" + dir, owner).errors, ElementsAre(HasSubstr("regular file")));
   ::rmdir(dir.c_str());
   ::rmdir(folder);
+}
+
+TEST(CommandLine, ALineReadOnlyInPartIsRefusedNotRun) {
+  // An owner that fails half-way: the run must not go on with what was read before.
+  class CFailingOwner : public FakeOwner {
+    void SetScanDirectory(const std::string&) override { throw std::runtime_error("no session"); }
+  } owner;
+  const CRunFlags flags = Parse("/DIR=/tmp /SCAN", owner);
+  EXPECT_THAT(flags.errors, ElementsAre("the command line could not be read"));
+  FakeOwner healthy;
+  EXPECT_THAT(Parse("/DIR=/tmp /SCAN", healthy).errors, IsEmpty());
+  EXPECT_THAT(Parse("", healthy).errors, IsEmpty()) << "an empty line is read, not failed";
 }
 
 TEST(CommandLine, PrintDestinations) {

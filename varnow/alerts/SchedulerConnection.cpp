@@ -78,11 +78,7 @@ void CSchedulerConnection::WaitForServer(pid_t server) {
   waited.start();
   while (daemon && waited.elapsed() < kServerStartMs) {
     if (daemon->isServiceRegistered(QLatin1String(taskmgr::kServiceName)).value()) break;
-    int status = 0;
-    pid_t ended = 0;
-    while ((ended = ::waitpid(server, &status, WNOHANG)) < 0 && errno == EINTR) {
-    }
-    if (ended != 0) return;  // it ended (and is collected): the second attempt will tell
+    if (platform::WaitForExit(server, std::chrono::milliseconds(0))) return;  // it ended: the second attempt will tell
     QThread::msleep(50);
   }
   platform::ReapLater(server);

@@ -52,18 +52,6 @@ pid_t Start(const CPrintCommand& command) {
   return platform::StartProcess(arguments);
 }
 
-// Waits in steps of a second; true with the exit status when the program ended in time.
-bool WaitForExit(pid_t pid, std::chrono::milliseconds limit, int* status) {
-  const auto start = std::chrono::steady_clock::now();
-  for (;;) {
-    const pid_t done = waitpid(pid, status, WNOHANG);
-    if (done == pid || (done < 0 && errno != EINTR)) return done == pid;
-    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-    if (waited >= limit) return false;
-    std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(std::chrono::seconds(1), limit - waited));
-  }
-}
-
 void Tell(const MessageSink* messages, const std::string& text, const std::string& caption) {
   VN_TRACE("%s: %s", caption.c_str(), text.c_str());
   if (messages && *messages) (*messages)(text, caption);
@@ -72,10 +60,9 @@ void Tell(const MessageSink* messages, const std::string& text, const std::strin
 }  // namespace
 
 std::string CPrintCommand::Text() const {
-  std::string text = program.empty() ? name : program;
-  for (const std::string& arg : args)
-    text += arg.find_first_of(" \t\"") == std::string::npos ? " " + arg : " \"" + arg + "\"";
-  return text;
+  std::vector<std::string> words{program.empty() ? name : program};
+  words.insert(words.end(), args.begin(), args.end());
+  return platform::JoinCommandLine(words);
 }
 
 CPrintCommand PlainPrintCommand(const std::string& file) {
@@ -157,7 +144,7 @@ bool CPrintJob::RunPrintProgram(const std::string& file, bool enhanced, const Me
     return false;
   }
   int status = 0;
-  if (!WaitForExit(pid, m_waitLimit, &status)) {
+  if (!platform::WaitForExit(pid, m_waitLimit, &status)) {
     platform::ReapLater(pid);
     return true;  // still at work; it has read the file or will report its own trouble
   }

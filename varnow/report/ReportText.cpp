@@ -6,6 +6,7 @@
 #include <locale>
 #include <sstream>
 
+#include "platform/asciicase.h"
 #include "varnow/scan/DirData.h"
 
 namespace varnow {
@@ -67,10 +68,7 @@ std::size_t TextWidth(std::string_view text) {
 }
 
 bool IsSummaryName(std::string_view name) {
-  if (name.size() < kSpecialPrefix.size()) return false;
-  for (std::size_t i = 0; i < kSpecialPrefix.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(name[i])) != kSpecialPrefix[i]) return false;
-  return true;
+  return platform::StartsWithIgnoringCase(name, kSpecialPrefix);
 }
 
 std::string DisplayName(std::string_view name) {

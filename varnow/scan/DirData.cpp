@@ -5,6 +5,8 @@
 #include <tuple>
 #include <unordered_map>
 
+#include "platform/asciicase.h"
+
 namespace varnow {
 
 bool IsSpecialEntryName(std::string_view name) { return name.starts_with(kSpecialPrefix); }
@@ -94,12 +96,7 @@ bool IsUtf8(std::string_view name) {
   return QUtf8StringView(name.data(), static_cast<qsizetype>(name.size())).isValidUtf8();
 }
 
-std::string AsciiFolded(std::string_view name) {
-  std::string folded(name);
-  for (char& c : folded)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
-  return folded;
-}
+std::string AsciiFolded(std::string_view name) { return platform::ToAsciiLower(name); }
 
 std::string UnicodeFolded(std::string_view name) {
   return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())).toCaseFolded().toStdString();
@@ -142,11 +139,7 @@ bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
   QUtf8StringView ub(b.data(), static_cast<qsizetype>(b.size()));
   if (ua.isValidUtf8() && ub.isValidUtf8())
     return QString::compare(ua.toString(), ub.toString(), Qt::CaseInsensitive) == 0;
-  auto lower = [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; };
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
-           return lower(static_cast<unsigned char>(x)) == lower(static_cast<unsigned char>(y));
-         });
+  return platform::EqualsIgnoringCase(a, b);
 }
 
 void MergeScannedSubdirectories(CDirData& record,

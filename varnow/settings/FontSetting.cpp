@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/bytes.h"
 #include "platform/registry.h"
 #include "platform/tracelog.h"
 #include "varnow/settings/Settings.h"
@@ -13,16 +14,8 @@ namespace {
 constexpr std::size_t kBytesOffset = 20;
 constexpr std::size_t kFaceOffset = 28;
 
-void PutInt32(std::uint8_t* out, std::int32_t value) {
-  const auto bits = static_cast<std::uint32_t>(value);
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(bits >> (8 * i));
-}
-
-std::int32_t GetInt32(const std::uint8_t* in) {
-  std::uint32_t bits = 0;
-  for (int i = 0; i < 4; ++i) bits |= static_cast<std::uint32_t>(in[i]) << (8 * i);
-  return static_cast<std::int32_t>(bits);
-}
+void PutInt32(std::uint8_t* out, std::int32_t value) { platform::Put32(out, static_cast<std::uint32_t>(value)); }
+std::int32_t GetInt32(const std::uint8_t* in) { return static_cast<std::int32_t>(platform::Get32(in)); }
 
 // The longest prefix of at most limit bytes that does not split a UTF-8 sequence.
 std::size_t CutAtCharacter(const std::string& text, std::size_t limit) {

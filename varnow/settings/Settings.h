@@ -67,7 +67,6 @@ inline constexpr Int kPrintColumns{"PrintColumns", 3};
 inline constexpr Int kNeverAskClusterSize{"NeverAskClusterSize", 1};
 inline constexpr Int kUserDefaultClusterSize{"UserDefaultClusterSize", 16};
 inline constexpr Int kDirNameWidth{"DirNameWidth", 170};
-inline constexpr Int kColWidth{"Col%dWidth", 130};  // Col1Width .. Col6Width
 inline constexpr Int kDontAskNonExistantDir{"DontAskNonExistantDir", 0};
 inline constexpr Int kDaysBetweenChecks{"DaysBetweenChecks", 30};
 inline constexpr Int kLastUpdateCheck0{"LastUpdateCheck0", 0};

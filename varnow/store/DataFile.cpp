@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "platform/atomicfile.h"
+#include "platform/bytes.h"
 #include "platform/mounts.h"
 #include "platform/tracelog.h"
 
@@ -29,15 +30,8 @@ constexpr std::uint64_t kMaxStreamSize = 256u << 20;
 constexpr auto kHoldReadsFor = std::chrono::seconds(2);
 constexpr auto kLetGoFor = std::chrono::milliseconds(25);
 
-void PutLE(std::vector<std::uint8_t>& out, std::uint64_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-}
-
-std::uint64_t GetLE(const std::uint8_t* data, int bytes) {
-  std::uint64_t value = 0;
-  for (int i = bytes - 1; i >= 0; --i) value = (value << 8) | data[i];
-  return value;
-}
+using platform::GetLE;
+using platform::PutLE;
 
 // Opens the data file, waiting up to lockWait for another process's lock; for writing it is
 // created when missing, for reading it is never changed.

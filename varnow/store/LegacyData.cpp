@@ -3,7 +3,6 @@
 #include <QRandomGenerator>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +10,8 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/asciicase.h"
+#include "platform/guarded.h"
 #include "platform/profile.h"
 #include "platform/tracelog.h"
 #include "varnow/scan/DirData.h"
@@ -34,9 +35,7 @@ std::string WithSlash(std::string path) {
 
 bool HasDatExtension(const std::string& name) {
   static constexpr std::string_view kExtension = ".DAT";
-  return name.size() > kExtension.size() &&
-         std::equal(kExtension.begin(), kExtension.end(), name.end() - kExtension.size(),
-                    [](char a, char b) { return a == std::toupper(static_cast<unsigned char>(b)); });
+  return name.size() > kExtension.size() && platform::EndsWithIgnoringCase(name, kExtension);
 }
 
 // Up to `limit` bytes of a regular file; false when it cannot be opened.
@@ -90,8 +89,7 @@ bool LegacyDataExists(const std::string& dataDirectory) {
 }
 
 std::string GetDatFileName(const std::string& dataDirectory, const std::string& directory) {
-  std::string name;
-  try {
+  return platform::Guarded("GetDatFileName", [&]() -> std::string {
     const std::string index = LegacyIndexPath(dataDirectory);
     std::string listed = platform::GetPrivateProfileString(kSourcePath, directory, kNone, index);
     if (listed != kNone) return listed;
@@ -103,6 +101,7 @@ std::string GetDatFileName(const std::string& dataDirectory, const std::string& 
     }
     const std::string folder = dataDirectory.substr(0, slash + 1);
     std::error_code error;
+    std::string name;
     do {
       name = folder;
       for (int i = 0; i < 8; ++i)
@@ -112,14 +111,12 @@ std::string GetDatFileName(const std::string& dataDirectory, const std::string& 
              platform::GetPrivateProfileString(kDataFile, name, kNone, index) != kNone);
     platform::WritePrivateProfileString(kSourcePath, directory, name, index);
     platform::WritePrivateProfileString(kDataFile, name, directory, index);
-  } catch (...) {
-    VN_TRACE("** Exception in GetDatFileName\n");
-  }
-  return name;
+    return name;
+  });
 }
 
 bool LoadOldData(const std::string& dataDirectory, CDirData& record) {
-  try {
+  return platform::Guarded("LoadOldData", [&] {
     const std::string path = record.m_currentScanDir;
     record.Reset();
     record.m_currentScanDir = path;
@@ -130,16 +127,13 @@ bool LoadOldData(const std::string& dataDirectory, CDirData& record) {
     if (!DecodeRecord(bytes.data(), bytes.size(), record))
       VN_TRACE("Damaged old data file %s: kept %zu entries", file.c_str(), record.m_entries.size());
     return true;
-  } catch (...) {
-    VN_TRACE("** Exception in LoadOldData\n");
-  }
-  return false;
+  }, false);
 }
 
 CLegacyConversion ConvertLegacyData(CScanInfo& session, const std::string& dataDirectory,
                                     bool convert, bool cleanup) {
   CLegacyConversion result;
-  try {
+  platform::Guarded("ConvertLegacyData", [&] {
     const std::string index = LegacyIndexPath(dataDirectory);
     std::set<std::string> keptFiles;
     for (const std::string& directory : platform::GetPrivateProfileKeys(kSourcePath, index)) {
@@ -176,9 +170,7 @@ CLegacyConversion ConvertLegacyData(CScanInfo& session, const std::string& dataD
       // The index stays while it lists a record that still waits for its conversion.
       if (keptFiles.empty()) RemoveFile(index);
     }
-  } catch (...) {
-    VN_TRACE("** Exception in ConvertLegacyData\n");
-  }
+  });
   return result;
 }
 

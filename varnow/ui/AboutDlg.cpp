@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "platform/guarded.h"
 #include "platform/tracelog.h"
 #include "varnow/settings/Settings.h"
 #include "varnow/ui/Images.h"
@@ -38,7 +39,7 @@ QString CAboutDlg::VersionLine(unsigned major, unsigned minor, unsigned build) {
 }
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
-  try {
+  platform::Guarded("OnInitDialog", [&] {
     setWindowTitle("About Varnow");
     auto* picture = new QLabel(this);
     picture->setPixmap(ResourcePixmap(kAboutImage));
@@ -90,9 +91,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     layout->addSpacing(6);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
-  } catch (...) {
-    VN_TRACE("** Exception in OnInitDialog\n");
-  }
+  });
 }
 
 void CAboutDlg::OnCheckForUpdate() {
@@ -100,15 +99,13 @@ void CAboutDlg::OnCheckForUpdate() {
 }
 
 void ShowAboutBox(QWidget* parent) {
-  try {
+  platform::Guarded("OnAbout", [&] {
     CAboutDlg about(parent);
     CProgramVersion own;
     GetProgramVersion(&own.major, &own.minor, &own.build);
     about.SetCheckForUpdate([&about, own] { ShowManualUpdateCheck(&about, own); });
     about.exec();
-  } catch (...) {
-    VN_TRACE("** Exception in OnAbout\n");
-  }
+  });
 }
 
 }  // namespace varnow

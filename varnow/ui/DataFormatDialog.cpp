@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "platform/guarded.h"
 #include "platform/tracelog.h"
 #include "varnow/store/LegacyData.h"
 
@@ -63,7 +64,7 @@ int DataFormatDialog::exec() {
 }
 
 void DataFormatDialog::accept() {
-  try {
+  platform::Guarded("DataFormatDialog::OnOK", [&] {
     const bool convert = m_convert->isChecked();
     const bool cleanup = m_cleanup->isChecked();
     if (convert || cleanup) {
@@ -73,9 +74,7 @@ void DataFormatDialog::accept() {
       VN_TRACE("Old data: %d converted, %d not converted, %d missing, %d files deleted",
                result.converted, result.failed, result.missing, result.deleted);
     }
-  } catch (...) {
-    VN_TRACE("** Exception in DataFormatDialog::OnOK\n");
-  }
+  });
   QDialog::accept();
 }
 

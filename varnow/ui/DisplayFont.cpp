@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "platform/guarded.h"
 #include "platform/tracelog.h"
 #include "varnow/ui/Grid.h"
 
@@ -115,7 +116,7 @@ CLogFont ChosenLogFont(const QFont& chosen, const CLogFont& before) {
 }
 
 bool ApplyDisplayFont(QWidget* window) {
-  try {
+  return platform::Guarded("ApplyDisplayFont", [&] {
     if (!window) return false;
     const std::optional<CLogFont> record = ReadFontSettingOrDefault();
     if (!record) return false;
@@ -123,10 +124,7 @@ bool ApplyDisplayFont(QWidget* window) {
     window->setFont(font);  // reaches every child that has no font of its own
     for (CGrid* grid : window->findChildren<CGrid*>()) grid->SetGridFont(font);
     return true;
-  } catch (...) {
-    VN_TRACE("** Exception in ApplyDisplayFont\n");
-    return false;
-  }
+  }, false);
 }
 
 }  // namespace varnow

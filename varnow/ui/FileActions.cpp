@@ -15,6 +15,7 @@
 #include <QUrl>
 #include <QWidget>
 
+#include "platform/guarded.h"
 #include "platform/tracelog.h"
 #include "varnow/report/FormatSize.h"
 
@@ -119,7 +120,7 @@ void CFileActions::ShowMenu(const CFoundItem& item, const QPoint& globalPos) {
 }
 
 bool CFileActions::MoveToTrash(const CFoundItem& item) {
-  try {
+  return platform::Guarded("MoveToTrash", [&] {
     const bool directory = !item.path.empty() && item.path.back() == '/';
     const QString shown = QString::fromUtf8(WithoutSlash(item.path));
     const QString question =
@@ -134,10 +135,7 @@ bool CFileActions::MoveToTrash(const CFoundItem& item) {
     m_trashed.Add(item.path);
     emit Trashed(QString::fromUtf8(item.path));
     return true;
-  } catch (...) {
-    VN_TRACE("** Exception in MoveToTrash\n");
-  }
-  return false;
+  }, false);
 }
 
 }  // namespace varnow

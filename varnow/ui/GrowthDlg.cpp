@@ -7,6 +7,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "platform/guarded.h"
 #include "platform/tracelog.h"
 #include "varnow/report/GrowthText.h"
 #include "varnow/ui/FileActions.h"
@@ -126,15 +127,13 @@ void CGrowthDlg::SetFileActions(CFileActions* actions) {
 }
 
 void CGrowthDlg::OnDblClickItem(QTreeWidgetItem* item) {
-  try {
+  platform::Guarded("OnDblClickItem", [&] {
     if (!item) return;
     const QByteArray path = item->data(0, kPathRole).toByteArray();
     if (path.isEmpty() || !m_goTo) return;  // a section's title
     m_goTo(path.toStdString());
     accept();
-  } catch (...) {
-    VN_TRACE("** Exception in OnDblClickItem\n");
-  }
+  });
 }
 
 }  // namespace varnow

@@ -7,6 +7,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "platform/guarded.h"
 #include "platform/tracelog.h"
 #include "varnow/report/LargestText.h"
 #include "varnow/report/ReportText.h"
@@ -101,15 +102,13 @@ void CLargestFilesDlg::MarkTrashed() {
 }
 
 void CLargestFilesDlg::OnDblClickItem(QTreeWidgetItem* item) {
-  try {
+  platform::Guarded("CLargestFilesDlg::OnDblClickItem", [&] {
     if (!item || !m_goTo) return;
     const std::string path = item->data(0, kPathRole).toByteArray().toStdString();
     if (path.empty()) return;
     m_goTo(FolderOf(path));
     accept();
-  } catch (...) {
-    VN_TRACE("** Exception in CLargestFilesDlg::OnDblClickItem\n");
-  }
+  });
 }
 
 }  // namespace varnow

@@ -8,8 +8,10 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <optional>
 
 #include "platform/atomicfile.h"
+#include "platform/guarded.h"
 #include "platform/tracelog.h"
 #include "varnow/exchange/NcduReader.h"
 #include "varnow/exchange/NcduWriter.h"
@@ -40,10 +42,22 @@ std::string TimeText(std::time_t time) {
   return text;
 }
 
+// The export's visitor is on the session while the scan runs, and off it however the scan ends.
+class CVisitorScope {
+ public:
+  CVisitorScope(CScanInfo& session, IScanVisitor* visitor) : m_session(session) { m_session.SetScanVisitor(visitor); }
+  ~CVisitorScope() { m_session.SetScanVisitor(nullptr); }
+  CVisitorScope(const CVisitorScope&) = delete;
+  CVisitorScope& operator=(const CVisitorScope&) = delete;
+
+ private:
+  CScanInfo& m_session;
+};
+
 }  // namespace
 
 bool WriteMetricsFile(CScanInfo& session, const std::string& file, int depth) {
-  try {
+  const std::optional<bool> written = platform::Guarded("WriteMetricsFile", [&]() -> std::optional<bool> {
     const std::string top = session.GetScanDir();
     CMetricsBuilder metrics(top, depth);
     session.ReadSavedTree(top, [&metrics](const CDirData& record) { metrics.Add(record); });
@@ -57,14 +71,12 @@ bool WriteMetricsFile(CScanInfo& session, const std::string& file, int depth) {
     if (!platform::WriteFileAtomically(file, text, 0644))
       return Tell("/METRICS=" + file + ": the metrics could not be written: " + std::strerror(errno));
     return true;
-  } catch (...) {
-    VN_TRACE("** Exception in WriteMetricsFile\n");
-  }
-  return Tell("/METRICS=" + file + ": the metrics could not be written");
+  });
+  return written ? *written : Tell("/METRICS=" + file + ": the metrics could not be written");
 }
 
 bool ScanWithExport(CScanInfo& session, const std::string& file, const std::function<bool()>& scan) {
-  try {
+  const std::optional<bool> exported = platform::Guarded("ScanWithExport", [&]() -> std::optional<bool> {
     const bool toStandardOutput = file == kStandardOutputName;
     std::unique_ptr<QFileDevice> out;
     if (toStandardOutput) {
@@ -81,9 +93,11 @@ bool ScanWithExport(CScanInfo& session, const std::string& file, const std::func
       return false;
     }
     CNcduWriter writer(*out, ProgramVersion(), std::time(nullptr));
-    session.SetScanVisitor(&writer);
-    const bool scanned = scan();
-    session.SetScanVisitor(nullptr);
+    bool scanned = false;
+    {
+      const CVisitorScope visiting(session, &writer);
+      scanned = scan();
+    }
     const bool written = writer.Finish() && scanned;
     if (!toStandardOutput) {
       auto* saveFile = static_cast<QSaveFile*>(out.get());
@@ -95,18 +109,17 @@ bool ScanWithExport(CScanInfo& session, const std::string& file, const std::func
     }
     if (!written) return Tell("/EXPORT=" + file + ": the scan did not finish; no export was written");
     return true;
-  } catch (...) {
-    VN_TRACE("** Exception in ScanWithExport\n");
-    session.SetScanVisitor(nullptr);
-  }
-  return Tell("/EXPORT=" + file + ": the export could not be written");
+  });
+  return exported ? *exported : Tell("/EXPORT=" + file + ": the export could not be written");
 }
 
 bool ImportTreeFile(CScanInfo& session, const std::string& file, bool directoryGiven) {
   const std::string name = "/IMPORT=" + file + ": ";
-  try {
+  const std::optional<bool> imported = platform::Guarded("ImportTreeFile", [&]() -> std::optional<bool> {
     std::FILE* in = file == kStandardOutputName ? stdin : std::fopen(file.c_str(), "rb");
     if (!in) return Tell(name + "the file cannot be opened: " + std::strerror(errno));
+    // Closed however the import ends (standard input stays open).
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> closing(in == stdin ? nullptr : in, std::fclose);
     CNcduImportTarget target;
     target.acceptRoot = [&](const std::string& root, std::string& error) {
       if (root.empty() || root[0] != '/') {
@@ -131,7 +144,6 @@ bool ImportTreeFile(CScanInfo& session, const std::string& file, bool directoryG
     CNcduTree tree;
     std::string error;
     const bool read = ReadNcduExport(in, target, tree, error);
-    if (in != stdin) std::fclose(in);
     if (!read) return Tell(name + error);
     const std::int32_t newest = session.dd.m_times[0];
     if (newest != 0 && newest >= tree.timestamp)
@@ -144,10 +156,8 @@ bool ImportTreeFile(CScanInfo& session, const std::string& file, bool directoryG
       return Tell(name + "the import failed");
     session.dd = std::move(record);
     return true;
-  } catch (...) {
-    VN_TRACE("** Exception in ImportTreeFile\n");
-  }
-  return Tell(name + "the import failed");
+  });
+  return imported ? *imported : Tell(name + "the import failed");
 }
 
 }  // namespace varnow

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/asciicase.h"
 #include "varnow/report/FormatSize.h"
 #include "varnow/report/GrowthText.h"
 #include "varnow/report/ReportText.h"
@@ -31,9 +32,7 @@ std::string Extension(const std::string& file) {
   const std::size_t slash = file.rfind('/');
   const std::size_t dot = file.rfind('.');
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-  std::string ext = file.substr(dot + 1);
-  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return ext;
+  return platform::ToAsciiLower(file.substr(dot + 1));
 }
 
 void PaintLabel(QPainter& painter, const QFontMetrics& metrics, const QRectF& rect, const QString& first,

@@ -1,5 +1,6 @@
 #include "varnow/ui/TreemapReader.h"
 
+#include "platform/guarded.h"
 #include "platform/tracelog.h"
 #include "varnow/store/DataFile.h"
 
@@ -17,26 +18,26 @@ void CTreemapReader::Start(const std::string& folder, const CDirData& top, Flush
   auto cancelled = std::make_shared<std::atomic<bool>>(false);
   m_cancelled = cancelled;
   m_thread = std::thread([folder, top, flush = std::move(flush), done = std::move(done), cancelled] {
-    try {
-      if (flush) flush();
-      auto tree = std::make_shared<CTreemapTree>();
-      tree->SetTop(top);
-      CDataFile file(folder);
-      std::size_t records = 0;
-      file.ReadTree(top.m_currentScanDir, [&](const CDirData& record) {
-        if (cancelled->load()) throw CReadAbandoned{};
-        tree->Add(record);
-        ++records;
-      });
-      if (cancelled->load()) return;
-      VN_TRACE("Treemap of %s: %zu saved records read, %zu boxes", top.m_currentScanDir.c_str(), records,
-               tree->Nodes().size());
-      done(std::move(tree));
-    } catch (const CReadAbandoned&) {
-      VN_TRACE("Treemap read of %s abandoned", top.m_currentScanDir.c_str());
-    } catch (...) {
-      VN_TRACE("** Exception in CTreemapReader\n");
-    }
+    platform::Guarded("CTreemapReader", [&] {
+      try {
+        if (flush) flush();
+        auto tree = std::make_shared<CTreemapTree>();
+        tree->SetTop(top);
+        CDataFile file(folder);
+        std::size_t records = 0;
+        file.ReadTree(top.m_currentScanDir, [&](const CDirData& record) {
+          if (cancelled->load()) throw CReadAbandoned{};
+          tree->Add(record);
+          ++records;
+        });
+        if (cancelled->load()) return;
+        VN_TRACE("Treemap of %s: %zu saved records read, %zu boxes", top.m_currentScanDir.c_str(), records,
+                 tree->Nodes().size());
+        done(std::move(tree));
+      } catch (const CReadAbandoned&) {
+        VN_TRACE("Treemap read of %s abandoned", top.m_currentScanDir.c_str());
+      }
+    });
   });
 }
 

@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QToolTip>
 
+#include "platform/guarded.h"
 #include "platform/tracelog.h"
 
 namespace varnow {
@@ -175,11 +176,9 @@ void CTreemapView::mousePressEvent(QMouseEvent* event) {
 
 void CTreemapView::mouseDoubleClickEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton) return;
-  try {
+  platform::Guarded("the treemap's double click", [&] {
     Activate(Layout().TileAt(event->position()));
-  } catch (...) {
-    VN_TRACE("** Exception in the treemap's double click\n");
-  }
+  });
 }
 
 void CTreemapView::keyPressEvent(QKeyEvent* event) {

@@ -8,8 +8,9 @@
 #include <climits>
 #include <cstdlib>
 #include <optional>
-#include <strings.h>
 
+#include "platform/asciicase.h"
+#include "platform/guarded.h"
 #include "platform/tracelog.h"
 #include "varnow/settings/Settings.h"
 
@@ -24,7 +25,7 @@ constexpr std::array kPageSettableValues{setting::kLatestMajor,          setting
 
 std::optional<std::string> PageSettableName(const std::string& name) {
   for (const char* allowed : kPageSettableValues)
-    if (::strcasecmp(name.c_str(), allowed) == 0) return std::string(allowed);
+    if (platform::EqualsIgnoringCase(name, allowed)) return std::string(allowed);
   return std::nullopt;
 }
 
@@ -86,15 +87,13 @@ bool CInternetLineReader::ReadInternetLine(std::string& line) {
 }
 
 void CSettingsPageLines::ProcessInternetLineSetting(const std::string& line) {
-  try {
+  platform::Guarded("ProcessInternetLineSetting", [&] {
     if (line.compare(0, 3, "REG") == 0) {
       SetValueFromPage(line);
     } else if (line.compare(0, 3, "MSG") == 0) {
       NoteMessageFromPage(line);
     }
-  } catch (...) {
-    VN_TRACE("** Exception in ProcessInternetLineSetting\n");
-  }
+  });
 }
 
 void CSettingsPageLines::SetValueFromPage(const std::string& line) {
@@ -131,7 +130,7 @@ void CSettingsPageLines::NoteMessageFromPage(const std::string& line) {
 }
 
 void CSettingsPageLines::Apply(IUpdateOwner& owner) {
-  try {
+  platform::Guarded("ProcessInternetLineSetting", [&] {
     for (const auto& [name, value] : m_values) WriteValueFromPage(name, value);
     if (m_messageNumber < 0) return;
     const auto highest = static_cast<unsigned short>(GetProfileIntEx(setting::kHighestMsgNum));
@@ -140,9 +139,7 @@ void CSettingsPageLines::Apply(IUpdateOwner& owner) {
     // next check.
     WriteProfileInt(kSettingsSection, setting::kHighestMsgNum.name, m_messageNumber);
     owner.ShowUpdateMessage(m_message);
-  } catch (...) {
-    VN_TRACE("** Exception in ProcessInternetLineSetting\n");
-  }
+  });
 }
 
 }  // namespace varnow

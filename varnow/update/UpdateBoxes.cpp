@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QThread>
 
+#include "platform/guarded.h"
 #include "platform/tracelog.h"
 
 namespace varnow {
@@ -57,15 +58,13 @@ void CWindowUpdateCheck::ShowPendingMessages() {
   // instead of stacking up in reverse.
   if (m_showing) return;
   m_showing = true;
-  try {
+  platform::Guarded("ShowUpdateMessage", [&] {
     while (!m_pending.empty()) {
       const QString text = m_pending.front();
       m_pending.pop_front();
       ShowUpdateMessageBox(m_window, text);
     }
-  } catch (...) {
-    VN_TRACE("** Exception in ShowUpdateMessage\n");
-  }
+  });
   m_showing = false;
 }
 
@@ -84,12 +83,10 @@ CAboutUpdateCheck::CAboutUpdateCheck(QWidget* about, const CProgramVersion& own,
 void CAboutUpdateCheck::OnCheckEnded() {
   CManualCheckResult result = m_check.Result();
   if (m_about) m_about->unsetCursor();
-  try {
+  platform::Guarded("OnCheckForUpdate", [&] {
     for (const std::string& message : result.messages) ShowUpdateMessageBox(m_about, QString::fromStdString(message));
     ShowInformationBox(m_about, "Update Status", QString::fromStdString(result.text));
-  } catch (...) {
-    VN_TRACE("** Exception in OnCheckForUpdate\n");
-  }
+  });
   m_result = std::move(result);
 }
 

@@ -12,7 +12,9 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <optional>
 
+#include "platform/guarded.h"
 #include "platform/tracelog.h"
 #include "varnow/settings/Settings.h"
 #include "varnow/update/InternetSettings.h"
@@ -183,7 +185,7 @@ std::string SettingsPageAddress(const std::string& homePage, const std::string& 
 UpdateCheckResult DownloadInternetSettings(IUpdateOwner& owner, const CUpdateCheckOptions& options) {
   // The limit covers the whole check, the settings it reads and writes included.
   const auto deadline = std::chrono::steady_clock::now() + options.timeLimit;
-  try {
+  const auto outcome = platform::Guarded("DownloadInternetSettings", [&]() -> std::optional<UpdateCheckResult> {
     platform::OleTime checkTime;  // the manual check stores none
     if (!options.manual) {
       const platform::OleTime now = options.now();
@@ -210,11 +212,10 @@ UpdateCheckResult DownloadInternetSettings(IUpdateOwner& owner, const CUpdateChe
       ForgetLatestVersion();
     }
     return result;
-  } catch (...) {
-    VN_TRACE("** Exception in DownloadInternetSettings\n");
-    ForgetLatestVersion();
-    return UpdateCheckResult::Failed;
-  }
+  });
+  if (outcome) return *outcome;
+  ForgetLatestVersion();
+  return UpdateCheckResult::Failed;
 }
 
 int GetUpdateStatus(const CProgramVersion& own) {
@@ -273,12 +274,7 @@ CManualUpdateCheck::CManualUpdateCheck(const CProgramVersion& own, CUpdateCheckO
   options.manual = true;
   IUpdateOwner& collector = *this;
   m_thread = std::make_unique<CUpdateCheckThread>(collector, std::move(options), [this, ended = std::move(ended)] {
-    try {
-      m_result.status = GetUpdateStatus(m_own);
-    } catch (...) {
-      VN_TRACE("** Exception in RunManualUpdateCheck\n");
-      m_result.status = kUpdateUnknown;
-    }
+    m_result.status = platform::Guarded("RunManualUpdateCheck", [this] { return GetUpdateStatus(m_own); }, kUpdateUnknown);
     m_result.text = UpdateStatusText(m_result.status);
     if (ended) ended();
   });
