@@ -6,9 +6,9 @@
 // sectors freed earlier in the batch are reused first. Commit rebuilds the sibling trees the
 // batch changed and hands the rest to a BatchWriter (batchwriter.h): journal first, then the
 // writes in place.
-// A writer killed at any instant therefore leaves either no journal (the file is as before or
-// as after the batch) or a journal that the next opener, holding the lock, rolls back before
-// reading. A new file is written whole under a temporary name and linked into place, so a
+// A writer killed at any instant therefore leaves either no journal or a retired one (the file
+// is as before or as after the batch) or a journal that the next opener, holding the lock,
+// rolls back before reading. A new file is written whole under a temporary name and linked into place, so a
 // half-created file is never seen either.
 #include "compoundfile/batchwriter.h"
 

@@ -167,7 +167,7 @@ HRESULT Document::Open(const std::string& path, const OpenOptions& options,
 
   for (int attempt = 0;; ++attempt) {
     if (attempt == 4) return STG_E_LOCKVIOLATION;
-    if (options.readOnly && journal::Exists(path)) {
+    if (options.readOnly && journal::Pending(path)) {
       // Rolling back needs the file open for writing and locked exclusively.
       io::LockedFile writer;
       HRESULT hr = writer.Open(path, false, options.lockWait);
@@ -177,7 +177,7 @@ HRESULT Document::Open(const std::string& path, const OpenOptions& options,
     }
     HRESULT hr = doc->m_file.Open(path, options.readOnly, options.lockWait);
     if (Failed(hr)) return hr;
-    if (!journal::Exists(path)) break;
+    if (!journal::Pending(path)) break;
     if (options.readOnly) {
       doc->m_file.Close();
       continue;

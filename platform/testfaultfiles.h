@@ -6,7 +6,8 @@
 // folder had at its last successful sync. That is the worst a power cut may leave, and what
 // a store that syncs in the right order must survive.
 //
-// Works over both seams, cfb::io::FileSystem and platform::FileSystem, which have one shape.
+// Serves every user of the seam (platform/filesystem.h): the compound file library and the
+// atomic file writer. A data sync (fdatasync) counts as a sync.
 #pragma once
 
 #include <dirent.h>
@@ -155,6 +156,12 @@ class FaultyFiles final : public Base {
   int Sync(int fd) override {
     if (const int err = Enter(Call::kSync)) return -err;
     const int r = m_real.Sync(fd);
+    if (r == 0) NoteSynced(fd);
+    return r;
+  }
+  int SyncData(int fd) override {
+    if (const int err = Enter(Call::kSync)) return -err;
+    const int r = m_real.SyncData(fd);
     if (r == 0) NoteSynced(fd);
     return r;
   }
