@@ -844,5 +844,24 @@ TEST(Text, ConversionsKeepBytesAndCharacters) {
   EXPECT_EQ(StatusName(MakeStatus(0x80001234u)), "0x80001234");
 }
 
+// The one way to an entry checks the id against what the model holds, full or partial, so a
+// link the reader did not foresee becomes a status code rather than a read past the entries.
+TEST(NodeAt, AnIdTheModelDoesNotHoldIsRefused) {
+  Model full;
+  full.nodes.resize(4);
+  full.nodes[3].entry.name = u"last";
+  EXPECT_EQ(NodeAt(full, 3).entry.name, u"last");
+  EXPECT_THROW(NodeAt(full, 4), MissingEntry);
+  EXPECT_THROW(NodeAt(full, format::kNoStream), MissingEntry);
+
+  Model partial;
+  partial.partial = true;
+  partial.entryCount = 100;
+  partial.loaded[7].entry.name = u"read";
+  EXPECT_EQ(NodeAt(partial, 7).entry.name, u"read");
+  EXPECT_THROW(NodeAt(partial, 8), MissingEntry);  // in the directory, but never read
+  EXPECT_THROW(NodeAt(partial, 0), MissingEntry);
+}
+
 }  // namespace
 }  // namespace cfb
