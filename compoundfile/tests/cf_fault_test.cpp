@@ -152,7 +152,8 @@ class FaultTest : public ::testing::Test {
   std::string m_journal;  // the retired journal the save meets
   // Fails each call of the save once with err, or cuts the power at each (see below).
   void FailEveryCall(int err);
-  void CutPowerAtEveryCall();
+  // landed: the save's unsynced writes reached the disk before the cut (see testfaultfiles.h).
+  void CutPowerAtEveryCall(bool landed = false);
 
   Tree m_beforeTree, m_afterTree;
   std::vector<Call> m_log;  // the calls of a clean save
@@ -258,7 +259,7 @@ TEST_F(FaultTest, InterruptedCallsAndShortWritesAreCarriedOn) {
 
 // A power cut at any call, and just after the save: every record as before or as after (the
 // file is byte for byte one of the two), and olefile reads it.
-void FaultTest::CutPowerAtEveryCall() {
+void FaultTest::CutPowerAtEveryCall(bool landed) {
   std::map<std::string, int> outcomes;
   int oleChecked = 0;
   for (std::size_t i = 0; i <= m_log.size(); ++i) {
@@ -266,7 +267,7 @@ void FaultTest::CutPowerAtEveryCall() {
     Reset();
     Faulty faulty(io::SystemFiles());
     faulty.Watch(m_dir.path().string());
-    faulty.CutPowerAt(i);
+    faulty.CutPowerAt(i, landed);
     io::UseFiles(&faulty);
     const HRESULT hr = Save(m_file);
     io::UseFiles(nullptr);
@@ -289,9 +290,9 @@ void FaultTest::CutPowerAtEveryCall() {
       ++oleChecked;
     }
   }
-  std::printf("[ faults ] power cut at each of %zu calls and after the last (%s): before %d, after %d; olefile read %d of them\n",
-              m_log.size(), RetiredJournalBeside() ? "over a retired journal" : "a new journal", outcomes["before"],
-              outcomes["after"], oleChecked);
+  std::printf("[ faults ] power cut at each of %zu calls and after the last (%s, unsynced writes %s): before %d, after %d; olefile read %d of them\n",
+              m_log.size(), RetiredJournalBeside() ? "over a retired journal" : "a new journal", landed ? "landed" : "lost",
+              outcomes["before"], outcomes["after"], oleChecked);
 }
 
 TEST_F(FaultTest, APowerCutAtAnyCallLeavesTheFileBeforeOrAfter) { CutPowerAtEveryCall(); }
@@ -304,6 +305,12 @@ class FirstSaveFaultTest : public FaultTest {
 };
 
 TEST_F(FirstSaveFaultTest, APowerCutAtAnyCallOfTheFirstSaveLeavesTheFileBeforeOrAfter) { CutPowerAtEveryCall(); }
+
+// The other extreme: every write reached the disk, only what no sync covered (names) is lost.
+TEST_F(FaultTest, LandedUnsyncedWritesAndACutAtAnyCallLeaveTheFileBeforeOrAfter) { CutPowerAtEveryCall(true); }
+TEST_F(FirstSaveFaultTest, LandedUnsyncedWritesAndACutAtAnyCallOfTheFirstSaveLeaveTheFileBeforeOrAfter) {
+  CutPowerAtEveryCall(true);
+}
 
 // Creating a data file: once the open has said it exists, a power cut does not take it away;
 // before that it is absent or a sound empty file.
