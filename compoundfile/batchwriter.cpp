@@ -221,7 +221,7 @@ HRESULT BatchWriter::WriteInPlace() {
 HRESULT BatchWriter::Finish() {
   HRESULT hr = io::Truncate(m_fd, m_newLength);
   if (Succeeded(hr)) hr = io::Sync(m_fd);
-  if (Succeeded(hr)) hr = journal::Remove(m_path);
+  if (Succeeded(hr)) hr = journal::Retire(m_path);
   if (Failed(hr)) return hr;
   m.fileLength = m_newLength;
   m.fileSectors = m_lastSector;

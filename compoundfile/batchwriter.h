@@ -2,11 +2,11 @@
 //   Collect       lists the changed data sectors, the changed directory, FAT, MiniFAT and DIFAT
 //                 sectors and the header, and the file's new length (nothing touched yet);
 //   Journal       saves the bytes these writes will overwrite (and any tail the file loses) in
-//                 the rollback journal beside the file and syncs it and its folder (see
-//                 journal.h);
+//                 the rollback journal beside the file and syncs it (and its folder when the
+//                 journal is new; see journal.h);
 //   WriteInPlace  writes everything in place;
-//   Finish        sets the file's length, syncs the file, removes the journal and syncs the
-//                 folder.
+//   Finish        sets the file's length, syncs the file, and retires the journal (a mark
+//                 written over its start and synced), which completes the batch.
 // A failure in any phase fails the batch and leaves the journal (if one was written) for the
 // next opener to roll back; nothing is retried, a sync least of all.
 // Sectors that follow one another in the file are saved and written as one run each, and runs

@@ -1,16 +1,17 @@
 // How a batch reaches the file.
 //
-// Every change of a batch stays in memory: new and changed data sectors in m_dirtySectors,
+// Every change of a batch stays in memory: new and changed data sectors in the Batch,
 // the FAT, MiniFAT, DIFAT and directory as the parsed Model with lists of what changed. Space
 // is allocated at once (so a full file is reported by the Write or SetSize that fills it), and
 // sectors freed earlier in the batch are reused first. Commit rebuilds the sibling trees the
 // batch changed and hands the rest to a BatchWriter (batchwriter.h): journal first, then the
 // writes in place.
-// A writer killed at any instant therefore leaves either no journal (the file is as before or
-// as after the batch) or a journal that the next opener, holding the lock, rolls back before
-// reading. A new file is written whole under a temporary name and linked into place, so a
+// A writer killed at any instant therefore leaves either no journal or a retired one (the file
+// is as before or as after the batch) or a journal that the next opener, holding the lock,
+// rolls back before reading. A new file is written whole under a temporary name and linked into place, so a
 // half-created file is never seen either.
 #include "compoundfile/batchwriter.h"
+#include "compoundfile/tree.h"
 
 namespace cfb {
 
@@ -20,8 +21,8 @@ HRESULT Document::Commit(std::uint64_t* spaceNeeded) {
   if (m_broken) return STG_E_REVERTED;
   HRESULT hr;
   try {
-    for (std::uint32_t s : m_dirtyTrees) RebuildTree(s);
-    m_dirtyTrees.clear();
+    for (std::uint32_t s : m_batch.trees) Trees().Rebuild(s);
+    m_batch.trees.clear();
     m_model->header.transaction++;
     hr = WriteBatch(spaceNeeded);
   } catch (const std::bad_alloc&) {
@@ -37,18 +38,14 @@ HRESULT Document::Commit(std::uint64_t* spaceNeeded) {
     m_broken = true;
     return hr;
   }
-  m_dirtySectors.clear();
-  m_dirtyEntries.clear();
-  m_dirtyFat.clear();
-  m_dirtyMiniFat.clear();
-  m_difatDirty = false;
+  m_batch = Batch{};
   m_changed = false;
   return S_OK;
 }
 
 HRESULT Document::WriteBatch(std::uint64_t* spaceNeeded) {
   BatchWriter writer(*m_model, m_file.fd(), m_path);
-  writer.Collect({m_dirtySectors, m_dirtyEntries, m_dirtyFat, m_dirtyMiniFat, m_difatDirty});
+  writer.Collect({m_batch.sectors, m_batch.entries, m_batch.fat, m_batch.miniFat, m_batch.difat});
   HRESULT hr = writer.Journal();
   if (Succeeded(hr)) hr = writer.WriteInPlace();
   if (Succeeded(hr)) hr = writer.Finish();

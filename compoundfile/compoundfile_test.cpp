@@ -637,7 +637,7 @@ TEST_F(CompoundFileTest, ScatteredChangesLeaveTheSectorsBetweenThemAlone) {
       }
     }
   }
-  EXPECT_FALSE(journal::Exists(m_path));
+  EXPECT_FALSE(journal::Pending(m_path));  // retired, if anything
   cache::Clear();
   Storage root;
   ASSERT_EQ(Open(root, false), S_OK);
@@ -716,6 +716,88 @@ TEST_F(CompoundFileTest, LeftoverJournalIsRolledBackByTheNextOpener) {
   EXPECT_EQ(ReadStream(root, u"S"), "before");
 }
 
+// A completed commit leaves its journal retired: still holding the old bytes, but marked, so
+// that no opener rolls it back, and the next commit writes over it without creating a name.
+TEST_F(CompoundFileTest, ARetiredJournalIsNeverRolledBackAndTheNextCommitWritesOverIt) {
+  {
+    Storage root;
+    ASSERT_EQ(Open(root), S_OK);
+    WriteStream(root, u"S", std::string(3000, 'a'));
+  }
+  {
+    Storage root;
+    ASSERT_EQ(Open(root), S_OK);
+    WriteStream(root, u"S", std::string(3000, 'b'));
+  }
+  const std::string path = journal::PathFor(m_path);
+  ASSERT_TRUE(fs::exists(path));
+  EXPECT_FALSE(journal::Pending(m_path));
+  for (const bool readOnly : {true, false}) {
+    cache::Clear();
+    OpenOptions o;
+    o.readOnly = readOnly;
+    Storage root;
+    ASSERT_EQ(StgOpenStorage(m_path, o, root), S_OK);
+    EXPECT_EQ(ReadStream(root, u"S"), std::string(3000, 'b')) << "a completed commit was rolled back";
+    root.Release();
+    EXPECT_TRUE(fs::exists(path)) << "an opener removed the retired journal";
+  }
+  // Without its mark the journal would put the 'a's back.
+  {
+    std::fstream f(path, std::ios::binary | std::ios::in | std::ios::out);
+    f.seekp(0);
+    f << "CFBJRNL1";
+  }
+  EXPECT_TRUE(journal::Pending(m_path));
+  cache::Clear();
+  Storage root;
+  ASSERT_EQ(Open(root, false), S_OK);
+  EXPECT_EQ(ReadStream(root, u"S"), std::string(3000, 'a'));
+}
+
+// Builds and releases of an earlier format: a journal they left (magic, old length, extents,
+// checksum, trailer, all little-endian) is rolled back as before.
+TEST_F(CompoundFileTest, AJournalOfAnEarlierBuildIsStillRolledBack) {
+  {
+    Storage root;
+    ASSERT_EQ(Open(root), S_OK);
+    WriteStream(root, u"S", "before");
+  }
+  const std::uint64_t length = FileSize();
+  std::string original(length, '\0');
+  {
+    std::ifstream in(m_path, std::ios::binary);
+    in.read(original.data(), static_cast<std::streamsize>(length));
+  }
+  std::string j = "CFBJRNL1";
+  auto put64 = [&j](std::uint64_t v) {
+    for (int i = 0; i < 8; ++i) j += static_cast<char>((v >> (8 * i)) & 0xff);
+  };
+  put64(length);
+  put64(1);
+  put64(0);
+  put64(length);
+  j += original;
+  std::uint64_t h = 0xcbf29ce484222325ull;
+  for (const char c : j) h = (h ^ static_cast<std::uint8_t>(c)) * 0x100000001b3ull;
+  put64(h);
+  j += "CFBJEND1";
+  {
+    std::ofstream out(journal::PathFor(m_path), std::ios::binary | std::ios::trunc);
+    out << j;
+    std::fstream f(m_path, std::ios::binary | std::ios::in | std::ios::out);
+    f.seekp(0);
+    f << std::string(600, '\x33');
+  }
+  cache::Clear();
+  OpenOptions o;
+  o.readOnly = true;
+  Storage root;
+  ASSERT_EQ(StgOpenStorage(m_path, o, root), S_OK);
+  EXPECT_EQ(ReadStream(root, u"S"), "before");
+  EXPECT_FALSE(journal::Exists(m_path));
+}
+
 TEST_F(CompoundFileTest, DamagedFilesGiveStatusCodes) {
   {
     Storage root;
@@ -760,6 +842,25 @@ TEST(Text, ConversionsKeepBytesAndCharacters) {
   EXPECT_EQ(FromUtf8("\xff" "a"), u"\uFFFDa");
   EXPECT_EQ(StatusName(STG_E_DOCFILECORRUPT), "STG_E_DOCFILECORRUPT");
   EXPECT_EQ(StatusName(MakeStatus(0x80001234u)), "0x80001234");
+}
+
+// The one way to an entry checks the id against what the model holds, full or partial, so a
+// link the reader did not foresee becomes a status code rather than a read past the entries.
+TEST(NodeAt, AnIdTheModelDoesNotHoldIsRefused) {
+  Model full;
+  full.nodes.resize(4);
+  full.nodes[3].entry.name = u"last";
+  EXPECT_EQ(NodeAt(full, 3).entry.name, u"last");
+  EXPECT_THROW(NodeAt(full, 4), MissingEntry);
+  EXPECT_THROW(NodeAt(full, format::kNoStream), MissingEntry);
+
+  Model partial;
+  partial.partial = true;
+  partial.entryCount = 100;
+  partial.loaded[7].entry.name = u"read";
+  EXPECT_EQ(NodeAt(partial, 7).entry.name, u"read");
+  EXPECT_THROW(NodeAt(partial, 8), MissingEntry);  // in the directory, but never read
+  EXPECT_THROW(NodeAt(partial, 0), MissingEntry);
 }
 
 }  // namespace

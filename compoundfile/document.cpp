@@ -16,6 +16,8 @@
 
 #include "compoundfile/journal.h"
 #include "compoundfile/modelcache.h"
+#include "compoundfile/sectors.h"
+#include "compoundfile/tree.h"
 
 namespace cfb {
 
@@ -167,7 +169,7 @@ HRESULT Document::Open(const std::string& path, const OpenOptions& options,
 
   for (int attempt = 0;; ++attempt) {
     if (attempt == 4) return STG_E_LOCKVIOLATION;
-    if (options.readOnly && journal::Exists(path)) {
+    if (options.readOnly && journal::Pending(path)) {
       // Rolling back needs the file open for writing and locked exclusively.
       io::LockedFile writer;
       HRESULT hr = writer.Open(path, false, options.lockWait);
@@ -177,7 +179,7 @@ HRESULT Document::Open(const std::string& path, const OpenOptions& options,
     }
     HRESULT hr = doc->m_file.Open(path, options.readOnly, options.lockWait);
     if (Failed(hr)) return hr;
-    if (!journal::Exists(path)) break;
+    if (!journal::Pending(path)) break;
     if (options.readOnly) {
       doc->m_file.Close();
       continue;
@@ -225,6 +227,8 @@ HRESULT Document::CheckWritable() const {
   return S_OK;
 }
 
+SiblingTrees Document::Trees() { return SiblingTrees(*m_model, m_batch); }
+
 bool Document::IsLive(std::uint32_t id, std::uint32_t generation) const {
   const Model& m = *m_model;
   if (m.partial ? m.loaded.count(id) == 0 : id >= m.nodes.size()) return false;
@@ -249,7 +253,7 @@ HRESULT Document::LoadEntry(std::uint32_t id, std::uint32_t parent, Node*& out) 
   if (sector != m_dirSector) {
     m_dirBytes.resize(m.sectorSize);
     m_dirSector = kNoStream;
-    HRESULT hr = ReadSector(sector, m_dirBytes.data());
+    HRESULT hr = Space().ReadSector(sector, m_dirBytes.data());
     if (Failed(hr)) return hr;
     m_dirSector = sector;
   }
@@ -379,11 +383,11 @@ HRESULT Document::Create(std::uint32_t storage, std::u16string_view name, std::u
   if (parent.index) parent.index->Insert(id, NameOf());
   MarkEntry(id);
   m_changed = true;
-  if (!parent.treeDirty && parent.children.size() > kIncrementalTree && TreeIsValid(storage)) {
-    InsertIntoTree(storage, id);
+  if (!parent.treeDirty && parent.children.size() > kIncrementalTree && Trees().IsValid(storage)) {
+    Trees().Insert(storage, id);
   } else if (!parent.treeDirty) {
     parent.treeDirty = true;
-    m_dirtyTrees.push_back(storage);
+    m_batch.trees.push_back(storage);
   }
   return S_OK;
 }
@@ -396,7 +400,7 @@ void Document::FreeSubtrees(std::vector<std::uint32_t> pending) {
     pending.pop_back();
     Node& n = nodes[cur];
     pending.insert(pending.end(), n.children.begin(), n.children.end());
-    if (n.entry.type == kStream) Truncate(n.chain, 0, n.entry.size < kMiniStreamCutoff);
+    if (n.entry.type == kStream) Space().Truncate(n.chain, 0, n.entry.size < kMiniStreamCutoff);
     FreeEntry(cur);
   }
 }
@@ -406,7 +410,7 @@ void Document::FreeSubtrees(std::vector<std::uint32_t> pending) {
 // element see it reverted.
 void Document::Renew(std::uint32_t id, std::u16string_view name, std::uint8_t type) {
   NodeList& nodes = m_model->nodes;
-  if (nodes[id].entry.type == kStream) Truncate(nodes[id].chain, 0, nodes[id].entry.size < kMiniStreamCutoff);
+  if (nodes[id].entry.type == kStream) Space().Truncate(nodes[id].chain, 0, nodes[id].entry.size < kMiniStreamCutoff);
   FreeSubtrees(std::move(nodes[id].children));
   Node& n = nodes[id];
   DirEntry entry;
@@ -441,7 +445,7 @@ HRESULT Document::Destroy(std::uint32_t storage, std::u16string_view name) {
   if (parent.index) parent.index->Erase(id, NameOf());
   if (!parent.treeDirty) {
     parent.treeDirty = true;
-    m_dirtyTrees.push_back(storage);
+    m_batch.trees.push_back(storage);
   }
   FreeSubtrees({id});
   m_changed = true;
@@ -457,7 +461,7 @@ HRESULT Document::Enumerate(std::uint32_t storage, std::vector<ElementInfo>& out
   // A tree to be rebuilt is rebuilt in sorted order when the batch is written, and a sound
   // tree is in that order already (children added to it one at a time come last in the list):
   // list both that way. Another writer's tree is listed as it stands.
-  if (s.treeDirty || s.treeCheck == TreeCheck::kValid) SortChildren(s);
+  if (s.treeDirty || s.treeCheck == TreeCheck::kValid) Trees().SortChildren(s);
   out.clear();
   out.reserve(s.children.size());
   for (std::uint32_t id : s.children) {
@@ -483,9 +487,10 @@ HRESULT Document::AllocEntry(std::uint32_t& out) {
     }
     m.freeEntryHint = static_cast<std::uint32_t>(m.nodes.size());
     std::uint32_t s = 0;
-    HRESULT hr = AllocSector(s);
+    SectorSpace space = Space();
+    HRESULT hr = space.AllocSector(s);
     if (Failed(hr)) return hr;
-    SetFat(m.dirChain.back(), s);
+    space.SetFat(m.dirChain.back(), s);
     m.dirChain.push_back(s);
     const std::size_t first = m.nodes.size();
     m.nodes.resize(first + m.EntriesPerSector());

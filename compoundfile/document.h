@@ -101,11 +101,36 @@ HRESULT WalkChain(Model& m, int fd, std::uint32_t start, bool mini, std::uint64_
 // The bytes of a new empty file (header, FAT and a directory holding the root).
 std::vector<std::uint8_t> NewFileImage();
 
-// Thrown by Document::NodeAt for an entry the model does not hold; the handles report it as
+// Thrown by NodeAt for an entry the model does not hold; the handles report it as
 // STG_E_DOCFILECORRUPT.
 struct MissingEntry : std::exception {
   const char* what() const noexcept override { return "directory entry not in the model"; }
 };
+
+// An entry the model holds (in a partial model, one read already); MissingEntry for any
+// other id, which only a file damaged in a way the reader did not foresee can lead to.
+inline Node& NodeAt(Model& m, std::uint32_t id) {
+  if (m.partial) {
+    const auto it = m.loaded.find(id);
+    if (it == m.loaded.end()) throw MissingEntry();
+    return it->second;
+  }
+  if (id >= m.nodes.size()) throw MissingEntry();
+  return m.nodes[id];
+}
+
+// The batch under way: changed data sectors, and which metadata must be written again.
+struct Batch {
+  std::unordered_map<std::uint32_t, std::vector<std::uint8_t>> sectors;
+  std::vector<std::uint32_t> entries;
+  std::vector<std::uint32_t> fat;      // FAT entry indices changed
+  std::vector<std::uint32_t> miniFat;  // MiniFAT entry indices changed
+  std::vector<std::uint32_t> trees;    // storages whose sibling tree must be rebuilt
+  bool difat = false;
+};
+
+class SectorSpace;
+class SiblingTrees;
 
 class Document {
  public:
@@ -139,55 +164,29 @@ class Document {
   Document() = default;
   HRESULT CheckWritable() const;
 
-  // An entry the model holds (in a partial model, one read already); MissingEntry for any
-  // other id, which only a file damaged in a way the reader did not foresee can lead to.
-  Node& NodeAt(std::uint32_t id) const {
-    Model& m = *m_model;
-    if (m.partial) {
-      const auto it = m.loaded.find(id);
-      if (it == m.loaded.end()) throw MissingEntry();
-      return it->second;
-    }
-    if (id >= m.nodes.size()) throw MissingEntry();
-    return m.nodes[id];
-  }
+  Node& NodeAt(std::uint32_t id) const { return cfb::NodeAt(*m_model, id); }
+  // The sectors of the file and the sibling trees, as this document's model and batch have
+  // them.
+  SectorSpace Space();
+  SiblingTrees Trees();
   // Partial models: reads entry id, met in the sibling tree of parent, unless it was read.
   HRESULT LoadEntry(std::uint32_t id, std::uint32_t parent, Node*& out);
   HRESULT ListChildren(std::uint32_t storage);
   HRESULT SearchTree(std::uint32_t storage, std::u16string_view name, std::uint32_t& id);
 
-  // Sector allocation and chains.
-  HRESULT AllocSector(std::uint32_t& out);
-  HRESULT GrowFat();
-  bool WouldFit(std::uint64_t sectors) const;
-  void SetFat(std::uint32_t index, std::uint32_t value);
-  void SetMiniFat(std::uint32_t index, std::uint32_t value);
-  HRESULT AllocMini(std::uint32_t& out);
-  HRESULT EnsureMiniStream(std::uint64_t bytes);
-  HRESULT Extend(std::vector<std::uint32_t>& chain, std::size_t count, bool mini);
-  void Truncate(std::vector<std::uint32_t>& chain, std::size_t count, bool mini);
+  // Directory entries.
   HRESULT AllocEntry(std::uint32_t& out);
   void FreeEntry(std::uint32_t id);
-
-  // Sector contents: the batch's changed sectors first, then the file.
-  HRESULT ReadSector(std::uint32_t s, std::uint8_t* out);
-  HRESULT WritableSector(std::uint32_t s, bool fresh, std::uint8_t*& out);
-  HRESULT CopyOut(const Node& n, std::uint64_t pos, std::uint8_t* out, std::size_t len);
-  HRESULT ReadRun(std::uint64_t offset, std::uint8_t* out, std::size_t len);
-  HRESULT CopyIn(Node& n, std::uint64_t pos, const std::uint8_t* in, std::size_t len);
-  HRESULT ZeroRange(Node& n, std::uint64_t from, std::uint64_t to);
-
-  void MarkEntry(std::uint32_t id) { m_dirtyEntries.push_back(id); }
+  void MarkEntry(std::uint32_t id) { m_batch.entries.push_back(id); }
   void EnsureIndex(Node& storage);
   auto NameOf() const {
     return [this](std::uint32_t id) -> const std::u16string& { return NodeAt(id).entry.name; };
   }
-  void RebuildTree(std::uint32_t storage);
-  void SortChildren(Node& storage);
-  bool TreeIsValid(std::uint32_t storage);
-  void InsertIntoTree(std::uint32_t storage, std::uint32_t id);
   void Renew(std::uint32_t id, std::u16string_view name, std::uint8_t type);
   void FreeSubtrees(std::vector<std::uint32_t> pending);
+  // Writes into a stream; a failure leaves the batch half changed, so the document is broken.
+  HRESULT CopyIn(Node& n, std::uint64_t pos, const std::uint8_t* in, std::size_t len);
+  HRESULT ZeroRange(Node& n, std::uint64_t from, std::uint64_t to);
   HRESULT WriteBatch(std::uint64_t* spaceNeeded);
 
   std::string m_path;
@@ -200,13 +199,7 @@ class Document {
   std::uint32_t m_dirSector = format::kNoStream;
   std::vector<std::uint8_t> m_dirBytes;
 
-  // The batch: changed data sectors, and which metadata must be written again.
-  std::unordered_map<std::uint32_t, std::vector<std::uint8_t>> m_dirtySectors;
-  std::vector<std::uint32_t> m_dirtyEntries;
-  std::vector<std::uint32_t> m_dirtyFat;      // FAT entry indices changed
-  std::vector<std::uint32_t> m_dirtyMiniFat;  // MiniFAT entry indices changed
-  std::vector<std::uint32_t> m_dirtyTrees;    // storages whose sibling tree must be rebuilt
-  bool m_difatDirty = false;
+  Batch m_batch;
   bool m_changed = false;
 };
 

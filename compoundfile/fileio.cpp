@@ -85,6 +85,11 @@ HRESULT Sync(int fd) {
   return r < 0 ? WriteStatusFromErrno(-r) : S_OK;
 }
 
+HRESULT SyncData(int fd) {
+  const int r = Files().SyncData(fd);
+  return r < 0 ? WriteStatusFromErrno(-r) : S_OK;
+}
+
 HRESULT SyncFolderOf(const std::string& path) {
   const int r = Files().SyncFolder(FolderOf(path));
   if (r == -EINVAL || r == -ENOTSUP || r == -EOPNOTSUPP) return S_OK;  // cannot sync folders

@@ -1,4 +1,5 @@
-// The file operations of the library on top of the file system seam (filesystem.h): whole
+// The file operations of the library on top of the file system seam (platform/filesystem.h,
+// which the atomic file writer of the platform layer shares): whole
 // reads and writes that go on after a short count or an interruption, syncs that are never
 // retried (after a failed fsync the kernel may have dropped the unwritten pages, so a second
 // one proves nothing), status codes for errno, and an open that takes an flock on the file,
@@ -11,9 +12,15 @@
 #include <sys/uio.h>
 
 #include "compoundfile/compoundfile.h"
-#include "compoundfile/filesystem.h"
+#include "platform/filesystem.h"
 
 namespace cfb::io {
+
+using platform::FileSystem;
+using platform::Files;
+using platform::FolderOf;
+using platform::SystemFiles;
+using platform::UseFiles;
 
 // Opens path (open(2) flags and mode), again when interrupted; the descriptor or -errno.
 int OpenFile(const std::string& path, int flags, unsigned mode);
@@ -27,6 +34,8 @@ HRESULT WriteAt(int fd, std::uint64_t offset, const void* buffer, std::size_t si
 HRESULT WriteVecAt(int fd, std::uint64_t offset, iovec* pieces, std::size_t count);
 HRESULT Truncate(int fd, std::uint64_t length);
 HRESULT Sync(int fd);
+// fdatasync(2): for bytes overwritten in place, the file's length unchanged. Never retried.
+HRESULT SyncData(int fd);
 // Syncs the folder holding path, so that a name created, removed or renamed there lasts. A
 // file system that cannot sync folders at all is no failure.
 HRESULT SyncFolderOf(const std::string& path);

@@ -14,6 +14,8 @@ namespace {
 
 constexpr char kMagic[8] = {'C', 'F', 'B', 'J', 'R', 'N', 'L', '1'};
 constexpr char kTrailer[8] = {'C', 'F', 'B', 'J', 'E', 'N', 'D', '1'};
+// Written over kMagic when the commit is complete.
+constexpr char kRetired[8] = {'C', 'F', 'B', 'J', 'D', 'O', 'N', 'E'};
 
 std::uint64_t Fnv1a64(const std::uint8_t* p, std::size_t n) {
   std::uint64_t h = 0xcbf29ce484222325ull;
@@ -53,6 +55,27 @@ std::string PathFor(const std::string& file) { return file + "-journal"; }
 bool Exists(const std::string& file) {
   struct stat st {};
   return io::Files().StatPath(PathFor(file), st) == 0;
+}
+
+namespace {
+
+// Whether the journal open at fd carries the retired mark.
+bool IsRetired(int fd) {
+  char head[sizeof kRetired] = {};
+  std::size_t got = 0;
+  return Succeeded(io::ReadAt(fd, 0, head, sizeof head, &got)) && got == sizeof head &&
+         std::memcmp(head, kRetired, sizeof head) == 0;
+}
+
+}  // namespace
+
+bool Pending(const std::string& file) {
+  const int fd = io::OpenFile(PathFor(file), O_RDONLY, 0);
+  if (fd == -ENOENT) return false;
+  if (fd < 0) return true;
+  const bool retired = IsRetired(fd);
+  io::Files().Close(fd);
+  return !retired;
 }
 
 namespace {
@@ -106,10 +129,29 @@ class JournalWriter {
 
 }  // namespace
 
+namespace {
+
+// Opens the journal for writing: the retired one of the last commit, whose name lasts already,
+// or a new one (fresh set), whose name must still be synced. A journal that is not retired
+// never reaches here (the opener rolled it back), but were one found, it would count as new.
+int OpenForWriting(const std::string& path, bool& fresh) {
+  io::FileSystem& files = io::Files();
+  fresh = false;
+  int fd = io::OpenFile(path, O_RDWR, 0);
+  if (fd >= 0 && IsRetired(fd)) return fd;
+  if (fd >= 0) files.Close(fd);
+  if (fd < 0 && fd != -ENOENT) return fd;
+  fresh = true;
+  return io::OpenFile(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+}
+
+}  // namespace
+
 HRESULT Write(const std::string& file, std::uint64_t oldLength, const std::vector<Extent>& saved) {
   const std::string path = PathFor(file);
   io::FileSystem& files = io::Files();
-  const int fd = io::OpenFile(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  bool fresh = false;
+  const int fd = OpenForWriting(path, fresh);
   if (fd < 0) return io::WriteStatusFromErrno(-fd);
   HRESULT hr;
   {
@@ -124,11 +166,13 @@ HRESULT Write(const std::string& file, std::uint64_t oldLength, const std::vecto
     }
     hr = out.Finish();
   }
+  // A journal written over a longer one ends where its own bytes do.
+  if (Succeeded(hr) && !fresh) hr = io::Truncate(fd, Size(saved));
   if (Succeeded(hr)) hr = io::Sync(fd);
   files.Close(fd);
-  // The journal's name must last too: were it lost in a power cut, in-place writes that
+  // A new journal's name must last too: were it lost in a power cut, in-place writes that
   // reached the disk could not be rolled back.
-  if (Succeeded(hr)) hr = io::SyncFolderOf(path);
+  if (Succeeded(hr) && fresh) hr = io::SyncFolderOf(path);
   if (Failed(hr)) files.Remove(path);
   return hr;
 }
@@ -139,12 +183,23 @@ std::uint64_t Size(const std::vector<Extent>& saved) {
   return bytes;
 }
 
+HRESULT Retire(const std::string& file) {
+  const int fd = io::OpenFile(PathFor(file), O_WRONLY, 0);
+  if (fd < 0) return io::WriteStatusFromErrno(-fd);
+  // The mark overwrites bytes in place: the journal's length and blocks stay, so syncing its
+  // data is enough. Until that sync returns, the commit is not done.
+  HRESULT hr = io::WriteAt(fd, 0, kRetired, sizeof kRetired);
+  if (Succeeded(hr)) hr = io::SyncData(fd);
+  io::Files().Close(fd);
+  return hr;
+}
+
 HRESULT Remove(const std::string& file) {
   const std::string path = PathFor(file);
   const int removed = io::Files().Remove(path);
   if (removed == -ENOENT) return S_OK;
   if (removed < 0) return io::WriteStatusFromErrno(-removed);
-  // Synced, so that a power cut cannot bring the journal back and roll a finished batch back.
+  // Synced, so that a power cut cannot bring the journal back over the file.
   return io::SyncFolderOf(path);
 }
 
@@ -153,6 +208,10 @@ HRESULT Recover(const std::string& file, int fd) {
   io::FileSystem& files = io::Files();
   const int jfd = io::OpenFile(path, O_RDONLY, 0);
   if (jfd < 0) return jfd == -ENOENT ? S_OK : STG_E_ACCESSDENIED;
+  if (IsRetired(jfd)) {
+    files.Close(jfd);
+    return S_OK;  // the last commit was completed; the next one writes over it
+  }
   struct stat st {};
   std::vector<std::uint8_t> image;
   HRESULT hr = files.Stat(jfd, st) == 0 ? S_OK : STG_E_READFAULT;

@@ -1,6 +1,5 @@
-// Space in the file: allocating and freeing sectors and mini sectors, growing the FAT, and
-// reading and writing stream contents through the batch's changed sectors.
-#include "compoundfile/document.h"
+// Space in the file (see sectors.h).
+#include "compoundfile/sectors.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,20 +11,19 @@ using namespace format;
 // ---------------------------------------------------------------------------------------------
 // Sectors and chains
 
-void Document::SetFat(std::uint32_t index, std::uint32_t value) {
-  m_model->fat[index] = value;
-  m_dirtyFat.push_back(index / m_model->IdsPerSector());
-  if (value == kFreeSect) m_model->freeSectorHint = std::min(m_model->freeSectorHint, index);
+void SectorSpace::SetFat(std::uint32_t index, std::uint32_t value) {
+  m.fat[index] = value;
+  b.fat.push_back(index / m.IdsPerSector());
+  if (value == kFreeSect) m.freeSectorHint = std::min(m.freeSectorHint, index);
 }
 
-void Document::SetMiniFat(std::uint32_t index, std::uint32_t value) {
-  m_model->miniFat[index] = value;
-  m_dirtyMiniFat.push_back(index / m_model->IdsPerSector());
-  if (value == kFreeSect) m_model->freeMiniHint = std::min(m_model->freeMiniHint, index);
+void SectorSpace::SetMiniFat(std::uint32_t index, std::uint32_t value) {
+  m.miniFat[index] = value;
+  b.miniFat.push_back(index / m.IdsPerSector());
+  if (value == kFreeSect) m.freeMiniHint = std::min(m.freeMiniHint, index);
 }
 
-HRESULT Document::AllocSector(std::uint32_t& out) {
-  Model& m = *m_model;
+HRESULT SectorSpace::AllocSector(std::uint32_t& out) {
   for (;;) {
     for (std::uint32_t i = m.freeSectorHint; i < m.fat.size(); ++i) {
       if (m.fat[i] != kFreeSect) continue;
@@ -44,8 +42,7 @@ HRESULT Document::AllocSector(std::uint32_t& out) {
 
 // Answers early when a large request cannot fit below the version 3 limit, so that a hopeless
 // SetSize fails at once instead of allocating sector after sector first.
-bool Document::WouldFit(std::uint64_t sectors) const {
-  const Model& m = *m_model;
+bool SectorSpace::WouldFit(std::uint64_t sectors) const {
   if (!m.Version3() || sectors < 4096) return true;
   const std::uint64_t limit = kVersion3Limit / m.sectorSize - 1;
   const std::uint64_t used = static_cast<std::uint64_t>(
@@ -56,8 +53,7 @@ bool Document::WouldFit(std::uint64_t sectors) const {
 
 // Adds a FAT sector at the first sector number the FAT does not cover yet (so it describes
 // itself), and a DIFAT sector beside it when the header and the DIFAT are full.
-HRESULT Document::GrowFat() {
-  Model& m = *m_model;
+HRESULT SectorSpace::GrowFat() {
   const std::uint64_t s = m.fat.size();
   if (s + 2 >= kMaxRegSect || (m.Version3() && m.SectorOffset(static_cast<std::uint32_t>(s)) +
                                                        2 * m.sectorSize > kVersion3Limit))
@@ -72,12 +68,11 @@ HRESULT Document::GrowFat() {
     SetFat(sector + 1, kDifSect);
     m.difatSectors.push_back(sector + 1);
   }
-  m_difatDirty = true;
+  b.difat = true;
   return S_OK;
 }
 
-HRESULT Document::EnsureMiniStream(std::uint64_t bytes) {
-  Model& m = *m_model;
+HRESULT SectorSpace::EnsureMiniStream(std::uint64_t bytes) {
   DirEntry& root = m.nodes[0].entry;
   const std::uint64_t need = Units(bytes, m.sectorSize);
   while (m.miniStreamChain.size() < need) {
@@ -93,17 +88,16 @@ HRESULT Document::EnsureMiniStream(std::uint64_t bytes) {
     std::uint8_t* unused = nullptr;
     hr = WritableSector(s, true, unused);
     if (Failed(hr)) return hr;
-    MarkEntry(0);
+    b.entries.push_back(0);
   }
   if (root.size < bytes) {
     m.nodes[0].entry.size = bytes;
-    MarkEntry(0);
+    b.entries.push_back(0);
   }
   return S_OK;
 }
 
-HRESULT Document::AllocMini(std::uint32_t& out) {
-  Model& m = *m_model;
+HRESULT SectorSpace::AllocMini(std::uint32_t& out) {
   for (;;) {
     for (std::uint32_t i = m.freeMiniHint; i < m.miniFat.size(); ++i) {
       if (m.miniFat[i] != kFreeSect) continue;
@@ -122,11 +116,11 @@ HRESULT Document::AllocMini(std::uint32_t& out) {
     m.miniFatChain.push_back(s);
     const std::size_t first = m.miniFat.size();
     m.miniFat.resize(first + m.IdsPerSector(), kFreeSect);
-    m_dirtyMiniFat.push_back(static_cast<std::uint32_t>(first / m.IdsPerSector()));
+    b.miniFat.push_back(static_cast<std::uint32_t>(first / m.IdsPerSector()));
   }
 }
 
-HRESULT Document::Extend(std::vector<std::uint32_t>& chain, std::size_t count, bool mini) {
+HRESULT SectorSpace::Extend(std::vector<std::uint32_t>& chain, std::size_t count, bool mini) {
   std::vector<std::uint32_t> added;
   added.reserve(count);
   for (std::size_t i = 0; i < count; ++i) {
@@ -137,7 +131,7 @@ HRESULT Document::Extend(std::vector<std::uint32_t>& chain, std::size_t count, b
       return hr;
     }
     added.push_back(s);
-    if (!mini && s < m_model->fileSectors) {
+    if (!mini && s < m.fileSectors) {
       // A reused sector must read as zero. One past the end of the file needs no buffer:
       // it reads as zero, and the file grows with zeros when the batch is written.
       std::uint8_t* unused = nullptr;
@@ -152,45 +146,40 @@ HRESULT Document::Extend(std::vector<std::uint32_t>& chain, std::size_t count, b
   return S_OK;
 }
 
-void Document::Truncate(std::vector<std::uint32_t>& chain, std::size_t count, bool mini) {
+void SectorSpace::Truncate(std::vector<std::uint32_t>& chain, std::size_t count, bool mini) {
   for (std::size_t i = count; i < chain.size(); ++i) {
     if (mini) {
       SetMiniFat(chain[i], kFreeSect);
     } else {
       SetFat(chain[i], kFreeSect);
-      m_dirtySectors.erase(chain[i]);
+      b.sectors.erase(chain[i]);
     }
   }
   chain.resize(std::min(count, chain.size()));
   if (!chain.empty()) mini ? SetMiniFat(chain.back(), kEndOfChain) : SetFat(chain.back(), kEndOfChain);
 }
 
-HRESULT Document::ReadSector(std::uint32_t s, std::uint8_t* out) {
-  const auto it = m_dirtySectors.find(s);
-  if (it != m_dirtySectors.end()) {
-    std::memcpy(out, it->second.data(), m_model->sectorSize);
+HRESULT SectorSpace::ReadSector(std::uint32_t s, std::uint8_t* out) {
+  const auto it = b.sectors.find(s);
+  if (it != b.sectors.end()) {
+    std::memcpy(out, it->second.data(), m.sectorSize);
     return S_OK;
   }
   std::size_t got = 0;
-  HRESULT hr = io::ReadAt(m_file.fd(), m_model->SectorOffset(s), out, m_model->sectorSize, &got);
-  if (Succeeded(hr) && got < m_model->sectorSize) std::memset(out + got, 0, m_model->sectorSize - got);
+  HRESULT hr = io::ReadAt(m_fd, m.SectorOffset(s), out, m.sectorSize, &got);
+  if (Succeeded(hr) && got < m.sectorSize) std::memset(out + got, 0, m.sectorSize - got);
   return hr;
 }
 
-HRESULT Document::WritableSector(std::uint32_t s, bool fresh, std::uint8_t*& out) {
-  auto it = m_dirtySectors.find(s);
-  if (it == m_dirtySectors.end()) {
-    std::vector<std::uint8_t> bytes(m_model->sectorSize, 0);
+HRESULT SectorSpace::WritableSector(std::uint32_t s, bool fresh, std::uint8_t*& out) {
+  auto it = b.sectors.find(s);
+  if (it == b.sectors.end()) {
+    std::vector<std::uint8_t> bytes(m.sectorSize, 0);
     if (!fresh) {
       HRESULT hr = ReadSector(s, bytes.data());
-      if (Failed(hr)) {
-        // The change under way stops half done, and releasing the file would commit that
-        // half: the batch is lost instead, like one whose writes failed.
-        m_broken = true;
-        return hr;
-      }
+      if (Failed(hr)) return hr;
     }
-    it = m_dirtySectors.emplace(s, std::move(bytes)).first;
+    it = b.sectors.emplace(s, std::move(bytes)).first;
   }
   out = it->second.data();
   return S_OK;
@@ -224,21 +213,20 @@ Piece Locate(const Model& m, const Node& n, std::uint64_t pos, std::uint64_t lef
 
 // Reads pieces that lie one after the other in the file with one read; a changed sector of
 // the batch is taken from memory.
-HRESULT Document::CopyOut(const Node& n, std::uint64_t pos, std::uint8_t* out, std::size_t len) {
-  const Model& m = *m_model;
+HRESULT SectorSpace::CopyOut(const Node& n, std::uint64_t pos, std::uint8_t* out, std::size_t len) {
   std::uint64_t runOffset = 0;
   std::uint8_t* runOut = out;
   std::size_t runLength = 0;
   while (len > 0) {
     const Piece p = Locate(m, n, pos, len);
-    const auto dirty = m_dirtySectors.find(p.sector);
+    const auto dirty = b.sectors.find(p.sector);
     const std::uint64_t offset = m.SectorOffset(p.sector) + p.offset;
-    if (runLength > 0 && (dirty != m_dirtySectors.end() || offset != runOffset + runLength)) {
+    if (runLength > 0 && (dirty != b.sectors.end() || offset != runOffset + runLength)) {
       HRESULT hr = ReadRun(runOffset, runOut, runLength);
       if (Failed(hr)) return hr;
       runLength = 0;
     }
-    if (dirty != m_dirtySectors.end()) {
+    if (dirty != b.sectors.end()) {
       std::memcpy(out, dirty->second.data() + p.offset, p.length);
     } else {
       if (runLength == 0) {
@@ -255,18 +243,18 @@ HRESULT Document::CopyOut(const Node& n, std::uint64_t pos, std::uint8_t* out, s
 }
 
 // Bytes past the end of the file read as zero, as a sector the batch added but never wrote.
-HRESULT Document::ReadRun(std::uint64_t offset, std::uint8_t* out, std::size_t len) {
+HRESULT SectorSpace::ReadRun(std::uint64_t offset, std::uint8_t* out, std::size_t len) {
   std::size_t got = 0;
-  HRESULT hr = io::ReadAt(m_file.fd(), offset, out, len, &got);
+  HRESULT hr = io::ReadAt(m_fd, offset, out, len, &got);
   if (Succeeded(hr) && got < len) std::memset(out + got, 0, len - got);
   return hr;
 }
 
-HRESULT Document::CopyIn(Node& n, std::uint64_t pos, const std::uint8_t* in, std::size_t len) {
+HRESULT SectorSpace::CopyIn(Node& n, std::uint64_t pos, const std::uint8_t* in, std::size_t len) {
   while (len > 0) {
-    const Piece p = Locate(*m_model, n, pos, len);
+    const Piece p = Locate(m, n, pos, len);
     std::uint8_t* sector = nullptr;
-    HRESULT hr = WritableSector(p.sector, p.length == m_model->sectorSize, sector);
+    HRESULT hr = WritableSector(p.sector, p.length == m.sectorSize, sector);
     if (Failed(hr)) return hr;
     if (in) {
       std::memcpy(sector + p.offset, in, p.length);
@@ -278,91 +266,6 @@ HRESULT Document::CopyIn(Node& n, std::uint64_t pos, const std::uint8_t* in, std
     len -= p.length;
   }
   return S_OK;
-}
-
-HRESULT Document::ZeroRange(Node& n, std::uint64_t from, std::uint64_t to) {
-  return from < to ? CopyIn(n, from, nullptr, static_cast<std::size_t>(to - from)) : S_OK;
-}
-
-HRESULT Document::ReadStream(std::uint32_t id, std::uint64_t pos, void* buffer, std::uint32_t cb,
-                             std::uint32_t& got) {
-  const Node& n = NodeAt(id);
-  got = 0;
-  if (pos >= n.entry.size) return S_OK;
-  const std::uint32_t len = static_cast<std::uint32_t>(std::min<std::uint64_t>(cb, n.entry.size - pos));
-  HRESULT hr = CopyOut(n, pos, static_cast<std::uint8_t*>(buffer), len);
-  if (Succeeded(hr)) got = len;
-  return hr;
-}
-
-HRESULT Document::WriteStream(std::uint32_t id, std::uint64_t pos, const void* buffer,
-                              std::uint32_t cb) {
-  HRESULT hr = CheckWritable();
-  if (Failed(hr) || cb == 0) return hr;
-  const std::uint64_t end = pos + cb;
-  if (end < pos) return STG_E_MEDIUMFULL;
-  if (end > m_model->nodes[id].entry.size) {
-    hr = Resize(id, end);
-    if (Failed(hr)) return hr;
-  }
-  m_changed = true;
-  return CopyIn(m_model->nodes[id], pos, static_cast<const std::uint8_t*>(buffer), cb);
-}
-
-HRESULT Document::Resize(std::uint32_t id, std::uint64_t size) {
-  HRESULT hr = CheckWritable();
-  if (Failed(hr)) return hr;
-  Model& m = *m_model;
-  const std::uint64_t old = m.nodes[id].entry.size;
-  if (size == old) return S_OK;
-  if ((m.Version3() && size >= kVersion3Limit) || size / m.sectorSize >= kMaxRegSect)
-    return STG_E_MEDIUMFULL;
-  const bool oldMini = old < kMiniStreamCutoff;
-  const bool newMini = size < kMiniStreamCutoff;
-  const std::uint32_t unit = newMini ? kMiniSectorSize : m.sectorSize;
-  if (!WouldFit(Units(size, m.sectorSize))) return STG_E_MEDIUMFULL;
-  m_changed = true;
-
-  if (old > 0 && size > 0 && oldMini != newMini) {
-    // The stream moves between the mini stream and the FAT: the new chain is complete before
-    // the old one is let go, so a full file loses nothing.
-    const std::uint64_t keep = std::min(old, size);
-    std::vector<std::uint8_t> data(static_cast<std::size_t>(keep));
-    hr = CopyOut(m.nodes[id], 0, data.data(), data.size());
-    if (Failed(hr)) return hr;
-    std::vector<std::uint32_t> chain;
-    hr = Extend(chain, static_cast<std::size_t>(Units(size, unit)), newMini);
-    if (Failed(hr)) return hr;
-    Node& n = m.nodes[id];
-    std::vector<std::uint32_t> previous = std::move(n.chain);
-    n.chain = std::move(chain);
-    n.entry.size = size;
-    hr = CopyIn(n, 0, data.data(), data.size());
-    if (Succeeded(hr) && newMini) hr = ZeroRange(n, keep, size);
-    Truncate(previous, 0, oldMini);
-  } else {
-    const bool mini = size > 0 ? newMini : oldMini;
-    const std::size_t need = static_cast<std::size_t>(Units(size, mini ? kMiniSectorSize : m.sectorSize));
-    Node* n = &m.nodes[id];
-    if (need > n->chain.size()) {
-      std::vector<std::uint32_t> chain = std::move(n->chain);
-      hr = Extend(chain, need - chain.size(), mini);
-      n = &m.nodes[id];
-      n->chain = std::move(chain);
-      if (Failed(hr)) return hr;
-    } else if (need < n->chain.size()) {
-      Truncate(n->chain, need, mini);
-    }
-    n->entry.size = size;
-    // New big sectors are zero already; only the rest of the old last unit and reused mini
-    // sectors may hold earlier bytes.
-    const std::uint64_t dirtyEnd = mini ? size : std::min(size, Units(old, m.sectorSize) * m.sectorSize);
-    hr = ZeroRange(*n, old, dirtyEnd);
-  }
-  Node& n = m.nodes[id];
-  n.entry.start = n.chain.empty() ? kEndOfChain : n.chain.front();
-  MarkEntry(id);
-  return hr;
 }
 
 }  // namespace cfb

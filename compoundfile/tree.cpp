@@ -4,14 +4,14 @@
 // so a batch that adds a few children to a wide storage rewrites a few entries, not all.
 #include <algorithm>
 
-#include "compoundfile/document.h"
+#include "compoundfile/tree.h"
 
 namespace cfb {
 
 using namespace format;
 
-void Document::SortChildren(Node& storage) {
-  NodeList& nodes = m_model->nodes;
+void SiblingTrees::SortChildren(Node& storage) {
+  NodeList& nodes = m.nodes;
   std::vector<std::uint32_t>& children = storage.children;
   if (std::is_sorted(children.begin(), children.end(), [&](std::uint32_t a, std::uint32_t b) {
         return CompareNames(nodes[a].entry.name, nodes[b].entry.name) < 0;
@@ -25,8 +25,8 @@ void Document::SortChildren(Node& storage) {
 
 // Sorts a storage's children by the sibling rule and links them as a balanced tree, built by
 // midpoints: every level black except the deepest, which is red when it is not full.
-void Document::RebuildTree(std::uint32_t storage) {
-  NodeList& nodes = m_model->nodes;
+void SiblingTrees::Rebuild(std::uint32_t storage) {
+  NodeList& nodes = m.nodes;
   Node& p = nodes[storage];
   p.treeDirty = false;
   if (p.entry.type != kStorage && p.entry.type != kRoot) return;  // destroyed meanwhile
@@ -38,7 +38,7 @@ void Document::RebuildTree(std::uint32_t storage) {
   auto set = [&](std::uint32_t id, std::uint32_t& field, std::uint32_t value) {
     if (field != value) {
       field = value;
-      MarkEntry(id);
+      Mark(id);
     }
   };
   auto build = [&](auto& self, std::ptrdiff_t lo, std::ptrdiff_t hi, int depth) -> std::uint32_t {
@@ -53,7 +53,7 @@ void Document::RebuildTree(std::uint32_t storage) {
     const std::uint8_t color = (!full && depth == deepest) ? kRed : kBlack;
     if (e.color != color) {
       e.color = color;
-      MarkEntry(id);
+      Mark(id);
     }
     return id;
   };
@@ -66,8 +66,8 @@ void Document::RebuildTree(std::uint32_t storage) {
 // True when the storage's tree is ordered by the sibling rule and a valid red-black tree:
 // black root, no red node with a red child, the same number of black nodes on every path.
 // Another writer's tree may be neither; it is then rebuilt whole. Checked once per model.
-bool Document::TreeIsValid(std::uint32_t storage) {
-  NodeList& nodes = m_model->nodes;
+bool SiblingTrees::IsValid(std::uint32_t storage) {
+  NodeList& nodes = m.nodes;
   Node& s = nodes[storage];
   if (s.treeCheck != TreeCheck::kUnknown) return s.treeCheck == TreeCheck::kValid;
   struct Frame {
@@ -111,19 +111,19 @@ bool Document::TreeIsValid(std::uint32_t storage) {
 
 // Inserts a new child (not linked yet) into a valid tree, then restores the red-black rules
 // by recolouring and rotating along the path it took.
-void Document::InsertIntoTree(std::uint32_t storage, std::uint32_t id) {
-  NodeList& nodes = m_model->nodes;
+void SiblingTrees::Insert(std::uint32_t storage, std::uint32_t id) {
+  NodeList& nodes = m.nodes;
   auto entry = [&](std::uint32_t n) -> DirEntry& { return nodes[n].entry; };
   auto set = [&](std::uint32_t n, std::uint32_t& field, std::uint32_t value) {
     if (field != value) {
       field = value;
-      MarkEntry(n);
+      Mark(n);
     }
   };
   auto paint = [&](std::uint32_t n, std::uint8_t color) {
     if (entry(n).color != color) {
       entry(n).color = color;
-      MarkEntry(n);
+      Mark(n);
     }
   };
   std::vector<std::uint32_t> path;  // from the root down to the new child's parent

@@ -31,11 +31,6 @@ bool WriteAll(FileSystem& files, int fd, const std::string& text) {
   return true;
 }
 
-std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
-
 std::string LocalTimeText(const char* format) {
   const std::time_t now = std::time(nullptr);
   std::tm local {};

@@ -31,6 +31,7 @@ class System final : public FileSystem {
     return Result(::ftruncate(fd, static_cast<off_t>(length)));
   }
   int Sync(int fd) override { return Result(::fsync(fd)); }
+  int SyncData(int fd) override { return Result(::fdatasync(fd)); }
   int SyncFolder(const std::string& folder) override {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return -errno;
@@ -76,5 +77,10 @@ FileSystem& Files() {
 }
 
 void UseFiles(FileSystem* fs) { g_installed.store(fs, std::memory_order_release); }
+
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
 
 }  // namespace platform

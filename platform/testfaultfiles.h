@@ -1,12 +1,15 @@
 // A file system for tests that passes every call on to the real one, except the one it was
 // told to spoil: fail the Nth call (of one kind or of any) with an errno, write only part of
 // the Nth write, or cut the power at the Nth call. After a power cut no call reaches the disk
-// any more, and RestoreAfterPowerCut makes the watched folder what the disk would hold: every
-// file as it was at its last successful sync (empty if never synced) under the names the
-// folder had at its last successful sync. That is the worst a power cut may leave, and what
-// a store that syncs in the right order must survive.
+// any more, and RestoreAfterPowerCut makes the watched folder what the disk would hold: under
+// the names the folder had at its last successful sync, every file as it was at its last
+// successful sync (empty if never synced), or, when the cut was planned with landed writes,
+// every file with all the writes made to it so far (a disk may write back unsynced pages at
+// any time) unless it was removed. The two are the extremes of what a power cut may leave,
+// and what a store that syncs in the right order must survive.
 //
-// Works over both seams, cfb::io::FileSystem and platform::FileSystem, which have one shape.
+// Serves every user of the seam (platform/filesystem.h): the compound file library and the
+// atomic file writer. A data sync (fdatasync) counts as a sync.
 #pragma once
 
 #include <dirent.h>
@@ -83,8 +86,13 @@ class FaultyFiles final : public Base {
   void FailAt(std::size_t n, int err, Call kind = Call::kAny) { Plan(Fault::kErrno, n, kind, err); }
   // The nth write writes a part of its bytes that ends inside a sector, and says so.
   void PartialAt(std::size_t n) { Plan(Fault::kPartialWrite, n, Call::kWrite, 0); }
-  // The nth call of any kind, and every later one, fails with EIO: the power is off.
-  void CutPowerAt(std::size_t n) { Plan(Fault::kPowerCut, n, Call::kAny, 0); }
+  // The nth call of any kind, and every later one, fails with EIO: the power is off. With
+  // landed, the writes made before it reached the disk although they were not synced.
+  void CutPowerAt(std::size_t n, bool landed = false) {
+    Plan(Fault::kPowerCut, n, Call::kAny, 0);
+    std::lock_guard lock(m_mutex);
+    m_landed = landed;
+  }
 
   // From now on the folder's files and names count as synced; later syncs are followed.
   void Watch(const std::string& folder) {
@@ -97,10 +105,14 @@ class FaultyFiles final : public Base {
   // Makes the watched folder what the disk holds after the power cut.
   void RestoreAfterPowerCut() {
     std::lock_guard lock(m_mutex);
-    for (const auto& [name, ino] : RegularFiles(m_folder)) ::unlink((m_folder + "/" + name).c_str());
+    std::map<ino_t, std::string> bytes = m_synced;
+    for (const auto& [name, ino] : RegularFiles(m_folder)) {
+      if (m_landed) bytes[ino] = ReadWhole(m_folder + "/" + name);
+      ::unlink((m_folder + "/" + name).c_str());
+    }
     for (const auto& [name, ino] : m_names) {
-      const auto it = m_synced.find(ino);
-      WriteWhole(m_folder + "/" + name, it == m_synced.end() ? std::string() : it->second);
+      const auto it = bytes.find(ino);
+      WriteWhole(m_folder + "/" + name, it == bytes.end() ? std::string() : it->second);
     }
   }
 
@@ -155,6 +167,12 @@ class FaultyFiles final : public Base {
   int Sync(int fd) override {
     if (const int err = Enter(Call::kSync)) return -err;
     const int r = m_real.Sync(fd);
+    if (r == 0) NoteSynced(fd);
+    return r;
+  }
+  int SyncData(int fd) override {
+    if (const int err = Enter(Call::kSync)) return -err;
+    const int r = m_real.SyncData(fd);
     if (r == 0) NoteSynced(fd);
     return r;
   }
@@ -247,6 +265,7 @@ class FaultyFiles final : public Base {
   bool m_injected = false;
   Call m_injectedKind = Call::kAny;
   bool m_powerOff = false;
+  bool m_landed = false;
   std::size_t m_calls = 0;
   std::size_t m_perKind[static_cast<int>(Call::kAny) + 1] = {};
   std::vector<Call> m_log;

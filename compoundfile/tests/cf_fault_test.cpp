@@ -14,7 +14,7 @@
 #include <string>
 
 #include "compoundfile/compoundfile.h"
-#include "compoundfile/filesystem.h"
+#include "platform/filesystem.h"
 #include "compoundfile/journal.h"
 #include "compoundfile/modelcache.h"
 #include "compoundfile/tests/cftest_util.h"
@@ -82,6 +82,13 @@ class FaultTest : public ::testing::Test {
   void SetUp() override {
     m_file = m_dir.file("VNDATA.DB");
     ASSERT_TRUE(Ok(MakeDataFile(m_file)));
+    // Every commit leaves its journal retired beside the file for the next one to write over.
+    ASSERT_TRUE(journal::Exists(m_file) && !journal::Pending(m_file));
+    if (RetiredJournalBeside()) {
+      m_journal = ReadFileBytes(journal::PathFor(m_file));
+    } else {
+      std::remove(journal::PathFor(m_file).c_str());
+    }
     m_before = ReadFileBytes(m_file);
     ASSERT_TRUE(Ok(ReadTreeOfFile(m_file, m_beforeTree)));
     cache::Clear();  // each save below reads the file afresh
@@ -97,9 +104,17 @@ class FaultTest : public ::testing::Test {
   }
   void TearDown() override { io::UseFiles(nullptr); }
 
+  // The save under test meets the retired journal of the commit before it (as every save but a
+  // file's first does), or no journal at all.
+  virtual bool RetiredJournalBeside() const { return true; }
+
   void Reset() {
     cache::Clear();
-    std::remove(journal::PathFor(m_file).c_str());
+    if (RetiredJournalBeside()) {
+      WriteFileBytes(journal::PathFor(m_file), m_journal);
+    } else {
+      std::remove(journal::PathFor(m_file).c_str());
+    }
     WriteFileBytes(m_file, m_before);
   }
   // Opens the file as the next run would (rolling a journal back) and tells how it is.
@@ -134,8 +149,11 @@ class FaultTest : public ::testing::Test {
   TempDir m_dir;
   std::string m_file;
   std::string m_before, m_after;
-  // Fails each call of the save once with err (see below).
+  std::string m_journal;  // the retired journal the save meets
+  // Fails each call of the save once with err, or cuts the power at each (see below).
   void FailEveryCall(int err);
+  // landed: the save's unsynced writes reached the disk before the cut (see testfaultfiles.h).
+  void CutPowerAtEveryCall(bool landed = false);
 
   Tree m_beforeTree, m_afterTree;
   std::vector<Call> m_log;  // the calls of a clean save
@@ -178,7 +196,7 @@ void FaultTest::FailEveryCall(int err) {
       const bool inCommit = i >= m_commit.first && i < m_commit.end;
       const std::string bytes = ReadFileBytes(m_file);
       if (inCommit && Failed(hr) && bytes != m_before && bytes != m_after) {
-        ASSERT_TRUE(journal::Exists(m_file)) << "the file was changed in part and its journal is gone";
+        ASSERT_TRUE(journal::Pending(m_file)) << "the file was changed in part and its journal is gone";
       }
       const State state = Reopened();
       ASSERT_NE(state, State::kNeither);
@@ -241,7 +259,7 @@ TEST_F(FaultTest, InterruptedCallsAndShortWritesAreCarriedOn) {
 
 // A power cut at any call, and just after the save: every record as before or as after (the
 // file is byte for byte one of the two), and olefile reads it.
-TEST_F(FaultTest, APowerCutAtAnyCallLeavesTheFileBeforeOrAfter) {
+void FaultTest::CutPowerAtEveryCall(bool landed) {
   std::map<std::string, int> outcomes;
   int oleChecked = 0;
   for (std::size_t i = 0; i <= m_log.size(); ++i) {
@@ -249,7 +267,7 @@ TEST_F(FaultTest, APowerCutAtAnyCallLeavesTheFileBeforeOrAfter) {
     Reset();
     Faulty faulty(io::SystemFiles());
     faulty.Watch(m_dir.path().string());
-    faulty.CutPowerAt(i);
+    faulty.CutPowerAt(i, landed);
     io::UseFiles(&faulty);
     const HRESULT hr = Save(m_file);
     io::UseFiles(nullptr);
@@ -272,8 +290,26 @@ TEST_F(FaultTest, APowerCutAtAnyCallLeavesTheFileBeforeOrAfter) {
       ++oleChecked;
     }
   }
-  std::printf("[ faults ] power cut at each of %zu calls and after the last: before %d, after %d; olefile read %d of them\n",
-              m_log.size(), outcomes["before"], outcomes["after"], oleChecked);
+  std::printf("[ faults ] power cut at each of %zu calls and after the last (%s, unsynced writes %s): before %d, after %d; olefile read %d of them\n",
+              m_log.size(), RetiredJournalBeside() ? "over a retired journal" : "a new journal", landed ? "landed" : "lost",
+              outcomes["before"], outcomes["after"], oleChecked);
+}
+
+TEST_F(FaultTest, APowerCutAtAnyCallLeavesTheFileBeforeOrAfter) { CutPowerAtEveryCall(); }
+
+// A file's first save creates its journal, whose name must last before anything is written in
+// place.
+class FirstSaveFaultTest : public FaultTest {
+ protected:
+  bool RetiredJournalBeside() const override { return false; }
+};
+
+TEST_F(FirstSaveFaultTest, APowerCutAtAnyCallOfTheFirstSaveLeavesTheFileBeforeOrAfter) { CutPowerAtEveryCall(); }
+
+// The other extreme: every write reached the disk, only what no sync covered (names) is lost.
+TEST_F(FaultTest, LandedUnsyncedWritesAndACutAtAnyCallLeaveTheFileBeforeOrAfter) { CutPowerAtEveryCall(true); }
+TEST_F(FirstSaveFaultTest, LandedUnsyncedWritesAndACutAtAnyCallOfTheFirstSaveLeaveTheFileBeforeOrAfter) {
+  CutPowerAtEveryCall(true);
 }
 
 // Creating a data file: once the open has said it exists, a power cut does not take it away;
