@@ -135,9 +135,35 @@ shoot_dialog '^Print Options$' print-options.png
 xd_click "$(xd_button_x 4)" "$(xd_button_y)"
 shoot_dialog '^Varnow Preferences$' preferences.png
 
-# The alert dialog from the Alerts button; the first time it registers the scheduler service.
+# The alert dialog from the Alerts button, with one alert: a task of the tracker's own keeps the
+# scheduler running (this bus knows no activation file, so the server is started here).
+"$BUILD/bin/orvsched" -regserver -regsvr >/dev/null 2>&1 &
+for _ in $(seq 100); do
+  gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+    --method org.freedesktop.DBus.NameHasOwner com.zentrel.OrvSched | grep -q true && break
+  sleep 0.1
+done
+trigger="48,0, 0,0, 234,7, 1,0, 1,0, 0,0, 0,0, 0,0, 3,0, 0,0, $(printf '0,%.0s' $(seq 12))1,0,0,0, 1,0$(printf ',0%.0s' $(seq 10))"
+gdbus call --session --dest com.zentrel.OrvSched --object-path /OrvTaskMgr \
+  --method com.zentrel.IOrvTaskMgr.CreateNewTask \
+  "(uint32 2, '$TREE/ space usage change > 10%, check every 1 day', '/bin/true', @ay [$trigger], byte 0, uint32 0, uint32 2)" >/dev/null
 xd_click "$(xd_button_x 5)" "$(xd_button_y)"
+sleep 1  # Escape does nothing while the dialog's calls are out
 shoot_dialog '^Varnow Alert Management$' alert-management.png
+
+# Again while the scheduler is slow to answer: it is stopped while the dialog opens, so the
+# list's calls are out and the buttons disabled; once it goes on, the list and the buttons
+# come back.
+server=$(gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+  --method org.freedesktop.DBus.GetConnectionUnixProcessID com.zentrel.OrvSched | sed 's/.*uint32 \([0-9]*\).*/\1/')
+kill -STOP "$server"
+xd_click "$(xd_button_x 5)" "$(xd_button_y)"
+dialog=$(xd_wait_window '^Varnow Alert Management$')
+sleep 1
+import -window "$dialog" "$OUT/alert-management-waiting.png"
+kill -CONT "$server"
+sleep 1
+shoot_dialog '^Varnow Alert Management$' alert-management-answered.png
 
 # The preferences from their button.
 xd_click "$(xd_button_x 4)" "$(xd_button_y)"

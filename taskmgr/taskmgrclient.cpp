@@ -6,24 +6,25 @@
 #include <QThread>
 
 namespace taskmgr {
-namespace {
 
-// Reads out value `index` of a reply into `out`; false when the reply has another shape.
-template <typename T>
-bool ReplyValue(const QDBusMessage& reply, int index, T* out) {
-  const QList<QVariant> values = reply.arguments();
-  if (index >= values.size()) return false;
-  const QVariant& value = values.at(index);
-  if (value.canConvert<QDBusArgument>()) {
-    *out = qdbus_cast<T>(value.value<QDBusArgument>());
-    return true;
-  }
-  if (!value.canConvert<T>()) return false;
-  *out = value.value<T>();
-  return true;
+QDBusMessage TaskMgrCall(const char* method, const QList<QVariant>& arguments) {
+  QDBusMessage call = QDBusMessage::createMethodCall(kServiceName, kObjectPath, kInterfaceName, method);
+  call.setArguments(arguments);
+  return call;
 }
 
-}  // namespace
+HRESULT ReplyStatus(const QDBusMessage& reply) {
+  if (reply.type() != QDBusMessage::ReplyMessage) return StatusFromBusError(QDBusError(reply));
+  const QList<QVariant> values = reply.arguments();
+  if (values.isEmpty() || values.first().metaType() != QMetaType::fromType<int>()) return E_FAIL;
+  return values.first().toInt();
+}
+
+bool LockWorthRetrying(const QDBusMessage& reply) {
+  if (reply.type() == QDBusMessage::ReplyMessage) return ReplyStatus(reply) == CO_E_SERVER_EXEC_FAILURE;
+  const QDBusError::ErrorType error = QDBusError(reply).type();
+  return error == QDBusError::UnknownObject || error == QDBusError::UnknownMethod;
+}
 
 COrvTaskMgrClient::COrvTaskMgrClient(QDBusConnection connection, int timeoutMs)
     : m_connection(std::move(connection)), m_timeoutMs(timeoutMs) {
@@ -36,26 +37,16 @@ COrvTaskMgrClient::~COrvTaskMgrClient() {
 
 HRESULT COrvTaskMgrClient::Call(const char* method, const QList<QVariant>& arguments, QDBusMessage* reply) {
   if (!m_connection.isConnected()) return REGDB_E_CLASSNOTREG;
-  QDBusMessage call = QDBusMessage::createMethodCall(kServiceName, kObjectPath, kInterfaceName, method);
-  call.setArguments(arguments);
-  *reply = m_connection.call(call, QDBus::Block, m_timeoutMs);
-  m_lastError = reply->type() == QDBusMessage::ReplyMessage ? QDBusError::NoError : QDBusError(*reply).type();
-  if (m_lastError != QDBusError::NoError) return StatusFromBusError(QDBusError(*reply));
-  const QList<QVariant> values = reply->arguments();
-  if (values.isEmpty() || values.first().metaType() != QMetaType::fromType<int>()) return E_FAIL;
-  return values.first().toInt();
+  *reply = m_connection.call(TaskMgrCall(method, arguments), QDBus::Block, m_timeoutMs);
+  return ReplyStatus(*reply);
 }
 
 HRESULT COrvTaskMgrClient::CreateInstance() {
   if (m_locked) return S_OK;
   QDBusMessage reply;
   HRESULT hr = Call("Lock", {}, &reply);
-  // A server that is just ending refuses new locks (or, from an older server, has withdrawn
-  // its object while it still held the name); once it has let go, the next call activates a
-  // fresh one.
-  const bool ending = m_lastError == QDBusError::NoError && hr == CO_E_SERVER_EXEC_FAILURE;
-  if (ending || m_lastError == QDBusError::UnknownObject || m_lastError == QDBusError::UnknownMethod) {
-    QThread::msleep(200);
+  if (LockWorthRetrying(reply)) {
+    QThread::msleep(kLockRetryMs);
     hr = Call("Lock", {}, &reply);
   }
   m_locked = Succeeded(hr);

@@ -6,10 +6,38 @@
 
 #include "taskmgr/taskstruct.h"
 
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
 
 namespace taskmgr {
+
+// The pieces of one call, shared by this blocking client and the asynchronous one of the
+// tracker's alert dialog.
+QDBusMessage TaskMgrCall(const char* method, const QList<QVariant>& arguments);
+// The status code a reply carries: the interface's own, or the transport failure's.
+HRESULT ReplyStatus(const QDBusMessage& reply);
+// A refused Lock that is worth asking once more, a moment later: the server is just ending
+// (or, an older server, has withdrawn its object while it still held the name); once it has
+// let go, the next call activates a fresh one.
+bool LockWorthRetrying(const QDBusMessage& reply);
+// How long to wait before that second Lock.
+inline constexpr int kLockRetryMs = 200;
+
+// Reads out value `index` of a reply into `out`; false when the reply has another shape.
+template <typename T>
+bool ReplyValue(const QDBusMessage& reply, int index, T* out) {
+  const QList<QVariant> values = reply.arguments();
+  if (index >= values.size()) return false;
+  const QVariant& value = values.at(index);
+  if (value.canConvert<QDBusArgument>()) {
+    *out = qdbus_cast<T>(value.value<QDBusArgument>());
+    return true;
+  }
+  if (!value.canConvert<T>()) return false;
+  *out = value.value<T>();
+  return true;
+}
 
 class COrvTaskMgrClient {
  public:
@@ -34,7 +62,6 @@ class COrvTaskMgrClient {
 
   QDBusConnection m_connection;
   int m_timeoutMs;
-  QDBusError::ErrorType m_lastError = QDBusError::NoError;
   bool m_locked = false;
 };
 

@@ -278,13 +278,13 @@ void HandlePrint(CParse& p, const std::string& value) {
   p.flags.print = 1;
   std::string path;
   if (platform::EqualsIgnoringCase(value, "LPT1")) {
-    p.owner->SetPrintDestination(1);
+    p.owner->SetPrintDestination(PrintDestination::kPrinter);
   } else if (MatchSwitch(value, "FILE=", path)) {
     if (!UsableOutputFile(path))
       p.flags.errors.push_back("/PRINT=FILE=" + path +
                                ": the report can only go to a regular file, a device such as /dev/null, or - "
                                "(standard output)");
-    p.owner->SetPrintDestination(2);
+    p.owner->SetPrintDestination(PrintDestination::kFile);
     p.owner->SetPrintFilePath(path);
     VN_TRACE("Automated /FILE=%s", path.c_str());
   } else {

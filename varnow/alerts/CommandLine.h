@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/process.h"
+#include "varnow/settings/Settings.h"
 
 namespace varnow {
 
@@ -75,7 +76,7 @@ class ICommandLineOwner {
   virtual CCommandLineFields& CommandLineFields() = 0;
   // Sets the scan session's directory and the window's directory text.
   virtual void SetScanDirectory(const std::string& directory) = 0;
-  virtual void SetPrintDestination(int destination) = 0;  // 1 printer, 2 file
+  virtual void SetPrintDestination(PrintDestination destination) = 0;
   virtual void SetPrintFilePath(const std::string& path) = 0;
   virtual void SetAutoSave(int autoSave) = 0;
 };

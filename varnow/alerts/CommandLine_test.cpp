@@ -38,7 +38,7 @@ TEST(CommandLine, SwitchesInAnyCaseValuesKeepTheirCase) {
   EXPECT_THAT(mixed.directories, ElementsAre("/home/Ann/Mixed"));
   EXPECT_EQ(flags.save, 1);
   EXPECT_EQ(flags.print, 1);
-  EXPECT_EQ(mixed.printDestination, 2);
+  EXPECT_EQ(mixed.printDestination, PrintDestination::kFile);
   EXPECT_EQ(mixed.printFilePath, "/tmp/Report.TXT");
   EXPECT_EQ(mixed.autoSave, 1);
 }
@@ -67,7 +67,7 @@ TEST(CommandLine, WhichRunsAreAutomated) {
     FakeOwner owner;  // printing a given directory is
     CRunFlags flags = Parse("/DIR=/srv /PRINT=lpt1", owner);
     EXPECT_EQ(flags.automated, 1);
-    EXPECT_EQ(owner.printDestination, 1);
+    EXPECT_EQ(owner.printDestination, PrintDestination::kPrinter);
   }
   {
     FakeOwner owner;  // an empty /DIR= names no directory
@@ -311,14 +311,14 @@ TEST(CommandLine, PrintDestinations) {
   FakeOwner file;
   CRunFlags flags = Parse("/DIR=/d /PRINT=FILE=/tmp/out.txt", file);
   EXPECT_EQ(flags.print, 1);
-  EXPECT_EQ(file.printDestination, 2);
+  EXPECT_EQ(file.printDestination, PrintDestination::kFile);
   EXPECT_EQ(file.printFilePath, "/tmp/out.txt");
 
   FakeOwner other;  // neither printer nor file: nothing is printed (and the run is refused)
   flags = Parse("/DIR=/d /PRINT=LPT2", other);
   EXPECT_EQ(flags.print, 0);
   EXPECT_EQ(flags.automated, 0);
-  EXPECT_EQ(other.printDestination, 0);
+  EXPECT_FALSE(other.printDestination);
   EXPECT_EQ(flags.errors.size(), 1u);
 }
 

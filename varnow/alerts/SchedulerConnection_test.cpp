@@ -3,6 +3,7 @@
 #include "varnow/alerts/SchedulerConnection.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDBusConnectionInterface>
 #include <QFile>
 #include <QThread>
@@ -11,6 +12,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <optional>
 
 #include "platform/tracelog.h"
 #include "taskmgr/taskmgrbus.h"
@@ -21,6 +24,21 @@ namespace varnow {
 namespace {
 
 using taskmgr::test::WaitFor;
+
+bool WaitForEvents(const std::function<bool()>& done, int timeoutMs = 30000) {
+  QDeadlineTimer deadline(timeoutMs);
+  while (!done() && !deadline.hasExpired())
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+  return done();
+}
+
+// Connects and runs the event loop until the connection has its answer.
+taskmgr::HRESULT Connected(CSchedulerConnection& connection) {
+  bool done = false;
+  connection.Connect([&](taskmgr::HRESULT) { done = true; });
+  EXPECT_TRUE(WaitForEvents([&] { return done; }));
+  return connection.Result();
+}
 
 // A program named orvsched in `folder` that writes its arguments to `record`.
 void WriteStandIn(const std::string& folder, const std::string& record) {
@@ -78,7 +96,7 @@ TEST_F(Registering, AMissingSchedulerProgramIsNamedWithWhereItWasLookedFor) {
 TEST_F(Registering, WithoutASessionBusNoServerIsStarted) {
   WriteStandIn(m_home.Root() + "/on-path/", m_home.Root() + "/on-path.txt");
   CSchedulerConnection connection(false, QDBusConnection(QString()));
-  EXPECT_EQ(connection.Result(), taskmgr::REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(Connected(connection), taskmgr::REGDB_E_CLASSNOTREG);
   QThread::msleep(300);  // a program started would have written its record by now
   EXPECT_FALSE(std::filesystem::exists(m_home.Root() + "/on-path.txt"));
 }
@@ -123,10 +141,11 @@ TEST_F(Connecting, TheSecondAttemptReachesTheServerThatTheFirstRegistered) {
   ASSERT_TRUE(platform::TraceLog::Open(trace));
   {
     CSchedulerConnection connection(true, m_connection);
-    EXPECT_EQ(connection.Result(), taskmgr::S_OK);
-    std::int32_t count = -1;
-    EXPECT_EQ(connection.TaskMgr().GetNumTasks(&count), taskmgr::S_OK);
-    EXPECT_EQ(count, 0);
+    EXPECT_EQ(Connected(connection), taskmgr::S_OK);
+    std::optional<std::pair<taskmgr::HRESULT, std::int32_t>> count;
+    connection.GetNumTasks([&](taskmgr::HRESULT hr, std::int32_t tasks) { count.emplace(hr, tasks); });
+    ASSERT_TRUE(WaitForEvents([&] { return count.has_value(); }));
+    EXPECT_EQ(*count, std::pair(taskmgr::S_OK, 0));
   }
   platform::TraceLog::Close();
   EXPECT_EQ(test::TraceLines(test::ReadWholeFile(trace)),
@@ -139,7 +158,7 @@ TEST_F(Connecting, TheSecondAttemptReachesTheServerThatTheFirstRegistered) {
 TEST_F(Connecting, WithoutAServerProgramBothAttemptsFail) {
   qputenv("PATH", "/nonexistent");
   CSchedulerConnection connection(false, m_connection);
-  EXPECT_EQ(connection.Result(), taskmgr::REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(Connected(connection), taskmgr::REGDB_E_CLASSNOTREG);
   EXPECT_EQ(StatusText(connection.Result()), "80040154");
 }
 

@@ -10,6 +10,7 @@
 #include <new>
 #include <vector>
 
+#include "platform/guarded.h"
 #include "platform/tracelog.h"
 #include "varnow/report/EntryOrder.h"
 #include "varnow/report/ReportText.h"
@@ -190,7 +191,7 @@ bool Opened(const OutputFile& file, const std::string& fileName, const MessageSi
 
 int GetColumnWidth(const CDirData& record, int kind, int units) {
   std::size_t widest = 0;
-  try {
+  platform::Guarded("GetColumnWidth", [&] {
     if (kind == 0) {
       for (const CDirInfo& entry : record.m_entries) widest = std::max(widest, TextWidth(entry.name));
     } else {
@@ -199,9 +200,7 @@ int GetColumnWidth(const CDirData& record, int kind, int units) {
       for (std::int32_t time : record.m_times)
         if (time != 0) widest = std::max(widest, TextWidth(FormatScanTime(time, kHeadingDateFormat)));
     }
-  } catch (...) {
-    VN_TRACE("** Exception in GetColumnWidth\n");
-  }
+  });
   return static_cast<int>(widest);
 }
 

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "platform/process.h"
+#include "platform/guarded.h"
 #include "platform/tracelog.h"
 
 namespace varnow {
@@ -83,8 +84,8 @@ CPrintJob::CPrintJob(IPrintOwner& owner) : m_owner(owner) {
 
 std::string CPrintJob::GetPrintFile() {
   std::string name;
-  try {
-    if (m_owner.PrintSettings().printDestination == 1) {
+  platform::Guarded("GetPrintFile", [&] {
+    if (m_owner.PrintSettings().printDestination == PrintDestination::kPrinter) {
       // Created here, exclusively and private to this user, so nobody can slip a link in.
       // When that fails the pattern itself is the name, so the report's error names the folder.
       const std::string pattern = TemporaryFolder() + "/VNPXXXXXX";
@@ -96,9 +97,7 @@ std::string CPrintJob::GetPrintFile() {
       name = m_filePath;
     }
     VN_TRACE("GetPrintFile returning %s", name.c_str());
-  } catch (...) {
-    VN_TRACE("** Exception in GetPrintFile\n");
-  }
+  });
   return name;
 }
 
@@ -106,8 +105,8 @@ bool CPrintJob::Print(const MessageSink* messages) {
   std::string file;
   bool temporary = false;
   bool printed = false;
-  try {
-    temporary = m_owner.PrintSettings().printDestination == 1;
+  const bool finished = platform::Guarded("OnPrint", [&] {
+    temporary = m_owner.PrintSettings().printDestination == PrintDestination::kPrinter;
     file = GetPrintFile();
     const CReportSource source = m_owner.ReportSource();
     const CDirData empty;
@@ -118,10 +117,9 @@ bool CPrintJob::Print(const MessageSink* messages) {
     printed = m_writer ? m_writer(file, options, messages)
                        : CreatePrintFile(file, source.record ? *source.record : empty, source.scanDir, options, messages);
     if (printed && temporary) printed = RunPrintProgram(file, enhanced, messages);
-  } catch (...) {
-    VN_TRACE("** Exception in OnPrint\n");
-    printed = false;
-  }
+    return true;
+  }, false);
+  if (!finished) printed = false;
   if (temporary && !file.empty()) {
     std::error_code ignored;
     fs::remove(file, ignored);

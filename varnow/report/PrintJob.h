@@ -6,17 +6,19 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "varnow/report/PrintFile.h"
 #include "varnow/scan/DirData.h"
+#include "varnow/settings/Settings.h"
 
 namespace varnow {
 
 // The five print settings as the main window keeps them.
 struct CPrintSettings {
-  int printDestination = 1;  // 1 default printer, 2 file
+  PrintDestination printDestination = PrintDestination::kPrinter;
   std::string printFilePath = "DIRSIZE.TXT";
   int commaDelimited = 0;
   int enhancedPrinting = 1;
@@ -81,7 +83,7 @@ class CPrintJob {
   // The choices the dialog shows and edits.
   bool m_commaDelimited = false;
   std::string m_filePath;
-  int m_destination = -1;  // 0 printer, 1 file, -1 none chosen
+  std::optional<PrintDestination> m_destination;  // none chosen when empty
   int m_columns = 3;
   bool m_enhanced = true;
   bool m_cancelled = false;

@@ -21,7 +21,7 @@ class PrintJobTest : public PrintTestBase {};
 
 TEST_F(PrintJobTest, PlainReportGoesToLpWithTitleAndIsDeletedAfterwards) {
   InstallFakeLp(0);
-  owner.settings = {1, "unused.txt", 0, 0, 5};
+  owner.settings = {PrintDestination::kPrinter, "unused.txt", 0, 0, 5};
   CPrintJob job(owner);  // three columns, whatever the setting says
   ASSERT_TRUE(job.Print(&sink));
   EXPECT_TRUE(shown.empty());
@@ -35,7 +35,7 @@ TEST_F(PrintJobTest, PlainReportGoesToLpWithTitleAndIsDeletedAfterwards) {
 TEST_F(PrintJobTest, AutomatedPrintToFileLeavesTheFileAndHasThreeColumns) {
   InstallFakeLp(0);
   const fs::path out = dir / "report.txt";
-  owner.settings = {2, out.string(), 0, 0, 6};
+  owner.settings = {PrintDestination::kFile, out.string(), 0, 0, 6};
   ASSERT_TRUE(PrintAutomated(owner));
   EXPECT_EQ(ReadAll(out), Golden("report_text_k_n3.txt"));
   EXPECT_FALSE(fs::exists(dir / "lp.args"));  // nothing printed
@@ -43,7 +43,7 @@ TEST_F(PrintJobTest, AutomatedPrintToFileLeavesTheFileAndHasThreeColumns) {
 }
 
 TEST_F(PrintJobTest, StandardOutputGetsThePlainReport) {
-  owner.settings = {2, "-", 0, 1, 6};
+  owner.settings = {PrintDestination::kFile, "-", 0, 1, 6};
   testing::internal::CaptureStdout();
   const bool written = PrintAutomated(owner);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), Golden("report_text_k_n3.txt"));
@@ -52,7 +52,7 @@ TEST_F(PrintJobTest, StandardOutputGetsThePlainReport) {
 }
 
 TEST_F(PrintJobTest, MissingOrFailingPrintProgramIsAPrintFailureAndTheFileIsDeleted) {
-  owner.settings = {1, "", 0, 0, 3};
+  owner.settings = {PrintDestination::kPrinter, "", 0, 0, 3};
   CPrintJob missing(owner);
   EXPECT_FALSE(missing.Print(&sink));
   ASSERT_EQ(shown.size(), 1u);
@@ -85,7 +85,7 @@ TEST_F(PrintJobTest, MissingOrFailingPrintProgramIsAPrintFailureAndTheFileIsDele
 
 TEST_F(PrintJobTest, FileIsDeletedWhenThePrintProgramOutlastsTheWait) {
   WriteScript(bin / "lp", "exec /bin/sleep 3 </dev/null >/dev/null 2>&1\n");
-  owner.settings = {1, "", 0, 0, 3};
+  owner.settings = {PrintDestination::kPrinter, "", 0, 0, 3};
   CPrintJob job(owner);
   job.m_waitLimit = std::chrono::milliseconds(300);
   EXPECT_TRUE(job.Print(&sink));
@@ -96,7 +96,7 @@ TEST_F(PrintJobTest, FileIsDeletedWhenThePrintProgramOutlastsTheWait) {
 TEST_F(PrintJobTest, ReportThatCannotBeWrittenIsNotPrinted) {
   InstallFakeLp(0);
   const fs::path out = dir / "missing" / "r.txt";
-  owner.settings = {2, out.string(), 0, 1, 3};
+  owner.settings = {PrintDestination::kFile, out.string(), 0, 1, 3};
   EXPECT_FALSE(CPrintJob(owner).Print(&sink));
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].first, "Error Creating File For Printing");
@@ -107,7 +107,7 @@ TEST_F(PrintJobTest, UnusableTemporaryFolderIsReportedAndNothingIsPrinted) {
   InstallFakeLp(0);
   const fs::path gone = tmp / "gone";
   ::setenv("TMPDIR", gone.c_str(), 1);
-  owner.settings = {1, "", 0, 0, 3};
+  owner.settings = {PrintDestination::kPrinter, "", 0, 0, 3};
   EXPECT_FALSE(CPrintJob(owner).Print(&sink));
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].first, "Error Creating File For Printing");
@@ -120,7 +120,7 @@ TEST_F(PrintJobTest, EnhancedReportPrintsThroughZizeruvIntoPdf) {
   const fs::path pdf = dir / "out.pdf";
   ::setenv("ZIZERUV_OUTPUT", pdf.c_str(), 1);
   ::setenv("CUPS_SERVER", (dir / "no-cups").c_str(), 1);
-  owner.settings = {1, "", 0, 1, 3};
+  owner.settings = {PrintDestination::kPrinter, "", 0, 1, 3};
   const bool printed = CPrintJob(owner).Print(&sink);
   ::unsetenv("ZIZERUV_OUTPUT");
   ::unsetenv("CUPS_SERVER");

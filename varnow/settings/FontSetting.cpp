@@ -4,6 +4,7 @@
 
 #include "platform/bytes.h"
 #include "platform/registry.h"
+#include "platform/guarded.h"
 #include "platform/tracelog.h"
 #include "varnow/settings/Settings.h"
 
@@ -64,25 +65,19 @@ std::optional<CLogFont> DecodeLogFont(const std::vector<std::uint8_t>& bytes) {
 }
 
 std::optional<CLogFont> ReadFontSetting() {
-  try {
+  return platform::Guarded("ReadFontSetting", [&]() -> std::optional<CLogFont> {
     auto value = platform::Registry::GetValue(platform::Hive::CurrentUser, SettingsKey(kSettingsSection), setting::kFont);
     if (!value || value->type != platform::RegType::Binary) return std::nullopt;
     return DecodeLogFont(value->bytes);
-  } catch (...) {
-    VN_TRACE("** Exception in ReadFontSetting\n");
-    return std::nullopt;
-  }
+  }, std::nullopt);
 }
 
 bool WriteFontSetting(const CLogFont& font) {
-  try {
+  return platform::Guarded("WriteFontSetting", [&] {
     const auto bytes = EncodeLogFont(font);
     return platform::Registry::SetBinary(platform::Hive::CurrentUser, SettingsKey(kSettingsSection), setting::kFont,
                                          std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
-  } catch (...) {
-    VN_TRACE("** Exception in WriteFontSetting\n");
-    return false;
-  }
+  }, false);
 }
 
 std::optional<CLogFont> ReadFontSettingOrDefault() {

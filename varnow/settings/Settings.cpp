@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "platform/registry.h"
+#include "platform/guarded.h"
 #include "platform/tracelog.h"
 #include "platform/xdgdirs.h"
 
@@ -59,7 +60,7 @@ bool WriteProfileString(const std::string& section, const std::string& entry, co
 }
 
 int GetProfileIntEx(const std::string& section, const std::string& entry, int defaultValue) {
-  try {
+  return platform::Guarded("GetProfileIntEx", [&] {
     std::optional<int> stored = ReadInt(section, entry);
     // A stored default needs no write; a missing one (or one of another type) is written.
     if (!stored || *stored == defaultValue) {
@@ -67,24 +68,18 @@ int GetProfileIntEx(const std::string& section, const std::string& entry, int de
       return defaultValue;
     }
     return *stored;
-  } catch (...) {
-    VN_TRACE("** Exception in GetProfileIntEx\n");
-    return defaultValue;
-  }
+  }, defaultValue);
 }
 
 std::string GetProfileStringEx(const std::string& section, const std::string& entry, const std::string& defaultValue) {
-  try {
+  return platform::Guarded("GetProfileStringEx", [&] {
     std::optional<std::string> stored = ReadString(section, entry);
     if (!stored) {
       WriteProfileString(section, entry, defaultValue);
       return defaultValue;
     }
     return *stored;
-  } catch (...) {
-    VN_TRACE("** Exception in GetProfileStringEx\n");
-    return defaultValue;
-  }
+  }, defaultValue);
 }
 
 std::uint32_t GetFixedClusterSize(const std::string& root) {
@@ -133,7 +128,7 @@ CVarnowSettings ReadWindowSettings() {
   s.commaDelimited = GetProfileIntEx(setting::kCommaDelimited);
   s.enhancedPrinting = GetProfileIntEx(setting::kEnhancedPrinting);
   s.printFilePath = GetProfileStringEx(setting::kPrintFilePath);
-  s.printDestination = GetProfileIntEx(setting::kPrintDestination);
+  s.printDestination = PrintDestinationFromStored(GetProfileIntEx(setting::kPrintDestination));
   s.scanOnClick = GetProfileIntEx(setting::kScanOnClick);
   s.printColumns = GetProfileIntEx(setting::kPrintColumns);
   VN_TRACE("FirstRun=%d", s.firstRun);
@@ -142,7 +137,7 @@ CVarnowSettings ReadWindowSettings() {
   VN_TRACE("CommaDelimited=%d", s.commaDelimited);
   VN_TRACE("EnhancedPrinting=%d", s.enhancedPrinting);
   VN_TRACE("PrintPath=%s", s.printFilePath.c_str());
-  VN_TRACE("PrintDestination=%d", s.printDestination);
+  VN_TRACE("PrintDestination=%d", StoredCode(s.printDestination));
   VN_TRACE("ScanOnClick=%d", s.scanOnClick);
   VN_TRACE("PrintColumns=%d", s.printColumns);
   if (platform::TraceLog::IsOpen()) {
@@ -168,7 +163,7 @@ void WriteWindowSettings(const CVarnowSettings& s, const std::array<int, 7>& col
   WriteProfileInt(kSettingsSection, setting::kSubDirSave.name, s.subDirSave);
   WriteProfileInt(kSettingsSection, setting::kCommaDelimited.name, s.commaDelimited);
   WriteProfileInt(kSettingsSection, setting::kEnhancedPrinting.name, s.enhancedPrinting);
-  WriteProfileInt(kSettingsSection, setting::kPrintDestination.name, s.printDestination);
+  WriteProfileInt(kSettingsSection, setting::kPrintDestination.name, StoredCode(s.printDestination));
   WriteProfileString(kSettingsSection, setting::kPrintFilePath.name, s.printFilePath);
   WriteProfileInt(kSettingsSection, setting::kScanOnClick.name, s.scanOnClick);
   WriteProfileInt(kSettingsSection, setting::kPrintColumns.name, s.printColumns);

@@ -41,6 +41,14 @@ std::vector<std::pair<std::string, std::uint32_t>> GetFixedClusterSizes();
 // as decimal text. Empty names are written too (readers skip them); of equal names the last wins.
 bool WriteFixedClusterSizes(const std::vector<std::pair<std::string, int>>& overrides);
 
+// Where a print goes, by its stored code. A code that names neither (a hand-edited store) is
+// kept as it is, to be written back unchanged: no destination is checked for it in the print
+// options, and a print with it goes to the file.
+enum class PrintDestination : int { kPrinter = 1, kFile = 2 };
+// The one conversion each way between the stored code and the value in memory.
+constexpr PrintDestination PrintDestinationFromStored(int code) { return static_cast<PrintDestination>(code); }
+constexpr int StoredCode(PrintDestination destination) { return static_cast<int>(destination); }
+
 // Names and defaults of the values of the "Settings" section.
 namespace setting {
 struct Int {
@@ -100,7 +108,7 @@ struct CVarnowSettings {
   int commaDelimited = setting::kCommaDelimited.defaultValue;
   int enhancedPrinting = setting::kEnhancedPrinting.defaultValue;
   std::string printFilePath = setting::kPrintFilePath.defaultValue;
-  int printDestination = setting::kPrintDestination.defaultValue;
+  PrintDestination printDestination = PrintDestinationFromStored(setting::kPrintDestination.defaultValue);
   int scanOnClick = setting::kScanOnClick.defaultValue;
   int printColumns = setting::kPrintColumns.defaultValue;
 };

@@ -143,6 +143,23 @@ TEST_F(SettingsTest, TracedOnlyValuesAreNotCreatedWithoutTheTraceLog) {
   EXPECT_FALSE(Stored("UserDefaultClusterSize"));
 }
 
+// A print destination is read into memory and written back as the very code the store held,
+// the two known ones and any other (which names neither and is kept for the user to see).
+TEST_F(SettingsTest, EveryStoredPrintDestinationRoundTrips) {
+  EXPECT_EQ(PrintDestinationFromStored(1), PrintDestination::kPrinter);
+  EXPECT_EQ(PrintDestinationFromStored(2), PrintDestination::kFile);
+  for (const int code : {1, 2, 0, 3, -1, 0x7fffffff}) {
+    ASSERT_TRUE(WriteProfileInt(kSettingsSection, setting::kPrintDestination.name, code));
+    const CVarnowSettings s = ReadWindowSettings();
+    EXPECT_EQ(StoredCode(s.printDestination), code);
+    const bool known = s.printDestination == PrintDestination::kPrinter || s.printDestination == PrintDestination::kFile;
+    EXPECT_EQ(known, code == 1 || code == 2) << code;
+    ASSERT_TRUE(WriteProfileInt(kSettingsSection, setting::kPrintDestination.name, 5));
+    WriteWindowSettings(s, {170, 130, 130, 130, 130, 130, 130});
+    EXPECT_EQ(GetProfileInt(kSettingsSection, setting::kPrintDestination.name, -7), code);
+  }
+}
+
 TEST_F(SettingsTest, DamagedRegistryFileGivesDefaults) {
   const std::string hive = Registry::HiveFile(Hive::CurrentUser);
   for (const std::string& junk :

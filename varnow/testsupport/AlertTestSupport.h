@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,13 +22,13 @@ class CFakeCommandLineOwner : public Base {
  public:
   CCommandLineFields& CommandLineFields() override { return fields; }
   void SetScanDirectory(const std::string& directory) override { directories.push_back(directory); }
-  void SetPrintDestination(int destination) override { printDestination = destination; }
+  void SetPrintDestination(PrintDestination destination) override { printDestination = destination; }
   void SetPrintFilePath(const std::string& path) override { printFilePath = path; }
   void SetAutoSave(int value) override { autoSave = value; }
 
   CCommandLineFields fields;
   std::vector<std::string> directories;
-  int printDestination = 0;
+  std::optional<PrintDestination> printDestination;  // empty until set
   std::string printFilePath;
   int autoSave = -1;
 };

@@ -20,6 +20,7 @@
 
 #include <algorithm>
 
+#include "platform/guarded.h"
 #include "platform/process.h"
 #include "platform/tracelog.h"
 #include "varnow/alerts/SchedulerConnection.h"
@@ -60,6 +61,15 @@ class CAlertItem : public QListWidgetItem {
     return folded != 0 ? folded < 0 : text() < other.text();
   }
 };
+
+// Wraps one step of the action `name`, run when a reply is in: an exception in it is traced
+// under that name and ends the action with E_FAIL.
+template <typename Body>
+auto Step(const char* name, const std::function<void(HRESULT hr)>& end, Body body) {
+  return [name, end, body = std::move(body)](const auto&... reply) {
+    if (!platform::Guarded(name, [&] { body(reply...); return true; }, false)) end(taskmgr::E_FAIL);
+  };
+}
 
 CCheckTime Now() {
   const QTime now = QTime::currentTime();
@@ -279,14 +289,12 @@ void AlertManagementDialog::Message(const std::string& text, const std::string& 
 }
 
 void AlertManagementDialog::OnInitDialog() {
-  try {
+  platform::Guarded("OnInitDialog", [&] {
     m_fields.kind = 0;
     m_fields.notifyMode = kNotifyMessageBox;
     PushFields();
     FillEventList();
-  } catch (...) {
-    VN_TRACE("** Exception in OnInitDialog\n");
-  }
+  });
 }
 
 void AlertManagementDialog::PushFields() {
@@ -332,51 +340,41 @@ void AlertManagementDialog::EnableControls() {
 }
 
 void AlertManagementDialog::OnKind(int kind) {
-  try {
+  platform::Guarded("OnKind", [&] {
     // The help follows the checked button even when another field stops the read.
     m_help->setText(QString::fromUtf8(AlertKinds()[static_cast<std::size_t>(kind)].help));
     if (!ReadFields()) return;
     PushFields();
-  } catch (...) {
-    VN_TRACE("** Exception in OnKind\n");
-  }
+  });
 }
 
 void AlertManagementDialog::OnNotifyMode(int mode) {
-  try {
+  platform::Guarded("OnNotifyMode", [&] {
     m_fields.notifyMode = mode;
     EnableControls();
-  } catch (...) {
-    VN_TRACE("** Exception in OnNotifyMode\n");
-  }
+  });
 }
 
 void AlertManagementDialog::OnUnitChanged() {
-  try {
+  platform::Guarded("OnUnitChanged", [&] {
     EnableControls();
     ReadFields();
-  } catch (...) {
-    VN_TRACE("** Exception in OnUnitChanged\n");
-  }
+  });
 }
 
 void AlertManagementDialog::OnCheckTimeEdited() {
-  try {
+  platform::Guarded("OnCheckTimeEdited", [&] {
     if (!ReadFields()) return;
     if (const auto time = ParseCheckTime(m_fields.checkTime, Now())) m_fields.checkTime = FormatCheckTime(*time);
     PushFields();
-  } catch (...) {
-    VN_TRACE("** Exception in OnCheckTimeEdited\n");
-  }
+  });
 }
 
 void AlertManagementDialog::OnBrowse() {
-  try {
+  platform::Guarded("OnBrowse", [&] {
     const std::string folder = m_picker(this, Bytes(m_directory->text()));
     if (!folder.empty()) m_directory->setText(Text(folder));
-  } catch (...) {
-    VN_TRACE("** Exception in OnBrowse\n");
-  }
+  });
 }
 
 // The status of a failed scheduler action, and why the scheduler could not be started when its
@@ -389,79 +387,113 @@ static std::string ErrorNote(taskmgr::HRESULT hr) {
   return note;
 }
 
-void AlertManagementDialog::FillEventList() {
-  HRESULT hr = taskmgr::S_OK;
+void AlertManagementDialog::reject() {
+  if (!Busy()) QDialog::reject();
+}
+
+void AlertManagementDialog::BeginCalls() {
+  if (m_calls++ > 0) return;
+  for (QPushButton* button : {m_browse, m_add, m_remove, m_commandLine, m_done}) button->setEnabled(false);
+}
+
+void AlertManagementDialog::EndCalls() {
+  if (--m_calls > 0) return;
+  for (QPushButton* button : {m_browse, m_add, m_remove, m_commandLine, m_done}) button->setEnabled(true);
+  emit CallsFinished();
+}
+
+void AlertManagementDialog::FillEventList(std::function<void()> then) {
+  BeginCalls();
+  auto* connection = new CSchedulerConnection(true, m_bus, this);
+  const Finish end = [this, connection, then](HRESULT hr) {
+    connection->deleteLater();
+    EndCalls();
+    if (Failed(hr))
+      Message("There has been an error communicating with the scheduler.  Some existing alerts might not be "
+              "displayed.  " + ErrorNote(hr),
+              "Not All Alerts Displayed");
+    if (then) then();
+  };
   m_alerts->clear();
-  try {
-    CSchedulerConnection connection;
-    hr = connection.Result();
-    std::int32_t count = 0;
-    if (Succeeded(hr)) {
-      hr = connection.TaskMgr().GetNumTasks(&count);
-      if (Failed(hr)) VN_TRACE("GetNumTask from TaskMgr returned %lX\n", Hex(hr));
-    }
-    for (std::int32_t i = 0; i < count; ++i) {
-      taskmgr::TASK_STRUCT task;
-      hr = connection.TaskMgr().GetTaskAt(i, &task);
+  connection->Connect(Step("FillEventList", end, [this, connection, end](HRESULT hr) {
+    if (Failed(hr)) return end(hr);
+    connection->GetNumTasks(Step("FillEventList", end, [this, connection, end](HRESULT hr, std::int32_t count) {
       if (Failed(hr)) {
-        VN_TRACE("GetTaskAt(%d) from TaskMgr returned %lX\n", i, Hex(hr));
-        continue;
+        VN_TRACE("GetNumTask from TaskMgr returned %lX\n", Hex(hr));
+        return end(hr);
       }
-      if (task.taskOwner != taskmgr::toVARNOW) continue;  // other clients' tasks are theirs
+      ReadTasks(connection, 0, count, hr, end);
+    }));
+  }));
+}
+
+// One task after the other, in the scheduler's order; the list's result is the last read's.
+void AlertManagementDialog::ReadTasks(CSchedulerConnection* connection, std::int32_t index, std::int32_t count,
+                                      HRESULT last, const Finish& end) {
+  if (index >= count) return end(last);
+  connection->GetTaskAt(index, Step("FillEventList", end, [=, this](HRESULT hr, const taskmgr::TASK_STRUCT& task) {
+    if (Failed(hr)) {
+      VN_TRACE("GetTaskAt(%d) from TaskMgr returned %lX\n", index, Hex(hr));
+    } else if (task.taskOwner == taskmgr::toVARNOW) {  // other clients' tasks are theirs
       auto* item = new CAlertItem(task.description);
       item->setData(Qt::UserRole, task.taskID);
       m_alerts->addItem(item);
     }
-  } catch (...) {
-    VN_TRACE("** Exception in FillEventList\n");
-    hr = taskmgr::E_FAIL;
+    ReadTasks(connection, index + 1, count, hr, end);
+  }));
+}
+
+std::optional<taskmgr::TASK_STRUCT> AlertManagementDialog::NewAlertTask() {
+  if (!ReadFields()) return std::nullopt;
+  if (const std::string problem = AlertFieldsProblem(m_fields); !problem.empty()) {
+    Message(problem, "Alert Not Added");
+    return std::nullopt;
   }
-  if (Failed(hr))
-    Message("There has been an error communicating with the scheduler.  Some existing alerts might not be "
-            "displayed.  " + ErrorNote(hr),
-            "Not All Alerts Displayed");
+  CCheckTime time;
+  if (m_fields.intervalUnit == kUnitDays) {
+    const auto parsed = ParseCheckTime(m_fields.checkTime, Now());
+    if (!parsed) {
+      Message("Can't add the new alert because the date or time given are not recognizable.",
+              "Bad Date or Time Format", Icon::kNone);
+      return std::nullopt;
+    }
+    time = *parsed;
+  }
+  return AlertTask(AlertCommandLine(m_trackerPath, m_fields), AlertDescription(m_fields), m_fields.intervalUnit,
+                   m_fields.intervalCount, time, QDate::currentDate());
 }
 
 void AlertManagementDialog::OnNewAlert() {
-  HRESULT hr = taskmgr::S_OK;
-  try {
-    if (!ReadFields()) return;
-    if (const std::string problem = AlertFieldsProblem(m_fields); !problem.empty()) {
-      Message(problem, "Alert Not Added");
-      return;
-    }
-    CCheckTime time;
-    if (m_fields.intervalUnit == kUnitDays) {
-      const auto parsed = ParseCheckTime(m_fields.checkTime, Now());
-      if (!parsed) {
-        Message("Can't add the new alert because the date or time given are not recognizable.",
-                "Bad Date or Time Format", Icon::kNone);
-        return;
-      }
-      time = *parsed;
-    }
-    CSchedulerConnection connection;
-    hr = connection.Result();
-    if (Succeeded(hr)) {
-      const taskmgr::TASK_STRUCT task =
-          AlertTask(AlertCommandLine(m_trackerPath, m_fields), AlertDescription(m_fields), m_fields.intervalUnit,
-                    m_fields.intervalCount, time, QDate::currentDate());
-      std::uint32_t taskID = 0;
-      hr = connection.TaskMgr().CreateNewTask(task, &taskID);
+  if (Busy()) return;
+  BeginCalls();
+  // The list is read again whatever happened, then the closing message.
+  const Finish end = [this](HRESULT hr) {
+    FillEventList([this, hr] {
+      EndCalls();
+      if (Failed(hr))
+        Message("There has been an error communicating with the scheduler.  This alert has not been scheduled. " +
+                    ErrorNote(hr),
+                "Alert Not Scheduled");
+    });
+  };
+  std::optional<taskmgr::TASK_STRUCT> task;
+  if (!platform::Guarded("OnNewAlert", [&] { task = NewAlertTask(); return true; }, false)) return end(taskmgr::E_FAIL);
+  if (!task) return EndCalls();  // the fields said why
+  auto* connection = new CSchedulerConnection(true, m_bus, this);
+  const Finish released = [connection, end](HRESULT hr) {
+    connection->deleteLater();
+    end(hr);
+  };
+  connection->Connect(Step("OnNewAlert", released, [this, connection, released, task = *task](HRESULT hr) {
+    if (Failed(hr)) return released(hr);
+    connection->CreateNewTask(task, Step("OnNewAlert", released, [this, released](HRESULT hr, std::uint32_t) {
       if (Failed(hr)) {
         Message("Failed to create the automated task.  Error=" + StatusText(hr), "Error creating task");
         VN_TRACE("Failed to CreateNewTask: %lX\n", Hex(hr));
       }
-    }
-  } catch (...) {
-    VN_TRACE("** Exception in OnNewAlert\n");
-    hr = taskmgr::E_FAIL;
-  }
-  FillEventList();
-  if (Failed(hr))
-    Message("There has been an error communicating with the scheduler.  This alert has not been scheduled. " +
-                ErrorNote(hr),
-            "Alert Not Scheduled");
+      released(hr);
+    }));
+  }));
 }
 
 bool AlertManagementDialog::SelectedAlert(std::uint32_t* taskID) const {
@@ -473,73 +505,87 @@ bool AlertManagementDialog::SelectedAlert(std::uint32_t* taskID) const {
 
 void AlertManagementDialog::OnRemoveAlert() {
   std::uint32_t taskID = 0;
-  if (!SelectedAlert(&taskID)) return;
-  HRESULT hr = taskmgr::S_OK;
-  try {
-    CSchedulerConnection connection;
-    hr = connection.Result();
-    if (Succeeded(hr)) {
-      hr = connection.TaskMgr().DeleteTask(taskID);
+  if (Busy() || !SelectedAlert(&taskID)) return;
+  BeginCalls();
+  auto* connection = new CSchedulerConnection(true, m_bus, this);
+  const Finish end = [this, connection](HRESULT hr) {
+    connection->deleteLater();
+    FillEventList([this, hr] {
+      EndCalls();
+      if (Failed(hr))
+        Message("There has been an error communicating with the scheduler.  The alert might not have been "
+                "removed.  " + ErrorNote(hr),
+                "Alerts Not Removed");
+    });
+  };
+  connection->Connect(Step("OnRemoveAlert", end, [connection, end, taskID](HRESULT hr) {
+    if (Failed(hr)) return end(hr);
+    connection->DeleteTask(taskID, Step("OnRemoveAlert", end, [end](HRESULT hr) {
       if (Failed(hr)) VN_TRACE("DeleteTask returned %lX\n", Hex(hr));
-    }
-  } catch (...) {
-    VN_TRACE("** Exception in OnRemoveAlert\n");
-    hr = taskmgr::E_FAIL;
-  }
-  FillEventList();
-  if (Failed(hr))
-    Message("There has been an error communicating with the scheduler.  The alert might not have been removed.  " +
-                ErrorNote(hr),
-            "Alerts Not Removed");
+      end(hr);
+    }));
+  }));
 }
 
 void AlertManagementDialog::OnShowLine() {
   std::uint32_t taskID = 0;
-  if (!SelectedAlert(&taskID)) return;
-  HRESULT hr = taskmgr::S_OK;
-  bool changed = false;
-  try {
-    CSchedulerConnection connection(false);
-    hr = connection.Result();
-    taskmgr::TASK_STRUCT task;
+  if (Busy() || !SelectedAlert(&taskID)) return;
+  BeginCalls();
+  auto* connection = new CSchedulerConnection(false, m_bus, this);
+  // A changed line is followed by the list read again, then the closing message.
+  const Close end = [this, connection](HRESULT hr, bool changed) {
+    connection->deleteLater();
+    const auto closing = [this, hr] {
+      EndCalls();
+      if (Failed(hr))
+        Message("There has been an error communicating with the scheduler.  The command line can't be shown. " +
+                    ErrorNote(hr),
+                "Data Not Retrieved");
+    };
+    changed ? FillEventList(closing) : closing();
+  };
+  const Finish failed = [end](HRESULT hr) { end(hr, false); };
+  connection->Connect(Step("OnShowLine", failed, [this, connection, end, failed, taskID](HRESULT hr) {
     if (Failed(hr)) {
       Message("Failed to communicate with the task manager.  Error=" + StatusText(hr), "Error");
       VN_TRACE("Failed to CoCreate task mgr: %lX\n", Hex(hr));
-    } else if (hr = connection.TaskMgr().GetTask(taskID, &task); Failed(hr)) {
-      VN_TRACE("GetTask(tid=%u) returned %lX\n", taskID, Hex(hr));
-    } else {
+      return failed(hr);
+    }
+    connection->GetTask(taskID, Step("OnShowLine", failed, [this, connection, end, failed, taskID](
+                                                                HRESULT hr, const taskmgr::TASK_STRUCT& task) {
+      if (Failed(hr)) {
+        VN_TRACE("GetTask(tid=%u) returned %lX\n", taskID, Hex(hr));
+        return failed(hr);
+      }
       AlertCommandLineDialog dialog(Bytes(task.cmdLine), this);
       dialog.exec();
       const std::string edited = dialog.CommandLine();
-      if (edited != Bytes(task.cmdLine) && !ReplaceCommandLine(connection.TaskMgr(), task, edited, &hr)) return;
-      changed = edited != Bytes(task.cmdLine);
-    }
-  } catch (...) {
-    VN_TRACE("** Exception in OnShowLine\n");
-    hr = taskmgr::E_FAIL;
-  }
-  if (changed) FillEventList();
-  if (Failed(hr))
-    Message("There has been an error communicating with the scheduler.  The command line can't be shown. " +
-                ErrorNote(hr),
-            "Data Not Retrieved");
+      if (edited == Bytes(task.cmdLine)) return end(taskmgr::S_OK, false);
+      ReplaceCommandLine(connection, task, edited, end);
+    }));
+  }));
 }
 
-bool AlertManagementDialog::ReplaceCommandLine(taskmgr::COrvTaskMgrClient& taskMgr, taskmgr::TASK_STRUCT task,
-                                               const std::string& commandLine, HRESULT* hr) {
-  if (Failed(taskMgr.DeleteTask(task.taskID))) {
-    Message("Failed to remove the old task with the old command line.  Not making command line change.",
-            "Error changing command line");
-    return false;
-  }
+void AlertManagementDialog::ReplaceCommandLine(CSchedulerConnection* connection, taskmgr::TASK_STRUCT task,
+                                               const std::string& commandLine, const Close& end) {
+  const Finish failed = [end](HRESULT hr) { end(hr, false); };
   task.cmdLine = Text(commandLine);
-  *hr = taskMgr.CreateNewTask(task, nullptr);
-  if (Failed(*hr)) {
-    Message("Failed to add the newly changed event.  The previous event has already been deleted!",
-            "Error changing command line");
-    VN_TRACE("Failed to CreateNewTask after being modified.  hr=%lX\n", Hex(*hr));
-  }
-  return true;
+  connection->DeleteTask(task.taskID, Step("OnShowLine", failed, [this, connection, end, failed, task](HRESULT hr) {
+    if (Failed(hr)) {
+      Message("Failed to remove the old task with the old command line.  Not making command line change.",
+              "Error changing command line");
+      connection->deleteLater();
+      return EndCalls();
+    }
+    connection->CreateNewTask(task, Step("OnShowLine", failed, [this, end](HRESULT hr, std::uint32_t) {
+      if (Failed(hr)) {
+        Message("Failed to add the newly changed event.  The previous event has already been deleted!",
+                "Error changing command line");
+        VN_TRACE("Failed to CreateNewTask after being modified.  hr=%lX\n", Hex(hr));
+      }
+      end(hr, true);
+    }));
+  }));
 }
 
 }  // namespace varnow

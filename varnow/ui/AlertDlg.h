@@ -1,18 +1,22 @@
 // Alert management: the dialog lists the tracker's alerts in the scheduler, adds new ones,
 // removes them and shows or edits the command line of one (AlertCommandLineDialog). It keeps
 // no alert data of its own: every action connects to the scheduler afresh, and the list is
-// read back from it after every change. What an alert is made of (command line, description,
-// task record) is built by varnow/alerts/AlertTasks without widgets.
+// read back from it after every change. Nothing waits on the scheduler: an action's calls go
+// out, the dialog stays live with its buttons disabled, and the action goes on as the replies
+// come in. What an alert is made of (command line, description, task record) is built by
+// varnow/alerts/AlertTasks without widgets.
 #pragma once
 
+#include <QDBusConnection>
 #include <QDialog>
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "taskmgr/taskmgrclient.h"
+#include "taskmgr/taskstruct.h"
 #include "varnow/alerts/AlertTasks.h"
 
 class QAbstractButton;
@@ -26,6 +30,8 @@ class QPlainTextEdit;
 class QPushButton;
 
 namespace varnow {
+
+class CSchedulerConnection;
 
 class AlertCommandLineDialog : public QDialog {
   Q_OBJECT
@@ -69,7 +75,14 @@ class AlertManagementDialog : public QDialog {
   void OnNewAlert();
   void OnRemoveAlert();
   void OnShowLine();
-  void FillEventList();
+  // Empties the list and fills it from the scheduler; `then` runs once it is filled (or has
+  // failed and said so).
+  void FillEventList(std::function<void()> then = {});
+
+  // True while an action waits on the scheduler; its buttons are disabled meanwhile.
+  bool Busy() const { return m_calls > 0; }
+  // The bus the scheduler is reached on; the session bus unless set.
+  void SetBus(const QDBusConnection& bus) { m_bus = bus; }
 
   // What a folder picker returns: a folder with its trailing "/", or "" when cancelled. The
   // main window hands over its own.
@@ -100,10 +113,27 @@ class AlertManagementDialog : public QDialog {
   QPushButton* CommandLineButton() const { return m_commandLine; }
   QPushButton* DoneButton() const { return m_done; }
 
+ signals:
+  // The last call of an action has been answered and the buttons are back.
+  void CallsFinished();
+
+ public slots:
+  // The dialog cannot be left while a call is out: its answer would have nowhere to go.
+  void reject() override;
+
  protected:
   void changeEvent(QEvent* event) override;
 
  private:
+  using Finish = std::function<void(taskmgr::HRESULT hr)>;
+  using Close = std::function<void(taskmgr::HRESULT hr, bool changed)>;
+  // A call out to the scheduler begins or ends; the buttons are disabled while any is out.
+  void BeginCalls();
+  void EndCalls();
+  void ReadTasks(CSchedulerConnection* connection, std::int32_t index, std::int32_t count, taskmgr::HRESULT last,
+                 const Finish& end);
+  // The new alert's task from the fields, or nothing (after telling the user) when they fail.
+  std::optional<taskmgr::TASK_STRUCT> NewAlertTask();
   void BuildControls();
   void ConnectControls();
   void FitTexts();
@@ -118,10 +148,14 @@ class AlertManagementDialog : public QDialog {
   // A task cannot be changed in place: the old one goes and a copy of it (trigger, description
   // and owner included) with the new command line comes, under a new identifier. False (after
   // telling the user) when the old one could not be removed; *hr is the creation's status.
-  bool ReplaceCommandLine(taskmgr::COrvTaskMgrClient& taskMgr, taskmgr::TASK_STRUCT task,
-                          const std::string& commandLine, taskmgr::HRESULT* hr);
+  // `end` gets the creation's status (the list changed); it does not run when the old task could
+  // not be removed.
+  void ReplaceCommandLine(CSchedulerConnection* connection, taskmgr::TASK_STRUCT task, const std::string& commandLine,
+                          const Close& end);
 
   CAlertFields m_fields;
+  QDBusConnection m_bus = QDBusConnection::sessionBus();
+  int m_calls = 0;
   std::string m_trackerPath;
   FolderPicker m_picker;
   MessageSink m_message;

@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDeadlineTimer>
 #include <QDBusConnectionInterface>
 #include <QDir>
 #include <QFile>
@@ -22,6 +23,8 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QThread>
+#include <QTimer>
 #include <QToolButton>
 
 #include <cstdlib>
@@ -69,6 +72,88 @@ std::optional<taskmgr::TASK_STRUCT> TaskById(std::uint32_t id) {
   return std::nullopt;
 }
 
+// Runs the event loop until `done` holds or the time runs out; true when it holds.
+bool Await(const std::function<bool()>& done, int timeoutMs = 60000) {
+  QDeadlineTimer deadline(timeoutMs);
+  while (!done() && !deadline.hasExpired())
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+  return done();
+}
+
+// Answers the first modal window of type T that is ready, whenever it comes: the dialog's
+// windows open when the scheduler's reply is in.
+template <typename T>
+class CModalAnswer {
+ public:
+  CModalAnswer(std::function<void(T*)> action, std::function<bool(T*)> ready = [](T*) { return true; }) {
+    QObject::connect(&m_timer, &QTimer::timeout, [this, action = std::move(action), ready = std::move(ready)] {
+      auto* modal = qobject_cast<T*>(QApplication::activeModalWidget());
+      if (!modal || !ready(modal)) return;
+      m_timer.stop();
+      action(modal);
+    });
+    m_timer.start(5);
+  }
+
+ private:
+  QTimer m_timer;
+};
+
+// A stand-in scheduler that answers every call only after a delay, from a thread and a bus
+// connection of its own. It holds two of the tracker's tasks and cannot read the second.
+class CSlowTaskMgr : public QObject {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "com.zentrel.IOrvTaskMgr")
+ public:
+  CSlowTaskMgr(QDBusConnection bus, int delayMs) : m_bus(std::move(bus)), m_delayMs(delayMs) {}
+
+ public slots:
+  void Lock(const QDBusMessage& call) { Answer(call, {taskmgr::S_OK}); }
+  void Unlock(const QDBusMessage& call) { Answer(call, {taskmgr::S_OK}); }
+  void GetNumTasks(const QDBusMessage& call) { Answer(call, {taskmgr::S_OK, 2}); }
+  void GetTaskAt(int index, const QDBusMessage& call) {
+    if (index != 0) return Answer(call, {taskmgr::E_FAIL});
+    taskmgr::TASK_STRUCT task = AlertTask("/bin/true", "slow alert", kUnitDays, 1, {3, 0}, QDate::currentDate());
+    task.taskID = 42;
+    Answer(call, {taskmgr::S_OK, QVariant::fromValue(task)});
+  }
+
+ private:
+  void Answer(const QDBusMessage& call, const QList<QVariant>& values) {
+    call.setDelayedReply(true);
+    QTimer::singleShot(m_delayMs, this, [this, reply = call.createReply(values)] { m_bus.send(reply); });
+  }
+
+  QDBusConnection m_bus;
+  int m_delayMs;
+};
+
+class CSlowScheduler {
+ public:
+  explicit CSlowScheduler(int delayMs)
+      : m_bus(QDBusConnection::connectToBus(g_bus->Address(), "slow")), m_taskMgr(m_bus, delayMs) {
+    taskmgr::RegisterTaskMgrTypes();
+    m_taskMgr.moveToThread(&m_thread);
+    m_thread.start();
+    m_serving = m_bus.registerObject(taskmgr::kObjectPath, &m_taskMgr, QDBusConnection::ExportAllSlots) &&
+                m_bus.registerService(taskmgr::kServiceName);
+  }
+  ~CSlowScheduler() {
+    m_bus.unregisterService(taskmgr::kServiceName);
+    m_bus.unregisterObject(taskmgr::kObjectPath);
+    m_thread.quit();
+    m_thread.wait();
+    QDBusConnection::disconnectFromBus("slow");
+  }
+  bool Serving() const { return m_serving; }
+
+ private:
+  QDBusConnection m_bus;
+  QThread m_thread;
+  CSlowTaskMgr m_taskMgr;
+  bool m_serving = false;
+};
+
 struct CMessage {
   std::string text;
   std::string caption;
@@ -91,14 +176,21 @@ class AlertDialog : public ::testing::Test {
     platform::TraceLog::Close();
   }
   // A dialog whose alerts start a program that does nothing, and whose messages are recorded.
-  AlertManagementDialog& Open(const std::string& directory = "/srv/data/") {
+  AlertManagementDialog& Open(const std::string& directory = "/srv/data/", bool settle = true) {
     m_dialog = std::make_unique<AlertManagementDialog>(directory);
     m_dialog->SetTrackerPath("/bin/true");
     m_dialog->SetMessageSink([this](const std::string& text, const std::string& caption,
                                     AlertManagementDialog::Icon icon) { messages.push_back({text, caption, icon}); });
     m_dialog->show();
     m_dialog->OnInitDialog();
+    if (settle) Settle();
     return *m_dialog;
+  }
+  // Waits until the dialog's action has had all its answers.
+  void Settle() { EXPECT_TRUE(Await([this] { return !m_dialog->Busy(); })) << "the dialog still waits"; }
+  void Click(QAbstractButton* button) {
+    button->click();
+    Settle();
   }
   void Fill(const std::string& directory, int kind, const std::string& value, const std::string& count, int unit) {
     m_dialog->DirectoryField()->setText(QString::fromStdString(directory));
@@ -188,14 +280,14 @@ TEST_F(AlertDialog, OpensWithItsStartValues) {
 TEST_F(AlertDialog, AddsListsShowsEditsAndRemovesAlerts) {
   Open();
   Fill("/srv/b/", 1, "2048", "3", kUnitHours);
-  m_dialog->AddButton()->click();
+  Click(m_dialog->AddButton());
   Fill("/srv/a/", 0, "15%", "2", kUnitDays);
   m_dialog->CheckTimeField()->setText("9:5 pm");
-  m_dialog->AddButton()->click();
+  Click(m_dialog->AddButton());
   Fill("/srv/C/", 2, "100", "20", kUnitMinutes);
   m_dialog->NotifyButton(kNotifyProgram)->click();
   m_dialog->ProgramField()->setText("notify-send $MSG$");
-  m_dialog->AddButton()->click();
+  Click(m_dialog->AddButton());
   // A task of another client is counted by the scheduler but not listed.
   {
     taskmgr::COrvTaskMgrClient client;
@@ -230,9 +322,7 @@ TEST_F(AlertDialog, AddsListsShowsEditsAndRemovesAlerts) {
   // Showing the line: Cancel, OK without editing and OK with the same text change nothing.
   const std::uint32_t id = ListedId(1);
   const auto answer = [](bool allow, const QString& text, bool ok) {
-    return [=](QWidget* modal) {
-      auto* dialog = qobject_cast<AlertCommandLineDialog*>(modal);
-      ASSERT_TRUE(dialog);
+    return [=](AlertCommandLineDialog* dialog) {
       EXPECT_EQ(dialog->windowTitle(), "Alert Command Line");
       EXPECT_TRUE(dialog->CommandLineField()->isReadOnly());
       dialog->AllowEditingBox()->setChecked(allow);
@@ -243,14 +333,14 @@ TEST_F(AlertDialog, AddsListsShowsEditsAndRemovesAlerts) {
   };
   for (auto [allow, ok] : {std::pair{true, false}, std::pair{false, true}, std::pair{true, true}}) {
     Select(1);
-    test::CModalWatch watch(answer(allow, allow && !ok ? "changed" : "", ok));
-    m_dialog->CommandLineButton()->click();
+    CModalAnswer<AlertCommandLineDialog> watch(answer(allow, allow && !ok ? "changed" : "", ok));
+    Click(m_dialog->CommandLineButton());
     EXPECT_EQ(ListedId(1), id);
   }
   Select(1);
   {
-    test::CModalWatch watch(answer(true, "/bin/true /DIR=/srv/b/ /ALERTSIZE=4096", true));
-    m_dialog->CommandLineButton()->click();
+    CModalAnswer<AlertCommandLineDialog> watch(answer(true, "/bin/true /DIR=/srv/b/ /ALERTSIZE=4096", true));
+    Click(m_dialog->CommandLineButton());
   }
   EXPECT_FALSE(TaskById(id));
   const auto edited = TaskById(ListedId(1));
@@ -262,10 +352,10 @@ TEST_F(AlertDialog, AddsListsShowsEditsAndRemovesAlerts) {
 
   // Removing: nothing without a selection, the selected alert with one.
   m_dialog->AlertList()->clearSelection();
-  m_dialog->RemoveButton()->click();
+  Click(m_dialog->RemoveButton());
   EXPECT_EQ(Listed().size(), 3);
   Select(0);
-  m_dialog->RemoveButton()->click();
+  Click(m_dialog->RemoveButton());
   EXPECT_THAT(Listed(), ElementsAre("/srv/b/ space usage change > 2048 K, check every 3 hours",
                                     "/srv/C/ free space < 100 K, check every 20 minutes"));
   EXPECT_EQ(AllTasks().size(), 3u);
@@ -275,9 +365,9 @@ TEST_F(AlertDialog, AddsListsShowsEditsAndRemovesAlerts) {
 TEST_F(AlertDialog, FieldsThatFailTheirCheckStopTheActionAndCreateNothing) {
   Open();
   Fill("/srv/a/", 0, "10", "0", kUnitHours);
-  m_dialog->AddButton()->click();
+  Click(m_dialog->AddButton());
   Fill("/srv/a/", 0, "10", "-2", kUnitMinutes);
-  m_dialog->AddButton()->click();
+  Click(m_dialog->AddButton());
   ASSERT_EQ(messages.size(), 2u);
   EXPECT_EQ(messages[0].caption, "Alert Not Added");
   EXPECT_THAT(messages[0].text, HasSubstr("\"Run Check Every\" must be a whole number from 1 to"));
@@ -288,7 +378,7 @@ TEST_F(AlertDialog, FieldsThatFailTheirCheckStopTheActionAndCreateNothing) {
   m_dialog->CheckTimeField()->setText("9:5 pm");
   m_dialog->KindButton(1)->click();
   m_dialog->OnCheckTimeEdited();
-  m_dialog->AddButton()->click();
+  Click(m_dialog->AddButton());
   ASSERT_EQ(messages.size(), 5u);  // the kind and the unit in Fill, the kind, the check time, the add
   for (const CMessage& message : messages) EXPECT_EQ(message.text, "Please enter an integer.");
   EXPECT_EQ(m_dialog->CountField()->text(), "two");
@@ -298,7 +388,7 @@ TEST_F(AlertDialog, FieldsThatFailTheirCheckStopTheActionAndCreateNothing) {
   messages.clear();
   Fill("/srv/a/", 0, "10", "1", kUnitDays);
   m_dialog->CheckTimeField()->setText("24:00");
-  m_dialog->AddButton()->click();
+  Click(m_dialog->AddButton());
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].caption, "Bad Date or Time Format");
   EXPECT_EQ(messages[0].text, "Can't add the new alert because the date or time given are not recognizable.");
@@ -330,16 +420,11 @@ TEST_F(AlertDialog, AServiceThatCannotStartGetsTheMessagesOfEachAction) {
   {
     AlertManagementDialog dialog("/srv/");
     dialog.SetTrackerPath("/bin/true");
-    QTimer::singleShot(0, &dialog, [&dialog, &box] {
-      test::CModalWatch watch([&box](QWidget* modal) {
-        auto* message = qobject_cast<QMessageBox*>(modal);
-        ASSERT_TRUE(message);
-        box = message->windowTitle().toStdString() + ": " + message->text().toStdString();
-        message->accept();
-      });
-      dialog.FillEventList();
-      dialog.accept();
+    CModalAnswer<QMessageBox> watch([&box](QMessageBox* message) {
+      box = message->windowTitle().toStdString() + ": " + message->text().toStdString();
+      message->accept();
     });
+    QTimer::singleShot(0, &dialog, [&dialog] { dialog.FillEventList([&dialog] { dialog.accept(); }); });
     dialog.exec();
   }
   EXPECT_THAT(box, HasSubstr("Not All Alerts Displayed: There has been an error communicating with the scheduler.  "
@@ -348,15 +433,15 @@ TEST_F(AlertDialog, AServiceThatCannotStartGetsTheMessagesOfEachAction) {
   const std::string trace = StartTrace();
   Open();
   Fill("/srv/a/", 0, "10", "1", kUnitMinutes);
-  m_dialog->AddButton()->click();
+  Click(m_dialog->AddButton());
   // An alert the list still shows, though the scheduler cannot be asked about it.
   auto* stale = new QListWidgetItem("/srv/a/ space usage change > 10%, check every 1 minutes");
   stale->setData(Qt::UserRole, 7u);
   m_dialog->AlertList()->addItem(stale);
   Select(0);
-  m_dialog->CommandLineButton()->click();
+  Click(m_dialog->CommandLineButton());
   Select(0);
-  m_dialog->RemoveButton()->click();
+  Click(m_dialog->RemoveButton());
   qputenv("PATH", path);
   RewriteActivationFile(activation);
 
@@ -387,7 +472,7 @@ TEST_F(AlertDialog, AServiceThatCannotStartGetsTheMessagesOfEachAction) {
 TEST_F(AlertDialog, ChangesTheSchedulerCannotKeepAreReported) {
   Open();
   Fill("/srv/a/", 0, "10", "1", kUnitDays);
-  m_dialog->AddButton()->click();
+  Click(m_dialog->AddButton());
   ASSERT_EQ(Listed().size(), 1);
   const std::uint32_t id = ListedId(0);
   const std::string trace = StartTrace();
@@ -399,20 +484,18 @@ TEST_F(AlertDialog, ChangesTheSchedulerCannotKeepAreReported) {
   std::filesystem::create_directory(store);
 
   Select(0);
-  m_dialog->RemoveButton()->click();
+  Click(m_dialog->RemoveButton());
   Select(0);
   {
-    test::CModalWatch watch([](QWidget* modal) {
-      auto* dialog = qobject_cast<AlertCommandLineDialog*>(modal);
-      ASSERT_TRUE(dialog);
+    CModalAnswer<AlertCommandLineDialog> watch([](AlertCommandLineDialog* dialog) {
       dialog->AllowEditingBox()->setChecked(true);
       dialog->CommandLineField()->setPlainText("/bin/true /DIR=/srv/b/ /ALERTPERCENT=10");
       dialog->accept();
     });
-    m_dialog->CommandLineButton()->click();
+    Click(m_dialog->CommandLineButton());
   }
   Fill("/srv/b/", 0, "10", "1", kUnitDays);
-  m_dialog->AddButton()->click();
+  Click(m_dialog->AddButton());
   std::filesystem::remove(store);
   platform::TraceLog::Close();
 
@@ -427,6 +510,40 @@ TEST_F(AlertDialog, ChangesTheSchedulerCannotKeepAreReported) {
   EXPECT_EQ(ListedId(0), id);
 }
 
+// The scheduler takes its time over every answer: the dialog goes on handling events with its
+// buttons disabled, cannot be left meanwhile, and ends as it would with a quick scheduler.
+TEST_F(AlertDialog, StaysResponsiveWhileTheSchedulerIsSlowToAnswer) {
+  CSlowScheduler slow(300);
+  ASSERT_TRUE(slow.Serving());
+  const std::string trace = StartTrace();
+  Open("/srv/", false);
+  int beats = 0;  // of a timer on this thread, while the calls are out
+  QTimer heartbeat;
+  QObject::connect(&heartbeat, &QTimer::timeout, [&] { beats += m_dialog->Busy() ? 1 : 0; });
+  heartbeat.start(10);
+  const auto buttons = [this] {
+    return std::vector<bool>{m_dialog->BrowseButton()->isEnabled(), m_dialog->AddButton()->isEnabled(),
+                             m_dialog->RemoveButton()->isEnabled(), m_dialog->CommandLineButton()->isEnabled(),
+                             m_dialog->DoneButton()->isEnabled()};
+  };
+  ASSERT_TRUE(m_dialog->Busy());
+  EXPECT_EQ(buttons(), std::vector<bool>(5, false));
+  ASSERT_TRUE(Await([&] { return beats >= 3; }, 30000)) << "the events stopped while the calls were out";
+  Fill("/srv/a/", 0, "10", "1", kUnitDays);  // the fields stay live
+  m_dialog->reject();
+  EXPECT_TRUE(m_dialog->isVisible());
+  Settle();
+  EXPECT_EQ(buttons(), std::vector<bool>(5, true));
+  EXPECT_THAT(Listed(), ElementsAre("slow alert"));
+  EXPECT_EQ(ListedId(0), 42u);
+  ASSERT_THAT(Captions(), ElementsAre("Not All Alerts Displayed"));
+  EXPECT_EQ(messages[0].text, "There has been an error communicating with the scheduler.  Some existing alerts might "
+                              "not be displayed.  [Error 80004005]");
+  platform::TraceLog::Close();
+  EXPECT_THAT(test::TraceLines(test::ReadWholeFile(trace)),
+              ElementsAre("AlertDlg: GetTaskAt(1) from TaskMgr returned 80004005\n"));
+}
+
 TEST_F(AlertDialog, TheMainWindowsAlertsButtonOpensItWithTheDirectoryText) {
   WriteProfileString(kSettingsSection, setting::kHomePage.name, "http://127.0.0.1:9/varnow/");
   CQtPrompts prompts;
@@ -435,14 +552,14 @@ TEST_F(AlertDialog, TheMainWindowsAlertsButtonOpensItWithTheDirectoryText) {
   window.SetFolderPicker([](QWidget*, const std::string&) { return std::string("/picked/"); });
   window.DirectoryField()->setText("/home/ann/Downloads/");
   std::string seen, picked;
-  test::CModalWatch watch([&](QWidget* modal) {
-    auto* dialog = qobject_cast<AlertManagementDialog*>(modal);
-    ASSERT_TRUE(dialog);
-    seen = dialog->DirectoryField()->text().toStdString();
-    dialog->BrowseButton()->click();
-    picked = dialog->DirectoryField()->text().toStdString();
-    dialog->DoneButton()->click();
-  });
+  CModalAnswer<AlertManagementDialog> watch(
+      [&](AlertManagementDialog* dialog) {
+        seen = dialog->DirectoryField()->text().toStdString();
+        dialog->BrowseButton()->click();
+        picked = dialog->DirectoryField()->text().toStdString();
+        dialog->DoneButton()->click();
+      },
+      [](AlertManagementDialog* dialog) { return !dialog->Busy(); });
   window.CommandButton(CVarnowWindow::kAlerts)->click();
   EXPECT_EQ(seen, "/home/ann/Downloads/");
   EXPECT_EQ(picked, "/picked/");
@@ -475,7 +592,7 @@ TEST_F(AlertDialog, EndToEndTheSchedulerRunsTheTrackerWhichNotifies) {
   Fill(tree + "/", 0, "10", "1", kUnitMinutes);
   m_dialog->NotifyButton(kNotifyProgram)->click();
   m_dialog->ProgramField()->setText(QString::fromStdString(script + " $DIR$ $SIZE$ $MSG$"));
-  m_dialog->AddButton()->click();
+  Click(m_dialog->AddButton());
   ASSERT_TRUE(messages.empty()) << messages.front().text;
   ASSERT_EQ(Listed().size(), 1);
 
@@ -495,6 +612,8 @@ TEST_F(AlertDialog, EndToEndTheSchedulerRunsTheTrackerWhichNotifies) {
 
 }  // namespace
 }  // namespace varnow
+
+#include "AlertDlg_test.moc"
 
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 1);

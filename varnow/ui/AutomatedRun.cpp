@@ -40,7 +40,7 @@ int RunAutomatedSequence(CRunFlags& flags, IAutomatedRunOwner& owner) {
 
   if (flags.growth || flags.largest) {
     if (!flags.print) {
-      owner.SetPrintDestination(2);
+      owner.SetPrintDestination(PrintDestination::kFile);
       owner.SetPrintFilePath(kStandardOutputName);
     }
     if (flags.growth && !owner.PrintGrowthReport()) VN_TRACE("The growth report was not written");

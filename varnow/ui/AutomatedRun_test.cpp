@@ -27,7 +27,7 @@ class FakeOwner : public test::CFakeCommandLineOwner<IAutomatedRunOwner> {
   void OnScan() override { calls.push_back("scan:" + std::to_string(fields.automatedRun)); }
   void OnSave() override { calls.push_back("save"); }
   bool PrintGrowthReport() override {
-    calls.push_back("growth to " + std::to_string(printDestination) + ":" + printFilePath);
+    calls.push_back("growth to " + std::to_string(printDestination ? StoredCode(*printDestination) : 0) + ":" + printFilePath);
     return true;
   }
   IPrintOwner* PrintOwner() override {
@@ -121,7 +121,7 @@ class AlertRunOwner : public IAutomatedRunOwner {
  public:
   CCommandLineFields& CommandLineFields() override { return fields; }
   void SetScanDirectory(const std::string&) override {}
-  void SetPrintDestination(int) override {}
+  void SetPrintDestination(PrintDestination) override {}
   void SetPrintFilePath(const std::string&) override {}
   void SetAutoSave(int) override {}
   void SetSubDirSave(int) override {}

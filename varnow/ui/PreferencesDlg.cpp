@@ -11,6 +11,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include "platform/guarded.h"
 #include "platform/tracelog.h"
 #include "varnow/ui/AboutDlg.h"
 #include "varnow/ui/ClusterSizeDialog.h"
@@ -160,7 +161,7 @@ QAbstractButton* CPreferencesDlg::UnitButton(int index) const { return m_units->
 QAbstractButton* CPreferencesDlg::ClusterButton(int index) const { return m_cluster->button(index); }
 
 void CPreferencesDlg::OnInitDialog() {
-  try {
+  platform::Guarded("OnInitDialog", [&] {
     const CVarnowSettings& settings = m_dlg.Settings();
     m_autoSaveChecked = settings.autoSave != 0;
     // The default folder is shown greyed as the field's placeholder: an empty field means it.
@@ -175,9 +176,7 @@ void CPreferencesDlg::OnInitDialog() {
     if (int index = ClusterIndexOf(settings.preferredClusterSetting); index >= 0) m_clusterIndex = index;
     m_scanOnClickChecked = settings.scanOnClick != 0;
     PushFields();
-  } catch (...) {
-    VN_TRACE("** Exception in OnInitDialog\n");
-  }
+  });
 }
 
 void CPreferencesDlg::PushFields() {
@@ -202,7 +201,7 @@ void CPreferencesDlg::ReadFields() {
 
 void CPreferencesDlg::OnOK() {
   ReadFields();
-  try {
+  platform::Guarded("OnOK", [&] {
     CVarnowSettings& settings = m_dlg.MutableSettings();
     const int clusterBefore = settings.preferredClusterSetting;
     if (int code = SortMethodOf(m_sortIndex); code > 0) settings.preferredSortMethod = code;
@@ -217,41 +216,33 @@ void CPreferencesDlg::OnOK() {
     settings.scanOnClick = m_scanOnClickChecked ? 1 : 0;
     // The cluster size shown with the statistics follows the new mode at once.
     if (settings.preferredClusterSetting != clusterBefore) m_dlg.Session().GetClusterSize();
-  } catch (...) {
-    VN_TRACE("** Exception in OnOK\n");
-  }
+  });
   QDialog::accept();
 }
 
 void CPreferencesDlg::OnAbout() { ShowAboutBox(this); }
 
 void CPreferencesDlg::OnChooseFont() {
-  try {
+  platform::Guarded("OnChooseFont", [&] {
     const CLogFont stored = ReadFontSetting().value_or(DefaultLogFont());
     QFontDialog dialog(FontDialogStart(stored), this);
     if (dialog.exec() != QDialog::Accepted) return;
     WriteFontSetting(ChosenLogFont(dialog.selectedFont(), stored));
     ApplyDisplayFont(parentWidget());
-  } catch (...) {
-    VN_TRACE("** Exception in OnChooseFont\n");
-  }
+  });
 }
 
 void CPreferencesDlg::OnResetFont() {
-  try {
+  platform::Guarded("OnResetFont", [&] {
     WriteFontSetting(DefaultLogFont());
     ApplyDisplayFont(parentWidget());
-  } catch (...) {
-    VN_TRACE("** Exception in OnResetFont\n");
-  }
+  });
 }
 
 void CPreferencesDlg::OnClusterSizeOverride() {
-  try {
+  platform::Guarded("OnClusterSizeOverride", [&] {
     ClusterSizeDialog(std::string(), this);
-  } catch (...) {
-    VN_TRACE("** Exception in OnClusterSizeOverride\n");
-  }
+  });
 }
 
 }  // namespace varnow

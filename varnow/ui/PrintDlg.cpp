@@ -16,6 +16,7 @@
 
 #include <filesystem>
 
+#include "platform/guarded.h"
 #include "platform/tracelog.h"
 
 namespace varnow {
@@ -97,24 +98,24 @@ void PrintOptionsDialog::BuildControls() {
 }
 
 void PrintOptionsDialog::OnInitDialog() {
-  try {
+  platform::Guarded("OnInitDialog", [&] {
     const CPrintSettings settings = m_owner.PrintSettings();
     m_job.m_commaDelimited = settings.commaDelimited != 0;
     m_job.m_filePath = settings.printFilePath;
-    m_job.m_destination = settings.printDestination == 2 ? 1 : (settings.printDestination == 1 ? 0 : -1);
+    m_job.m_destination.reset();
+    if (settings.printDestination == PrintDestination::kPrinter || settings.printDestination == PrintDestination::kFile)
+      m_job.m_destination = settings.printDestination;
     m_job.m_columns = settings.printColumns;
     ShowControls();
-  } catch (...) {
-    VN_TRACE("** Exception in OnInitDialog\n");
-  }
+  });
 }
 
 void PrintOptionsDialog::ShowControls() {
-  m_toPrinter->setChecked(m_job.m_destination == 0);
-  m_toFile->setChecked(m_job.m_destination == 1);
+  m_toPrinter->setChecked(m_job.m_destination == PrintDestination::kPrinter);
+  m_toFile->setChecked(m_job.m_destination == PrintDestination::kFile);
   m_path->setText(QString::fromStdString(m_job.m_filePath));
-  m_path->setEnabled(m_job.m_destination == 1);
-  m_browse->setEnabled(m_job.m_destination == 1);
+  m_path->setEnabled(m_job.m_destination == PrintDestination::kFile);
+  m_browse->setEnabled(m_job.m_destination == PrintDestination::kFile);
   m_comma->setChecked(m_job.m_commaDelimited);
   m_columns->setText(QString::number(m_job.m_columns));
   m_enhanced->setChecked(m_job.m_enhanced);
@@ -132,7 +133,9 @@ void PrintOptionsDialog::OnCommaDelimited() {
 void PrintOptionsDialog::ReadControls() {
   m_job.m_commaDelimited = m_comma->isChecked();
   m_job.m_filePath = m_path->text().toStdString();
-  m_job.m_destination = m_toPrinter->isChecked() ? 0 : (m_toFile->isChecked() ? 1 : -1);
+  m_job.m_destination.reset();
+  if (m_toPrinter->isChecked()) m_job.m_destination = PrintDestination::kPrinter;
+  if (m_toFile->isChecked()) m_job.m_destination = PrintDestination::kFile;
   m_job.m_enhanced = m_enhanced->isChecked();
 }
 
@@ -152,41 +155,40 @@ bool PrintOptionsDialog::ReadColumns() {
   return true;
 }
 
-// Destination 1 is the printer, 2 the file; with none chosen the setting stays.
+// With no destination chosen the setting stays.
 void PrintOptionsDialog::KeepSettings(bool withColumns, bool withEnhanced) {
   CPrintSettings settings = m_owner.PrintSettings();
   settings.commaDelimited = m_job.m_commaDelimited ? 1 : 0;
   settings.printFilePath = m_job.m_filePath;
-  if (m_job.m_destination >= 0) settings.printDestination = m_job.m_destination + 1;
+  if (m_job.m_destination) settings.printDestination = *m_job.m_destination;
   if (withEnhanced) settings.enhancedPrinting = m_job.m_enhanced ? 1 : 0;
   if (withColumns) settings.printColumns = m_job.m_columns;
   m_owner.SetPrintSettings(settings);
 }
 
 void PrintOptionsDialog::OnPrint() {
-  try {
+  // Closes after a print, and after an exception; not when the columns are refused.
+  const bool close = platform::Guarded("OnPrint", [&] {
     ReadControls();
-    if (!ReadColumns()) return;  // the dialog stays open, nothing printed
-    m_job.m_destination = m_toFile->isChecked() ? 1 : 0;
+    if (!ReadColumns()) return false;  // the dialog stays open, nothing printed
+    m_job.m_destination = m_toFile->isChecked() ? PrintDestination::kFile : PrintDestination::kPrinter;
     KeepSettings(false, true);
     const bool written = m_job.Print(&m_messages);
     // A relative path is taken from the folder the program started in: the note says where.
-    if (written && m_job.m_destination == 1 && m_job.m_filePath != kStandardOutputName && m_writtenNotice)
+    if (written && m_job.m_destination == PrintDestination::kFile && m_job.m_filePath != kStandardOutputName &&
+        m_writtenNotice)
       m_writtenNotice(std::filesystem::absolute(m_job.m_filePath).lexically_normal().string());
-  } catch (...) {
-    VN_TRACE("** Exception in OnPrint\n");
-  }
-  accept();
+    return true;
+  }, true);
+  if (close) accept();
 }
 
 void PrintOptionsDialog::OnBrowse() {
-  try {
+  platform::Guarded("OnBrowse", [&] {
     const QString start = m_path->text().isEmpty() ? QDir::currentPath() : QFileInfo(m_path->text()).absoluteFilePath();
     const QString chosen = QFileDialog::getSaveFileName(this, QStringLiteral("Print to File"), start);
     if (!chosen.isEmpty()) m_path->setText(chosen);
-  } catch (...) {
-    VN_TRACE("** Exception in OnBrowse\n");
-  }
+  });
 }
 
 void PrintOptionsDialog::reject() {

@@ -34,7 +34,7 @@ bool operator==(const CPrintSettings& a, const CPrintSettings& b) {
 }
 
 TEST_F(PrintDlgTest, OpensWithTheSettingsAndFollowsTheClicks) {
-  owner.settings = {2, "x.txt", 1, 1, 5};
+  owner.settings = {PrintDestination::kFile, "x.txt", 1, 1, 5};
   PrintOptionsDialog dlg(owner);
   EXPECT_EQ(dlg.windowTitle(), "Print Options");
   EXPECT_TRUE(Control<QRadioButton>(dlg, "printToFile")->isChecked());
@@ -55,7 +55,7 @@ TEST_F(PrintDlgTest, OpensWithTheSettingsAndFollowsTheClicks) {
 
 TEST_F(PrintDlgTest, ColumnCountOutsideOneToSixIsRefused) {
   const fs::path out = dir / "r.txt";
-  owner.settings = {2, out.string(), 0, 0, 3};
+  owner.settings = {PrintDestination::kFile, out.string(), 0, 0, 3};
   const CPrintSettings before = owner.settings;
   const std::pair<const char*, const char*> cases[] = {
       {"0", "Please enter an integer between 1 and 6."},
@@ -78,7 +78,7 @@ TEST_F(PrintDlgTest, ColumnCountOutsideOneToSixIsRefused) {
 
 TEST_F(PrintDlgTest, PrintKeepsAllFiveSettings) {
   const fs::path out = dir / "r.csv";
-  owner.settings = {1, "DIRSIZE.TXT", 0, 1, 3};
+  owner.settings = {PrintDestination::kPrinter, "DIRSIZE.TXT", 0, 1, 3};
   PrintOptionsDialog dlg(owner);
   dlg.SetMessageSink(sink);
   std::vector<std::string> notes;
@@ -92,12 +92,12 @@ TEST_F(PrintDlgTest, PrintKeepsAllFiveSettings) {
   EXPECT_EQ(dlg.result(), QDialog::Accepted);
   EXPECT_TRUE(shown.empty());
   EXPECT_EQ(notes, std::vector<std::string>{out.string()});
-  EXPECT_TRUE(owner.settings == (CPrintSettings{2, out.string(), 1, 0, 1}));
+  EXPECT_TRUE(owner.settings == (CPrintSettings{PrintDestination::kFile, out.string(), 1, 0, 1}));
   EXPECT_EQ(ReadAll(out), Golden("report_comma_k.csv"));
 }
 
 TEST_F(PrintDlgTest, CancelKeepsNone) {
-  owner.settings = {1, "DIRSIZE.TXT", 0, 1, 3};
+  owner.settings = {PrintDestination::kPrinter, "DIRSIZE.TXT", 0, 1, 3};
   const CPrintSettings before = owner.settings;
   PrintOptionsDialog dlg(owner);
   Control<QRadioButton>(dlg, "printToFile")->click();
@@ -109,7 +109,7 @@ TEST_F(PrintDlgTest, CancelKeepsNone) {
 }
 
 TEST_F(PrintDlgTest, BrowseChoosesTheFileAndTheNoteSaysWhereARelativePathWrote) {
-  owner.settings = {1, "DIRSIZE.TXT", 0, 0, 3};
+  owner.settings = {PrintDestination::kPrinter, "DIRSIZE.TXT", 0, 0, 3};
   PrintOptionsDialog dlg(owner);
   dlg.SetMessageSink(sink);
   QPushButton* browse = Control<QPushButton>(dlg, "browse");

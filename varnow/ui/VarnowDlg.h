@@ -121,7 +121,7 @@ class CVarnowDlg : public IScanOwner, public IAutomatedRunOwner, public IPrintOw
   // ICommandLineOwner and the rest of the automated run
   CCommandLineFields& CommandLineFields() override { return m_commandLine; }
   void SetScanDirectory(const std::string& directory) override;
-  void SetPrintDestination(int destination) override { m_settings.printDestination = destination; }
+  void SetPrintDestination(PrintDestination destination) override { m_settings.printDestination = destination; }
   void SetPrintFilePath(const std::string& path) override { m_settings.printFilePath = path; }
   void SetAutoSave(int autoSave) override { m_settings.autoSave = autoSave; }
   void SetSubDirSave(int subDirSave) override { m_settings.subDirSave = subDirSave; }
