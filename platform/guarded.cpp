@@ -4,8 +4,8 @@
 
 namespace platform {
 
-void TraceException(const char* name, const std::source_location& where) {
-  if (TraceLog::IsOpen()) TraceLog::Write(where.file_name(), static_cast<int>(where.line()), "** Exception in %s\n", name);
+void TraceException(const char* name, const CallSite& where) {
+  if (TraceLog::IsOpen()) TraceLog::Write(where.file, where.line, "** Exception in %s\n", name);
 }
 
 }  // namespace platform
