@@ -4,8 +4,8 @@
 
 namespace platform {
 
-void TraceException(const char* name, const CallSite& where) {
-  if (TraceLog::IsOpen()) TraceLog::Write(where.file, where.line, "** Exception in %s\n", name);
+void TraceException(const char* name, const char* file, int line) {
+  if (TraceLog::IsOpen()) TraceLog::Write(file, line, "** Exception in %s\n", name);
 }
 
 }  // namespace platform

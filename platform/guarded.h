@@ -7,26 +7,21 @@
 
 namespace platform {
 
-// Where a Guarded call stands. The compiler built-ins fill it in at the caller (as
-// std::source_location would; clang 14, which builds the fuzz targets, lacks that).
-struct CallSite {
-  const char* file;
-  int line;
-};
-#define VN_CALL_SITE_DEFAULT ::platform::CallSite{__builtin_FILE(), __builtin_LINE()}
-
-// Writes "** Exception in NAME\n" as if from the caller's own line.
-void TraceException(const char* name, const CallSite& where);
+// Writes "** Exception in NAME\n" as if from file and line. Guarded's last two parameters
+// default to the compiler built-ins, which name the caller's line (as std::source_location
+// would; clang 14, which builds the fuzz targets, lacks that). They must stay plain default
+// arguments: inside an initialiser they would name this header instead.
+void TraceException(const char* name, const char* file, int line);
 
 // Runs body; on any exception traces it and returns normally.
 template <class Body>
   requires std::is_void_v<std::invoke_result_t<Body&>>
 void Guarded(const char* name, Body&& body,
-             const CallSite& where = VN_CALL_SITE_DEFAULT) {
+             const char* file = __builtin_FILE(), int line = __builtin_LINE()) {
   try {
     body();
   } catch (...) {
-    TraceException(name, where);
+    TraceException(name, file, line);
   }
 }
 
@@ -34,11 +29,11 @@ void Guarded(const char* name, Body&& body,
 template <class Body, class Result = std::invoke_result_t<Body&>>
   requires(!std::is_void_v<Result>)
 Result Guarded(const char* name, Body&& body, std::type_identity_t<Result> fallback = Result{},
-               const CallSite& where = VN_CALL_SITE_DEFAULT) {
+               const char* file = __builtin_FILE(), int line = __builtin_LINE()) {
   try {
     return body();
   } catch (...) {
-    TraceException(name, where);
+    TraceException(name, file, line);
     return fallback;
   }
 }
