@@ -21,7 +21,7 @@ namespace {
 class HeadlessOwner : public varnow::IScanOwner, public varnow::IPrompts {
  public:
   explicit HeadlessOwner(std::string dataDirectory) : m_dataDirectory(std::move(dataDirectory)) {}
-  int PreferredClusterSetting() const override { return 1; }
+  varnow::ClusterMode PreferredClusterSetting() const override { return varnow::ClusterMode::kNormal; }
   std::string DataDirectory() const { return m_dataDirectory; }
   int AutoSave() const override { return save; }
   int SubDirSave() const override { return save; }

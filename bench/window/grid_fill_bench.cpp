@@ -54,14 +54,14 @@ int main(int argc, char** argv) {
   grid.resize(1000, 600);
   grid.show();
   std::printf("grid fill, %d subdirectories, median of %d runs\n", entries, runs);
-  for (int method : {kSortBySize, kSortByName, kSortByChange}) {
+  for (SortMethod method : {SortMethod::kBySize, SortMethod::kByName, SortMethod::kByChange}) {
     std::vector<double> fill, painted;
     for (int run = 0; run < runs; ++run) {
-      grid.FillInGrid(small, kUnitSmart, method);  // start from an empty grid each time
+      grid.FillInGrid(small, SizeUnit::kSmart, method);  // start from an empty grid each time
       QApplication::processEvents();
       QElapsedTimer timer;
       timer.start();
-      grid.FillInGrid(record, kUnitSmart, method);
+      grid.FillInGrid(record, SizeUnit::kSmart, method);
       fill.push_back(timer.nsecsElapsed() / 1e9);
       grid.viewport()->repaint();
       QApplication::processEvents();

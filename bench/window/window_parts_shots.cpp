@@ -138,7 +138,7 @@ int main(int argc, char** argv) {
 
   const CDirData record = SampleRecord();
   CGrid grid;
-  grid.FillInGrid(record, kUnitSmart, 1);
+  grid.FillInGrid(record, SizeUnit::kSmart, SortMethod::kBySize);
   grid.resize(640, 260);
   grid.show();
   ok &= Save(grid.grab(), folder + "/grid-start-font-640.png");
@@ -153,12 +153,12 @@ int main(int argc, char** argv) {
   for (int column = 1; column <= 6; ++column) grid.SetColWidth(column, 180);
   ok &= Save(grid.grab(), folder + "/grid-large-font-1180.png");
   CDirData empty;
-  grid.FillInGrid(empty, kUnitSmart, 1);
+  grid.FillInGrid(empty, SizeUnit::kSmart, SortMethod::kBySize);
   ok &= Save(grid.grab(), folder + "/grid-empty.png");
 
   const CGrowthReport growth = SampleGrowth();
   const std::string projection = "At the current rate the disk holding /home/ann/ fills around March 4, 2027";
-  CGrowthDlg growthDlg(growth, kUnitSmart, projection, nullptr);
+  CGrowthDlg growthDlg(growth, SizeUnit::kSmart, projection, nullptr);
   growthDlg.show();
   ok &= Save(growthDlg.grab(), folder + "/growth-dialog.png");
   QFont growthFont = app.font();

@@ -13,6 +13,8 @@
 #include <string>
 #include <string_view>
 
+#include "varnow/report/FormatSize.h"
+
 namespace varnow {
 
 class CDirData;
@@ -24,7 +26,7 @@ struct CRunFlags;
 struct CAlertRun {
   const CDirData* dd = nullptr;     // the record of the scan just made
   std::string scanDir;              // the scan directory (GetScanDir)
-  int displayUnit = 5;              // PreferredUnits: 1 bytes, 2 K, 3 MB, 4 GB, 5 smart
+  SizeUnit displayUnit = SizeUnit::kSmart;  // of PreferredUnits
   std::int32_t alertPercent = 0;    // /ALERTPERCENT=
   std::int64_t alertSize = 0;       // /ALERTSIZE= in bytes
   std::int64_t freeAlert = 0;       // /FREEALERT= in bytes

@@ -38,7 +38,7 @@ struct Fixture {
   Fixture(std::int64_t saved, std::int64_t current) : record(RecordWithTotal(saved, current)) {
     run.dd = &record;
     run.scanDir = "/srv/data/";
-    run.displayUnit = kUnitBytes;
+    run.displayUnit = SizeUnit::kBytes;
     run.prompts = &owner;
   }
 };
@@ -126,16 +126,16 @@ TEST(GrowthChecks, Messages) {
   f.run.alertPercent = 10;
   f.run.alertSize = 2048;
   ASSERT_TRUE(AlertPercentCheck(f.run));
-  f.run.displayUnit = kUnitK;
+  f.run.displayUnit = SizeUnit::kK;
   f.record.m_entries.back().sizes[0] = 1'048'576 * 3;
   ASSERT_TRUE(AlertSizeCheck(f.run));
   EXPECT_THAT(f.owner.boxes,
               ElementsAre("The disk space taken up by /srv/data/ increased by more than 10% since "
-                          "the last saved scan.  (Current size: " + FormatSize(1099, true, kUnitBytes) + ")",
+                          "the last saved scan.  (Current size: " + FormatSize(1099, true, SizeUnit::kBytes) + ")",
                           "The disk space taken up by /srv/data/ increased by more than " +
-                              FormatSize(2048, true, kUnitK) +
+                              FormatSize(2048, true, SizeUnit::kK) +
                               " since the last saved scan.  (Current size: " +
-                              FormatSize(1'048'576 * 3, true, kUnitK) + ")"));
+                              FormatSize(1'048'576 * 3, true, SizeUnit::kK) + ")"));
 }
 
 TEST(FreeCheck, ThresholdMessageAndFailedQuery) {
@@ -158,8 +158,8 @@ TEST(FreeCheck, ThresholdMessageAndFailedQuery) {
   EXPECT_THAT(check(0, 10'485'760, false), IsEmpty());
   EXPECT_THAT(check(10'485'759, 10'485'760),
               ElementsAre("Free disk space on /srv/data/ has dropped below " +
-                          FormatSize(10'485'760, true, kUnitBytes) +
-                          " (Current free space: " + FormatSize(10'485'759, true, kUnitBytes) + ")"));
+                          FormatSize(10'485'760, true, SizeUnit::kBytes) +
+                          " (Current free space: " + FormatSize(10'485'759, true, SizeUnit::kBytes) + ")"));
 }
 
 TEST(FullCheck, FiresWhenTheProjectedDateIsCloserThanTheDays) {
@@ -181,7 +181,7 @@ TEST(FullCheck, FiresWhenTheProjectedDateIsCloserThanTheDays) {
   EXPECT_THAT(check(3, kScan), IsEmpty());  // exactly three days away: not less than three
   EXPECT_THAT(check(3, kScan + 1),
               ElementsAre("At the current rate the disk holding /srv/data/ fills around December 4, 2025, less than "
-                          "3 days from now.  (Current free space: " + FormatSize(300 << 20, true, kUnitBytes) + ")"));
+                          "3 days from now.  (Current free space: " + FormatSize(300 << 20, true, SizeUnit::kBytes) + ")"));
   EXPECT_THAT(check(1, kScan + 10 * kDay), SizeIs(1));  // already past the date
   EXPECT_THAT(check(365, kScan, false), IsEmpty());     // no free-space history
   CRunFlags flags;
@@ -342,8 +342,8 @@ TEST(Notification, ProgramReceivesDirectorySizeAndMessageAsSingleArguments) {
   EXPECT_THAT(f.owner.boxes, IsEmpty());
   const std::string message = "The disk space taken up by " + dir +
                               " increased by more than 10% since the last saved scan.  (Current size: " +
-                              FormatSize(1099, true, kUnitBytes) + ")";
-  EXPECT_THAT(script.WaitForRun(1), ElementsAre(dir, FormatSize(1099, true, kUnitBytes), message));
+                              FormatSize(1099, true, SizeUnit::kBytes) + ")";
+  EXPECT_THAT(script.WaitForRun(1), ElementsAre(dir, FormatSize(1099, true, SizeUnit::kBytes), message));
 }
 
 TEST(Notification, EmptyArgumentsReachTheProgramAsEmptyArguments) {

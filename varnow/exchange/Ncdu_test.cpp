@@ -56,7 +56,7 @@ struct Session {
   std::shared_ptr<MemoryStore::State> state = std::make_shared<MemoryStore::State>();
   std::unique_ptr<CScanInfo> info;
   Session() {
-    owner.preferredCluster = 1;  // the volume's allocation unit: sizes are rounded
+    owner.preferredCluster = ClusterMode::kNormal;  // the volume's allocation unit: sizes are rounded
     owner.autoSave = 1;
     owner.subDirSave = 1;
     info = std::make_unique<CScanInfo>(&owner, &owner, std::make_unique<MemoryStore>(state));

@@ -20,13 +20,13 @@ int SummaryRowsLast(const CDirInfo& a, const CDirInfo& b) {
 }
 
 // The order of two entries that are not summary rows.
-int CompareBodies(const CDirInfo& a, const CDirInfo& b, int sortMethod) {
+int CompareBodies(const CDirInfo& a, const CDirInfo& b, SortMethod sortMethod) {
   switch (sortMethod) {
-    case kSortBySize:
+    case SortMethod::kBySize:
       return Descending(NoSizeAsZero(a.sizes[0]), NoSizeAsZero(b.sizes[0]));
-    case kSortByName:
+    case SortMethod::kByName:
       return a.name.compare(b.name) < 0 ? -1 : (a.name == b.name ? 0 : 1);
-    case kSortByChange:
+    case SortMethod::kByChange:
       // A size missing from this scan stays -1; only a missing earlier size counts as 0.
       return Descending(a.sizes[0] - NoSizeAsZero(a.sizes[1]), b.sizes[0] - NoSizeAsZero(b.sizes[1]));
     default:
@@ -46,12 +46,12 @@ std::vector<const CDirInfo*> Sorted(const CDirData& record, Compare compare) {
 
 }  // namespace
 
-int CompareEntries(const CDirInfo& a, const CDirInfo& b, int sortMethod) {
+int CompareEntries(const CDirInfo& a, const CDirInfo& b, SortMethod sortMethod) {
   if (int order = SummaryRowsLast(a, b)) return order;
   return CompareBodies(a, b, sortMethod);
 }
 
-std::vector<const CDirInfo*> SortedEntries(const CDirData& record, int sortMethod) {
+std::vector<const CDirInfo*> SortedEntries(const CDirData& record, SortMethod sortMethod) {
   return Sorted(record, [sortMethod](const CDirInfo& a, const CDirInfo& b) { return CompareEntries(a, b, sortMethod); });
 }
 

@@ -6,22 +6,21 @@
 #include <vector>
 
 #include "varnow/scan/DirData.h"
+#include "varnow/settings/Settings.h"  // SortMethod, which the settings keep
 
 namespace varnow {
 
-enum SortMethod : int { kSortBySize = 1, kSortByName = 2, kSortByChange = 3 };
-
 // Negative when a comes first, positive when b does, 0 when the method does not tell them apart.
-int CompareEntries(const CDirInfo& a, const CDirInfo& b, int sortMethod);
+int CompareEntries(const CDirInfo& a, const CDirInfo& b, SortMethod sortMethod);
 
 // Pointers to the record's entries in display order; the record itself is left as it is.
 // Entries that compare equal keep their record order.
-std::vector<const CDirInfo*> SortedEntries(const CDirData& record, int sortMethod);
+std::vector<const CDirInfo*> SortedEntries(const CDirData& record, SortMethod sortMethod);
 
 // An order the grid's headings choose besides the sort methods: the sizes of one scan, largest
 // first, and either order the other way round. The summary rows stay last whichever it is.
 struct CEntryOrder {
-  int sortMethod = kSortBySize;
+  SortMethod sortMethod = SortMethod::kBySize;
   int sizeIndex = -1;  // 0 to 5: by the sizes of that scan instead of by the sort method
   bool reversed = false;
 

@@ -6,21 +6,21 @@ namespace varnow {
 
 namespace {
 
-const char* Suffix(int unit) {
+const char* Suffix(SizeUnit unit) {
   switch (unit) {
-    case kUnitBytes: return " bytes";
-    case kUnitK: return " K";
-    case kUnitMB: return " MB";
-    case kUnitGB: return " GB";
+    case SizeUnit::kBytes: return " bytes";
+    case SizeUnit::kK: return " K";
+    case SizeUnit::kMB: return " MB";
+    case SizeUnit::kGB: return " GB";
     default: return "";
   }
 }
 
-int SmartUnit(std::int64_t value) {
-  if (value < 1000000) return kUnitBytes;
-  if (value < 1000000000) return kUnitK;
-  if (value < 1000000000000) return kUnitMB;
-  return kUnitGB;
+SizeUnit SmartUnit(std::int64_t value) {
+  if (value < 1000000) return SizeUnit::kBytes;
+  if (value < 1000000000) return SizeUnit::kK;
+  if (value < 1000000000000) return SizeUnit::kMB;
+  return SizeUnit::kGB;
 }
 
 // Digits only; a sign (values below -1 do not occur) stays in front of the groups.
@@ -37,16 +37,16 @@ std::string GroupThousands(const std::string& number) {
 
 }  // namespace
 
-std::string FormatSize(std::int64_t value, bool decorate, int unit) {
+std::string FormatSize(std::int64_t value, bool decorate, SizeUnit unit) {
   if (value == kNoSize) return {};
-  if (unit == kUnitSmart) unit = SmartUnit(value);
+  if (unit == SizeUnit::kSmart) unit = SmartUnit(value);
   std::int64_t shown = value;
-  if (unit == kUnitK) shown /= 1024;
-  else if (unit == kUnitMB) shown /= 1024 * 1024;
-  else if (unit == kUnitGB) shown /= std::int64_t{1024} * 1024 * 1024;
+  if (unit == SizeUnit::kK) shown /= 1024;
+  else if (unit == SizeUnit::kMB) shown /= 1024 * 1024;
+  else if (unit == SizeUnit::kGB) shown /= std::int64_t{1024} * 1024 * 1024;
   std::string digits = std::to_string(shown);
   if (!decorate) return digits;
-  if (unit == kUnitBytes && shown == 1) return "1 byte";
+  if (unit == SizeUnit::kBytes && shown == 1) return "1 byte";
   return GroupThousands(digits) + Suffix(unit);
 }
 

@@ -5,12 +5,12 @@
 #include <cstdint>
 #include <string>
 
+#include "varnow/settings/Settings.h"  // SizeUnit, which the settings keep
+
 namespace varnow {
 
-enum SizeUnit : int { kUnitBytes = 1, kUnitK = 2, kUnitMB = 3, kUnitGB = 4, kUnitSmart = 5 };
-
 // "" for -1; with decorate, thousands separators and " bytes" / " K" / " MB" / " GB" ("1 byte").
-std::string FormatSize(std::int64_t value, bool decorate, int unit);
+std::string FormatSize(std::int64_t value, bool decorate, SizeUnit unit);
 
 // A count with its word: "1 day", "2 days".
 std::string CountText(long long count, const char* singular, const char* plural);

@@ -21,7 +21,7 @@ constexpr bool kLeftAligned[] = {false, false, false, false, false, true, true, 
 
 const std::vector<std::string>& GrowthHeadings() { return kHeadings; }
 
-std::vector<std::string> GrowthLineFields(const CGrowthLine& line, const std::string& top, bool decorate, int units) {
+std::vector<std::string> GrowthLineFields(const CGrowthLine& line, const std::string& top, bool decorate, SizeUnit units) {
   const char* dateFormat = decorate ? kHeadingDateFormat : kCommaHeadingDateFormat;
   // A directory that is new or gone has no earlier split of its total to compare.
   const bool bothScans = line.before != kNoSize && line.now != kNoSize;
@@ -126,7 +126,7 @@ std::string GrowthPathText(const std::string& path, const std::string& top) {
   return PrintableText(path);
 }
 
-std::string SignedSizeText(std::int64_t change, bool decorate, int units) {
+std::string SignedSizeText(std::int64_t change, bool decorate, SizeUnit units) {
   if (change == 0) return FormatSize(0, decorate, units);
   // Negative sizes have no text of their own: the amount is written, then the sign put before it.
   const std::int64_t amount = change < 0 ? (change == INT64_MIN ? INT64_MAX : -change) : change;

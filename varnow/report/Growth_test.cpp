@@ -134,7 +134,7 @@ TEST(GrowthText, CommaDelimitedHasOneTableWithTheKindFirst) {
       Record("/t/", 0, 0, {{"a,b", 1 * MB, 3 * MB}, {"new", kNoSize, 1 * MB}}),
   });
   CReportOptions options;
-  options.units = 2;
+  options.units = SizeUnit::kK;
   options.commaDelimited = true;
   const std::string text = GrowthReportText(report, options, "ignored");
   EXPECT_EQ(text,
@@ -145,7 +145,7 @@ TEST(GrowthText, CommaDelimitedHasOneTableWithTheKindFirst) {
 
 TEST(GrowthText, PlainTextPadsItsColumnsAndEndsWithTheProjection) {
   CReportOptions options;
-  options.units = 2;
+  options.units = SizeUnit::kK;
   options.homePage = "home";
   const std::string text = GrowthReportText(Rank(GrownTree()), options, "Free space is not shrinking");
   EXPECT_NE(text.find("Grew\r\n  Change  Change %  Own files    Before       Now  Older scan       Newer scan       "
@@ -157,8 +157,8 @@ TEST(GrowthText, PlainTextPadsItsColumnsAndEndsWithTheProjection) {
       << text;
   EXPECT_NE(text.find("Shrunk or removed\r\nNo directory shrank.\r\n"), std::string::npos);
   EXPECT_NE(text.find("\r\nFree space is not shrinking\r\n\r\nReport written by"), std::string::npos);
-  EXPECT_EQ(SignedSizeText(-1536 * K, true, 3), "-1 MB");
-  EXPECT_EQ(SignedSizeText(INT64_MIN, false, 1), "-9223372036854775807");
+  EXPECT_EQ(SignedSizeText(-1536 * K, true, SizeUnit::kMB), "-1 MB");
+  EXPECT_EQ(SignedSizeText(INT64_MIN, false, SizeUnit::kBytes), "-9223372036854775807");
   EXPECT_EQ(GrowthPathText("/t/line\nbreak/", "/t/"), "line?break/");
 }
 

@@ -13,7 +13,7 @@ constexpr const char* kModifiedFormat = "%b %#d %Y, %#I:%M %p";
 
 }  // namespace
 
-std::vector<std::string> LargestFileFields(const CLargeFile& file, const std::string& top, bool decorate, int units) {
+std::vector<std::string> LargestFileFields(const CLargeFile& file, const std::string& top, bool decorate, SizeUnit units) {
   std::string path = file.path;
   if (path.size() > top.size() && path.compare(0, top.size(), top) == 0) path.erase(0, top.size());
   return {FormatSize(file.size, decorate, units), FormatScanTime(static_cast<std::time_t>(file.modified), kModifiedFormat),

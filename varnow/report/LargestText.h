@@ -14,7 +14,7 @@ namespace varnow {
 inline constexpr int kDefaultLargestLines = 20;
 
 // The fields of one file: size, modification time, path (relative to top when below it).
-std::vector<std::string> LargestFileFields(const CLargeFile& file, const std::string& top, bool decorate, int units);
+std::vector<std::string> LargestFileFields(const CLargeFile& file, const std::string& top, bool decorate, SizeUnit units);
 
 // files: largest first, at most as many as the report lists. scanned: the scan's time (0: no scan
 // in this run, which the report says instead of a list).

@@ -82,7 +82,7 @@ std::vector<std::string> HeadingDates(const CDirData& record, const char* format
   return dates;
 }
 
-std::vector<std::string> SizeTexts(const CDirInfo& entry, bool decorate, int units) {
+std::vector<std::string> SizeTexts(const CDirInfo& entry, bool decorate, SizeUnit units) {
   std::vector<std::string> texts;
   for (std::int64_t size : entry.sizes) texts.push_back(FormatSize(size, decorate, units));
   return texts;
@@ -189,7 +189,7 @@ bool Opened(const OutputFile& file, const std::string& fileName, const MessageSi
 
 }  // namespace
 
-int GetColumnWidth(const CDirData& record, int kind, int units) {
+int GetColumnWidth(const CDirData& record, int kind, SizeUnit units) {
   std::size_t widest = 0;
   platform::Guarded("GetColumnWidth", [&] {
     if (kind == 0) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "varnow/scan/DirData.h"
+#include "varnow/settings/Settings.h"
 
 namespace varnow {
 
@@ -18,8 +19,8 @@ using MessageSink = std::function<void(const std::string& text, const std::strin
 inline constexpr const char* kStandardOutputName = "-";
 
 struct CReportOptions {
-  int units = 2;             // display unit of FormatSize
-  int sortMethod = 2;        // row order, as in the grid
+  SizeUnit units = SizeUnit::kK;                // display unit of FormatSize
+  SortMethod sortMethod = SortMethod::kByName;  // row order, as in the grid
   std::string homePage;      // named in the footer
   bool commaDelimited = false;  // decides the format alone when set
   bool enhanced = true;      // rich text when set, plain text when clear
@@ -32,7 +33,7 @@ const char* SizeKindText(bool onDisk);
 
 // kind 0: characters of the longest stored entry name ("KOB*" included); kind 1: the widest
 // decorated size text of any entry and any heading date of a scan that took place.
-int GetColumnWidth(const CDirData& record, int kind, int units);
+int GetColumnWidth(const CDirData& record, int kind, SizeUnit units);
 
 // Writes the report into fileName (created or emptied; "-" is standard output) and returns
 // true when it was written. Failures are traced; with messages they are also shown.

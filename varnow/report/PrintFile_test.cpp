@@ -42,8 +42,8 @@ class PrintFileTest : public ::testing::Test {
 
 struct GoldenCase {
   const char* file;
-  int units;
-  int sortMethod;
+  SizeUnit units;
+  SortMethod sortMethod;
   bool comma;
   bool enhanced;
   int columns;
@@ -51,13 +51,13 @@ struct GoldenCase {
 
 // Every unit, both ends of the column count, each sort method and each format.
 const GoldenCase kGolden[] = {
-    {"report_text_k_n3.txt", 2, 2, false, false, 3},
-    {"report_text_bytes_n1.txt", 1, 1, false, false, 1},
-    {"report_text_mb_n6.txt", 3, 3, false, false, 6},
-    {"report_rtf_smart_n6.rtf", 5, 2, false, true, 6},
-    {"report_rtf_gb_n1.rtf", 4, 1, false, true, 1},
-    {"report_comma_k.csv", 2, 2, true, false, 1},
-    {"report_comma_bytes.csv", 1, 1, true, true, 6},
+    {"report_text_k_n3.txt", SizeUnit::kK, SortMethod::kByName, false, false, 3},
+    {"report_text_bytes_n1.txt", SizeUnit::kBytes, SortMethod::kBySize, false, false, 1},
+    {"report_text_mb_n6.txt", SizeUnit::kMB, SortMethod::kByChange, false, false, 6},
+    {"report_rtf_smart_n6.rtf", SizeUnit::kSmart, SortMethod::kByName, false, true, 6},
+    {"report_rtf_gb_n1.rtf", SizeUnit::kGB, SortMethod::kBySize, false, true, 1},
+    {"report_comma_k.csv", SizeUnit::kK, SortMethod::kByName, true, false, 1},
+    {"report_comma_bytes.csv", SizeUnit::kBytes, SortMethod::kBySize, true, true, 6},
 };
 
 TEST_F(PrintFileTest, EachFormatMatchesItsExpectedFile) {
@@ -77,7 +77,7 @@ TEST_F(PrintFileTest, EachFormatMatchesItsExpectedFile) {
 TEST_F(PrintFileTest, UnsetScanTimesGiveEmptyOneCharacterColumns) {
   CDirData record;
   const fs::path out = dir / "empty.txt";
-  ASSERT_TRUE(CreatePrintFile(out.string(), record, "/x/", CReportOptions{2, 2, "home", false, false, 3, false}, nullptr));
+  ASSERT_TRUE(CreatePrintFile(out.string(), record, "/x/", CReportOptions{SizeUnit::kK, SortMethod::kByName, "home", false, false, 3, false}, nullptr));
   EXPECT_EQ(ReadAll(out),
             "Varnow Directory Size Report\r\nSub-directories of /x/\r\nTotal Size: \r\nSizes: apparent\r\n\r\n"
             "Directory         \r\n===========\r\n"
@@ -86,18 +86,18 @@ TEST_F(PrintFileTest, UnsetScanTimesGiveEmptyOneCharacterColumns) {
 
 TEST_F(PrintFileTest, ColumnWidths) {
   const CDirData record = SampleRecord();
-  EXPECT_EQ(GetColumnWidth(record, 0, 2), 33);  // the longest stored name, "KOB*" rows included
-  EXPECT_EQ(GetColumnWidth(record, 1, 1), 20);  // "21,474,836,480 bytes", wider than any date
+  EXPECT_EQ(GetColumnWidth(record, 0, SizeUnit::kK), 33);  // the longest stored name, "KOB*" rows included
+  EXPECT_EQ(GetColumnWidth(record, 1, SizeUnit::kBytes), 20);  // "21,474,836,480 bytes", wider than any date
   CDirData onlySummary;
   onlySummary.m_entries.push_back({std::string(kTotalUsed), kEmptyHistory});
-  EXPECT_EQ(GetColumnWidth(onlySummary, 0, 2), 16);
+  EXPECT_EQ(GetColumnWidth(onlySummary, 0, SizeUnit::kK), 16);
   onlySummary.m_times[4] = 1772744820;
-  EXPECT_EQ(GetColumnWidth(onlySummary, 1, 2), 14);  // "Mar 5, 9:07 PM"; no sizes at all
+  EXPECT_EQ(GetColumnWidth(onlySummary, 1, SizeUnit::kK), 14);  // "Mar 5, 9:07 PM"; no sizes at all
 }
 
 TEST_F(PrintFileTest, StandardOutputGetsTheSameReport) {
   const CDirData record = SampleRecord();
-  const CReportOptions options{2, 2, kSampleHomePage, false, false, 3};
+  const CReportOptions options{SizeUnit::kK, SortMethod::kByName, kSampleHomePage, false, false, 3};
   ASSERT_TRUE(CreatePrintFile((dir / "r.txt").string(), record, record.m_currentScanDir, options, nullptr));
   testing::internal::CaptureStdout();
   ASSERT_TRUE(CreatePrintFile("-", record, record.m_currentScanDir, options, nullptr));

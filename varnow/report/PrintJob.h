@@ -29,8 +29,8 @@ struct CPrintSettings {
 struct CReportSource {
   const CDirData* record = nullptr;
   std::string scanDir;
-  int units = 2;
-  int sortMethod = 2;
+  SizeUnit units = SizeUnit::kK;
+  SortMethod sortMethod = SortMethod::kByName;
   std::string homePage;
   bool onDisk = true;  // sizes are space on disk, not apparent lengths
 };

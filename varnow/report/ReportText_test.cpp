@@ -6,7 +6,7 @@
 namespace varnow {
 namespace {
 
-std::vector<std::string> Names(const CDirData& record, int method) {
+std::vector<std::string> Names(const CDirData& record, SortMethod method) {
   std::vector<std::string> names;
   for (const CDirInfo* entry : SortedEntries(record, method)) names.push_back(entry->name);
   return names;
@@ -27,16 +27,16 @@ TEST(EntryOrder, EachMethodKeepsSummaryRowsLast) {
                       Entry("mid", 5242880, 1048576)};
   const std::string used(kTotalUsed), free(kTotalFree);
   // Size: larger first, a missing size as 0.
-  EXPECT_EQ(Names(record, kSortBySize),
+  EXPECT_EQ(Names(record, SortMethod::kBySize),
             (std::vector<std::string>{"Zeta", "mid", "new", "alpha", "gone", used, free}));
   // Name: bytes, upper case before lower case.
-  EXPECT_EQ(Names(record, kSortByName),
+  EXPECT_EQ(Names(record, SortMethod::kByName),
             (std::vector<std::string>{"Zeta", "alpha", "gone", "mid", "new", used, free}));
   // Change: a missing earlier size counts as 0, a missing current size stays -1.
-  EXPECT_EQ(Names(record, kSortByChange),
+  EXPECT_EQ(Names(record, SortMethod::kByChange),
             (std::vector<std::string>{"Zeta", "mid", "new", "alpha", "gone", used, free}));
   // Unknown method: record order, summaries still last.
-  EXPECT_EQ(Names(record, 9), (std::vector<std::string>{"alpha", "Zeta", "gone", "new", "mid", used, free}));
+  EXPECT_EQ(Names(record, SortMethodFromStored(9)), (std::vector<std::string>{"alpha", "Zeta", "gone", "new", "mid", used, free}));
   EXPECT_EQ(record.m_entries[0].name, free);  // the record itself is not reordered
 }
 

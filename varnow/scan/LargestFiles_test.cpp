@@ -93,7 +93,7 @@ class LargestScanTest : public ::testing::TestWithParam<bool> {};
 TEST_P(LargestScanTest, ScanKeepsTheLargestFilesOfTheWholeTree) {
   TempDir dir;
   FakeOwner owner;
-  owner.preferredCluster = 9;
+  owner.preferredCluster = ClusterModeFromStored(9);
   owner.interactive = GetParam();
   auto state = std::make_shared<MemoryStore::State>();
   CScanOptions options;

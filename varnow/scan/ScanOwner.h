@@ -3,6 +3,8 @@
 // IPrompts instead.
 #pragma once
 
+#include "varnow/settings/Settings.h"
+
 namespace varnow {
 
 class IScanOwner {
@@ -10,7 +12,7 @@ class IScanOwner {
   virtual ~IScanOwner() = default;
 
   // Settings the session reads (the owner's in-memory copies).
-  virtual int PreferredClusterSetting() const = 0;
+  virtual ClusterMode PreferredClusterSetting() const = 0;
   virtual int AutoSave() const = 0;
   virtual int SubDirSave() const = 0;
 

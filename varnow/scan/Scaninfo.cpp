@@ -177,15 +177,17 @@ void CScanInfo::GetClusterSize() {
     }
     for (int asked = 0;; ++asked) {
       VN_TRACE("GetClusterSize Begin");
-      int preference = m_owner->PreferredClusterSetting();
-      if (preference >= 1 && preference <= 4) m_rule.onDisk = preference != 4;
-      if (preference == 2) {
+      const ClusterMode preference = m_owner->PreferredClusterSetting();
+      const int code = StoredCode(preference);
+      if (code >= StoredCode(ClusterMode::kNormal) && code <= StoredCode(ClusterMode::kIgnore))
+        m_rule.onDisk = preference != ClusterMode::kIgnore;
+      if (preference == ClusterMode::kCompressed) {
         m_rule.clusterSize = 256;
-      } else if (preference == 4) {
+      } else if (preference == ClusterMode::kIgnore) {
         m_rule.clusterSize = 1;
-      } else if (preference == 3 && IsCompressedVolume(root)) {
+      } else if (preference == ClusterMode::kSmart && IsCompressedVolume(root)) {
         m_rule.clusterSize = 256;
-      } else if (preference == 1 || preference == 3) {
+      } else if (preference == ClusterMode::kNormal || preference == ClusterMode::kSmart) {
         std::uint32_t size = DriveClusterSize(root);
         if (size == 0 && asked < kMaxClusterQuestions) {
           m_prompts->AskClusterSize(root);  // the answer may be stored as an override; then ask again

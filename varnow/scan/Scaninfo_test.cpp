@@ -41,7 +41,7 @@ std::vector<std::string> Names(const CDirData& record) {
 class ScanTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    owner.preferredCluster = 9;  // leaves the cluster size as the test sets it
+    owner.preferredCluster = ClusterModeFromStored(9);  // leaves the cluster size as the test sets it
     state = std::make_shared<MemoryStore::State>();
   }
 
@@ -783,12 +783,12 @@ TEST_F(SessionSettingsTest, ClusterSizeFollowsThePreference) {
   const std::pair<int, std::uint32_t> cases[] = {
       {4, 1}, {2, 256}, {1, static_cast<std::uint32_t>(figures.f_frsize)}, {3, static_cast<std::uint32_t>(figures.f_frsize)}};
   for (auto [preference, expected] : cases) {
-    owner.preferredCluster = preference;
+    owner.preferredCluster = ClusterModeFromStored(preference);
     session->SetClusterSize(7);
     session->GetClusterSize();
     EXPECT_EQ(session->ClusterSize(), expected) << preference;
   }
-  owner.preferredCluster = 9;  // unknown: unchanged
+  owner.preferredCluster = ClusterModeFromStored(9);  // unknown: unchanged
   session->SetClusterSize(7);
   session->GetClusterSize();
   EXPECT_EQ(session->ClusterSize(), 7u);
@@ -807,11 +807,11 @@ TEST_F(SessionSettingsTest, OverrideForTheRootWinsForReadAndSmartModes) {
   struct statvfs figures {};
   ::statvfs(dir.Path().c_str(), &figures);
   for (auto [preference, expected] : {std::pair<int, std::uint32_t>{1, 8192}, {3, 8192}, {2, 256}, {4, 1}}) {
-    owner.preferredCluster = preference;
+    owner.preferredCluster = ClusterModeFromStored(preference);
     session->GetClusterSize();
     EXPECT_EQ(session->ClusterSize(), expected) << preference;
   }
-  owner.preferredCluster = 1;
+  owner.preferredCluster = ClusterMode::kNormal;
   for (const char* text : {"0", "abc", "", "-5"}) {
     platform::Registry::SetString(platform::Hive::CurrentUser, key, root, text);
     session->GetClusterSize();
@@ -831,7 +831,7 @@ TEST_F(SessionSettingsTest, RootIsTheMountPointOfAFakedTable) {
   auto session = std::make_unique<CScanInfo>(&owner, &owner, nullptr, options);
   session->SetScanDir(vol + "/data");
   EXPECT_EQ(session->GetScanRoot(), vol);
-  owner.preferredCluster = 3;  // compressed volume
+  owner.preferredCluster = ClusterMode::kSmart;  // compressed volume
   session->GetClusterSize();
   EXPECT_EQ(session->ClusterSize(), 256u);
   session->SetScanDir(dir.Path());
@@ -894,7 +894,7 @@ TEST_F(SessionSettingsTest, FilesCountTheSpaceTheyHoldInTheModesThatCountUnits) 
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.preference);
-    owner.preferredCluster = c.preference;
+    owner.preferredCluster = ClusterModeFromStored(c.preference);
     session->GetClusterSize();
     EXPECT_EQ(session->CountsOnDisk(), c.countsOnDisk);
     EXPECT_EQ(GetDirectorySize(dir.Path() + "top/", session->SizeRule()), c.total);
@@ -907,9 +907,9 @@ TEST_F(SessionSettingsTest, FilesCountTheSpaceTheyHoldInTheModesThatCountUnits) 
       scanner->SetClusterSize(session->ClusterSize());
       CDirData record;
       record.m_currentScanDir = dir.Path();
-      owner.preferredCluster = 9;  // keep the rule just set
+      owner.preferredCluster = ClusterModeFromStored(9);  // keep the rule just set
       EXPECT_EQ(scanner->DoScan(1, record, true), c.total) << threads;
-      owner.preferredCluster = c.preference;
+      owner.preferredCluster = ClusterModeFromStored(c.preference);
     }
   }
   // On disk, the image holds nothing and the holed file only its written blocks; the

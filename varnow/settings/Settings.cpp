@@ -115,12 +115,12 @@ bool WriteProfileIntAsText(const std::string& section, const std::string& entry,
 
 CVarnowSettings ReadWindowSettings() {
   CVarnowSettings s;
-  s.preferredUnits = GetProfileIntEx(setting::kPreferredUnits);
-  s.preferredClusterSetting = GetProfileIntEx(setting::kPreferredClusterSetting);
-  s.preferredSortMethod = GetProfileIntEx(setting::kPreferredSortMethod);
-  VN_TRACE("CurrentUnits=%d", s.preferredUnits);
-  VN_TRACE("Cluster=%d", s.preferredClusterSetting);
-  VN_TRACE("Sort=%d", s.preferredSortMethod);
+  s.preferredUnits = SizeUnitFromStored(GetProfileIntEx(setting::kPreferredUnits));
+  s.preferredClusterSetting = ClusterModeFromStored(GetProfileIntEx(setting::kPreferredClusterSetting));
+  s.preferredSortMethod = SortMethodFromStored(GetProfileIntEx(setting::kPreferredSortMethod));
+  VN_TRACE("CurrentUnits=%d", StoredCode(s.preferredUnits));
+  VN_TRACE("Cluster=%d", StoredCode(s.preferredClusterSetting));
+  VN_TRACE("Sort=%d", StoredCode(s.preferredSortMethod));
   const std::string storedDataDirectory = GetProfileStringEx(setting::kDataDirectory);
   s.firstRun = GetProfileIntEx(setting::kFirstRun);
   s.autoSave = GetProfileIntEx(setting::kAutoSave);
@@ -154,9 +154,9 @@ void WriteWindowSettings(const CVarnowSettings& s, const std::array<int, 7>& col
   WriteProfileInt(kSettingsSection, setting::kDirNameWidth.name, columnWidths[0]);
   for (int column = 1; column <= 6; ++column)
     WriteProfileInt(kSettingsSection, "Col" + std::to_string(column) + "Width", columnWidths[column]);
-  WriteProfileInt(kSettingsSection, setting::kPreferredUnits.name, s.preferredUnits);
-  WriteProfileInt(kSettingsSection, setting::kPreferredClusterSetting.name, s.preferredClusterSetting);
-  WriteProfileInt(kSettingsSection, setting::kPreferredSortMethod.name, s.preferredSortMethod);
+  WriteProfileInt(kSettingsSection, setting::kPreferredUnits.name, StoredCode(s.preferredUnits));
+  WriteProfileInt(kSettingsSection, setting::kPreferredClusterSetting.name, StoredCode(s.preferredClusterSetting));
+  WriteProfileInt(kSettingsSection, setting::kPreferredSortMethod.name, StoredCode(s.preferredSortMethod));
   WriteProfileString(kSettingsSection, setting::kDataDirectory.name, StoredDataDirectory(s.dataDirectory));
   WriteProfileInt(kSettingsSection, setting::kFirstRun.name, 0);
   WriteProfileInt(kSettingsSection, setting::kAutoSave.name, s.autoSave);

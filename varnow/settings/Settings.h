@@ -49,6 +49,26 @@ enum class PrintDestination : int { kPrinter = 1, kFile = 2 };
 constexpr PrintDestination PrintDestinationFromStored(int code) { return static_cast<PrintDestination>(code); }
 constexpr int StoredCode(PrintDestination destination) { return static_cast<int>(destination); }
 
+// The display unit of sizes (see FormatSize), by its stored code. A code that names none is kept
+// as it is and written back unchanged: sizes then show undivided and without a unit, and no unit
+// is checked in the preferences.
+enum class SizeUnit : int { kBytes = 1, kK = 2, kMB = 3, kGB = 4, kSmart = 5 };
+constexpr SizeUnit SizeUnitFromStored(int code) { return static_cast<SizeUnit>(code); }
+constexpr int StoredCode(SizeUnit unit) { return static_cast<int>(unit); }
+
+// The order of a directory's entries (see EntryOrder), by its stored code. A code that names none
+// is kept as it is: the entries then stay in their record order.
+enum class SortMethod : int { kBySize = 1, kByName = 2, kByChange = 3 };
+constexpr SortMethod SortMethodFromStored(int code) { return static_cast<SortMethod>(code); }
+constexpr int StoredCode(SortMethod method) { return static_cast<int>(method); }
+
+// How a scan counts sizes: the volume's allocation unit, a small assumed one, the small one only
+// on a compressed volume, or plain lengths. A code that names none is kept as it is: a scan then
+// keeps the cluster size and counting it had.
+enum class ClusterMode : int { kNormal = 1, kCompressed = 2, kSmart = 3, kIgnore = 4 };
+constexpr ClusterMode ClusterModeFromStored(int code) { return static_cast<ClusterMode>(code); }
+constexpr int StoredCode(ClusterMode mode) { return static_cast<int>(mode); }
+
 // Names and defaults of the values of the "Settings" section.
 namespace setting {
 struct Int {
@@ -98,9 +118,9 @@ inline std::string GetProfileStringEx(const setting::Text& value) {
 
 // The copies of the settings that the main window object owns, read once at its construction.
 struct CVarnowSettings {
-  int preferredUnits = setting::kPreferredUnits.defaultValue;
-  int preferredClusterSetting = setting::kPreferredClusterSetting.defaultValue;
-  int preferredSortMethod = setting::kPreferredSortMethod.defaultValue;
+  SizeUnit preferredUnits = SizeUnitFromStored(setting::kPreferredUnits.defaultValue);
+  ClusterMode preferredClusterSetting = ClusterModeFromStored(setting::kPreferredClusterSetting.defaultValue);
+  SortMethod preferredSortMethod = SortMethodFromStored(setting::kPreferredSortMethod.defaultValue);
   std::string dataDirectory;  // resolved, ends in "/"
   int firstRun = setting::kFirstRun.defaultValue;
   int autoSave = setting::kAutoSave.defaultValue;

@@ -3,7 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <map>
+#include <vector>
 
 #include "platform/registry.h"
 #include "platform/tracelog.h"
@@ -137,7 +139,7 @@ TEST_F(SettingsTest, TracedOnlyValuesAreNotCreatedWithoutTheTraceLog) {
   ASSERT_FALSE(platform::TraceLog::IsOpen());
   ASSERT_TRUE(Registry::SetDword(Hive::CurrentUser, SettingsKey(kSettingsSection), "PreferredUnits", 4));
   CVarnowSettings s = ReadWindowSettings();
-  EXPECT_EQ(s.preferredUnits, 4);
+  EXPECT_EQ(StoredCode(s.preferredUnits), 4);
   EXPECT_TRUE(Stored("PrintColumns"));
   EXPECT_FALSE(Stored("NeverAskClusterSize"));
   EXPECT_FALSE(Stored("UserDefaultClusterSize"));
@@ -160,6 +162,45 @@ TEST_F(SettingsTest, EveryStoredPrintDestinationRoundTrips) {
   }
 }
 
+// Each code, known or not, is read into memory and written back as it was stored.
+template <typename Value>
+void ExpectStoredCodesRoundTrip(const setting::Int& value, Value CVarnowSettings::*field, std::initializer_list<int> known) {
+  std::vector<int> codes(known);
+  codes.insert(codes.end(), {0, -1, 6, 9, 0x7fffffff});
+  for (const int code : codes) {
+    SCOPED_TRACE(std::string(value.name) + "=" + std::to_string(code));
+    ASSERT_TRUE(WriteProfileInt(kSettingsSection, value.name, code));
+    const CVarnowSettings s = ReadWindowSettings();
+    EXPECT_EQ(StoredCode(s.*field), code);
+    ASSERT_TRUE(WriteProfileInt(kSettingsSection, value.name, 77));
+    WriteWindowSettings(s, {170, 130, 130, 130, 130, 130, 130});
+    EXPECT_EQ(GetProfileInt(kSettingsSection, value.name, -7), code);
+  }
+}
+
+TEST_F(SettingsTest, EveryStoredUnitSortMethodAndClusterModeRoundTrips) {
+  EXPECT_EQ(SizeUnitFromStored(1), SizeUnit::kBytes);
+  EXPECT_EQ(SizeUnitFromStored(2), SizeUnit::kK);
+  EXPECT_EQ(SizeUnitFromStored(3), SizeUnit::kMB);
+  EXPECT_EQ(SizeUnitFromStored(4), SizeUnit::kGB);
+  EXPECT_EQ(SizeUnitFromStored(5), SizeUnit::kSmart);
+  EXPECT_EQ(SortMethodFromStored(1), SortMethod::kBySize);
+  EXPECT_EQ(SortMethodFromStored(2), SortMethod::kByName);
+  EXPECT_EQ(SortMethodFromStored(3), SortMethod::kByChange);
+  EXPECT_EQ(ClusterModeFromStored(1), ClusterMode::kNormal);
+  EXPECT_EQ(ClusterModeFromStored(2), ClusterMode::kCompressed);
+  EXPECT_EQ(ClusterModeFromStored(3), ClusterMode::kSmart);
+  EXPECT_EQ(ClusterModeFromStored(4), ClusterMode::kIgnore);
+  ExpectStoredCodesRoundTrip(setting::kPreferredUnits, &CVarnowSettings::preferredUnits, {1, 2, 3, 4, 5});
+  ExpectStoredCodesRoundTrip(setting::kPreferredSortMethod, &CVarnowSettings::preferredSortMethod, {1, 2, 3});
+  ExpectStoredCodesRoundTrip(setting::kPreferredClusterSetting, &CVarnowSettings::preferredClusterSetting, {1, 2, 3, 4});
+  // The defaults are the codes the names give.
+  const CVarnowSettings defaults;
+  EXPECT_EQ(defaults.preferredUnits, SizeUnit::kK);
+  EXPECT_EQ(defaults.preferredSortMethod, SortMethod::kByName);
+  EXPECT_EQ(defaults.preferredClusterSetting, ClusterMode::kNormal);
+}
+
 TEST_F(SettingsTest, DamagedRegistryFileGivesDefaults) {
   const std::string hive = Registry::HiveFile(Hive::CurrentUser);
   for (const std::string& junk :
@@ -170,7 +211,7 @@ TEST_F(SettingsTest, DamagedRegistryFileGivesDefaults) {
     CVarnowSettings s = ReadWindowSettings();
     EXPECT_EQ(s.autoSave, 1);
     EXPECT_EQ(s.printColumns, 3);
-    EXPECT_EQ(s.preferredUnits, 2);
+    EXPECT_EQ(StoredCode(s.preferredUnits), 2);
     EXPECT_FALSE(s.dataDirectory.empty());
     EXPECT_EQ(s.dataDirectory.back(), '/');
   }

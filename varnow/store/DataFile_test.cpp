@@ -73,7 +73,7 @@ class DataFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
     owner.dataDirectory = data.Path();
-    owner.preferredCluster = 9;
+    owner.preferredCluster = ClusterModeFromStored(9);
   }
   std::string FilePath() const { return data.Path() + "VNDATA.DB"; }
   std::vector<std::int32_t> Write(CDataFile& file, const std::vector<CDirData>& records) {

@@ -21,7 +21,7 @@ class FakePrintOwner : public IPrintOwner {
   CPrintSettings PrintSettings() const override { return settings; }
   void SetPrintSettings(const CPrintSettings& changed) override { settings = changed; }
   CReportSource ReportSource() override {
-    return {&record, record.m_currentScanDir, 2, 2, kSampleHomePage};
+    return {&record, record.m_currentScanDir, SizeUnit::kK, SortMethod::kByName, kSampleHomePage};
   }
   CPrintSettings settings;
   CDirData record = SampleRecord();

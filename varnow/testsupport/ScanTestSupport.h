@@ -43,7 +43,7 @@ class FakeProgress;
 // Owner and prompts in one: scripted answers, recorded questions and messages.
 class FakeOwner : public IScanOwner, public IPrompts {
  public:
-  int preferredCluster = 4;
+  ClusterMode preferredCluster = ClusterMode::kIgnore;
   std::string dataDirectory = "/nonexistent/";
   int autoSave = 0;
   int subDirSave = 0;
@@ -61,7 +61,7 @@ class FakeOwner : public IScanOwner, public IPrompts {
   std::vector<std::string> messages;
 
   std::string DataDirectory() const { return dataDirectory; }
-  int PreferredClusterSetting() const override { return preferredCluster; }
+  ClusterMode PreferredClusterSetting() const override { return preferredCluster; }
   int AutoSave() const override { return autoSave; }
   int SubDirSave() const override { return subDirSave; }
   bool AskScanMissingDirectory() override {

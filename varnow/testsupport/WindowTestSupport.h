@@ -22,7 +22,7 @@ namespace varnow::test {
 class CFolderOwner : public IScanOwner, public IPrompts {
  public:
   explicit CFolderOwner(std::string folder) : m_folder(std::move(folder)) {}
-  int PreferredClusterSetting() const override { return 4; }
+  ClusterMode PreferredClusterSetting() const override { return ClusterMode::kIgnore; }
   std::string DataDirectory() const { return m_folder; }
   int AutoSave() const override { return 0; }
   int SubDirSave() const override { return 0; }

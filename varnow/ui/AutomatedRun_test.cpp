@@ -132,7 +132,7 @@ class AlertRunOwner : public IAutomatedRunOwner {
     CAlertRun run;
     run.dd = &record;
     run.scanDir = "/srv/data/";
-    run.displayUnit = kUnitBytes;
+    run.displayUnit = SizeUnit::kBytes;
     run.alertPercent = fields.percentThreshold;
     run.alertSize = fields.sizeThreshold;
     run.freeAlert = fields.freeMinimum;

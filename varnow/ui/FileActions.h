@@ -12,6 +12,8 @@
 #include <set>
 #include <string>
 
+#include "varnow/report/FormatSize.h"
+
 class QMenu;
 class QWidget;
 
@@ -58,7 +60,7 @@ class CFileActions : public QObject {
   // trashed: where moved items are noted; units: how sizes are written in the question.
   CFileActions(CTrashedPaths& trashed, QWidget* parent);
 
-  void SetUnits(int units) { m_units = units; }
+  void SetUnits(SizeUnit units) { m_units = units; }
 
   // The question before a move to the trash; tests answer it. Default: a message box.
   using Confirm = std::function<bool(QWidget* parent, const QString& question)>;
@@ -82,7 +84,7 @@ class CFileActions : public QObject {
  private:
   CTrashedPaths& m_trashed;
   QWidget* m_parent;
-  int m_units = 2;
+  SizeUnit m_units = SizeUnit::kK;
   Confirm m_confirm;
   Tell m_tell;
 };

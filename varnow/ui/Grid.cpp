@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <ctime>
 #include <functional>
+#include <optional>
 
 #include "platform/guarded.h"
 #include "platform/tracelog.h"
@@ -52,11 +53,11 @@ static_assert(CDirGridModel::kSizesRole == CTrendDelegate::kSizesRole);
 
 CDirGridModel::CDirGridModel(QObject* parent) : QAbstractTableModel(parent) {}
 
-void CDirGridModel::Fill(std::shared_ptr<const CDirData> record, int unit, int sortMethod) {
+void CDirGridModel::Fill(std::shared_ptr<const CDirData> record, SizeUnit unit, SortMethod sortMethod) {
   Fill(std::move(record), unit, CEntryOrder{sortMethod});
 }
 
-void CDirGridModel::Fill(std::shared_ptr<const CDirData> record, int unit, const CEntryOrder& order) {
+void CDirGridModel::Fill(std::shared_ptr<const CDirData> record, SizeUnit unit, const CEntryOrder& order) {
   if (!record) record = std::make_shared<const CDirData>();
   beginResetModel();
   m_record = std::move(record);
@@ -348,7 +349,7 @@ CGrid::CGrid(QWidget* parent) : QTableView(parent), m_model(new CDirGridModel(th
   });
 }
 
-bool CGrid::FillInGrid(std::shared_ptr<const CDirData> record, int unit, int sortMethod) {
+bool CGrid::FillInGrid(std::shared_ptr<const CDirData> record, SizeUnit unit, SortMethod sortMethod) {
   return platform::Guarded("FillInGrid", [&] {
     if (sortMethod != m_sortMethod) m_sessionOrder = false;
     m_sortMethod = sortMethod;
@@ -361,7 +362,7 @@ bool CGrid::FillInGrid(std::shared_ptr<const CDirData> record, int unit, int sor
   });
 }
 
-bool CGrid::FillInGrid(const CDirData& record, int unit, int sortMethod) {
+bool CGrid::FillInGrid(const CDirData& record, SizeUnit unit, SortMethod sortMethod) {
   return platform::Guarded("FillInGrid", [&] {
     return FillInGrid(std::make_shared<const CDirData>(record), unit, sortMethod);
   });
@@ -414,8 +415,8 @@ namespace {
 // Which heading an order belongs to: 0 the names, 1 to 6 a scan's sizes, -1 none (by change).
 int HeadingOf(const CEntryOrder& order) {
   if (order.sizeIndex >= 0) return order.sizeIndex + 1;
-  if (order.sortMethod == kSortByName) return 0;
-  return order.sortMethod == kSortBySize ? 1 : -1;
+  if (order.sortMethod == SortMethod::kByName) return 0;
+  return order.sortMethod == SortMethod::kBySize ? 1 : -1;
 }
 }  // namespace
 
@@ -423,16 +424,18 @@ void CGrid::OnHeadingClicked(int column) {
   platform::Guarded("OnHeadingClicked", [&] {
     if (column < 0 || column > kGridSizeColumns) return;
     CEntryOrder next;
-    if (column == 0) next.sortMethod = kSortByName;
+    if (column == 0) next.sortMethod = SortMethod::kByName;
     else next.sizeIndex = column - 1;
     next.reversed = HeadingOf(m_order) == column && !m_order.reversed;
     m_order = next;
     // The name and the newest sizes, in their usual direction, are sort methods of the settings.
-    const int method = next.reversed ? 0 : (column == 0 ? kSortByName : (column == 1 ? kSortBySize : 0));
-    m_sessionOrder = method == 0;
-    if (method != 0) {
-      m_sortMethod = method;
-      if (m_owner) m_owner->OnSortMethodChosen(method);
+    std::optional<SortMethod> method;
+    if (!next.reversed && column == 0) method = SortMethod::kByName;
+    if (!next.reversed && column == 1) method = SortMethod::kBySize;
+    m_sessionOrder = !method;
+    if (method) {
+      m_sortMethod = *method;
+      if (m_owner) m_owner->OnSortMethodChosen(*method);
     }
     m_model->Reorder(m_order);
     ShowOrder();

@@ -37,8 +37,8 @@ class IGridOwner {
   virtual void OnDblClickGrid(const std::string& name) = 0;
   // "Back ..." was clicked, or Backspace or Alt+Left pressed.
   virtual void OnBack() = 0;
-  // A heading click chose an order that the preferences also offer (1 size, 2 name).
-  virtual void OnSortMethodChosen(int /*sortMethod*/) {}
+  // A heading click chose an order that the preferences also offer (by size or by name).
+  virtual void OnSortMethodChosen(SortMethod /*sortMethod*/) {}
 };
 
 // Column widths in pixels. Column 0 is the name column, 1 to 6 the size columns.
@@ -69,11 +69,10 @@ class CDirGridModel : public QAbstractTableModel {
 
   explicit CDirGridModel(QObject* parent = nullptr);
 
-  // Shows record (null: as a record without entries) in the given display unit (1 bytes ..
-  // 5 smart) and sort method (1 size, 2 name, 3 change). A record without entries gives one
-  // empty row and no column headings.
-  void Fill(std::shared_ptr<const CDirData> record, int unit, int sortMethod);
-  void Fill(std::shared_ptr<const CDirData> record, int unit, const CEntryOrder& order);
+  // Shows record (null: as a record without entries) in the given display unit and sort
+  // method. A record without entries gives one empty row and no column headings.
+  void Fill(std::shared_ptr<const CDirData> record, SizeUnit unit, SortMethod sortMethod);
+  void Fill(std::shared_ptr<const CDirData> record, SizeUnit unit, const CEntryOrder& order);
   // Shows the same record in another order.
   void Reorder(const CEntryOrder& order);
   // The record shown; nullptr after Clear.
@@ -106,7 +105,7 @@ class CDirGridModel : public QAbstractTableModel {
   std::shared_ptr<const CDirData> m_record;
   std::vector<const CDirInfo*> m_rows;  // into m_record
   std::array<CHeadingTime, kGridSizeColumns> m_headings;
-  int m_unit = 2;
+  SizeUnit m_unit = SizeUnit::kK;
   std::function<bool(const std::string&)> m_removed;
   bool Removed(const CDirInfo& entry) const { return m_removed && m_removed(entry.name); }
 };
@@ -130,9 +129,9 @@ class CGrid : public QTableView {
   // Rebuilds the grid from the record (see CDirGridModel::Fill). The order is the sort method,
   // unless a heading click chose one for this session that the sort method cannot express; a
   // new sort method ends that. False after an exception.
-  bool FillInGrid(std::shared_ptr<const CDirData> record, int unit, int sortMethod);
+  bool FillInGrid(std::shared_ptr<const CDirData> record, SizeUnit unit, SortMethod sortMethod);
   // Shows a copy of record.
-  bool FillInGrid(const CDirData& record, int unit, int sortMethod);
+  bool FillInGrid(const CDirData& record, SizeUnit unit, SortMethod sortMethod);
   CDirGridModel* Model() const { return m_model; }
   QPushButton* BackButton() const { return m_back; }
   // The heading of the name column, beside "Back ...": a click sorts by name.
@@ -176,7 +175,7 @@ class CGrid : public QTableView {
   IGridOwner* m_owner = nullptr;
   CEntryOrder m_order;
   bool m_sessionOrder = false;  // m_order came from a heading, not from the sort method
-  int m_sortMethod = kSortBySize;
+  SortMethod m_sortMethod = SortMethod::kBySize;
   QString m_typed;              // type-ahead so far
   QElapsedTimer m_typedClock;   // since its last key
 };

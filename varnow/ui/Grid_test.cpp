@@ -34,9 +34,9 @@ class CFakeOwner : public IGridOwner {
     if (then) then();
   }
   void OnBack() override { ++backs; }
-  void OnSortMethodChosen(int sortMethod) override { chosen.push_back(sortMethod); }
+  void OnSortMethodChosen(SortMethod sortMethod) override { chosen.push_back(sortMethod); }
   std::vector<std::string> opened;
-  std::vector<int> chosen;
+  std::vector<SortMethod> chosen;
   int backs = 0;
   std::function<void()> then;  // what the window does next, e.g. refill the grid
 };
@@ -96,7 +96,7 @@ class GridTest : public ::testing::Test {
 
 TEST_F(GridTest, SortsBySizeWithSummaryRowsLast) {
   const CDirData record = Record({Entry("none", kNoSize), Entry("five", 5 * kMB), Entry("ten", 10 * kMB)});
-  m_grid.FillInGrid(record, kUnitMB, kSortBySize);
+  m_grid.FillInGrid(record, SizeUnit::kMB, SortMethod::kBySize);
   EXPECT_EQ(RowHeadings(m_grid), QStringList({"ten", "five", "none", "[Total Used]", "[Total Free]"}));
   EXPECT_EQ(Cell(m_grid, 0, 0), "10 MB");
   EXPECT_EQ(Cell(m_grid, 2, 0), "");  // -1: no value
@@ -112,13 +112,13 @@ TEST_F(GridTest, SortsBySizeWithSummaryRowsLast) {
 
 TEST_F(GridTest, SortsByNameBytesAndByChange) {
   const CDirData names = Record({Entry("alpha", 1), Entry("Zeta", 2)});
-  m_grid.FillInGrid(names, kUnitBytes, kSortByName);
+  m_grid.FillInGrid(names, SizeUnit::kBytes, SortMethod::kByName);
   EXPECT_EQ(RowHeadings(m_grid), QStringList({"Zeta", "alpha", "[Total Used]", "[Total Free]"}));
   EXPECT_EQ(Cell(m_grid, 0, 0), "2 bytes");
 
   const CDirData changes = Record({Entry("shrank", 1 * kMB, 2 * kMB), Entry("new", 3 * kMB / 2),
                                    Entry("grew", 3 * kMB, 1 * kMB)});
-  m_grid.FillInGrid(changes, kUnitK, kSortByChange);
+  m_grid.FillInGrid(changes, SizeUnit::kK, SortMethod::kByChange);
   EXPECT_EQ(RowHeadings(m_grid), QStringList({"grew", "new", "shrank", "[Total Used]", "[Total Free]"}));
   EXPECT_EQ(Cell(m_grid, 1, 0), "1,536 K");
   EXPECT_EQ(Cell(m_grid, 1, 1), "");
@@ -127,7 +127,7 @@ TEST_F(GridTest, SortsByNameBytesAndByChange) {
 TEST_F(GridTest, ScanTimesAreTheColumnHeadings) {
   CDirData record = Record({Entry("a", 1)});
   record.m_times = {1425589620, 1425500000, 0, 0, 0, 0};  // 2015-03-05 21:07 UTC
-  m_grid.FillInGrid(record, kUnitK, kSortBySize);
+  m_grid.FillInGrid(record, SizeUnit::kK, SortMethod::kBySize);
   QAbstractItemModel* model = m_grid.Model();
   EXPECT_EQ(model->columnCount(), 7);  // six scans and the trend
   EXPECT_EQ(model->headerData(0, Qt::Horizontal).toString(), "Mar 5, 9:07 PM");
@@ -140,7 +140,7 @@ TEST_F(GridTest, ScanTimesAreTheColumnHeadings) {
 TEST_F(GridTest, TrendColumnCarriesTheSixSizesForItsBars) {
   CDirData record = Record({Entry("a", 1)});
   record.FindEntry("a")->sizes = {3072, 1024, -1, 2048, -1, -1};
-  m_grid.FillInGrid(record, kUnitK, kSortBySize);
+  m_grid.FillInGrid(record, SizeUnit::kK, SortMethod::kBySize);
   QAbstractItemModel* model = m_grid.Model();
   EXPECT_EQ(model->headerData(kTrendColumn, Qt::Horizontal).toString(), "Trend");
   const QModelIndex trend = model->index(0, kTrendColumn);
@@ -162,8 +162,8 @@ TEST_F(GridTest, RecordWithoutEntriesGivesOneEmptyRowAndNoHeadings) {
   CDirData record;
   record.m_times = {1425589620, 0, 0, 0, 0, 0};
   const CDirData before = Record({Entry("a", 1)});
-  m_grid.FillInGrid(before, kUnitK, kSortBySize);
-  m_grid.FillInGrid(record, kUnitK, kSortBySize);
+  m_grid.FillInGrid(before, SizeUnit::kK, SortMethod::kBySize);
+  m_grid.FillInGrid(record, SizeUnit::kK, SortMethod::kBySize);
   ASSERT_EQ(m_grid.Model()->rowCount(), 1);
   EXPECT_EQ(RowHeadings(m_grid), QStringList({""}));
   EXPECT_EQ(m_grid.Model()->headerData(0, Qt::Horizontal).toString(), "");
@@ -175,7 +175,7 @@ TEST_F(GridTest, ShowsTheRecordItHoldsWhateverBecomesOfWhereItCameFrom) {
   // A snapshot outlives its publisher's hold on it for as long as the grid shows it.
   auto snapshot = std::make_shared<const CDirData>(Record({Entry("a", kMB)}));
   const std::weak_ptr<const CDirData> held = snapshot;
-  m_grid.FillInGrid(snapshot, kUnitK, kSortBySize);
+  m_grid.FillInGrid(snapshot, SizeUnit::kK, SortMethod::kBySize);
   snapshot.reset();
   ASSERT_FALSE(held.expired());
   EXPECT_EQ(m_grid.Model()->EntryName(0), "a");
@@ -184,7 +184,7 @@ TEST_F(GridTest, ShowsTheRecordItHoldsWhateverBecomesOfWhereItCameFrom) {
 
   // A record given by value is shown from a copy: moving its entries changes nothing shown.
   CDirData record = Record({Entry("b", kMB), Entry("c", 2 * kMB)});
-  m_grid.FillInGrid(record, kUnitK, kSortBySize);
+  m_grid.FillInGrid(record, SizeUnit::kK, SortMethod::kBySize);
   EXPECT_TRUE(held.expired());  // the older snapshot was let go
   record.m_entries.resize(5000);
   record.m_entries[2].name = "changed";
@@ -202,7 +202,7 @@ TEST_F(GridTest, OddNamesAreShownAndReachTheOwnerByteForByte) {
   const std::string newline = "two\nlines";
   const std::string latin1 = "caf\xE9";  // not UTF-8
   const CDirData record = Record({Entry(newline, 3), Entry(latin1, 2), Entry("plain", 1)});
-  m_grid.FillInGrid(record, kUnitBytes, kSortBySize);
+  m_grid.FillInGrid(record, SizeUnit::kBytes, SortMethod::kBySize);
   EXPECT_EQ(RowHeadings(m_grid), QStringList({QString::fromUtf8("two\u21B5lines"), QString::fromUtf8("caf\uFFFD"),
                                               "plain", "[Total Used]", "[Total Free]"}));
   EXPECT_EQ(m_grid.Model()->headerData(1, Qt::Vertical, CDirGridModel::kNameBytesRole).toByteArray(),
@@ -210,11 +210,11 @@ TEST_F(GridTest, OddNamesAreShownAndReachTheOwnerByteForByte) {
 
   // Like the window, the owner shows the opened directory at once, from inside the double click.
   const CDirData below = Record({Entry("deeper", 1)});
-  m_owner.then = [this, &below] { m_grid.FillInGrid(below, kUnitBytes, kSortBySize); };
+  m_owner.then = [this, &below] { m_grid.FillInGrid(below, SizeUnit::kBytes, SortMethod::kBySize); };
   DoubleClick(m_grid.viewport(), CellCentre(0, 3));  // a cell of the row
   EXPECT_EQ(m_grid.Model()->EntryName(0), "deeper");
   m_owner.then = nullptr;
-  m_grid.FillInGrid(record, kUnitBytes, kSortBySize);
+  m_grid.FillInGrid(record, SizeUnit::kBytes, SortMethod::kBySize);
   DoubleClick(m_grid.verticalHeader()->viewport(), RowHeadingCentre(1));  // the row's heading
   EXPECT_EQ(m_owner.opened, std::vector<std::string>({newline, latin1}));
 }
@@ -222,7 +222,7 @@ TEST_F(GridTest, OddNamesAreShownAndReachTheOwnerByteForByte) {
 TEST_F(GridTest, SummaryRowsAndTheHeadingRowOpenNothing) {
   // A real directory may be called "[Total Free]"; only the summary row is left alone.
   const CDirData record = Record({Entry("[Total Free]", 5)});
-  m_grid.FillInGrid(record, kUnitBytes, kSortBySize);
+  m_grid.FillInGrid(record, SizeUnit::kBytes, SortMethod::kBySize);
   DoubleClick(m_grid.viewport(), CellCentre(1, 0));  // [Total Used]
   DoubleClick(m_grid.verticalHeader()->viewport(), RowHeadingCentre(2));  // [Total Free]
   QHeaderView* times = m_grid.horizontalHeader();
@@ -253,7 +253,7 @@ TEST_F(GridTest, BackButtonSitsInTheCornerAndCallsTheOwner) {
 
 TEST_F(GridTest, NameColumnEdgeDragsAndItsDoubleClickOpensNothing) {
   const CDirData record = Record({Entry("a", 1)});
-  m_grid.FillInGrid(record, kUnitBytes, kSortBySize);
+  m_grid.FillInGrid(record, SizeUnit::kBytes, SortMethod::kBySize);
   QWidget* names = m_grid.verticalHeader()->viewport();
   const int y = RowHeadingCentre(0).y();
   const int edge = m_grid.ColWidth(0) - 2;
@@ -303,7 +303,7 @@ TEST_F(GridTest, WidthsAndFonts) {
 
 TEST_F(GridTest, CellsAreReadOnlyAndTheTableIsNamed) {
   const CDirData record = Record({Entry("a", 1)});
-  m_grid.FillInGrid(record, kUnitBytes, kSortBySize);
+  m_grid.FillInGrid(record, SizeUnit::kBytes, SortMethod::kBySize);
   EXPECT_FALSE(m_grid.Model()->flags(m_grid.Model()->index(0, 0)) & Qt::ItemIsEditable);
   EXPECT_EQ(m_grid.editTriggers(), QAbstractItemView::NoEditTriggers);
   EXPECT_EQ(m_grid.accessibleName(), "Directory grid");
@@ -332,7 +332,7 @@ TEST_F(GridTest, CellsAreReadOnlyAndTheTableIsNamed) {
 
 TEST_F(GridTest, KeysOpenGoUpMoveAndFindNames) {
   const CDirData record = Record({Entry("beta", 4), Entry("bar", 3), Entry("Zeta", 2), Entry("alpha", 1)});
-  m_grid.FillInGrid(record, kUnitBytes, kSortByName);  // Zeta alpha bar beta [Total Used] [Total Free]
+  m_grid.FillInGrid(record, SizeUnit::kBytes, SortMethod::kByName);  // Zeta alpha bar beta [Total Used] [Total Free]
   m_grid.setFocus();
   QTest::keyClick(&m_grid, Qt::Key_Home);
   QTest::keyClick(&m_grid, Qt::Key_Down);
@@ -368,7 +368,7 @@ TEST_F(GridTest, KeysOpenGoUpMoveAndFindNames) {
 
 TEST_F(GridTest, HeadingClicksSortAndTurnTheOrderRound) {
   CDirData record = Record({Entry("b", 5, 1), Entry("A", 1, 9), Entry("c", 3, kNoSize)});
-  m_grid.FillInGrid(record, kUnitBytes, kSortByChange);
+  m_grid.FillInGrid(record, SizeUnit::kBytes, SortMethod::kByChange);
   QHeaderView* times = m_grid.horizontalHeader();
   const auto clickHeading = [&](int section) {
     QTest::mouseClick(times->viewport(), Qt::LeftButton, Qt::NoModifier,
@@ -391,12 +391,12 @@ TEST_F(GridTest, HeadingClicksSortAndTurnTheOrderRound) {
   EXPECT_EQ(RowHeadings(m_grid), QStringList({"A", "b", "c"}) + summary);
   EXPECT_EQ(m_grid.NameHeading()->text(), "Name");
   // Only the name and the newest sizes, the usual way round, are sort methods of the settings.
-  EXPECT_EQ(m_owner.chosen, std::vector<int>({kSortByName, kSortBySize}));
+  EXPECT_EQ(m_owner.chosen, std::vector<SortMethod>({SortMethod::kByName, SortMethod::kBySize}));
 
   // A session order stays through fills with the same sort method; a new one replaces it.
-  m_grid.FillInGrid(record, kUnitBytes, kSortBySize);
+  m_grid.FillInGrid(record, SizeUnit::kBytes, SortMethod::kBySize);
   EXPECT_EQ(RowHeadings(m_grid), QStringList({"A", "b", "c"}) + summary);
-  m_grid.FillInGrid(record, kUnitBytes, kSortByName);
+  m_grid.FillInGrid(record, SizeUnit::kBytes, SortMethod::kByName);
   EXPECT_EQ(RowHeadings(m_grid), QStringList({"A", "b", "c"}) + summary);
   EXPECT_FALSE(times->isSortIndicatorShown());
   // The record's own order is left alone.
@@ -419,7 +419,7 @@ TEST_F(GridTest, ScanTimeHeadingsFitTellSecondsApartAndGiveTheFullTimeAsTip) {
 
   CDirData record = Record({Entry("a", 1)});
   record.m_times = times;
-  m_grid.FillInGrid(record, kUnitK, kSortBySize);
+  m_grid.FillInGrid(record, SizeUnit::kK, SortMethod::kBySize);
   QAbstractItemModel* model = m_grid.Model();
   EXPECT_EQ(model->headerData(3, Qt::Horizontal, CDirGridModel::kShortHeadingRole).toString(), "2025-12-08 08:16");
   EXPECT_EQ(model->headerData(0, Qt::Horizontal, Qt::ToolTipRole).toString(), "Tuesday, December 8, 2026, 8:16:05 AM");
@@ -441,7 +441,7 @@ TEST_F(GridTest, ScanTimeHeadingsFitTellSecondsApartAndGiveTheFullTimeAsTip) {
 
 TEST_F(GridTest, SizeColumnsGrowWithTheFontSoNoNumberIsCut) {
   CDirData record = Record({Entry("big", 243013611 * 1024LL, 1)});
-  m_grid.FillInGrid(record, kUnitK, kSortBySize);
+  m_grid.FillInGrid(record, SizeUnit::kK, SortMethod::kBySize);
   m_grid.SetColWidth(2, 400);
   QFont large("DejaVu Sans");
   large.setPointSize(14);

@@ -24,7 +24,7 @@ constexpr bool kRightAligned[] = {true, true, true, true, true, false, false, fa
 
 }  // namespace
 
-CGrowthDlg::CGrowthDlg(const CGrowthReport& report, int unit, const std::string& projection, GoTo goTo,
+CGrowthDlg::CGrowthDlg(const CGrowthReport& report, SizeUnit unit, const std::string& projection, GoTo goTo,
                        QWidget* parent)
     : QDialog(parent), m_goTo(std::move(goTo)) {
   setWindowTitle("Growth of " + Text(report.top));
@@ -59,7 +59,7 @@ CGrowthDlg::CGrowthDlg(const CGrowthReport& report, int unit, const std::string&
   resize(920, 440);
 }
 
-void CGrowthDlg::FillList(const CGrowthReport& report, int unit) {
+void CGrowthDlg::FillList(const CGrowthReport& report, SizeUnit unit) {
   const struct {
     const char* title;
     const std::vector<CGrowthLine>* lines;

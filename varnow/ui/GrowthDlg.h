@@ -9,6 +9,7 @@
 #include <string>
 
 #include "varnow/report/Growth.h"
+#include "varnow/report/FormatSize.h"
 
 class QLabel;
 class QTreeWidget;
@@ -26,7 +27,7 @@ class CGrowthDlg : public QDialog {
 
   // goTo: shows a directory (full path, ending in "/") in the main window.
   using GoTo = std::function<void(const std::string& path)>;
-  CGrowthDlg(const CGrowthReport& report, int unit, const std::string& projection, GoTo goTo,
+  CGrowthDlg(const CGrowthReport& report, SizeUnit unit, const std::string& projection, GoTo goTo,
              QWidget* parent = nullptr);
 
   // A double click on a directory's row: the main window goes there and the dialog closes.
@@ -43,7 +44,7 @@ class CGrowthDlg : public QDialog {
   void changeEvent(QEvent* event) override;
 
  private:
-  void FillList(const CGrowthReport& report, int unit);
+  void FillList(const CGrowthReport& report, SizeUnit unit);
   void FitColumns();
 
   GoTo m_goTo;

@@ -26,7 +26,7 @@ std::string FolderOf(const std::string& path) {
 }  // namespace
 
 CLargestFilesDlg::CLargestFilesDlg(const std::vector<CLargeFile>& files, const std::string& top, std::time_t scanned,
-                                   int unit, GoTo goTo, CFileActions* actions, const CTrashedPaths* trashed,
+                                   SizeUnit unit, GoTo goTo, CFileActions* actions, const CTrashedPaths* trashed,
                                    QWidget* parent)
     : QDialog(parent), m_goTo(std::move(goTo)), m_actions(actions), m_trashed(trashed) {
   setWindowTitle("Largest Files");

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "varnow/report/FormatSize.h"
+
 #include "varnow/scan/LargestFiles.h"
 
 class QLabel;
@@ -30,7 +32,7 @@ class CLargestFilesDlg : public QDialog {
   using GoTo = std::function<void(const std::string& directory)>;
   // scanned: the time of the scan the files come from, 0 when this session has scanned nothing.
   // actions and trashed may be null (no context menu).
-  CLargestFilesDlg(const std::vector<CLargeFile>& files, const std::string& top, std::time_t scanned, int unit,
+  CLargestFilesDlg(const std::vector<CLargeFile>& files, const std::string& top, std::time_t scanned, SizeUnit unit,
                    GoTo goTo, CFileActions* actions, const CTrashedPaths* trashed, QWidget* parent = nullptr);
 
   void OnDblClickItem(QTreeWidgetItem* item);

@@ -11,6 +11,10 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <iterator>
+#include <optional>
+
 #include "platform/guarded.h"
 #include "platform/tracelog.h"
 #include "varnow/ui/AboutDlg.h"
@@ -31,8 +35,25 @@ constexpr const char* kClusterTexts[] = {"Normal (Read size from drive)", "Compr
 constexpr char kClusterNote[] =
     "If the disk space numbers aren't what you expect, see the Help topic of Disk Size Considerations.";
 
-// Sort index i stands for the code kSortCodes[i].
-constexpr int kSortCodes[] = {1, 3, 2};
+// Radio index i of each group stands for the value at i.
+constexpr SortMethod kSortMethods[] = {SortMethod::kBySize, SortMethod::kByChange, SortMethod::kByName};
+constexpr SizeUnit kUnits[] = {SizeUnit::kBytes, SizeUnit::kK, SizeUnit::kMB, SizeUnit::kGB, SizeUnit::kSmart};
+constexpr ClusterMode kClusterModes[] = {ClusterMode::kNormal, ClusterMode::kCompressed, ClusterMode::kSmart,
+                                         ClusterMode::kIgnore};
+
+// The radio index of a value, -1 for one that has no button.
+template <typename Value, std::size_t N>
+int IndexOf(const Value (&values)[N], Value value) {
+  const auto* found = std::find(std::begin(values), std::end(values), value);
+  return found == std::end(values) ? -1 : static_cast<int>(found - std::begin(values));
+}
+
+// The value of a radio index, none for an index that has no value.
+template <typename Value, std::size_t N>
+std::optional<Value> ValueAt(const Value (&values)[N], int index) {
+  if (index < 0 || index >= static_cast<int>(N)) return std::nullopt;
+  return values[index];
+}
 
 template <std::size_t N>
 QGroupBox* RadioGroup(const char* title, const char* const (&texts)[N], QButtonGroup* group, QWidget* parent) {
@@ -58,20 +79,12 @@ void Check(QButtonGroup* group, int index) {
 
 }  // namespace
 
-int CPreferencesDlg::SortIndexOf(int sortMethod) {
-  for (int i = 0; i < static_cast<int>(std::size(kSortCodes)); ++i)
-    if (kSortCodes[i] == sortMethod) return i;
-  return -1;
-}
-
-int CPreferencesDlg::SortMethodOf(int sortIndex) {
-  return sortIndex >= 0 && sortIndex < static_cast<int>(std::size(kSortCodes)) ? kSortCodes[sortIndex] : -1;
-}
-
-int CPreferencesDlg::UnitIndexOf(int unit) { return unit >= 1 && unit <= 5 ? unit - 1 : -1; }
-int CPreferencesDlg::UnitOf(int unitIndex) { return unitIndex >= 0 && unitIndex <= 4 ? unitIndex + 1 : -1; }
-int CPreferencesDlg::ClusterIndexOf(int cluster) { return cluster >= 1 && cluster <= 4 ? cluster - 1 : -1; }
-int CPreferencesDlg::ClusterOf(int clusterIndex) { return clusterIndex >= 0 && clusterIndex <= 3 ? clusterIndex + 1 : -1; }
+int CPreferencesDlg::SortIndexOf(SortMethod sortMethod) { return IndexOf(kSortMethods, sortMethod); }
+std::optional<SortMethod> CPreferencesDlg::SortMethodOf(int sortIndex) { return ValueAt(kSortMethods, sortIndex); }
+int CPreferencesDlg::UnitIndexOf(SizeUnit unit) { return IndexOf(kUnits, unit); }
+std::optional<SizeUnit> CPreferencesDlg::UnitOf(int unitIndex) { return ValueAt(kUnits, unitIndex); }
+int CPreferencesDlg::ClusterIndexOf(ClusterMode cluster) { return IndexOf(kClusterModes, cluster); }
+std::optional<ClusterMode> CPreferencesDlg::ClusterOf(int clusterIndex) { return ValueAt(kClusterModes, clusterIndex); }
 
 CPreferencesDlg::CPreferencesDlg(CVarnowDlg& dlg, QWidget* parent) : QDialog(parent), m_dlg(dlg) {
   BuildControls();
@@ -203,10 +216,10 @@ void CPreferencesDlg::OnOK() {
   ReadFields();
   platform::Guarded("OnOK", [&] {
     CVarnowSettings& settings = m_dlg.MutableSettings();
-    const int clusterBefore = settings.preferredClusterSetting;
-    if (int code = SortMethodOf(m_sortIndex); code > 0) settings.preferredSortMethod = code;
-    if (int code = UnitOf(m_unitIndex); code > 0) settings.preferredUnits = code;
-    if (int code = ClusterOf(m_clusterIndex); code > 0) settings.preferredClusterSetting = code;
+    const ClusterMode clusterBefore = settings.preferredClusterSetting;
+    if (auto method = SortMethodOf(m_sortIndex)) settings.preferredSortMethod = *method;
+    if (auto unit = UnitOf(m_unitIndex)) settings.preferredUnits = *unit;
+    if (auto mode = ClusterOf(m_clusterIndex)) settings.preferredClusterSetting = *mode;
     settings.autoSave = m_autoSaveChecked ? 1 : 0;
     settings.subDirSave = m_subDirSaveChecked ? 1 : 0;
     // The folder gets its "/"; an emptied field stands for the default folder, as a stored empty
@@ -215,7 +228,7 @@ void CPreferencesDlg::OnOK() {
     if (folder != settings.dataDirectory) m_dlg.SetDataDirectory(folder);
     settings.scanOnClick = m_scanOnClickChecked ? 1 : 0;
     // The cluster size shown with the statistics follows the new mode at once.
-    if (settings.preferredClusterSetting != clusterBefore) m_dlg.Session().GetClusterSize();
+    if (settings.preferredClusterSetting != clusterBefore) m_dlg.RereadClusterSize();
   });
   QDialog::accept();
 }

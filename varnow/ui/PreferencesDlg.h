@@ -7,6 +7,10 @@
 
 #include <QDialog>
 
+#include <optional>
+
+#include "varnow/settings/Settings.h"
+
 class QAbstractButton;
 class QButtonGroup;
 class QCheckBox;
@@ -23,14 +27,14 @@ class CPreferencesDlg : public QDialog {
   // parent: the main window, which the font buttons restyle.
   CPreferencesDlg(CVarnowDlg& dlg, QWidget* parent = nullptr);
 
-  // Radio indexes and setting codes. Codes out of range give -1 (the index or setting is then
-  // left as it is).
-  static int SortIndexOf(int sortMethod);   // 1 -> 0, 3 -> 1, 2 -> 2
-  static int SortMethodOf(int sortIndex);   // 0 -> 1, 1 -> 3, 2 -> 2
-  static int UnitIndexOf(int unit);         // 1..5 -> 0..4
-  static int UnitOf(int unitIndex);         // 0..4 -> 1..5
-  static int ClusterIndexOf(int cluster);   // 1..4 -> 0..3
-  static int ClusterOf(int clusterIndex);   // 0..3 -> 1..4
+  // Radio indexes and settings. A value without a button gives -1, an index without a value
+  // none (the index or setting is then left as it is).
+  static int SortIndexOf(SortMethod sortMethod);  // size 0, change 1, name 2
+  static std::optional<SortMethod> SortMethodOf(int sortIndex);
+  static int UnitIndexOf(SizeUnit unit);  // bytes 0 .. smart 4
+  static std::optional<SizeUnit> UnitOf(int unitIndex);
+  static int ClusterIndexOf(ClusterMode cluster);  // normal 0 .. ignore 3
+  static std::optional<ClusterMode> ClusterOf(int clusterIndex);
 
   // Handlers.
   void OnInitDialog();

@@ -178,9 +178,9 @@ TEST_F(PreferencesTest, CaptionGroupsAndTexts) {
 
 TEST_F(PreferencesTest, OpensWithTheSettingsOkKeepsTheChoicesCancelNone) {
   CVarnowSettings& settings = Dlg().MutableSettings();
-  settings.preferredSortMethod = 3;
-  settings.preferredUnits = 4;
-  settings.preferredClusterSetting = 2;
+  settings.preferredSortMethod = SortMethodFromStored(3);
+  settings.preferredUnits = SizeUnitFromStored(4);
+  settings.preferredClusterSetting = ClusterModeFromStored(2);
   settings.autoSave = 0;
   settings.subDirSave = 1;
   settings.scanOnClick = 1;
@@ -199,8 +199,8 @@ TEST_F(PreferencesTest, OpensWithTheSettingsOkKeepsTheChoicesCancelNone) {
     dialog->ScanOnClickBox()->click();
     Click(dialog, "&Cancel");
   });
-  EXPECT_EQ(Dlg().Settings().preferredSortMethod, 3);
-  EXPECT_EQ(Dlg().Settings().preferredUnits, 4);
+  EXPECT_EQ(StoredCode(Dlg().Settings().preferredSortMethod), 3);
+  EXPECT_EQ(StoredCode(Dlg().Settings().preferredUnits), 4);
   EXPECT_EQ(Dlg().Settings().subDirSave, 1);
 
   RunPreferences([](CPreferencesDlg* dialog) {
@@ -212,27 +212,27 @@ TEST_F(PreferencesTest, OpensWithTheSettingsOkKeepsTheChoicesCancelNone) {
     dialog->ScanOnClickBox()->click();
     Click(dialog, "&OK");
   });
-  EXPECT_EQ(settings.preferredSortMethod, 2);
-  EXPECT_EQ(settings.preferredUnits, 1);
-  EXPECT_EQ(settings.preferredClusterSetting, 4);
+  EXPECT_EQ(StoredCode(settings.preferredSortMethod), 2);
+  EXPECT_EQ(StoredCode(settings.preferredUnits), 1);
+  EXPECT_EQ(StoredCode(settings.preferredClusterSetting), 4);
   EXPECT_EQ(settings.autoSave, 1);
   EXPECT_EQ(settings.subDirSave, 0);
   EXPECT_EQ(settings.scanOnClick, 0);
   EXPECT_EQ(Dlg().Session().ClusterSize(), 1u);  // the new mode is in effect at once
 
   // Codes without a button leave the indexes at their start, which OK then stores.
-  settings.preferredSortMethod = 7;
-  settings.preferredUnits = 0;
-  settings.preferredClusterSetting = 9;
+  settings.preferredSortMethod = SortMethodFromStored(7);
+  settings.preferredUnits = SizeUnitFromStored(0);
+  settings.preferredClusterSetting = ClusterModeFromStored(9);
   RunPreferences([](CPreferencesDlg* dialog) {
     EXPECT_TRUE(dialog->SortButton(1)->isChecked());
     EXPECT_TRUE(dialog->UnitButton(1)->isChecked());
     EXPECT_TRUE(dialog->ClusterButton(1)->isChecked());
     Click(dialog, "&OK");
   });
-  EXPECT_EQ(settings.preferredSortMethod, 3);
-  EXPECT_EQ(settings.preferredUnits, 2);
-  EXPECT_EQ(settings.preferredClusterSetting, 2);
+  EXPECT_EQ(StoredCode(settings.preferredSortMethod), 3);
+  EXPECT_EQ(StoredCode(settings.preferredUnits), 2);
+  EXPECT_EQ(StoredCode(settings.preferredClusterSetting), 2);
 }
 
 TEST_F(PreferencesTest, DataFolderGetsItsSlashAnEmptyFieldMeansTheDefaultAndSavesGoThere) {
@@ -365,7 +365,7 @@ TEST_F(PreferencesTest, MissingOrDamagedFontIsReplacedByTheDefaultAtTheWindowsSt
 TEST_F(PreferencesTest, ChosenFontIsWrittenAtOnceAndStaysAfterCancel) {
   Window();
   CVarnowSettings& settings = Dlg().MutableSettings();
-  const int sortBefore = settings.preferredSortMethod;
+  const SortMethod sortBefore = settings.preferredSortMethod;
   QFont selected;
   RunPreferences([&](CPreferencesDlg* dialog) {
     dialog->SortButton(0)->click();
@@ -622,7 +622,7 @@ TEST_F(PreferencesTest, UnreadableVolumeAsksOnceAndTheNextScanUsesTheOverride) {
   struct stat held {};
   ASSERT_EQ(::stat((vol + "/data/f").c_str(), &held), 0);
   EXPECT_EQ(Window().TotalUsedValue()->text().toStdString(),
-            FormatSize(std::min<std::int64_t>(8192, static_cast<std::int64_t>(held.st_blocks) * 512), true, kUnitBytes));
+            FormatSize(std::min<std::int64_t>(8192, static_cast<std::int64_t>(held.st_blocks) * 512), true, SizeUnit::kBytes));
 
   Window().CommandButton(CVarnowWindow::kScan)->click();  // the next scan: no question
   EXPECT_EQ(asked, 1);

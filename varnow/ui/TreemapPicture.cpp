@@ -26,7 +26,7 @@ QString Shown(const std::string& bytes) { return Text(PrintableText(bytes)); }
 
 QColor LabelColour(const QColor& fill) { return fill.lightnessF() < 0.55 ? Qt::white : Qt::black; }
 
-QString SizeText(std::int64_t size, int units) { return Text(FormatSize(size, true, units)); }
+QString SizeText(std::int64_t size, SizeUnit units) { return Text(FormatSize(size, true, units)); }
 
 std::string Extension(const std::string& file) {
   const std::size_t slash = file.rfind('/');
@@ -63,7 +63,7 @@ QString TreemapNodeName(const CTreemapTree& tree, std::int32_t node) {
   return Shown(n.name);
 }
 
-QString TreemapTileTip(const CTreemapTree& tree, const CTile& tile, int units) {
+QString TreemapTileTip(const CTreemapTree& tree, const CTile& tile, SizeUnit units) {
   QString tip;
   if (tile.node < 0) {
     tip = QString("%1 small directories and files together").arg(tile.merged);
@@ -190,7 +190,7 @@ void PaintTreemapLegend(QPainter& painter, const QRect& area) {
   painter.restore();
 }
 
-void PaintTreemapPicture(QPainter& painter, const QSize& size, const CTreemapTree& tree, int units) {
+void PaintTreemapPicture(QPainter& painter, const QSize& size, const CTreemapTree& tree, SizeUnit units) {
   const QFontMetrics metrics(painter.font());
   const int titleHeight = metrics.height() + 8;
   const int legendHeight = TreemapLegendHeight(painter.font());
@@ -222,7 +222,7 @@ bool IsTreemapPictureName(const std::string& file) {
   return ext == "png" || ext == "svg";
 }
 
-bool WriteTreemapPicture(const std::string& file, const QSize& size, const CTreemapTree& tree, int units,
+bool WriteTreemapPicture(const std::string& file, const QSize& size, const CTreemapTree& tree, SizeUnit units,
                          std::string& why) {
   const std::string ext = Extension(file);
   if (ext != "png" && ext != "svg") {

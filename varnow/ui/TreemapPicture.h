@@ -9,13 +9,14 @@
 #include <functional>
 #include <string>
 
+#include "varnow/report/FormatSize.h"
 #include "varnow/ui/Treemap.h"
 
 namespace varnow {
 
 struct CTreemapPaintOptions {
-  int units = 2;               // the display unit of the sizes (see FormatSize)
-  int selectedTile = -1;       // outlined
+  SizeUnit units = SizeUnit::kK;  // the display unit of the sizes (see FormatSize)
+  int selectedTile = -1;          // outlined
   std::function<bool(const std::string& path)> removed;  // shown as moved to the trash
 };
 
@@ -23,7 +24,7 @@ struct CTreemapPaintOptions {
 // "(files)" for the files directly in a directory.
 QString TreemapNodeName(const CTreemapTree& tree, std::int32_t node);
 // The tooltip of a tile: path, both sizes, the change and the two scan dates.
-QString TreemapTileTip(const CTreemapTree& tree, const CTile& tile, int units);
+QString TreemapTileTip(const CTreemapTree& tree, const CTile& tile, SizeUnit units);
 
 // The header strip a layout keeps for a directory's name in the painter's font.
 double TreemapHeaderHeight(const QFont& font);
@@ -38,11 +39,11 @@ int TreemapLegendHeight(const QFont& font);
 void PaintTreemapLegend(QPainter& painter, const QRect& area);
 
 // The whole picture: title line (the directory, the scans compared), tiles, legend.
-void PaintTreemapPicture(QPainter& painter, const QSize& size, const CTreemapTree& tree, int units);
+void PaintTreemapPicture(QPainter& painter, const QSize& size, const CTreemapTree& tree, SizeUnit units);
 
 // Writes the picture of tree as PNG or SVG, chosen by the file's extension (".png", ".svg", any
 // letter case). False, with why, when the extension is neither or the file cannot be written.
-bool WriteTreemapPicture(const std::string& file, const QSize& size, const CTreemapTree& tree, int units,
+bool WriteTreemapPicture(const std::string& file, const QSize& size, const CTreemapTree& tree, SizeUnit units,
                          std::string& why);
 // True when the file's extension names a picture format that WriteTreemapPicture writes.
 bool IsTreemapPictureName(const std::string& file);

@@ -36,7 +36,7 @@ void CTreemapView::SetTree(CTreemapTree tree) {
   update();
 }
 
-void CTreemapView::SetUnits(int units) {
+void CTreemapView::SetUnits(SizeUnit units) {
   m_units = units;
   update();
 }

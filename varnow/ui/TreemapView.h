@@ -22,7 +22,7 @@ class CTreemapView : public QWidget {
   // Shows tree; a tree of another directory drops the selection.
   void SetTree(CTreemapTree tree);
   const CTreemapTree& Tree() const { return m_tree; }
-  void SetUnits(int units);
+  void SetUnits(SizeUnit units);
   // Shows the paths this predicate names as moved to the trash.
   void SetRemoved(std::function<bool(const std::string& path)> removed);
   // The text shown instead of tiles while there are none to show.
@@ -72,7 +72,7 @@ class CTreemapView : public QWidget {
   CTreemapTree m_tree;
   CTreemapLayout m_layout;
   QSize m_laidFor;   // the size the layout was made for; empty: lay out again
-  int m_units = 2;
+  SizeUnit m_units = SizeUnit::kK;
   int m_selected = -1;
   std::function<bool(const std::string&)> m_removed;
   QString m_placeholder;

@@ -269,7 +269,7 @@ TEST_F(TreemapPictureTest, PngShowsTheGrownDirectoryOnItsShareOfTheArea) {
   const std::string file = (folder / "map.PNG").string();
   std::string why;
   const QSize size(600, 400);
-  ASSERT_TRUE(WriteTreemapPicture(file, size, tree, 2, why)) << why;
+  ASSERT_TRUE(WriteTreemapPicture(file, size, tree, SizeUnit::kK, why)) << why;
   QImage image(QString::fromStdString(file));
   ASSERT_EQ(image.size(), size);
   const QColor grown = TileColourOf(300, 100).colour;
@@ -293,27 +293,27 @@ TEST_F(TreemapPictureTest, SvgIsWrittenAndBadNamesOrPlacesAreRefusedWithAReason)
   tree.SetTop(Record("/t/", {{"caf\xe9", 1, 2}, {"b", 5, 5}}));
   std::string why;
   const std::string svg = (folder / "map.svg").string();
-  ASSERT_TRUE(WriteTreemapPicture(svg, QSize(300, 200), tree, 2, why)) << why;
+  ASSERT_TRUE(WriteTreemapPicture(svg, QSize(300, 200), tree, SizeUnit::kK, why)) << why;
   QFile file(QString::fromStdString(svg));
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
   const QByteArray text = file.readAll();
   EXPECT_TRUE(text.contains("<svg")) << text.left(200).toStdString();
   EXPECT_TRUE(text.contains("</svg>"));
 
-  EXPECT_FALSE(WriteTreemapPicture((folder / "map.jpg").string(), QSize(300, 200), tree, 2, why));
+  EXPECT_FALSE(WriteTreemapPicture((folder / "map.jpg").string(), QSize(300, 200), tree, SizeUnit::kK, why));
   EXPECT_NE(why.find(".png or .svg"), std::string::npos);
   why.clear();
-  EXPECT_FALSE(WriteTreemapPicture((folder / "missing" / "map.png").string(), QSize(300, 200), tree, 2, why));
+  EXPECT_FALSE(WriteTreemapPicture((folder / "missing" / "map.png").string(), QSize(300, 200), tree, SizeUnit::kK, why));
   EXPECT_FALSE(why.empty());
   // An existing picture is left whole when the new one cannot be written.
   const std::filesystem::path locked = folder / "locked";
   std::filesystem::create_directories(locked);
   const std::string kept = (locked / "old.png").string();
-  ASSERT_TRUE(WriteTreemapPicture(kept, QSize(50, 40), tree, 2, why));
+  ASSERT_TRUE(WriteTreemapPicture(kept, QSize(50, 40), tree, SizeUnit::kK, why));
   const auto before = std::filesystem::file_size(kept);
   std::filesystem::permissions(locked, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
   if (::geteuid() != 0) {
-    EXPECT_FALSE(WriteTreemapPicture(kept, QSize(300, 200), tree, 2, why));
+    EXPECT_FALSE(WriteTreemapPicture(kept, QSize(300, 200), tree, SizeUnit::kK, why));
     EXPECT_EQ(std::filesystem::file_size(kept), before);
   }
   std::filesystem::permissions(locked, std::filesystem::perms::owner_all);

@@ -18,7 +18,7 @@
 
 namespace varnow {
 
-CStatusTexts StatusTexts(const CDirSnapshot& snapshot, int unit) {
+CStatusTexts StatusTexts(const CDirSnapshot& snapshot, SizeUnit unit) {
   CStatusTexts texts;
   texts.freeSpace = FormatSize(snapshot.freeSpace, true, unit);
   texts.scannedSize = FormatSize(snapshot.scannedSize, true, unit);
@@ -28,7 +28,7 @@ CStatusTexts StatusTexts(const CDirSnapshot& snapshot, int unit) {
     texts.files = std::to_string(snapshot.files);
   }
   // Which of the two the figures are: whole allocation units held on disk, or plain lengths.
-  texts.clusterSize = snapshot.countsOnDisk ? FormatSize(snapshot.clusterSize, true, kUnitSmart) + ", on disk"
+  texts.clusterSize = snapshot.countsOnDisk ? FormatSize(snapshot.clusterSize, true, SizeUnit::kSmart) + ", on disk"
                                             : std::string("apparent sizes");
   texts.compressed = snapshot.compressed;
   return texts;

@@ -52,7 +52,7 @@ struct CDirSnapshot {
 };
 
 // The status fields of a snapshot in a display unit.
-CStatusTexts StatusTexts(const CDirSnapshot& snapshot, int unit);
+CStatusTexts StatusTexts(const CDirSnapshot& snapshot, SizeUnit unit);
 
 // The directory above dir (a full path): "/" stays "/"; extra and trailing "/" do not count.
 // Ends in "/".
@@ -113,7 +113,7 @@ class CVarnowDlg : public IScanOwner, public IAutomatedRunOwner, public IPrintOw
   bool ChangeDirectoryText(const std::string& typed);
 
   // IScanOwner
-  int PreferredClusterSetting() const override { return m_settings.preferredClusterSetting; }
+  ClusterMode PreferredClusterSetting() const override { return m_settings.preferredClusterSetting; }
   int AutoSave() const override { return m_settings.autoSave; }
   int SubDirSave() const override { return m_settings.subDirSave; }
   void RefreshView() override;
@@ -161,6 +161,8 @@ class CVarnowDlg : public IScanOwner, public IAutomatedRunOwner, public IPrintOw
   IPrompts& Prompts() { return m_prompts; }
   const CVarnowSettings& Settings() const { return m_settings; }
   CVarnowSettings& MutableSettings() { return m_settings; }
+  // Reads the cluster size again, for a new cluster mode.
+  void RereadClusterSize() { m_scanInfo->GetClusterSize(); }
   // The data folder (ends in "/"); the session writes there from its next write on.
   void SetDataDirectory(const std::string& folder);
   const std::string& DirectoryText() const { return m_directoryText; }

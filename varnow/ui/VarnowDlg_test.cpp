@@ -140,7 +140,7 @@ TEST_F(VarnowDlgTest, PublishedFiguresAreTheScannedDirectorysOnce) {
   test::WriteWholeFile(root + "own", std::string(1000, 'o'));
   test::WriteWholeFile(root + "a/f", std::string(5000, 'f'));
   WriteProfileInt(kSettingsSection, setting::kPreferredClusterSetting.name, 4);
-  WriteProfileInt(kSettingsSection, setting::kPreferredUnits.name, kUnitBytes);
+  WriteProfileInt(kSettingsSection, setting::kPreferredUnits.name, StoredCode(SizeUnit::kBytes));
   auto dlg = MakeDlg();
   // Without a window nothing is copied for one.
   dlg->SetScanDirectory(root);
@@ -163,19 +163,19 @@ TEST_F(VarnowDlgTest, PublishedFiguresAreTheScannedDirectorysOnce) {
   ASSERT_NE(mounts.MountOf(root), nullptr);
   EXPECT_EQ(shown.scanRoot, mounts.MountOf(root)->mountPoint);
   EXPECT_GT(shown.freeSpace, 0);
-  CStatusTexts texts = StatusTexts(shown, kUnitBytes);
+  CStatusTexts texts = StatusTexts(shown, SizeUnit::kBytes);
   EXPECT_EQ(texts.scannedSize, "1,000 bytes");
   EXPECT_EQ(texts.totalUsed, "6,000 bytes");
   EXPECT_EQ(texts.directories, "2");
   EXPECT_EQ(texts.files, "2");
   EXPECT_EQ(texts.clusterSize, "apparent sizes");
   // Another unit needs no new figures.
-  EXPECT_EQ(StatusTexts(shown, kUnitK).totalUsed, FormatSize(6000, true, kUnitK));
+  EXPECT_EQ(StatusTexts(shown, SizeUnit::kK).totalUsed, FormatSize(6000, true, SizeUnit::kK));
 
   // The counts are of the scanned directory only.
   ASSERT_TRUE(dlg->OpenSubdirectory("a"));
   EXPECT_FALSE(dlg->Snapshot()->counted);
-  EXPECT_EQ(StatusTexts(*dlg->Snapshot(), kUnitBytes).directories, "");
+  EXPECT_EQ(StatusTexts(*dlg->Snapshot(), SizeUnit::kBytes).directories, "");
   EXPECT_EQ(dlg->Snapshot()->scannedSize, 5000);
   dlg->SetView(nullptr);
 }
@@ -192,7 +192,7 @@ TEST_F(VarnowDlgTest, ACompressedVolumeIsToldFromTheOneMountTable) {
   ASSERT_TRUE(dlg.GoToDirectory(root));
   EXPECT_EQ(dlg.Snapshot()->scanRoot, "/");
   EXPECT_TRUE(dlg.Snapshot()->compressed);
-  EXPECT_TRUE(StatusTexts(*dlg.Snapshot(), kUnitK).compressed);
+  EXPECT_TRUE(StatusTexts(*dlg.Snapshot(), SizeUnit::kK).compressed);
   dlg.SetView(nullptr);
 }
 

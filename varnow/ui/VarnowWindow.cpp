@@ -504,7 +504,7 @@ bool CVarnowWindow::FillInGrid() {
   });
 }
 
-void CVarnowWindow::OnSortMethodChosen(int sortMethod) { m_dlg.MutableSettings().preferredSortMethod = sortMethod; }
+void CVarnowWindow::OnSortMethodChosen(SortMethod sortMethod) { m_dlg.MutableSettings().preferredSortMethod = sortMethod; }
 
 void CVarnowWindow::OnDblClickGrid(const std::string& name) {
   if (!m_dlg.OpenSubdirectory(name)) return;

@@ -69,7 +69,7 @@ class CVarnowWindow : public QDialog, public IVarnowView, public IGridOwner {
   const std::shared_ptr<const CDirSnapshot>& Shown() const { return m_snapshot; }
   bool FillInGrid();
   void OnDblClickGrid(const std::string& name) override;
-  void OnSortMethodChosen(int sortMethod) override;
+  void OnSortMethodChosen(SortMethod sortMethod) override;
   // Shows a directory (full path) as a double click in the grid does.
   void GoToDirectory(const std::string& path);
   void OnBack() override;

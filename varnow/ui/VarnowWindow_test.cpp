@@ -414,12 +414,12 @@ TEST_F(VarnowWindowTest, ClusterFieldSaysTheSizesAreOnDisk) {
   struct statvfs volume {};
   ASSERT_EQ(::statvfs(m_tree.c_str(), &volume), 0);
   const QString text = m_window->ClusterValue()->text();
-  EXPECT_EQ(text.toStdString(), FormatSize(volume.f_frsize, true, kUnitSmart) + ", on disk");
+  EXPECT_EQ(text.toStdString(), FormatSize(volume.f_frsize, true, SizeUnit::kSmart) + ", on disk");
   EXPECT_GE(m_window->ClusterValue()->width(), QFontMetrics(m_window->font()).horizontalAdvance(text));
   EXPECT_LT(m_window->ClusterValue()->geometry().right(), m_window->ScannedSizeValue()->x());
   // 5,000 and 100 bytes written: two units and one on disk.
   EXPECT_EQ(m_window->TotalUsedValue()->text().toStdString(),
-            FormatSize(3 * static_cast<std::int64_t>(volume.f_frsize), true, kUnitK));
+            FormatSize(3 * static_cast<std::int64_t>(volume.f_frsize), true, SizeUnit::kK));
 }
 
 TEST_F(VarnowWindowTest, ColumnWidthsAreReadClampedAndStoredBounded) {
@@ -621,15 +621,15 @@ TEST_F(VarnowWindowKeysTest, HeadingClicksChooseTheSortMethodThePreferencesKeep)
   const QStringList byName{"Zeta", "alpha", "[Total Used]", "[Total Free]"};
   clickNewest();
   EXPECT_EQ(RowHeadings(*grid), bySize);
-  EXPECT_EQ(m_dlg->Settings().preferredSortMethod, 1);
+  EXPECT_EQ(StoredCode(m_dlg->Settings().preferredSortMethod), 1);
   QTest::mouseClick(grid->NameHeading(), Qt::LeftButton);
   EXPECT_EQ(RowHeadings(*grid), byName);
-  EXPECT_EQ(m_dlg->Settings().preferredSortMethod, 2);
+  EXPECT_EQ(StoredCode(m_dlg->Settings().preferredSortMethod), 2);
   QTest::mouseClick(grid->NameHeading(), Qt::LeftButton);  // the other way round: for now only
   EXPECT_EQ(RowHeadings(*grid), bySize);
-  EXPECT_EQ(m_dlg->Settings().preferredSortMethod, 2);
+  EXPECT_EQ(StoredCode(m_dlg->Settings().preferredSortMethod), 2);
   clickNewest();
-  EXPECT_EQ(m_dlg->Settings().preferredSortMethod, 1);
+  EXPECT_EQ(StoredCode(m_dlg->Settings().preferredSortMethod), 1);
   m_window->CommandButton(CVarnowWindow::kExit)->click();
   EXPECT_EQ(GetProfileInt(kSettingsSection, "PreferredSortMethod", -1), 1);
 }

@@ -244,14 +244,14 @@ TEST_F(VarnowProgramTest, TheDefaultCountsSpaceOnDiskAndTheReportSaysSo) {
   CRun onDisk = Run({"/DIR=" + root, "/SCAN", "/PRINT=FILE=-"});
   ASSERT_EQ(onDisk.status, 0) << onDisk.err;
   EXPECT_THAT(onDisk.out, HasSubstr("Sizes: on disk"));
-  EXPECT_THAT(onDisk.out, HasSubstr("Total Size: " + FormatSize(notes.st_blocks * 512, true, 1)));
+  EXPECT_THAT(onDisk.out, HasSubstr("Total Size: " + FormatSize(notes.st_blocks * 512, true, SizeUnit::kBytes)));
   EXPECT_EQ(GetProfileInt(kSettingsSection, "PreferredClusterSetting", -1), 1);  // the default, written back
 
   ASSERT_TRUE(WriteProfileInt(kSettingsSection, "PreferredClusterSetting", 4));
   CRun apparent = Run({"/DIR=" + root, "/SCAN", "/PRINT=FILE=-"});
   ASSERT_EQ(apparent.status, 0) << apparent.err;
   EXPECT_THAT(apparent.out, HasSubstr("Sizes: apparent"));
-  EXPECT_THAT(apparent.out, HasSubstr("Total Size: " + FormatSize((100LL << 30) + 5000, true, 1)));
+  EXPECT_THAT(apparent.out, HasSubstr("Total Size: " + FormatSize((100LL << 30) + 5000, true, SizeUnit::kBytes)));
 }
 
 TEST_F(VarnowProgramTest, AFileGivenAsTheDirectory) {
@@ -552,7 +552,7 @@ class VarnowPrintTest : public VarnowProgramTest {
   // The plain report of the saved record with the given number of columns.
   std::string ExpectedReport(int columns) {
     const std::string file = m_home.Root() + "/expected.txt";
-    const CReportOptions options{2, 2, setting::kHomePage.defaultValue, false, false, columns, false};
+    const CReportOptions options{SizeUnit::kK, SortMethod::kByName, setting::kHomePage.defaultValue, false, false, columns, false};
     CDirData record = Load(m_root);
     record.m_total = Sizes(record, kTotalUsed)[0];  // the total of the scan just made
     EXPECT_TRUE(CreatePrintFile(file, record, m_root, options, nullptr));
