@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <cstdio>
 #include <initializer_list>
+#include <malloc.h>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -51,6 +52,9 @@ bool WantsPicture(const std::vector<std::string>& arguments) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // One malloc arena for every thread: the scan's worker threads each got an arena of their own,
+  // about 11 MB of a first scan's peak, and measured no faster for it.
+  mallopt(M_ARENA_MAX, 1);
   // A file size limit (ulimit -f) makes a write past it fail with EFBIG, which the save reports
   // like any other write failure, instead of killing the program without a word.
   std::signal(SIGXFSZ, SIG_IGN);
