@@ -1,6 +1,5 @@
 #include "varnow/exchange/NcduReader.h"
 
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -10,6 +9,8 @@
 
 #include <rapidjson/error/en.h>
 #include <rapidjson/reader.h>
+
+#include "platform/asciicase.h"
 
 namespace varnow {
 namespace {
@@ -512,7 +513,7 @@ bool CExportHandler::AddItem(const Fields& fields) {
 std::string ParserMessage(rapidjson::ParseErrorCode code) {
   std::string text = rapidjson::GetParseError_En(code);
   if (!text.empty() && text.back() == '.') text.pop_back();
-  if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+  if (!text.empty()) text[0] = platform::AsciiLower(text[0]);
   return text;
 }
 
