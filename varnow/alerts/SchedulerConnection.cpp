@@ -7,10 +7,8 @@
 #include <QTimer>
 
 #include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <utility>

@@ -129,6 +129,8 @@ class CScanInfo {
   // When the last top-level scan started (0: none yet), and its directory.
   std::int64_t LastScanTime() const { return m_lastScanTime; }
   const std::string& LastScanDir() const { return m_lastScanDir; }
+  // The mount table as this session reads it (the options' file, else the process's own).
+  platform::MountTable LoadMounts() const;
 
  private:
   struct ScanContext;
@@ -146,7 +148,6 @@ class CScanInfo {
   void FinishRecord(int level, CDirData& record, bool listed, std::int64_t total);
   std::int64_t ScanFreeSpace();
   std::uint32_t DriveClusterSize(const std::string& root);
-  platform::MountTable LoadMounts() const;
   bool QueryVolume(const std::string& path, platform::VolumeFigures& out) const;
 
   IScanOwner* m_owner;

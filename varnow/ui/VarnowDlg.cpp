@@ -43,7 +43,7 @@ std::string ParentDirectory(const std::string& dir) {
 }
 
 CVarnowDlg::CVarnowDlg(IPrompts& prompts, std::unique_ptr<IScanStore> store, CScanOptions options)
-    : m_prompts(prompts), m_mountinfoPath(options.mountinfoPath) {
+    : m_prompts(prompts) {
   try {
     if (!store) store = std::make_unique<CDataFile>(std::string());
     // The session is constructed (and traces) before this object's own lines.
@@ -149,7 +149,7 @@ const platform::MountInfo* CVarnowDlg::MountOf(const std::string& dir) {
   struct stat status {};
   const platform::MountInfo* mount = m_mounts.MountOf(dir);
   if (mount && ::stat(dir.c_str(), &status) == 0 && status.st_dev == mount->device) return mount;
-  m_mounts = m_mountinfoPath.empty() ? platform::MountTable::Load() : platform::MountTable::Load(m_mountinfoPath);
+  m_mounts = Session().LoadMounts();
   return m_mounts.MountOf(dir);
 }
 

@@ -176,7 +176,6 @@ class CVarnowDlg : public IScanOwner, public IAutomatedRunOwner, public IPrintOw
   CCommandLineFields m_commandLine;
   std::string m_directoryText;
   std::string m_countedDirectory;  // whose scan the session's counters hold; "" for none
-  std::string m_mountinfoPath;     // the mount table's file; empty: the process's own
   platform::MountTable m_mounts;   // read again when it no longer tells the directory's mount
   std::shared_ptr<const CDirSnapshot> m_snapshot;
   std::unique_ptr<CScanInfo> m_scanInfo;
