@@ -152,6 +152,15 @@ HRESULT Storage::DestroyElement(std::u16string_view name) {
                  [&](Document& doc) { return doc.Destroy(m_entry, name); });
 }
 
+HRESULT Storage::Lookup(std::u16string_view name, ElementInfo& out) const {
+  return Guarded(m_doc, m_entry, m_generation, [&](Document& doc) {
+    std::uint32_t id = 0;
+    const HRESULT hr = doc.Find(m_entry, name, id);
+    if (Succeeded(hr)) out = doc.Describe(id);
+    return hr;
+  });
+}
+
 HRESULT Storage::EnumElements(std::vector<ElementInfo>& out) const {
   out.clear();
   return Guarded(m_doc, m_entry, m_generation,

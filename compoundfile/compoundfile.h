@@ -119,6 +119,9 @@ class Storage {
   HRESULT CreateStream(std::u16string_view name, Stream& out, bool replace = false);
   // Removes a child (a storage with everything below it).
   HRESULT DestroyElement(std::u16string_view name);
+  // The child whose name compares equal to name (letter case folded as the file folds it),
+  // as the file spells it; STG_E_FILENOTFOUND when there is none.
+  HRESULT Lookup(std::u16string_view name, ElementInfo& out) const;
   // Lists the children in the file's enumeration order (the sibling tree's in-order walk).
   HRESULT EnumElements(std::vector<ElementInfo>& out) const;
   // Writes the batch so far to the file (all or nothing) without releasing anything.

@@ -141,6 +141,37 @@ TEST_F(CompoundFileTest, NameRulesAndElementKinds) {
   EXPECT_EQ(root.OpenStorage(u"data", s), S_OK);
 }
 
+TEST_F(CompoundFileTest, LookupGivesTheChildANameFindsAsTheFileSpellsIt) {
+  {
+    Storage root, s;
+    ASSERT_EQ(Open(root), S_OK);
+    ASSERT_EQ(root.CreateStorage(u"Docs", s), S_OK);
+    WriteStream(root, u"Notes", "12345");
+    ASSERT_EQ(root.CreateStorage(u"\u0131x", s), S_OK);  // dotless i: upper case is a plain I
+  }
+  // The writer's full model and a reader's partial one answer alike, the second without
+  // listing the storage.
+  for (const bool writable : {true, false}) {
+    cache::Clear();
+    Storage root;
+    OpenOptions options;
+    options.readOnly = !writable;
+    ASSERT_EQ(StgOpenStorage(m_path, options, root), S_OK);
+    ElementInfo info;
+    ASSERT_EQ(root.Lookup(u"DOCS", info), S_OK);
+    EXPECT_EQ(info.name, u"Docs");
+    EXPECT_EQ(info.type, ElementType::Storage);
+    ASSERT_EQ(root.Lookup(u"notes", info), S_OK);
+    EXPECT_EQ(info.name, u"Notes");
+    EXPECT_EQ(info.type, ElementType::Stream);
+    EXPECT_EQ(info.size, 5u);
+    ASSERT_EQ(root.Lookup(u"IX", info), S_OK);
+    EXPECT_EQ(info.name, u"\u0131x");
+    EXPECT_EQ(root.Lookup(u"Doc", info), STG_E_FILENOTFOUND);
+    EXPECT_EQ(root.Lookup(std::u16string(32, u'x'), info), STG_E_INVALIDNAME);
+  }
+}
+
 TEST_F(CompoundFileTest, SeekReadWriteSemantics) {
   Storage root;
   Stream s;

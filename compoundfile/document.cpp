@@ -464,15 +464,17 @@ HRESULT Document::Enumerate(std::uint32_t storage, std::vector<ElementInfo>& out
   if (s.treeDirty || s.treeCheck == TreeCheck::kValid) Trees().SortChildren(s);
   out.clear();
   out.reserve(s.children.size());
-  for (std::uint32_t id : s.children) {
-    const DirEntry& e = NodeAt(id).entry;
-    ElementInfo info;
-    info.name = e.name;
-    info.type = e.type == kStorage ? ElementType::Storage : ElementType::Stream;
-    info.size = e.type == kStream ? e.size : 0;
-    out.push_back(std::move(info));
-  }
+  for (std::uint32_t id : s.children) out.push_back(Describe(id));
   return S_OK;
+}
+
+ElementInfo Document::Describe(std::uint32_t id) const {
+  const DirEntry& e = NodeAt(id).entry;
+  ElementInfo info;
+  info.name = e.name;
+  info.type = e.type == kStorage ? ElementType::Storage : ElementType::Stream;
+  info.size = e.type == kStream ? e.size : 0;
+  return info;
 }
 
 HRESULT Document::AllocEntry(std::uint32_t& out) {

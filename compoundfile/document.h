@@ -150,6 +150,8 @@ class Document {
                  bool replace, std::uint32_t& id);
   HRESULT Destroy(std::uint32_t storage, std::u16string_view name);
   HRESULT Enumerate(std::uint32_t storage, std::vector<ElementInfo>& out);
+  // What the handles tell of an entry the model holds.
+  ElementInfo Describe(std::uint32_t id) const;
 
   std::uint64_t StreamSize(std::uint32_t id) const { return NodeAt(id).entry.size; }
   HRESULT ReadStream(std::uint32_t id, std::uint64_t pos, void* buffer, std::uint32_t cb,

@@ -142,8 +142,7 @@ bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
   return platform::EqualsIgnoringCase(a, b);
 }
 
-void MergeScannedSubdirectories(CDirData& record,
-                                const std::vector<std::pair<std::string, std::int64_t>>& found) {
+void MergeScannedSubdirectories(CDirData& record, std::vector<std::pair<std::string, std::int64_t>> found) {
   auto& entries = record.m_entries;
   std::vector<bool> claimed(entries.size(), false);
   std::vector<std::size_t> slot(found.size(), SIZE_MAX);
@@ -169,10 +168,12 @@ void MergeScannedSubdirectories(CDirData& record,
       if (slot[f] != SIZE_MAX) claimed[slot[f]] = true;
     }
   }
+  // Grown once: doubling would leave a wide directory's record with up to as much unused.
+  entries.reserve(entries.size() + std::count(slot.begin(), slot.end(), SIZE_MAX));
   for (std::size_t f = 0; f < found.size(); ++f) {
     if (slot[f] == SIZE_MAX) {
       slot[f] = entries.size();
-      entries.push_back(CDirInfo{found[f].first, kEmptyHistory});
+      entries.push_back(CDirInfo{std::move(found[f].first), kEmptyHistory});
     }
     entries[slot[f]].sizes[0] = found[f].second;
   }

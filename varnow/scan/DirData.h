@@ -88,7 +88,6 @@ bool SameNameIgnoringCase(std::string_view a, std::string_view b);
 // sizes[0] of their entries. A name keeps the entry that carries exactly its name; failing
 // that, the entry whose name differs only in letter case, provided no other listed name
 // claimed it; otherwise it gets a new entry at the end.
-void MergeScannedSubdirectories(CDirData& record,
-                                const std::vector<std::pair<std::string, std::int64_t>>& found);
+void MergeScannedSubdirectories(CDirData& record, std::vector<std::pair<std::string, std::int64_t>> found);
 
 }  // namespace varnow

@@ -381,10 +381,10 @@ std::int64_t CScanInfo::ScanTree(int level, CDirData& record, CListedDirectory& 
         if (IsSpecialEntryName(name))
           VN_TRACE("Subdirectory %s counted without an entry (reserved name)\n", child.m_currentScanDir.c_str());
         else
-          found.emplace_back(name, size);
+          found.emplace_back(std::move(listed.subdirectories[i]), size);  // not needed again
         total += size;
       }
-      MergeScannedSubdirectories(record, found);
+      MergeScannedSubdirectories(record, std::move(found));
     }
     if (m_scan->visitor) m_scan->visitor->OnDirectoryEnd();
     FinishRecord(level, record, listed.opened, total);

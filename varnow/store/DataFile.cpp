@@ -152,15 +152,13 @@ constexpr int kMaxWalkDepth = 2048;
 // followed by those below it. storage is record's own storage.
 void WalkBelow(cfb::Storage& storage, const CDirData& record, const IScanStore::TreeVisitor& visit, int depth) {
   if (depth >= kMaxWalkDepth) return;
-  std::optional<CChildNames> children;  // listed when the first subdirectory needs them
   for (const CDirInfo& entry : record.m_entries) {
     if (entry.sizes[0] == kNoSize || IsSpecialEntryName(entry.name) || entry.name == "." || entry.name == ".." ||
         entry.name.find('/') != std::string::npos)
       continue;
-    if (!children) children.emplace(storage);
     cfb::Storage child;
     cfb::Stream stream;
-    if (cfb::Failed(storage.OpenStorage(children->StorageName(entry.name), child)) ||
+    if (cfb::Failed(storage.OpenStorage(StorageName(storage, entry.name), child)) ||
         cfb::Failed(child.OpenStream(kRecordStreamName, stream)))
       continue;  // never saved on its own
     CDirData below;
@@ -170,6 +168,18 @@ void WalkBelow(cfb::Storage& storage, const CDirData& record, const IScanStore::
     visit(below);
     WalkBelow(child, below, visit, depth + 1);
   }
+}
+
+// The entries a record's bytes hold before they end or turn out damaged.
+std::size_t CountEntries(const std::uint8_t* data, std::size_t size) {
+  std::size_t count = 0;
+  for (std::size_t pos = kHeaderSize; size - pos >= 4; ++count) {
+    const std::uint64_t length = GetLE(data + pos, 4);
+    pos += 4;
+    if (length == 0 || length > kMaxEntryName || size - pos < length + kSizesBytes) break;
+    pos += length + kSizesBytes;
+  }
+  return count;
 }
 
 }  // namespace
@@ -198,6 +208,9 @@ bool DecodeRecord(const std::uint8_t* data, std::size_t size, CDirData& record) 
   record.m_markerB = static_cast<std::int64_t>(GetLE(data + 8, 8));
   for (int i = 0; i < 6; ++i) record.m_times[i] = static_cast<std::int32_t>(GetLE(data + 16 + 4 * i, 4));
   for (int i = 0; i < 14; ++i) record.m_reserved[i] = static_cast<std::uint32_t>(GetLE(data + 40 + 4 * i, 4));
+  // Reserved exactly: a wide directory's record holds tens of thousands of entries, and growing
+  // by doubling would leave up to as much again unused for as long as the record lives.
+  record.m_entries.reserve(record.m_entries.size() + CountEntries(data, size));
   std::size_t pos = kHeaderSize;
   while (pos < size) {
     if (size - pos < 4) return false;

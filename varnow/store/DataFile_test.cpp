@@ -210,6 +210,26 @@ TEST_F(DataFileTest, StorageNamesArePlainOnlyWhenTheFormatCanHoldThemUnambiguous
   EXPECT_EQ(StorageName("notes", {}, {u"notes"}).size(), 14u);
 }
 
+TEST_F(DataFileTest, StorageNamesAmongAStoragesChildrenFollowTheFilesOwnNameComparison) {
+  const std::string path = owner.DataDirectory() + "names.db";
+  cfb::Storage root, child;
+  cfb::Stream stream;
+  cfb::OpenOptions create;
+  create.create = true;
+  ASSERT_EQ(cfb::StgOpenStorage(path, create, root), cfb::S_OK);
+  ASSERT_EQ(root.CreateStorage(u"Docs", child), cfb::S_OK);
+  ASSERT_EQ(root.CreateStream(u"NOTES", stream), cfb::S_OK);
+  // A sibling another program named with a letter whose upper case is plain ASCII: the file
+  // counts "ix" as its name, so "ix" must not open it.
+  ASSERT_EQ(root.CreateStorage(u"\u0131x", child), cfb::S_OK);
+  EXPECT_EQ(StorageName(root, "Docs"), u"Docs");
+  EXPECT_EQ(StorageName(root, "DOCS"), StorageName("DOCS", {u"Docs"}));
+  EXPECT_EQ(StorageName(root, "notes").size(), 14u);
+  EXPECT_EQ(StorageName(root, "KOB[VNData]").substr(0, 12), u"KOB[VNData]*");
+  EXPECT_EQ(StorageName(root, "ix").substr(0, 3), u"ix*");
+  EXPECT_EQ(StorageName(root, "new"), u"new");
+}
+
 TEST_F(DataFileTest, FolderNamedLikeTheRecordStreamLeavesItsParentSavable) {
   CDataFile file(owner.DataDirectory());
   // Child first: its storage exists before the parent's stream is created.
@@ -313,11 +333,13 @@ TEST_F(DataFileTest, DamagedStreamsKeepWhatWasReadBeforeTheDamage) {
   CDirData out;
   EXPECT_TRUE(DecodeRecord(bytes.data(), bytes.size(), out));
   EXPECT_EQ(out.m_entries, record.m_entries);
+  EXPECT_EQ(out.m_entries.capacity(), 2u);  // room for exactly what the bytes hold
 
   for (std::size_t cut : {bytes.size() - 1, firstEnd + 2, firstEnd + 4 + 3}) {
     CDirData truncated;
     EXPECT_FALSE(DecodeRecord(bytes.data(), cut, truncated)) << cut;
     EXPECT_THAT(truncated.m_entries, ElementsAre(record.m_entries[0])) << cut;
+    EXPECT_EQ(truncated.m_entries.capacity(), 1u) << cut;
   }
   for (std::uint32_t length : {0u, 260u, 0xffffffffu}) {
     std::vector<std::uint8_t> damaged = bytes;

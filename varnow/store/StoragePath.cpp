@@ -37,39 +37,14 @@ std::uint32_t Fnv1a(std::string_view bytes) {
   return hash;
 }
 
-}  // namespace
-
-CChildNames::CChildNames(const cfb::Storage& storage) {
-  std::vector<cfb::ElementInfo> elements;
-  if (cfb::Failed(storage.EnumElements(elements))) return;
-  m_byFolded.reserve(elements.size());
-  for (cfb::ElementInfo& element : elements) {
-    if (element.type == cfb::ElementType::Storage) AddStorage(std::move(element.name));
-    else AddStream(std::move(element.name));
-  }
-}
-
-void CChildNames::AddStorage(std::u16string name) {
-  std::u16string folded = Folded(name);
-  m_byFolded[std::move(folded)].storages.push_back(std::move(name));
-}
-
-void CChildNames::AddStream(std::u16string name) { m_byFolded[Folded(name)].stream = true; }
-
-bool CChildNames::Clashes(std::u16string_view name) const {
-  const auto alike = m_byFolded.find(Folded(name));
-  if (alike == m_byFolded.end()) return false;
-  const std::vector<std::u16string>& storages = alike->second.storages;
-  return alike->second.stream ||
-         std::any_of(storages.begin(), storages.end(), [&](const std::u16string& storage) { return storage != name; });
-}
-
-std::u16string CChildNames::StorageName(std::string_view component) const {
+// The naming rule, with clashes(name) telling whether a sibling rules name out.
+template <class Clashes>
+std::u16string ChooseName(std::string_view component, const Clashes& clashes) {
   const bool plain = component.size() <= kMaxStorageName && std::none_of(component.begin(), component.end(), IsForbidden);
   std::u16string wide = cfb::WidenBytes(component);
   // The record stream's name is taken in every storage, even before the stream is created.
   static const std::u16string kRecordStreamFolded = Folded(kRecordStreamName);
-  if (plain && Folded(wide) != kRecordStreamFolded && !Clashes(wide)) return wide;
+  if (plain && Folded(wide) != kRecordStreamFolded && !clashes(wide)) return wide;
   std::string hashed(component.substr(0, kHashedPrefix));
   std::replace_if(hashed.begin(), hashed.end(), IsForbidden, '_');
   char suffix[16];
@@ -77,12 +52,25 @@ std::u16string CChildNames::StorageName(std::string_view component) const {
   return cfb::WidenBytes(hashed + suffix);
 }
 
+}  // namespace
+
+std::u16string StorageName(const cfb::Storage& parent, std::string_view component) {
+  return ChooseName(component, [&](const std::u16string& name) {
+    cfb::ElementInfo alike;
+    if (cfb::Failed(parent.Lookup(name, alike))) return false;
+    return alike.type == cfb::ElementType::Stream || alike.name != name;
+  });
+}
+
 std::u16string StorageName(std::string_view component, const std::vector<std::u16string>& siblingNames,
                            const std::vector<std::u16string>& siblingStreams) {
-  CChildNames siblings;
-  for (const std::u16string& name : siblingNames) siblings.AddStorage(name);
-  for (const std::u16string& name : siblingStreams) siblings.AddStream(name);
-  return siblings.StorageName(component);
+  return ChooseName(component, [&](const std::u16string& name) {
+    const std::u16string folded = Folded(name);
+    const auto alike = [&](const std::u16string& sibling) { return Folded(sibling) == folded; };
+    return std::any_of(siblingStreams.begin(), siblingStreams.end(), alike) ||
+           std::any_of(siblingNames.begin(), siblingNames.end(),
+                       [&](const std::u16string& sibling) { return alike(sibling) && sibling != name; });
+  });
 }
 
 std::vector<std::string_view> PathComponents(std::string_view path) {
@@ -111,7 +99,6 @@ void CStoragePath::Reopen(std::size_t& count) {
     if (cfb::Failed(m_levels[i - 1].storage.OpenStorage(m_levels[i].name, m_levels[i].storage))) {
       // Not as this path knew it: the parent's children are listed again.
       m_levels.resize(i);
-      m_levels.back().children.reset();
       count = i - 1;
       return;
     }
@@ -129,15 +116,10 @@ cfb::HRESULT CStoragePath::Go(std::string_view path, bool create, cfb::Storage*&
   Reopen(shared);
   for (std::size_t i = shared; i < components.size(); ++i) {
     Level& parent = m_levels.back();
-    if (!parent.children) parent.children.emplace(parent.storage);
-    Level child{std::string(components[i]), parent.children->StorageName(components[i]), cfb::Storage(), {}};
+    Level child{std::string(components[i]), StorageName(parent.storage, components[i]), cfb::Storage()};
     cfb::HRESULT hr = parent.storage.OpenStorage(child.name, child.storage);
     if (hr == cfb::STG_E_FILENOTFOUND && !create) return cfb::STG_E_PATHNOTFOUND;
-    if (hr == cfb::STG_E_FILENOTFOUND) {
-      hr = parent.storage.CreateStorage(child.name, child.storage);
-      child.children.emplace();  // new: no children yet
-      if (cfb::Succeeded(hr)) parent.children->AddStorage(child.name);
-    }
+    if (hr == cfb::STG_E_FILENOTFOUND) hr = parent.storage.CreateStorage(child.name, child.storage);
     if (cfb::Failed(hr)) return hr;
     m_levels.push_back(std::move(child));
   }

@@ -3,10 +3,8 @@
 // held open while a walk goes through the tree.
 #pragma once
 
-#include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "compoundfile/compoundfile.h"
@@ -15,51 +13,30 @@ namespace varnow {
 
 inline constexpr std::u16string_view kRecordStreamName = u"KOB[VNData]";
 
-// The names of one storage's children, kept by the form the file compares names in (letter
-// case ignored), so that the naming rule's question about a name is one lookup.
-class CChildNames {
- public:
-  CChildNames() = default;
-  // Lists the children of storage (none when it cannot be listed).
-  explicit CChildNames(const cfb::Storage& storage);
+// Storage name of one path component among the children of parent: plain, or hashed when it
+// cannot be used as it is. A name the file counts as equal to a stream's, the record stream's
+// included, would shut out that stream, and one equal to another storage's but spelt otherwise
+// would open that storage: both are hashed. The file answers for its children, so nothing is
+// listed.
+std::u16string StorageName(const cfb::Storage& parent, std::string_view component);
 
-  void AddStorage(std::u16string name);
-  void AddStream(std::u16string name);
-
-  // Storage name of one path component among these siblings: plain, or hashed when it cannot
-  // be used as it is. A name the file counts as equal to a stream's, the record stream's
-  // included, would shut out that stream, and one equal to another storage's but spelt
-  // otherwise would open that storage: both are hashed.
-  std::u16string StorageName(std::string_view component) const;
-
- private:
-  bool Clashes(std::u16string_view name) const;
-
-  struct Alike {
-    std::vector<std::u16string> storages;  // their spellings
-    bool stream = false;
-  };
-  std::unordered_map<std::u16string, Alike> m_byFolded;
-};
-
-// The storage name of a path component among siblings given as lists: siblingNames the
-// storages, siblingStreams the streams (see CChildNames::StorageName).
+// The same rule among siblings given as lists: siblingNames the storages, siblingStreams the
+// streams.
 std::u16string StorageName(std::string_view component, const std::vector<std::u16string>& siblingNames,
                            const std::vector<std::u16string>& siblingStreams = {});
 
 // The components of a directory path, empty ones left out.
 std::vector<std::string_view> PathComponents(std::string_view path);
 
-// The storages from the root of an open data file down to one directory, each with its
-// children's names once a name had to be chosen among them. Going to another path keeps the
-// part both paths share, so a walk through the tree, depth first or in the order a scan
-// finishes its directories, opens and lists each storage about once. What it learnt of the
-// names outlives the document: the next document of the same file, unchanged meanwhile but for
-// what was created through this path, lists nothing again.
+// The storages from the root of an open data file down to one directory. Going to another path
+// keeps the part both paths share, so a walk through the tree, depth first or in the order a
+// scan finishes its directories, opens each storage about once. The names chosen outlive the
+// document: the next document of the same file, unchanged meanwhile but for what was created
+// through this path, finds them again without choosing.
 class CStoragePath {
  public:
   // Starts on the root of a newly opened document. keepNames: the file is as this path last saw
-  // it, so the children it listed before are still those.
+  // it, so the names it chose before still hold.
   void Attach(cfb::Storage root, bool keepNames);
 
   // The storage of the directory path (valid until the next call). Missing storages are
@@ -75,7 +52,6 @@ class CStoragePath {
     std::string component;
     std::u16string name;  // its storage name
     cfb::Storage storage;  // closed after Detach until the next Go passes through it
-    std::optional<CChildNames> children;
   };
   // Reopens the closed storages of the first `count` levels below the root; where one cannot
   // be opened the path is cut and count lowered.
