@@ -502,7 +502,7 @@ bool CExportHandler::AddItem(const Fields& fields) {
     if (++m_linkedFiles > m_limits.maxLinkedFiles)
       return Fail("the export holds more than " + std::to_string(m_limits.maxLinkedFiles) + " files with several links");
     const std::uint64_t device = fields.hasDev ? fields.dev : dir.device;
-    dir.node->linkedFiles.push_back({static_cast<dev_t>(device), static_cast<ino_t>(fields.ino), space});
+    dir.node->Extras().linkedFiles.push_back({static_cast<dev_t>(device), static_cast<ino_t>(fields.ino), space});
   } else {
     dir.node->filesSize += space;
   }

@@ -234,10 +234,10 @@ TEST(NcduExchange, LinkedFilesAreKnownByIdentityOnTheirDevice) {
   std::string error;
   ASSERT_TRUE(Read(text, tree, error, kLengths)) << error;
   EXPECT_EQ(tree.tree.filesSize, 7);  // one link only: counted at once
-  ASSERT_EQ(tree.tree.linkedFiles.size(), 1u);
-  EXPECT_EQ(tree.tree.linkedFiles[0].device, 1u);
-  EXPECT_EQ(tree.tree.children[0].linkedFiles[0].device, 1u);
-  EXPECT_EQ(tree.tree.children[1].linkedFiles[0].device, 2u);
+  ASSERT_EQ(tree.tree.extras->linkedFiles.size(), 1u);
+  EXPECT_EQ(tree.tree.extras->linkedFiles[0].device, 1u);
+  EXPECT_EQ(tree.tree.children[0].extras->linkedFiles[0].device, 1u);
+  EXPECT_EQ(tree.tree.children[1].extras->linkedFiles[0].device, 2u);
 }
 
 TEST(NcduExchange, DamagedOrHostileExportsAreRefusedWithAMessage) {

@@ -334,15 +334,16 @@ std::int64_t CScanInfo::WalkAndMerge(int level, CDirData& record) {
 // once per scan) and tells the observer of them; returns their total.
 std::int64_t CScanInfo::TakeFiles(const std::string& directory, CListedDirectory& listed) {
   std::int64_t total = listed.filesSize;
-  for (const CListedFile& file : listed.linkedFiles)
-    if (m_scan->linkedFiles.insert(FileId{file.device, file.inode}).second) total += file.size;
   m_filesScanned += listed.fileCount;
+  static const CListedExtras kNone;
+  const CListedExtras& extras = listed.extras ? *listed.extras : kNone;
+  for (const CListedFile& file : extras.linkedFiles)
+    if (m_scan->linkedFiles.insert(FileId{file.device, file.inode}).second) total += file.size;
   if (IScanVisitor* visitor = m_scan->visitor) {
-    visitor->OnDirectoryBegin(directory, listed.opened, listed.device, listed.inode);
-    for (const platform::DirEntry& entry : listed.files) visitor->OnFile(entry, CountedSize(entry, m_rule));
+    visitor->OnDirectoryBegin(directory, listed.opened, extras.device, extras.inode);
+    for (const platform::DirEntry& entry : extras.files) visitor->OnFile(entry, CountedSize(entry, m_rule));
   }
-  listed.linkedFiles = {};
-  listed.files = {};
+  listed.extras.reset();
   return total;
 }
 

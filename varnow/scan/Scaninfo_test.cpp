@@ -17,6 +17,7 @@
 #include "platform/mounts.h"
 #include "platform/registry.h"
 #include "platform/tracelog.h"
+#include "varnow/scan/TreeLister.h"
 #include "varnow/scan/scandir.h"
 #include "varnow/testsupport/ScanTestSupport.h"
 
@@ -246,6 +247,38 @@ TEST_F(ScanTest, HardLinksCountOnceSymlinksAreNotFollowedReservedNamesGetNoEntry
   EXPECT_EQ(std::count(names.begin(), names.end(), std::string(kTotalUsed)), 1);
   // A new top-level scan counts the linked file again (once).
   EXPECT_EQ(Scan(*session, dir.Path()), total);
+}
+
+TEST_F(ScanTest, ListedDirectoriesHoldExtrasOnlyWhereTheyHaveSomeAndWideOnesNoSlack) {
+  dir.MakeDir("plain");
+  dir.MakeFile("plain/f", 10);
+  dir.MakeDir("linked");
+  dir.MakeFile("linked/f", 10);
+  ASSERT_EQ(::link((dir.Path() + "linked/f").c_str(), (dir.Path() + "linked/g").c_str()), 0);
+  for (int i = 0; i < 600; ++i) dir.MakeDir("wide/d" + std::to_string(i));
+  CListOptions options;
+  options.threads = 2;
+  CListedDirectory tree = ListTree(dir.Path(), options);
+  ASSERT_EQ(tree.subdirectories.size(), 3u);
+  EXPECT_EQ(tree.extras, nullptr);  // nothing but subdirectories
+  for (std::size_t i = 0; i < 3; ++i) {
+    const CListedDirectory& child = tree.children[i];
+    if (tree.subdirectories[i] == "plain") EXPECT_EQ(child.extras, nullptr);
+    if (tree.subdirectories[i] == "linked") {
+      ASSERT_NE(child.extras, nullptr);
+      EXPECT_EQ(child.extras->linkedFiles.size(), 2u);
+      EXPECT_EQ(child.extras->inode, 0u);  // the identity is kept only with the files
+    }
+    if (tree.subdirectories[i] == "wide") {
+      EXPECT_EQ(child.subdirectories.size(), 600u);
+      EXPECT_EQ(child.subdirectories.capacity(), 600u);
+    }
+  }
+  options.keepFiles = true;
+  tree = ListTree(dir.Path(), options);
+  ASSERT_NE(tree.extras, nullptr);
+  EXPECT_NE(tree.extras->inode, 0u);
+  EXPECT_TRUE(tree.extras->files.empty());
 }
 
 TEST_F(ScanTest, PseudoFileSystemsBelowTheScanDirectoryAreNotEntered) {

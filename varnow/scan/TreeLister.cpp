@@ -75,11 +75,11 @@ class Walk {
       }
       ++node.fileCount;
       const std::int64_t size = CountedSize(entry, m_options.rule);
-      if (entry.links > 1) node.linkedFiles.push_back({entry.device, entry.inode, size});
+      if (entry.links > 1) node.Extras().linkedFiles.push_back({entry.device, entry.inode, size});
       else node.filesSize += size;
       if (m_options.largest)
         largest.Offer(task.path, entry.name, size, entry.modified, entry.device, entry.inode, entry.links);
-      if (m_options.keepFiles) node.files.push_back(std::move(entry));
+      if (m_options.keepFiles) node.Extras().files.push_back(std::move(entry));
     }
   }
 
@@ -99,9 +99,13 @@ class Walk {
     try {
       if (!Open(task, *listing)) return;
       node.opened = true;
-      node.device = listing->Device();
-      node.inode = listing->Inode();
+      if (m_options.keepFiles) {
+        node.Extras().device = listing->Device();
+        node.Extras().inode = listing->Inode();
+      }
       ReadEntries(task, *listing, largest);
+      // A wide folder's names are held until the merge: not with the slack their growth left.
+      if (node.subdirectories.capacity() - node.subdirectories.size() > 256) node.subdirectories.shrink_to_fit();
       Count(task);
       node.children.resize(node.subdirectories.size());
       const bool holds = !task.anchor || HoldsDescriptor(task.depth, task.relative.size());

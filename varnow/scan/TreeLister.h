@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -37,17 +38,29 @@ struct CListedFile {  // a file with several links: counted once per scan by its
   std::int64_t size;
 };
 
+// What few directories have: files with several links, and what an observer's walk keeps.
+struct CListedExtras {
+  dev_t device = 0;  // identity of the directory: only when files are kept
+  ino_t inode = 0;
+  std::vector<CListedFile> linkedFiles;
+  std::vector<platform::DirEntry> files;  // everything that is no directory: only when kept
+};
+
+// A walk of millions of directories holds one of these for each until it is merged, so the
+// rarely used parts sit behind one pointer.
 struct CListedDirectory {
   bool opened = false;   // the listing could be read
   bool skipped = false;  // not entered (a pseudo file system)
-  dev_t device = 0;      // identity of the directory: only when files are kept
-  ino_t inode = 0;
-  std::int64_t filesSize = 0;  // allocated size of the files with one link
   std::int32_t fileCount = 0;  // every file, linked ones included
-  std::vector<CListedFile> linkedFiles;
+  std::int64_t filesSize = 0;  // allocated size of the files with one link
   std::vector<std::string> subdirectories;  // listing order
   std::vector<CListedDirectory> children;   // one per subdirectory, same order
-  std::vector<platform::DirEntry> files;    // everything that is no directory: only when kept
+  std::unique_ptr<CListedExtras> extras;    // none while empty
+
+  CListedExtras& Extras() {
+    if (!extras) extras = std::make_unique<CListedExtras>();
+    return *extras;
+  }
 };
 
 struct CListOptions {
