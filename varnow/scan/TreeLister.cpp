@@ -11,12 +11,22 @@
 namespace varnow {
 namespace {
 
+// What the subdirectories of one listed directory share while they wait to be listed: a wide
+// folder's tens of thousands of waiting subdirectories hold no path of their own.
+struct Parent {
+  std::string path;                              // ends in "/"
+  std::shared_ptr<platform::DirListing> anchor;  // the ancestor they are opened from, kept open
+  std::string relative;                          // the parent below anchor; empty: it is the anchor
+};
+
 struct Task {
   int depth;
   CListedDirectory* node;
-  std::shared_ptr<platform::DirListing> anchor;  // the ancestor opened from, kept open for openat
-  std::string relative;                          // the path below anchor
-  std::string path;
+  std::shared_ptr<const Parent> parent;  // none for the top
+  const std::string* name;               // in the parent's listing; the top's full path
+
+  std::string Path() const { return parent ? parent->path + *name + "/" : *name; }
+  std::string Relative() const { return parent->relative.empty() ? *name : parent->relative + "/" + *name; }
 };
 
 class Walk {
@@ -60,12 +70,12 @@ class Walk {
  private:
   bool Cancelled() const { return m_options.counters && m_options.counters->Cancelled(); }
 
-  bool Open(Task& task, platform::DirListing& listing) {
-    if (!task.anchor) return listing.Open(task.path);
-    return listing.OpenAt(task.anchor->Fd(), task.relative, m_options.keepFiles);
+  bool Open(const Task& task, const std::string& relative, platform::DirListing& listing) {
+    if (!task.parent) return listing.Open(*task.name);
+    return listing.OpenAt(task.parent->anchor->Fd(), relative, m_options.keepFiles);
   }
 
-  void ReadEntries(Task& task, platform::DirListing& listing, CLargestFiles& largest) {
+  void ReadEntries(const Task& task, const std::string& path, platform::DirListing& listing, CLargestFiles& largest) {
     CListedDirectory& node = *task.node;
     platform::DirEntry entry;
     while (!Cancelled() && listing.Next(entry)) {
@@ -78,7 +88,7 @@ class Walk {
       if (entry.links > 1) node.Extras().linkedFiles.push_back({entry.device, entry.inode, size});
       else node.filesSize += size;
       if (m_options.largest)
-        largest.Offer(task.path, entry.name, size, entry.modified, entry.device, entry.inode, entry.links);
+        largest.Offer(path, entry.name, size, entry.modified, entry.device, entry.inode, entry.links);
       if (m_options.keepFiles) node.Extras().files.push_back(std::move(entry));
     }
   }
@@ -97,30 +107,31 @@ class Walk {
     auto listing = std::make_shared<platform::DirListing>();
     CListedDirectory& node = *task.node;
     try {
-      if (!Open(task, *listing)) return;
+      const std::string relative = task.parent ? task.Relative() : std::string();
+      std::string path = task.Path();
+      if (!Open(task, relative, *listing)) return;
       node.opened = true;
       if (m_options.keepFiles) {
         node.Extras().device = listing->Device();
         node.Extras().inode = listing->Inode();
       }
-      ReadEntries(task, *listing, largest);
+      ReadEntries(task, path, *listing, largest);
       // A wide folder's names are held until the merge: not with the slack their growth left.
       if (node.subdirectories.capacity() - node.subdirectories.size() > 256) node.subdirectories.shrink_to_fit();
       Count(task);
       node.children.resize(node.subdirectories.size());
-      const bool holds = !task.anchor || HoldsDescriptor(task.depth, task.relative.size());
-      std::shared_ptr<platform::DirListing> anchor = holds ? listing : task.anchor;
+      const bool holds = !task.parent || HoldsDescriptor(task.depth, relative.size());
       if (!holds) listing->Close();
-      task.anchor.reset();
+      auto shared = std::make_shared<const Parent>(
+          Parent{std::move(path), holds ? listing : task.parent->anchor, holds ? std::string() : relative});
+      task.parent.reset();
       for (std::size_t i = 0; i < node.subdirectories.size() && !Cancelled(); ++i) {
         const std::string& name = node.subdirectories[i];
-        std::string path = task.path + name + "/";
-        if (m_options.skip && m_options.skip(path)) {
+        if (m_options.skip && m_options.skip(shared->path + name + "/")) {
           node.children[i].skipped = true;
           continue;
         }
-        Add(Task{task.depth + 1, &node.children[i], anchor, holds ? name : task.relative + "/" + name,
-                 std::move(path)});
+        Add(Task{task.depth + 1, &node.children[i], shared, &name});
       }
     } catch (...) {
       node.opened = false;  // out of memory: counts as unreadable
@@ -139,7 +150,7 @@ class Walk {
 CListedDirectory ListTree(const std::string& path, const CListOptions& options) {
   CListedDirectory root;
   Walk walk(options);
-  walk.Add(Task{0, &root, nullptr, std::string(), path});
+  walk.Add(Task{0, &root, nullptr, &path});
   std::vector<std::thread> helpers;
   for (int i = 1; i < options.threads; ++i) helpers.emplace_back([&walk] { walk.Work(); });
   walk.Work();
