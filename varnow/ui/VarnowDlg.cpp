@@ -80,7 +80,10 @@ bool CVarnowDlg::ScanDirectoryText() {
   // A record that could not be loaded is not aged and overwritten by a scan.
   if (!session.SetScanDir(m_directoryText)) return false;
   m_directoryText = session.GetScanDir();
-  CDirData record = session.dd;
+  // The scan starts from the saved record, which it loads itself: a copy of the one shown (a wide
+  // folder's is megabytes) would only be held through the walk and dropped.
+  CDirData record;
+  record.m_currentScanDir = session.dd.m_currentScanDir;
   const bool automated = m_commandLine.automatedRun != 0;
   m_countedDirectory.clear();  // the counters start again with this scan
   if (session.DoScan(1, record, automated) == -1) return false;
