@@ -300,8 +300,19 @@ def main():
             mine = medians.get((title, reference))
             ratio = "%.2f x" % (mine[0] / wall) if mine else ">%.0f x" % (runner.timeout / wall)
         print("%-36s %-16s %9.3f %9.3f %9.1f %13s" % (shown, label, wall, cpu, mb, ratio))
+    print_scaling(medians)
     shutil.rmtree(runner.work, ignore_errors=True)
     return 0
+
+
+def print_scaling(medians):
+    """How each tool's time grew from 100k/1M to 500k/5M (5 times the tree: linear is 5)."""
+    for case in ("first scan + save", "rescan + save"):
+        small, big = "100k/1M: " + case, BIG_TREE + ": " + case
+        for label in ("varnow", "ncdu -0 -o FILE", "du -s"):
+            if (small, label) in medians and (big, label) in medians:
+                (w1, c1, _), (w2, c2, _) = medians[(small, label)], medians[(big, label)]
+                print("%s over 100k/1M, %s, %s: %.2f x wall, %.2f x CPU" % (BIG_TREE, case, label, w2 / w1, c2 / c1))
 
 
 if __name__ == "__main__":
