@@ -5,6 +5,7 @@
 // under the same checks.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "compoundfile/document.h"
@@ -70,37 +71,61 @@ class Loader {
     return hr;
   }
 
-  // Reads the sectors of a chain into one buffer. Sectors that follow each other in the file,
+  // Reads sectors [i, end) of a chain into target. Sectors that follow each other in the file,
   // or nearly (a writer interleaves the directory with the data it adds), are read with one
   // call through a bounded window, the bytes between them read and dropped.
-  HRESULT ReadChain(const std::vector<std::uint32_t>& chain, std::vector<std::uint8_t>& out) {
+  HRESULT ReadSectors(const std::vector<std::uint32_t>& chain, std::size_t i, std::size_t end,
+                      std::uint8_t* target) {
     constexpr std::uint32_t kMaxGap = 16;             // sectors skipped inside one read
     constexpr std::size_t kWindowSectors = 2048;      // one read spans at most this many
     const std::size_t ss = m.sectorSize;
-    out.assign(chain.size() * ss, 0);
-    std::vector<std::uint8_t> window;
-    std::size_t i = 0;
-    while (i < chain.size()) {
+    std::uint8_t* const base = target - i * ss;
+    while (i < end) {
       std::size_t j = i + 1;
-      while (j < chain.size() && chain[j] > chain[j - 1] && chain[j] - chain[j - 1] <= kMaxGap &&
+      while (j < end && chain[j] > chain[j - 1] && chain[j] - chain[j - 1] <= kMaxGap &&
              chain[j] - chain[i] < kWindowSectors)
         ++j;
       const std::size_t span = chain[j - 1] - chain[i] + 1;
-      std::uint8_t* target = out.data() + i * ss;
+      std::uint8_t* into = base + i * ss;
       if (span != j - i) {
-        window.resize(span * ss);
-        target = window.data();
+        m_window.resize(span * ss);
+        into = m_window.data();
       }
       std::size_t got = 0;
-      HRESULT hr = io::ReadAt(m_fd, m.SectorOffset(chain[i]), target, span * ss, &got);
+      HRESULT hr = io::ReadAt(m_fd, m.SectorOffset(chain[i]), into, span * ss, &got);
       if (Failed(hr)) return hr;
       if (span != j - i) {
-        std::memset(window.data() + got, 0, window.size() - got);
+        std::memset(m_window.data() + got, 0, m_window.size() - got);
         for (std::size_t k = i; k < j; ++k)
-          std::memcpy(out.data() + k * ss, window.data() + (chain[k] - chain[i]) * ss, ss);
+          std::memcpy(base + k * ss, m_window.data() + (chain[k] - chain[i]) * ss, ss);
+      } else if (got < span * ss) {
+        std::memset(into + got, 0, span * ss - got);
       }
       i = j;
     }
+    return S_OK;
+  }
+
+  // Reads the sectors of a chain into one buffer.
+  HRESULT ReadChain(const std::vector<std::uint32_t>& chain, std::vector<std::uint8_t>& out) {
+    out.assign(chain.size() * m.sectorSize, 0);
+    return ReadSectors(chain, 0, chain.size(), out.data());
+  }
+
+  // Reads a chain in runs of at most kRunBytes, handing each run to consume(bytes, first
+  // sector's place in the chain, sectors), so that a large chain is never in memory whole.
+  template <class Consume>
+  HRESULT ReadChainInRuns(const std::vector<std::uint32_t>& chain, Consume&& consume) {
+    constexpr std::size_t kRunBytes = std::size_t{1} << 20;
+    const std::size_t runSectors = std::max<std::size_t>(1, kRunBytes / m.sectorSize);
+    std::vector<std::uint8_t> run(std::min(chain.size(), runSectors) * m.sectorSize);
+    for (std::size_t i = 0; i < chain.size(); i += runSectors) {
+      const std::size_t end = std::min(chain.size(), i + runSectors);
+      HRESULT hr = ReadSectors(chain, i, end, run.data());
+      if (Failed(hr)) return hr;
+      consume(run.data(), i, end - i);
+    }
+    std::vector<std::uint8_t>().swap(m_window);
     return S_OK;
   }
 
@@ -153,14 +178,15 @@ class Loader {
   HRESULT ReadDirectory() {
     HRESULT hr = Walk(m.header.firstDirSector, false, 1, m.dirChain);
     if (Failed(hr)) return hr;
-    std::vector<std::uint8_t> bytes;
-    hr = ReadChain(m.dirChain, bytes);
-    if (Failed(hr)) return hr;
-    const std::size_t count = bytes.size() / kEntrySize;
+    const std::size_t perSector = m.EntriesPerSector();
+    const std::size_t count = m.dirChain.size() * perSector;
     m.nodes.resize(count);
     m.entryCount = static_cast<std::uint32_t>(count);
-    for (std::size_t i = 0; i < count; ++i)
-      ParseEntry(bytes.data() + i * kEntrySize, m.Version3(), m.nodes[i].entry);
+    hr = ReadChainInRuns(m.dirChain, [&](const std::uint8_t* bytes, std::size_t first, std::size_t sectors) {
+      for (std::size_t i = 0; i < sectors * perSector; ++i)
+        ParseEntry(bytes + i * kEntrySize, m.Version3(), m.nodes[first * perSector + i].entry);
+    });
+    if (Failed(hr)) return hr;
     if (m.nodes[0].entry.type != kRoot) return STG_E_DOCFILECORRUPT;
     return S_OK;
   }
@@ -265,6 +291,7 @@ class Loader {
 
   int m_fd;
   Model& m;
+  std::vector<std::uint8_t> m_window;  // a read's span when it skips sectors
 };
 
 // The link after mini sector s (below m.miniFatEntries). A partial model reads the MiniFAT
