@@ -2,6 +2,7 @@
 // under way, and the operations the storage and stream handles perform on it.
 #pragma once
 
+#include <array>
 #include <deque>
 #include <memory>
 #include <exception>
@@ -14,6 +15,7 @@
 #include "compoundfile/fileio.h"
 #include "compoundfile/format.h"
 #include "compoundfile/nameindex.h"
+#include "compoundfile/namepool.h"
 
 namespace cfb {
 
@@ -32,19 +34,49 @@ enum class TreeCheck : std::uint8_t { kUnknown, kValid, kInvalid };
 // one at a time; a smaller one has its tree rebuilt whole when a batch changed it.
 inline constexpr std::size_t kIncrementalTree = 1024;
 
+// The fields of a directory entry that every entry uses, as a model keeps them. The name lies
+// in the model's NamePool; a class id, state bits and times lie in Model::extras when any of
+// them is not zero (they hardly ever are).
+struct Entry {
+  std::uint64_t size = 0;
+  std::uint32_t left = format::kNoStream;
+  std::uint32_t right = format::kNoStream;
+  std::uint32_t child = format::kNoStream;
+  std::uint32_t start = format::kEndOfChain;
+  std::uint32_t nameAt = 0;
+  std::uint8_t nameLength = 0;
+  std::uint8_t type = format::kEmpty;
+  std::uint8_t color = format::kBlack;
+};
+
+// The rarely used fields of an entry.
+struct EntryExtras {
+  std::array<std::uint8_t, 16> clsid{};
+  std::uint32_t stateBits = 0;
+  std::uint64_t created = 0;
+  std::uint64_t modified = 0;
+};
+
 // A directory entry with what the library keeps beside it in memory. A model holds one for
-// every entry of the file, so the small members sit together where they need no padding.
+// every entry of the file, so it is kept small: the small members sit together where they need
+// no padding, and one list serves as a storage's children and as a stream's chain.
 struct Node {
-  format::DirEntry entry;
+  Entry entry;
   std::uint32_t parent = format::kNoStream;
   std::uint32_t generation = 0;          // bumped when the entry is freed; handles compare it
   std::uint32_t slot = 0;                // where the parent's `children` lists it (full models)
   bool treeDirty = false;                // storages: children changed, tree to rebuild
   bool listed = false;                   // storages of a partial model: children read
   TreeCheck treeCheck = TreeCheck::kUnknown;
-  std::vector<std::uint32_t> children;   // storages: in enumeration order once sorted
-  std::vector<std::uint32_t> chain;      // streams: sectors (mini sectors when small)
-  std::unique_ptr<NameIndex> index;      // children by name, made at the first lookup
+  std::vector<std::uint32_t> list;
+
+  // Storages: in enumeration order once sorted.
+  std::vector<std::uint32_t>& children() { return list; }
+  const std::vector<std::uint32_t>& children() const { return list; }
+  // Streams: sectors (mini sectors when small).
+  std::vector<std::uint32_t>& chain() { return list; }
+  const std::vector<std::uint32_t>& chain() const { return list; }
+  bool IsStorage() const { return entry.type == format::kStorage || entry.type == format::kRoot; }
 };
 
 // The entries of a full model. A deque grows without moving what it holds: a vector's doubling
@@ -67,6 +99,10 @@ struct Model {
   std::vector<std::uint32_t> dirChain;
   std::vector<std::uint32_t> miniStreamChain;
   NodeList nodes;                   // every entry (empty while partial)
+  NamePool names;                   // the entries' names
+  std::uint64_t nameUnits = 0;      // units the entries' names count together
+  std::unordered_map<std::uint32_t, EntryExtras> extras;
+  std::unordered_map<std::uint32_t, NameIndex> indexes;  // children by name, made at the first lookup
   // A model read for reading only is partial: it holds just the entries looked at so far (the
   // sibling trees on the way to them, the children of storages listed) in `loaded`, read from
   // the file on demand. The sectors of the chains read so far are claimed in `owned` and
@@ -81,6 +117,16 @@ struct Model {
   std::uint32_t freeSectorHint = 0;
   std::uint32_t freeMiniHint = 0;
   std::uint32_t freeEntryHint = 1;
+
+  std::u16string_view NameOf(const Node& n) const { return names.View(n.entry.nameAt, n.entry.nameLength); }
+  // Gives an entry a name (a view into the pool may move).
+  void SetName(Node& n, std::u16string_view name);
+  // Takes a parsed entry's fields into the entry id.
+  void SetEntry(std::uint32_t id, Node& n, const format::DirEntry& e);
+  // The entry id as written to the file.
+  void GetEntry(std::uint32_t id, const Node& n, format::DirEntry& e) const;
+  // Forgets what lies beside the entry id outside its node (before it is freed or renewed).
+  void DropSideData(std::uint32_t id, Node& n);
 
   bool Version3() const { return header.majorVersion == 3; }
   std::uint32_t EntriesPerSector() const { return sectorSize / format::kEntrySize; }
@@ -178,9 +224,9 @@ class Document {
   HRESULT AllocEntry(std::uint32_t& out);
   void FreeEntry(std::uint32_t id);
   void MarkEntry(std::uint32_t id) { m_batch.entries.push_back(id); }
-  void EnsureIndex(Node& storage);
+  NameIndex& EnsureIndex(std::uint32_t storage);
   auto NameOf() const {
-    return [this](std::uint32_t id) -> const std::u16string& { return NodeAt(id).entry.name; };
+    return [this](std::uint32_t id) { return m_model->NameOf(NodeAt(id)); };
   }
   void Renew(std::uint32_t id, std::u16string_view name, std::uint8_t type);
   void FreeSubtrees(std::vector<std::uint32_t> pending);

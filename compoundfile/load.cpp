@@ -182,9 +182,13 @@ class Loader {
     const std::size_t count = m.dirChain.size() * perSector;
     m.nodes.resize(count);
     m.entryCount = static_cast<std::uint32_t>(count);
+    DirEntry parsed;
     hr = ReadChainInRuns(m.dirChain, [&](const std::uint8_t* bytes, std::size_t first, std::size_t sectors) {
-      for (std::size_t i = 0; i < sectors * perSector; ++i)
-        ParseEntry(bytes + i * kEntrySize, m.Version3(), m.nodes[first * perSector + i].entry);
+      for (std::size_t i = 0; i < sectors * perSector; ++i) {
+        const std::size_t id = first * perSector + i;
+        ParseEntry(bytes + i * kEntrySize, m.Version3(), parsed);
+        m.SetEntry(static_cast<std::uint32_t>(id), m.nodes[id], parsed);
+      }
     });
     if (Failed(hr)) return hr;
     if (m.nodes[0].entry.type != kRoot) return STG_E_DOCFILECORRUPT;
@@ -202,13 +206,15 @@ class Loader {
     hr = ReadSector(m.dirChain[0], sector.data());
     if (Failed(hr)) return hr;
     Node& root = m.loaded[0];
-    ParseEntry(sector.data(), m.Version3(), root.entry);
+    DirEntry parsed;
+    ParseEntry(sector.data(), m.Version3(), parsed);
+    m.SetEntry(0, root, parsed);
     if (root.entry.type != kRoot) return STG_E_DOCFILECORRUPT;
     return S_OK;
   }
 
   HRESULT ReadMini() {
-    DirEntry& root = m.partial ? m.loaded[0].entry : m.nodes[0].entry;
+    const Entry& root = m.partial ? m.loaded[0].entry : m.nodes[0].entry;
     if (root.size == 0) {
       m.miniStreamChain.clear();
     } else {
@@ -239,8 +245,8 @@ class Loader {
   HRESULT Visit(std::uint32_t parent, std::uint32_t id, std::vector<std::uint32_t>& storages) {
     Node& n = m.nodes[id];
     n.parent = parent;
-    n.slot = static_cast<std::uint32_t>(m.nodes[parent].children.size());
-    m.nodes[parent].children.push_back(id);
+    n.slot = static_cast<std::uint32_t>(m.nodes[parent].children().size());
+    m.nodes[parent].children().push_back(id);
     if (n.entry.type == kStorage) {
       storages.push_back(id);
       return S_OK;
@@ -248,7 +254,7 @@ class Loader {
     if (n.entry.size == 0) return S_OK;  // any start, ENDOFCHAIN included, means no data
     const bool mini = n.entry.size < kMiniStreamCutoff;
     return Walk(n.entry.start, mini, Units(n.entry.size, mini ? kMiniSectorSize : m.sectorSize),
-                n.chain);
+                n.chain());
   }
 
   // Walks every storage's sibling tree in order. Each entry may be reached once; a second
@@ -317,6 +323,69 @@ HRESULT NextMini(Model& m, int fd, std::uint32_t s, std::uint32_t& next) {
 }
 
 }  // namespace
+
+void Model::SetName(Node& n, std::u16string_view name) {
+  nameUnits -= n.entry.nameLength;
+  const NamePool::Ref ref = names.Add(name);
+  n.entry.nameAt = ref.at;
+  n.entry.nameLength = ref.length;
+  nameUnits += ref.length;
+  // Names replaced over a long session leave their units behind: past twice what the entries
+  // use, the pool is written anew.
+  constexpr std::uint64_t kSlack = 1 << 16;
+  if (names.Units() <= 2 * nameUnits + kSlack) return;
+  NamePool fresh;
+  auto move = [&](Node& x) {
+    const NamePool::Ref r = fresh.Add(NameOf(x));
+    x.entry.nameAt = r.at;
+    x.entry.nameLength = r.length;
+  };
+  for (Node& x : nodes) move(x);
+  for (auto& [id, x] : loaded) move(x);
+  names = std::move(fresh);
+}
+
+void Model::SetEntry(std::uint32_t id, Node& n, const DirEntry& e) {
+  SetName(n, e.name);
+  Entry& to = n.entry;
+  to.type = e.type;
+  to.color = e.color;
+  to.left = e.left;
+  to.right = e.right;
+  to.child = e.child;
+  to.start = e.start;
+  to.size = e.size;
+  static constexpr std::array<std::uint8_t, 16> kNoClass{};
+  if (e.clsid != kNoClass || e.stateBits != 0 || e.created != 0 || e.modified != 0)
+    extras[id] = EntryExtras{e.clsid, e.stateBits, e.created, e.modified};
+  else if (!extras.empty())
+    extras.erase(id);
+}
+
+void Model::GetEntry(std::uint32_t id, const Node& n, DirEntry& e) const {
+  const Entry& from = n.entry;
+  e.name.assign(NameOf(n));
+  e.type = from.type;
+  e.color = from.color;
+  e.left = from.left;
+  e.right = from.right;
+  e.child = from.child;
+  e.start = from.start;
+  e.size = from.size;
+  const auto it = extras.empty() ? extras.end() : extras.find(id);
+  const EntryExtras x = it == extras.end() ? EntryExtras{} : it->second;
+  e.clsid = x.clsid;
+  e.stateBits = x.stateBits;
+  e.created = x.created;
+  e.modified = x.modified;
+}
+
+void Model::DropSideData(std::uint32_t id, Node& n) {
+  nameUnits -= n.entry.nameLength;
+  n.entry.nameLength = 0;
+  if (!extras.empty()) extras.erase(id);
+  if (!indexes.empty()) indexes.erase(id);
+}
 
 HRESULT WalkChain(Model& m, int fd, std::uint32_t start, bool mini, std::uint64_t needed,
                   std::vector<std::uint32_t>& out) {

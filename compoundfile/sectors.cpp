@@ -73,7 +73,7 @@ HRESULT SectorSpace::GrowFat() {
 }
 
 HRESULT SectorSpace::EnsureMiniStream(std::uint64_t bytes) {
-  DirEntry& root = m.nodes[0].entry;
+  Entry& root = m.nodes[0].entry;
   const std::uint64_t need = Units(bytes, m.sectorSize);
   while (m.miniStreamChain.size() < need) {
     std::uint32_t s = 0;
@@ -202,7 +202,7 @@ Piece Locate(const Model& m, const Node& n, std::uint64_t pos, std::uint64_t lef
   const std::uint32_t unit = mini ? kMiniSectorSize : m.sectorSize;
   const std::uint32_t inUnit = static_cast<std::uint32_t>(pos % unit);
   const std::uint32_t length = static_cast<std::uint32_t>(std::min<std::uint64_t>(unit - inUnit, left));
-  const std::uint32_t sector = n.chain[static_cast<std::size_t>(pos / unit)];
+  const std::uint32_t sector = n.chain()[static_cast<std::size_t>(pos / unit)];
   if (!mini) return Piece{sector, inUnit, length};
   const std::uint64_t at = std::uint64_t{sector} * kMiniSectorSize + inUnit;
   return Piece{m.miniStreamChain[static_cast<std::size_t>(at / m.sectorSize)],
