@@ -16,6 +16,7 @@
 
 #include "compoundfile/journal.h"
 #include "compoundfile/modelcache.h"
+#include "compoundfile/readcache.h"
 #include "compoundfile/sectors.h"
 #include "compoundfile/tree.h"
 
@@ -208,6 +209,7 @@ HRESULT Document::Open(const std::string& path, const OpenOptions& options,
     if (Failed(hr)) return hr;
     doc->m_model = std::move(model);
   }
+  if (options.readOnly) doc->m_readCache = std::make_unique<ReadCache>(fd);
   out = std::move(doc);
   return S_OK;
 }
@@ -231,7 +233,7 @@ SiblingTrees Document::Trees() { return SiblingTrees(*m_model, m_batch); }
 
 bool Document::IsLive(std::uint32_t id, std::uint32_t generation) const {
   const Model& m = *m_model;
-  if (m.partial ? m.loaded.count(id) == 0 : id >= m.nodes.size()) return false;
+  if (m.partial ? !m.loaded.Holds(id) : id >= m.nodes.size()) return false;
   const Node& n = NodeAt(id);
   return n.generation == generation && n.entry.type != kEmpty;
 }
@@ -242,34 +244,31 @@ bool Document::IsLive(std::uint32_t id, std::uint32_t generation) const {
 HRESULT Document::LoadEntry(std::uint32_t id, std::uint32_t parent, Node*& out) {
   Model& m = *m_model;
   if (id >= m.entryCount) return STG_E_DOCFILECORRUPT;
-  const auto it = m.loaded.find(id);
-  if (it != m.loaded.end()) {
+  if (Node* known = m.loaded.Find(id)) {
     // An entry met in a second tree (the root included) makes the directory a graph.
-    if (it->second.parent != parent) return STG_E_DOCFILECORRUPT;
-    out = &it->second;
+    if (known->parent != parent) return STG_E_DOCFILECORRUPT;
+    out = known;
     return S_OK;
   }
-  const std::uint32_t sector = m.dirChain[id / m.EntriesPerSector()];
-  if (sector != m_dirSector) {
-    m_dirBytes.resize(m.sectorSize);
-    m_dirSector = kNoStream;
-    HRESULT hr = Space().ReadSector(sector, m_dirBytes.data());
-    if (Failed(hr)) return hr;
-    m_dirSector = sector;
-  }
+  std::uint8_t bytes[kEntrySize] = {};
+  std::size_t got = 0;
+  HRESULT hr = m_readCache->ReadAt(m.SectorOffset(m.dirChain[id / m.EntriesPerSector()]) +
+                                       (id % m.EntriesPerSector()) * kEntrySize,
+                                   bytes, sizeof bytes, &got);
+  if (Failed(hr)) return hr;
   DirEntry parsed;
-  ParseEntry(m_dirBytes.data() + (id % m.EntriesPerSector()) * kEntrySize, m.Version3(), parsed);
+  ParseEntry(bytes, m.Version3(), parsed);
   if (parsed.type != kStorage && parsed.type != kStream) return STG_E_DOCFILECORRUPT;
   Node n;
   m.SetEntry(id, n, parsed);
   n.parent = parent;
   if (n.entry.type == kStream && n.entry.size > 0) {
     const bool mini = n.entry.size < kMiniStreamCutoff;
-    HRESULT hr = WalkChain(m, m_file.fd(), n.entry.start, mini,
-                           Units(n.entry.size, mini ? kMiniSectorSize : m.sectorSize), n.chain());
+    hr = WalkChain(m, m_file.fd(), n.entry.start, mini,
+                   Units(n.entry.size, mini ? kMiniSectorSize : m.sectorSize), n.chain(), m_readCache.get());
     if (Failed(hr)) return hr;
   }
-  out = &m.loaded.emplace(id, std::move(n)).first->second;
+  out = &m.loaded.Add(id, std::move(n));
   return S_OK;
 }
 

@@ -84,6 +84,36 @@ struct Node {
 // the entries take, and left up to as much unused after.
 using NodeList = std::deque<Node>;
 
+// The entries a partial model has read, by id: each id's place among the nodes read so far,
+// which lie in the order they were read.
+class LoadedNodes {
+ public:
+  Node* Find(std::uint32_t id) {
+    return id < m_place.size() && m_place[id] != 0 ? &m_nodes[m_place[id] - 1] : nullptr;
+  }
+  const Node* Find(std::uint32_t id) const { return const_cast<LoadedNodes*>(this)->Find(id); }
+  bool Holds(std::uint32_t id) const { return Find(id) != nullptr; }
+  // The node of id, made (empty) when it was not read.
+  Node& operator[](std::uint32_t id) {
+    if (Node* n = Find(id)) return *n;
+    return Add(id, Node{});
+  }
+  // Takes the node of an id not read yet.
+  Node& Add(std::uint32_t id, Node&& n) {
+    if (id >= m_place.size()) m_place.resize(std::size_t{id} + 1, 0);
+    m_nodes.push_back(std::move(n));
+    m_place[id] = static_cast<std::uint32_t>(m_nodes.size());
+    return m_nodes.back();
+  }
+  std::size_t size() const { return m_nodes.size(); }
+  auto begin() { return m_nodes.begin(); }
+  auto end() { return m_nodes.end(); }
+
+ private:
+  std::vector<std::uint32_t> m_place;  // 1 + where the node of each id lies; 0: not read
+  std::deque<Node> m_nodes;
+};
+
 // The parsed file, kept between opens while the file stays as it is.
 struct Model {
   format::Header header;
@@ -109,8 +139,7 @@ struct Model {
   // `miniOwned`, so that a sector two chains share is found as it would be in a full parse.
   bool partial = false;
   std::uint32_t entryCount = 0;     // entries the directory holds
-  std::unordered_map<std::uint32_t, Node> loaded;
-  std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> miniFatPages;  // read on demand
+  LoadedNodes loaded;
   std::vector<bool> owned;
   std::vector<bool> miniOwned;
   std::uint32_t miniLimit = 0;      // mini sectors the mini stream holds
@@ -142,8 +171,9 @@ HRESULT LoadModel(int fd, bool partial, Model& out);
 // Follows a chain of the FAT (or of the MiniFAT when mini) from start to ENDOFCHAIN, claiming
 // its sectors; at least `needed` links. STG_E_DOCFILECORRUPT for a chain that leaves the file,
 // loops or runs into a sector claimed already.
+class ReadCache;
 HRESULT WalkChain(Model& m, int fd, std::uint32_t start, bool mini, std::uint64_t needed,
-                  std::vector<std::uint32_t>& out);
+                  std::vector<std::uint32_t>& out, ReadCache* cache = nullptr);
 // The bytes of a new empty file (header, FAT and a directory holding the root).
 std::vector<std::uint8_t> NewFileImage();
 
@@ -157,9 +187,9 @@ struct MissingEntry : std::exception {
 // other id, which only a file damaged in a way the reader did not foresee can lead to.
 inline Node& NodeAt(Model& m, std::uint32_t id) {
   if (m.partial) {
-    const auto it = m.loaded.find(id);
-    if (it == m.loaded.end()) throw MissingEntry();
-    return it->second;
+    Node* n = m.loaded.Find(id);
+    if (!n) throw MissingEntry();
+    return *n;
   }
   if (id >= m.nodes.size()) throw MissingEntry();
   return m.nodes[id];
@@ -241,9 +271,8 @@ class Document {
   std::unique_ptr<Model> m_model;
   bool m_broken = false;  // a failed commit left memory ahead of the file
   std::mutex m_mutex;
-  // The directory sector read last by a partial model's lookups; neighbours share sectors.
-  std::uint32_t m_dirSector = format::kNoStream;
-  std::vector<std::uint8_t> m_dirBytes;
+  // A reader's reads of entries, links and streams, which lie near each other in the file.
+  std::unique_ptr<ReadCache> m_readCache;
 
   Batch m_batch;
   bool m_changed = false;

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "compoundfile/document.h"
+#include "compoundfile/readcache.h"
 
 namespace cfb {
 
@@ -300,26 +301,19 @@ class Loader {
   std::vector<std::uint8_t> m_window;  // a read's span when it skips sectors
 };
 
-// The link after mini sector s (below m.miniFatEntries). A partial model reads the MiniFAT
-// sector that holds it on first use.
-HRESULT NextMini(Model& m, int fd, std::uint32_t s, std::uint32_t& next) {
+// The link after mini sector s (below m.miniFatEntries). A partial model reads it from the
+// file (through the reader's cache), where a link past the end of the file reads as zero.
+HRESULT NextMini(Model& m, int fd, ReadCache* cache, std::uint32_t s, std::uint32_t& next) {
   if (!m.partial) {
     next = m.miniFat[s];
     return S_OK;
   }
-  const std::uint32_t page = s / m.IdsPerSector();
-  auto it = m.miniFatPages.find(page);
-  if (it == m.miniFatPages.end()) {
-    std::vector<std::uint8_t> bytes(m.sectorSize, 0);
-    std::size_t got = 0;
-    HRESULT hr = io::ReadAt(fd, m.SectorOffset(m.miniFatChain[page]), bytes.data(), bytes.size(), &got);
-    if (Failed(hr)) return hr;
-    std::vector<std::uint32_t> links(m.IdsPerSector());
-    for (std::size_t i = 0; i < links.size(); ++i) links[i] = Get32(bytes.data() + 4 * i);
-    it = m.miniFatPages.emplace(page, std::move(links)).first;
-  }
-  next = it->second[s % m.IdsPerSector()];
-  return S_OK;
+  const std::uint64_t at = m.SectorOffset(m.miniFatChain[s / m.IdsPerSector()]) + 4 * (s % m.IdsPerSector());
+  std::uint8_t link[4] = {};
+  std::size_t got = 0;
+  HRESULT hr = cache ? cache->ReadAt(at, link, sizeof link, &got) : io::ReadAt(fd, at, link, sizeof link, &got);
+  next = Get32(link);
+  return hr;
 }
 
 }  // namespace
@@ -341,7 +335,7 @@ void Model::SetName(Node& n, std::u16string_view name) {
     x.entry.nameLength = r.length;
   };
   for (Node& x : nodes) move(x);
-  for (auto& [id, x] : loaded) move(x);
+  for (Node& x : loaded) move(x);
   names = std::move(fresh);
 }
 
@@ -388,11 +382,13 @@ void Model::DropSideData(std::uint32_t id, Node& n) {
 }
 
 HRESULT WalkChain(Model& m, int fd, std::uint32_t start, bool mini, std::uint64_t needed,
-                  std::vector<std::uint32_t>& out) {
+                  std::vector<std::uint32_t>& out, ReadCache* cache) {
   out.clear();
   std::vector<bool>& owned = mini ? m.miniOwned : m.owned;
   const std::uint64_t limit = mini ? std::min<std::uint64_t>(m.miniLimit, m.miniFatEntries)
                                    : std::min<std::uint64_t>(m.fileSectors, m.fat.size());
+  // Exactly as long as it must be, when the file holds that many sectors.
+  if (needed <= limit) out.reserve(static_cast<std::size_t>(needed));
   std::uint32_t s = start;
   while (s != kEndOfChain) {
     if (s >= limit || s >= owned.size() || owned[s]) return STG_E_DOCFILECORRUPT;
@@ -401,7 +397,7 @@ HRESULT WalkChain(Model& m, int fd, std::uint32_t start, bool mini, std::uint64_
     if (!mini) {
       s = m.fat[s];
     } else {
-      HRESULT hr = NextMini(m, fd, s, s);
+      HRESULT hr = NextMini(m, fd, cache, s, s);
       if (Failed(hr)) return hr;
     }
   }

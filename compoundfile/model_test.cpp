@@ -13,6 +13,7 @@
 #include "compoundfile/document.h"
 #include "compoundfile/format.h"
 #include "compoundfile/modelcache.h"
+#include "compoundfile/readcache.h"
 
 namespace cfb {
 namespace {
@@ -123,6 +124,35 @@ TEST(ModelEntries, RareFieldsAreKeptBesideTheNodeOnlyWhenSet) {
   EXPECT_TRUE(m.extras.empty());
 }
 
+TEST(LoadedNodes, FindsWhatWasReadAndNothingElse) {
+  LoadedNodes loaded;
+  EXPECT_EQ(loaded.Find(0), nullptr);
+  EXPECT_EQ(loaded.Find(format::kNoStream), nullptr);
+  EXPECT_EQ(loaded.size(), 0u);
+
+  Node root;
+  root.entry.type = format::kRoot;
+  Node& first = loaded.Add(0, std::move(root));
+  EXPECT_EQ(loaded.Find(0), &first);
+  EXPECT_EQ(loaded.Find(1), nullptr);
+
+  // Read out of order, far apart; the nodes read first stay where they are.
+  constexpr std::uint32_t kLast = (1u << 22) - 1;
+  Node last;
+  last.parent = 0;
+  last.entry.size = 77;
+  loaded.Add(kLast, std::move(last));
+  for (std::uint32_t id = 1000; id < 3000; ++id) loaded[id].entry.start = id;
+  EXPECT_EQ(loaded.Find(0), &first);
+  EXPECT_EQ(loaded.Find(0)->entry.type, format::kRoot);
+  ASSERT_TRUE(loaded.Holds(kLast));
+  EXPECT_EQ(loaded.Find(kLast)->entry.size, 77u);
+  EXPECT_FALSE(loaded.Holds(kLast - 1));
+  EXPECT_FALSE(loaded.Holds(kLast + 1));
+  EXPECT_EQ(loaded[2999].entry.start, 2999u);  // found, not made again
+  EXPECT_EQ(loaded.size(), 2002u);
+}
+
 class ModelFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -149,6 +179,45 @@ class ModelFileTest : public ::testing::Test {
   fs::path m_dir;
   std::string m_path;
 };
+
+// Reads through the cache give the bytes a plain read gives, short only at the end of the file.
+TEST_F(ModelFileTest, CachedReadsMatchTheFile) {
+  constexpr std::size_t kBlock = ReadCache::kBlockBytes;
+  const std::size_t size = kBlock * (ReadCache::kBlocks + 3) + 100;  // more blocks than kept
+  std::string content(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) content[i] = static_cast<char>(i * 131 + i / 7);
+  std::ofstream(m_path, std::ios::binary) << content;
+  const int fd = ::open(m_path.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  ReadCache cache(fd);
+  auto read = [&](std::uint64_t at, std::size_t len) {
+    std::string out(len, '\x55');
+    std::size_t got = 99;
+    EXPECT_EQ(cache.ReadAt(at, out.data(), len, &got), S_OK);
+    out.resize(got);
+    return out;
+  };
+  EXPECT_EQ(read(0, 0), "");
+  EXPECT_EQ(read(0, 1), content.substr(0, 1));
+  EXPECT_EQ(read(kBlock - 3, 10), content.substr(kBlock - 3, 10));          // across two blocks
+  EXPECT_EQ(read(5, kBlock + 9), content.substr(5, kBlock + 9));            // larger than a block
+  for (std::size_t b = 0; b <= ReadCache::kBlocks + 3; ++b)                  // every block, twice
+    for (int pass = 0; pass < 2; ++pass) EXPECT_EQ(read(b * kBlock + 17, 64), content.substr(b * kBlock + 17, 64));
+  EXPECT_EQ(read(size - 10, 64), content.substr(size - 10));                 // short at the end
+  EXPECT_EQ(read(size, 64), "");
+  EXPECT_EQ(read(size + 5 * kBlock, 8), "");
+  EXPECT_EQ(read(0, 1), content.substr(0, 1));                               // evicted, read again
+  ::close(fd);
+
+  std::ofstream(m_path, std::ios::binary | std::ios::trunc).flush();
+  const int empty = ::open(m_path.c_str(), O_RDONLY);
+  ReadCache none(empty);
+  char c = 0;
+  std::size_t got = 1;
+  EXPECT_EQ(none.ReadAt(0, &c, 1, &got), S_OK);
+  EXPECT_EQ(got, 0u);
+  ::close(empty);
+}
 
 // More than one run of directory sectors, interleaved with the mini stream's sectors the same
 // batch added, so that reads skip sectors and runs end inside a stretch of them.

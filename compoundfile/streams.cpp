@@ -9,7 +9,7 @@ namespace cfb {
 
 using namespace format;
 
-SectorSpace Document::Space() { return SectorSpace(*m_model, m_batch, m_file.fd()); }
+SectorSpace Document::Space() { return SectorSpace(*m_model, m_batch, m_file.fd(), m_readCache.get()); }
 
 HRESULT Document::CopyIn(Node& n, std::uint64_t pos, const std::uint8_t* in, std::size_t len) {
   const HRESULT hr = Space().CopyIn(n, pos, in, len);
