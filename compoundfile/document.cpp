@@ -275,7 +275,7 @@ HRESULT Document::LoadEntry(std::uint32_t id, std::uint32_t parent, Node*& out) 
 // Reads a storage's whole sibling tree in order, as a full parse does.
 HRESULT Document::ListChildren(std::uint32_t storage) {
   Node& s = NodeAt(storage);
-  if (s.listed) return S_OK;
+  if (s.entry.listed) return S_OK;
   std::vector<std::uint32_t> children;
   std::unordered_set<std::uint32_t> seen;
   std::vector<std::uint32_t> stack;
@@ -295,7 +295,7 @@ HRESULT Document::ListChildren(std::uint32_t storage) {
     cur = NodeAt(cur).entry.right;
   }
   s.children() = std::move(children);
-  s.listed = true;
+  s.entry.listed = true;
   return S_OK;
 }
 
@@ -335,7 +335,7 @@ NameIndex& Document::EnsureIndex(std::uint32_t storage) {
 
 HRESULT Document::Find(std::uint32_t storage, std::u16string_view name, std::uint32_t& id) {
   if (!IsValidName(name)) return STG_E_INVALIDNAME;
-  if (m_model->partial && !NodeAt(storage).listed) {
+  if (m_model->partial && !NodeAt(storage).entry.listed) {
     id = kNoStream;
     HRESULT hr = SearchTree(storage, name, id);
     if (Failed(hr) || id != kNoStream) return hr;
@@ -378,7 +378,6 @@ HRESULT Document::Create(std::uint32_t storage, std::u16string_view name, std::u
   m_model->SetName(n, name);
   n.entry.type = type;
   n.entry.start = type == kStream ? kEndOfChain : 0;
-  n.parent = storage;
   Node& parent = m_model->nodes[storage];
   n.slot = static_cast<std::uint32_t>(parent.children().size());
   parent.children().push_back(id);
@@ -386,10 +385,10 @@ HRESULT Document::Create(std::uint32_t storage, std::u16string_view name, std::u
     index->second.Insert(id, NameOf());
   MarkEntry(id);
   m_changed = true;
-  if (!parent.treeDirty && parent.children().size() > kIncrementalTree && Trees().IsValid(storage)) {
+  if (!parent.entry.treeDirty && parent.children().size() > kIncrementalTree && Trees().IsValid(storage)) {
     Trees().Insert(storage, id);
-  } else if (!parent.treeDirty) {
-    parent.treeDirty = true;
+  } else if (!parent.entry.treeDirty) {
+    parent.entry.treeDirty = true;
     m_batch.trees.push_back(storage);
   }
   return S_OK;
@@ -425,11 +424,13 @@ void Document::Renew(std::uint32_t id, std::u16string_view name, std::uint8_t ty
   entry.left = n.entry.left;
   entry.right = n.entry.right;
   entry.color = n.entry.color;
+  entry.treeDirty = n.entry.treeDirty;
+  entry.listed = n.entry.listed;
   n.entry = entry;
   m_model->SetName(n, name);
   n.generation++;
   n.list.clear();
-  n.treeCheck = TreeCheck::kValid;  // empty
+  n.entry.treeCheck = TreeCheck::kValid;  // empty
   MarkEntry(id);
 }
 
@@ -448,8 +449,8 @@ HRESULT Document::Destroy(std::uint32_t storage, std::u16string_view name) {
   parent.children().pop_back();
   if (const auto index = m_model->indexes.find(storage); index != m_model->indexes.end())
     index->second.Erase(id, NameOf());
-  if (!parent.treeDirty) {
-    parent.treeDirty = true;
+  if (!parent.entry.treeDirty) {
+    parent.entry.treeDirty = true;
     m_batch.trees.push_back(storage);
   }
   FreeSubtrees({id});
@@ -466,7 +467,7 @@ HRESULT Document::Enumerate(std::uint32_t storage, std::vector<ElementInfo>& out
   // A tree to be rebuilt is rebuilt in sorted order when the batch is written, and a sound
   // tree is in that order already (children added to it one at a time come last in the list):
   // list both that way. Another writer's tree is listed as it stands.
-  if (s.treeDirty || s.treeCheck == TreeCheck::kValid) Trees().SortChildren(s);
+  if (s.entry.treeDirty || s.entry.treeCheck == TreeCheck::kValid) Trees().SortChildren(s);
   out.clear();
   out.reserve(s.children().size());
   for (std::uint32_t id : s.children()) {

@@ -34,9 +34,10 @@ enum class TreeCheck : std::uint8_t { kUnknown, kValid, kInvalid };
 // one at a time; a smaller one has its tree rebuilt whole when a batch changed it.
 inline constexpr std::size_t kIncrementalTree = 1024;
 
-// The fields of a directory entry that every entry uses, as a model keeps them. The name lies
-// in the model's NamePool; a class id, state bits and times lie in Model::extras when any of
-// them is not zero (they hardly ever are).
+// The fields of a directory entry that every entry uses, as a model keeps them, and the
+// library's notes on a storage in the byte left over. The name lies in the model's NamePool; a
+// class id, state bits and times lie in Model::extras when any of them is not zero (they hardly
+// ever are).
 struct Entry {
   std::uint64_t size = 0;
   std::uint32_t left = format::kNoStream;
@@ -47,6 +48,9 @@ struct Entry {
   std::uint8_t nameLength = 0;
   std::uint8_t type = format::kEmpty;
   std::uint8_t color = format::kBlack;
+  bool treeDirty : 1 = false;            // storages: children changed, tree to rebuild
+  bool listed : 1 = false;               // storages of a partial model: children read
+  TreeCheck treeCheck : 2 = TreeCheck::kUnknown;
 };
 
 // The rarely used fields of an entry.
@@ -62,12 +66,11 @@ struct EntryExtras {
 // no padding, and one list serves as a storage's children and as a stream's chain.
 struct Node {
   Entry entry;
-  std::uint32_t parent = format::kNoStream;
   std::uint32_t generation = 0;          // bumped when the entry is freed; handles compare it
-  std::uint32_t slot = 0;                // where the parent's `children` lists it (full models)
-  bool treeDirty = false;                // storages: children changed, tree to rebuild
-  bool listed = false;                   // storages of a partial model: children read
-  TreeCheck treeCheck = TreeCheck::kUnknown;
+  union {
+    std::uint32_t slot = 0;              // full models: where the parent's `children` lists it
+    std::uint32_t parent;                // partial models: the storage whose tree holds it
+  };
   std::vector<std::uint32_t> list;
 
   // Storages: in enumeration order once sorted.
@@ -83,6 +86,7 @@ struct Node {
 // kept the old and the new array of a large file's entries at once, half again as much memory as
 // the entries take, and left up to as much unused after.
 using NodeList = std::deque<Node>;
+static_assert(sizeof(Entry) == 32 && sizeof(Node) <= 64, "a model holds one node per entry");
 
 // The entries a partial model has read, by id: each id's place among the nodes read so far,
 // which lie in the order they were read.

@@ -210,6 +210,7 @@ class Loader {
     DirEntry parsed;
     ParseEntry(sector.data(), m.Version3(), parsed);
     m.SetEntry(0, root, parsed);
+    root.parent = kNoStream;  // in no storage's tree
     if (root.entry.type != kRoot) return STG_E_DOCFILECORRUPT;
     return S_OK;
   }
@@ -245,7 +246,6 @@ class Loader {
 
   HRESULT Visit(std::uint32_t parent, std::uint32_t id, std::vector<std::uint32_t>& storages) {
     Node& n = m.nodes[id];
-    n.parent = parent;
     n.slot = static_cast<std::uint32_t>(m.nodes[parent].children().size());
     m.nodes[parent].children().push_back(id);
     if (n.entry.type == kStorage) {

@@ -298,5 +298,44 @@ TEST_F(ModelFileTest, ForeignEntryFieldsSurviveARewriteOfTheirSector) {
   EXPECT_EQ(image.substr(at, 2), std::string("B\0", 2));
 }
 
+// A reader meets entries as it needs them; one met in a second tree, the root included, makes
+// the directory a graph and is refused.
+TEST_F(ModelFileTest, AReaderRefusesTheRootInsideATree) {
+  OpenOptions o;
+  o.create = true;
+  {
+    Storage root, st;
+    ASSERT_EQ(StgOpenStorage(m_path, o, root), S_OK);
+    ASSERT_EQ(root.CreateStorage(u"A", st), S_OK);
+  }
+  const Model m = Parse();
+  auto offsetOf = [&](std::uint32_t id) {
+    return m.SectorOffset(m.dirChain[id / m.EntriesPerSector()]) + (id % m.EntriesPerSector()) * format::kEntrySize;
+  };
+  std::string image;
+  {
+    std::ifstream in(m_path, std::ios::binary);
+    image.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  // The child link of A, then of the root itself, pointed at the root.
+  for (const std::uint32_t holder : {m.nodes[0].children().front(), std::uint32_t{0}}) {
+    std::string damaged = image;
+    format::Put32(reinterpret_cast<std::uint8_t*>(damaged.data() + offsetOf(holder) + 0x4C), 0);
+    std::ofstream(m_path, std::ios::binary | std::ios::trunc) << damaged;
+    cache::Clear();
+    OpenOptions read;
+    read.readOnly = true;
+    Storage root, st;
+    ASSERT_EQ(StgOpenStorage(m_path, read, root), S_OK);
+    std::vector<ElementInfo> children;
+    if (holder == 0) {
+      EXPECT_EQ(root.EnumElements(children), STG_E_DOCFILECORRUPT);
+    } else {
+      ASSERT_EQ(root.OpenStorage(u"A", st), S_OK);
+      EXPECT_EQ(st.EnumElements(children), STG_E_DOCFILECORRUPT);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace cfb

@@ -28,7 +28,7 @@ void SiblingTrees::SortChildren(Node& storage) {
 void SiblingTrees::Rebuild(std::uint32_t storage) {
   NodeList& nodes = m.nodes;
   Node& p = nodes[storage];
-  p.treeDirty = false;
+  p.entry.treeDirty = false;
   if (p.entry.type != kStorage && p.entry.type != kRoot) return;  // destroyed meanwhile
   SortChildren(p);
   const std::size_t n = p.children().size();
@@ -59,7 +59,7 @@ void SiblingTrees::Rebuild(std::uint32_t storage) {
   };
   const std::uint32_t root = build(build, 0, static_cast<std::ptrdiff_t>(n) - 1, 0);
   set(storage, p.entry.child, root);
-  p.treeCheck = TreeCheck::kValid;
+  p.entry.treeCheck = TreeCheck::kValid;
 }
 
 
@@ -69,7 +69,7 @@ void SiblingTrees::Rebuild(std::uint32_t storage) {
 bool SiblingTrees::IsValid(std::uint32_t storage) {
   NodeList& nodes = m.nodes;
   Node& s = nodes[storage];
-  if (s.treeCheck != TreeCheck::kUnknown) return s.treeCheck == TreeCheck::kValid;
+  if (s.entry.treeCheck != TreeCheck::kUnknown) return s.entry.treeCheck == TreeCheck::kValid;
   struct Frame {
     std::uint32_t id;
     int blacks;  // black nodes from the root down to this one, itself included
@@ -105,7 +105,7 @@ bool SiblingTrees::IsValid(std::uint32_t storage) {
     if (e.right == kNoStream) leaf(f.blacks);
     descend(e.right, f.blacks, e.color == kRed);
   }
-  s.treeCheck = valid ? TreeCheck::kValid : TreeCheck::kInvalid;
+  s.entry.treeCheck = valid ? TreeCheck::kValid : TreeCheck::kInvalid;
   return valid;
 }
 
