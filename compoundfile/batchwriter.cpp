@@ -119,10 +119,15 @@ void BatchWriter::SerializeSector(Piece::Kind kind, std::uint32_t k, std::uint8_
     for (std::uint32_t i = 0; i < ids; ++i) Put32(b + 4 * i, links[std::size_t{k} * ids + i]);
   };
   switch (kind) {
-    case Piece::kEntries:
-      for (std::uint32_t i = 0; i < perSector; ++i)
-        SerializeEntry(m.nodes[std::size_t{k} * perSector + i].entry, b + i * kEntrySize);
+    case Piece::kEntries: {
+      format::DirEntry e;
+      for (std::uint32_t i = 0; i < perSector; ++i) {
+        const std::uint32_t id = k * perSector + i;
+        m.GetEntry(id, m.nodes[id], e);
+        SerializeEntry(e, b + i * kEntrySize);
+      }
       break;
+    }
     case Piece::kFat: table(m.fat); break;
     case Piece::kMiniFat: table(m.miniFat); break;
     case Piece::kDifat:

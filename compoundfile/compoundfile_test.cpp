@@ -215,9 +215,9 @@ TEST_F(CompoundFileTest, StreamsMoveAcrossTheCutoffBothWays) {
   ASSERT_EQ(root.Commit(), S_OK);
   {
     const Model m = Parse();
-    std::uint32_t id = m.nodes[0].children.front();
+    std::uint32_t id = m.nodes[0].children().front();
     EXPECT_EQ(m.nodes[id].entry.size, 4096u);
-    EXPECT_EQ(m.nodes[id].chain.size(), 8u);  // eight big sectors, not 64 mini ones
+    EXPECT_EQ(m.nodes[id].chain().size(), 8u);  // eight big sectors, not 64 mini ones
   }
   ASSERT_EQ(s.SetSize(4095), S_OK);  // back into the mini stream
   root.Release();
@@ -225,7 +225,7 @@ TEST_F(CompoundFileTest, StreamsMoveAcrossTheCutoffBothWays) {
   ASSERT_EQ(Open(root, false), S_OK);
   EXPECT_EQ(ReadStream(root, u"S"), big.substr(0, 4095));
   const Model m = Parse();
-  EXPECT_EQ(m.nodes[m.nodes[0].children.front()].chain.size(), 64u);
+  EXPECT_EQ(m.nodes[m.nodes[0].children().front()].chain().size(), 64u);
 }
 
 TEST_F(CompoundFileTest, LargeFileUsesDifat) {
@@ -275,7 +275,7 @@ void CheckTree(const Model& m, std::uint32_t storage) {
       blackHeights.push_back(blacks);
       return;
     }
-    const format::DirEntry& e = m.nodes[id].entry;
+    const Entry& e = m.nodes[id].entry;
     const bool red = e.color == format::kRed;
     if (red && parentRed) redChildOfRed = true;
     if (red) redDepths.emplace_back(depth, id);
@@ -298,7 +298,7 @@ void CheckTree(const Model& m, std::uint32_t storage) {
   }
   EXPECT_EQ(deepest, expectedDeepest);
   for (std::size_t i = 1; i < order.size(); ++i)
-    EXPECT_LT(format::CompareNames(m.nodes[order[i - 1]].entry.name, m.nodes[order[i]].entry.name), 0);
+    EXPECT_LT(format::CompareNames(m.NameOf(m.nodes[order[i - 1]]), m.NameOf(m.nodes[order[i]])), 0);
 }
 
 TEST_F(CompoundFileTest, SiblingsAreSortedIntoBalancedRedBlackTrees) {
@@ -320,7 +320,7 @@ TEST_F(CompoundFileTest, SiblingsAreSortedIntoBalancedRedBlackTrees) {
   }
   Model m = Parse();
   CheckTree(m, 0);
-  const std::uint32_t s = m.nodes[0].children.front();
+  const std::uint32_t s = m.nodes[0].children().front();
   CheckTree(m, s);
   // Sizes 1..16 cover full and partial deepest levels.
   for (int count = 1; count <= 16; ++count) {
@@ -334,8 +334,8 @@ TEST_F(CompoundFileTest, SiblingsAreSortedIntoBalancedRedBlackTrees) {
     t.Release();
     root.Release();
     m = Parse();
-    for (std::uint32_t c : m.nodes[0].children)
-      if (m.nodes[c].entry.name == u"T") CheckTree(m, c);
+    for (std::uint32_t c : m.nodes[0].children())
+      if (m.NameOf(m.nodes[c]) == u"T") CheckTree(m, c);
   }
   // Enumeration follows the tree in order.
   Storage root, st;
@@ -480,11 +480,11 @@ TEST_F(CompoundFileTest, WideTreeLeftUnsoundIsRebuiltWhole) {
     ASSERT_EQ(root.OpenStorage(u"S", s), S_OK);
     ASSERT_EQ(s.CreateStorage(name, child), S_OK);
   };
-  auto storageS = [](const Model& m) { return m.nodes[0].children.front(); };
+  auto storageS = [](const Model& m) { return m.nodes[0].children().front(); };
   {
     Model m = Parse();
     std::fstream f(m_path, std::ios::in | std::ios::out | std::ios::binary);
-    for (std::uint32_t id : m.nodes[storageS(m)].children) {
+    for (std::uint32_t id : m.nodes[storageS(m)].children()) {
       f.seekp(static_cast<std::streamoff>(m.SectorOffset(m.dirChain[id / 4]) + (id % 4) * 128 + 0x43));
       f.put(static_cast<char>(format::kRed));
     }
@@ -495,7 +495,7 @@ TEST_F(CompoundFileTest, WideTreeLeftUnsoundIsRebuiltWhole) {
   addOne(u"and one more");
   m = Parse();
   const std::uint32_t s = storageS(m);
-  EXPECT_EQ(m.nodes[s].children.size(), kIncrementalTree + 102);
+  EXPECT_EQ(m.nodes[s].children().size(), kIncrementalTree + 102);
   // Grown in place: still a red-black tree in order, though no longer the rebuilt shape.
   std::vector<std::uint32_t> stack;
   std::uint32_t previous = format::kNoStream;
@@ -505,7 +505,7 @@ TEST_F(CompoundFileTest, WideTreeLeftUnsoundIsRebuiltWhole) {
     cur = stack.back();
     stack.pop_back();
     if (previous != format::kNoStream) {
-      EXPECT_LT(format::CompareNames(m.nodes[previous].entry.name, m.nodes[cur].entry.name), 0);
+      EXPECT_LT(format::CompareNames(m.NameOf(m.nodes[previous]), m.NameOf(m.nodes[cur])), 0);
     }
     previous = cur;
     ++inOrder;
@@ -849,7 +849,7 @@ TEST_F(CompoundFileTest, DamagedFilesGiveStatusCodes) {
   };
   // Big's chain: a cycle back onto its own first sector.
   const Model m = Parse();
-  const std::vector<std::uint32_t>& chain = m.nodes[m.nodes[0].children.front()].chain;
+  const std::vector<std::uint32_t>& chain = m.nodes[m.nodes[0].children().front()].chain();
   std::vector<char> cyclic = bytes;
   const std::uint64_t fatAt = m.SectorOffset(m.fatSectors[0]);
   format::Put32(reinterpret_cast<std::uint8_t*>(cyclic.data() + fatAt + 4 * chain.back()), chain.front());
@@ -880,16 +880,16 @@ TEST(Text, ConversionsKeepBytesAndCharacters) {
 TEST(NodeAt, AnIdTheModelDoesNotHoldIsRefused) {
   Model full;
   full.nodes.resize(4);
-  full.nodes[3].entry.name = u"last";
-  EXPECT_EQ(NodeAt(full, 3).entry.name, u"last");
+  full.SetName(full.nodes[3], u"last");
+  EXPECT_EQ(full.NameOf(NodeAt(full, 3)), u"last");
   EXPECT_THROW(NodeAt(full, 4), MissingEntry);
   EXPECT_THROW(NodeAt(full, format::kNoStream), MissingEntry);
 
   Model partial;
   partial.partial = true;
   partial.entryCount = 100;
-  partial.loaded[7].entry.name = u"read";
-  EXPECT_EQ(NodeAt(partial, 7).entry.name, u"read");
+  partial.SetName(partial.loaded[7], u"read");
+  EXPECT_EQ(partial.NameOf(NodeAt(partial, 7)), u"read");
   EXPECT_THROW(NodeAt(partial, 8), MissingEntry);  // in the directory, but never read
   EXPECT_THROW(NodeAt(partial, 0), MissingEntry);
 }

@@ -16,6 +16,7 @@
 
 #include "compoundfile/journal.h"
 #include "compoundfile/modelcache.h"
+#include "compoundfile/readcache.h"
 #include "compoundfile/sectors.h"
 #include "compoundfile/tree.h"
 
@@ -208,6 +209,7 @@ HRESULT Document::Open(const std::string& path, const OpenOptions& options,
     if (Failed(hr)) return hr;
     doc->m_model = std::move(model);
   }
+  if (options.readOnly) doc->m_readCache = std::make_unique<ReadCache>(fd);
   out = std::move(doc);
   return S_OK;
 }
@@ -231,7 +233,7 @@ SiblingTrees Document::Trees() { return SiblingTrees(*m_model, m_batch); }
 
 bool Document::IsLive(std::uint32_t id, std::uint32_t generation) const {
   const Model& m = *m_model;
-  if (m.partial ? m.loaded.count(id) == 0 : id >= m.nodes.size()) return false;
+  if (m.partial ? !m.loaded.Holds(id) : id >= m.nodes.size()) return false;
   const Node& n = NodeAt(id);
   return n.generation == generation && n.entry.type != kEmpty;
 }
@@ -242,39 +244,38 @@ bool Document::IsLive(std::uint32_t id, std::uint32_t generation) const {
 HRESULT Document::LoadEntry(std::uint32_t id, std::uint32_t parent, Node*& out) {
   Model& m = *m_model;
   if (id >= m.entryCount) return STG_E_DOCFILECORRUPT;
-  const auto it = m.loaded.find(id);
-  if (it != m.loaded.end()) {
+  if (Node* known = m.loaded.Find(id)) {
     // An entry met in a second tree (the root included) makes the directory a graph.
-    if (it->second.parent != parent) return STG_E_DOCFILECORRUPT;
-    out = &it->second;
+    if (known->parent != parent) return STG_E_DOCFILECORRUPT;
+    out = known;
     return S_OK;
   }
-  const std::uint32_t sector = m.dirChain[id / m.EntriesPerSector()];
-  if (sector != m_dirSector) {
-    m_dirBytes.resize(m.sectorSize);
-    m_dirSector = kNoStream;
-    HRESULT hr = Space().ReadSector(sector, m_dirBytes.data());
-    if (Failed(hr)) return hr;
-    m_dirSector = sector;
-  }
+  std::uint8_t bytes[kEntrySize] = {};
+  std::size_t got = 0;
+  HRESULT hr = m_readCache->ReadAt(m.SectorOffset(m.dirChain[id / m.EntriesPerSector()]) +
+                                       (id % m.EntriesPerSector()) * kEntrySize,
+                                   bytes, sizeof bytes, &got);
+  if (Failed(hr)) return hr;
+  DirEntry parsed;
+  ParseEntry(bytes, m.Version3(), parsed);
+  if (parsed.type != kStorage && parsed.type != kStream) return STG_E_DOCFILECORRUPT;
   Node n;
-  ParseEntry(m_dirBytes.data() + (id % m.EntriesPerSector()) * kEntrySize, m.Version3(), n.entry);
-  if (n.entry.type != kStorage && n.entry.type != kStream) return STG_E_DOCFILECORRUPT;
+  m.SetEntry(id, n, parsed);
   n.parent = parent;
   if (n.entry.type == kStream && n.entry.size > 0) {
     const bool mini = n.entry.size < kMiniStreamCutoff;
-    HRESULT hr = WalkChain(m, m_file.fd(), n.entry.start, mini,
-                           Units(n.entry.size, mini ? kMiniSectorSize : m.sectorSize), n.chain);
+    hr = WalkChain(m, m_file.fd(), n.entry.start, mini,
+                   Units(n.entry.size, mini ? kMiniSectorSize : m.sectorSize), n.chain(), m_readCache.get());
     if (Failed(hr)) return hr;
   }
-  out = &m.loaded.emplace(id, std::move(n)).first->second;
+  out = &m.loaded.Add(id, std::move(n));
   return S_OK;
 }
 
 // Reads a storage's whole sibling tree in order, as a full parse does.
 HRESULT Document::ListChildren(std::uint32_t storage) {
   Node& s = NodeAt(storage);
-  if (s.listed) return S_OK;
+  if (s.entry.listed) return S_OK;
   std::vector<std::uint32_t> children;
   std::unordered_set<std::uint32_t> seen;
   std::vector<std::uint32_t> stack;
@@ -293,8 +294,8 @@ HRESULT Document::ListChildren(std::uint32_t storage) {
     children.push_back(cur);
     cur = NodeAt(cur).entry.right;
   }
-  s.children = std::move(children);
-  s.listed = true;
+  s.children() = std::move(children);
+  s.entry.listed = true;
   return S_OK;
 }
 
@@ -308,7 +309,7 @@ HRESULT Document::SearchTree(std::uint32_t storage, std::u16string_view name, st
     Node* n = nullptr;
     HRESULT hr = LoadEntry(cur, storage, n);
     if (Failed(hr)) return hr;
-    const int order = CompareNames(name, n->entry.name);
+    const int order = CompareNames(name, m_model->NameOf(*n));
     if (order == 0) {
       id = cur;
       return S_OK;
@@ -325,27 +326,27 @@ HRESULT Document::SearchTree(std::uint32_t storage, std::u16string_view name, st
 // no memory beyond it.
 constexpr std::size_t kUnindexedChildren = 8;
 
-void Document::EnsureIndex(Node& storage) {
-  if (storage.index) return;
-  storage.index = std::make_unique<NameIndex>();
-  for (std::uint32_t id : storage.children) storage.index->Insert(id, NameOf());
+NameIndex& Document::EnsureIndex(std::uint32_t storage) {
+  const auto [it, made] = m_model->indexes.try_emplace(storage);
+  if (made)
+    for (std::uint32_t id : NodeAt(storage).children()) it->second.Insert(id, NameOf());
+  return it->second;
 }
 
 HRESULT Document::Find(std::uint32_t storage, std::u16string_view name, std::uint32_t& id) {
   if (!IsValidName(name)) return STG_E_INVALIDNAME;
-  if (m_model->partial && !NodeAt(storage).listed) {
+  if (m_model->partial && !NodeAt(storage).entry.listed) {
     id = kNoStream;
     HRESULT hr = SearchTree(storage, name, id);
     if (Failed(hr) || id != kNoStream) return hr;
   }
   Node& s = NodeAt(storage);
   id = kNoStream;
-  if (s.index || s.children.size() > kUnindexedChildren) {
-    EnsureIndex(s);
-    id = s.index->Find(name, NameOf());
+  if (s.children().size() > kUnindexedChildren || m_model->indexes.count(storage) != 0) {
+    id = EnsureIndex(storage).Find(name, NameOf());
   } else {
-    for (std::uint32_t child : s.children) {
-      if (CompareNames(NodeAt(child).entry.name, name) == 0) {
+    for (std::uint32_t child : s.children()) {
+      if (CompareNames(m_model->NameOf(NodeAt(child)), name) == 0) {
         id = child;
         break;
       }
@@ -372,21 +373,22 @@ HRESULT Document::Create(std::uint32_t storage, std::u16string_view name, std::u
   hr = AllocEntry(id);
   if (Failed(hr)) return hr;
   Node& n = m_model->nodes[id];
-  n.entry = DirEntry{};
-  n.entry.name = std::u16string(name);
+  m_model->DropSideData(id, n);
+  n.entry = Entry{};
+  m_model->SetName(n, name);
   n.entry.type = type;
   n.entry.start = type == kStream ? kEndOfChain : 0;
-  n.parent = storage;
   Node& parent = m_model->nodes[storage];
-  n.slot = static_cast<std::uint32_t>(parent.children.size());
-  parent.children.push_back(id);
-  if (parent.index) parent.index->Insert(id, NameOf());
+  n.slot = static_cast<std::uint32_t>(parent.children().size());
+  parent.children().push_back(id);
+  if (const auto index = m_model->indexes.find(storage); index != m_model->indexes.end())
+    index->second.Insert(id, NameOf());
   MarkEntry(id);
   m_changed = true;
-  if (!parent.treeDirty && parent.children.size() > kIncrementalTree && Trees().IsValid(storage)) {
+  if (!parent.entry.treeDirty && parent.children().size() > kIncrementalTree && Trees().IsValid(storage)) {
     Trees().Insert(storage, id);
-  } else if (!parent.treeDirty) {
-    parent.treeDirty = true;
+  } else if (!parent.entry.treeDirty) {
+    parent.entry.treeDirty = true;
     m_batch.trees.push_back(storage);
   }
   return S_OK;
@@ -399,8 +401,8 @@ void Document::FreeSubtrees(std::vector<std::uint32_t> pending) {
     const std::uint32_t cur = pending.back();
     pending.pop_back();
     Node& n = nodes[cur];
-    pending.insert(pending.end(), n.children.begin(), n.children.end());
-    if (n.entry.type == kStream) Space().Truncate(n.chain, 0, n.entry.size < kMiniStreamCutoff);
+    if (n.IsStorage()) pending.insert(pending.end(), n.children().begin(), n.children().end());
+    if (n.entry.type == kStream) Space().Truncate(n.chain(), 0, n.entry.size < kMiniStreamCutoff);
     FreeEntry(cur);
   }
 }
@@ -410,22 +412,25 @@ void Document::FreeSubtrees(std::vector<std::uint32_t> pending) {
 // element see it reverted.
 void Document::Renew(std::uint32_t id, std::u16string_view name, std::uint8_t type) {
   NodeList& nodes = m_model->nodes;
-  if (nodes[id].entry.type == kStream) Space().Truncate(nodes[id].chain, 0, nodes[id].entry.size < kMiniStreamCutoff);
-  FreeSubtrees(std::move(nodes[id].children));
+  if (nodes[id].entry.type == kStream)
+    Space().Truncate(nodes[id].chain(), 0, nodes[id].entry.size < kMiniStreamCutoff);
+  else
+    FreeSubtrees(std::move(nodes[id].children()));
   Node& n = nodes[id];
-  DirEntry entry;
-  entry.name = std::u16string(name);
+  m_model->DropSideData(id, n);
+  Entry entry;
   entry.type = type;
   entry.start = type == kStream ? kEndOfChain : 0;
   entry.left = n.entry.left;
   entry.right = n.entry.right;
   entry.color = n.entry.color;
-  n.entry = std::move(entry);
+  entry.treeDirty = n.entry.treeDirty;
+  entry.listed = n.entry.listed;
+  n.entry = entry;
+  m_model->SetName(n, name);
   n.generation++;
-  n.children.clear();
-  n.chain.clear();
-  n.index.reset();
-  n.treeCheck = TreeCheck::kValid;  // empty
+  n.list.clear();
+  n.entry.treeCheck = TreeCheck::kValid;  // empty
   MarkEntry(id);
 }
 
@@ -439,12 +444,13 @@ HRESULT Document::Destroy(std::uint32_t storage, std::u16string_view name) {
   Node& parent = nodes[storage];
   // The order of the children does not matter until the tree is rebuilt, which sorts them.
   const std::uint32_t slot = nodes[id].slot;
-  parent.children[slot] = parent.children.back();
-  nodes[parent.children[slot]].slot = slot;
-  parent.children.pop_back();
-  if (parent.index) parent.index->Erase(id, NameOf());
-  if (!parent.treeDirty) {
-    parent.treeDirty = true;
+  parent.children()[slot] = parent.children().back();
+  nodes[parent.children()[slot]].slot = slot;
+  parent.children().pop_back();
+  if (const auto index = m_model->indexes.find(storage); index != m_model->indexes.end())
+    index->second.Erase(id, NameOf());
+  if (!parent.entry.treeDirty) {
+    parent.entry.treeDirty = true;
     m_batch.trees.push_back(storage);
   }
   FreeSubtrees({id});
@@ -461,17 +467,18 @@ HRESULT Document::Enumerate(std::uint32_t storage, std::vector<ElementInfo>& out
   // A tree to be rebuilt is rebuilt in sorted order when the batch is written, and a sound
   // tree is in that order already (children added to it one at a time come last in the list):
   // list both that way. Another writer's tree is listed as it stands.
-  if (s.treeDirty || s.treeCheck == TreeCheck::kValid) Trees().SortChildren(s);
+  if (s.entry.treeDirty || s.entry.treeCheck == TreeCheck::kValid) Trees().SortChildren(s);
   out.clear();
-  out.reserve(s.children.size());
-  for (std::uint32_t id : s.children) out.push_back(Describe(id));
+  out.reserve(s.children().size());
+  for (std::uint32_t id : s.children()) out.push_back(Describe(id));
   return S_OK;
 }
 
 ElementInfo Document::Describe(std::uint32_t id) const {
-  const DirEntry& e = NodeAt(id).entry;
+  const Node& n = NodeAt(id);
+  const Entry& e = n.entry;
   ElementInfo info;
-  info.name = e.name;
+  info.name = m_model->NameOf(n);
   info.type = e.type == kStorage ? ElementType::Storage : ElementType::Stream;
   info.size = e.type == kStream ? e.size : 0;
   return info;
@@ -503,6 +510,7 @@ HRESULT Document::AllocEntry(std::uint32_t& out) {
 void Document::FreeEntry(std::uint32_t id) {
   Node& n = m_model->nodes[id];
   const std::uint32_t generation = n.generation + 1;
+  m_model->DropSideData(id, n);
   n = Node{};
   n.generation = generation;
   MarkEntry(id);

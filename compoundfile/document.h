@@ -2,6 +2,7 @@
 // under way, and the operations the storage and stream handles perform on it.
 #pragma once
 
+#include <array>
 #include <deque>
 #include <memory>
 #include <exception>
@@ -14,6 +15,7 @@
 #include "compoundfile/fileio.h"
 #include "compoundfile/format.h"
 #include "compoundfile/nameindex.h"
+#include "compoundfile/namepool.h"
 
 namespace cfb {
 
@@ -32,25 +34,89 @@ enum class TreeCheck : std::uint8_t { kUnknown, kValid, kInvalid };
 // one at a time; a smaller one has its tree rebuilt whole when a batch changed it.
 inline constexpr std::size_t kIncrementalTree = 1024;
 
+// The fields of a directory entry that every entry uses, as a model keeps them, and the
+// library's notes on a storage in the byte left over. The name lies in the model's NamePool; a
+// class id, state bits and times lie in Model::extras when any of them is not zero (they hardly
+// ever are).
+struct Entry {
+  std::uint64_t size = 0;
+  std::uint32_t left = format::kNoStream;
+  std::uint32_t right = format::kNoStream;
+  std::uint32_t child = format::kNoStream;
+  std::uint32_t start = format::kEndOfChain;
+  std::uint32_t nameAt = 0;
+  std::uint8_t nameLength = 0;
+  std::uint8_t type = format::kEmpty;
+  std::uint8_t color = format::kBlack;
+  bool treeDirty : 1 = false;            // storages: children changed, tree to rebuild
+  bool listed : 1 = false;               // storages of a partial model: children read
+  TreeCheck treeCheck : 2 = TreeCheck::kUnknown;
+};
+
+// The rarely used fields of an entry.
+struct EntryExtras {
+  std::array<std::uint8_t, 16> clsid{};
+  std::uint32_t stateBits = 0;
+  std::uint64_t created = 0;
+  std::uint64_t modified = 0;
+};
+
 // A directory entry with what the library keeps beside it in memory. A model holds one for
-// every entry of the file, so the small members sit together where they need no padding.
+// every entry of the file, so it is kept small: the small members sit together where they need
+// no padding, and one list serves as a storage's children and as a stream's chain.
 struct Node {
-  format::DirEntry entry;
-  std::uint32_t parent = format::kNoStream;
+  Entry entry;
   std::uint32_t generation = 0;          // bumped when the entry is freed; handles compare it
-  std::uint32_t slot = 0;                // where the parent's `children` lists it (full models)
-  bool treeDirty = false;                // storages: children changed, tree to rebuild
-  bool listed = false;                   // storages of a partial model: children read
-  TreeCheck treeCheck = TreeCheck::kUnknown;
-  std::vector<std::uint32_t> children;   // storages: in enumeration order once sorted
-  std::vector<std::uint32_t> chain;      // streams: sectors (mini sectors when small)
-  std::unique_ptr<NameIndex> index;      // children by name, made at the first lookup
+  union {
+    std::uint32_t slot = 0;              // full models: where the parent's `children` lists it
+    std::uint32_t parent;                // partial models: the storage whose tree holds it
+  };
+  std::vector<std::uint32_t> list;
+
+  // Storages: in enumeration order once sorted.
+  std::vector<std::uint32_t>& children() { return list; }
+  const std::vector<std::uint32_t>& children() const { return list; }
+  // Streams: sectors (mini sectors when small).
+  std::vector<std::uint32_t>& chain() { return list; }
+  const std::vector<std::uint32_t>& chain() const { return list; }
+  bool IsStorage() const { return entry.type == format::kStorage || entry.type == format::kRoot; }
 };
 
 // The entries of a full model. A deque grows without moving what it holds: a vector's doubling
 // kept the old and the new array of a large file's entries at once, half again as much memory as
 // the entries take, and left up to as much unused after.
 using NodeList = std::deque<Node>;
+static_assert(sizeof(Entry) == 32 && sizeof(Node) <= 64, "a model holds one node per entry");
+
+// The entries a partial model has read, by id: each id's place among the nodes read so far,
+// which lie in the order they were read.
+class LoadedNodes {
+ public:
+  Node* Find(std::uint32_t id) {
+    return id < m_place.size() && m_place[id] != 0 ? &m_nodes[m_place[id] - 1] : nullptr;
+  }
+  const Node* Find(std::uint32_t id) const { return const_cast<LoadedNodes*>(this)->Find(id); }
+  bool Holds(std::uint32_t id) const { return Find(id) != nullptr; }
+  // The node of id, made (empty) when it was not read.
+  Node& operator[](std::uint32_t id) {
+    if (Node* n = Find(id)) return *n;
+    return Add(id, Node{});
+  }
+  // Takes the node of an id not read yet.
+  Node& Add(std::uint32_t id, Node&& n) {
+    if (id >= m_place.size()) m_place.resize(std::size_t{id} + 1, 0);
+    m_nodes.push_back(std::move(n));
+    m_place[id] = static_cast<std::uint32_t>(m_nodes.size());
+    return m_nodes.back();
+  }
+  std::size_t size() const { return m_nodes.size(); }
+  auto begin() { return m_nodes.begin(); }
+  auto end() { return m_nodes.end(); }
+
+ private:
+  std::vector<std::uint32_t> m_place;  // 1 + where the node of each id lies; 0: not read
+  std::deque<Node> m_nodes;
+};
 
 // The parsed file, kept between opens while the file stays as it is.
 struct Model {
@@ -67,20 +133,33 @@ struct Model {
   std::vector<std::uint32_t> dirChain;
   std::vector<std::uint32_t> miniStreamChain;
   NodeList nodes;                   // every entry (empty while partial)
+  NamePool names;                   // the entries' names
+  std::uint64_t nameUnits = 0;      // units the entries' names count together
+  std::unordered_map<std::uint32_t, EntryExtras> extras;
+  std::unordered_map<std::uint32_t, NameIndex> indexes;  // children by name, made at the first lookup
   // A model read for reading only is partial: it holds just the entries looked at so far (the
   // sibling trees on the way to them, the children of storages listed) in `loaded`, read from
   // the file on demand. The sectors of the chains read so far are claimed in `owned` and
   // `miniOwned`, so that a sector two chains share is found as it would be in a full parse.
   bool partial = false;
   std::uint32_t entryCount = 0;     // entries the directory holds
-  std::unordered_map<std::uint32_t, Node> loaded;
-  std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> miniFatPages;  // read on demand
+  LoadedNodes loaded;
   std::vector<bool> owned;
   std::vector<bool> miniOwned;
   std::uint32_t miniLimit = 0;      // mini sectors the mini stream holds
   std::uint32_t freeSectorHint = 0;
   std::uint32_t freeMiniHint = 0;
   std::uint32_t freeEntryHint = 1;
+
+  std::u16string_view NameOf(const Node& n) const { return names.View(n.entry.nameAt, n.entry.nameLength); }
+  // Gives an entry a name (a view into the pool may move).
+  void SetName(Node& n, std::u16string_view name);
+  // Takes a parsed entry's fields into the entry id.
+  void SetEntry(std::uint32_t id, Node& n, const format::DirEntry& e);
+  // The entry id as written to the file.
+  void GetEntry(std::uint32_t id, const Node& n, format::DirEntry& e) const;
+  // Forgets what lies beside the entry id outside its node (before it is freed or renewed).
+  void DropSideData(std::uint32_t id, Node& n);
 
   bool Version3() const { return header.majorVersion == 3; }
   std::uint32_t EntriesPerSector() const { return sectorSize / format::kEntrySize; }
@@ -96,8 +175,9 @@ HRESULT LoadModel(int fd, bool partial, Model& out);
 // Follows a chain of the FAT (or of the MiniFAT when mini) from start to ENDOFCHAIN, claiming
 // its sectors; at least `needed` links. STG_E_DOCFILECORRUPT for a chain that leaves the file,
 // loops or runs into a sector claimed already.
+class ReadCache;
 HRESULT WalkChain(Model& m, int fd, std::uint32_t start, bool mini, std::uint64_t needed,
-                  std::vector<std::uint32_t>& out);
+                  std::vector<std::uint32_t>& out, ReadCache* cache = nullptr);
 // The bytes of a new empty file (header, FAT and a directory holding the root).
 std::vector<std::uint8_t> NewFileImage();
 
@@ -111,9 +191,9 @@ struct MissingEntry : std::exception {
 // other id, which only a file damaged in a way the reader did not foresee can lead to.
 inline Node& NodeAt(Model& m, std::uint32_t id) {
   if (m.partial) {
-    const auto it = m.loaded.find(id);
-    if (it == m.loaded.end()) throw MissingEntry();
-    return it->second;
+    Node* n = m.loaded.Find(id);
+    if (!n) throw MissingEntry();
+    return *n;
   }
   if (id >= m.nodes.size()) throw MissingEntry();
   return m.nodes[id];
@@ -180,9 +260,9 @@ class Document {
   HRESULT AllocEntry(std::uint32_t& out);
   void FreeEntry(std::uint32_t id);
   void MarkEntry(std::uint32_t id) { m_batch.entries.push_back(id); }
-  void EnsureIndex(Node& storage);
+  NameIndex& EnsureIndex(std::uint32_t storage);
   auto NameOf() const {
-    return [this](std::uint32_t id) -> const std::u16string& { return NodeAt(id).entry.name; };
+    return [this](std::uint32_t id) { return m_model->NameOf(NodeAt(id)); };
   }
   void Renew(std::uint32_t id, std::u16string_view name, std::uint8_t type);
   void FreeSubtrees(std::vector<std::uint32_t> pending);
@@ -197,9 +277,8 @@ class Document {
   std::unique_ptr<Model> m_model;
   bool m_broken = false;  // a failed commit left memory ahead of the file
   std::mutex m_mutex;
-  // The directory sector read last by a partial model's lookups; neighbours share sectors.
-  std::uint32_t m_dirSector = format::kNoStream;
-  std::vector<std::uint8_t> m_dirBytes;
+  // A reader's reads of entries, links and streams, which lie near each other in the file.
+  std::unique_ptr<ReadCache> m_readCache;
 
   Batch m_batch;
   bool m_changed = false;

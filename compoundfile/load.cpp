@@ -5,9 +5,11 @@
 // under the same checks.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "compoundfile/document.h"
+#include "compoundfile/readcache.h"
 
 namespace cfb {
 
@@ -70,37 +72,61 @@ class Loader {
     return hr;
   }
 
-  // Reads the sectors of a chain into one buffer. Sectors that follow each other in the file,
+  // Reads sectors [i, end) of a chain into target. Sectors that follow each other in the file,
   // or nearly (a writer interleaves the directory with the data it adds), are read with one
   // call through a bounded window, the bytes between them read and dropped.
-  HRESULT ReadChain(const std::vector<std::uint32_t>& chain, std::vector<std::uint8_t>& out) {
+  HRESULT ReadSectors(const std::vector<std::uint32_t>& chain, std::size_t i, std::size_t end,
+                      std::uint8_t* target) {
     constexpr std::uint32_t kMaxGap = 16;             // sectors skipped inside one read
     constexpr std::size_t kWindowSectors = 2048;      // one read spans at most this many
     const std::size_t ss = m.sectorSize;
-    out.assign(chain.size() * ss, 0);
-    std::vector<std::uint8_t> window;
-    std::size_t i = 0;
-    while (i < chain.size()) {
+    std::uint8_t* const base = target - i * ss;
+    while (i < end) {
       std::size_t j = i + 1;
-      while (j < chain.size() && chain[j] > chain[j - 1] && chain[j] - chain[j - 1] <= kMaxGap &&
+      while (j < end && chain[j] > chain[j - 1] && chain[j] - chain[j - 1] <= kMaxGap &&
              chain[j] - chain[i] < kWindowSectors)
         ++j;
       const std::size_t span = chain[j - 1] - chain[i] + 1;
-      std::uint8_t* target = out.data() + i * ss;
+      std::uint8_t* into = base + i * ss;
       if (span != j - i) {
-        window.resize(span * ss);
-        target = window.data();
+        m_window.resize(span * ss);
+        into = m_window.data();
       }
       std::size_t got = 0;
-      HRESULT hr = io::ReadAt(m_fd, m.SectorOffset(chain[i]), target, span * ss, &got);
+      HRESULT hr = io::ReadAt(m_fd, m.SectorOffset(chain[i]), into, span * ss, &got);
       if (Failed(hr)) return hr;
       if (span != j - i) {
-        std::memset(window.data() + got, 0, window.size() - got);
+        std::memset(m_window.data() + got, 0, m_window.size() - got);
         for (std::size_t k = i; k < j; ++k)
-          std::memcpy(out.data() + k * ss, window.data() + (chain[k] - chain[i]) * ss, ss);
+          std::memcpy(base + k * ss, m_window.data() + (chain[k] - chain[i]) * ss, ss);
+      } else if (got < span * ss) {
+        std::memset(into + got, 0, span * ss - got);
       }
       i = j;
     }
+    return S_OK;
+  }
+
+  // Reads the sectors of a chain into one buffer.
+  HRESULT ReadChain(const std::vector<std::uint32_t>& chain, std::vector<std::uint8_t>& out) {
+    out.assign(chain.size() * m.sectorSize, 0);
+    return ReadSectors(chain, 0, chain.size(), out.data());
+  }
+
+  // Reads a chain in runs of at most kRunBytes, handing each run to consume(bytes, first
+  // sector's place in the chain, sectors), so that a large chain is never in memory whole.
+  template <class Consume>
+  HRESULT ReadChainInRuns(const std::vector<std::uint32_t>& chain, Consume&& consume) {
+    constexpr std::size_t kRunBytes = std::size_t{1} << 20;
+    const std::size_t runSectors = std::max<std::size_t>(1, kRunBytes / m.sectorSize);
+    std::vector<std::uint8_t> run(std::min(chain.size(), runSectors) * m.sectorSize);
+    for (std::size_t i = 0; i < chain.size(); i += runSectors) {
+      const std::size_t end = std::min(chain.size(), i + runSectors);
+      HRESULT hr = ReadSectors(chain, i, end, run.data());
+      if (Failed(hr)) return hr;
+      consume(run.data(), i, end - i);
+    }
+    std::vector<std::uint8_t>().swap(m_window);
     return S_OK;
   }
 
@@ -153,14 +179,19 @@ class Loader {
   HRESULT ReadDirectory() {
     HRESULT hr = Walk(m.header.firstDirSector, false, 1, m.dirChain);
     if (Failed(hr)) return hr;
-    std::vector<std::uint8_t> bytes;
-    hr = ReadChain(m.dirChain, bytes);
-    if (Failed(hr)) return hr;
-    const std::size_t count = bytes.size() / kEntrySize;
+    const std::size_t perSector = m.EntriesPerSector();
+    const std::size_t count = m.dirChain.size() * perSector;
     m.nodes.resize(count);
     m.entryCount = static_cast<std::uint32_t>(count);
-    for (std::size_t i = 0; i < count; ++i)
-      ParseEntry(bytes.data() + i * kEntrySize, m.Version3(), m.nodes[i].entry);
+    DirEntry parsed;
+    hr = ReadChainInRuns(m.dirChain, [&](const std::uint8_t* bytes, std::size_t first, std::size_t sectors) {
+      for (std::size_t i = 0; i < sectors * perSector; ++i) {
+        const std::size_t id = first * perSector + i;
+        ParseEntry(bytes + i * kEntrySize, m.Version3(), parsed);
+        m.SetEntry(static_cast<std::uint32_t>(id), m.nodes[id], parsed);
+      }
+    });
+    if (Failed(hr)) return hr;
     if (m.nodes[0].entry.type != kRoot) return STG_E_DOCFILECORRUPT;
     return S_OK;
   }
@@ -176,13 +207,16 @@ class Loader {
     hr = ReadSector(m.dirChain[0], sector.data());
     if (Failed(hr)) return hr;
     Node& root = m.loaded[0];
-    ParseEntry(sector.data(), m.Version3(), root.entry);
+    DirEntry parsed;
+    ParseEntry(sector.data(), m.Version3(), parsed);
+    m.SetEntry(0, root, parsed);
+    root.parent = kNoStream;  // in no storage's tree
     if (root.entry.type != kRoot) return STG_E_DOCFILECORRUPT;
     return S_OK;
   }
 
   HRESULT ReadMini() {
-    DirEntry& root = m.partial ? m.loaded[0].entry : m.nodes[0].entry;
+    const Entry& root = m.partial ? m.loaded[0].entry : m.nodes[0].entry;
     if (root.size == 0) {
       m.miniStreamChain.clear();
     } else {
@@ -212,9 +246,8 @@ class Loader {
 
   HRESULT Visit(std::uint32_t parent, std::uint32_t id, std::vector<std::uint32_t>& storages) {
     Node& n = m.nodes[id];
-    n.parent = parent;
-    n.slot = static_cast<std::uint32_t>(m.nodes[parent].children.size());
-    m.nodes[parent].children.push_back(id);
+    n.slot = static_cast<std::uint32_t>(m.nodes[parent].children().size());
+    m.nodes[parent].children().push_back(id);
     if (n.entry.type == kStorage) {
       storages.push_back(id);
       return S_OK;
@@ -222,7 +255,7 @@ class Loader {
     if (n.entry.size == 0) return S_OK;  // any start, ENDOFCHAIN included, means no data
     const bool mini = n.entry.size < kMiniStreamCutoff;
     return Walk(n.entry.start, mini, Units(n.entry.size, mini ? kMiniSectorSize : m.sectorSize),
-                n.chain);
+                n.chain());
   }
 
   // Walks every storage's sibling tree in order. Each entry may be reached once; a second
@@ -265,38 +298,97 @@ class Loader {
 
   int m_fd;
   Model& m;
+  std::vector<std::uint8_t> m_window;  // a read's span when it skips sectors
 };
 
-// The link after mini sector s (below m.miniFatEntries). A partial model reads the MiniFAT
-// sector that holds it on first use.
-HRESULT NextMini(Model& m, int fd, std::uint32_t s, std::uint32_t& next) {
+// The link after mini sector s (below m.miniFatEntries). A partial model reads it from the
+// file (through the reader's cache), where a link past the end of the file reads as zero.
+HRESULT NextMini(Model& m, int fd, ReadCache* cache, std::uint32_t s, std::uint32_t& next) {
   if (!m.partial) {
     next = m.miniFat[s];
     return S_OK;
   }
-  const std::uint32_t page = s / m.IdsPerSector();
-  auto it = m.miniFatPages.find(page);
-  if (it == m.miniFatPages.end()) {
-    std::vector<std::uint8_t> bytes(m.sectorSize, 0);
-    std::size_t got = 0;
-    HRESULT hr = io::ReadAt(fd, m.SectorOffset(m.miniFatChain[page]), bytes.data(), bytes.size(), &got);
-    if (Failed(hr)) return hr;
-    std::vector<std::uint32_t> links(m.IdsPerSector());
-    for (std::size_t i = 0; i < links.size(); ++i) links[i] = Get32(bytes.data() + 4 * i);
-    it = m.miniFatPages.emplace(page, std::move(links)).first;
-  }
-  next = it->second[s % m.IdsPerSector()];
-  return S_OK;
+  const std::uint64_t at = m.SectorOffset(m.miniFatChain[s / m.IdsPerSector()]) + 4 * (s % m.IdsPerSector());
+  std::uint8_t link[4] = {};
+  std::size_t got = 0;
+  HRESULT hr = cache ? cache->ReadAt(at, link, sizeof link, &got) : io::ReadAt(fd, at, link, sizeof link, &got);
+  next = Get32(link);
+  return hr;
 }
 
 }  // namespace
 
+void Model::SetName(Node& n, std::u16string_view name) {
+  nameUnits -= n.entry.nameLength;
+  const NamePool::Ref ref = names.Add(name);
+  n.entry.nameAt = ref.at;
+  n.entry.nameLength = ref.length;
+  nameUnits += ref.length;
+  // Names replaced over a long session leave their units behind: past twice what the entries
+  // use, the pool is written anew.
+  constexpr std::uint64_t kSlack = 1 << 16;
+  if (names.Units() <= 2 * nameUnits + kSlack) return;
+  NamePool fresh;
+  auto move = [&](Node& x) {
+    const NamePool::Ref r = fresh.Add(NameOf(x));
+    x.entry.nameAt = r.at;
+    x.entry.nameLength = r.length;
+  };
+  for (Node& x : nodes) move(x);
+  for (Node& x : loaded) move(x);
+  names = std::move(fresh);
+}
+
+void Model::SetEntry(std::uint32_t id, Node& n, const DirEntry& e) {
+  SetName(n, e.name);
+  Entry& to = n.entry;
+  to.type = e.type;
+  to.color = e.color;
+  to.left = e.left;
+  to.right = e.right;
+  to.child = e.child;
+  to.start = e.start;
+  to.size = e.size;
+  static constexpr std::array<std::uint8_t, 16> kNoClass{};
+  if (e.clsid != kNoClass || e.stateBits != 0 || e.created != 0 || e.modified != 0)
+    extras[id] = EntryExtras{e.clsid, e.stateBits, e.created, e.modified};
+  else if (!extras.empty())
+    extras.erase(id);
+}
+
+void Model::GetEntry(std::uint32_t id, const Node& n, DirEntry& e) const {
+  const Entry& from = n.entry;
+  e.name.assign(NameOf(n));
+  e.type = from.type;
+  e.color = from.color;
+  e.left = from.left;
+  e.right = from.right;
+  e.child = from.child;
+  e.start = from.start;
+  e.size = from.size;
+  const auto it = extras.empty() ? extras.end() : extras.find(id);
+  const EntryExtras x = it == extras.end() ? EntryExtras{} : it->second;
+  e.clsid = x.clsid;
+  e.stateBits = x.stateBits;
+  e.created = x.created;
+  e.modified = x.modified;
+}
+
+void Model::DropSideData(std::uint32_t id, Node& n) {
+  nameUnits -= n.entry.nameLength;
+  n.entry.nameLength = 0;
+  if (!extras.empty()) extras.erase(id);
+  if (!indexes.empty()) indexes.erase(id);
+}
+
 HRESULT WalkChain(Model& m, int fd, std::uint32_t start, bool mini, std::uint64_t needed,
-                  std::vector<std::uint32_t>& out) {
+                  std::vector<std::uint32_t>& out, ReadCache* cache) {
   out.clear();
   std::vector<bool>& owned = mini ? m.miniOwned : m.owned;
   const std::uint64_t limit = mini ? std::min<std::uint64_t>(m.miniLimit, m.miniFatEntries)
                                    : std::min<std::uint64_t>(m.fileSectors, m.fat.size());
+  // Exactly as long as it must be, when the file holds that many sectors.
+  if (needed <= limit) out.reserve(static_cast<std::size_t>(needed));
   std::uint32_t s = start;
   while (s != kEndOfChain) {
     if (s >= limit || s >= owned.size() || owned[s]) return STG_E_DOCFILECORRUPT;
@@ -305,7 +397,7 @@ HRESULT WalkChain(Model& m, int fd, std::uint32_t start, bool mini, std::uint64_
     if (!mini) {
       s = m.fat[s];
     } else {
-      HRESULT hr = NextMini(m, fd, s, s);
+      HRESULT hr = NextMini(m, fd, cache, s, s);
       if (Failed(hr)) return hr;
     }
   }

@@ -73,7 +73,7 @@ HRESULT SectorSpace::GrowFat() {
 }
 
 HRESULT SectorSpace::EnsureMiniStream(std::uint64_t bytes) {
-  DirEntry& root = m.nodes[0].entry;
+  Entry& root = m.nodes[0].entry;
   const std::uint64_t need = Units(bytes, m.sectorSize);
   while (m.miniStreamChain.size() < need) {
     std::uint32_t s = 0;
@@ -166,9 +166,13 @@ HRESULT SectorSpace::ReadSector(std::uint32_t s, std::uint8_t* out) {
     return S_OK;
   }
   std::size_t got = 0;
-  HRESULT hr = io::ReadAt(m_fd, m.SectorOffset(s), out, m.sectorSize, &got);
+  HRESULT hr = ReadFile(m.SectorOffset(s), out, m.sectorSize, &got);
   if (Succeeded(hr) && got < m.sectorSize) std::memset(out + got, 0, m.sectorSize - got);
   return hr;
+}
+
+HRESULT SectorSpace::ReadFile(std::uint64_t offset, std::uint8_t* out, std::size_t len, std::size_t* got) {
+  return m_cache ? m_cache->ReadAt(offset, out, len, got) : io::ReadAt(m_fd, offset, out, len, got);
 }
 
 HRESULT SectorSpace::WritableSector(std::uint32_t s, bool fresh, std::uint8_t*& out) {
@@ -202,7 +206,7 @@ Piece Locate(const Model& m, const Node& n, std::uint64_t pos, std::uint64_t lef
   const std::uint32_t unit = mini ? kMiniSectorSize : m.sectorSize;
   const std::uint32_t inUnit = static_cast<std::uint32_t>(pos % unit);
   const std::uint32_t length = static_cast<std::uint32_t>(std::min<std::uint64_t>(unit - inUnit, left));
-  const std::uint32_t sector = n.chain[static_cast<std::size_t>(pos / unit)];
+  const std::uint32_t sector = n.chain()[static_cast<std::size_t>(pos / unit)];
   if (!mini) return Piece{sector, inUnit, length};
   const std::uint64_t at = std::uint64_t{sector} * kMiniSectorSize + inUnit;
   return Piece{m.miniStreamChain[static_cast<std::size_t>(at / m.sectorSize)],
@@ -245,7 +249,7 @@ HRESULT SectorSpace::CopyOut(const Node& n, std::uint64_t pos, std::uint8_t* out
 // Bytes past the end of the file read as zero, as a sector the batch added but never wrote.
 HRESULT SectorSpace::ReadRun(std::uint64_t offset, std::uint8_t* out, std::size_t len) {
   std::size_t got = 0;
-  HRESULT hr = io::ReadAt(m_fd, offset, out, len, &got);
+  HRESULT hr = ReadFile(offset, out, len, &got);
   if (Succeeded(hr) && got < len) std::memset(out + got, 0, len - got);
   return hr;
 }

@@ -10,12 +10,15 @@
 
 #include "compoundfile/compoundfile.h"
 #include "compoundfile/document.h"
+#include "compoundfile/readcache.h"
 
 namespace cfb {
 
 class SectorSpace {
  public:
-  SectorSpace(Model& model, Batch& batch, int fd) : m(model), b(batch), m_fd(fd) {}
+  // Reads go through cache when one is given (a reader's).
+  SectorSpace(Model& model, Batch& batch, int fd, ReadCache* cache = nullptr)
+      : m(model), b(batch), m_fd(fd), m_cache(cache) {}
 
   // A free sector (the FAT grows when none is left), marked as the end of a chain.
   HRESULT AllocSector(std::uint32_t& out);
@@ -44,9 +47,12 @@ class SectorSpace {
   HRESULT EnsureMiniStream(std::uint64_t bytes);
   HRESULT ReadRun(std::uint64_t offset, std::uint8_t* out, std::size_t len);
 
+  HRESULT ReadFile(std::uint64_t offset, std::uint8_t* out, std::size_t len, std::size_t* got);
+
   Model& m;
   Batch& b;
   int m_fd;
+  ReadCache* m_cache;
 };
 
 }  // namespace cfb

@@ -9,7 +9,7 @@ namespace cfb {
 
 using namespace format;
 
-SectorSpace Document::Space() { return SectorSpace(*m_model, m_batch, m_file.fd()); }
+SectorSpace Document::Space() { return SectorSpace(*m_model, m_batch, m_file.fd(), m_readCache.get()); }
 
 HRESULT Document::CopyIn(Node& n, std::uint64_t pos, const std::uint8_t* in, std::size_t len) {
   const HRESULT hr = Space().CopyIn(n, pos, in, len);
@@ -73,8 +73,8 @@ HRESULT Document::Resize(std::uint32_t id, std::uint64_t size) {
     hr = Space().Extend(chain, static_cast<std::size_t>(Units(size, unit)), newMini);
     if (Failed(hr)) return hr;
     Node& n = NodeAt(id);
-    std::vector<std::uint32_t> previous = std::move(n.chain);
-    n.chain = std::move(chain);
+    std::vector<std::uint32_t> previous = std::move(n.chain());
+    n.chain() = std::move(chain);
     n.entry.size = size;
     hr = CopyIn(n, 0, data.data(), data.size());
     if (Succeeded(hr) && newMini) hr = ZeroRange(n, keep, size);
@@ -83,14 +83,14 @@ HRESULT Document::Resize(std::uint32_t id, std::uint64_t size) {
     const bool mini = size > 0 ? newMini : oldMini;
     const std::size_t need = static_cast<std::size_t>(Units(size, mini ? kMiniSectorSize : m.sectorSize));
     Node* n = &NodeAt(id);
-    if (need > n->chain.size()) {
-      std::vector<std::uint32_t> chain = std::move(n->chain);
+    if (need > n->chain().size()) {
+      std::vector<std::uint32_t> chain = std::move(n->chain());
       hr = Space().Extend(chain, need - chain.size(), mini);
       n = &NodeAt(id);
-      n->chain = std::move(chain);
+      n->chain() = std::move(chain);
       if (Failed(hr)) return hr;
-    } else if (need < n->chain.size()) {
-      Space().Truncate(n->chain, need, mini);
+    } else if (need < n->chain().size()) {
+      Space().Truncate(n->chain(), need, mini);
     }
     n->entry.size = size;
     // New big sectors are zero already; only the rest of the old last unit and reused mini
@@ -99,7 +99,7 @@ HRESULT Document::Resize(std::uint32_t id, std::uint64_t size) {
     hr = ZeroRange(*n, old, dirtyEnd);
   }
   Node& n = NodeAt(id);
-  n.entry.start = n.chain.empty() ? kEndOfChain : n.chain.front();
+  n.entry.start = n.chain().empty() ? kEndOfChain : n.chain().front();
   MarkEntry(id);
   return hr;
 }

@@ -12,13 +12,13 @@ using namespace format;
 
 void SiblingTrees::SortChildren(Node& storage) {
   NodeList& nodes = m.nodes;
-  std::vector<std::uint32_t>& children = storage.children;
+  std::vector<std::uint32_t>& children = storage.children();
   if (std::is_sorted(children.begin(), children.end(), [&](std::uint32_t a, std::uint32_t b) {
-        return CompareNames(nodes[a].entry.name, nodes[b].entry.name) < 0;
+        return CompareNames(m.NameOf(nodes[a]), m.NameOf(nodes[b])) < 0;
       }))
     return;
   std::sort(children.begin(), children.end(), [&](std::uint32_t a, std::uint32_t b) {
-    return CompareNames(nodes[a].entry.name, nodes[b].entry.name) < 0;
+    return CompareNames(m.NameOf(nodes[a]), m.NameOf(nodes[b])) < 0;
   });
   for (std::size_t i = 0; i < children.size(); ++i) nodes[children[i]].slot = static_cast<std::uint32_t>(i);
 }
@@ -28,10 +28,10 @@ void SiblingTrees::SortChildren(Node& storage) {
 void SiblingTrees::Rebuild(std::uint32_t storage) {
   NodeList& nodes = m.nodes;
   Node& p = nodes[storage];
-  p.treeDirty = false;
+  p.entry.treeDirty = false;
   if (p.entry.type != kStorage && p.entry.type != kRoot) return;  // destroyed meanwhile
   SortChildren(p);
-  const std::size_t n = p.children.size();
+  const std::size_t n = p.children().size();
   int deepest = 0;
   while ((std::size_t{2} << deepest) <= n) ++deepest;  // floor(log2 n)
   const bool full = n > 0 && ((n + 1) & n) == 0;
@@ -44,10 +44,10 @@ void SiblingTrees::Rebuild(std::uint32_t storage) {
   auto build = [&](auto& self, std::ptrdiff_t lo, std::ptrdiff_t hi, int depth) -> std::uint32_t {
     if (lo > hi) return kNoStream;
     const std::ptrdiff_t mid = lo + (hi - lo) / 2;
-    const std::uint32_t id = p.children[static_cast<std::size_t>(mid)];
+    const std::uint32_t id = p.children()[static_cast<std::size_t>(mid)];
     const std::uint32_t left = self(self, lo, mid - 1, depth + 1);
     const std::uint32_t right = self(self, mid + 1, hi, depth + 1);
-    DirEntry& e = nodes[id].entry;
+    Entry& e = nodes[id].entry;
     set(id, e.left, left);
     set(id, e.right, right);
     const std::uint8_t color = (!full && depth == deepest) ? kRed : kBlack;
@@ -59,7 +59,7 @@ void SiblingTrees::Rebuild(std::uint32_t storage) {
   };
   const std::uint32_t root = build(build, 0, static_cast<std::ptrdiff_t>(n) - 1, 0);
   set(storage, p.entry.child, root);
-  p.treeCheck = TreeCheck::kValid;
+  p.entry.treeCheck = TreeCheck::kValid;
 }
 
 
@@ -69,13 +69,13 @@ void SiblingTrees::Rebuild(std::uint32_t storage) {
 bool SiblingTrees::IsValid(std::uint32_t storage) {
   NodeList& nodes = m.nodes;
   Node& s = nodes[storage];
-  if (s.treeCheck != TreeCheck::kUnknown) return s.treeCheck == TreeCheck::kValid;
+  if (s.entry.treeCheck != TreeCheck::kUnknown) return s.entry.treeCheck == TreeCheck::kValid;
   struct Frame {
     std::uint32_t id;
     int blacks;  // black nodes from the root down to this one, itself included
   };
   std::vector<Frame> stack;
-  const DirEntry* previous = nullptr;
+  const Node* previous = nullptr;
   int height = -1;
   bool valid = s.entry.child == kNoStream || nodes[s.entry.child].entry.color == kBlack;
   // A missing child closes a path: every path must hold the same number of black nodes.
@@ -85,7 +85,7 @@ bool SiblingTrees::IsValid(std::uint32_t storage) {
   };
   auto descend = [&](std::uint32_t id, int blacksAbove, bool parentRed) {
     while (valid && id != kNoStream) {
-      const DirEntry& e = nodes[id].entry;
+      const Entry& e = nodes[id].entry;
       const bool red = e.color == kRed;
       if ((e.color != kRed && e.color != kBlack) || (red && parentRed)) valid = false;
       blacksAbove += !red;
@@ -99,13 +99,13 @@ bool SiblingTrees::IsValid(std::uint32_t storage) {
   while (valid && !stack.empty()) {
     const Frame f = stack.back();
     stack.pop_back();
-    const DirEntry& e = nodes[f.id].entry;
-    if (previous && CompareNames(previous->name, e.name) >= 0) valid = false;
-    previous = &e;
+    const Entry& e = nodes[f.id].entry;
+    if (previous && CompareNames(m.NameOf(*previous), m.NameOf(nodes[f.id])) >= 0) valid = false;
+    previous = &nodes[f.id];
     if (e.right == kNoStream) leaf(f.blacks);
     descend(e.right, f.blacks, e.color == kRed);
   }
-  s.treeCheck = valid ? TreeCheck::kValid : TreeCheck::kInvalid;
+  s.entry.treeCheck = valid ? TreeCheck::kValid : TreeCheck::kInvalid;
   return valid;
 }
 
@@ -113,7 +113,7 @@ bool SiblingTrees::IsValid(std::uint32_t storage) {
 // by recolouring and rotating along the path it took.
 void SiblingTrees::Insert(std::uint32_t storage, std::uint32_t id) {
   NodeList& nodes = m.nodes;
-  auto entry = [&](std::uint32_t n) -> DirEntry& { return nodes[n].entry; };
+  auto entry = [&](std::uint32_t n) -> Entry& { return nodes[n].entry; };
   auto set = [&](std::uint32_t n, std::uint32_t& field, std::uint32_t value) {
     if (field != value) {
       field = value;
@@ -129,7 +129,7 @@ void SiblingTrees::Insert(std::uint32_t storage, std::uint32_t id) {
   std::vector<std::uint32_t> path;  // from the root down to the new child's parent
   for (std::uint32_t cur = entry(storage).child; cur != kNoStream;) {
     path.push_back(cur);
-    cur = CompareNames(entry(id).name, entry(cur).name) < 0 ? entry(cur).left : entry(cur).right;
+    cur = CompareNames(m.NameOf(nodes[id]), m.NameOf(nodes[cur])) < 0 ? entry(cur).left : entry(cur).right;
   }
   set(id, entry(id).left, kNoStream);
   set(id, entry(id).right, kNoStream);
@@ -140,8 +140,8 @@ void SiblingTrees::Insert(std::uint32_t storage, std::uint32_t id) {
     return;
   }
   {
-    DirEntry& p = entry(path.back());
-    const bool left = CompareNames(entry(id).name, p.name) < 0;
+    Entry& p = entry(path.back());
+    const bool left = CompareNames(m.NameOf(nodes[id]), m.NameOf(nodes[path.back()])) < 0;
     set(path.back(), left ? p.left : p.right, id);
   }
   // Replaces the link to `from` in its parent (path[at], or the storage when at < 0).
@@ -150,7 +150,7 @@ void SiblingTrees::Insert(std::uint32_t storage, std::uint32_t id) {
       set(storage, entry(storage).child, to);
       return;
     }
-    DirEntry& up = entry(path[static_cast<std::size_t>(at)]);
+    Entry& up = entry(path[static_cast<std::size_t>(at)]);
     set(path[static_cast<std::size_t>(at)], up.left == from ? up.left : up.right, to);
   };
   std::uint32_t x = id;
