@@ -84,10 +84,11 @@ void MergeWithSaved(CDirData& record, const CDirData& saved, int newScans);
 // Letter case ignored; Unicode-aware for UTF-8 names, ASCII-only for other bytes.
 bool SameNameIgnoringCase(std::string_view a, std::string_view b);
 
-// Puts the sizes a scan found for the listed subdirectories (name, size; listing order) into
-// sizes[0] of their entries. A name keeps the entry that carries exactly its name; failing
-// that, the entry whose name differs only in letter case, provided no other listed name
-// claimed it; otherwise it gets a new entry at the end.
-void MergeScannedSubdirectories(CDirData& record, std::vector<std::pair<std::string, std::int64_t>> found);
+// Puts the sizes a scan found for the listed subdirectories (names and sizes in listing order)
+// into sizes[0] of their entries. A name keeps the entry that carries exactly its name; failing
+// that, the entry whose name differs only in letter case, provided no other listed name claimed
+// it; otherwise it gets a new entry at the end. A reserved name (a summary row's) gets none.
+void MergeScannedSubdirectories(CDirData& record, std::vector<std::string> names,
+                                const std::vector<std::int64_t>& sizes);
 
 }  // namespace varnow

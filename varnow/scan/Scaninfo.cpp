@@ -363,8 +363,8 @@ std::int64_t CScanInfo::ScanTree(int level, CDirData& record, CListedDirectory& 
       const bool childrenConsult = consultFile && loaded != IScanStore::LoadResult::NoStorage &&
                                    loaded != IScanStore::LoadResult::Failed && m_owner->SubDirSave() != 0;
       if (consultFile && !childrenConsult && !listed.subdirectories.empty()) m_saveQueue.PauseReads();
-      Found found;
-      found.reserve(listed.subdirectories.size());
+      std::vector<std::int64_t> sizes;
+      sizes.reserve(listed.subdirectories.size());
       for (std::size_t i = 0; i < listed.subdirectories.size(); ++i) {
         const std::string& name = listed.subdirectories[i];
         ++m_directoriesScanned;
@@ -381,11 +381,11 @@ std::int64_t CScanInfo::ScanTree(int level, CDirData& record, CListedDirectory& 
         if (level == 1) ++m_scan->counters.topMerged;
         if (IsSpecialEntryName(name))
           VN_TRACE("Subdirectory %s counted without an entry (reserved name)\n", child.m_currentScanDir.c_str());
-        else
-          found.emplace_back(std::move(listed.subdirectories[i]), size);  // not needed again
+        sizes.push_back(size);
         total += size;
       }
-      MergeScannedSubdirectories(record, std::move(found));
+      listed.children = std::vector<CListedDirectory>();  // a wide directory's listing is megabytes the merge does not need
+      MergeScannedSubdirectories(record, std::move(listed.subdirectories), sizes);
     }
     if (m_scan->visitor) m_scan->visitor->OnDirectoryEnd();
     FinishRecord(level, record, listed.opened, total);

@@ -135,8 +135,6 @@ class CScanInfo {
  private:
   struct ScanContext;
 
-  using Found = std::vector<std::pair<std::string, std::int64_t>>;
-
   std::int64_t WalkAndMerge(int level, CDirData& record);
   std::int64_t ScanTree(int level, CDirData& record, CListedDirectory& listed, bool consultFile);
   std::int64_t TakeFiles(const std::string& directory, CListedDirectory& listed);

@@ -200,7 +200,7 @@ TEST_F(ScanTest, RenameInLetterCaseKeepsHistoryButTwoLiveNamesStaySeparate) {
   // Both spellings live: the exact one keeps the history, the other is new.
   CDirData record;
   record.m_entries.push_back(CDirInfo{"docs", {N, 100, N, N, N, N}});
-  MergeScannedSubdirectories(record, {{"DOCS", 1}, {"docs", 2}});
+  MergeScannedSubdirectories(record, {"DOCS", "docs"}, {1, 2});
   EXPECT_THAT(Names(record), ElementsAre("docs", "DOCS"));
   EXPECT_EQ(record.m_entries[0].sizes, (Sizes{2, 100, N, N, N, N}));
   EXPECT_EQ(record.m_entries[1].sizes, (Sizes{1, N, N, N, N, N}));
@@ -214,13 +214,27 @@ TEST_F(ScanTest, CaseBlindMatchTakesTheFirstUnclaimedEntryAndNeverASummaryRow) {
   CDirData record;
   for (const char* name : {"\xc3\x84pfel", "docs", "DOCS", "A\xff", "KOB*[Total Used]", "same"})
     record.m_entries.push_back(CDirInfo{name, {N, 7, N, N, N, N}});
-  MergeScannedSubdirectories(record, {{"\xc3\xa4PFEL", 1}, {"Docs", 2}, {"dOCS", 3}, {"a\xff", 4},
-                                      {"kob*[total used]", 5}, {"SAME", 6}, {"same", 8}});
+  MergeScannedSubdirectories(record, {"\xc3\xa4PFEL", "Docs", "dOCS", "a\xff", "kob*[total used]", "SAME", "same"},
+                             {1, 2, 3, 4, 5, 6, 8});
   EXPECT_THAT(Names(record), ElementsAre("\xc3\x84pfel", "docs", "DOCS", "A\xff", "KOB*[Total Used]", "same",
                                          "kob*[total used]", "SAME"));
   std::vector<std::int64_t> sizes;
   for (const CDirInfo& entry : record.m_entries) sizes.push_back(entry.sizes[0]);
   EXPECT_THAT(sizes, ElementsAre(1, 2, 3, 4, N, 8, 5, 6));  // "same" keeps its exact name's entry
+}
+
+TEST_F(ScanTest, ExactMatchTakesTheFirstOfEqualNamesAndAReservedNameNothing) {
+  CDirData record;
+  for (const char* name : {"b", "a", "b", "KOB*[Total Free]"}) record.m_entries.push_back(CDirInfo{name, kEmptyHistory});
+  MergeScannedSubdirectories(record, {"b", "KOB*[Total Free]", "b", "c"}, {1, 2, 3, 4});
+  std::vector<std::int64_t> sizes;
+  for (const CDirInfo& entry : record.m_entries) sizes.push_back(entry.sizes[0]);
+  EXPECT_THAT(Names(record), ElementsAre("b", "a", "b", "KOB*[Total Free]", "c"));
+  EXPECT_THAT(sizes, ElementsAre(1, N, 3, N, 4));
+
+  CDirData empty;
+  MergeScannedSubdirectories(empty, {}, {});
+  EXPECT_TRUE(empty.m_entries.empty());
 }
 
 TEST_F(ScanTest, EmptyDirectoryHasOnlyTheSummaryRows) {

@@ -84,9 +84,16 @@ bool CVarnowDlg::ScanDirectoryText() {
   // folder's is megabytes) would only be held through the walk and dropped.
   CDirData record;
   record.m_currentScanDir = session.dd.m_currentScanDir;
+  // Nor is the saved record held twice while the scan runs: the view shows its own copy, and a
+  // scan that fails loads it again. A record with scans not saved yet is kept as it is.
+  const bool shownIsSaved = session.dd.m_newScans == 0;
+  if (shownIsSaved) session.dd.m_entries = {};
   const bool automated = m_commandLine.automatedRun != 0;
   m_countedDirectory.clear();  // the counters start again with this scan
-  if (session.DoScan(1, record, automated) == -1) return false;
+  if (session.DoScan(1, record, automated) == -1) {
+    if (shownIsSaved) session.LoadData(session.dd);
+    return false;
+  }
   session.dd = std::move(record);
   m_countedDirectory = session.dd.m_currentScanDir;
   if (!automated) RefreshView();
