@@ -57,7 +57,8 @@ constexpr std::uint64_t kMaxGapSectors = 8;
 // needs beyond the batch and its journal.
 constexpr std::size_t kPiecesPerWrite = 1024;
 
-constexpr std::size_t kNone = ~std::size_t{0};
+// Unchanged bytes one call writes back at most, in sectors.
+constexpr std::size_t kGapBytesPerWrite = 64 * kMaxGapSectors;
 
 }  // namespace
 
@@ -141,60 +142,48 @@ void BatchWriter::SerializeSector(Piece::Kind kind, std::uint32_t k, std::uint8_
   }
 }
 
-// Saves the file's bytes in [offset, end) that exist.
-HRESULT BatchWriter::Save(std::uint64_t offset, std::uint64_t end) {
+// Plans the saving of the file's bytes in [offset, end) that exist.
+void BatchWriter::Save(std::uint64_t offset, std::uint64_t end) {
   end = std::min(end, m_oldLength);
-  if (offset >= end) return S_OK;
-  journal::Extent e{offset, std::vector<std::uint8_t>(static_cast<std::size_t>(end - offset))};
-  std::size_t got = 0;
-  HRESULT hr = io::ReadAt(m_fd, offset, e.bytes.data(), e.bytes.size(), &got);
-  e.bytes.resize(got);
-  m_saved.push_back(std::move(e));
-  return hr;
+  if (offset < end) m_saved.push_back(journal::Range{offset, end - offset});
 }
 
 HRESULT BatchWriter::Journal() {
   for (const auto& [firstRun, endRun] : m_spans) {
-    const std::uint64_t start = m_pieces[m_runs[firstRun].first].offset;
     const Piece& tail = m_pieces[m_runs[endRun - 1].second - 1];
-    const std::size_t before = m_saved.size();
-    HRESULT hr = Save(start, tail.offset + tail.size);
-    if (Failed(hr)) return hr;
-    m_spanSaved.push_back(m_saved.size() > before ? before : kNone);
-    // A file shorter than it should be: its gap bytes could not be saved.
-    if (endRun - firstRun > 1 && (m_spanSaved.back() == kNone ||
-                                  start + m_saved.back().bytes.size() < m_pieces[m_runs[endRun - 1].first].offset))
-      return STG_E_READFAULT;
+    Save(m_pieces[m_runs[firstRun].first].offset, tail.offset + tail.size);
   }
-  if (m_newLength < m_oldLength) {
-    HRESULT hr = Save(m_newLength, m_oldLength);
-    if (Failed(hr)) return hr;
-  }
+  if (m_newLength < m_oldLength) Save(m_newLength, m_oldLength);
   m_journalBytes = journal::Size(m_saved);
-  return journal::Write(m_path, m_oldLength, m_saved);
+  return journal::Write(m_path, m_oldLength, m_fd, m_saved);
 }
 
-HRESULT BatchWriter::WriteSpan(std::size_t k, std::vector<std::uint8_t>& scratch) {
+HRESULT BatchWriter::WriteSpan(std::size_t k, Scratch& scratch) {
   const std::uint32_t ss = m.sectorSize;
   std::vector<iovec> vec;
   std::uint64_t at = m_pieces[m_runs[m_spans[k].first].first].offset;  // where vec's bytes go
   std::uint64_t next = at;                                             // where vec ends
-  std::uint8_t* serialised = scratch.data();
+  std::uint8_t* serialised = scratch.sectors.data();
+  std::uint8_t* gaps = scratch.gaps.data();
   auto flush = [&]() -> HRESULT {
     const HRESULT written = io::WriteVecAt(m_fd, at, vec.data(), vec.size());
     vec.clear();
-    serialised = scratch.data();
+    serialised = scratch.sectors.data();
+    gaps = scratch.gaps.data();
     at = next;
     return written;
   };
   HRESULT hr = S_OK;
   for (std::size_t r = m_spans[k].first; r < m_spans[k].second && Succeeded(hr); ++r) {
     const std::uint64_t runStart = m_pieces[m_runs[r].first].offset;
-    if (runStart != next) {  // unchanged bytes, as the journal saved them
-      const journal::Extent& e = m_saved[m_spanSaved[k]];
-      if (vec.size() == kPiecesPerWrite) hr = flush();
-      vec.push_back(iovec{const_cast<std::uint8_t*>(e.bytes.data() + (next - e.offset)),
-                          static_cast<std::size_t>(runStart - next)});
+    if (runStart != next) {  // unchanged bytes, read back: nothing wrote over them yet
+      const std::size_t gap = static_cast<std::size_t>(runStart - next);
+      if (vec.size() == kPiecesPerWrite || gaps + gap > scratch.gaps.data() + scratch.gaps.size()) hr = flush();
+      std::size_t got = 0;
+      if (Succeeded(hr)) hr = io::ReadAt(m_fd, next, gaps, gap, &got);
+      if (Succeeded(hr) && got != gap) hr = STG_E_READFAULT;
+      vec.push_back(iovec{gaps, gap});
+      gaps += gap;
       next = runStart;
     }
     for (std::size_t i = m_runs[r].first; i < m_runs[r].second && Succeeded(hr); ++i) {
@@ -215,7 +204,8 @@ HRESULT BatchWriter::WriteSpan(std::size_t k, std::vector<std::uint8_t>& scratch
 }
 
 HRESULT BatchWriter::WriteInPlace() {
-  std::vector<std::uint8_t> scratch(kPiecesPerWrite * m.sectorSize);
+  Scratch scratch{std::vector<std::uint8_t>(kPiecesPerWrite * m.sectorSize),
+                  std::vector<std::uint8_t>(kGapBytesPerWrite * m.sectorSize)};
   for (std::size_t k = 0; k < m_spans.size(); ++k) {
     HRESULT hr = WriteSpan(k, scratch);
     if (Failed(hr)) return hr;

@@ -11,7 +11,8 @@
 // next opener to roll back; nothing is retried, a sync least of all.
 // Sectors that follow one another in the file are saved and written as one run each, and runs
 // that only a few unchanged sectors part are saved and written as one span, the unchanged bytes
-// written back as the journal saved them; the directory and table sectors are serialised just
+// read back and written as they are; the journal reads what it saves from the file a piece at
+// a time; the directory and table sectors are serialised just
 // before their write, a bounded number at a time, so a batch needs little memory beyond itself.
 #pragma once
 
@@ -63,8 +64,13 @@ class BatchWriter {
  private:
   void SerializeSector(Piece::Kind kind, std::uint32_t k, std::uint8_t* b) const;
   void SerializeHeader();
-  HRESULT Save(std::uint64_t offset, std::uint64_t end);
-  HRESULT WriteSpan(std::size_t k, std::vector<std::uint8_t>& scratch);
+  // Buffers of one write: serialised directory and table sectors, and unchanged gap bytes.
+  struct Scratch {
+    std::vector<std::uint8_t> sectors;
+    std::vector<std::uint8_t> gaps;
+  };
+  void Save(std::uint64_t offset, std::uint64_t end);
+  HRESULT WriteSpan(std::size_t k, Scratch& scratch);
 
   Model& m;
   int m_fd;
@@ -76,8 +82,7 @@ class BatchWriter {
   std::uint32_t m_lastSector = 0;  // the file ends with it
   std::uint64_t m_newLength = 0;
   std::uint64_t m_oldLength = 0;
-  std::vector<journal::Extent> m_saved;
-  std::vector<std::size_t> m_spanSaved;  // which extent holds each span's old bytes
+  std::vector<journal::Range> m_saved;  // what the journal keeps of the file
   std::uint64_t m_journalBytes = 0;
 };
 

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <thread>
 
@@ -745,6 +746,34 @@ TEST_F(CompoundFileTest, LeftoverJournalIsRolledBackByTheNextOpener) {
   ASSERT_EQ(Open(root, false), S_OK);
   EXPECT_FALSE(journal::Exists(m_path));
   EXPECT_EQ(ReadStream(root, u"S"), "before");
+}
+
+// The journal a commit writes reads the bytes it saves from the file a piece at a time; what it
+// writes is the same journal as one made of those bytes, also for ranges beyond one piece.
+TEST_F(CompoundFileTest, AJournalReadFromTheFileEqualsOneOfItsBytes) {
+  const std::string file = m_path + ".plain";
+  std::string bytes((3 << 20) + 777, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 131 + i / 4096);
+  std::ofstream(file, std::ios::binary) << bytes;
+  const auto slice = [&](std::uint64_t at, std::uint64_t n) {
+    return journal::Extent{at, std::vector<std::uint8_t>(bytes.begin() + at, bytes.begin() + at + n)};
+  };
+  const auto ReadWhole = [](const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  ASSERT_EQ(journal::Write(file, bytes.size(), {slice(0, 512), slice(4096, (2 << 20) + 5)}), S_OK);
+  const std::string expected = ReadWhole(journal::PathFor(file));
+  const int fd = ::open(file.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  const std::vector<journal::Range> ranges{{0, 512}, {4096, (2 << 20) + 5}};
+  EXPECT_EQ(journal::Size(ranges), expected.size());
+  ASSERT_EQ(journal::Write(file, bytes.size(), fd, ranges), S_OK);
+  EXPECT_EQ(ReadWhole(journal::PathFor(file)), expected);
+  // A range the file does not hold fails, and leaves no journal for an opener to roll back.
+  EXPECT_EQ(journal::Write(file, bytes.size(), fd, {{bytes.size() - 10, 20}}), STG_E_READFAULT);
+  EXPECT_FALSE(journal::Pending(file));
+  ::close(fd);
 }
 
 // A completed commit leaves its journal retired: still holding the old bytes, but marked, so

@@ -1,5 +1,6 @@
 #include "compoundfile/journal.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -147,7 +148,13 @@ int OpenForWriting(const std::string& path, bool& fresh) {
 
 }  // namespace
 
-HRESULT Write(const std::string& file, std::uint64_t oldLength, const std::vector<Extent>& saved) {
+namespace {
+
+// Writes the journal of count extents, which emit adds to out, and syncs it; size is what the
+// whole journal takes.
+template <typename Emit>
+HRESULT WriteJournal(const std::string& file, std::uint64_t oldLength, std::uint64_t count, std::uint64_t size,
+                     Emit emit) {
   const std::string path = PathFor(file);
   io::FileSystem& files = io::Files();
   bool fresh = false;
@@ -158,16 +165,12 @@ HRESULT Write(const std::string& file, std::uint64_t oldLength, const std::vecto
     JournalWriter out(fd);
     out.Add(kMagic, 8);
     out.Add64(oldLength);
-    out.Add64(saved.size());
-    for (const Extent& e : saved) {
-      out.Add64(e.offset);
-      out.Add64(e.bytes.size());
-      out.Add(e.bytes.data(), e.bytes.size());
-    }
-    hr = out.Finish();
+    out.Add64(count);
+    hr = emit(out);
+    if (Succeeded(hr)) hr = out.Finish();  // a journal that failed part way gets no trailer
   }
   // A journal written over a longer one ends where its own bytes do.
-  if (Succeeded(hr) && !fresh) hr = io::Truncate(fd, Size(saved));
+  if (Succeeded(hr) && !fresh) hr = io::Truncate(fd, size);
   if (Succeeded(hr)) hr = io::Sync(fd);
   files.Close(fd);
   // A new journal's name must last too: were it lost in a power cut, in-place writes that
@@ -177,9 +180,50 @@ HRESULT Write(const std::string& file, std::uint64_t oldLength, const std::vecto
   return hr;
 }
 
+constexpr std::size_t kReadPiece = 1 << 20;
+
+}  // namespace
+
+HRESULT Write(const std::string& file, std::uint64_t oldLength, const std::vector<Extent>& saved) {
+  return WriteJournal(file, oldLength, saved.size(), Size(saved), [&](JournalWriter& out) {
+    for (const Extent& e : saved) {
+      out.Add64(e.offset);
+      out.Add64(e.bytes.size());
+      out.Add(e.bytes.data(), e.bytes.size());
+    }
+    return S_OK;
+  });
+}
+
+HRESULT Write(const std::string& file, std::uint64_t oldLength, int fd, const std::vector<Range>& ranges) {
+  return WriteJournal(file, oldLength, ranges.size(), Size(ranges), [&](JournalWriter& out) {
+    std::vector<std::uint8_t> piece;
+    for (const Range& r : ranges) {
+      out.Add64(r.offset);
+      out.Add64(r.size);
+      for (std::uint64_t done = 0; done < r.size;) {
+        piece.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kReadPiece, r.size - done)));
+        std::size_t got = 0;
+        const HRESULT hr = io::ReadAt(fd, r.offset + done, piece.data(), piece.size(), &got);
+        if (Failed(hr)) return hr;
+        if (got != piece.size()) return STG_E_READFAULT;
+        out.Add(piece.data(), got);
+        done += got;
+      }
+    }
+    return S_OK;
+  });
+}
+
 std::uint64_t Size(const std::vector<Extent>& saved) {
   std::uint64_t bytes = 24 + 16;  // magic, old length, count; checksum and trailer
   for (const Extent& e : saved) bytes += 16 + e.bytes.size();
+  return bytes;
+}
+
+std::uint64_t Size(const std::vector<Range>& ranges) {
+  std::uint64_t bytes = 24 + 16;
+  for (const Range& r : ranges) bytes += 16 + r.size;
   return bytes;
 }
 

@@ -31,12 +31,23 @@ bool Exists(const std::string& file);
 // back or remove); also when it cannot be read.
 bool Pending(const std::string& file);
 
+// Bytes of the file that a commit will overwrite, [offset, offset + size).
+struct Range {
+  std::uint64_t offset = 0;
+  std::uint64_t size = 0;
+};
+
 // Writes and syncs the journal for a commit that will overwrite the given extents of a file
 // that is now oldLength bytes long: over the retired journal of the last commit, or as a new
 // file whose folder is synced too.
 HRESULT Write(const std::string& file, std::uint64_t oldLength, const std::vector<Extent>& saved);
-// The bytes the journal of these extents takes.
+// The same for the given ranges of the file open at fd, which are read from it a bounded piece
+// at a time, so that a large commit holds no copy of what it overwrites. A range that cannot be
+// read whole (the file is shorter) fails with STG_E_READFAULT.
+HRESULT Write(const std::string& file, std::uint64_t oldLength, int fd, const std::vector<Range>& ranges);
+// The bytes the journal of these extents or ranges takes.
 std::uint64_t Size(const std::vector<Extent>& saved);
+std::uint64_t Size(const std::vector<Range>& ranges);
 // Retires the journal of a commit whose file is synced (see above); its mark is synced.
 HRESULT Retire(const std::string& file);
 // Removes the journal and syncs its folder.

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <string_view>
 #include <tuple>
-#include <cstdint>
 #include <unordered_map>
 
 #include "platform/asciicase.h"

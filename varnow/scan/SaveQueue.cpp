@@ -135,15 +135,17 @@ void CSaveQueue::EndReads() {
   if (m_store) m_store->EndReads();
 }
 
-void CSaveQueue::WriteRecords(const std::vector<CDirData>& records) {
-  if (!m_store || records.empty()) return;
+bool CSaveQueue::WriteRecords(std::span<const CDirData> records) {
+  if (!m_store || records.empty()) return false;
   if (m_diskFull) {
     VN_TRACE("%zu directory records are not saved: the disk is full\n", records.size());
-    return;
+    return false;
   }
   std::vector<std::int32_t> reported;
+  bool written = true;
   m_store->Write(records, [&](const CDirData& record, std::int32_t status) {
     m_failed = true;
+    written = false;
     if (status == kDiskFull) {
       // Said once for the whole save below; every later batch would only fail the same way.
       m_diskFull = true;
@@ -172,6 +174,7 @@ void CSaveQueue::WriteRecords(const std::vector<CDirData>& records) {
     if (m_prompts) m_prompts->ShowMessage(notice, "Disk Full");
   }
   TellNotice();
+  return written;
 }
 
 void CSaveQueue::TellNotice() {
@@ -182,23 +185,32 @@ void CSaveQueue::TellNotice() {
   if (m_told.insert(notice).second && m_prompts) m_prompts->ShowMessage(notice, "Varnow Data File");
 }
 
+// Takes the oldest records queued now, at most most of them, and the storage lock, which
+// storageLock holds afterwards; the records and alsoWritten are in flight until the batch is
+// written. Nothing is locked when nothing is queued and there is nothing else to write.
+std::vector<CDirData> CSaveQueue::TakeBatch(std::size_t most, std::unique_lock<std::mutex>& storageLock,
+                                            const std::string* alsoWritten) {
+  std::vector<CDirData> batch;
+  std::lock_guard queueLock(m_queueLock);
+  if (m_queue.empty() && !alsoWritten) return batch;
+  storageLock.lock();  // queue lock before storage lock, as everywhere
+  if (alsoWritten) m_inFlight.insert(*alsoWritten);
+  batch.reserve(std::min(m_queue.size(), most) + 1);
+  while (!m_queue.empty() && batch.size() < most) {
+    CDirData& record = m_queue.front();
+    m_queueIndex.erase(record.m_currentScanDir);
+    m_inFlight.insert(record.m_currentScanDir);
+    batch.push_back(std::move(record));
+    m_queue.pop_front();
+  }
+  return batch;
+}
+
 // Writes the oldest records queued now (at most a batch); false when the queue was empty.
 bool CSaveQueue::FlushOnce() {
-  std::vector<CDirData> batch;
   std::unique_lock storageLock(m_storageLock, std::defer_lock);
-  {
-    std::lock_guard queueLock(m_queueLock);
-    if (m_queue.empty()) return false;
-    storageLock.lock();  // queue lock before storage lock, as everywhere
-    batch.reserve(std::min(m_queue.size(), m_maxBatch));
-    while (!m_queue.empty() && batch.size() < m_maxBatch) {
-      CDirData& record = m_queue.front();
-      m_queueIndex.erase(record.m_currentScanDir);
-      m_inFlight.insert(record.m_currentScanDir);
-      batch.push_back(std::move(record));
-      m_queue.pop_front();
-    }
-  }
+  std::vector<CDirData> batch = TakeBatch(m_maxBatch, storageLock, nullptr);
+  if (batch.empty()) return false;
   m_taken.notify_all();
   WriteRecords(batch);
   storageLock.unlock();
@@ -209,7 +221,31 @@ bool CSaveQueue::FlushOnce() {
 
 void CSaveQueue::Write(const CDirData& record) {
   std::lock_guard lock(m_storageLock);
-  WriteRecords({record});
+  WriteRecords({&record, 1});
+}
+
+bool CSaveQueue::WriteNow(CDirData& record) {
+  {
+    std::lock_guard queueLock(m_queueLock);
+    CDirData superseded;
+    TakeQueued(record.m_currentScanDir, superseded);
+  }
+  while (Count() >= m_maxBatch) FlushOnce();
+  std::unique_lock storageLock(m_storageLock, std::defer_lock);
+  std::vector<CDirData> batch = TakeBatch(m_maxBatch - 1, storageLock, &record.m_currentScanDir);
+  m_taken.notify_all();
+  // Lent to the batch, not copied, and handed back whatever happens.
+  batch.push_back(std::move(record));
+  struct GiveBack {
+    CDirData& record;
+    std::vector<CDirData>& batch;
+    ~GiveBack() { record = std::move(batch.back()); }
+  } giveBack{record, batch};
+  const bool written = WriteRecords(batch);
+  storageLock.unlock();
+  std::lock_guard queueLock(m_queueLock);
+  m_inFlight.clear();
+  return written;
 }
 
 void CSaveQueue::WriteAll() {

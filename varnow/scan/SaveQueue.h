@@ -62,6 +62,10 @@ class CSaveQueue {
   // Writes one record now, or everything queued.
   void Write(const CDirData& record);
   void WriteAll();
+  // Writes what is queued and then the record, in place of a queued one of its directory, which
+  // it supersedes: in the last batch, as if queued last, but lent to it rather than copied (a
+  // wide folder's record is megabytes). Whether that batch was written whole.
+  bool WriteNow(CDirData& record);
 
   // Ends the writer thread, then writes what is still queued on the calling thread, so that a
   // failure found then is told on the thread that owns the windows. Returns at once when done.
@@ -72,8 +76,10 @@ class CSaveQueue {
 
  private:
   bool TakeQueued(const std::string& path, CDirData& out);
+  std::vector<CDirData> TakeBatch(std::size_t most, std::unique_lock<std::mutex>& storageLock,
+                                  const std::string* alsoWritten);
   bool FlushOnce();
-  void WriteRecords(const std::vector<CDirData>& records);
+  bool WriteRecords(std::span<const CDirData> records);
   // Shows what the store has to tell, each text once; under the storage lock.
   void TellNotice();
   void WriterThread();

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -48,7 +49,7 @@ class IScanStore {
   // Writes every record in one open of the file. onFailure gets each record that could not be
   // written with the status code.
   using FailureHandler = std::function<void(const CDirData& record, std::int32_t status)>;
-  virtual void Write(const std::vector<CDirData>& records, const FailureHandler& onFailure) = 0;
+  virtual void Write(std::span<const CDirData> records, const FailureHandler& onFailure) = 0;
 
   // The folder that holds the store's file, for the reads and writes that follow. The session
   // calls it under the lock that guards every access, so a change never races a write.

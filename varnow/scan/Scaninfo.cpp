@@ -300,7 +300,7 @@ std::int64_t CScanInfo::DoScan(int level, CDirData& record, bool silent) {
     total = platform::Guarded("DoScan", [&] { return WalkAndMerge(level, record); }, std::int64_t{-1});
     // Kept and saved unless Cancel came first; a Cancel after this point is too late.
     kept = total != -1 && !m_scan->counters.Cancelled();
-    if (kept && level == 1 && m_owner->AutoSave() != 0) QueueSave(record);
+    if (kept && level == 1 && m_owner->AutoSave() != 0) SaveNow(record);
   };
   // With a display the walk runs on a thread of its own and the display's thread stays free.
   if (progress) progress->Run(m_scan->counters, walk);
@@ -384,7 +384,8 @@ std::int64_t CScanInfo::ScanTree(int level, CDirData& record, CListedDirectory& 
         sizes.push_back(size);
         total += size;
       }
-      listed.children = std::vector<CListedDirectory>();  // a wide directory's listing is megabytes the merge does not need
+      // A wide directory's listing is megabytes that the merge does not need.
+      listed.children = std::vector<CListedDirectory>();
       MergeScannedSubdirectories(record, std::move(listed.subdirectories), sizes);
     }
     if (m_scan->visitor) m_scan->visitor->OnDirectoryEnd();
@@ -408,7 +409,7 @@ std::int64_t CScanInfo::ImportScan(CDirData& record, CListedDirectory tree, std:
     m_filesScanned = 0;
     m_saveQueue.BeginReads();
     total = ScanTree(1, record, tree, true);
-    if (total != -1 && m_owner->AutoSave() != 0) QueueSave(record);
+    if (total != -1 && m_owner->AutoSave() != 0) SaveNow(record);
   });
   m_scan.reset();
   m_saveQueue.EndReads();
@@ -482,9 +483,21 @@ void CScanInfo::FinishRecord(int level, CDirData& record, bool listed, std::int6
 
 bool CScanInfo::QueueSave(const CDirData& record) {
   platform::Guarded("QueueSave", [&] {
-    m_saveQueue.Queue(CDirData(record));
+    const bool savedNow = record.m_newScans == 0 && record.m_currentScanDir == m_savedNowDir &&
+                          record.m_times == m_savedNowTimes;
+    if (!savedNow) m_saveQueue.Queue(CDirData(record));
   });
   return true;
+}
+
+void CScanInfo::SaveNow(CDirData& record) {
+  platform::Guarded("SaveNow", [&] {
+    if (!m_saveQueue.WriteNow(record)) return;
+    record.m_savedTimes = record.m_times;
+    record.m_newScans = 0;
+    m_savedNowDir = record.m_currentScanDir;
+    m_savedNowTimes = record.m_times;
+  });
 }
 
 std::size_t CScanInfo::QueuedCount() { return m_saveQueue.Count(); }

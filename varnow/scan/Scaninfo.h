@@ -92,8 +92,12 @@ class CScanInfo {
   bool ClearDirData(CDirData& record);
   int GetNumSubDirs(std::string path);
 
-  // Save queue and data file.
+  // Save queue and data file. A record that SaveNow wrote, not scanned again since, is not
+  // queued again: the file holds it.
   bool QueueSave(const CDirData& record);
+  // Writes a scan's top record with what is queued, without copying it (see
+  // CSaveQueue::WriteNow); once written it counts as saved.
+  void SaveNow(CDirData& record);
   bool LoadData(CDirData& record);
   void SaveOutData(const CDirData* record = nullptr);
   // Writes what is queued, then hands visit the saved records of top and of the directories
@@ -152,6 +156,8 @@ class CScanInfo {
   IPrompts* m_prompts;
   CScanOptions m_options;
   CSaveQueue m_saveQueue;
+  std::string m_savedNowDir;  // the directory and scan times of the record SaveNow wrote last
+  std::array<std::int32_t, 6> m_savedNowTimes{};
 
   CSizeRule m_rule;  // 4096 bytes on disk until GetClusterSize runs
   std::int32_t m_directoriesScanned = 0;

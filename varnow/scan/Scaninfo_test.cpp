@@ -521,18 +521,19 @@ TEST_F(ScanTest, MissingDirectoryOrFileAsksFirst) {
     owner.scanMissing = false;
     owner.autoSave = 1;
     int asked = owner.missingQuestions;
-    std::size_t queued = session->QueuedCount();
+    const std::size_t written = state->written.size();
     session->SetScanDir(target);
     CDirData copy = session->dd;
     EXPECT_EQ(session->DoScan(1, copy, true), -1) << target;
     EXPECT_EQ(owner.missingQuestions, asked + 1);
-    EXPECT_EQ(session->QueuedCount(), queued);
+    EXPECT_EQ(session->QueuedCount(), 0u);
+    EXPECT_EQ(state->written.size(), written);
 
     owner.scanMissing = true;
     EXPECT_EQ(session->DoScan(1, copy, true), 0);
     EXPECT_TRUE(copy.m_entries.empty());  // nothing listed: no summary rows, no time
     EXPECT_EQ(copy.m_times[0], 0);
-    EXPECT_EQ(session->QueuedCount(), queued + 1);
+    EXPECT_EQ(state->written.size(), written + 1);  // the top record is saved at once
     owner.autoSave = 0;
   }
 }
@@ -707,6 +708,54 @@ TEST_F(ScanTest, BoundedQueueMakesTheProducerWaitWithoutLosingOrReorderingRecord
     other.FindOrAddEntry(kTotalFree).sizes[0] = record.FindEntry(kTotalFree)->sizes[0];  // other runs write meanwhile
     EXPECT_EQ(other.m_entries, record.m_entries) << path;
   }
+}
+
+// A scan's top record is written with what is queued, as if queued last, but not copied: it
+// supersedes an older queued one of its directory and is handed back whole, also after a
+// failure. Written, it is not queued again until it is scanned again.
+TEST_F(ScanTest, TheTopRecordIsWrittenLastInTheBatchAndNotQueuedAgain) {
+  CScanOptions options;
+  options.idleFlush = std::chrono::hours(1);
+  options.maxBatch = 3;
+  auto session = Session(options);
+  std::vector<std::string> queued;
+  for (const char* path : {"/q1/", "/top/", "/q2/", "/q3/", "/q4/"}) {
+    CDirData record;
+    record.m_currentScanDir = path;
+    session->QueueSave(record);
+    if (record.m_currentScanDir != "/top/") queued.push_back(path);
+  }
+  CDirData top;
+  top.m_currentScanDir = "/top/";
+  top.m_times[0] = 1000;
+  top.m_newScans = 1;
+  top.m_entries.push_back(CDirInfo{"a", {7, N, N, N, N, N}});
+  session->SaveNow(top);
+  queued.push_back("/top/");
+  EXPECT_EQ(state->written, queued);  // the older /top/ is not among them
+  EXPECT_EQ(state->batches, 2);
+  EXPECT_EQ(session->QueuedCount(), 0u);
+  EXPECT_EQ(Stored("/top/").m_entries, top.m_entries);
+  ASSERT_EQ(top.m_entries.size(), 1u);
+  EXPECT_EQ(top.m_newScans, 0);
+  EXPECT_EQ(top.m_savedTimes, top.m_times);
+
+  session->QueueSave(top);  // the file holds it already
+  EXPECT_EQ(session->QueuedCount(), 0u);
+  top.m_times[0] = 2000;  // scanned again
+  top.m_newScans = 1;
+  session->QueueSave(top);
+  EXPECT_EQ(session->QueuedCount(), 1u);
+
+  state->failWith = static_cast<std::int32_t>(0x80030005u);
+  CDirData failed = top;
+  failed.m_times[0] = 3000;
+  session->SaveNow(failed);
+  EXPECT_EQ(failed.m_entries, top.m_entries);
+  EXPECT_EQ(failed.m_newScans, 1);  // not saved: a later Save tries again
+  session->QueueSave(failed);
+  EXPECT_EQ(session->QueuedCount(), 1u);
+  state->failWith = 0;
 }
 
 // Subdirectory records matter only to a scan that saves them again: one that does not reads

@@ -22,6 +22,8 @@ namespace {
 
 constexpr std::size_t kHeaderSize = 96;
 constexpr std::size_t kSizesBytes = 48;
+// What a save encodes of a record at a time, well above the size of most records.
+constexpr std::size_t kWritePiece = 64 << 10;
 // A record bigger than this can only come from a damaged file.
 constexpr std::uint64_t kMaxStreamSize = 256u << 20;
 // How long a scan's reads keep the file open at a time, and how long they then let it go: long
@@ -184,21 +186,49 @@ std::size_t CountEntries(const std::uint8_t* data, std::size_t size) {
 
 }  // namespace
 
-std::vector<std::uint8_t> EncodeRecord(const CDirData& record) {
-  std::vector<std::uint8_t> out;
+namespace {
+
+std::size_t EncodedSize(const CDirData& record) {
   std::size_t size = kHeaderSize;
   for (const CDirInfo& entry : record.m_entries) size += 4 + entry.name.size() + kSizesBytes;
-  out.reserve(size);
+  return size;
+}
+
+void AppendHeader(std::vector<std::uint8_t>& out, const CDirData& record) {
   PutLE(out, static_cast<std::uint64_t>(record.m_markerA), 8);
   PutLE(out, static_cast<std::uint64_t>(record.m_markerB), 8);
   for (std::int32_t time : record.m_times) PutLE(out, static_cast<std::uint32_t>(time), 4);
   for (std::uint32_t word : record.m_reserved) PutLE(out, word, 4);
-  for (const CDirInfo& entry : record.m_entries) {
-    PutLE(out, entry.name.size(), 4);
-    out.insert(out.end(), entry.name.begin(), entry.name.end());
-    for (std::int64_t value : entry.sizes) PutLE(out, static_cast<std::uint64_t>(value), 8);
-  }
+}
+
+void AppendEntry(std::vector<std::uint8_t>& out, const CDirInfo& entry) {
+  PutLE(out, entry.name.size(), 4);
+  out.insert(out.end(), entry.name.begin(), entry.name.end());
+  for (std::int64_t value : entry.sizes) PutLE(out, static_cast<std::uint64_t>(value), 8);
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> EncodeRecord(const CDirData& record) {
+  std::vector<std::uint8_t> out;
+  out.reserve(EncodedSize(record));
+  AppendHeader(out, record);
+  for (const CDirInfo& entry : record.m_entries) AppendEntry(out, entry);
   return out;
+}
+
+bool EncodeRecordInPieces(const CDirData& record, std::size_t pieceSize,
+                          const std::function<bool(std::span<const std::uint8_t>)>& put) {
+  std::vector<std::uint8_t> piece;
+  piece.reserve(std::min(EncodedSize(record), pieceSize + 4 + kMaxEntryName + kSizesBytes));
+  AppendHeader(piece, record);
+  for (const CDirInfo& entry : record.m_entries) {
+    AppendEntry(piece, entry);
+    if (piece.size() < pieceSize) continue;
+    if (!put(piece)) return false;
+    piece.clear();
+  }
+  return piece.empty() || put(piece);
 }
 
 bool DecodeRecord(const std::uint8_t* data, std::size_t size, CDirData& record) {
@@ -399,7 +429,7 @@ const CDirData* CDataFile::OverWhatIsSaved(const CDirData& record, cfb::Stream& 
   return &merged;
 }
 
-void CDataFile::Write(const std::vector<CDirData>& records, const FailureHandler& onFailure) {
+void CDataFile::Write(std::span<const CDirData> records, const FailureHandler& onFailure) {
   if (records.empty()) return;
   StopReading();  // a reader's lock would shut out this writer
   const std::string file = FilePath();
@@ -437,7 +467,7 @@ void CDataFile::Write(const std::vector<CDirData>& records, const FailureHandler
   for (const auto& [record, status] : failed) onFailure(*record, status);
 }
 
-void CDataFile::WriteBatch(cfb::Storage& root, const std::vector<CDirData>& records,
+void CDataFile::WriteBatch(cfb::Storage& root, std::span<const CDirData> records,
                            std::vector<std::pair<const CDirData*, cfb::HRESULT>>& failed) {
   cfb::HRESULT hr = cfb::S_OK;
   // Records of one batch are mostly neighbours: each storage is opened and listed about once.
@@ -456,10 +486,16 @@ void CDataFile::WriteBatch(cfb::Storage& root, const std::vector<CDirData>& reco
     }
     if (home && cfb::Succeeded(hr) && !content) continue;  // saved whole already
     if (home && cfb::Succeeded(hr)) {
-      std::vector<std::uint8_t> bytes = EncodeRecord(*content);
       hr = stream.Seek(0, cfb::SeekOrigin::Begin);
-      if (cfb::Succeeded(hr)) hr = stream.Write(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
-      if (cfb::Succeeded(hr)) hr = stream.SetSize(bytes.size());
+      std::uint64_t size = 0;
+      // In pieces: a wide directory's record is megabytes, which the stream holds once already.
+      if (cfb::Succeeded(hr))
+        EncodeRecordInPieces(*content, kWritePiece, [&](std::span<const std::uint8_t> piece) {
+          hr = stream.Write(piece.data(), static_cast<std::uint32_t>(piece.size()));
+          size += piece.size();
+          return cfb::Succeeded(hr);
+        });
+      if (cfb::Succeeded(hr)) hr = stream.SetSize(size);
     }
     if (cfb::Failed(hr)) {
       failed.emplace_back(&record, hr);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +24,10 @@ inline constexpr std::string_view kDataFileName = "VNDATA.DB";
 
 // The stream bytes of a record (header and entries; path and total are not stored).
 std::vector<std::uint8_t> EncodeRecord(const CDirData& record);
+// The same bytes handed to put in order, in pieces of pieceSize bytes or a little more (entries
+// are not split), the last one shorter; stops, giving false, when put gives false.
+bool EncodeRecordInPieces(const CDirData& record, std::size_t pieceSize,
+                          const std::function<bool(std::span<const std::uint8_t>)>& put);
 // Reads header and entries into record; false when the bytes end inside the header or an
 // entry, or an entry's name length is out of range (what was read before is kept).
 bool DecodeRecord(const std::uint8_t* data, std::size_t size, CDirData& record);
@@ -35,7 +40,7 @@ class CDataFile : public IScanStore {
   LoadResult Read(CDirData& record) override;
   // One open of the file for the whole walk; each storage is listed once.
   LoadResult ReadTree(const std::string& top, const TreeVisitor& visit) override;
-  void Write(const std::vector<CDirData>& records, const FailureHandler& onFailure) override;
+  void Write(std::span<const CDirData> records, const FailureHandler& onFailure) override;
   void BeginReads() override;
   void EndReads() override;
   void SetFolder(const std::string& folder) override;
@@ -54,7 +59,7 @@ class CDataFile : public IScanStore {
   // be read; root is the new file, open for writing.
   cfb::HRESULT ReplaceDamagedFile(const std::string& file, cfb::Storage& root);
   // Writes the records into the open file; the failures go to failed.
-  void WriteBatch(cfb::Storage& root, const std::vector<CDirData>& records,
+  void WriteBatch(cfb::Storage& root, std::span<const CDirData> records,
                   std::vector<std::pair<const CDirData*, cfb::HRESULT>>& failed);
 
   // Opens the file for reading unless it is open for a scan's reads already and has not been

@@ -325,6 +325,28 @@ TEST_F(DataFileTest, LoadingNeverWrites) {
   EXPECT_EQ(ReadFile(FilePath()), before);
 }
 
+// A save encodes a record a piece at a time: the pieces put together are the record's bytes,
+// each but the last at least the piece size, and a piece refused ends the encoding.
+TEST_F(DataFileTest, ARecordEncodedInPiecesIsTheSameBytes) {
+  CDirData wide = Record("/w/", {});
+  for (int i = 0; i < 1000; ++i) wide.m_entries.push_back(CDirInfo{"entry " + std::to_string(i), {i, N, N, N, N, N}});
+  wide.m_entries.push_back(CDirInfo{std::string(255, 'n'), {INT64_MAX, INT64_MIN, N, N, N, N}});
+  for (const CDirData& record : {Record("/e/", {}), Record("/o/", {CDirInfo{"one", {1, N, N, N, N, N}}}), wide}) {
+    std::vector<std::uint8_t> joined;
+    std::vector<std::size_t> sizes;
+    EXPECT_TRUE(EncodeRecordInPieces(record, 4096, [&](std::span<const std::uint8_t> piece) {
+      joined.insert(joined.end(), piece.begin(), piece.end());
+      sizes.push_back(piece.size());
+      return true;
+    }));
+    EXPECT_EQ(joined, EncodeRecord(record)) << record.m_currentScanDir;
+    for (std::size_t i = 0; i + 1 < sizes.size(); ++i) EXPECT_GE(sizes[i], 4096u);
+  }
+  int pieces = 0;
+  EXPECT_FALSE(EncodeRecordInPieces(wide, 4096, [&](std::span<const std::uint8_t>) { return ++pieces < 2; }));
+  EXPECT_EQ(pieces, 2);
+}
+
 TEST_F(DataFileTest, DamagedStreamsKeepWhatWasReadBeforeTheDamage) {
   CDirData record = Record("/d/", {CDirInfo{"first", {1, N, N, N, N, N}}, CDirInfo{"second", {2, N, N, N, N, N}}});
   std::vector<std::uint8_t> bytes = EncodeRecord(record);
@@ -516,7 +538,7 @@ TEST_F(DataFileTest, HeldReadsGiveWhatSingleReadsGiveAndLetOtherRunsSave) {
     if (::read(go[0], &byte, 1) != 1) _exit(2);
     CDataFile other(owner.DataDirectory(), std::chrono::seconds(20));
     bool failed = false;
-    other.Write({Record("/other/", {})}, [&](const CDirData&, std::int32_t) { failed = true; });
+    other.Write(std::vector{Record("/other/", {})}, [&](const CDirData&, std::int32_t) { failed = true; });
     _exit(failed ? 1 : 0);
   }
 

@@ -107,7 +107,7 @@ IScanStore::LoadResult MemoryStore::Read(CDirData& record) {
   return LoadResult::Loaded;
 }
 
-void MemoryStore::Write(const std::vector<CDirData>& records, const FailureHandler& onFailure) {
+void MemoryStore::Write(std::span<const CDirData> records, const FailureHandler& onFailure) {
   std::lock_guard lock(m_state->mutex);
   ++m_state->batches;
   m_state->largestBatch = std::max(m_state->largestBatch, records.size());

@@ -106,7 +106,7 @@ class MemoryStore : public IScanStore {
   };
   explicit MemoryStore(std::shared_ptr<State> state) : m_state(std::move(state)) {}
   LoadResult Read(CDirData& record) override;
-  void Write(const std::vector<CDirData>& records, const FailureHandler& onFailure) override;
+  void Write(std::span<const CDirData> records, const FailureHandler& onFailure) override;
   void BeginReads() override;
   void EndReads() override;
 

@@ -87,7 +87,8 @@ bool CVarnowDlg::ScanDirectoryText() {
   // Nor is the saved record held twice while the scan runs: the view shows its own copy, and a
   // scan that fails loads it again. A record with scans not saved yet is kept as it is.
   const bool shownIsSaved = session.dd.m_newScans == 0;
-  if (shownIsSaved) session.dd.m_entries = {};
+  // (Assigning {} would keep the vector's buffer: it assigns an empty list.)
+  if (shownIsSaved) session.dd.m_entries = std::vector<CDirInfo>();
   const bool automated = m_commandLine.automatedRun != 0;
   m_countedDirectory.clear();  // the counters start again with this scan
   if (session.DoScan(1, record, automated) == -1) {

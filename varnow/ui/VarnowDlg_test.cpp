@@ -25,7 +25,7 @@ using ::testing::Not;
 class CMemoryStore : public IScanStore {
  public:
   LoadResult Read(CDirData&) override { return LoadResult::NoStorage; }
-  void Write(const std::vector<CDirData>& records, const FailureHandler&) override {
+  void Write(std::span<const CDirData> records, const FailureHandler&) override {
     std::lock_guard lock(*m_lock);
     m_written->insert(m_written->end(), records.begin(), records.end());
   }
@@ -131,6 +131,30 @@ TEST_F(VarnowDlgTest, ASnapshotStaysWholeWhenAScanReplacesTheRecord) {
   dlg->Session().dd.m_entries.clear();
   EXPECT_EQ(Latest(*after->record, "sub"), 300);
   dlg->SetView(nullptr);
+}
+
+// Holds one saved record for every directory asked for.
+class CSavedRecordStore : public CMemoryStore {
+ public:
+  LoadResult Read(CDirData& record) override {
+    record.FindOrAddEntry("kept").sizes[0] = 4096;
+    return LoadResult::Loaded;
+  }
+};
+
+// Declines to scan a directory that is not there.
+class CDecliningPrompts : public CHeadlessPrompts {
+ public:
+  bool AskScanMissingDirectory() override { return false; }
+};
+
+TEST_F(VarnowDlgTest, AScanThatFailsLeavesTheSavedRecordShown) {
+  CDecliningPrompts prompts;
+  CVarnowDlg dlg(prompts, std::make_unique<CSavedRecordStore>());
+  dlg.SetDirectoryText(m_home.Root() + "/gone/");
+  dlg.OnScan();  // the directory is missing and the scan is declined
+  EXPECT_EQ(Latest(dlg.Session().dd, "kept"), 4096);
+  EXPECT_EQ(dlg.Session().dd.m_entries.size(), 1u);
 }
 
 TEST_F(VarnowDlgTest, PublishedFiguresAreTheScannedDirectorysOnce) {
