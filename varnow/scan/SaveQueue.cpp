@@ -106,6 +106,19 @@ IScanStore::LoadResult CSaveQueue::Load(CDirData& record, bool consultFile, bool
   return result;
 }
 
+IScanStore::LoadResult CSaveQueue::Probe(const std::string& path, bool consultFile) {
+  std::unique_lock queueLock(m_queueLock);
+  if (m_queueIndex.count(path) != 0) return IScanStore::LoadResult::Loaded;
+  if (m_inFlight.count(path) != 0) consultFile = true;
+  if (!consultFile || !m_store) return IScanStore::LoadResult::NoStorage;
+  std::lock_guard storageLock(m_storageLock);
+  queueLock.unlock();
+  const IScanStore::LoadResult result = m_store->Probe(path);
+  if (result == IScanStore::LoadResult::Failed) m_failed = true;
+  TellNotice();
+  return result;
+}
+
 IScanStore::LoadResult CSaveQueue::ReadTree(const std::string& top, const IScanStore::TreeVisitor& visit) {
   WriteAll();
   if (!m_store) return IScanStore::LoadResult::NoStorage;

@@ -49,6 +49,8 @@ class CSaveQueue {
   // instead (and written at once, so that the file holds what is shown); one of the batch being
   // written is read after that batch. Without consultFile (or a store) nothing is read.
   IScanStore::LoadResult Load(CDirData& record, bool consultFile, bool* fromQueue);
+  // What Load would give for path (Loaded for a queued record), without reading the record.
+  IScanStore::LoadResult Probe(const std::string& path, bool consultFile);
   // Loads of a whole tree follow (see IScanStore::BeginReads), until EndReads. PauseReads lets
   // the file go while loads are far apart (a subtree with nothing saved is scanned).
   void BeginReads();

@@ -27,6 +27,12 @@ class IScanStore {
   // Reads the saved header and entries of record.m_currentScanDir into record (which the
   // caller has reset). Never changes the file.
   virtual LoadResult Read(CDirData& record) = 0;
+  // What Read would give for the record of path, without reading it.
+  virtual LoadResult Probe(const std::string& path) {
+    CDirData record;
+    record.m_currentScanDir = path;
+    return Read(record);
+  }
 
   // Hands visit the saved record of top and of every directory below it that the newest scan
   // of its parent's record found, parents before children, each with its m_currentScanDir set.

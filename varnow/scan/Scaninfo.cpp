@@ -347,14 +347,22 @@ std::int64_t CScanInfo::TakeFiles(const std::string& directory, CListedDirectory
   return total;
 }
 
+IScanStore::LoadResult CScanInfo::LoadSaved(CDirData& record, bool consultFile) {
+  const IScanStore::LoadResult loaded = m_saveQueue.Load(record, consultFile, nullptr);
+  record.m_total = 0;
+  VN_TRACE("Using dd.m_currentScanDir  = %s", record.m_currentScanDir.c_str());
+  AgeSizes(record);
+  return loaded;
+}
+
 std::int64_t CScanInfo::ScanTree(int level, CDirData& record, CListedDirectory& listed, bool consultFile) {
   std::int64_t total = 0;
   try {
-    IScanStore::LoadResult loaded = m_saveQueue.Load(record, consultFile, nullptr);
-    record.m_total = 0;
-    VN_TRACE("Using dd.m_currentScanDir  = %s", record.m_currentScanDir.c_str());
-    AgeSizes(record);
-
+    // A wide directory's record is read once its subdirectories are merged; until then only
+    // whether one is saved is asked, which decides whether theirs are read.
+    const bool readLater = listed.opened && listed.subdirectories.size() > m_options.readSavedAfter;
+    const IScanStore::LoadResult loaded = readLater ? m_saveQueue.Probe(record.m_currentScanDir, consultFile)
+                                                    : LoadSaved(record, consultFile);
     total += TakeFiles(record.m_currentScanDir, listed);
     if (listed.opened) {
       // Nothing below a directory without a storage can have been saved; a file that could not
@@ -370,7 +378,7 @@ std::int64_t CScanInfo::ScanTree(int level, CDirData& record, CListedDirectory& 
         ++m_directoriesScanned;
         if (m_scan->counters.Cancelled()) {
           VN_TRACE("DoScan End - Cancelled");
-          UndoAgeing(record);
+          if (!readLater) UndoAgeing(record);
           return -1;
         }
         CDirData child;
@@ -386,6 +394,7 @@ std::int64_t CScanInfo::ScanTree(int level, CDirData& record, CListedDirectory& 
       }
       // A wide directory's listing is megabytes that the merge does not need.
       listed.children = std::vector<CListedDirectory>();
+      if (readLater) LoadSaved(record, consultFile && loaded == IScanStore::LoadResult::Loaded);
       MergeScannedSubdirectories(record, std::move(listed.subdirectories), sizes);
     }
     if (m_scan->visitor) m_scan->visitor->OnDirectoryEnd();

@@ -37,6 +37,9 @@ struct CScanOptions {
   // the writer: what the save holds in memory stays bounded.
   std::size_t maxBatch = 4000;
   std::size_t maxQueued = 8000;
+  // A directory with more subdirectories than this has its saved record read only once they
+  // are merged: the record and the listing of a wide directory are megabytes each.
+  std::size_t readSavedAfter = 2000;
   // Mount table to use (tests give a faked one); empty: the process's own.
   std::string mountinfoPath;
   // How a volume's figures are read (tests fake a volume that does not tell them); empty: the
@@ -142,6 +145,8 @@ class CScanInfo {
   std::int64_t WalkAndMerge(int level, CDirData& record);
   std::int64_t ScanTree(int level, CDirData& record, CListedDirectory& listed, bool consultFile);
   std::int64_t TakeFiles(const std::string& directory, CListedDirectory& listed);
+  // Loads record's saved version (which the scan then ages), unless consultFile is false.
+  IScanStore::LoadResult LoadSaved(CDirData& record, bool consultFile);
   std::int64_t ScanSubdirectory(const std::string& name, CListedDirectory& listed, CDirData& child,
                                 bool consultFile);
   bool IsPseudoMount(const std::string& path) const;

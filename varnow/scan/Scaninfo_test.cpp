@@ -778,6 +778,53 @@ TEST_F(ScanTest, ScanThatSavesNoSubdirectoryReadsOnlyTheTopRecord) {
   EXPECT_EQ(b->sizes[1], b->sizes[0]);  // built on the saved record
 }
 
+// A wide directory's saved record is read after its subdirectories' records: the same scan
+// results, built on what was saved, and a file that cannot be read is still tried once.
+TEST_F(ScanTest, AWideDirectorysRecordIsReadAfterItsSubdirectories) {
+  dir.MakeDir("a/b");
+  dir.MakeDir("c");
+  dir.MakeDir("d");
+  dir.MakeFile("a/b/f", 4096);
+  CScanOptions wide;
+  wide.readSavedAfter = 2;  // the top directory, with three subdirectories, counts as wide
+  std::vector<std::string> order;
+  state->onRead = [&](const std::string& path) { order.push_back(path.substr(dir.Path().size())); };
+  // The subdirectories come in listing order.
+  const auto sorted = [](std::vector<std::string> paths) {
+    std::sort(paths.begin(), paths.end());
+    return paths;
+  };
+  const std::vector<std::string> below{"a/", "a/b/", "c/", "d/"};
+  auto session = Session(wide);
+  SavedScan(*session, dir.Path());
+  // Read when the directory is chosen, then asked for; nothing saved, so not read again.
+  ASSERT_EQ(order.size(), 6u);
+  EXPECT_EQ(order[0], "");
+  EXPECT_EQ(order[1], "");
+  EXPECT_EQ(sorted({order.begin() + 2, order.end()}), below);
+  order.clear();
+  SavedScan(*session, dir.Path());
+  ASSERT_EQ(order.size(), 6u);
+  EXPECT_EQ(order.front(), "");  // asked for
+  EXPECT_EQ(sorted({order.begin() + 1, order.end() - 1}), below);
+  EXPECT_EQ(order.back(), "");  // read last
+  const CDirInfo* a = session->dd.FindEntry("a");
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(a->sizes[0], 4096);
+  EXPECT_EQ(a->sizes[1], 4096);  // built on the saved record
+  EXPECT_EQ(session->dd.m_newScans, 0);  // and saved
+  EXPECT_EQ(Stored(dir.Path()).FindEntry("a")->sizes[1], 4096);
+
+  state->unreadable = true;
+  order.clear();
+  CDirData copy = session->dd;
+  EXPECT_NE(session->DoScan(1, copy, true), -1);
+  EXPECT_EQ(order, (std::vector<std::string>{""}));
+  EXPECT_EQ(copy.FindEntry("a")->sizes[1], N);  // nothing saved could be read
+  state->unreadable = false;
+  state->onRead = nullptr;
+}
+
 TEST_F(ScanTest, FailedWriteShowsTheDiskErrorOncePerCause) {
   state->failWith = static_cast<std::int32_t>(0x80030005u);
   auto session = Session();

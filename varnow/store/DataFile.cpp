@@ -390,6 +390,10 @@ IScanStore::LoadResult CDataFile::Read(CDirData& record) {
   return ReadThrough(record.m_currentScanDir, [&](cfb::Storage&, cfb::Stream& stream) { ReadRecord(stream, record); });
 }
 
+IScanStore::LoadResult CDataFile::Probe(const std::string& path) {
+  return ReadThrough(path, [](cfb::Storage&, cfb::Stream&) {});
+}
+
 IScanStore::LoadResult CDataFile::ReadTree(const std::string& top, const TreeVisitor& visit) {
   return ReadThrough(top, [&](cfb::Storage& home, cfb::Stream& stream) {
     CDirData record;

@@ -38,6 +38,7 @@ class CDataFile : public IScanStore {
   explicit CDataFile(std::string folder, std::chrono::milliseconds lockWait = std::chrono::seconds(30));
 
   LoadResult Read(CDirData& record) override;
+  LoadResult Probe(const std::string& path) override;
   // One open of the file for the whole walk; each storage is listed once.
   LoadResult ReadTree(const std::string& top, const TreeVisitor& visit) override;
   void Write(std::span<const CDirData> records, const FailureHandler& onFailure) override;
