@@ -57,8 +57,8 @@ constexpr std::uint64_t kMaxGapSectors = 8;
 // needs beyond the batch and its journal.
 constexpr std::size_t kPiecesPerWrite = 1024;
 
-// Unchanged bytes one call writes back at most, in sectors.
-constexpr std::size_t kGapBytesPerWrite = 64 * kMaxGapSectors;
+// Unchanged sectors one call writes back at most.
+constexpr std::size_t kGapSectorsPerWrite = 64 * kMaxGapSectors;
 
 }  // namespace
 
@@ -205,7 +205,7 @@ HRESULT BatchWriter::WriteSpan(std::size_t k, Scratch& scratch) {
 
 HRESULT BatchWriter::WriteInPlace() {
   Scratch scratch{std::vector<std::uint8_t>(kPiecesPerWrite * m.sectorSize),
-                  std::vector<std::uint8_t>(kGapBytesPerWrite * m.sectorSize)};
+                  std::vector<std::uint8_t>(kGapSectorsPerWrite * m.sectorSize)};
   for (std::size_t k = 0; k < m_spans.size(); ++k) {
     HRESULT hr = WriteSpan(k, scratch);
     if (Failed(hr)) return hr;

@@ -111,7 +111,7 @@ class JournalWriter {
   }
 
  private:
-  static constexpr std::size_t kFlushAt = 1 << 20;
+  static constexpr std::size_t kFlushAt = 64 << 10;
   void Flush() {
     Put(m_buffer.data(), m_buffer.size());
     m_buffer.clear();
@@ -180,7 +180,10 @@ HRESULT WriteJournal(const std::string& file, std::uint64_t oldLength, std::uint
   return hr;
 }
 
-constexpr std::size_t kReadPiece = 1 << 20;
+constexpr std::size_t kReadPiece = 256 << 10;
+
+// What a journal takes beside its extents: magic, old length and count; checksum and trailer.
+constexpr std::uint64_t kFrameBytes = 24 + 16;
 
 }  // namespace
 
@@ -216,13 +219,13 @@ HRESULT Write(const std::string& file, std::uint64_t oldLength, int fd, const st
 }
 
 std::uint64_t Size(const std::vector<Extent>& saved) {
-  std::uint64_t bytes = 24 + 16;  // magic, old length, count; checksum and trailer
+  std::uint64_t bytes = kFrameBytes;
   for (const Extent& e : saved) bytes += 16 + e.bytes.size();
   return bytes;
 }
 
 std::uint64_t Size(const std::vector<Range>& ranges) {
-  std::uint64_t bytes = 24 + 16;
+  std::uint64_t bytes = kFrameBytes;
   for (const Range& r : ranges) bytes += 16 + r.size;
   return bytes;
 }

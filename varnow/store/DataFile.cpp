@@ -35,6 +35,89 @@ constexpr auto kLetGoFor = std::chrono::milliseconds(25);
 using platform::GetLE;
 using platform::PutLE;
 
+// What a read takes of a large record's stream at a time, and the most one entry takes.
+constexpr std::size_t kReadPiece = 64 << 10;
+constexpr std::size_t kMaxEntryBytes = 4 + kMaxEntryName + kSizesBytes;
+
+// A record's bytes after its header, taken a few at a time: from memory, or from a stream read
+// a piece at a time into a buffer of its own.
+class RecordBytes {
+ public:
+  RecordBytes(const std::uint8_t* data, std::size_t size) : m_data(data), m_end(size) {}
+  RecordBytes(cfb::Stream& stream, std::uint64_t size)
+      : m_stream(&stream), m_left(size), m_buffer(kReadPiece + kMaxEntryBytes) {
+    m_data = m_buffer.data();
+  }
+  RecordBytes(const RecordBytes&) = delete;
+  RecordBytes& operator=(const RecordBytes&) = delete;
+
+  // The next n (at most kMaxEntryBytes) bytes, valid until the next call; nullptr when fewer
+  // are left or they could not be read.
+  const std::uint8_t* Take(std::size_t n) {
+    if (m_end - m_pos < n && !Refill(n)) return nullptr;
+    const std::uint8_t* at = m_data + m_pos;
+    m_pos += n;
+    return at;
+  }
+  bool AtEnd() const { return m_pos == m_end && m_left == 0; }
+
+ private:
+  bool Refill(std::size_t n) {
+    if (m_left == 0) return false;
+    std::memmove(m_buffer.data(), m_buffer.data() + m_pos, m_end - m_pos);
+    m_end -= m_pos;
+    m_pos = 0;
+    const auto want = static_cast<std::uint32_t>(std::min<std::uint64_t>(m_buffer.size() - m_end, m_left));
+    std::uint32_t got = 0;
+    const bool read = cfb::Succeeded(m_stream->Read(m_buffer.data() + m_end, want, &got)) && got == want;
+    m_left = read ? m_left - got : 0;
+    m_end += read ? got : 0;
+    return m_end >= n;
+  }
+
+  cfb::Stream* m_stream = nullptr;
+  std::uint64_t m_left = 0;  // of the stream, not yet read
+  std::vector<std::uint8_t> m_buffer;
+  const std::uint8_t* m_data = nullptr;
+  std::size_t m_pos = 0, m_end = 0;
+};
+
+void DecodeHeader(const std::uint8_t* data, CDirData& record) {
+  record.m_markerA = static_cast<std::int64_t>(GetLE(data, 8));
+  record.m_markerB = static_cast<std::int64_t>(GetLE(data + 8, 8));
+  for (int i = 0; i < 6; ++i) record.m_times[i] = static_cast<std::int32_t>(GetLE(data + 16 + 4 * i, 4));
+  for (int i = 0; i < 14; ++i) record.m_reserved[i] = static_cast<std::uint32_t>(GetLE(data + 40 + 4 * i, 4));
+}
+
+// Hands each entry's name and sizes to use in order; false when the bytes end inside an entry
+// or an entry's name length is out of range.
+template <class Use>
+bool ForEachEntry(RecordBytes& bytes, Use&& use) {
+  while (!bytes.AtEnd()) {
+    const std::uint8_t* at = bytes.Take(4);
+    if (at == nullptr) return false;
+    const std::uint64_t length = GetLE(at, 4);
+    if (length == 0 || length > kMaxEntryName) return false;
+    const std::uint8_t* entry = bytes.Take(length + kSizesBytes);
+    if (entry == nullptr) return false;
+    use(std::string_view(reinterpret_cast<const char*>(entry), length), entry + length);
+  }
+  return true;
+}
+
+// Appends the entries to record, which are count before the bytes end or turn out damaged.
+bool DecodeEntries(RecordBytes& bytes, std::size_t count, CDirData& record) {
+  // Reserved exactly: a wide directory's record holds tens of thousands of entries, and growing
+  // by doubling would leave up to as much again unused for as long as the record lives.
+  record.m_entries.reserve(record.m_entries.size() + count);
+  return ForEachEntry(bytes, [&](std::string_view name, const std::uint8_t* sizes) {
+    CDirInfo entry;
+    entry.name.assign(name);
+    for (int i = 0; i < 6; ++i) entry.sizes[i] = static_cast<std::int64_t>(GetLE(sizes + 8 * i, 8));
+    record.m_entries.push_back(std::move(entry));
+  });
+}
+
 // Opens the data file, waiting up to lockWait for another process's lock; for writing it is
 // created when missing, for reading it is never changed.
 cfb::HRESULT OpenDataFile(const std::string& file, bool forWriting, std::chrono::milliseconds lockWait,
@@ -130,18 +213,38 @@ int CopyReadable(cfb::Storage& from, cfb::Storage& to) {
   return copied;
 }
 
+// Reads a record bigger than a piece without holding its bytes: once to count its entries (so
+// that they are reserved exactly), then again to take them in.
+bool ReadRecordInPieces(cfb::Stream& stream, std::uint64_t size, CDirData& record) {
+  std::uint8_t header[kHeaderSize];
+  std::uint32_t got = 0;
+  if (cfb::Failed(stream.Read(header, kHeaderSize, &got)) || got != kHeaderSize) return false;
+  DecodeHeader(header, record);
+  std::size_t count = 0;
+  {
+    RecordBytes counting(stream, size - kHeaderSize);
+    ForEachEntry(counting, [&](std::string_view, const std::uint8_t*) { ++count; });
+  }
+  if (cfb::Failed(stream.Seek(kHeaderSize, cfb::SeekOrigin::Begin))) return false;
+  RecordBytes entries(stream, size - kHeaderSize);
+  return DecodeEntries(entries, count, record);
+}
+
 // Reads the record stream into record (which holds its path); a damaged tail is traced and
 // what was read before it is kept.
 void ReadRecord(cfb::Stream& stream, CDirData& record) {
   std::uint64_t size = 0;
-  std::vector<std::uint8_t> bytes;
-  std::uint32_t got = 0;
-  if (cfb::Succeeded(stream.Size(&size))) {
-    bytes.resize(static_cast<std::size_t>(std::min(size, kMaxStreamSize)));
-    if (!bytes.empty() && cfb::Failed(stream.Read(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &got)))
-      got = 0;
+  bool whole = cfb::Succeeded(stream.Size(&size)) && size <= kMaxStreamSize;
+  if (whole && size > kReadPiece) {
+    whole = ReadRecordInPieces(stream, size, record);
+  } else if (whole) {
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    std::uint32_t got = 0;
+    whole = bytes.empty() || (cfb::Succeeded(stream.Read(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &got)) &&
+                              got == bytes.size());
+    whole = whole && DecodeRecord(bytes.data(), bytes.size(), record);
   }
-  if (size > kMaxStreamSize || got != bytes.size() || !DecodeRecord(bytes.data(), got, record)) {
+  if (!whole) {
     VN_TRACE("Damaged record of %s: kept the %zu entries read before the damage\n",
              record.m_currentScanDir.c_str(), record.m_entries.size());
   }
@@ -170,18 +273,6 @@ void WalkBelow(cfb::Storage& storage, const CDirData& record, const IScanStore::
     visit(below);
     WalkBelow(child, below, visit, depth + 1);
   }
-}
-
-// The entries a record's bytes hold before they end or turn out damaged.
-std::size_t CountEntries(const std::uint8_t* data, std::size_t size) {
-  std::size_t count = 0;
-  for (std::size_t pos = kHeaderSize; size - pos >= 4; ++count) {
-    const std::uint64_t length = GetLE(data + pos, 4);
-    pos += 4;
-    if (length == 0 || length > kMaxEntryName || size - pos < length + kSizesBytes) break;
-    pos += length + kSizesBytes;
-  }
-  return count;
 }
 
 }  // namespace
@@ -234,27 +325,12 @@ bool EncodeRecordInPieces(const CDirData& record, std::size_t pieceSize,
 bool DecodeRecord(const std::uint8_t* data, std::size_t size, CDirData& record) {
   if (size == 0) return true;
   if (size < kHeaderSize) return false;
-  record.m_markerA = static_cast<std::int64_t>(GetLE(data, 8));
-  record.m_markerB = static_cast<std::int64_t>(GetLE(data + 8, 8));
-  for (int i = 0; i < 6; ++i) record.m_times[i] = static_cast<std::int32_t>(GetLE(data + 16 + 4 * i, 4));
-  for (int i = 0; i < 14; ++i) record.m_reserved[i] = static_cast<std::uint32_t>(GetLE(data + 40 + 4 * i, 4));
-  // Reserved exactly: a wide directory's record holds tens of thousands of entries, and growing
-  // by doubling would leave up to as much again unused for as long as the record lives.
-  record.m_entries.reserve(record.m_entries.size() + CountEntries(data, size));
-  std::size_t pos = kHeaderSize;
-  while (pos < size) {
-    if (size - pos < 4) return false;
-    std::uint64_t length = GetLE(data + pos, 4);
-    pos += 4;
-    if (length == 0 || length > kMaxEntryName || size - pos < length + kSizesBytes) return false;
-    CDirInfo entry;
-    entry.name.assign(reinterpret_cast<const char*>(data + pos), length);
-    pos += length;
-    for (int i = 0; i < 6; ++i) entry.sizes[i] = static_cast<std::int64_t>(GetLE(data + pos + 8 * i, 8));
-    pos += kSizesBytes;
-    record.m_entries.push_back(std::move(entry));
-  }
-  return true;
+  DecodeHeader(data, record);
+  std::size_t count = 0;
+  RecordBytes counting(data + kHeaderSize, size - kHeaderSize);
+  ForEachEntry(counting, [&](std::string_view, const std::uint8_t*) { ++count; });
+  RecordBytes entries(data + kHeaderSize, size - kHeaderSize);
+  return DecodeEntries(entries, count, record);
 }
 
 CDataFile::CDataFile(std::string folder, std::chrono::milliseconds lockWait)

@@ -376,6 +376,43 @@ TEST_F(DataFileTest, DamagedStreamsKeepWhatWasReadBeforeTheDamage) {
   EXPECT_TRUE(DecodeRecord(bytes.data(), 0, header));  // a new, empty stream
 }
 
+TEST_F(DataFileTest, ARecordLargerThanAReadPieceIsReadWholeAndItsDamageKeepsWhatCameBefore) {
+  // Names of every length, so that entries end at every place of a piece.
+  CDirData wide = Record("/wide/", {});
+  for (int i = 0; i < 3000; ++i) {
+    const std::size_t length = 1 + i % kMaxEntryName;
+    std::string name = std::to_string(i) + "-" + std::string(length, 'x');
+    name.resize(length);
+    wide.m_entries.push_back(CDirInfo{name, {i, INT64_MAX, N, N, N, i == 7 ? INT64_MIN : N}});
+  }
+  wide.m_entries[2500].name = "DAMAGEHERE";
+  wide.m_times = {5, 4, 3, 2, 1, 0};
+  CDataFile file(owner.DataDirectory());
+  ASSERT_THAT(Write(file, {wide}), ElementsAre());
+  ASSERT_GT(EncodeRecord(wide).size(), 4u * (64 << 10));
+
+  CDirData loaded;
+  loaded.m_currentScanDir = "/wide/";
+  ASSERT_EQ(file.Read(loaded), IScanStore::LoadResult::Loaded);
+  loaded.m_total = wide.m_total;
+  EXPECT_EQ(loaded, wide);
+  EXPECT_EQ(loaded.m_entries.capacity(), wide.m_entries.size());
+
+  std::string bytes = ReadFile(FilePath());
+  const std::size_t at = bytes.find("DAMAGEHERE");
+  ASSERT_NE(at, std::string::npos);
+  ASSERT_EQ(bytes.substr(at - 4, 4), std::string("\x0a\0\0\0", 4));
+  bytes[at - 4] = 0;  // an entry without a name
+  std::ofstream(FilePath(), std::ios::binary | std::ios::trunc) << bytes;
+  CDirData damaged;
+  damaged.m_currentScanDir = "/wide/";
+  CDataFile again(owner.DataDirectory());
+  EXPECT_EQ(again.Read(damaged), IScanStore::LoadResult::Loaded);
+  ASSERT_EQ(damaged.m_entries.size(), 2500u);
+  EXPECT_TRUE(std::equal(damaged.m_entries.begin(), damaged.m_entries.end(), wide.m_entries.begin()));
+  EXPECT_EQ(damaged.m_times, wide.m_times);
+}
+
 TEST_F(DataFileTest, FileThatIsNoCompoundFileIsKeptAsideAndReplacedAtTheNextSave) {
   std::ofstream(FilePath()) << "this is not a compound file, just some text that is long enough to matter\n";
   std::string before = ReadFile(FilePath());
