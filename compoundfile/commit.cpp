@@ -1,9 +1,13 @@
 // How a batch reaches the file.
 //
-// Every change of a batch stays in memory: new and changed data sectors in the Batch,
-// the FAT, MiniFAT, DIFAT and directory as the parsed Model with lists of what changed. Space
-// is allocated at once (so a full file is reported by the Write or SetSize that fills it), and
-// sectors freed earlier in the batch are reused first. Commit rebuilds the sibling trees the
+// A change of a batch stays in memory, except where no rollback can need what it overwrites:
+// changed data sectors in the Batch, the FAT, MiniFAT, DIFAT and directory as the parsed Model
+// with lists of what changed; but the sectors that stream chains take which the committed file
+// does not use are written to the file as the stream is (a sector of the file's free space, or
+// past its end, is nothing to the committed file; the commit writes zeros where nothing was).
+// Space is allocated at once (so a full file is reported by the Write or SetSize that fills
+// it); sectors the committed file uses that the batch frees are taken again only by later
+// batches, so that a rollback finds them as they were. Commit rebuilds the sibling trees the
 // batch changed and hands the rest to a BatchWriter (batchwriter.h): journal first, then the
 // writes in place.
 // A writer killed at any instant therefore leaves either no journal or a retired one (the file
@@ -11,6 +15,7 @@
 // rolls back before reading. A new file is written whole under a temporary name and linked into place, so a
 // half-created file is never seen either.
 #include "compoundfile/batchwriter.h"
+#include "compoundfile/sectors.h"
 #include "compoundfile/tree.h"
 
 namespace cfb {
@@ -18,7 +23,8 @@ namespace cfb {
 HRESULT Document::Commit(std::uint64_t* spaceNeeded) {
   if (spaceNeeded) *spaceNeeded = 0;
   if (m_readOnly || !m_changed) return S_OK;
-  if (m_broken) return STG_E_REVERTED;
+  if (m_broken && m_diskFull && spaceNeeded) *spaceNeeded = SpaceNeeded();
+  if (m_broken) return m_diskFull ? STG_E_MEDIUMFULL : STG_E_REVERTED;
   HRESULT hr;
   try {
     for (std::uint32_t s : m_batch.trees) Trees().Rebuild(s);
@@ -38,19 +44,30 @@ HRESULT Document::Commit(std::uint64_t* spaceNeeded) {
     m_broken = true;
     return hr;
   }
+  // What the batch freed may be taken again now that the file no longer uses it.
+  m_model->freeSectorHint = std::min(m_model->freeSectorHint, m_batch.lowestFreed);
   m_batch = Batch{};
   m_changed = false;
   return S_OK;
 }
 
 HRESULT Document::WriteBatch(std::uint64_t* spaceNeeded) {
+  HRESULT hr = Space().ZeroUnwritten();
+  if (Failed(hr)) return hr;
   BatchWriter writer(*m_model, m_file.fd(), m_path);
   writer.Collect({m_batch.sectors, m_batch.entries, m_batch.fat, m_batch.miniFat, m_batch.difat});
-  HRESULT hr = writer.Journal();
+  hr = writer.Journal();
   if (Succeeded(hr)) hr = writer.WriteInPlace();
   if (Succeeded(hr)) hr = writer.Finish();
   if (spaceNeeded) *spaceNeeded = writer.SpaceNeeded();
   return hr;
+}
+
+// What the batch would take on the disk, had it been written (for a disk found full before).
+std::uint64_t Document::SpaceNeeded() {
+  BatchWriter writer(*m_model, m_file.fd(), m_path);
+  writer.Collect({m_batch.sectors, m_batch.entries, m_batch.fat, m_batch.miniFat, m_batch.difat});
+  return writer.SpaceNeeded();
 }
 
 }  // namespace cfb

@@ -263,6 +263,66 @@ TEST_F(CompoundFileTest, RewritingManyTimesReusesFreedSectors) {
   EXPECT_EQ(ReadStream(dir, u"KOB[VNData]"), Pattern(200 + 999 % 300, 999));
 }
 
+// A stream emptied and written again goes into sectors the file does not use: they are written
+// at once, the ones it had stay as they were until the commit (a writer that dies first leaves
+// the file reading as before), and later batches take them again.
+TEST_F(CompoundFileTest, AStreamWrittenIntoNewSectorsLeavesItsOldOnesUntilTheCommit) {
+  auto rewrite = [](Storage& root, std::u16string_view name, const std::string& data) {
+    Stream s;
+    ASSERT_EQ(root.OpenStream(name, s), S_OK);
+    ASSERT_EQ(s.SetSize(0), S_OK);
+    ASSERT_EQ(s.Write(data.data(), static_cast<std::uint32_t>(data.size())), S_OK);
+  };
+  {
+    Storage root;
+    ASSERT_EQ(Open(root), S_OK);
+    WriteStream(root, u"Big", Pattern(300000, 1));
+    WriteStream(root, u"Freed", Pattern(200000, 2));
+  }
+  const std::uint64_t committed = FileSize();
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {  // dies before its commit
+    Storage root;
+    if (Failed(Open(root, false))) _exit(1);
+    rewrite(root, u"Big", Pattern(300000, 3));
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_GT(FileSize(), committed);  // the new sectors reached the file
+  cache::Clear();
+  {
+    Storage root;
+    ASSERT_EQ(Open(root, false), S_OK);
+    EXPECT_EQ(ReadStream(root, u"Big"), Pattern(300000, 1));
+    EXPECT_EQ(ReadStream(root, u"Freed"), Pattern(200000, 2));
+    ASSERT_EQ(root.DestroyElement(u"Freed"), S_OK);
+  }
+  {
+    // Sectors that held bytes before and are taken but never written read as zero.
+    Storage root;
+    ASSERT_EQ(Open(root, false), S_OK);
+    Stream zero;
+    ASSERT_EQ(root.CreateStream(u"Zero", zero, true), S_OK);
+    ASSERT_EQ(zero.SetSize(250000), S_OK);
+    EXPECT_EQ(ReadStream(root, u"Zero"), std::string(250000, '\0'));
+  }
+  for (unsigned round = 0; round < 6; ++round) {
+    Storage root;
+    ASSERT_EQ(Open(root, false), S_OK);
+    rewrite(root, u"Big", Pattern(300000, 10 + round));
+  }
+  cache::Clear();
+  Storage root;
+  ASSERT_EQ(Open(root, false), S_OK);
+  EXPECT_EQ(ReadStream(root, u"Zero"), std::string(250000, '\0'));
+  EXPECT_EQ(ReadStream(root, u"Big"), Pattern(300000, 15));
+  // Big in two places at most (the one a batch writes, the one it frees), Zero once.
+  EXPECT_LT(FileSize(), 2 * 300000u + 250000u + 64 * 1024u);
+}
+
 // Checks that a storage's children form a search tree in sibling order, balanced, and
 // coloured as a valid red-black tree whose only red nodes are on the deepest level.
 void CheckTree(const Model& m, std::uint32_t storage) {

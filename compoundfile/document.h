@@ -202,6 +202,16 @@ inline Node& NodeAt(Model& m, std::uint32_t id) {
 // The batch under way: changed data sectors, and which metadata must be written again.
 struct Batch {
   std::unordered_map<std::uint32_t, std::vector<std::uint8_t>> sectors;
+  // Sectors of stream chains the batch took that the committed file does not use: their bytes
+  // go to the file as they are written, since no rollback needs what they held, so a large
+  // stream is never held in memory. Each with whether it was written yet (until then it reads
+  // as zero, and the commit writes it as zero).
+  std::unordered_map<std::uint32_t, bool> direct;
+  // Sectors the committed file uses that the batch freed (by sector, and the lowest): not taken
+  // again before the commit, so that a rollback finds them as they were.
+  std::vector<bool> freed;
+  std::uint32_t lowestFreed = UINT32_MAX;
+  bool Freed(std::uint32_t s) const { return s < freed.size() && freed[s]; }
   std::vector<std::uint32_t> entries;
   std::vector<std::uint32_t> fat;      // FAT entry indices changed
   std::vector<std::uint32_t> miniFat;  // MiniFAT entry indices changed
@@ -270,12 +280,14 @@ class Document {
   HRESULT CopyIn(Node& n, std::uint64_t pos, const std::uint8_t* in, std::size_t len);
   HRESULT ZeroRange(Node& n, std::uint64_t from, std::uint64_t to);
   HRESULT WriteBatch(std::uint64_t* spaceNeeded);
+  std::uint64_t SpaceNeeded();
 
   std::string m_path;
   bool m_readOnly = false;
   io::LockedFile m_file;
   std::unique_ptr<Model> m_model;
-  bool m_broken = false;  // a failed commit left memory ahead of the file
+  bool m_broken = false;  // a failed commit or write left memory ahead of the file
+  bool m_diskFull = false;  // what broke it was a full disk
   std::mutex m_mutex;
   // A reader's reads of entries, links and streams, which lie near each other in the file.
   std::unique_ptr<ReadCache> m_readCache;

@@ -14,7 +14,15 @@ using namespace format;
 void SectorSpace::SetFat(std::uint32_t index, std::uint32_t value) {
   m.fat[index] = value;
   b.fat.push_back(index / m.IdsPerSector());
-  if (value == kFreeSect) m.freeSectorHint = std::min(m.freeSectorHint, index);
+  if (value != kFreeSect) return;
+  b.sectors.erase(index);
+  if (b.direct.erase(index) != 0) {
+    m.freeSectorHint = std::min(m.freeSectorHint, index);  // the committed file never used it
+    return;
+  }
+  if (b.freed.size() <= index) b.freed.resize(std::size_t{index} + 1, false);
+  b.freed[index] = true;
+  b.lowestFreed = std::min(b.lowestFreed, index);
 }
 
 void SectorSpace::SetMiniFat(std::uint32_t index, std::uint32_t value) {
@@ -26,7 +34,7 @@ void SectorSpace::SetMiniFat(std::uint32_t index, std::uint32_t value) {
 HRESULT SectorSpace::AllocSector(std::uint32_t& out) {
   for (;;) {
     for (std::uint32_t i = m.freeSectorHint; i < m.fat.size(); ++i) {
-      if (m.fat[i] != kFreeSect) continue;
+      if (m.fat[i] != kFreeSect || b.Freed(i)) continue;
       const std::uint64_t end = m.SectorOffset(i) + m.sectorSize;
       if (i >= kMaxRegSect || (m.Version3() && end > kVersion3Limit)) return STG_E_MEDIUMFULL;
       SetFat(i, kEndOfChain);
@@ -131,13 +139,7 @@ HRESULT SectorSpace::Extend(std::vector<std::uint32_t>& chain, std::size_t count
       return hr;
     }
     added.push_back(s);
-    if (!mini && s < m.fileSectors) {
-      // A reused sector must read as zero. One past the end of the file needs no buffer:
-      // it reads as zero, and the file grows with zeros when the batch is written.
-      std::uint8_t* unused = nullptr;
-      hr = WritableSector(s, true, unused);
-      if (Failed(hr)) return hr;
-    }
+    if (!mini) b.direct.emplace(s, false);
   }
   for (std::uint32_t s : added) {
     if (!chain.empty()) mini ? SetMiniFat(chain.back(), s) : SetFat(chain.back(), s);
@@ -152,7 +154,6 @@ void SectorSpace::Truncate(std::vector<std::uint32_t>& chain, std::size_t count,
       SetMiniFat(chain[i], kFreeSect);
     } else {
       SetFat(chain[i], kFreeSect);
-      b.sectors.erase(chain[i]);
     }
   }
   chain.resize(std::min(count, chain.size()));
@@ -163,6 +164,10 @@ HRESULT SectorSpace::ReadSector(std::uint32_t s, std::uint8_t* out) {
   const auto it = b.sectors.find(s);
   if (it != b.sectors.end()) {
     std::memcpy(out, it->second.data(), m.sectorSize);
+    return S_OK;
+  }
+  if (Unwritten(s)) {
+    std::memset(out, 0, m.sectorSize);
     return S_OK;
   }
   std::size_t got = 0;
@@ -194,12 +199,7 @@ HRESULT SectorSpace::WritableSector(std::uint32_t s, bool fresh, std::uint8_t*& 
 
 namespace {
 
-// Where one piece of a stream lives: a sector and a range inside it.
-struct Piece {
-  std::uint32_t sector;
-  std::uint32_t offset;
-  std::uint32_t length;
-};
+using Piece = SectorSpace::Piece;
 
 Piece Locate(const Model& m, const Node& n, std::uint64_t pos, std::uint64_t left) {
   const bool mini = n.entry.size < kMiniStreamCutoff;
@@ -224,14 +224,17 @@ HRESULT SectorSpace::CopyOut(const Node& n, std::uint64_t pos, std::uint8_t* out
   while (len > 0) {
     const Piece p = Locate(m, n, pos, len);
     const auto dirty = b.sectors.find(p.sector);
+    const bool unwritten = Unwritten(p.sector);
     const std::uint64_t offset = m.SectorOffset(p.sector) + p.offset;
-    if (runLength > 0 && (dirty != b.sectors.end() || offset != runOffset + runLength)) {
+    if (runLength > 0 && (dirty != b.sectors.end() || unwritten || offset != runOffset + runLength)) {
       HRESULT hr = ReadRun(runOffset, runOut, runLength);
       if (Failed(hr)) return hr;
       runLength = 0;
     }
     if (dirty != b.sectors.end()) {
       std::memcpy(out, dirty->second.data() + p.offset, p.length);
+    } else if (unwritten) {
+      std::memset(out, 0, p.length);
     } else {
       if (runLength == 0) {
         runOffset = offset;
@@ -255,19 +258,73 @@ HRESULT SectorSpace::ReadRun(std::uint64_t offset, std::uint8_t* out, std::size_
 }
 
 HRESULT SectorSpace::CopyIn(Node& n, std::uint64_t pos, const std::uint8_t* in, std::size_t len) {
+  DirectRun run{};
   while (len > 0) {
     const Piece p = Locate(m, n, pos, len);
-    std::uint8_t* sector = nullptr;
-    HRESULT hr = WritableSector(p.sector, p.length == m.sectorSize, sector);
+    const auto direct = b.direct.find(p.sector);
+    HRESULT hr = direct != b.direct.end() ? WriteDirect(p, in, direct->second, run) : CopyInBatch(p, in);
     if (Failed(hr)) return hr;
-    if (in) {
-      std::memcpy(sector + p.offset, in, p.length);
-      in += p.length;
-    } else {
-      std::memset(sector + p.offset, 0, p.length);
-    }
+    if (in) in += p.length;
     pos += p.length;
     len -= p.length;
+  }
+  return FlushRun(run);
+}
+
+HRESULT SectorSpace::CopyInBatch(const Piece& p, const std::uint8_t* in) {
+  std::uint8_t* sector = nullptr;
+  HRESULT hr = WritableSector(p.sector, p.length == m.sectorSize, sector);
+  if (Failed(hr)) return hr;
+  if (in) {
+    std::memcpy(sector + p.offset, in, p.length);
+  } else {
+    std::memset(sector + p.offset, 0, p.length);
+  }
+  return S_OK;
+}
+
+// Bytes that follow one another in the file and in the caller's buffer go out with one write.
+// A sector's first write is a whole sector, zeros around the piece, since it may hold bytes of
+// an earlier use; zeros for a sector not written yet are left to the commit.
+HRESULT SectorSpace::WriteDirect(const Piece& p, const std::uint8_t* in, bool& written, DirectRun& run) {
+  const std::uint64_t offset = m.SectorOffset(p.sector) + p.offset;
+  const bool whole = p.length == m.sectorSize;
+  if (in && (written || whole) && run.length > 0 && offset == run.offset + run.length && in == run.in + run.length) {
+    run.length += p.length;
+    written = true;
+    return S_OK;
+  }
+  HRESULT hr = FlushRun(run);
+  if (Failed(hr) || (!in && !written)) return hr;
+  if (in && (written || whole)) {
+    run = DirectRun{offset, in, p.length};
+  } else {
+    std::vector<std::uint8_t> sector(m.sectorSize, 0);
+    if (in) std::memcpy(sector.data() + p.offset, in, p.length);
+    hr = written ? io::WriteAt(m_fd, offset, sector.data() + p.offset, p.length)
+                 : io::WriteAt(m_fd, m.SectorOffset(p.sector), sector.data(), sector.size());
+  }
+  written = true;
+  return hr;
+}
+
+HRESULT SectorSpace::FlushRun(DirectRun& run) {
+  if (run.length == 0) return S_OK;
+  const HRESULT hr = io::WriteAt(m_fd, run.offset, run.in, run.length);
+  run.length = 0;
+  return hr;
+}
+
+HRESULT SectorSpace::ZeroUnwritten() {
+  std::vector<std::uint32_t> unwritten;
+  for (const auto& [s, written] : b.direct)
+    if (!written) unwritten.push_back(s);
+  std::sort(unwritten.begin(), unwritten.end());
+  const std::vector<std::uint8_t> zeros(m.sectorSize, 0);
+  for (std::uint32_t s : unwritten) {
+    const HRESULT hr = io::WriteAt(m_fd, m.SectorOffset(s), zeros.data(), zeros.size());
+    if (Failed(hr)) return hr;
+    b.direct[s] = true;
   }
   return S_OK;
 }

@@ -1,6 +1,7 @@
 // Space in the file: allocating and freeing sectors and mini sectors, growing the FAT, the
 // chains of streams, and reading and writing sector contents through the batch's changed
-// sectors. A view over the parsed file (Model) and the batch under way, made where it is used;
+// sectors (or straight through to the file, for sectors the committed file does not use). A
+// view over the parsed file (Model) and the batch under way, made where it is used;
 // it owns nothing.
 #pragma once
 
@@ -35,10 +36,20 @@ class SectorSpace {
   HRESULT ReadSector(std::uint32_t s, std::uint8_t* out);
   // The batch's copy of sector s, made on first use (zero when fresh, else read).
   HRESULT WritableSector(std::uint32_t s, bool fresh, std::uint8_t*& out);
-  // A stream's bytes [pos, pos + len) out of its chain, and into it (zeros when in is null).
+  // A stream's bytes [pos, pos + len) out of its chain, and into it (zeros when in is null);
+  // into the batch's direct sectors they go straight to the file.
   HRESULT CopyOut(const Node& n, std::uint64_t pos, std::uint8_t* out, std::size_t len);
   HRESULT CopyIn(Node& n, std::uint64_t pos, const std::uint8_t* in, std::size_t len);
   HRESULT ZeroRange(Node& n, std::uint64_t from, std::uint64_t to);
+  // Writes zeros to the batch's direct sectors that were never written (before its commit).
+  HRESULT ZeroUnwritten();
+
+  // Where one piece of a stream lives: a sector and a range inside it.
+  struct Piece {
+    std::uint32_t sector;
+    std::uint32_t offset;
+    std::uint32_t length;
+  };
 
  private:
   HRESULT GrowFat();
@@ -46,6 +57,19 @@ class SectorSpace {
   HRESULT AllocMini(std::uint32_t& out);
   HRESULT EnsureMiniStream(std::uint64_t bytes);
   HRESULT ReadRun(std::uint64_t offset, std::uint8_t* out, std::size_t len);
+  bool Unwritten(std::uint32_t s) const {
+    const auto it = b.direct.find(s);
+    return it != b.direct.end() && !it->second;
+  }
+  // Bytes of direct sectors gathered for one write to the file.
+  struct DirectRun {
+    std::uint64_t offset = 0;
+    const std::uint8_t* in = nullptr;
+    std::size_t length = 0;
+  };
+  HRESULT CopyInBatch(const Piece& p, const std::uint8_t* in);
+  HRESULT WriteDirect(const Piece& p, const std::uint8_t* in, bool& written, DirectRun& run);
+  HRESULT FlushRun(DirectRun& run);
 
   HRESULT ReadFile(std::uint64_t offset, std::uint8_t* out, std::size_t len, std::size_t* got);
 

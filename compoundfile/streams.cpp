@@ -13,9 +13,11 @@ SectorSpace Document::Space() { return SectorSpace(*m_model, m_batch, m_file.fd(
 
 HRESULT Document::CopyIn(Node& n, std::uint64_t pos, const std::uint8_t* in, std::size_t len) {
   const HRESULT hr = Space().CopyIn(n, pos, in, len);
-  // A sector that could not be read stops the change under way half done, and releasing the
-  // file would commit that half: the batch is lost instead, like one whose writes failed.
+  // A sector that could not be read or written stops the change under way half done, and
+  // releasing the file would commit that half: the batch is lost instead, like one whose writes
+  // failed.
   if (Failed(hr)) m_broken = true;
+  if (hr == STG_E_MEDIUMFULL) m_diskFull = true;
   return hr;
 }
 

@@ -58,8 +58,10 @@ std::string StreamPath(int i) {
 bool AddsStorage(std::uint64_t k) { return k % 5 == 0; }
 std::string AddedPath(std::uint64_t k) { return "added/b" + std::to_string(k); }
 
+// fresh: the stream is emptied first, so that its content goes into sectors the file does not
+// use yet (as a large record's does) instead of over its own.
 HRESULT WriteStreamAt(Storage& root, const std::string& folder, const std::u16string& name,
-                      const std::string& content) {
+                      const std::string& content, bool fresh = false) {
   Storage parent;
   Storage* target = &root;
   if (!folder.empty()) {
@@ -70,6 +72,8 @@ HRESULT WriteStreamAt(Storage& root, const std::string& folder, const std::u16st
   Stream stream;
   HRESULT hr = target->OpenStream(name, stream);
   if (hr == STG_E_FILENOTFOUND) hr = target->CreateStream(name, stream);
+  if (Failed(hr)) return hr;
+  if (fresh) hr = stream.SetSize(0);
   if (Failed(hr)) return hr;
   hr = stream.Write(content.data(), static_cast<std::uint32_t>(content.size()));
   if (Failed(hr)) return hr;
@@ -83,7 +87,8 @@ HRESULT WriteBatch(const std::string& file, std::uint64_t k, bool create) {
   options.lockWait = 10s;
   HRESULT hr = StgOpenStorage(file, options, root);
   for (int i = 0; i < kStreams && Succeeded(hr); ++i)
-    hr = WriteStreamAt(root, kFolders[i % 3], u"stream" + FromUtf8(std::to_string(i)), Generation(k, i));
+    hr = WriteStreamAt(root, kFolders[i % 3], u"stream" + FromUtf8(std::to_string(i)), Generation(k, i),
+                       i % 4 == 2 && k % 2 == 1);
   if (Succeeded(hr) && AddsStorage(k)) hr = WriteStreamAt(root, AddedPath(k), u"s", Generation(k, 99));
   return hr;  // the batch reaches the file as root and its children are released
 }

@@ -72,6 +72,8 @@ HRESULT Save(const std::string& file, std::uint64_t* spaceNeeded = nullptr, cons
   for (int i = 0; i < 60 && Succeeded(hr); ++i) hr = PutRecord(root, kFolders, i, 1);
   if (Succeeded(hr)) hr = root.DestroyElement(u"f1");
   if (files && commit) commit->first = files->Calls();
+  // As the data file does, a full disk met by a step still asks the commit what the batch needs.
+  if (hr == STG_E_MEDIUMFULL) root.Commit(spaceNeeded);
   if (Succeeded(hr)) hr = root.Commit(spaceNeeded);
   if (files && commit) commit->end = files->Calls();
   return hr;
@@ -117,8 +119,9 @@ class FaultTest : public ::testing::Test {
     }
     WriteFileBytes(m_file, m_before);
   }
-  // Opens the file as the next run would (rolling a journal back) and tells how it is.
-  // kMixed: not byte for byte either file, but every record is as before or as after (a
+  // Opens the file as the next run would (rolling a journal back) and tells how it is: before
+  // and after when it holds what either file held (byte for byte, or only with other bytes in
+  // space neither uses); kMixed: every record is as before or as after (a
   // step before the commit failed, and releasing the file committed the steps before it).
   enum class State { kBefore, kAfter, kMixed, kNeither };
   State Reopened() {
@@ -131,8 +134,12 @@ class FaultTest : public ::testing::Test {
     const std::string bytes = ReadFileBytes(m_file);
     if (bytes == m_before) return State::kBefore;
     if (bytes == m_after) return State::kAfter;
+    // A batch writes a stream's new sectors where the file before did not use any: such bytes
+    // may remain (with no journal to roll them back) while the file reads as before.
     Tree tree;
     if (Failed(ReadTreeOfFile(m_file, tree))) return State::kNeither;
+    if (tree == m_beforeTree) return State::kBefore;
+    if (tree == m_afterTree) return State::kAfter;
     for (const auto& [path, element] : tree) {
       const auto before = m_beforeTree.find(path);
       const auto after = m_afterTree.find(path);
@@ -195,10 +202,12 @@ void FaultTest::FailEveryCall(int err) {
       }
       const bool inCommit = i >= m_commit.first && i < m_commit.end;
       const std::string bytes = ReadFileBytes(m_file);
-      if (inCommit && Failed(hr) && bytes != m_before && bytes != m_after) {
-        ASSERT_TRUE(journal::Pending(m_file)) << "the file was changed in part and its journal is gone";
-      }
+      // Without a journal, only what the file before did not use may have been written.
+      const bool unjournaledChange = Failed(hr) && bytes != m_before && bytes != m_after && !journal::Pending(m_file);
       const State state = Reopened();
+      if (unjournaledChange) {
+        ASSERT_EQ(state, State::kBefore) << "the file was changed in part and its journal is gone";
+      }
       ASSERT_NE(state, State::kNeither);
       if (inCommit) {
         ASSERT_NE(state, State::kMixed);
@@ -257,8 +266,8 @@ TEST_F(FaultTest, InterruptedCallsAndShortWritesAreCarriedOn) {
               interrupted, m_log.size(), partial);
 }
 
-// A power cut at any call, and just after the save: every record as before or as after (the
-// file is byte for byte one of the two), and olefile reads it.
+// A power cut at any call, and just after the save: the file holds every record as before or
+// every record as after, and olefile reads it.
 void FaultTest::CutPowerAtEveryCall(bool landed) {
   std::map<std::string, int> outcomes;
   int oleChecked = 0;

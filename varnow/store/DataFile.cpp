@@ -566,7 +566,10 @@ void CDataFile::WriteBatch(cfb::Storage& root, std::span<const CDirData> records
     }
     if (home && cfb::Succeeded(hr) && !content) continue;  // saved whole already
     if (home && cfb::Succeeded(hr)) {
-      hr = stream.Seek(0, cfb::SeekOrigin::Begin);
+      // A large record goes into sectors of its own, which are written as it is encoded
+      // instead of being held until the commit; the ones it had are freed by the commit.
+      if (EncodedSize(*content) > kWritePiece) hr = stream.SetSize(0);
+      if (cfb::Succeeded(hr)) hr = stream.Seek(0, cfb::SeekOrigin::Begin);
       std::uint64_t size = 0;
       // In pieces: a wide directory's record is megabytes, which the stream holds once already.
       if (cfb::Succeeded(hr))
