@@ -1,6 +1,7 @@
 #include "varnow/scan/DirData.h"
 
 #include <algorithm>
+#include <stdexcept>
 #include <string_view>
 #include <tuple>
 #include <unordered_map>
@@ -120,7 +121,7 @@ class CCaseBlindIndex {
   }
 
   // The first entry not claimed yet whose name matches name ignoring case; SIZE_MAX if none.
-  std::size_t FirstUnclaimed(const std::string& name, const std::vector<bool>& claimed) const {
+  std::size_t FirstUnclaimed(std::string_view name, const std::vector<bool>& claimed) const {
     const auto bucket = m_byKey.find(CaseBlindKey(name));
     if (bucket == m_byKey.end()) return SIZE_MAX;
     for (std::size_t i : bucket->second)
@@ -157,16 +158,28 @@ std::vector<std::uint32_t> IndicesByName(const std::vector<CDirInfo>& entries) {
 
 // The first entry named exactly name (entry order), or SIZE_MAX.
 std::size_t ExactMatch(const std::vector<CDirInfo>& entries, const std::vector<std::uint32_t>& byName,
-                       const std::string& name) {
+                       std::string_view name) {
   auto it = std::lower_bound(byName.begin(), byName.end(), name,
-                             [&entries](std::uint32_t i, const std::string& n) { return entries[i].name < n; });
+                             [&entries](std::uint32_t i, std::string_view n) { return entries[i].name < n; });
   return it != byName.end() && entries[*it].name == name ? *it : SIZE_MAX;
 }
 
 }  // namespace
 
-void MergeScannedSubdirectories(CDirData& record, std::vector<std::string> names,
-                                const std::vector<std::int64_t>& sizes) {
+CNameList::CNameList(std::vector<std::string> names) {
+  std::size_t chars = 0;
+  for (const std::string& name : names) chars += name.size();
+  if (chars > UINT32_MAX) throw std::length_error("names too long");
+  m_chars.reserve(chars);
+  m_ends.reserve(names.size());
+  for (std::string& name : names) {
+    m_chars += name;
+    m_ends.push_back(static_cast<std::uint32_t>(m_chars.size()));
+    std::string().swap(name);  // each name's memory goes as soon as it is copied
+  }
+}
+
+void MergeScannedSubdirectories(CDirData& record, const CNameList& names, const std::vector<std::int64_t>& sizes) {
   auto& entries = record.m_entries;
   std::vector<bool> claimed(entries.size(), false);
   std::vector<std::size_t> slot(names.size(), SIZE_MAX);
@@ -202,7 +215,7 @@ void MergeScannedSubdirectories(CDirData& record, std::vector<std::string> names
     if (reserved[f]) continue;
     if (slot[f] == SIZE_MAX) {
       slot[f] = entries.size();
-      entries.push_back(CDirInfo{std::move(names[f]), kEmptyHistory});
+      entries.push_back(CDirInfo{std::string(names[f]), kEmptyHistory});
     }
     entries[slot[f]].sizes[0] = sizes[f];
   }

@@ -84,11 +84,28 @@ void MergeWithSaved(CDirData& record, const CDirData& saved, int newScans);
 // Letter case ignored; Unicode-aware for UTF-8 names, ASCII-only for other bytes.
 bool SameNameIgnoringCase(std::string_view a, std::string_view b);
 
+// Names kept one after another in one string. A wide directory lists tens of thousands of
+// subdirectories, whose names as strings of their own take twice the memory.
+class CNameList {
+ public:
+  CNameList() = default;
+  explicit CNameList(std::vector<std::string> names);
+
+  std::size_t size() const { return m_ends.size(); }
+  std::string_view operator[](std::size_t i) const {
+    const std::uint32_t begin = i == 0 ? 0 : m_ends[i - 1];
+    return std::string_view(m_chars).substr(begin, m_ends[i] - begin);
+  }
+
+ private:
+  std::string m_chars;
+  std::vector<std::uint32_t> m_ends;
+};
+
 // Puts the sizes a scan found for the listed subdirectories (names and sizes in listing order)
 // into sizes[0] of their entries. A name keeps the entry that carries exactly its name; failing
 // that, the entry whose name differs only in letter case, provided no other listed name claimed
 // it; otherwise it gets a new entry at the end. A reserved name (a summary row's) gets none.
-void MergeScannedSubdirectories(CDirData& record, std::vector<std::string> names,
-                                const std::vector<std::int64_t>& sizes);
+void MergeScannedSubdirectories(CDirData& record, const CNameList& names, const std::vector<std::int64_t>& sizes);
 
 }  // namespace varnow

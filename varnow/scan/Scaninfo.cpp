@@ -392,10 +392,12 @@ std::int64_t CScanInfo::ScanTree(int level, CDirData& record, CListedDirectory& 
         sizes.push_back(size);
         total += size;
       }
-      // A wide directory's listing is megabytes that the merge does not need.
+      // A wide directory's listing is megabytes that the merge does not need, and its names take
+      // half as much packed.
       listed.children = std::vector<CListedDirectory>();
+      const CNameList names(std::move(listed.subdirectories));
       if (readLater) LoadSaved(record, consultFile && loaded == IScanStore::LoadResult::Loaded);
-      MergeScannedSubdirectories(record, std::move(listed.subdirectories), sizes);
+      MergeScannedSubdirectories(record, names, sizes);
     }
     if (m_scan->visitor) m_scan->visitor->OnDirectoryEnd();
     FinishRecord(level, record, listed.opened, total);

@@ -200,7 +200,7 @@ TEST_F(ScanTest, RenameInLetterCaseKeepsHistoryButTwoLiveNamesStaySeparate) {
   // Both spellings live: the exact one keeps the history, the other is new.
   CDirData record;
   record.m_entries.push_back(CDirInfo{"docs", {N, 100, N, N, N, N}});
-  MergeScannedSubdirectories(record, {"DOCS", "docs"}, {1, 2});
+  MergeScannedSubdirectories(record, CNameList({"DOCS", "docs"}), {1, 2});
   EXPECT_THAT(Names(record), ElementsAre("docs", "DOCS"));
   EXPECT_EQ(record.m_entries[0].sizes, (Sizes{2, 100, N, N, N, N}));
   EXPECT_EQ(record.m_entries[1].sizes, (Sizes{1, N, N, N, N, N}));
@@ -214,7 +214,7 @@ TEST_F(ScanTest, CaseBlindMatchTakesTheFirstUnclaimedEntryAndNeverASummaryRow) {
   CDirData record;
   for (const char* name : {"\xc3\x84pfel", "docs", "DOCS", "A\xff", "KOB*[Total Used]", "same"})
     record.m_entries.push_back(CDirInfo{name, {N, 7, N, N, N, N}});
-  MergeScannedSubdirectories(record, {"\xc3\xa4PFEL", "Docs", "dOCS", "a\xff", "kob*[total used]", "SAME", "same"},
+  MergeScannedSubdirectories(record, CNameList({"\xc3\xa4PFEL", "Docs", "dOCS", "a\xff", "kob*[total used]", "SAME", "same"}),
                              {1, 2, 3, 4, 5, 6, 8});
   EXPECT_THAT(Names(record), ElementsAre("\xc3\x84pfel", "docs", "DOCS", "A\xff", "KOB*[Total Used]", "same",
                                          "kob*[total used]", "SAME"));
@@ -226,15 +226,32 @@ TEST_F(ScanTest, CaseBlindMatchTakesTheFirstUnclaimedEntryAndNeverASummaryRow) {
 TEST_F(ScanTest, ExactMatchTakesTheFirstOfEqualNamesAndAReservedNameNothing) {
   CDirData record;
   for (const char* name : {"b", "a", "b", "KOB*[Total Free]"}) record.m_entries.push_back(CDirInfo{name, kEmptyHistory});
-  MergeScannedSubdirectories(record, {"b", "KOB*[Total Free]", "b", "c"}, {1, 2, 3, 4});
+  MergeScannedSubdirectories(record, CNameList({"b", "KOB*[Total Free]", "b", "c"}), {1, 2, 3, 4});
   std::vector<std::int64_t> sizes;
   for (const CDirInfo& entry : record.m_entries) sizes.push_back(entry.sizes[0]);
   EXPECT_THAT(Names(record), ElementsAre("b", "a", "b", "KOB*[Total Free]", "c"));
   EXPECT_THAT(sizes, ElementsAre(1, N, 3, N, 4));
 
   CDirData empty;
-  MergeScannedSubdirectories(empty, {}, {});
+  MergeScannedSubdirectories(empty, CNameList(), {});
   EXPECT_TRUE(empty.m_entries.empty());
+}
+
+TEST(NameList, KeepsEveryNameAsListedInOrder) {
+  EXPECT_EQ(CNameList().size(), 0u);
+  EXPECT_EQ(CNameList(std::vector<std::string>{}).size(), 0u);
+  const std::string longest(kMaxEntryName, '\xff');
+  const CNameList names({"a", "", "A", longest, std::string("nul\0byte", 8), "a"});
+  ASSERT_EQ(names.size(), 6u);
+  EXPECT_EQ(names[0], "a");
+  EXPECT_EQ(names[1], "");
+  EXPECT_EQ(names[2], "A");  // names that fold alike stay apart
+  EXPECT_EQ(names[3], longest);
+  EXPECT_EQ(names[4], std::string_view("nul\0byte", 8));
+  EXPECT_EQ(names[5], "a");
+  const CNameList one({"only"});
+  ASSERT_EQ(one.size(), 1u);
+  EXPECT_EQ(one[0], "only");
 }
 
 TEST_F(ScanTest, EmptyDirectoryHasOnlyTheSummaryRows) {
