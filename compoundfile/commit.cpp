@@ -65,8 +65,10 @@ HRESULT Document::WriteBatch(std::uint64_t* spaceNeeded) {
 
 // What the batch would take on the disk, had it been written (for a disk found full before).
 std::uint64_t Document::SpaceNeeded() {
+  // On copies of the lists, which Collect sorts and turns into sector indexes in place.
+  std::vector<std::uint32_t> entries = m_batch.entries, fat = m_batch.fat, miniFat = m_batch.miniFat;
   BatchWriter writer(*m_model, m_file.fd(), m_path);
-  writer.Collect({m_batch.sectors, m_batch.entries, m_batch.fat, m_batch.miniFat, m_batch.difat});
+  writer.Collect({m_batch.sectors, entries, fat, miniFat, m_batch.difat});
   return writer.SpaceNeeded();
 }
 

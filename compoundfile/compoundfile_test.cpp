@@ -938,7 +938,7 @@ TEST_F(CompoundFileTest, DamagedFilesGiveStatusCodes) {
   };
   // Big's chain: a cycle back onto its own first sector.
   const Model m = Parse();
-  const std::vector<std::uint32_t>& chain = m.nodes[m.nodes[0].children().front()].chain();
+  const IdList& chain = m.nodes[m.nodes[0].children().front()].chain();
   std::vector<char> cyclic = bytes;
   const std::uint64_t fatAt = m.SectorOffset(m.fatSectors[0]);
   format::Put32(reinterpret_cast<std::uint8_t*>(cyclic.data() + fatAt + 4 * chain.back()), chain.front());

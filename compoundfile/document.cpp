@@ -276,7 +276,7 @@ HRESULT Document::LoadEntry(std::uint32_t id, std::uint32_t parent, Node*& out) 
 HRESULT Document::ListChildren(std::uint32_t storage) {
   Node& s = NodeAt(storage);
   if (s.entry.listed) return S_OK;
-  std::vector<std::uint32_t> children;
+  IdList children;
   std::unordered_set<std::uint32_t> seen;
   std::vector<std::uint32_t> stack;
   std::uint32_t cur = s.entry.child;
@@ -415,7 +415,7 @@ void Document::Renew(std::uint32_t id, std::u16string_view name, std::uint8_t ty
   if (nodes[id].entry.type == kStream)
     Space().Truncate(nodes[id].chain(), 0, nodes[id].entry.size < kMiniStreamCutoff);
   else
-    FreeSubtrees(std::move(nodes[id].children()));
+    FreeSubtrees({nodes[id].children().begin(), nodes[id].children().end()});
   Node& n = nodes[id];
   m_model->DropSideData(id, n);
   Entry entry;

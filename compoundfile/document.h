@@ -14,6 +14,7 @@
 #include "compoundfile/compoundfile.h"
 #include "compoundfile/fileio.h"
 #include "compoundfile/format.h"
+#include "compoundfile/idlist.h"
 #include "compoundfile/nameindex.h"
 #include "compoundfile/namepool.h"
 
@@ -71,14 +72,14 @@ struct Node {
     std::uint32_t slot = 0;              // full models: where the parent's `children` lists it
     std::uint32_t parent;                // partial models: the storage whose tree holds it
   };
-  std::vector<std::uint32_t> list;
+  IdList list;
 
   // Storages: in enumeration order once sorted.
-  std::vector<std::uint32_t>& children() { return list; }
-  const std::vector<std::uint32_t>& children() const { return list; }
+  IdList& children() { return list; }
+  const IdList& children() const { return list; }
   // Streams: sectors (mini sectors when small).
-  std::vector<std::uint32_t>& chain() { return list; }
-  const std::vector<std::uint32_t>& chain() const { return list; }
+  IdList& chain() { return list; }
+  const IdList& chain() const { return list; }
   bool IsStorage() const { return entry.type == format::kStorage || entry.type == format::kRoot; }
 };
 
@@ -174,10 +175,12 @@ struct Model {
 HRESULT LoadModel(int fd, bool partial, Model& out);
 // Follows a chain of the FAT (or of the MiniFAT when mini) from start to ENDOFCHAIN, claiming
 // its sectors; at least `needed` links. STG_E_DOCFILECORRUPT for a chain that leaves the file,
-// loops or runs into a sector claimed already.
+// loops or runs into a sector claimed already. Ids is std::vector<std::uint32_t> (the model's
+// own chains) or IdList (an entry's).
 class ReadCache;
-HRESULT WalkChain(Model& m, int fd, std::uint32_t start, bool mini, std::uint64_t needed,
-                  std::vector<std::uint32_t>& out, ReadCache* cache = nullptr);
+template <class Ids>
+HRESULT WalkChain(Model& m, int fd, std::uint32_t start, bool mini, std::uint64_t needed, Ids& out,
+                  ReadCache* cache = nullptr);
 // The bytes of a new empty file (header, FAT and a directory holding the root).
 std::vector<std::uint8_t> NewFileImage();
 

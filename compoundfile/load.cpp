@@ -172,7 +172,8 @@ class Loader {
     return S_OK;
   }
 
-  HRESULT Walk(std::uint32_t start, bool mini, std::uint64_t needed, std::vector<std::uint32_t>& out) {
+  template <class Ids>
+  HRESULT Walk(std::uint32_t start, bool mini, std::uint64_t needed, Ids& out) {
     return WalkChain(m, m_fd, start, mini, needed, out);
   }
 
@@ -381,8 +382,9 @@ void Model::DropSideData(std::uint32_t id, Node& n) {
   if (!indexes.empty()) indexes.erase(id);
 }
 
-HRESULT WalkChain(Model& m, int fd, std::uint32_t start, bool mini, std::uint64_t needed,
-                  std::vector<std::uint32_t>& out, ReadCache* cache) {
+template <class Ids>
+HRESULT WalkChain(Model& m, int fd, std::uint32_t start, bool mini, std::uint64_t needed, Ids& out,
+                  ReadCache* cache) {
   out.clear();
   std::vector<bool>& owned = mini ? m.miniOwned : m.owned;
   const std::uint64_t limit = mini ? std::min<std::uint64_t>(m.miniLimit, m.miniFatEntries)
@@ -403,6 +405,10 @@ HRESULT WalkChain(Model& m, int fd, std::uint32_t start, bool mini, std::uint64_
   }
   return out.size() >= needed ? S_OK : STG_E_DOCFILECORRUPT;
 }
+
+template HRESULT WalkChain(Model&, int, std::uint32_t, bool, std::uint64_t, std::vector<std::uint32_t>&,
+                           ReadCache*);
+template HRESULT WalkChain(Model&, int, std::uint32_t, bool, std::uint64_t, IdList&, ReadCache*);
 
 HRESULT LoadModel(int fd, bool partial, Model& out) {
   try {

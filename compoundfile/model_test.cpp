@@ -1,13 +1,17 @@
-// The parts of the parsed file model that keep it small: the name pool, the entry fields kept
-// beside the nodes, and the directory read in runs.
+// The parts of the parsed file model that keep it small: the name pool, the id lists of the
+// entries, the entry fields kept beside the nodes, and the directory read in runs.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <new>
+#include <numeric>
 #include <string>
+#include <vector>
 
 #include "compoundfile/compoundfile.h"
 #include "compoundfile/document.h"
@@ -60,6 +64,83 @@ TEST(NamePool, ANameTakenFromThePoolItselfSurvivesItsGrowth) {
     const NamePool::Ref copy = pool.Add(pool.View(first.at, first.length));
     ASSERT_EQ(pool.View(copy.at, copy.length), u"first name of all");
     pool.Add(Numbered(u"n", i));  // moves the name out of the shared slot now and then
+  }
+}
+
+// Checks list against the same ids kept by a vector, through every way of reading it.
+void ExpectIds(const IdList& list, const std::vector<std::uint32_t>& ids) {
+  ASSERT_EQ(list.size(), ids.size());
+  EXPECT_EQ(list.empty(), ids.empty());
+  EXPECT_TRUE(std::equal(list.begin(), list.end(), ids.begin(), ids.end()));
+  if (!ids.empty()) {
+    EXPECT_EQ(list.front(), ids.front());
+    EXPECT_EQ(list.back(), ids.back());
+  }
+}
+
+TEST(IdList, BehavesAsAVectorOnBothSidesOfItsInlineRoom) {
+  static_assert(sizeof(IdList) == sizeof(std::vector<std::uint32_t>));
+  IdList list;
+  std::vector<std::uint32_t> ids;
+  ExpectIds(list, ids);
+  // Grown one id at a time past the inline room and far beyond, with the largest id.
+  for (std::uint32_t i = 0; i < 1000; ++i) {
+    const std::uint32_t id = i == 3 ? 0xFFFFFFFFu : i * 7;
+    list.push_back(id);
+    ids.push_back(id);
+    if (i < 8 || i == 999) ExpectIds(list, ids);
+  }
+  list.resize(2);
+  ids.resize(2);
+  ExpectIds(list, ids);
+  list.resize(6, 9);
+  ids.resize(6, 9);
+  ExpectIds(list, ids);
+  list.pop_back();
+  ids.pop_back();
+  ExpectIds(list, ids);
+  list.clear();
+  EXPECT_TRUE(list.empty());
+  list.push_back(5);  // room kept after clear
+  ExpectIds(list, {5});
+
+  IdList exact;
+  exact.reserve(IdList::kInline + 1);
+  EXPECT_EQ(exact.capacity(), IdList::kInline + 1);
+  std::vector<std::uint32_t> many(5000);
+  std::iota(many.begin(), many.end(), 1u);
+  exact.assign(many.data(), many.data() + many.size());
+  ExpectIds(exact, many);
+  std::sort(exact.begin(), exact.end(), std::greater<>());
+  EXPECT_EQ(exact.front(), 5000u);
+}
+
+TEST(IdList, CopiesAndMovesKeepTheIdsWhereverTheyAreHeld) {
+  for (const std::size_t n : {std::size_t{0}, std::size_t{1}, IdList::kInline, IdList::kInline + 1, std::size_t{300}}) {
+    std::vector<std::uint32_t> ids(n);
+    std::iota(ids.begin(), ids.end(), 100u);
+    IdList list;
+    list.assign(ids.data(), ids.data() + ids.size());
+
+    IdList copy(list);
+    ExpectIds(copy, ids);
+    copy.push_back(1);  // the copy is its own
+    ExpectIds(list, ids);
+
+    IdList moved(std::move(list));
+    ExpectIds(moved, ids);
+    EXPECT_TRUE(list.empty());
+    list.push_back(7);  // a list moved from is usable again
+    ExpectIds(list, {7});
+
+    IdList target{1, 2, 3, 4, 5, 6};
+    target = std::move(moved);
+    ExpectIds(target, ids);
+    target = copy;
+    EXPECT_EQ(target, copy);
+    IdList& same = target;
+    target = std::move(same);  // onto itself: nothing lost
+    EXPECT_EQ(target, copy);
   }
 }
 

@@ -128,8 +128,8 @@ HRESULT SectorSpace::AllocMini(std::uint32_t& out) {
   }
 }
 
-HRESULT SectorSpace::Extend(std::vector<std::uint32_t>& chain, std::size_t count, bool mini) {
-  std::vector<std::uint32_t> added;
+HRESULT SectorSpace::Extend(IdList& chain, std::size_t count, bool mini) {
+  IdList added;
   added.reserve(count);
   for (std::size_t i = 0; i < count; ++i) {
     std::uint32_t s = 0;
@@ -148,7 +148,7 @@ HRESULT SectorSpace::Extend(std::vector<std::uint32_t>& chain, std::size_t count
   return S_OK;
 }
 
-void SectorSpace::Truncate(std::vector<std::uint32_t>& chain, std::size_t count, bool mini) {
+void SectorSpace::Truncate(IdList& chain, std::size_t count, bool mini) {
   for (std::size_t i = count; i < chain.size(); ++i) {
     if (mini) {
       SetMiniFat(chain[i], kFreeSect);

@@ -28,9 +28,9 @@ class SectorSpace {
   void SetFat(std::uint32_t index, std::uint32_t value);
   // Appends count free sectors (mini sectors when mini) to chain, each reading as zero; on
   // failure the chain is as it was.
-  HRESULT Extend(std::vector<std::uint32_t>& chain, std::size_t count, bool mini);
+  HRESULT Extend(IdList& chain, std::size_t count, bool mini);
   // Frees the chain's sectors from count on.
-  void Truncate(std::vector<std::uint32_t>& chain, std::size_t count, bool mini);
+  void Truncate(IdList& chain, std::size_t count, bool mini);
 
   // Sector contents: the batch's changed sectors first, then the file.
   HRESULT ReadSector(std::uint32_t s, std::uint8_t* out);

@@ -71,11 +71,11 @@ HRESULT Document::Resize(std::uint32_t id, std::uint64_t size) {
     std::vector<std::uint8_t> data(static_cast<std::size_t>(keep));
     hr = Space().CopyOut(NodeAt(id), 0, data.data(), data.size());
     if (Failed(hr)) return hr;
-    std::vector<std::uint32_t> chain;
+    IdList chain;
     hr = Space().Extend(chain, static_cast<std::size_t>(Units(size, unit)), newMini);
     if (Failed(hr)) return hr;
     Node& n = NodeAt(id);
-    std::vector<std::uint32_t> previous = std::move(n.chain());
+    IdList previous = std::move(n.chain());
     n.chain() = std::move(chain);
     n.entry.size = size;
     hr = CopyIn(n, 0, data.data(), data.size());
@@ -86,7 +86,7 @@ HRESULT Document::Resize(std::uint32_t id, std::uint64_t size) {
     const std::size_t need = static_cast<std::size_t>(Units(size, mini ? kMiniSectorSize : m.sectorSize));
     Node* n = &NodeAt(id);
     if (need > n->chain().size()) {
-      std::vector<std::uint32_t> chain = std::move(n->chain());
+      IdList chain = std::move(n->chain());
       hr = Space().Extend(chain, need - chain.size(), mini);
       n = &NodeAt(id);
       n->chain() = std::move(chain);

@@ -12,7 +12,7 @@ using namespace format;
 
 void SiblingTrees::SortChildren(Node& storage) {
   NodeList& nodes = m.nodes;
-  std::vector<std::uint32_t>& children = storage.children();
+  IdList& children = storage.children();
   if (std::is_sorted(children.begin(), children.end(), [&](std::uint32_t a, std::uint32_t b) {
         return CompareNames(m.NameOf(nodes[a]), m.NameOf(nodes[b])) < 0;
       }))

@@ -105,6 +105,13 @@ bool ForEachEntry(RecordBytes& bytes, Use&& use) {
   return true;
 }
 
+// The entries before the bytes end or turn out damaged.
+std::size_t CountEntries(RecordBytes& bytes) {
+  std::size_t count = 0;
+  ForEachEntry(bytes, [&](std::string_view, const std::uint8_t*) { ++count; });
+  return count;
+}
+
 // Appends the entries to record, which are count before the bytes end or turn out damaged.
 bool DecodeEntries(RecordBytes& bytes, std::size_t count, CDirData& record) {
   // Reserved exactly: a wide directory's record holds tens of thousands of entries, and growing
@@ -223,7 +230,7 @@ bool ReadRecordInPieces(cfb::Stream& stream, std::uint64_t size, CDirData& recor
   std::size_t count = 0;
   {
     RecordBytes counting(stream, size - kHeaderSize);
-    ForEachEntry(counting, [&](std::string_view, const std::uint8_t*) { ++count; });
+    count = CountEntries(counting);
   }
   if (cfb::Failed(stream.Seek(kHeaderSize, cfb::SeekOrigin::Begin))) return false;
   RecordBytes entries(stream, size - kHeaderSize);
@@ -326,9 +333,8 @@ bool DecodeRecord(const std::uint8_t* data, std::size_t size, CDirData& record) 
   if (size == 0) return true;
   if (size < kHeaderSize) return false;
   DecodeHeader(data, record);
-  std::size_t count = 0;
   RecordBytes counting(data + kHeaderSize, size - kHeaderSize);
-  ForEachEntry(counting, [&](std::string_view, const std::uint8_t*) { ++count; });
+  const std::size_t count = CountEntries(counting);
   RecordBytes entries(data + kHeaderSize, size - kHeaderSize);
   return DecodeEntries(entries, count, record);
 }
