@@ -138,6 +138,7 @@ void CVarnowDlg::UpdateStats() {
     std::uint64_t freeBytes = 0;
     session.ORVGetFreeSpace(snapshot->scanRoot, freeBytes);
     snapshot->freeSpace = static_cast<std::int64_t>(freeBytes);
+    if (!m_view) return;  // nothing to show it: the folder's files are not summed, the record not copied
     snapshot->scannedSize = GetDirectorySize(dir, session.SizeRule());
     snapshot->counted = !m_countedDirectory.empty() && m_countedDirectory == dir;
     snapshot->directories = session.DirectoriesScanned();
@@ -145,7 +146,6 @@ void CVarnowDlg::UpdateStats() {
     snapshot->clusterSize = session.ClusterSize();
     snapshot->countsOnDisk = session.CountsOnDisk();
     snapshot->compressed = mount && mount->isCompressed;
-    if (!m_view) return;  // nothing to show it: the record is not copied
     snapshot->record = std::make_shared<const CDirData>(session.dd);
     snapshot->projection = ProjectionText(ProjectDiskFull(*snapshot->record), dir);
     m_snapshot = std::move(snapshot);
