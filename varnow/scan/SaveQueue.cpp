@@ -2,20 +2,11 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <thread>
 
 #include "platform/tracelog.h"
 #include "varnow/scan/Prompts.h"
 
 namespace varnow {
-namespace {
-
-// How long the first batch of a flush may wait to fill while records keep coming, and how
-// often it looks.
-constexpr std::chrono::milliseconds kGatherMost{250};
-constexpr std::chrono::milliseconds kGatherStep{5};
-
-}  // namespace
 
 CSaveQueue::CSaveQueue(std::unique_ptr<IScanStore> store, IPrompts* prompts, std::chrono::milliseconds idleFlush,
                        std::size_t flushThreshold, std::size_t maxBatch, std::size_t maxQueued)
@@ -288,7 +279,6 @@ void CSaveQueue::WriterThread() {
     if (woken == CSignalPair::kSecond) return;
     try {
       if (woken == CSignalPair::kFirst) {
-        GatherBatch();
         for (std::size_t queued = Count(); queued > m_flushThreshold || queued >= m_maxQueued; queued = Count())
           FlushOnce();
         continue;
@@ -303,23 +293,8 @@ void CSaveQueue::WriterThread() {
   }
 }
 
-// Every batch costs the file's syncs, and a scan of a wide folder queues hundreds of records a
-// millisecond: while the queue keeps growing, the flush waits a moment for a whole batch
-// instead of writing the few hundred that set it off. A queue that stands still is written at
-// once.
-void CSaveQueue::GatherBatch() {
-  const auto until = std::chrono::steady_clock::now() + kGatherMost;
-  for (std::size_t before = Count(); before < m_maxBatch && !m_stopping && std::chrono::steady_clock::now() < until;) {
-    std::this_thread::sleep_for(kGatherStep);
-    const std::size_t now = Count();
-    if (now == before) return;
-    before = now;
-  }
-}
-
 void CSaveQueue::Shutdown() {
   if (!m_writer.joinable()) return;
-  m_stopping = true;
   m_signals.Set(CSignalPair::kSecond);
   m_writer.join();
   {

@@ -1,6 +1,5 @@
 // The records waiting to be written into the data file, and the writer thread that writes them:
-// when more than the threshold wait (the first batch waiting a moment to fill while a scan
-// still adds to it), when no save request came for the idle time, and all of
+// when more than the threshold wait, when no save request came for the idle time, and all of
 // them at shutdown. A write takes at most maxBatch records, oldest first; a producer that finds
 // maxQueued records waiting waits until the writer has taken a batch, so that memory stays
 // bounded however far a scan runs ahead of the writer. The queue lock is always taken before the
@@ -81,7 +80,6 @@ class CSaveQueue {
   bool TakeQueued(const std::string& path, CDirData& out);
   std::vector<CDirData> TakeBatch(std::size_t most, std::unique_lock<std::mutex>& storageLock,
                                   const std::string* alsoWritten);
-  void GatherBatch();
   bool FlushOnce();
   bool WriteRecords(std::span<const CDirData> records);
   // Shows what the store has to tell, each text once; under the storage lock.
@@ -108,7 +106,6 @@ class CSaveQueue {
   CSignalPair m_signals;  // save event, shutdown event
   std::atomic<std::chrono::steady_clock::rep> m_lastRequest{0};
   std::atomic<bool> m_failed{false};
-  std::atomic<bool> m_stopping{false};  // Shutdown has begun: a flush no longer waits to fill
   // A batch found the disk full: the rest of the save is dropped (told once) until the next
   // scan begins.
   std::atomic<bool> m_diskFull{false};

@@ -35,7 +35,7 @@ struct CScanOptions {
   std::size_t flushThreshold = 500;
   // Records written in one commit at most, and records queued at most before a scan waits for
   // the writer: what the save holds in memory stays bounded.
-  std::size_t maxBatch = 2000;
+  std::size_t maxBatch = 4000;
   std::size_t maxQueued = 8000;
   // A directory with more subdirectories than this has its saved record read only once they
   // are merged: the record and the listing of a wide directory are megabytes each.
