@@ -9,8 +9,6 @@
 #include <cstring>
 #include <initializer_list>
 #include <limits>
-#include <new>
-#include <span>
 #include <stdexcept>
 
 namespace cfb {
@@ -54,7 +52,6 @@ class IdList {
   std::uint32_t front() const { return data()[0]; }
   std::uint32_t& back() { return data()[m_size - 1]; }
   std::uint32_t back() const { return data()[m_size - 1]; }
-  operator std::span<const std::uint32_t>() const { return {data(), m_size}; }
 
   void push_back(std::uint32_t id) {
     if (m_size == m_capacity) Grow(std::size_t{m_size} + 1);
