@@ -229,7 +229,7 @@ TEST_F(CompoundFileTest, StreamsMoveAcrossTheCutoffBothWays) {
   EXPECT_EQ(m.nodes[m.nodes[0].children().front()].chain().size(), 64u);
 }
 
-TEST_F(CompoundFileTest, LargeFileUsesDifat) {
+TEST_F(CompoundFileTest, LargeFileUsesDifatAndKeepsItsFatInRuns) {
   const std::string data = Pattern(8 * 1024 * 1024, 7);
   {
     Storage root;
@@ -244,6 +244,15 @@ TEST_F(CompoundFileTest, LargeFileUsesDifat) {
   Storage root;
   ASSERT_EQ(Open(root, false), S_OK);
   EXPECT_EQ(ReadStream(root, u"Big"), data);
+
+  // A growing file's FAT comes in runs of sectors side by side (an open reads each run with
+  // one call), and what it describes past the end of the file is free.
+  const Model m = Parse();
+  std::size_t runs = 1;
+  for (std::size_t i = 1; i < m.fatSectors.size(); ++i) runs += m.fatSectors[i] != m.fatSectors[i - 1] + 1;
+  EXPECT_LT(runs, m.fatSectors.size() / 3);
+  for (std::size_t s = m.fileSectors; s < m.fat.size(); ++s) ASSERT_EQ(m.fat[s], format::kFreeSect) << s;
+  EXPECT_LT(m.fat.size() - m.fileSectors, m.fat.size() / 4);
 }
 
 TEST_F(CompoundFileTest, RewritingManyTimesReusesFreedSectors) {

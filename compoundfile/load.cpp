@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "compoundfile/document.h"
@@ -153,11 +154,13 @@ class Loader {
     for (std::uint32_t s : m.fatSectors)
       if (Failed(Claim(s))) return STG_E_DOCFILECORRUPT;
 
-    std::vector<std::uint8_t> bytes;
-    HRESULT hr = ReadChain(m.fatSectors, bytes);
+    // Read in place: a large file's FAT is megabytes.
+    m.fat.resize(m.fatSectors.size() * std::size_t{m.IdsPerSector()});
+    auto* bytes = reinterpret_cast<std::uint8_t*>(m.fat.data());
+    HRESULT hr = ReadSectors(m.fatSectors, 0, m.fatSectors.size(), bytes);
     if (Failed(hr)) return hr;
-    m.fat.resize(bytes.size() / 4);
-    for (std::size_t i = 0; i < m.fat.size(); ++i) m.fat[i] = Get32(bytes.data() + 4 * i);
+    if constexpr (std::endian::native != std::endian::little)
+      for (std::size_t i = 0; i < m.fat.size(); ++i) m.fat[i] = Get32(bytes + 4 * i);
     // The FAT must describe its own sectors; a writer that left them marked free would have us
     // hand them out as data and overwrite the FAT.
     auto reserve = [&](std::uint32_t s, std::uint32_t mark) {

@@ -59,22 +59,34 @@ bool SectorSpace::WouldFit(std::uint64_t sectors) const {
   return used + sectors + fatOverhead <= limit;
 }
 
-// Adds a FAT sector at the first sector number the FAT does not cover yet (so it describes
-// itself), and a DIFAT sector beside it when the header and the DIFAT are full.
+// Adds FAT sectors at the first sector numbers the FAT does not cover yet (so they describe
+// themselves), with a DIFAT sector beside them when the header and the DIFAT are full. A large
+// file gets them in runs of up to an eighth of its FAT: one sector at a time, a file's FAT lay
+// in single sectors 64 KB apart, and every open read it with one call per sector.
 HRESULT SectorSpace::GrowFat() {
+  constexpr std::size_t kMaxRun = 128;  // 64 KB of a 512-byte sector file's FAT written ahead
   const std::uint64_t s = m.fat.size();
-  if (s + 2 >= kMaxRegSect || (m.Version3() && m.SectorOffset(static_cast<std::uint32_t>(s)) +
-                                                       2 * m.sectorSize > kVersion3Limit))
-    return STG_E_MEDIUMFULL;
-  const std::uint32_t sector = static_cast<std::uint32_t>(s);
-  m.fat.resize(s + m.IdsPerSector(), kFreeSect);
-  m.fatSectors.push_back(sector);
-  SetFat(sector, kFatSect);
-  const std::size_t difatCapacity =
-      kHeaderDifatSlots + m.difatSectors.size() * (m.IdsPerSector() - 1);
-  if (m.fatSectors.size() > difatCapacity) {
-    SetFat(sector + 1, kDifSect);
-    m.difatSectors.push_back(sector + 1);
+  const std::uint32_t ids = m.IdsPerSector();
+  std::size_t run = std::clamp<std::size_t>(m.fatSectors.size() / 8, 1, kMaxRun);
+  auto fits = [&](std::uint64_t fatSectors) {  // with the DIFAT sectors they may need
+    const std::uint64_t sectors = fatSectors + 1 + fatSectors / (ids - 1);
+    return s + sectors < kMaxRegSect &&
+           !(m.Version3() && m.SectorOffset(static_cast<std::uint32_t>(s)) + sectors * m.sectorSize > kVersion3Limit);
+  };
+  while (run > 1 && !fits(run)) run /= 2;
+  if (!fits(run)) return STG_E_MEDIUMFULL;
+  m.fat.resize(s + run * ids, kFreeSect);
+  std::uint32_t next = static_cast<std::uint32_t>(s);
+  for (std::size_t i = 0; i < run; ++i) {
+    // Written whole even where nothing it describes is in use yet.
+    b.fat.push_back(static_cast<std::uint32_t>(m.fatSectors.size()));
+    m.fatSectors.push_back(next);
+    SetFat(next++, kFatSect);
+    const std::size_t difatCapacity = kHeaderDifatSlots + m.difatSectors.size() * (ids - 1);
+    if (m.fatSectors.size() > difatCapacity) {
+      SetFat(next, kDifSect);
+      m.difatSectors.push_back(next++);
+    }
   }
   b.difat = true;
   return S_OK;

@@ -28,9 +28,7 @@ constexpr char kNoWindow[] =
 }
 
 CVarnowApp::CVarnowApp(IPrompts& prompts, InteractiveRun interactive, MainWindowMaker make)
-    : m_prompts(prompts), m_interactive(std::move(interactive)), m_make(std::move(make)) {
-  GetProgramVersion(&m_major, &m_minor, &m_build);
-}
+    : m_prompts(prompts), m_interactive(std::move(interactive)), m_make(std::move(make)) {}
 
 bool CVarnowApp::InitInstance(const std::string& commandLine) {
   // Component library, grid control and 3D drawing need no set-up here; the settings key's
@@ -44,7 +42,11 @@ bool CVarnowApp::InitInstance(const std::string& commandLine) {
     m_mainWindow = dlg.get();
     ParseCommandLine(commandLine, m_flags, dlg.get());
     CheckUnattendedDirectory(m_flags);
-    VN_TRACE("Version: %d.%d Bld %d\n", m_major, m_minor, m_build);
+    // Only for the trace: the record is found by reading through the program's file.
+    if (platform::TraceLog::IsOpen()) {
+      GetProgramVersion(&m_major, &m_minor, &m_build);
+      VN_TRACE("Version: %d.%d Bld %d\n", m_major, m_minor, m_build);
+    }
     if (!m_flags.errors.empty()) {
       TellAboutCommandLine(m_flags.errors);
       std::fputs(UsageText().c_str(), stderr);
