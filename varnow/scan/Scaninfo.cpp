@@ -76,6 +76,7 @@ struct CScanInfo::ScanContext {
   bool haveFreeSpace = false;
   std::int64_t freeSpace = 0;
   std::int32_t scanTime = 0;  // 0: now
+  CTreeListing* listing = nullptr;  // the walk still listing what the merge takes in
 };
 
 CScanInfo::CScanInfo(IScanOwner* owner, IPrompts* prompts, std::unique_ptr<IScanStore> store, CScanOptions options)
@@ -322,12 +323,12 @@ std::int64_t CScanInfo::WalkAndMerge(int level, CDirData& record) {
   options.largest = m_options.keepLargestFiles ? &m_largestFiles : nullptr;
   options.counters = &m_scan->counters;
   options.keepFiles = m_scan->visitor != nullptr;
-  CListedDirectory tree = ListTree(record.m_currentScanDir, options);
-  if (m_scan->counters.Cancelled()) {
-    VN_TRACE("DoScan End - Cancelled");
-    return -1;  // nothing was loaded or changed yet
-  }
-  return ScanTree(level, record, tree, true);
+  CTreeListing listing(record.m_currentScanDir, options);
+  m_scan->listing = &listing;
+  const std::int64_t total = ScanTree(level, record, listing.Root(), true);
+  listing.Join();
+  m_scan->listing = nullptr;
+  return total;
 }
 
 // Takes the directory's files out of what ListTree found (each file with several links counted
@@ -356,6 +357,10 @@ IScanStore::LoadResult CScanInfo::LoadSaved(CDirData& record, bool consultFile) 
 }
 
 std::int64_t CScanInfo::ScanTree(int level, CDirData& record, CListedDirectory& listed, bool consultFile) {
+  if (m_scan->listing && !m_scan->listing->Wait(listed)) {
+    VN_TRACE("DoScan End - Cancelled");
+    return -1;  // nothing of this directory was loaded or changed yet
+  }
   std::int64_t total = 0;
   try {
     // A wide directory's record is read once its subdirectories are merged; until then only
@@ -403,6 +408,8 @@ std::int64_t CScanInfo::ScanTree(int level, CDirData& record, CListedDirectory& 
     FinishRecord(level, record, listed.opened, total);
   } catch (...) {
     VN_TRACE("** Exception in DoScan\n");
+    // The caller drops what was listed below here, which readers may still be filling.
+    if (m_scan->listing) m_scan->listing->Join();
   }
   VN_TRACE("DoScan End");
   return total;

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <thread>
 
@@ -312,6 +313,38 @@ TEST_F(ScanTest, ListedDirectoriesHoldExtrasOnlyWhereTheyHaveSomeAndWideOnesNoSl
   EXPECT_TRUE(tree.extras->files.empty());
 }
 
+TEST_F(ScanTest, ABackgroundListingHandsOutEachDirectoryOnceListedAndACancelEndsEveryWait) {
+  for (int i = 0; i < 30; ++i) {
+    const std::string sub = "d" + std::to_string(i % 3) + "/e" + std::to_string(i);
+    dir.MakeDir(sub);
+    dir.MakeFile(sub + "/f", 10);
+  }
+  CListOptions options;
+  options.threads = 2;
+  CTreeListing listing(dir.Path(), options);
+  // Taken in as the merge takes them: each directory waited for once its parent is listed.
+  std::function<int(const CListedDirectory&)> files = [&](const CListedDirectory& node) {
+    EXPECT_TRUE(listing.Wait(node));
+    int count = node.fileCount;
+    for (const CListedDirectory& child : node.children) count += files(child);
+    return count;
+  };
+  EXPECT_EQ(files(listing.Root()), 30);
+
+  // Cancelled while the top is listed: a wait for a directory no reader was given ends too.
+  CScanCounters counters;
+  options.counters = &counters;
+  options.threads = 1;
+  options.skip = [&](const std::string&) {
+    counters.cancel = true;
+    return false;
+  };
+  CTreeListing cancelled(dir.Path(), options);
+  EXPECT_FALSE(cancelled.Wait(cancelled.Root()));
+  EXPECT_EQ(cancelled.Root().children.size(), 3u);
+  for (const CListedDirectory& child : cancelled.Root().children) EXPECT_FALSE(cancelled.Wait(child));
+}
+
 TEST_F(ScanTest, PseudoFileSystemsBelowTheScanDirectoryAreNotEntered) {
   platform::MountTable mounts = platform::MountTable::Load();
   const platform::MountInfo* pts = mounts.MountOf("/dev/pts");
@@ -446,8 +479,8 @@ TEST_F(ScanTest, VanishedSubdirectoryCountsZeroAndKeepsItsRecord) {
   EXPECT_EQ(owner.progressAlive, 0);
 }
 
-// Cancel while the tree is read: the readers open nothing after they see the flag, and nothing
-// is loaded, saved or changed.
+// Cancel while the top of the tree is read: the readers open nothing after they see the flag,
+// and nothing is loaded, saved or changed.
 TEST_F(ScanTest, CancelWhileReadingStopsBetweenDirectoriesAndChangesNothing) {
   for (int i = 0; i < 40; ++i) {
     const std::string sub = "d" + std::to_string(i % 4) + "/e" + std::to_string(i);

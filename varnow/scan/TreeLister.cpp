@@ -1,8 +1,14 @@
 #include "varnow/scan/TreeLister.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "platform/dirlist.h"
@@ -29,9 +35,11 @@ struct Task {
   std::string Relative() const { return parent->relative.empty() ? *name : parent->relative + "/" + *name; }
 };
 
-class Walk {
+}  // namespace
+
+class TreeWalk {
  public:
-  explicit Walk(const CListOptions& options) : m_options(options) {}
+  explicit TreeWalk(const CListOptions& options) : m_options(options) {}
 
   void Add(Task task) {
     {
@@ -62,9 +70,17 @@ class Walk {
       {
         std::lock_guard lock(m_mutex);
         --m_active;
+        task.node->ready = true;
       }
       m_cv.notify_all();
     }
+  }
+
+  bool Wait(const CListedDirectory& node) {
+    std::unique_lock lock(m_mutex);
+    // A cancel is not announced: a node never handed to a reader is seen through the poll.
+    while (!node.ready && !Cancelled()) m_cv.wait_for(lock, std::chrono::milliseconds(50));
+    return node.ready && !Cancelled();
   }
 
  private:
@@ -125,7 +141,8 @@ class Walk {
       auto shared = std::make_shared<const Parent>(
           Parent{std::move(path), holds ? listing : task.parent->anchor, holds ? std::string() : relative});
       task.parent.reset();
-      for (std::size_t i = 0; i < node.subdirectories.size() && !Cancelled(); ++i) {
+      // Last first onto the stack, so that they come off it in the order the merge takes them.
+      for (std::size_t i = node.subdirectories.size(); i-- > 0 && !Cancelled();) {
         const std::string& name = node.subdirectories[i];
         if (m_options.skip && m_options.skip(shared->path + name + "/")) {
           node.children[i].skipped = true;
@@ -145,17 +162,51 @@ class Walk {
   int m_active = 0;
 };
 
+namespace {
+
+// Readers run a little behind the merge and the data file's writer in the queue for the
+// processors: a rescan ends when those two have had their turns, the readers are far ahead.
+void YieldToTheMerge() {
+  ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), ::getpriority(PRIO_PROCESS, 0) + 5);
+}
+
+// Starts count threads on walk (fewer when the system refuses more).
+std::vector<std::thread> StartReaders(TreeWalk& walk, int count) {
+  std::vector<std::thread> readers;
+  readers.reserve(static_cast<std::size_t>(count));
+  try {
+    for (int i = 0; i < count; ++i)
+      readers.emplace_back([&walk] {
+        YieldToTheMerge();
+        walk.Work();
+      });
+  } catch (const std::system_error&) {
+  }
+  return readers;
+}
+
 }  // namespace
 
 CListedDirectory ListTree(const std::string& path, const CListOptions& options) {
-  CListedDirectory root;
-  Walk walk(options);
-  walk.Add(Task{0, &root, nullptr, &path});
-  std::vector<std::thread> helpers;
-  for (int i = 1; i < options.threads; ++i) helpers.emplace_back([&walk] { walk.Work(); });
-  walk.Work();
-  for (std::thread& helper : helpers) helper.join();
-  return root;
+  CTreeListing listing(path, options);
+  listing.Join();
+  return std::move(listing.Root());
+}
+
+CTreeListing::CTreeListing(const std::string& path, const CListOptions& options)
+    : m_path(path), m_walk(std::make_unique<TreeWalk>(options)) {
+  m_walk->Add(Task{0, &m_root, nullptr, &m_path});
+  m_threads = StartReaders(*m_walk, std::max(options.threads, 1));
+  if (m_threads.empty()) m_walk->Work();  // no thread to be had: listed here, before the merge
+}
+
+CTreeListing::~CTreeListing() { Join(); }
+
+bool CTreeListing::Wait(const CListedDirectory& node) { return m_walk->Wait(node); }
+
+void CTreeListing::Join() {
+  for (std::thread& reader : m_threads) reader.join();
+  m_threads.clear();
 }
 
 }  // namespace varnow

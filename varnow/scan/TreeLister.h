@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/dirlist.h"
@@ -56,6 +57,7 @@ struct CListedDirectory {
   std::vector<std::string> subdirectories;  // listing order
   std::vector<CListedDirectory> children;   // one per subdirectory, same order
   std::unique_ptr<CListedExtras> extras;    // none while empty
+  bool ready = false;  // listed (or dropped at a cancel): see CTreeListing::Wait
 
   CListedExtras& Extras() {
     if (!extras) extras = std::make_unique<CListedExtras>();
@@ -64,7 +66,7 @@ struct CListedDirectory {
 };
 
 struct CListOptions {
-  int threads = 1;  // counts the caller, which works too
+  int threads = 1;  // readers
   CSizeRule rule;   // how files are counted
   // Decides which subdirectories (path ending in "/") are not entered; called from several
   // threads, just before the subdirectory would be handed to a reader.
@@ -76,7 +78,34 @@ struct CListOptions {
   bool keepFiles = false;  // keep every file's entry and each directory's identity (an observer's)
 };
 
-// path ends in "/".
+// The whole tree at once. path ends in "/".
 CListedDirectory ListTree(const std::string& path, const CListOptions& options);
+
+class TreeWalk;
+
+// The same walk on threads of its own (options.threads of them), while the caller takes in
+// each directory as soon as it is listed: the listing runs ahead of a merge that would
+// otherwise wait for the whole tree, and goes on while the merge waits for the data file.
+// Subdirectories are listed in the order of their parent's listing, as the merge takes them.
+class CTreeListing {
+ public:
+  CTreeListing(const std::string& path, const CListOptions& options);
+  CTreeListing(const CTreeListing&) = delete;
+  CTreeListing& operator=(const CTreeListing&) = delete;
+  ~CTreeListing();  // waits for the readers, which stop soon once cancelled
+
+  CListedDirectory& Root() { return m_root; }
+  // Waits until node (the root or a child of a node waited for) is listed; false when the
+  // scan was cancelled first. Nothing but the caller changes a node once it is listed.
+  bool Wait(const CListedDirectory& node);
+  // Waits for the readers; the largest files are complete afterwards.
+  void Join();
+
+ private:
+  std::string m_path;
+  CListedDirectory m_root;
+  std::unique_ptr<TreeWalk> m_walk;
+  std::vector<std::thread> m_threads;
+};
 
 }  // namespace varnow
