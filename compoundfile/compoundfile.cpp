@@ -152,11 +152,13 @@ HRESULT Storage::DestroyElement(std::u16string_view name) {
                  [&](Document& doc) { return doc.Destroy(m_entry, name); });
 }
 
-HRESULT Storage::Lookup(std::u16string_view name, ElementInfo& out) const {
+HRESULT Storage::Lookup(std::u16string_view name, ElementInfo& out, Storage* storage) const {
   return Guarded(m_doc, m_entry, m_generation, [&](Document& doc) {
     std::uint32_t id = 0;
     const HRESULT hr = doc.Find(m_entry, name, id);
-    if (Succeeded(hr)) out = doc.Describe(id);
+    if (Failed(hr)) return hr;
+    out = doc.Describe(id);
+    if (storage && doc.TypeOf(id) == format::kStorage) Attach(doc, id, *storage);
     return hr;
   });
 }

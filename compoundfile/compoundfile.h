@@ -120,8 +120,9 @@ class Storage {
   // Removes a child (a storage with everything below it).
   HRESULT DestroyElement(std::u16string_view name);
   // The child whose name compares equal to name (letter case folded as the file folds it),
-  // as the file spells it; STG_E_FILENOTFOUND when there is none.
-  HRESULT Lookup(std::u16string_view name, ElementInfo& out) const;
+  // as the file spells it; STG_E_FILENOTFOUND when there is none. A storage is opened into
+  // *storage too, when given (one search for both).
+  HRESULT Lookup(std::u16string_view name, ElementInfo& out, Storage* storage = nullptr) const;
   // Lists the children in the file's enumeration order (the sibling tree's in-order walk).
   HRESULT EnumElements(std::vector<ElementInfo>& out) const;
   // Writes the batch so far to the file (all or nothing) without releasing anything.

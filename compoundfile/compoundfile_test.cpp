@@ -170,6 +170,18 @@ TEST_F(CompoundFileTest, LookupGivesTheChildANameFindsAsTheFileSpellsIt) {
     EXPECT_EQ(info.name, u"\u0131x");
     EXPECT_EQ(root.Lookup(u"Doc", info), STG_E_FILENOTFOUND);
     EXPECT_EQ(root.Lookup(std::u16string(32, u'x'), info), STG_E_INVALIDNAME);
+    // With a handle to fill, a storage found is opened in the same search; a stream is not.
+    Storage found;
+    ASSERT_EQ(root.Lookup(u"docs", info, &found), S_OK);
+    ASSERT_TRUE(found.IsOpen());
+    std::vector<ElementInfo> children;
+    EXPECT_EQ(found.EnumElements(children), S_OK);
+    EXPECT_TRUE(children.empty());
+    found.Release();
+    ASSERT_EQ(root.Lookup(u"NOTES", info, &found), S_OK);
+    EXPECT_FALSE(found.IsOpen());
+    EXPECT_EQ(root.Lookup(u"Doc", info, &found), STG_E_FILENOTFOUND);
+    EXPECT_FALSE(found.IsOpen());
   }
 }
 

@@ -52,15 +52,39 @@ std::u16string ChooseName(std::string_view component, const Clashes& clashes) {
   return cfb::WidenBytes(hashed + suffix);
 }
 
+// Whether a child of parent rules name out: a stream, or a storage spelt otherwise. A storage
+// spelt so is opened into *opened when given; *absent tells that no child has the name.
+bool Clashes(const cfb::Storage& parent, const std::u16string& name, cfb::Storage* opened, bool* absent) {
+  cfb::ElementInfo alike;
+  const cfb::HRESULT found = parent.Lookup(name, alike, opened);
+  if (absent) *absent = found == cfb::STG_E_FILENOTFOUND;
+  if (cfb::Failed(found)) return false;
+  const bool clash = alike.type == cfb::ElementType::Stream || alike.name != name;
+  if (clash && opened) opened->Release();
+  return clash;
+}
+
 }  // namespace
 
 std::u16string StorageName(const cfb::Storage& parent, std::string_view component) {
-  return ChooseName(component, [&](const std::u16string& name) {
-    cfb::ElementInfo alike;
-    if (cfb::Failed(parent.Lookup(name, alike))) return false;
-    return alike.type == cfb::ElementType::Stream || alike.name != name;
-  });
+  return ChooseName(component,
+                    [&](const std::u16string& name) { return Clashes(parent, name, nullptr, nullptr); });
 }
+
+namespace {
+
+// The storage name of component below parent, with its storage opened into child when the
+// search that chose the name found it, and STG_E_FILENOTFOUND when that search found nothing.
+cfb::HRESULT ChooseAndOpen(cfb::Storage& parent, std::string_view component, std::u16string& name,
+                           cfb::Storage& child) {
+  bool absent = false;
+  name = ChooseName(component,
+                    [&](const std::u16string& plain) { return Clashes(parent, plain, &child, &absent); });
+  if (child.IsOpen()) return cfb::S_OK;
+  return absent ? cfb::STG_E_FILENOTFOUND : parent.OpenStorage(name, child);
+}
+
+}  // namespace
 
 std::u16string StorageName(std::string_view component, const std::vector<std::u16string>& siblingNames,
                            const std::vector<std::u16string>& siblingStreams) {
@@ -116,8 +140,8 @@ cfb::HRESULT CStoragePath::Go(std::string_view path, bool create, cfb::Storage*&
   Reopen(shared);
   for (std::size_t i = shared; i < components.size(); ++i) {
     Level& parent = m_levels.back();
-    Level child{std::string(components[i]), StorageName(parent.storage, components[i]), cfb::Storage()};
-    cfb::HRESULT hr = parent.storage.OpenStorage(child.name, child.storage);
+    Level child{std::string(components[i]), {}, cfb::Storage()};
+    cfb::HRESULT hr = ChooseAndOpen(parent.storage, components[i], child.name, child.storage);
     if (hr == cfb::STG_E_FILENOTFOUND && !create) return cfb::STG_E_PATHNOTFOUND;
     if (hr == cfb::STG_E_FILENOTFOUND) hr = parent.storage.CreateStorage(child.name, child.storage);
     if (cfb::Failed(hr)) return hr;
