@@ -330,6 +330,7 @@ TEST_F(ScanTest, ABackgroundListingHandsOutEachDirectoryOnceListedAndACancelEnds
     return count;
   };
   EXPECT_EQ(files(listing.Root()), 30);
+  listing.Join();
 
   // Cancelled while the top is listed: a wait for a directory no reader was given ends too.
   CScanCounters counters;

@@ -155,7 +155,7 @@ class TreeWalk {
     }
   }
 
-  const CListOptions& m_options;  // its largest is written under m_mutex
+  const CListOptions m_options;  // its largest is written under m_mutex
   std::mutex m_mutex;
   std::condition_variable m_cv;
   std::vector<Task> m_stack;
