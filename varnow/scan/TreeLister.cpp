@@ -164,10 +164,12 @@ class TreeWalk {
 
 namespace {
 
-// Readers run a little behind the merge and the data file's writer in the queue for the
-// processors: a rescan ends when those two have had their turns, the readers are far ahead.
+// Readers take the processors only when the merge and the data file's writer leave them free:
+// those two run one after the other and end the scan, and readers that took their turns made
+// them finish long after the listing. The lowest priority hardly slows the scan beside other
+// programs: the scheduler shares out by session (autogroup) or cgroup before it weighs nice.
 void YieldToTheMerge() {
-  ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), ::getpriority(PRIO_PROCESS, 0) + 5);
+  ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 19);
 }
 
 // Starts count threads on walk (fewer when the system refuses more).
