@@ -67,24 +67,36 @@ class TreeWalk {
         ++m_active;
       }
       if (!Cancelled()) List(task, largest);
-      {
-        std::lock_guard lock(m_mutex);
-        --m_active;
-        task.node->ready = true;
-      }
-      m_cv.notify_all();
+      Done(task);
     }
   }
 
   bool Wait(const CListedDirectory& node) {
     std::unique_lock lock(m_mutex);
+    m_awaited = &node;
     // A cancel is not announced: a node never handed to a reader is seen through the poll.
-    while (!node.ready && !Cancelled()) m_cv.wait_for(lock, std::chrono::milliseconds(50));
+    while (!node.ready && !Cancelled()) m_listed.wait_for(lock, std::chrono::milliseconds(50));
+    m_awaited = nullptr;
     return node.ready && !Cancelled();
   }
 
  private:
   bool Cancelled() const { return m_options.counters && m_options.counters->Cancelled(); }
+
+  // Wakes only who waits for this: the merge for its node, the other readers for the end (new
+  // tasks wake them as they are added). Millions of directories make a wake-up each costly.
+  void Done(const Task& task) {
+    bool awaited, finished;
+    {
+      std::lock_guard lock(m_mutex);
+      --m_active;
+      task.node->ready = true;
+      awaited = m_awaited == task.node;
+      finished = m_active == 0 && m_stack.empty();
+    }
+    if (awaited) m_listed.notify_one();
+    if (finished) m_cv.notify_all();
+  }
 
   bool Open(const Task& task, const std::string& relative, platform::DirListing& listing) {
     if (!task.parent) return listing.Open(*task.name);
@@ -157,7 +169,9 @@ class TreeWalk {
 
   const CListOptions m_options;  // its largest is written under m_mutex
   std::mutex m_mutex;
-  std::condition_variable m_cv;
+  std::condition_variable m_cv;      // readers: a task was added, or the walk ended
+  std::condition_variable m_listed;  // the merge: the node it waits for is listed
+  const CListedDirectory* m_awaited = nullptr;
   std::vector<Task> m_stack;
   int m_active = 0;
 };
