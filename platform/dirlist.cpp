@@ -29,6 +29,21 @@ bool IsDots(const char* name) {
   return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
+// One spare buffer per thread: a walk lists a directory after another, and a buffer of this
+// size taken from the heap and given back for each of millions of them keeps the threads of a
+// scan queued on the allocator's lock. A listing holds its buffer only while it reads.
+thread_local std::unique_ptr<char[]> t_spareBuffer;
+
+std::unique_ptr<char[]> TakeBuffer() {
+  if (t_spareBuffer) return std::move(t_spareBuffer);
+  return std::unique_ptr<char[]>(new char[kBufferSize]);
+}
+
+void GiveBack(std::unique_ptr<char[]>& buffer) {
+  if (buffer && !t_spareBuffer) t_spareBuffer = std::move(buffer);
+  buffer.reset();
+}
+
 }  // namespace
 
 DirListing::DirListing(DirListing&& other) noexcept { *this = std::move(other); }
@@ -73,7 +88,6 @@ bool DirListing::Start(int fd, bool identify) {
   m_inode = self.st_ino;
   m_dots = 0;
   m_pos = m_end = 0;
-  if (!m_buffer) m_buffer.reset(new char[kBufferSize]);
   return true;
 }
 
@@ -81,13 +95,17 @@ void DirListing::Close() {
   if (m_fd >= 0) ::close(m_fd);
   m_fd = -1;
   m_pos = m_end = 0;
+  GiveBack(m_buffer);
 }
 
 bool DirListing::Fill() {
+  if (!m_buffer) m_buffer = TakeBuffer();
   long got = ::syscall(SYS_getdents64, m_fd, m_buffer.get(), kBufferSize);
   if (got <= 0) {
-    if (got == 0) errno = 0;
+    const int saved = got == 0 ? 0 : errno;
     m_pos = m_end = 0;
+    GiveBack(m_buffer);  // read to the end: the descriptor may stay open, the buffer need not
+    errno = saved;
     return false;
   }
   m_pos = 0;

@@ -56,7 +56,7 @@ class DirListing {
   dev_t m_device = 0;
   ino_t m_inode = 0;
   int m_dots = 0;  // "." and ".." given so far
-  std::unique_ptr<char[]> m_buffer;  // not zero-filled: the kernel writes what is read
+  std::unique_ptr<char[]> m_buffer;  // while reading; not zero-filled: the kernel writes what is read
   std::size_t m_pos = 0;
   std::size_t m_end = 0;
 };

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <string>
@@ -103,6 +104,34 @@ TEST_F(DirListTest, ManyEntriesSpanSeveralReadsAndExistenceTest) {
   EXPECT_FALSE(PathExists(root + "missing"));
   EXPECT_FALSE(listing.Open(root + "missing/"));
   EXPECT_TRUE(ListDirectory(root + "missing/").empty());
+}
+
+
+// Listings share their thread's spare buffer only between reads: two read in turn, one of them
+// moved part way, each still gives all of its own entries, and one read to its end stays there.
+TEST_F(DirListTest, ListingsReadInTurnOnOneThreadKeepTheirOwnEntries) {
+  for (const char* folder : {"a/", "b/"}) {
+    ASSERT_EQ(::mkdir((root + folder).c_str(), 0755), 0);
+    for (int i = 0; i < 1500; ++i) MakeFile(folder + std::string("a_long_name_to_need_several_reads_") + std::to_string(i), 1);
+  }
+  DirListing a, b;
+  ASSERT_TRUE(a.Open(root + "a/"));
+  ASSERT_TRUE(b.Open(root + "b/"));
+  std::map<std::string, int> seen;
+  DirEntry entry;
+  bool moreA = true, moreB = true;
+  for (int turn = 0; moreA || moreB; ++turn) {
+    if (turn == 700) {
+      DirListing moved(std::move(a));
+      a = std::move(moved);
+    }
+    if (moreA && (moreA = a.Next(entry)) && !entry.isDirectory) ++seen["a" + entry.name];
+    if (moreB && (moreB = b.Next(entry)) && !entry.isDirectory) ++seen["b" + entry.name];
+  }
+  EXPECT_EQ(seen.size(), 3000u);
+  EXPECT_TRUE(std::all_of(seen.begin(), seen.end(), [](const auto& name) { return name.second == 1; }));
+  EXPECT_FALSE(a.Next(entry));
+  EXPECT_FALSE(b.Next(entry));
 }
 
 }  // namespace
