@@ -10,6 +10,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <string_view>
 #include <thread>
 
 #include <gmock/gmock.h>
@@ -311,6 +312,46 @@ TEST_F(ScanTest, ListedDirectoriesHoldExtrasOnlyWhereTheyHaveSomeAndWideOnesNoSl
   ASSERT_NE(tree.extras, nullptr);
   EXPECT_NE(tree.extras->inode, 0u);
   EXPECT_TRUE(tree.extras->files.empty());
+}
+
+// Skipped subdirectories first, in the middle, last and all of a folder's: the others are all
+// listed, the skipped ones never opened, with one reader and with several.
+TEST_F(ScanTest, SkippedSubdirectoriesAnywhereAmongTheirSiblingsLeaveTheOthersListed) {
+  for (const char* name : {"a", "b", "c", "d", "e", "b/x", "b/y", "d/x"}) {
+    dir.MakeDir(name);
+    dir.MakeFile(std::string(name) + "/f", 10);
+  }
+  auto skipped = [](const std::string& path) {
+    for (std::string_view end : {"/a/", "/c/", "/e/", "/b/x/", "/b/y/"})
+      if (std::string_view(path).ends_with(end)) return true;
+    return false;
+  };
+  for (int threads : {1, 3}) {
+    SCOPED_TRACE(threads);
+    CListOptions options;
+    options.threads = threads;
+    options.skip = skipped;
+    const CListedDirectory tree = ListTree(dir.Path(), options);
+    ASSERT_EQ(tree.subdirectories.size(), 5u);
+    for (std::size_t i = 0; i < 5; ++i) {
+      const std::string& name = tree.subdirectories[i];
+      const CListedDirectory& child = tree.children[i];
+      SCOPED_TRACE(name);
+      const bool skip = name == "a" || name == "c" || name == "e";
+      EXPECT_EQ(child.skipped, skip);
+      EXPECT_EQ(child.opened, !skip);
+      EXPECT_EQ(child.fileCount, skip ? 0 : 1);
+      if (name == "b") {
+        ASSERT_EQ(child.children.size(), 2u);
+        for (const CListedDirectory& below : child.children) EXPECT_TRUE(below.skipped && !below.opened);
+      }
+      if (name == "d") {
+        ASSERT_EQ(child.children.size(), 1u);
+        EXPECT_TRUE(child.children[0].opened && !child.children[0].skipped);
+        EXPECT_EQ(child.children[0].fileCount, 1);
+      }
+    }
+  }
 }
 
 TEST_F(ScanTest, ABackgroundListingHandsOutEachDirectoryOnceListedAndACancelEndsEveryWait) {

@@ -8,8 +8,10 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "platform/dirlist.h"
 #include "varnow/scan/scandir.h"
@@ -35,18 +37,36 @@ struct Task {
   std::string Relative() const { return parent->relative.empty() ? *name : parent->relative + "/" + *name; }
 };
 
+// The subdirectories of one listed directory that wait to be listed, from next on: a wide
+// folder's tens of thousands wait as this one entry, not as a task each.
+struct Siblings {
+  int depth;  // theirs
+  CListedDirectory* node;
+  std::shared_ptr<const Parent> parent;
+  std::size_t next;  // the first not taken, never a skipped one
+
+  // The first at or after from that is not skipped (children.size() when none is left).
+  static std::size_t NextToList(const CListedDirectory& node, std::size_t from) {
+    while (from < node.children.size() && node.children[from].skipped) ++from;
+    return from;
+  }
+  bool Done() const { return next == node->children.size(); }
+  Task Take() {
+    Task task{depth, &node->children[next], parent, &node->subdirectories[next]};
+    next = NextToList(*node, next + 1);
+    return task;
+  }
+};
+
 }  // namespace
 
 class TreeWalk {
  public:
   explicit TreeWalk(const CListOptions& options) : m_options(options) {}
 
-  void Add(Task task) {
-    {
-      std::lock_guard lock(m_mutex);
-      m_stack.push_back(std::move(task));
-    }
-    m_cv.notify_one();
+  void AddTop(Task task) {
+    std::lock_guard lock(m_mutex);
+    m_top = std::move(task);
   }
 
   // Takes tasks until none is left and no other thread can add more.
@@ -56,14 +76,13 @@ class TreeWalk {
       Task task;
       {
         std::unique_lock lock(m_mutex);
-        m_cv.wait(lock, [this] { return !m_stack.empty() || m_active == 0; });
-        if (m_stack.empty()) {
+        m_cv.wait(lock, [this] { return HasWork() || m_active == 0; });
+        if (!HasWork()) {
           if (m_options.largest) m_options.largest->Merge(largest);
           m_cv.notify_all();
           return;
         }
-        task = std::move(m_stack.back());  // newest first: depth first, few descriptors open
-        m_stack.pop_back();
+        task = TakeTask();
         ++m_active;
       }
       if (!Cancelled()) List(task, largest);
@@ -83,6 +102,29 @@ class TreeWalk {
  private:
   bool Cancelled() const { return m_options.counters && m_options.counters->Cancelled(); }
 
+  // Both under m_mutex.
+  bool HasWork() const { return m_top || !m_stack.empty(); }
+  // The newest directory's next subdirectory: depth first, few descriptors open, and in the
+  // order the merge takes them.
+  Task TakeTask() {
+    if (m_top) return *std::exchange(m_top, std::nullopt);
+    Siblings& siblings = m_stack.back();
+    Task task = siblings.Take();
+    if (siblings.Done()) m_stack.pop_back();
+    return task;
+  }
+
+  void AddSiblings(Siblings siblings) {
+    if (siblings.Done()) return;
+    const bool several = siblings.node->children.size() - siblings.next > 1;
+    {
+      std::lock_guard lock(m_mutex);
+      m_stack.push_back(std::move(siblings));
+    }
+    if (several) m_cv.notify_all();
+    else m_cv.notify_one();
+  }
+
   // Wakes only who waits for this: the merge for its node, the other readers for the end (new
   // tasks wake them as they are added). Millions of directories make a wake-up each costly.
   void Done(const Task& task) {
@@ -92,7 +134,7 @@ class TreeWalk {
       --m_active;
       task.node->ready = true;
       awaited = m_awaited == task.node;
-      finished = m_active == 0 && m_stack.empty();
+      finished = m_active == 0 && !HasWork();
     }
     if (awaited) m_listed.notify_one();
     if (finished) m_cv.notify_all();
@@ -153,15 +195,11 @@ class TreeWalk {
       auto shared = std::make_shared<const Parent>(
           Parent{std::move(path), holds ? listing : task.parent->anchor, holds ? std::string() : relative});
       task.parent.reset();
-      // Last first onto the stack, so that they come off it in the order the merge takes them.
-      for (std::size_t i = node.subdirectories.size(); i-- > 0 && !Cancelled();) {
-        const std::string& name = node.subdirectories[i];
-        if (m_options.skip && m_options.skip(shared->path + name + "/")) {
-          node.children[i].skipped = true;
-          continue;
-        }
-        Add(Task{task.depth + 1, &node.children[i], shared, &name});
-      }
+      // Decided before the directory counts as listed: the merge reads it from then on.
+      if (m_options.skip)
+        for (std::size_t i = 0; i < node.subdirectories.size() && !Cancelled(); ++i)
+          node.children[i].skipped = m_options.skip(shared->path + node.subdirectories[i] + "/");
+      if (!Cancelled()) AddSiblings({task.depth + 1, &node, std::move(shared), Siblings::NextToList(node, 0)});
     } catch (...) {
       node.opened = false;  // out of memory: counts as unreadable
     }
@@ -172,7 +210,8 @@ class TreeWalk {
   std::condition_variable m_cv;      // readers: a task was added, or the walk ended
   std::condition_variable m_listed;  // the merge: the node it waits for is listed
   const CListedDirectory* m_awaited = nullptr;
-  std::vector<Task> m_stack;
+  std::optional<Task> m_top;  // until a reader takes it
+  std::vector<Siblings> m_stack;
   int m_active = 0;
 };
 
@@ -211,7 +250,7 @@ CListedDirectory ListTree(const std::string& path, const CListOptions& options) 
 
 CTreeListing::CTreeListing(const std::string& path, const CListOptions& options)
     : m_path(path), m_walk(std::make_unique<TreeWalk>(options)) {
-  m_walk->Add(Task{0, &m_root, nullptr, &m_path});
+  m_walk->AddTop(Task{0, &m_root, nullptr, &m_path});
   m_threads = StartReaders(*m_walk, std::max(options.threads, 1));
   if (m_threads.empty()) m_walk->Work();  // no thread to be had: listed here, before the merge
 }
