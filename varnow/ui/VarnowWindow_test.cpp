@@ -79,6 +79,15 @@ class CBoxCloser {
     clock.start();
     while (clock.elapsed() < milliseconds) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   }
+  // Until count boxes were shown (a slow machine's writer may take seconds), then a little
+  // longer for any that should not come.
+  void WaitForBoxes(std::size_t count) {
+    QElapsedTimer clock;
+    clock.start();
+    while (boxes.size() < count && clock.elapsed() < 20000)
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    Wait(100);
+  }
   std::vector<std::string> boxes;
   std::vector<std::string> questions;
 
@@ -294,7 +303,7 @@ TEST_F(VarnowWindowTest, UnwritableDataFolderTellsOnceAndTheWindowStaysUsable) {
   CBoxCloser closer;
   Scan(m_tree);  // AutoSave and SubDirSave: four records in one batch
   m_dlg->Session().SaveOutData();
-  closer.Wait(200);
+  closer.WaitForBoxes(1);
   ASSERT_EQ(closer.boxes.size(), 1u);
   EXPECT_THAT(closer.boxes[0], HasSubstr("Disk Write Error: The data for "));
   Scan(m_tree + "alpha/");
@@ -445,7 +454,7 @@ TEST_F(VarnowWindowTest, DamagedDataFileNeitherCrashesNorBlocks) {
   Scan(m_tree);
   EXPECT_EQ(RowHeadings(*m_window->Grid()).size(), 4);
   m_dlg->Session().SaveOutData();
-  closer.Wait(100);
+  closer.WaitForBoxes(2);
   EXPECT_TRUE(m_window->isVisible());
   ASSERT_EQ(closer.boxes.size(), 2u);
   EXPECT_THAT(closer.boxes[0], HasSubstr("VNDATA.DB can not be read"));
