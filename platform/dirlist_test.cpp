@@ -106,13 +106,13 @@ TEST_F(DirListTest, ManyEntriesSpanSeveralReadsAndExistenceTest) {
   EXPECT_TRUE(ListDirectory(root + "missing/").empty());
 }
 
-
 // Listings share their thread's spare buffer only between reads: two read in turn, one of them
 // moved part way, each still gives all of its own entries, and one read to its end stays there.
 TEST_F(DirListTest, ListingsReadInTurnOnOneThreadKeepTheirOwnEntries) {
   for (const char* folder : {"a/", "b/"}) {
     ASSERT_EQ(::mkdir((root + folder).c_str(), 0755), 0);
-    for (int i = 0; i < 1500; ++i) MakeFile(folder + std::string("a_long_name_to_need_several_reads_") + std::to_string(i), 1);
+    for (int i = 0; i < 1500; ++i)
+      MakeFile(folder + std::string("a_long_name_to_need_several_reads_") + std::to_string(i), 1);
   }
   DirListing a, b;
   ASSERT_TRUE(a.Open(root + "a/"));
