@@ -204,8 +204,7 @@ HRESULT BatchWriter::WriteSpan(std::size_t k, Scratch& scratch) {
 }
 
 HRESULT BatchWriter::WriteInPlace() {
-  Scratch scratch{std::vector<std::uint8_t>(kPiecesPerWrite * m.sectorSize),
-                  std::vector<std::uint8_t>(kGapSectorsPerWrite * m.sectorSize)};
+  Scratch scratch{Buffer(kPiecesPerWrite * m.sectorSize), Buffer(kGapSectorsPerWrite * m.sectorSize)};
   for (std::size_t k = 0; k < m_spans.size(); ++k) {
     HRESULT hr = WriteSpan(k, scratch);
     if (Failed(hr)) return hr;
